@@ -1,0 +1,101 @@
+// Argument binding against a function's description, the conversion kinds of
+// incoming values, and the result kinds of outgoing ones.
+//
+// Binding copies pointers only; conversions return error values that are
+// formatted only when raised. Bodies read their bound, converted arguments
+// through `call_args`, which adds the "argument '{param}': " prefix.
+#pragma once
+
+#include "boundary/error.hpp"
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+namespace tavo {
+
+struct function_description {
+    const char* name;                        // e.g. "same_order"
+    std::array<std::string_view, 3> params;  // positional-or-keyword names
+    std::uint8_t count;                      // number of names in `params`
+    std::uint8_t required;                   // the first `required` must be given
+    bool gathers;                            // takes every positional argument as a tuple
+};
+
+// The bound arguments of one call. Slots are borrowed from the caller's
+// argument array; the varargs tuple (gathering functions only) is owned.
+struct call_args {
+    const function_description* desc;
+    std::array<PyObject*, 3> slots{};
+    ref varargs;
+
+    PyObject* operator[](std::size_t i) const noexcept { return slots[i]; }
+    bool given(std::size_t i) const noexcept { return slots[i] != nullptr; }
+};
+
+result<call_args> bind_arguments(const function_description& desc, PyObject* const* args,
+                                 Py_ssize_t nargs, PyObject* kwnames);
+
+// --- conversions (no prefix) -------------------------------------------------
+
+error_value type_mismatch(PyObject* obj, const char* target) noexcept;
+
+// Borrowed UTF-8 view of a str (or subclass), valid while the object lives.
+inline result<std::string_view> to_string_arg(PyObject* obj) {
+    if (!PyUnicode_Check(obj)) return type_mismatch(obj, "PyString");
+    Py_ssize_t n = 0;
+    const char* u = PyUnicode_AsUTF8AndSize(obj, &n);
+    if (!u) return error_value::fetch();
+    return std::string_view(u, static_cast<std::size_t>(n));
+}
+
+inline result<PyObject*> to_list(PyObject* obj) {
+    if (!PyList_Check(obj)) return type_mismatch(obj, "PyList");
+    return obj;
+}
+
+inline result<PyObject*> to_dict(PyObject* obj) {
+    if (!PyDict_Check(obj)) return type_mismatch(obj, "PyDict");
+    return obj;
+}
+
+inline result<PyObject*> to_tuple(PyObject* obj) {
+    if (!PyTuple_Check(obj)) return type_mismatch(obj, "PyTuple");
+    return obj;
+}
+
+// True and False, and NumPy's boolean scalars through their truth slot.
+result<bool> to_bool_flag(PyObject* obj);
+
+// "argument '{param}': ..." for an exact TypeError; other errors unchanged.
+error_value with_argument_prefix(std::string_view param, error_value e);
+
+// --- conversions of bound parameters (with prefix) -----------------------------
+
+template <class T>
+inline result<T> prefixed(const call_args& a, std::size_t i, result<T> r) {
+    if (r) return r;
+    return with_argument_prefix(a.desc->params[i], std::move(r.error()));
+}
+
+inline result<std::string_view> string_arg(const call_args& a, std::size_t i) {
+    return prefixed(a, i, to_string_arg(a[i]));
+}
+inline result<PyObject*> list_arg(const call_args& a, std::size_t i) {
+    return prefixed(a, i, to_list(a[i]));
+}
+inline result<bool> bool_arg(const call_args& a, std::size_t i) {
+    return prefixed(a, i, to_bool_flag(a[i]));
+}
+
+// --- results --------------------------------------------------------------------
+
+inline ref string_result(std::string_view text) {
+    return created(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+}
+inline ref int_result(std::int64_t v) { return created(PyLong_FromLongLong(v)); }
+inline ref float_result(double v) { return created(PyFloat_FromDouble(v)); }
+inline ref bool_result(bool v) { return borrow(v ? Py_True : Py_False); }
+inline ref none_result() { return borrow(Py_None); }
+
+}  // namespace tavo

@@ -1,0 +1,82 @@
+#include "boundary/call.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+namespace tavo {
+namespace detail {
+
+thread_local std::int64_t lock_depth = 0;
+std::atomic<bool> releases_pending{false};
+
+namespace {
+
+struct pending_release_list {
+    std::mutex mutex;
+    std::vector<PyObject*> objects;
+};
+
+pending_release_list& pending() {
+    static pending_release_list* list = new pending_release_list;  // lives for the process
+    return *list;
+}
+
+[[noreturn]] void stop_process() noexcept {
+    std::fputs("uncaught panic at ffi boundary\n", stderr);
+    std::fflush(stderr);
+    std::abort();
+}
+
+}  // namespace
+
+void apply_pending_releases() noexcept {
+    std::vector<PyObject*> taken;
+    {
+        std::lock_guard<std::mutex> lock(pending().mutex);
+        taken.swap(pending().objects);
+        releases_pending.store(false, std::memory_order_release);
+    }
+    for (PyObject* p : taken) Py_DECREF(p);
+}
+
+void negative_lock_depth() noexcept {
+    std::fputs("lock depth counter is negative\n", stderr);
+    std::abort();
+}
+
+void raise_error(error_value&& e) noexcept {
+    try {
+        std::move(e).raise();
+    } catch (...) {
+        stop_process();
+    }
+}
+
+void raise_panic(std::string&& text) noexcept {
+    try {
+        error_value::panic(std::move(text)).raise();
+    } catch (...) {
+        stop_process();
+    }
+}
+
+}  // namespace detail
+
+void release_reference(PyObject* p) noexcept {
+    if (detail::lock_depth >= 1) {
+        Py_DECREF(p);
+        return;
+    }
+    try {
+        std::lock_guard<std::mutex> lock(detail::pending().mutex);
+        detail::pending().objects.push_back(p);
+        detail::releases_pending.store(true, std::memory_order_release);
+    } catch (...) {
+        // Out of memory while queueing: the reference is leaked rather than
+        // released without the interpreter lock.
+    }
+}
+
+}  // namespace tavo

@@ -1,0 +1,62 @@
+// The call boundary: every call from Python enters here.
+//
+// It raises this thread's lock depth counter (how deeply the thread is known
+// to hold the interpreter lock), applies references whose release was asked
+// for without the lock, runs the body, and turns its `result<ref>` into what
+// CPython expects: a new reference, or null with the exception set. It is the
+// only place that catches `internal_failure`.
+#pragma once
+
+#include "boundary/error.hpp"
+
+#include <atomic>
+#include <cstdint>
+#include <new>
+
+namespace tavo {
+
+namespace detail {
+extern thread_local std::int64_t lock_depth;
+extern std::atomic<bool> releases_pending;
+void apply_pending_releases() noexcept;
+// Raises the error value (or a panic) in the interpreter; stops the process
+// if that itself fails.
+void raise_error(error_value&& e) noexcept;
+void raise_panic(std::string&& text) noexcept;
+[[noreturn]] void negative_lock_depth() noexcept;
+}  // namespace detail
+
+inline std::int64_t current_lock_depth() noexcept { return detail::lock_depth; }
+
+inline void enter_lock_scope() noexcept {
+    if (detail::lock_depth < 0) detail::negative_lock_depth();
+    ++detail::lock_depth;
+    if (detail::releases_pending.load(std::memory_order_acquire)) detail::apply_pending_releases();
+}
+
+inline void leave_lock_scope() noexcept { --detail::lock_depth; }
+
+// Runs `body` (a callable returning result<ref>) inside the boundary.
+template <class Body>
+PyObject* run_call(Body&& body) noexcept {
+    enter_lock_scope();
+    PyObject* out = nullptr;
+    try {
+        result<ref> r = body();
+        if (r) {
+            out = r->release();
+        } else {
+            detail::raise_error(std::move(r.error()));
+        }
+    } catch (internal_failure& f) {
+        detail::raise_panic(std::move(f.text));
+    } catch (std::bad_alloc&) {
+        detail::raise_panic("memory allocation failed");
+    } catch (...) {
+        detail::raise_panic("panic from Vell code");
+    }
+    leave_lock_scope();
+    return out;
+}
+
+}  // namespace tavo

@@ -1,0 +1,142 @@
+// Error values and internal failures.
+//
+// Inside the module a failure is a value: an operation returns `result<T>`,
+// holding either its value or an `error_value`, and only the call boundary
+// raises it in the interpreter. An internal failure (a failed object creation,
+// an invariant broken by Python code run during the call) is a C++ exception,
+// `internal_failure`, that unwinds to the boundary, releasing every `ref` on
+// the way, and is raised there as `PanicException`.
+#pragma once
+
+#include "boundary/ref.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <source_location>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+
+namespace tavo {
+
+// Gives one reference back by the release rule of the call boundary: at once
+// when this thread is inside a call, else through the pending release list.
+void release_reference(PyObject* p) noexcept;
+
+// Like `ref`, but released through `release_reference`: for references whose
+// holder may outlive the call scope (error values, process-wide cells).
+class held {
+public:
+    held() noexcept = default;
+    explicit held(ref r) noexcept : p_(r.release()) {}
+    held(held&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
+    held& operator=(held&& o) noexcept {
+        PyObject* old = std::exchange(p_, std::exchange(o.p_, nullptr));
+        if (old) release_reference(old);
+        return *this;
+    }
+    held(const held&) = delete;
+    held& operator=(const held&) = delete;
+    ~held() {
+        if (p_) release_reference(p_);
+    }
+    PyObject* get() const noexcept { return p_; }
+    PyObject* release() noexcept { return std::exchange(p_, nullptr); }
+    explicit operator bool() const noexcept { return p_ != nullptr; }
+
+private:
+    PyObject* p_ = nullptr;
+};
+
+// Thrown by `fail`; caught only by the call boundary.
+struct internal_failure {
+    std::string text;
+};
+
+// Ends the running body with an internal failure: writes the diagnostic to
+// standard error and unwinds to the call boundary.
+[[noreturn]] void fail(std::string text,
+                       std::source_location where = std::source_location::current());
+
+// The internal failure for a CPython creation call that returned null: prints
+// the pending exception (usually MemoryError) and fails "Python API call failed".
+[[noreturn]] void failed_creation(std::source_location where = std::source_location::current());
+
+// Adopts the new reference returned by a creation call, or fails.
+inline ref created(PyObject* p, std::source_location where = std::source_location::current()) {
+    if (p == nullptr) failed_creation(where);
+    return steal(p);
+}
+
+class error_value {
+public:
+    // Deferred errors: the exception argument is built only when raised.
+    static error_value static_error(PyObject* type, const char* text) noexcept;
+    static error_value owned_error(PyObject* type, std::string text) noexcept;
+    static error_value type_mismatch(PyTypeObject* type, const char* target) noexcept;
+    static error_value panic(std::string text) noexcept;
+    // Wraps an exception instance (with its type) as a normalised error.
+    static error_value from_instance(ref instance) noexcept;
+
+    // The pending exception, or nothing. A PanicException raised by Python
+    // code is not returned: it resumes as an internal failure.
+    static std::optional<error_value> take_pending();
+    // The pending exception, or SystemError "attempted to fetch exception but
+    // none was set" when the interpreter reported failure without one.
+    static error_value fetch();
+
+    error_value(error_value&&) noexcept = default;
+    error_value& operator=(error_value&&) noexcept = default;
+
+    // Leaves the exception set in the interpreter; consumes the value.
+    void raise() &&;
+    // Materialises the exception; afterwards type() and value() are set.
+    void normalise();
+    PyObject* type() const noexcept { return type_.get(); }
+    PyObject* value() const noexcept { return value_.get(); }
+    PyObject* traceback() const noexcept { return tb_.get(); }
+
+    // "PyErr { type: ..., value: ..., traceback: ... }"
+    std::string render();
+
+private:
+    enum class state : std::uint8_t { static_msg, owned_msg, mismatch, panic, fetched, normalised };
+    error_value() noexcept = default;
+    // Runs the deferred routine: the exception type and its argument.
+    std::pair<PyObject*, ref> materialise();
+
+    state state_ = state::static_msg;
+    PyObject* exc_type_ = nullptr;  // static exception type of a deferred error (borrowed)
+    const char* static_text_ = nullptr;
+    std::string text_;
+    held type_, value_, tb_;  // mismatch: type_ is the refused object's type
+};
+
+template <class T>
+class [[nodiscard]] result {
+public:
+    result(T value) : v_(std::in_place_index<0>, std::move(value)) {}
+    result(error_value error) : v_(std::in_place_index<1>, std::move(error)) {}
+
+    explicit operator bool() const noexcept { return v_.index() == 0; }
+    T& operator*() noexcept { return std::get<0>(v_); }
+    T* operator->() noexcept { return &std::get<0>(v_); }
+    error_value& error() noexcept { return std::get<1>(v_); }
+
+private:
+    std::variant<T, error_value> v_;
+};
+
+using status = result<std::monostate>;
+inline status ok() { return std::monostate{}; }
+
+// Appends the display of an object (its str, or repr when `use_repr`) as
+// UTF-8; a text with lone surrogates shows each bad sequence as U+FFFD; a
+// failing str() is reported as unraisable and shown as "<unprintable T object>".
+void append_display(std::string& out, PyObject* obj, bool use_repr = false);
+
+// The process-wide PanicException type (created on first need). Borrowed.
+PyObject* panic_exception_type();
+
+}  // namespace tavo
