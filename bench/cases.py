@@ -1,0 +1,568 @@
+"""The benchmark inputs, the candidates timed on them, and the performance targets.
+
+Every function has a small input (per-call overhead) and a large one
+(throughput). Candidates whose answer differs from the module's on an input are
+reported and, where the difference is confined to some words or a separator,
+timed on the words where they agree instead.
+"""
+
+import importlib
+import importlib.metadata
+import operator
+import os
+import random
+import warnings
+
+import _tavo
+
+import reference as ref
+from harness import Candidate, Case, same_answer, short
+
+# --- availability ------------------------------------------------------------
+
+FUNCTIONS = ["uncamel", "underscore_to_camelcase", "sanitize_vulgar_string", "parse",
+             "multikeysort", "collapse", "backfill", "backfill_iterdict", "same_order"]
+
+_PROBES = {
+    "uncamel": ("aB",), "underscore_to_camelcase": ("a_b",), "sanitize_vulgar_string": ("1½",),
+    "parse": ("1",), "multikeysort": ([{"a": 2}, {"a": 1}], "a"), "collapse": ([1, [2]],),
+    "backfill": ([None, 1],), "backfill_iterdict": ([{"a": None}, {"a": 1}],),
+    "same_order": (["a"], ["a"]),
+}
+
+
+def availability():
+    """function name -> '' when it works, else why it is left out."""
+    out = {}
+    for name in FUNCTIONS:
+        f = getattr(_tavo, name, None)
+        if f is None:
+            out[name] = "not in _tavo"
+            continue
+        try:
+            f(*_PROBES[name])
+            out[name] = ""
+        except NotImplementedError:
+            out[name] = "not built yet (raises NotImplementedError)"
+        except Exception as e:
+            out[name] = "fails on a basic call: %s: %s" % (type(e).__name__, e)
+    return out
+
+
+PEERS = {  # import name -> distribution name
+    "inflection": "inflection", "humps": "pyhumps", "more_itertools": "more-itertools",
+    "boltons.iterutils": "boltons", "pandas": "pandas", "price_parser": "price-parser",
+}
+_peer_modules = {}
+peer_notes = {}
+
+
+def peer(name):
+    """The peer module, or None (noted once) when it is not installed."""
+    if name not in _peer_modules:
+        try:
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore")
+                _peer_modules[name] = importlib.import_module(name)
+        except ImportError as e:
+            _peer_modules[name] = None
+            peer_notes[name] = "%s is not installed (pip install .[bench]); its columns are skipped (%s)" % (
+                PEERS.get(name, name), e)
+    return _peer_modules[name]
+
+
+def peer_versions():
+    out = {}
+    for mod, dist in PEERS.items():
+        try:
+            out[dist] = importlib.metadata.version(dist)
+        except importlib.metadata.PackageNotFoundError:
+            out[dist] = None
+    return out
+
+
+def missing(label, kind, why):
+    return Candidate(label, kind, "None", {}, skipped=why)
+
+
+# --- text inputs -------------------------------------------------------------
+
+CAMEL_ASCII = [
+    "getHTTPResponseCode", "parseXMLDocument", "userID", "tcp2Server", "CamelCamelCase",
+    "simpleTest", "HTMLParser", "getValue2", "IOError", "isValid", "maxRetryCount", "toJSON",
+    "URLPath", "firstName", "lastModifiedAt", "x", "version2", "already_snake", "foo_Bar",
+    "__Init__", "loadConfigFromFile", "sendHTTPSRequest", "rowIndex", "ABCTest", "pageSize",
+    "foo-barBaz",
+]
+CAMEL_UNICODE = [
+    "ÉcoleNormale", "straßeName", "größeÄndern", "ΟδόςΑθηνών", "имяФайла", "ΜέγεθοςΑρχείου",
+    "årsRapport", "çaVaBien", "niñoPequeño", "łódźCentrum", "ИмяПользователя", "datenÜbersicht",
+    "ÜberGrößeXML", "ĲsselMeer", "øreSundBro",
+]
+SNAKE_ASCII = [
+    "foo_bar_baz", "user_id", "http_response_code", "parse_xml_document", "max_retry_count",
+    "first_name", "last_modified_at", "_private_name", "FOO_BAR", "page_size", "row_index",
+    "is_valid", "to_json", "a_b_c", "load_config_from_file", "x", "tcp2_server", "version_2",
+    "__dunder__", "trailing_", "double__under",
+]
+SNAKE_UNICODE = [
+    "école_normale", "straße_name", "größe_ändern", "οδός_αθηνών", "имя_файла",
+    "μέγεθος_αρχείου", "års_rapport", "ça_va_bien", "niño_pequeño", "łódź_centrum",
+    "имя_пользователя", "daten_übersicht", "über_größe", "øre_sund_bro",
+]
+
+
+def kb_text(words, sep=" ", size=1024):
+    """Whole words, cycled, joined by sep, up to `size` UTF-8 bytes."""
+    out, n, i = [], 0, 0
+    while True:
+        w = words[i % len(words)]
+        add = len(w.encode()) + (len(sep.encode()) if out else 0)
+        if n + add > size and out:
+            break
+        out.append(w)
+        n += add
+        i += 1
+    return sep.join(out)
+
+
+def agreeing_text(module_fn, peer_fn, words, seps=(" ", ",")):
+    """A 1 KB text on which peer_fn gives the module's answer, and what had to change.
+
+    Words on which the peer differs alone are dropped first; then, for each
+    separator in turn, words on which it differs next to other words, then
+    one by one any word whose prefix of the text differs.
+    """
+    def agree(t):
+        try:
+            return same_answer(peer_fn(t), module_fn(t), False)
+        except Exception:
+            return False
+
+    notes = []
+    good = [w for w in words if agree(w)]
+    bad = [w for w in words if w not in good]
+    if bad:
+        examples = "; ".join("%s: _tavo %s, peer %s" % (short(w, 30), short(module_fn(w), 30),
+                                                          short(_safe(peer_fn, w), 30))
+                             for w in bad[:3])
+        notes.append("differs on %d of %d words (%s)" % (len(bad), len(words), examples))
+    for i, sep in enumerate(seps):
+        pool = [w for w in good if agree(sep.join([w, w, w]))]  # each word next to others too
+        dropped = [w for w in good if w not in pool]
+        for _ in range(8):
+            if not pool:
+                break
+            t = kb_text(pool, sep)
+            if agree(t):
+                if i:
+                    sample = seps[0].join(good[:3])
+                    notes.append("differs on the words joined by %r (%s: _tavo %s, peer %s); joined by %r instead"
+                                 % (seps[0], short(sample, 40), short(module_fn(sample), 40),
+                                    short(_safe(peer_fn, sample), 40), sep))
+                if dropped:
+                    notes.append("differs on %s inside a text; dropped" % ", ".join(repr(w) for w in dropped))
+                notes.append("timed on a text of the %d words where they agree" % len(pool))
+                return t, notes
+            seq = t.split(sep)
+            lo, hi = 0, len(seq)  # the prefix of lo words agrees, of hi words differs
+            while hi - lo > 1:
+                mid = (lo + hi) // 2
+                if agree(sep.join(seq[:mid])):
+                    lo = mid
+                else:
+                    hi = mid
+            culprit = seq[hi - 1]
+            if culprit not in pool:
+                break
+            pool.remove(culprit)
+            dropped.append(culprit)
+    notes.append("differs on every text tried")
+    return None, notes
+
+
+def _safe(fn, x):
+    try:
+        return fn(x)
+    except Exception as e:
+        return "<%s>" % type(e).__name__
+
+
+def _text_case(func, label, size, text, others_spec):
+    """others_spec: list of (label, kind, fn or None for a bound, expr override, peer name)."""
+    mod = getattr(_tavo, func)
+    case = Case(func, label, size, {"main": short(text, 50) + " (%d bytes)" % len(text.encode())},
+                {"main": Candidate("_tavo." + func, "module", "f(x)", {"f": mod, "x": text})}, [])
+    for spec in others_spec:
+        clabel, kind, fn, words = spec
+        if kind == "built-in":
+            case.others.append(Candidate(clabel, kind, "x.lower()", {"x": text}, check=False))
+            continue
+        if fn is None:
+            case.others.append(missing(clabel, kind, peer_notes.get(clabel.split(".")[0], "not installed")))
+            continue
+        if words is None:
+            case.others.append(Candidate(clabel, kind, "f(x)", {"f": fn, "x": text}))
+            continue
+        t, notes = agreeing_text(mod, fn, words)
+        if t is None:
+            c = missing(clabel, kind, "; ".join(notes))
+        elif t == text:
+            c = Candidate(clabel, kind, "f(x)", {"f": fn, "x": text}, notes=notes)
+        else:
+            key = "agree:" + clabel
+            case.inputs[key] = short(t, 50) + " (%d bytes)" % len(t.encode())
+            case.module[key] = Candidate("_tavo." + func, "module", "f(x)", {"f": mod, "x": t}, input_key=key)
+            c = Candidate(clabel, kind, "f(x)", {"f": fn, "x": t}, input_key=key, notes=notes)
+        case.others.append(c)
+    return case
+
+
+def uncamel_cases():
+    infl, humps = peer("inflection"), peer("humps")
+    peers = [("inflection.underscore", "peer", infl and infl.underscore, CAMEL_ASCII),
+             ("humps.decamelize", "peer", humps and humps.decamelize, CAMEL_ASCII)]
+    small = "getHTTPResponseCode"
+    return [
+        _text_case("uncamel", "small: one identifier", "small", small,
+                   [("str.lower", "built-in", None, None),
+                    ("reference (pure Python)", "reference", ref.uncamel, None),
+                    ("regex (pure Python)", "reference", ref.uncamel_regex, None)]
+                   + [(a, b, c, None) for a, b, c, _ in peers]),
+        _text_case("uncamel", "1 KB ASCII identifiers", "large", kb_text(CAMEL_ASCII),
+                   [("str.lower", "built-in", None, None),
+                    ("reference (pure Python)", "reference", ref.uncamel, None),
+                    ("regex (pure Python)", "reference", ref.uncamel_regex, None)] + peers),
+        _text_case("uncamel", "1 KB non-ASCII identifiers", "large", kb_text(CAMEL_UNICODE),
+                   [("str.lower", "built-in", None, None),
+                    ("reference (pure Python)", "reference", ref.uncamel, None)]),
+    ]
+
+
+def underscore_cases():
+    infl, humps = peer("inflection"), peer("humps")
+    camelize = infl and (lambda s: infl.camelize(s, False))
+    peers = [("inflection.camelize", "peer", camelize, SNAKE_ASCII),
+             ("humps.camelize", "peer", humps and humps.camelize, SNAKE_ASCII)]
+    small = "foo_bar_baz"
+    return [
+        _text_case("underscore_to_camelcase", "small: one identifier", "small", small,
+                   [("str.lower", "built-in", None, None),
+                    ("reference (pure Python)", "reference", ref.underscore_to_camelcase, None),
+                    ("regex (pure Python)", "reference", ref.underscore_to_camelcase_regex, None)]
+                   + [(a, b, c, None) for a, b, c, _ in peers]),
+        _text_case("underscore_to_camelcase", "1 KB ASCII identifiers", "large", kb_text(SNAKE_ASCII),
+                   [("str.lower", "built-in", None, None),
+                    ("reference (pure Python)", "reference", ref.underscore_to_camelcase, None),
+                    ("regex (pure Python)", "reference", ref.underscore_to_camelcase_regex, None)] + peers),
+        _text_case("underscore_to_camelcase", "1 KB non-ASCII identifiers", "large", kb_text(SNAKE_UNICODE),
+                   [("str.lower", "built-in", None, None),
+                    ("reference (pure Python)", "reference", ref.underscore_to_camelcase, None)]),
+    ]
+
+
+PROSE = ("Preheat the oven to 200 degrees. Mix 2 cups of flour with 1 tsp of salt and 3 eggs, "
+         "then stir for 5 minutes until smooth; rest the dough for 30 minutes. ").split(" ")
+RECIPE = ("Add 1½ cups of flour, ¾ tsp salt, 2 ⅓ cups milk and ½ cup sugar; "
+          "bake 25 minutes at 180 degrees, then cool for ⅛ hour. ").split(" ")
+
+
+def sanitize_cases():
+    def case(label, size, text):
+        return _text_case("sanitize_vulgar_string", label, size, text,
+                          [("str.lower", "built-in", None, None),
+                           ("reference (pure Python, re.sub)", "reference", ref.sanitize_vulgar_string, None)])
+    return [
+        case("small: '4¾ cups'", "small", "4¾ cups"),
+        case("1 KB text without fractions", "large", kb_text(PROSE)),
+        case("1 KB text with fractions", "large", kb_text(RECIPE)),
+    ]
+
+
+# --- numbers -----------------------------------------------------------------
+
+def parse_cases():
+    pp = peer("price_parser")
+    f = _tavo.parse
+
+    def case(label, size, text, bound=None):
+        c = Case("parse", label, size, {"main": short(text, 50)},
+                 {"main": Candidate("_tavo.parse", "module", "f(x)", {"f": f, "x": text})}, [])
+        if bound:
+            blabel, bfn, barg = bound
+            c.others.append(Candidate(blabel, "built-in", "f(x)", {"f": bfn, "x": barg}, check=False))
+        c.others.append(Candidate("reference (pure Python)", "reference", "f(x)",
+                                  {"f": ref.parse, "x": text}, strict=True))
+        if pp is None:
+            c.others.append(missing("price_parser", "peer", peer_notes.get("price_parser", "")))
+        else:
+            c.others.append(Candidate("price_parser", "peer", "p(x).amount_float",
+                                      {"p": pp.Price.fromstring, "x": text},
+                                      notes=["compared by value: price_parser gives a float for every number"]))
+        return c
+
+    fspath_note = _calling_convention_note()
+    one = case("small: '1' (call overhead)", "small", "1", ("os.fspath", os.fspath, "1"))
+    one.notes.append(fspath_note)
+    words = "Net amount payable after every discount and adjustment, in US dollars: "
+    long_figure = (words * (1024 // len(words)))[: 1024 - 18] + "USD (1,234,567.89)"
+    return [
+        one,
+        case("small: '42'", "small", "42", ("int", int, "42")),
+        case("small: '1234.56'", "small", "1234.56", ("float", float, "1234.56")),
+        case("small: '$1,234.56'", "small", "$1,234.56", ("float", float, "1234.56")),
+        case("small: 'USD (1,234.50)'", "small", "USD (1,234.50)", ("float", float, "-1234.50")),
+        case("1 KB cell, one figure", "large", long_figure, ("float", float, "-1234567.89")),
+    ]
+
+
+def _calling_convention_note():
+    """Which calling convention parse and os.fspath use, read from their method tables."""
+    try:
+        import ctypes
+
+        def flags(fn):
+            ml = ctypes.c_void_p.from_address(id(fn) + 2 * ctypes.sizeof(ctypes.c_void_p)).value
+            return ctypes.c_int.from_address(ml + 2 * ctypes.sizeof(ctypes.c_void_p)).value
+
+        fa, fb = flags(_tavo.parse), flags(os.fspath)
+        names = {0x80 | 0x02: "METH_FASTCALL|METH_KEYWORDS", 0x08: "METH_O", 0x80: "METH_FASTCALL"}
+        return ("calling convention: _tavo.parse %s, os.fspath %s (one positional-or-keyword "
+                "argument, returns it unchanged for a str)" % (names.get(fa, hex(fa)), names.get(fb, hex(fb))))
+    except Exception as e:  # pragma: no cover
+        return "calling convention not read: %s" % e
+
+
+# --- multikeysort ------------------------------------------------------------
+
+def make_rows(n, seed=7):
+    rnd = random.Random(seed)
+    letters = "abcdefghijklmnopqrstuvwxyz"
+    return [{"id": i, "a": rnd.randrange(1 << 30), "price": rnd.randrange(1000),
+             "name": "".join(rnd.choice(letters) for _ in range(6)), "qty": rnd.random()}
+            for i in range(n)]
+
+
+def multikeysort_cases(large_n=100_000):
+    pd = peer("pandas")
+    f = _tavo.multikeysort
+    out = []
+    for label, size, n in (("small: 10 rows", "small", 10), ("%d rows" % large_n, "large", large_n)):
+        rows = make_rows(n)
+        for cols in (["-price", "name"], ["a"]):
+            title = "%s, columns %r" % (label, cols)
+            c = Case("multikeysort", title, size, {"main": "%d row dicts of 5 keys, columns %r" % (n, cols)},
+                     {"main": Candidate("_tavo.multikeysort", "module", "f(x, c)",
+                                        {"f": f, "x": rows, "c": cols})}, [])
+            if cols == ["a"]:
+                c.others.append(Candidate("sorted(key=itemgetter('a'))", "built-in", "sorted(x, key=k)",
+                                          {"x": rows, "k": operator.itemgetter("a")}))
+            else:
+                c.others.append(Candidate("two sorted() passes (pure Python)", "reference", "f(x, c)",
+                                          {"f": ref.multikeysort_two_pass, "x": rows, "c": cols}))
+                if size == "small":
+                    c.others.append(Candidate("reference (pure Python, cmp_to_key)", "reference", "f(x, c)",
+                                              {"f": ref.multikeysort, "x": rows, "c": cols}))
+            if pd is None:
+                c.others.append(missing("pandas sort_values", "peer", peer_notes.get("pandas", "")))
+            else:
+                names = [x.lstrip("-") for x in cols]
+                asc = [not x.startswith("-") for x in cols]
+                c.others.append(Candidate(
+                    "pandas sort_values", "peer",
+                    "D(x).sort_values(n, ascending=a, kind='stable').to_dict('records')",
+                    {"D": pd.DataFrame, "x": rows, "n": names, "a": asc},
+                    notes=["round trip: DataFrame(rows).sort_values(...).to_dict('records')"]))
+            out.append(c)
+    return out
+
+
+# --- sequences ---------------------------------------------------------------
+
+def nested(n, seed=3):
+    """n int leaves in lists and tuples three levels deep, blocks of about ten."""
+    out, i = [], 0
+    while i < n:
+        block = list(range(i, min(i + 10, n)))
+        i += len(block)
+        out.append([tuple(block[:3]), [block[3:5], (block[5:7], [block[7:]])]])
+    return out
+
+
+def collapse_cases(large_n=100_000, flat_n=1_000_000):
+    mi, bi = peer("more_itertools"), peer("boltons.iterutils")
+    f = _tavo.collapse
+
+    def case(label, size, x, desc, bound=False):
+        c = Case("collapse", label, size, {"main": desc},
+                 {"main": Candidate("_tavo.collapse", "module", "f(x)", {"f": f, "x": x})}, [])
+        if bound:
+            c.others.append(Candidate("list(x)", "built-in", "list(x)", {"x": x}))
+        c.others.append(Candidate("reference (pure Python)", "reference", "f(x)", {"f": ref.collapse, "x": x}))
+        c.others.append(Candidate("more_itertools.collapse", "peer", "list(f(x))", {"f": mi.collapse, "x": x})
+                        if mi else missing("more_itertools.collapse", "peer", peer_notes.get("more_itertools", "")))
+        c.others.append(Candidate("boltons flatten", "peer", "f(x)", {"f": bi.flatten, "x": x})
+                        if bi else missing("boltons flatten", "peer", peer_notes.get("boltons.iterutils", "")))
+        return c
+
+    return [
+        case("small: [[1, [2, 3]], (4, 5)]", "small", [[1, [2, 3]], (4, 5)], "5 leaves, 3 levels"),
+        case("nested, %d leaves" % large_n, "large", nested(large_n),
+             "%d ints in lists and tuples 3 levels deep" % large_n),
+        case("flat list of %d ints" % flat_n, "large", list(range(flat_n)), "%d ints, no nesting" % flat_n,
+             bound=True),
+    ]
+
+
+def with_nones(n, share=0.1, seed=5):
+    rnd = random.Random(seed)
+    return [None if rnd.random() < share else rnd.randrange(1_000_000) for _ in range(n)]
+
+
+def backfill_cases(large_n=1_000_000):
+    pd = peer("pandas")
+    f = _tavo.backfill
+
+    def case(label, size, x, desc, bound):
+        c = Case("backfill", label, size, {"main": desc},
+                 {"main": Candidate("_tavo.backfill", "module", "f(x)", {"f": f, "x": x})}, [])
+        if bound:
+            c.others.append(Candidate("list(x)", "built-in", "list(x)", {"x": x}, check=False))
+        c.others.append(Candidate("reference (pure Python)", "reference", "f(x)", {"f": ref.backfill, "x": x}))
+        c.others.append(Candidate("pandas ffill().bfill()", "peer", "S(x).ffill().bfill().tolist()",
+                                  {"S": pd.Series, "x": x},
+                                  notes=["compared by value: pandas gives floats for an int column with None"])
+                        if pd else missing("pandas ffill().bfill()", "peer", peer_notes.get("pandas", "")))
+        return c
+
+    return [
+        case("small: [None, None, 1, 2, None, 4]", "small", [None, None, 1, 2, None, 4], "6 values", False),
+        case("%d values, 10%% None" % large_n, "large", with_nones(large_n),
+             "%d ints, 10%% None" % large_n, True),
+    ]
+
+
+ROW_KEYS = ["k%d" % i for i in range(10)]
+
+
+def make_fill_rows(n, seed=11):
+    rnd = random.Random(seed)
+    rows = []
+    for _ in range(n):
+        row = {}
+        for j, k in enumerate(ROW_KEYS):
+            if rnd.random() < 0.1:
+                row[k] = None
+            elif j % 2:
+                row[k] = "v%d" % rnd.randrange(1000)
+            else:
+                row[k] = rnd.randrange(1_000_000)
+        rows.append(row)
+    for k in ROW_KEYS:  # every key gets a real value somewhere, as pandas assumes
+        if all(r[k] is None for r in rows):
+            rows[-1][k] = 0
+    return rows
+
+
+def backfill_iterdict_cases(large_n=100_000):
+    pd = peer("pandas")
+    f = _tavo.backfill_iterdict
+
+    def case(label, size, x, desc):
+        c = Case("backfill_iterdict", label, size, {"main": desc},
+                 {"main": Candidate("_tavo.backfill_iterdict", "module", "f(x)", {"f": f, "x": x})}, [])
+        c.others.append(Candidate("reference (plain Python loop)", "reference", "f(x)",
+                                  {"f": ref.backfill_iterdict, "x": x}))
+        c.others.append(Candidate("pandas ffill().bfill()", "peer", "D(x).ffill().bfill().to_dict('records')",
+                                  {"D": pd.DataFrame, "x": x},
+                                  notes=["compared by value: pandas gives floats for an int column with None"])
+                        if pd else missing("pandas ffill().bfill()", "peer", peer_notes.get("pandas", "")))
+        return c
+
+    small = [{"a": None, "b": "x", "c": 1}, {"a": 2, "b": None, "c": None}, {"a": None, "b": "y", "c": 3},
+             {"a": 4, "b": None, "c": None}, {"a": None, "b": None, "c": 5}]
+    return [
+        case("small: 5 rows of 3 keys", "small", small, "5 rows, 3 keys"),
+        case("%d rows of 10 keys" % large_n, "large", make_fill_rows(large_n),
+             "%d rows of 10 keys, 10%% None" % large_n),
+    ]
+
+
+def same_order_cases(m=100, n=10_000):
+    f = _tavo.same_order
+
+    def case(label, size, a, b, desc, bound):
+        c = Case("same_order", label, size, {"main": desc},
+                 {"main": Candidate("_tavo.same_order", "module", "f(a, b)", {"f": f, "a": a, "b": b})}, [])
+        if bound:
+            c.others.append(Candidate("b.index(a[-1]) (one C scan)", "built-in", "b.index(a[-1])",
+                                      {"a": a, "b": b}, check=False))
+        c.others.append(Candidate("list.index version (pure Python)", "reference", "f(a, b)",
+                                  {"f": ref.same_order_index, "a": a, "b": b}))
+        c.others.append(Candidate("reference (pure Python, ==)", "reference", "f(a, b)",
+                                  {"f": ref.same_order, "a": a, "b": b}))
+        return c
+
+    comp = ["word%05d" % i for i in range(n)]
+    refs = [comp[i] for i in range(n // m - 1, n, n // m)]  # spread over comp, the last at its end
+    return [
+        case("small: 3 in 5", "small", ["x", "y", "z"], ["x", "a", "y", "b", "z"], "3 in 5 strings", False),
+        case("%d in %d strings" % (m, n), "large", refs, comp,
+             "%d reference strings spread over %d strings (answer True)" % (m, n), True),
+    ]
+
+
+BUILDERS = {
+    "uncamel": uncamel_cases, "underscore_to_camelcase": underscore_cases,
+    "sanitize_vulgar_string": sanitize_cases, "parse": parse_cases,
+    "multikeysort": multikeysort_cases, "collapse": collapse_cases, "backfill": backfill_cases,
+    "backfill_iterdict": backfill_iterdict_cases, "same_order": same_order_cases,
+}
+
+# --- targets -----------------------------------------------------------------
+# (title, case id, candidate label, rule, bound, issue)
+#   rule 'ratio':   module/candidate <= bound
+#   rule 'speedup': candidate/module >= bound
+#   rule 'diff_ns': module - candidate <= bound nanoseconds per call
+
+TARGETS = [
+    ("uncamel 1KB ASCII vs str.lower", "uncamel/1 KB ASCII identifiers", "str.lower", "ratio", 1.5, 3),
+    ("underscore_to_camelcase 1KB ASCII vs str.lower", "underscore_to_camelcase/1 KB ASCII identifiers",
+     "str.lower", "ratio", 1.5, 3),
+    ("uncamel 1KB ASCII vs regex (Python)", "uncamel/1 KB ASCII identifiers", "regex (pure Python)",
+     "speedup", 20, 3),
+    ("underscore_to_camelcase 1KB ASCII vs regex (Python)", "underscore_to_camelcase/1 KB ASCII identifiers",
+     "regex (pure Python)", "speedup", 20, 3),
+    ("uncamel 1KB non-ASCII vs str.lower", "uncamel/1 KB non-ASCII identifiers", "str.lower", "ratio", 3, 3),
+    ("underscore_to_camelcase 1KB non-ASCII vs str.lower", "underscore_to_camelcase/1 KB non-ASCII identifiers",
+     "str.lower", "ratio", 3, 3),
+    ("sanitize_vulgar_string 1KB without fractions vs str.lower",
+     "sanitize_vulgar_string/1 KB text without fractions", "str.lower", "ratio", 2, 3),
+    ("parse('1234.56') vs float('1234.56')", "parse/small: '1234.56'", "float", "ratio", 1.5, 4),
+    ("parse('42') vs int('42')", "parse/small: '42'", "int", "ratio", 1.5, 4),
+    ("parse('$1,234.56') vs pure Python", "parse/small: '$1,234.56'", "reference (pure Python)",
+     "speedup", 10, 4),
+    ("parse('USD (1,234.50)') vs pure Python", "parse/small: 'USD (1,234.50)'", "reference (pure Python)",
+     "speedup", 10, 4),
+    ("multikeysort 100k rows 'a' vs sorted(itemgetter)", "multikeysort/100000 rows, columns ['a']",
+     "sorted(key=itemgetter('a'))", "ratio", 1.0, 5),
+    ("multikeysort 100k rows ['-price','name'] vs two sorted() passes",
+     "multikeysort/100000 rows, columns ['-price', 'name']", "two sorted() passes (pure Python)",
+     "speedup", 3, 5),
+    ("multikeysort 100k rows ['-price','name'] vs pandas", "multikeysort/100000 rows, columns ['-price', 'name']",
+     "pandas sort_values", "speedup", 5, 5),
+    ("collapse 1M flat ints vs list(x)", "collapse/flat list of 1000000 ints", "list(x)", "ratio", 2, 6),
+    ("collapse nested vs more_itertools.collapse", "collapse/nested, 100000 leaves", "more_itertools.collapse",
+     "speedup", 10, 6),
+    ("backfill 1M 10% None vs list(x)", "backfill/1000000 values, 10% None", "list(x)", "ratio", 2, 6),
+    ("backfill 1M 10% None vs pandas", "backfill/1000000 values, 10% None", "pandas ffill().bfill()",
+     "speedup", 10, 6),
+    ("backfill_iterdict 100k x 10 keys vs plain Python loop", "backfill_iterdict/100000 rows of 10 keys",
+     "reference (plain Python loop)", "speedup", 5, 6),
+    ("backfill_iterdict 100k x 10 keys vs pandas", "backfill_iterdict/100000 rows of 10 keys",
+     "pandas ffill().bfill()", "speedup", 3, 6),
+    ("same_order 100 in 10,000 strings vs list.index version", "same_order/100 in 10000 strings",
+     "list.index version (pure Python)", "speedup", 5, 6),
+    ("parse('1') call overhead vs os.fspath('1')", "parse/small: '1' (call overhead)", "os.fspath",
+     "diff_ns", 20, 7),
+]

@@ -1,0 +1,238 @@
+"""The benchmark's outputs: console lines, Markdown, JSON and PNG charts."""
+
+import json
+import math
+import os
+
+KIND_COLOURS = {"peer": "#3b6fb6", "reference": "#3a9d5d", "built-in": "#8c8c8c"}
+
+
+def fmt_time(s):
+    if s is None or s != s:
+        return "-"
+    for unit, scale in (("s", 1.0), ("ms", 1e-3), ("µs", 1e-6)):
+        if s >= scale:
+            return "%.3g %s" % (s / scale, unit)
+    return "%.3g ns" % (s * 1e9)
+
+
+def fmt_ratio(r):
+    if r is None or r != r:
+        return "-"
+    if r < 1:
+        return "%.3g (%.3gx faster)" % (r, 1 / r)
+    return "%.3g (%.3gx slower)" % (r, r)
+
+
+def case_lines(rec):
+    out = ["  %s" % rec["label"]]
+    for c in rec["candidates"]:
+        if "skipped" in c:
+            out.append("    %-38s skipped: %s" % (c["label"], c["skipped"]))
+        elif c["kind"] == "module":
+            out.append("    %-38s %10s" % (c["label"] + ("" if c["input"] == "main" else " [%s]" % c["input"]),
+                                           fmt_time(c["median_s"])))
+        else:
+            out.append("    %-38s %10s   _tavo/this %s" % (c["label"], fmt_time(c["median_s"]), fmt_ratio(c["ratio"])))
+    return "\n".join(out)
+
+
+def _md_escape(s):
+    return str(s).replace("|", "\\|").replace("\n", " ")
+
+
+def markdown(data):
+    m = data["machine"]
+    lines = [
+        "# _tavo benchmark",
+        "",
+        "Machine: %s, %s cores, %s; %s %s. _tavo commit %s. Run %s, %s mode: %d interleaved repetitions, "
+        "timed batches of at least %g ms, %.0f s in all." % (
+            m["cpu"], m["cores"], m["platform"], m["implementation"], m["python"], m["commit"] or "?",
+            m["date"], data["mode"], data["repetitions"], data["batch_seconds"] * 1000, data["elapsed_s"]),
+        "",
+        "Peers: " + ", ".join("%s %s" % (k, v or "(not installed)") for k, v in data["peers"].items()) + ".",
+        "",
+        "Ratios are the time of `_tavo` divided by the time of the other candidate, taken within each "
+        "repetition and then the median over repetitions: below 1 means `_tavo` is faster. "
+        "![ratios](ratios.png)",
+        "",
+        "## Targets",
+        "",
+        "| Issue | Target | Measured | Status |",
+        "|---|---|---|---|",
+    ]
+    for t in data["targets"]:
+        measured = t["line"].split(": ", 1)[1] if ": " in t["line"] else t["line"]
+        for word in (" MET", " MISSED"):
+            if measured.endswith(word):
+                measured = measured[: -len(word)]
+        lines.append("| %s | %s | %s | **%s** |" % (t["issue"], _md_escape(t["title"]), _md_escape(measured),
+                                                    t["status"]))
+    if data["skipped_functions"]:
+        lines += ["", "Functions left out of this run:"]
+        lines += ["- `%s`: %s" % (f, why) for f, why in data["skipped_functions"].items()]
+    if data["peer_notes"]:
+        lines += [""] + ["- %s" % n for n in data["peer_notes"].values()]
+    lines += ["", "## Results", ""]
+    func = None
+    for rec in data["results"]:
+        if rec["func"] != func:
+            func = rec["func"]
+            lines += ["### `%s`" % func, ""]
+        lines += ["**%s**: %s" % (_md_escape(rec["label"]), _md_escape(rec["inputs"]["main"])), "",
+                  "| Candidate | Kind | Time per call | _tavo ÷ candidate |", "|---|---|---|---|"]
+        notes = list(rec["notes"])
+        for c in rec["candidates"]:
+            label = c["label"]
+            if c["input"] != "main":
+                label += " ¹"
+            if "skipped" in c:
+                lines.append("| %s | %s | skipped | - |" % (_md_escape(label), c["kind"]))
+                notes.append("%s: %s" % (c["label"], c["skipped"]))
+                continue
+            lines.append("| %s | %s | %s | %s |" % (_md_escape(label), c["kind"], fmt_time(c["median_s"]),
+                                                    "" if c["kind"] == "module" else fmt_ratio(c["ratio"])))
+            notes += ["%s: %s" % (c["label"], n) for n in c["notes"]]
+        for key, desc in rec["inputs"].items():
+            if key != "main":
+                notes.append("¹ %s timed (and `_tavo` with it) on %s" % (key.split(":", 1)[1], desc))
+        if notes:
+            lines.append("")
+            lines += ["- %s" % _md_escape(n) for n in notes]
+        lines.append("")
+    if data["scaling"]:
+        lines += ["## Scaling", "", "![scaling](scaling.png)", "",
+                  "| Function | Input | n | Time per call | Time per element |", "|---|---|---|---|---|"]
+        for s in data["scaling"]:
+            for p in s["points"]:
+                lines.append("| `%s` | %s | %d | %s | %.1f ns |" % (s["func"], s["what"], p["n"],
+                                                                  fmt_time(p["median_s"]), p["per_element_ns"]))
+        lines.append("")
+        lines += ["- %s" % t["line"] for t in data["targets"] if t.get("rule") == "exponent"]
+        lines.append("")
+    lines += [
+        "## Method",
+        "",
+        "Each candidate is a Python expression timed with `timeit` (garbage collector off while timing, "
+        "a `gc.collect()` before each batch); the cost of the empty timing loop is subtracted. "
+        "Before timing, every peer and pure-Python reference is run on the same input and its answer "
+        "compared with `_tavo`'s; one that differs is not timed on that input, and the difference is "
+        "reported. Built-in bounds (`str.lower`, `float`, `int`, `list`, `sorted`, `os.fspath`) compute "
+        "something simpler and are not compared. Repetitions are interleaved: each one times every "
+        "candidate of the case once, in an order that rotates from one repetition to the next.",
+        "",
+    ]
+    return "\n".join(lines)
+
+
+def _x(v):
+    return "%.0f" % v if v >= 99.5 else "%.2g" % v
+
+
+def _ratio_chart(data, path):
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    bars = []  # (label, ratio, kind, target bound or None, first of its function)
+    targets = {(t.get("case"), t.get("candidate")): t for t in data["targets"] if t.get("case")}
+    func = None
+    for rec in data["results"]:
+        for c in rec["candidates"]:
+            if c["kind"] == "module" or "skipped" in c:
+                continue
+            t = targets.get((rec["id"], c["label"]))
+            bound = None
+            if t and t["rule"] == "ratio":
+                bound = t["bound"]
+            elif t and t["rule"] == "speedup":
+                bound = 1.0 / t["bound"]
+            label = "%s · %s · vs %s" % (rec["func"], rec["label"].replace("small: ", ""), c["label"])
+            bars.append((label, c["ratio"], c["kind"], bound, rec["func"] != func, t))
+            func = rec["func"]
+    if not bars:
+        return False
+    n = len(bars)
+    fig, ax = plt.subplots(figsize=(12, 1.2 + 0.27 * n))
+    ys = list(range(n))[::-1]
+    lo = min(min(b[1] for b in bars), min((b[3] for b in bars if b[3]), default=1), 1) / 4
+    hi = max(max(b[1] for b in bars), 1) * 4
+    for y, (label, r, kind, bound, first, t) in zip(ys, bars):
+        ax.barh(y, r - 1.0, left=1.0, color=KIND_COLOURS.get(kind, "#444"), height=0.7)
+        txt = ("%sx faster" % _x(1 / r)) if r < 1 else ("%sx slower" % _x(r))
+        if r < 1:
+            ax.text(r / 1.08, y, txt, va="center", ha="right", fontsize=7.5)
+        else:
+            ax.text(r * 1.08, y, txt, va="center", ha="left", fontsize=7.5)
+        if bound:
+            ok = t["status"] == "MET"
+            ax.plot([bound, bound], [y - 0.42, y + 0.42], color="#1a7f1a" if ok else "#c0392b", lw=2.2)
+        if first and y != ys[0]:
+            ax.axhline(y + 0.5, color="#dddddd", lw=0.8)
+    ax.set_xscale("log")
+    ax.set_xlim(lo, hi)
+    ax.set_ylim(-0.6, n - 0.4)
+    ax.set_yticks(ys)
+    ax.set_yticklabels([b[0] for b in bars], fontsize=7.5)
+    ax.axvline(1.0, color="black", lw=1)
+    ax.set_xlabel("time of _tavo ÷ time of the alternative (log scale): bars to the left, _tavo is faster")
+    m = data["machine"]
+    ax.set_title("_tavo against peers (blue), pure Python (green) and CPython built-ins (grey)\n"
+                 "%s, %s cores, CPython %s; tick = target (green met, red missed)" % (
+                     m["cpu"], m["cores"], m["python"]), fontsize=10)
+    ax.grid(axis="x", which="major", color="#eeeeee")
+    ax.set_axisbelow(True)
+    fig.tight_layout()
+    fig.savefig(path, dpi=110)
+    plt.close(fig)
+    return True
+
+
+def _scaling_chart(data, path):
+    if not data["scaling"]:
+        return False
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    fig, ax = plt.subplots(figsize=(7, 4.2))
+    for s in data["scaling"]:
+        ns = [p["n"] for p in s["points"]]
+        per = [p["per_element_ns"] for p in s["points"]]
+        ax.plot(ns, per, marker="o", label="%s (%s; exponent %.2f)" % (s["func"], s["expected"], s["exponent"]))
+        if s["expected"] == "n log n":
+            base = per[0] / math.log2(ns[0])
+            ax.plot(ns, [base * math.log2(n) for n in ns], ls=":", color="grey", lw=1)
+    ax.set_xscale("log")
+    ax.set_yscale("log")
+    ax.set_xlabel("n (rows or leaves)")
+    ax.set_ylabel("time per element (ns)")
+    ax.set_title("Cost per element as n grows (flat = linear; dotted = n log n)", fontsize=10)
+    ax.legend(fontsize=8)
+    ax.grid(which="both", color="#eeeeee")
+    fig.tight_layout()
+    fig.savefig(path, dpi=110)
+    plt.close(fig)
+    return True
+
+
+def write_all(data, out, charts=True):
+    paths = []
+    p = os.path.join(out, "results.json")
+    with open(p, "w") as f:
+        json.dump(data, f, indent=1, default=str)
+    paths.append(p)
+    p = os.path.join(out, "results.md")
+    with open(p, "w") as f:
+        f.write(markdown(data))
+    paths.append(p)
+    if charts:
+        try:
+            if _ratio_chart(data, os.path.join(out, "ratios.png")):
+                paths.append(os.path.join(out, "ratios.png"))
+            if _scaling_chart(data, os.path.join(out, "scaling.png")):
+                paths.append(os.path.join(out, "scaling.png"))
+        except ImportError as e:
+            print("charts skipped: matplotlib is not installed (%s)" % e)
+    return paths

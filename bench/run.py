@@ -1,0 +1,258 @@
+#!/usr/bin/env python3
+"""Benchmark every function of _tavo against PyPI peers, pure-Python references
+and the CPython built-ins that bound what is possible; check the performance
+targets; write a Markdown report, JSON and charts.
+
+    python bench/run.py                 # full run (a few minutes)
+    python bench/run.py --quick         # smoke run (well under a minute)
+    python bench/run.py --only parse,uncamel --out /tmp/b
+
+Peers are optional (pip install .[bench]); a missing one is skipped with a note,
+and so is a function that is not built yet.
+"""
+
+import argparse
+import datetime
+import gc
+import math
+import os
+import platform
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import _tavo  # noqa: E402
+
+import cases  # noqa: E402
+import harness  # noqa: E402
+import report  # noqa: E402
+
+SCALING_TOLERANCE = 1.25  # fitted exponent; n log n over 10^3..10^6 is about 1.10, quadratic 2
+
+
+def machine_info():
+    cpu = "unknown"
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    cpu = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    here = os.path.dirname(os.path.abspath(__file__))
+    try:
+        commit = subprocess.run(["git", "-C", here, "describe", "--always", "--dirty"],
+                                capture_output=True, text=True, timeout=10).stdout.strip()
+    except Exception:
+        commit = ""
+    return {
+        "cpu": cpu,
+        "cores": os.cpu_count(),
+        "python": sys.version.split()[0],
+        "implementation": platform.python_implementation(),
+        "platform": platform.platform(),
+        "commit": commit,
+        "date": datetime.datetime.now().strftime("%Y-%m-%d %H:%M"),
+    }
+
+
+def summarize(case):
+    """The JSON-ready record of a case after its run."""
+    cands = []
+    for c in list(case.module.values()) + case.others:
+        rec = {"label": c.label, "kind": c.kind, "input": c.input_key, "notes": c.notes}
+        if c.skipped:
+            rec["skipped"] = c.skipped
+        else:
+            rec.update(median_s=harness.median(c.times), times_s=c.times, number=c.number)
+            if c.kind != "module":
+                rs = harness.ratios(case, c)
+                m = case.module[c.input_key]
+                rec["ratio"] = harness.median(rs)
+                rec["ratios"] = rs
+                rec["diff_ns"] = harness.median([(a - b) * 1e9 for a, b in zip(m.times, c.times)])
+        cands.append(rec)
+    return {"id": case.id, "func": case.func, "label": case.label, "size": case.size,
+            "inputs": case.inputs, "notes": case.notes, "candidates": cands}
+
+
+def evaluate_targets(results, available):
+    by_id = {r["id"]: r for r in results}
+    out = []
+    for title, case_id, label, rule, bound, issue in cases.TARGETS:
+        func = case_id.split("/")[0]
+        t = {"title": title, "case": case_id, "candidate": label, "rule": rule, "bound": bound,
+             "issue": issue, "status": "SKIPPED", "value": None, "why": ""}
+        r = by_id.get(case_id)
+        cand = None
+        if r:
+            cand = next((c for c in r["candidates"] if c["label"] == label), None)
+        if available.get(func, "not run"):
+            t["why"] = "%s %s" % (func, available.get(func) or "not run")
+        elif r is None:
+            t["why"] = "case not run"
+        elif cand is None or "skipped" in cand:
+            t["why"] = "%s: %s" % (label, cand["skipped"] if cand else "not timed")
+        else:
+            if rule == "ratio":
+                t["value"] = cand["ratio"]
+                ok = cand["ratio"] <= bound
+            elif rule == "speedup":
+                t["value"] = 1.0 / cand["ratio"]
+                ok = t["value"] >= bound
+            else:
+                t["value"] = cand["diff_ns"]
+                ok = cand["diff_ns"] <= bound
+            t["status"] = "MET" if ok else "MISSED"
+        out.append(t)
+    return out
+
+
+def target_line(t):
+    if t["status"] == "SKIPPED":
+        return "%s: SKIPPED (%s)" % (t["title"], t["why"])
+    v, b = t["value"], t["bound"]
+    if t["rule"] == "ratio":
+        s = "%.2fx (target <= %gx)" % (v, b)
+    elif t["rule"] == "speedup":
+        s = "%.1fx faster, ratio %.3f (target >= %gx faster)" % (v, 1.0 / v, b) if v >= 1 else \
+            "%.2fx slower, ratio %.3f (target >= %gx faster)" % (1.0 / v, 1.0 / v, b)
+    else:
+        s = "%+.1f ns per call (target <= %g ns)" % (v, b)
+    return "%s: %s %s" % (t["title"], s, t["status"])
+
+
+# --- scaling -------------------------------------------------------------------
+
+def scaling_inputs(func, largest):
+    if func == "multikeysort":
+        rows = cases.make_rows(largest)
+        return (lambda n: {"f": _tavo.multikeysort, "x": rows[:n], "c": ["-price", "name"]},
+                "f(x, c)", "row dicts sorted by ['-price', 'name']", "n log n")
+    if func == "collapse":
+        data = cases.nested(largest)
+        return (lambda n: {"f": _tavo.collapse, "x": data[: n // 10]},
+                "f(x)", "int leaves nested 3 levels deep", "n")
+    if func == "backfill_iterdict":
+        rows = cases.make_fill_rows(largest)
+        return (lambda n: {"f": _tavo.backfill_iterdict, "x": rows[:n]},
+                "f(x)", "rows of 10 keys, 10% None", "n")
+    raise KeyError(func)
+
+
+def run_scaling(func, sizes, reps, batch, log):
+    make_env, expr, what, shape = scaling_inputs(func, sizes[-1])
+    points = []
+    for n in sizes:
+        c = harness.Candidate("_tavo." + func, "module", expr, make_env(n))
+        case = harness.Case(func, "n=%d" % n, "scaling", {"main": what}, {"main": c}, [])
+        r = reps if n < 10**6 else max(3, reps // 2)
+        harness.run_case(case, r, batch)
+        t = harness.median(c.times)
+        points.append({"n": n, "median_s": t, "per_element_ns": t / n * 1e9, "times_s": c.times})
+        log("  %-18s n=%-8d %10s per call  %8.1f ns per element" % (func, n, report.fmt_time(t), t / n * 1e9))
+        del case, c
+        gc.collect()
+    xs = [math.log(p["n"]) for p in points]
+    ys = [math.log(p["median_s"]) for p in points]
+    mx, my = sum(xs) / len(xs), sum(ys) / len(ys)
+    slope = sum((x - mx) * (y - my) for x, y in zip(xs, ys)) / sum((x - mx) ** 2 for x in xs)
+    return {"func": func, "what": what, "expected": shape, "points": points, "exponent": slope}
+
+
+def scaling_target(s):
+    lo, hi = s["points"][0], s["points"][-1]
+    ideal = 1.0 if s["expected"] == "n" else (
+        math.log(hi["n"] * math.log2(hi["n"]) / (lo["n"] * math.log2(lo["n"]))) / math.log(hi["n"] / lo["n"]))
+    status = "MET" if s["exponent"] <= SCALING_TOLERANCE else "MISSED"
+    line = ("%s scaling n=%d..%d: time per element %.0f -> %.0f ns, fitted exponent %.2f "
+            "(%s gives %.2f; target <= %.2f) %s" % (
+                s["func"], lo["n"], hi["n"], lo["per_element_ns"], hi["per_element_ns"], s["exponent"],
+                s["expected"], ideal, SCALING_TOLERANCE, status))
+    return {"title": "%s scaling" % s["func"], "status": status, "value": s["exponent"],
+            "bound": SCALING_TOLERANCE, "rule": "exponent", "issue": 7, "line": line}
+
+
+# --- main ----------------------------------------------------------------------
+
+def main(argv=None):
+    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    ap.add_argument("--quick", action="store_true", help="few repetitions, smaller scaling series")
+    ap.add_argument("--out", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "results"),
+                    help="folder for results.md, results.json and the charts (default bench/results)")
+    ap.add_argument("--only", default="", help="comma-separated function names")
+    ap.add_argument("--reps", type=int, default=0, help="repetitions per case (default 11, quick 3)")
+    ap.add_argument("--no-scaling", action="store_true", help="skip the 10^3..10^6 series")
+    ap.add_argument("--no-charts", action="store_true", help="skip the PNG charts")
+    args = ap.parse_args(argv)
+
+    reps = args.reps or (3 if args.quick else 11)
+    batch = 0.005 if args.quick else 0.02
+    sizes = [10**3, 10**4, 10**5] if args.quick else [10**3, 10**4, 10**5, 10**6]
+    only = [f.strip() for f in args.only.split(",") if f.strip()]
+    for f in only:
+        if f not in cases.FUNCTIONS:
+            ap.error("unknown function %r (choose from %s)" % (f, ", ".join(cases.FUNCTIONS)))
+    funcs = only or cases.FUNCTIONS
+    start = time.perf_counter()
+
+    def log(msg):
+        print(msg, flush=True)
+
+    info = machine_info()
+    log("_tavo benchmark: %s (%s cores), CPython %s, commit %s" % (info["cpu"], info["cores"], info["python"],
+                                                                   info["commit"] or "?"))
+    available = cases.availability()
+    results = []
+    skipped_funcs = {}
+    for func in funcs:
+        if available[func]:
+            skipped_funcs[func] = available[func]
+            log("%s: skipped, %s" % (func, available[func]))
+            continue
+        log("%s:" % func)
+        built = cases.BUILDERS[func]()
+        for case in built:
+            harness.check_case(case)
+            harness.run_case(case, reps, batch)
+            rec = summarize(case)
+            results.append(rec)
+            log(report.case_lines(rec))
+        del built, case
+        gc.collect()
+
+    scaling = []
+    if not args.no_scaling:
+        for func in ("multikeysort", "collapse", "backfill_iterdict"):
+            if func in funcs and not available[func]:
+                log("scaling %s:" % func)
+                scaling.append(run_scaling(func, sizes, reps, batch, log))
+
+    targets = evaluate_targets(results, available)
+    for t in targets:
+        t["line"] = target_line(t)
+    targets += [scaling_target(s) for s in scaling]
+    elapsed = time.perf_counter() - start
+    data = {
+        "machine": info, "mode": "quick" if args.quick else "full", "repetitions": reps,
+        "batch_seconds": batch, "elapsed_s": elapsed, "peers": cases.peer_versions(),
+        "peer_notes": cases.peer_notes, "skipped_functions": skipped_funcs,
+        "results": results, "scaling": scaling, "targets": targets,
+    }
+    os.makedirs(args.out, exist_ok=True)
+    paths = report.write_all(data, args.out, charts=not args.no_charts)
+
+    log("")
+    log("Targets:")
+    for t in targets:
+        log("  " + t["line"])
+    log("")
+    log("wrote %s (%.0f s)" % (", ".join(paths), elapsed))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
