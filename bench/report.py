@@ -19,9 +19,12 @@ def fmt_time(s):
 def fmt_ratio(r):
     if r is None or r != r:
         return "-"
-    if r < 1:
-        return "%.3g (%.3gx faster)" % (r, 1 / r)
-    return "%.3g (%.3gx slower)" % (r, r)
+    num = "%.2f" % r if 0.1 <= r < 10 else "%.3g" % r
+    if r < 0.995:
+        return "%s (%.3gx faster)" % (num, 1 / r)
+    if r > 1.005:
+        return "%s (%.3gx slower)" % (num, r)
+    return "%s (same)" % num
 
 
 def case_lines(rec):
