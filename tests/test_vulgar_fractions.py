@@ -238,6 +238,18 @@ def test_number_formatting(number, fraction):
     assert got == expected or got == other
 
 
+@given(st.floats(min_value=2.0**54, max_value=1e307), st.integers(-1, 1), st.sampled_from(fraction_chars))
+@settings(max_examples=500, deadline=None)
+@example(2.0**54, 0, "\u00bd")
+def test_digit_runs_near_halfway_between_doubles(d, offset, fraction):
+    # Integers right at, below and above the midpoint of two neighbouring
+    # doubles: the digits must be rounded correctly (ties to even).
+    number = (int(d) + int(math.nextafter(d, math.inf))) // 2 + offset
+    expected, other = model.format_decimal(float(str(number)) + model.FRACTIONS[fraction])
+    got = sanitize(f"{number}{fraction}")
+    assert got == expected or got == other
+
+
 @given(st.floats(min_value=0, max_value=1e6, allow_nan=False))
 @settings(max_examples=500, deadline=None)
 def test_number_formatting_of_decimal_inputs(x):

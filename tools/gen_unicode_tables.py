@@ -16,8 +16,9 @@ Consortium:
 
 The output (default: src/text/unicode_tables.inc) is C++ meant to be included
 by src/text/unicode_tables.hpp, which declares the record types. Case data is a
-two-stage table (block index, then de-duplicated blocks of record numbers, then
-de-duplicated records); digits and white space are sorted ranges.
+two-stage table: a block index, then de-duplicated blocks of entries (a record
+number plus the Uppercase, Lowercase and "has a mapping" bits), then the
+de-duplicated records of mappings; digits and white space are sorted ranges.
 
 Only the files above are read: the interpreter's own Unicode data is older and
 is never consulted.
@@ -32,11 +33,16 @@ CASE_VERSION = "17.0.0"
 DIGIT_VERSION = "16.0.0"
 MAX_CODE_POINT = 0x10FFFF
 
-# Record flags; keep in step with unicode_tables.hpp.
-FLAG_UPPERCASE = 1
-FLAG_LOWERCASE = 2
-FLAG_LOWER_SEQUENCE = 4  # `lower` is a sequence reference, not a delta
-FLAG_UPPER_SEQUENCE = 8  # `upper` is a sequence reference, not a delta
+# Keep in step with unicode_tables.hpp. A record holds the two mappings; its
+# flags say which of them is a sequence reference rather than a delta.
+FLAG_LOWER_SEQUENCE = 1
+FLAG_UPPER_SEQUENCE = 2
+# A block entry is a record number plus these bits.
+RECORD_BITS = 12
+ENTRY_UPPERCASE = 1 << 12
+ENTRY_LOWERCASE = 1 << 13
+ENTRY_LOWER_MAPPED = 1 << 14  # the lowercase mapping is not the code point itself
+ENTRY_UPPER_MAPPED = 1 << 15
 
 
 def data_lines(path):
@@ -91,8 +97,9 @@ def read_unicode_data(path):
 
 
 def read_case_data(folder):
-    """Per code point: (flags-free) full lower mapping, full upper mapping,
-    Uppercase, Lowercase. Mappings are tuples of code points."""
+    """Full lower mappings, full upper mappings (dicts of tuples of code points,
+    for the code points the files list), and the Uppercase and
+    Lowercase sets."""
     rows = read_unicode_data(os.path.join(folder, "UnicodeData.txt"))
     lower = {}
     upper = {}
@@ -137,8 +144,8 @@ def read_digit_data(folder):
 
 
 def case_records(lower, upper, uppercase, lowercase):
-    """Returns (record per code point as a list of record numbers, records,
-    sequences). Record 0 is the default: no property, every mapping identity."""
+    """Returns (block entry per code point, records, sequences). Record 0 is the
+    identity: both mappings map the code point to itself."""
     sequences = []  # flat list of code points
     sequence_at = {}
 
@@ -148,33 +155,36 @@ def case_records(lower, upper, uppercase, lowercase):
             sequences.extend(seq)
         return sequence_at[seq]
 
+    def field(cp, seq, sequence_flag):
+        if len(seq) == 1:
+            return seq[0] - cp, 0
+        return sequence_ref(seq), sequence_flag
+
     records = [(0, 0, 0)]
     record_at = {(0, 0, 0): 0}
     per_cp = [0] * (MAX_CODE_POINT + 1)
     for cp in range(MAX_CODE_POINT + 1):
-        flags = 0
-        if cp in uppercase:
-            flags |= FLAG_UPPERCASE
-        if cp in lowercase:
-            flags |= FLAG_LOWERCASE
         lo = lower.get(cp, (cp,))
         up = upper.get(cp, (cp,))
-        if len(lo) == 1:
-            lo_field = lo[0] - cp
-        else:
-            flags |= FLAG_LOWER_SEQUENCE
-            lo_field = sequence_ref(lo)
-        if len(up) == 1:
-            up_field = up[0] - cp
-        else:
-            flags |= FLAG_UPPER_SEQUENCE
-            up_field = sequence_ref(up)
-        rec = (lo_field, up_field, flags)
+        lo_field, lo_flag = field(cp, lo, FLAG_LOWER_SEQUENCE)
+        up_field, up_flag = field(cp, up, FLAG_UPPER_SEQUENCE)
+        rec = (lo_field, up_field, lo_flag | up_flag)
         n = record_at.get(rec)
         if n is None:
             n = record_at[rec] = len(records)
             records.append(rec)
-        per_cp[cp] = n
+        entry = n
+        if cp in uppercase:
+            entry |= ENTRY_UPPERCASE
+        if cp in lowercase:
+            entry |= ENTRY_LOWERCASE
+        if lo != (cp,):
+            entry |= ENTRY_LOWER_MAPPED
+        if up != (cp,):
+            entry |= ENTRY_UPPER_MAPPED
+        per_cp[cp] = entry
+    if len(records) > 1 << RECORD_BITS:
+        raise SystemExit("too many case records for the block entry")
     return per_cp, records, sequences
 
 
@@ -204,7 +214,7 @@ def split_blocks(per_cp, limit, shift):
 
 def best_split(per_cp):
     """The block size giving the smallest two tables; code points from the
-    returned limit on all have record 0."""
+    returned limit on all have entry 0."""
     last = max(cp for cp, r in enumerate(per_cp) if r != 0)
     best = None
     for shift in range(4, 11):
@@ -281,15 +291,6 @@ def generate(ucd_dir):
         if (cp in uppercase) != is_upper or (cp in lowercase) != is_lower:
             raise SystemExit(f"U+{cp:04X} breaks the ASCII case properties")
 
-    # Most UTF-8 bytes one input code point can turn into (mapping only).
-    def utf8_len(cp):
-        return 1 if cp < 0x80 else 2 if cp < 0x800 else 3 if cp < 0x10000 else 4
-
-    growth = 1
-    for table in (lower, upper):
-        for cp, seq in table.items():
-            growth = max(growth, -(-sum(utf8_len(c) for c in seq) // utf8_len(cp)))
-
     out = []
     out.append("// Generated by tools/gen_unicode_tables.py from UCD "
                f"{CASE_VERSION} / {DIGIT_VERSION}; do not edit.")
@@ -299,12 +300,11 @@ def generate(ucd_dir):
     out.append("")
     out.append(f"inline constexpr unsigned case_block_shift = {shift};")
     out.append(f"inline constexpr char32_t case_table_limit = {hexcp(limit)};")
-    out.append(f"inline constexpr unsigned case_growth = {growth};")
     out.append("")
     out.append(c_array(f"inline constexpr {index_type} case_block_index[{len(index)}]", index))
     out.append("")
     flat = [r for b in blocks for r in b]
-    out.append(c_array(f"inline constexpr {entry_type} case_block_records[{len(flat)}]", flat))
+    out.append(c_array(f"inline constexpr {entry_type} case_block_entries[{len(flat)}]", flat))
     out.append("")
     out.append(c_array(
         f"inline constexpr case_record case_records[{len(records)}]",

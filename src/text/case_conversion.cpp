@@ -2,89 +2,80 @@
 // snake_case to camelCase (`underscore_to_camelcase`), by the Unicode 17.0
 // Uppercase and Lowercase properties and full, unconditional case mappings.
 //
-// An ASCII-only `str` (an O(1) flag) takes a path that works on eight bytes at
-// a time and touches no table; any other text is walked code point by code
-// point, with ASCII code points still answered without a table.
+// An ASCII-only `str` (an O(1) flag) takes a path that works on sixteen or
+// eight bytes at a time and touches no table; any other text is walked code
+// point by code point, with ASCII code points still answered without a table.
 #include "boundary/bodies.hpp"
 #include "text/text_buffer.hpp"
 #include "text/unicode_tables.hpp"
 #include "text/utf8.hpp"
 
+#include <bit>
 #include <cstdint>
 
 namespace tavo {
 namespace {
 
-// --- code point classes -------------------------------------------------------------
+// --- code points ---------------------------------------------------------------------
 
 enum : std::uint8_t { upper_class = 1, lower_class = 2, digit_class = 4 };
-static_assert(upper_class == ucd::uppercase_flag && lower_class == ucd::lowercase_flag);
 
 struct code_point {
     char32_t cp;
-    const unsigned char* bytes;  // its UTF-8 in the input
-    unsigned size;               // number of those bytes
-    std::uint8_t cls;            // upper_class, lower_class, digit_class
-    const ucd::case_record* record;  // non-ASCII only
+    ucd::case_entry entry;  // 0 for ASCII, which never needs it
+    std::uint8_t cls;       // upper_class, lower_class, digit_class
 };
 
 inline code_point read_code_point(const unsigned char*& p) noexcept {
-    code_point c;
-    c.bytes = p;
-    c.cp = utf8::decode(p);
-    c.size = static_cast<unsigned>(p - c.bytes);
-    if (c.cp < 0x80) {
-        c.record = nullptr;
-        c.cls = (c.cp - U'A' < 26) ? upper_class
-              : (c.cp - U'a' < 26) ? lower_class
-              : (c.cp - U'0' < 10) ? digit_class
-                                   : 0;
-    } else {
-        c.record = &ucd::case_of(c.cp);
-        c.cls = c.record->flags & (upper_class | lower_class);
+    const char32_t c = utf8::decode(p);
+    if (c < 0x80) {
+        const std::uint8_t cls = (c - U'a' < 26)   ? lower_class
+                                 : (c - U'A' < 26) ? upper_class
+                                 : (c - U'0' < 10) ? digit_class
+                                                   : 0;
+        return {c, 0, cls};
     }
-    return c;
+    const ucd::case_entry e = ucd::entry_of(c);
+    constexpr unsigned shift = std::countr_zero(unsigned{ucd::uppercase_bit});
+    static_assert(ucd::uppercase_bit >> shift == upper_class && ucd::lowercase_bit >> shift == lower_class);
+    return {c, e, static_cast<std::uint8_t>((e >> shift) & (upper_class | lower_class))};
 }
 
 // Room for one code point's output: an underscore and three mapped code points.
 constexpr std::size_t max_step = 1 + 3 * 4;
 
 inline void put_mapping(text_buffer& out, const ucd::mapping& m) noexcept {
-    for (unsigned i = 0; i < m.size; ++i) out.put_code_point(m.cp[i]);
+    out.put_code_point(m.cp[0]);
+    for (unsigned i = 1; i < m.size; ++i) out.put_code_point(m.cp[i]);
 }
 
 // Full lowercase mapping. Below U+00C0 only the ASCII capitals have one.
 inline void put_lower(text_buffer& out, const code_point& c) noexcept {
     if (c.cp < 0xC0) {
-        if (c.cp - U'A' < 26) {
-            out.put(static_cast<char>(c.cp + 32));
-        } else {
-            out.put(c.bytes, c.size);
-        }
-        return;
+        out.put_code_point(c.cp - U'A' < 26 ? c.cp + 32 : c.cp);
+    } else if (c.entry & ucd::lower_mapped_bit) {
+        put_mapping(out, ucd::lower_of(c.cp, c.entry));
+    } else {
+        out.put_code_point(c.cp);
     }
-    put_mapping(out, ucd::lower_of(c.cp, *c.record));
 }
 
 // Full uppercase mapping. Below U+00B5 only the ASCII small letters have one.
 inline void put_upper(text_buffer& out, const code_point& c) noexcept {
     if (c.cp < 0xB5) {
-        if (c.cp - U'a' < 26) {
-            out.put(static_cast<char>(c.cp - 32));
-        } else {
-            out.put(c.bytes, c.size);
-        }
-        return;
+        out.put_code_point(c.cp - U'a' < 26 ? c.cp - 32 : c.cp);
+    } else if (c.entry & ucd::upper_mapped_bit) {
+        put_mapping(out, ucd::upper_of(c.cp, c.entry));
+    } else {
+        out.put_code_point(c.cp);
     }
-    put_mapping(out, ucd::upper_of(c.cp, *c.record));
 }
 
 // --- uncamel ---------------------------------------------------------------------------
 
 // Underscores go in front of a capital after a small letter or an ASCII digit,
 // and in front of the last capital of a run that a small letter follows.
-inline bool starts_word(std::uint8_t prev, std::uint8_t cur, bool has_next, std::uint8_t next) noexcept {
-    if (!(cur & upper_class)) return false;
+inline bool starts_word(std::uint8_t prev, bool has_next, std::uint8_t next) noexcept {
     if (prev & (lower_class | digit_class)) return true;
     return (prev & upper_class) && has_next && (next & lower_class);
 }
@@ -172,14 +163,13 @@ ref uncamel_text(const unsigned char* p, std::size_t n) {
     std::uint8_t prev_cls = 0;
     for (;;) {
         const bool has_next = p < end;
-        code_point next{};
-        if (has_next) next = read_code_point(p);
+        const code_point next = has_next ? read_code_point(p) : code_point{};
         out.reserve_more(max_step);
         if (cur.cls & upper_class) {
-            if (starts_word(prev_cls, cur.cls, has_next, next.cls)) out.put('_');
+            if (starts_word(prev_cls, has_next, next.cls)) out.put('_');
             put_lower(out, cur);
         } else {
-            out.put(cur.bytes, cur.size);
+            out.put_code_point(cur.cp);
         }
         if (!has_next) break;
         prev_cls = cur.cls;

@@ -23,10 +23,17 @@ struct case_record {
     std::uint8_t flags;
 };
 
-inline constexpr std::uint8_t uppercase_flag = 1;
-inline constexpr std::uint8_t lowercase_flag = 2;
-inline constexpr std::uint8_t lower_sequence_flag = 4;
-inline constexpr std::uint8_t upper_sequence_flag = 8;
+inline constexpr std::uint8_t lower_sequence_flag = 1;
+inline constexpr std::uint8_t upper_sequence_flag = 2;
+
+// A code point's entry in the block table: its record number plus the bits
+// that answer the common questions without reading the record.
+using case_entry = std::uint16_t;
+inline constexpr case_entry record_mask = (1u << 12) - 1;
+inline constexpr case_entry uppercase_bit = 1u << 12;
+inline constexpr case_entry lowercase_bit = 1u << 13;
+inline constexpr case_entry lower_mapped_bit = 1u << 14;  // lowercases to something else
+inline constexpr case_entry upper_mapped_bit = 1u << 15;  // uppercases to something else
 
 struct digit_range {
     char32_t first;
@@ -41,11 +48,13 @@ struct code_range {
 
 #include "text/unicode_tables.inc"
 
-inline const case_record& case_of(char32_t c) noexcept {
-    if (c >= case_table_limit) return case_records[0];
+static_assert(std::size(case_records) <= record_mask + 1u);
+
+inline case_entry entry_of(char32_t c) noexcept {
+    if (c >= case_table_limit) return 0;
     constexpr char32_t mask = (char32_t{1} << case_block_shift) - 1;
     const std::size_t block = case_block_index[c >> case_block_shift];
-    return case_records[case_block_records[(block << case_block_shift) | (c & mask)]];
+    return case_block_entries[(block << case_block_shift) | (c & mask)];
 }
 
 // A full case mapping: one to three code points.
@@ -63,11 +72,13 @@ inline mapping expand(char32_t c, std::int32_t field, bool sequence) noexcept {
     return m;
 }
 
-inline mapping lower_of(char32_t c, const case_record& r) noexcept {
+inline mapping lower_of(char32_t c, case_entry e) noexcept {
+    const case_record& r = case_records[e & record_mask];
     return expand(c, r.lower, r.flags & lower_sequence_flag);
 }
 
-inline mapping upper_of(char32_t c, const case_record& r) noexcept {
+inline mapping upper_of(char32_t c, case_entry e) noexcept {
+    const case_record& r = case_records[e & record_mask];
     return expand(c, r.upper, r.flags & upper_sequence_flag);
 }
 
