@@ -183,14 +183,6 @@ def test_lone_surrogate_raises_the_encoding_error(fn, text):
     assert info.value.reason == "surrogates not allowed"
 
 
-def test_input_is_not_modified():
-    text = "".join(["Foo", "Bar_Baz"])
-    before = text[:]
-    _tavo.uncamel(text)
-    _tavo.underscore_to_camelcase(text)
-    assert text == before
-
-
 # --- ASCII fast path against the plain rule (no Unicode data needed) ---------------------
 
 class AsciiCase:

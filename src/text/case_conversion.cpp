@@ -6,6 +6,7 @@
 // eight bytes at a time and touches no table; any other text is walked code
 // point by code point, with ASCII code points still answered without a table.
 #include "boundary/bodies.hpp"
+#include "text/byte_words.hpp"
 #include "text/text_buffer.hpp"
 #include "text/unicode_tables.hpp"
 #include "text/utf8.hpp"

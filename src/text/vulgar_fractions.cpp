@@ -2,14 +2,15 @@
 // `vulgar_fraction_values`, with the whole number written in front of it,
 // becomes one decimal number ('4¾' -> '4.75', 'a½' -> 'a 0.5').
 //
-// `vulgar_fraction_pattern` is the search for (\d*)\s*([fractions]), with \d
-// the Nd digits and \s the White_Space code points of Unicode 16.0. A greedy
-// leftmost search of it comes down to this: every fraction character ends
-// exactly one match, and that match starts at the beginning of the longest run
-// of digits-then-white-space in front of the fraction that does not reach back
-// into the previous match. The scanner therefore jumps from fraction to
-// fraction (a byte search) and looks backwards from each; every byte is looked
-// at a bounded number of times, and all the data is constexpr.
+// The matches are those of a leftmost, greedy, non-overlapping search for
+// (\d*)\s*([fractions]), with \d the Nd digits and \s the White_Space code
+// points of Unicode 16.0. Since neither class holds a fraction character, that
+// comes down to this: every fraction character ends exactly one match, which
+// starts at the beginning of the longest run of digits-then-white-space in
+// front of the fraction that does not reach back into the previous match. So
+// the scanner jumps from fraction to fraction (a byte search) and looks
+// backwards from each; every byte is looked at a bounded number of times, and
+// all the data is constexpr: nothing to build, nothing to guard between threads.
 #include "boundary/bodies.hpp"
 #include "text/text_buffer.hpp"
 #include "text/unicode_tables.hpp"
@@ -98,14 +99,16 @@ private:
 
 // --- format_decimal --------------------------------------------------------------------
 
-// Rounds to six decimals (halves away from zero, in doubles), writes the value
-// in fixed notation with six decimals, then drops trailing zeros and a
-// trailing point. Infinity is "inf".
+// Rounds to six decimals (halves away from zero, in doubles), writes the exact
+// value of that double in fixed notation with six decimals (correctly rounded,
+// a tie to even), then drops trailing zeros and a trailing point. Values here
+// are never negative; infinity, from a huge number or from x * 1e6
+// overflowing, is "inf".
 void format_decimal(double x, text_buffer& out) {
     const double y = std::round(x * 1000000.0) / 1000000.0;
     if (std::isinf(y)) {
-        out.reserve_more(4);
-        out.put(std::string_view(y < 0 ? "-inf" : "inf"));
+        out.reserve_more(3);
+        out.put(std::string_view("inf"));
         return;
     }
     // At most 309 integer digits, a sign, a point and six decimals.
@@ -163,6 +166,9 @@ result<ref> sanitize_vulgar_string_body(call_args& a) {
     const unsigned char* fraction = finder.next(begin, hit);
     if (!fraction) return unchanged(a[0]);
 
+    // Each match is replaced as soon as it is found: building the result front
+    // to back gives the same text as editing a copy from the last match
+    // backwards, without moving any bytes twice.
     text_buffer out(text->size() + 16);
     const unsigned char* copied = begin;  // end of the previous match: nothing before it is searched again
     while (fraction) {
