@@ -500,3 +500,13 @@ def test_math_inf_and_extremes():
     values = [math.inf, -math.inf, 1e308, -1e308, 5e-324, 2**63 - 1, -(2**63), 2**53, 2**53 + 1]
     rows = [{"a": v} for v in values]
     assert ids(multikeysort(rows, "a")) == ids(model.multikeysort(rows, "a"))
+
+
+@pytest.mark.parametrize("column", ["a", "-a"])
+def test_wide_ints_beside_floats_compare_exactly_among_themselves(column):
+    # Ints past 2**53 share a double, but two int keys compare as integers.
+    values = [2**53 + 1, 2**53, 0.5, 2**62 + 1, 2**62, -1.5, -(2**62) - 1, -(2**62)]
+    rows = [{"a": v} for v in values]
+    out = multikeysort(rows, column)
+    assert [r["a"] for r in out] == sorted(values, reverse=column == "-a")
+    assert ids(out) == ids(model.multikeysort(rows, column))
