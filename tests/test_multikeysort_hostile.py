@@ -385,3 +385,82 @@ def test_python_compare_protocol():
                     assert previous == ("<",) + entry[1:] and lt is False
             if lt is not False:
                 assert all(e[0] == "<" for e in log)
+
+
+def leak_scenarios():
+    """Calls that cover the success and failure paths, each run repeatedly."""
+
+    def shrink_during_sort():
+        rows = []
+
+        class S:
+            def __lt__(self, other):
+                rows.clear()
+                return False
+
+            __gt__ = __lt__
+
+        rows.extend({"k": S()} for _ in range(5))
+        with pytest.raises(PanicException):
+            multikeysort(rows, "k")
+
+    def shrink_during_lookup():
+        rows = [{"k": 1}]
+        rows.append(ShrinkingLookup(rows, lambda r: r.clear(), k=2))
+        rows.append({"k": 3})
+        with pytest.raises(IndexError):
+            multikeysort(rows, "k", True)
+
+    def panic_in_lt():
+        with pytest.raises(PanicException):
+            multikeysort(keyed([PanicAt("lt"), PanicAt("lt")]), "k")
+
+    def mixed_values():
+        values = [(1, 2), 10**400, "é", 2.5, -3, None, float("nan"), b"x", 2**64, Liar(), "\udc80"]
+        rows = keyed(values * 3) + [5, None]
+        multikeysort(rows, ["-k", "i"])
+        multikeysort(list(rows), "k", True)
+
+    def bad_arguments():
+        with pytest.raises(TypeError):
+            multikeysort((), "k")
+        with pytest.raises(TypeError):
+            multikeysort([], None, 0)
+
+    def odd_columns():
+        rows = keyed(range(5))
+        for c in (None, 5, ("k", 1), Seq(["k"]), (c for c in "k"), ["\udc80", "-k"], "--k"):
+            multikeysort(rows, c)
+
+    return [shrink_during_sort, shrink_during_lookup, panic_in_lt, mixed_values, bad_arguments, odd_columns]
+
+
+class Seq:
+    def __init__(self, items):
+        self.items = items
+
+    def __len__(self):
+        return len(self.items)
+
+    def __getitem__(self, i):
+        return self.items[i]
+
+
+@pytest.mark.skipif(not hasattr(sys, "gettotalrefcount"), reason="needs a debug interpreter")
+@pytest.mark.parametrize("scenario", leak_scenarios(), ids=lambda f: f.__name__)
+def test_total_reference_count_is_stable(scenario, capfd):
+    import gc
+
+    def growth(calls):
+        gc.collect()
+        before = sys.gettotalrefcount()
+        for _ in range(calls):
+            scenario()
+        gc.collect()
+        return sys.gettotalrefcount() - before
+
+    growth(20)
+    # the measurement itself costs a few references; a leak grows with the calls
+    extra = [growth(40) - growth(10) for _ in range(4)]
+    capfd.readouterr()
+    assert min(extra) <= 0, extra
