@@ -510,3 +510,12 @@ def test_wide_ints_beside_floats_compare_exactly_among_themselves(column):
     out = multikeysort(rows, column)
     assert [r["a"] for r in out] == sorted(values, reverse=column == "-a")
     assert ids(out) == ids(model.multikeysort(rows, column))
+
+
+@pytest.mark.parametrize("extra", [0, 5, 50])
+def test_many_columns_and_duplicates(extra):
+    names = [f"c{i}" for i in range(extra)]
+    rows = [dict({n: 0 for n in names}, a=i % 3, b=-i) for i in range(20)]
+    columns = names + ["zz"] + names[::-1] + ["a", "-b", "zz2"] + names
+    assert ids(multikeysort(rows, columns)) == ids(model.multikeysort(rows, columns))
+    assert [r["a"] for r in multikeysort(rows, columns)] == [0] * 7 + [1] * 7 + [2] * 6

@@ -9,6 +9,7 @@
 
 #include <bit>
 #include <numeric>
+#include <unordered_map>
 
 namespace tavo {
 namespace {
@@ -29,71 +30,99 @@ struct key_table {
     const sort_value* row(std::size_t i) const noexcept { return values.data() + i * width; }
 };
 
+// The distinct names of the columns, and for each column the index of its name.
+class distinct_names {
+public:
+    // The views point into `columns`, which must outlive this.
+    explicit distinct_names(const std::vector<sort_column>& columns) {
+        std::unordered_map<std::string_view, std::size_t> seen;
+        of_column_.reserve(columns.size());
+        for (const sort_column& c : columns) {
+            auto [at, fresh] = seen.try_emplace(c.name, names_.size());
+            if (fresh) names_.push_back(c.name);
+            of_column_.push_back(at->second);
+        }
+        if (names_.size() > 8) index_ = std::move(seen);  // a few names are quicker to scan
+    }
+
+    std::size_t size() const noexcept { return names_.size(); }
+    std::size_t of_column(std::size_t c) const noexcept { return of_column_[c]; }
+    std::string_view name(std::size_t k) const noexcept { return names_[k]; }
+
+    // The index of `name`, or size() when no column has it.
+    std::size_t find(std::string_view name) const {
+        if (index_.empty()) {
+            std::size_t k = 0;
+            while (k < names_.size() && names_[k] != name) ++k;
+            return k;
+        }
+        auto at = index_.find(name);
+        return at == index_.end() ? names_.size() : at->second;
+    }
+
+private:
+    std::vector<std::string_view> names_;
+    std::vector<std::size_t> of_column_;
+    std::unordered_map<std::string_view, std::size_t> index_;
+};
+
 // The columns whose name is a str key of at least one dict item, in their
 // order and with duplicates. Dict keys are scanned with PyDict_Next; the scan
 // stops as soon as every name has been seen.
 std::vector<sort_column> keep_known_columns(PyObject* items, std::vector<sort_column> columns) {
-    std::vector<std::string_view> names;     // distinct names
-    std::vector<std::size_t> name_of;        // column -> index in names
-    name_of.reserve(columns.size());
-    for (const sort_column& c : columns) {
-        std::size_t k = 0;
-        while (k < names.size() && names[k] != c.name) ++k;
-        if (k == names.size()) names.push_back(c.name);
-        name_of.push_back(k);
-    }
-    std::vector<char> found(names.size(), 0);
-    std::size_t missing = names.size();
-
-    // Nothing below runs Python code, so the list and the dicts stay as they are.
-    for (Py_ssize_t i = 0; missing > 0 && i < PyList_GET_SIZE(items); ++i) {
-        PyObject* item = PyList_GET_ITEM(items, i);
-        if (!PyDict_Check(item)) continue;
-        ref hold = borrow(item);
-        Py_ssize_t pos = 0;
-        PyObject* key = nullptr;
-        PyObject* value = nullptr;
-        while (missing > 0 && PyDict_Next(item, &pos, &key, &value)) {
-            if (!PyUnicode_Check(key)) continue;
-            Py_ssize_t len = 0;
-            const char* text = PyUnicode_AsUTF8AndSize(key, &len);
-            if (!text) {
-                dictsort::discard_pending();
-                continue;
-            }
-            std::string_view name(text, static_cast<std::size_t>(len));
-            for (std::size_t k = 0; k < names.size(); ++k) {
-                if (!found[k] && names[k] == name) {
+    std::vector<char> found;
+    {
+        distinct_names names(columns);
+        found.assign(names.size(), 0);
+        std::size_t missing = names.size();
+        // Nothing below runs Python code, so the list and the dicts stay as they are.
+        for (Py_ssize_t i = 0; missing > 0 && i < PyList_GET_SIZE(items); ++i) {
+            PyObject* item = PyList_GET_ITEM(items, i);
+            if (!PyDict_Check(item)) continue;
+            ref hold = borrow(item);
+            Py_ssize_t pos = 0;
+            PyObject* key = nullptr;
+            PyObject* value = nullptr;
+            while (missing > 0 && PyDict_Next(item, &pos, &key, &value)) {
+                if (!PyUnicode_Check(key)) continue;
+                Py_ssize_t len = 0;
+                const char* text = PyUnicode_AsUTF8AndSize(key, &len);
+                if (!text) {
+                    dictsort::discard_pending();
+                    continue;
+                }
+                std::size_t k = names.find(std::string_view(text, static_cast<std::size_t>(len)));
+                if (k < names.size() && !found[k]) {
                     found[k] = 1;
                     --missing;
-                    break;
                 }
             }
         }
+        // Turn `found` from per name into per column before the names go.
+        std::vector<char> per_column(columns.size());
+        for (std::size_t c = 0; c < columns.size(); ++c) per_column[c] = found[names.of_column(c)];
+        found = std::move(per_column);
     }
-
     std::vector<sort_column> kept;
     kept.reserve(columns.size());
     for (std::size_t c = 0; c < columns.size(); ++c) {
-        if (found[name_of[c]]) kept.push_back(std::move(columns[c]));
+        if (found[c]) kept.push_back(std::move(columns[c]));
     }
     return kept;
 }
 
 // One lookup str per distinct column name; duplicates share it.
 std::vector<ref> lookup_keys(const std::vector<sort_column>& columns) {
+    distinct_names names(columns);
+    std::vector<ref> distinct;
+    distinct.reserve(names.size());
+    for (std::size_t k = 0; k < names.size(); ++k) {
+        std::string_view name = names.name(k);
+        distinct.push_back(created(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()))));
+    }
     std::vector<ref> keys;
     keys.reserve(columns.size());
-    for (std::size_t c = 0; c < columns.size(); ++c) {
-        std::size_t same = 0;
-        while (same < c && columns[same].name != columns[c].name) ++same;
-        if (same < c) {
-            keys.push_back(borrow(keys[same].get()));
-        } else {
-            const std::string& name = columns[c].name;
-            keys.push_back(created(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()))));
-        }
-    }
+    for (std::size_t c = 0; c < columns.size(); ++c) keys.push_back(borrow(distinct[names.of_column(c)].get()));
     return keys;
 }
 
@@ -182,7 +211,7 @@ std::uint64_t code_of(column_plan plan, const sort_value& v) {
 class row_sorter {
 public:
     row_sorter(const key_table& table, const std::vector<sort_column>& columns, std::size_t n)
-        : table_(table), columns_(columns), order_(n), codes_(n), column_codes_(columns.size()),
+        : table_(table), columns_(columns), order_(n), column_codes_(columns.size()),
           column_nulls_(columns.size()) {
         for (const column_profile& p : table.profiles) plans_.push_back(plan_for(p));
         std::iota(order_.begin(), order_.end(), std::size_t{0});
@@ -226,44 +255,49 @@ private:
         column_plan plan = plans_[col];
         if (plan == column_plan::compare_only) return compare_sort(lo, len, col);
 
+        if (keyed_.empty()) keyed_.resize(order_.size()), keyed_scratch_.resize(order_.size());
         bool descending = columns_[col].descending;
         std::uint64_t flip = descending ? ~std::uint64_t{0} : 0;
-        if (keyed_.size() < len) keyed_.resize(len), keyed_scratch_.resize(len);
-        std::size_t nulls = 0, coded = 0;
-        // Null rows keep their relative order at the front of the group for
-        // now, then move to their end of it.
         const std::uint64_t* codes = column_codes_[col].data();
-        if (column_nulls_[col].empty()) {
-            for (std::size_t k = lo; k < lo + len; ++k) keyed_[coded++] = {codes[order_[k]] ^ flip, order_[k]};
+        const char* is_null = column_nulls_[col].empty() ? nullptr : column_nulls_[col].data();
+        std::size_t nulls = 0;
+        if (is_null) {
+            for (std::size_t k = lo; k < lo + len; ++k) nulls += is_null[order_[k]] != 0;
+        }
+        std::size_t coded = len - nulls;
+        // keyed_ is indexed like order_: the groups sorted below only touch
+        // their own stretch of it, so the codes of the later groups survive.
+        std::size_t coded_lo = descending ? lo : lo + nulls;
+        std::size_t null_lo = descending ? lo + coded : lo;
+        keyed_row* keyed = keyed_.data() + coded_lo;
+        if (!is_null) {
+            for (std::size_t k = 0; k < len; ++k) {
+                std::size_t row = order_[lo + k];
+                keyed[k] = {codes[row] ^ flip, row};
+            }
         } else {
-            const char* is_null = column_nulls_[col].data();
+            // Null rows keep their relative order at the front for now.
+            std::size_t n_null = 0, n_coded = 0;
             for (std::size_t k = lo; k < lo + len; ++k) {
                 std::size_t row = order_[k];
                 if (is_null[row]) {
-                    order_[lo + nulls++] = row;
+                    order_[lo + n_null++] = row;
                 } else {
-                    keyed_[coded++] = {codes[row] ^ flip, row};
+                    keyed[n_coded++] = {codes[row] ^ flip, row};
                 }
             }
+            if (descending) {
+                std::copy_backward(order_.begin() + lo, order_.begin() + lo + nulls, order_.begin() + lo + len);
+            }
         }
-        dictsort::radix_sort_rows(keyed_.data(), coded, keyed_scratch_.data());
+        dictsort::radix_sort_rows(keyed, coded, keyed_scratch_.data() + coded_lo);
+        for (std::size_t k = 0; k < coded; ++k) order_[coded_lo + k] = keyed[k].row;
 
-        std::size_t null_lo = lo, coded_lo = lo + nulls;
-        if (descending) {
-            std::copy_backward(order_.begin() + lo, order_.begin() + lo + nulls, order_.begin() + lo + len);
-            null_lo = lo + coded;
-            coded_lo = lo;
-        }
-        for (std::size_t k = 0; k < coded; ++k) {
-            order_[coded_lo + k] = keyed_[k].row;
-            codes_[coded_lo + k] = keyed_[k].key;
-        }
-        // keyed_ is reused by the groups below; the codes stay in codes_.
         sort_group(null_lo, nulls, col + 1);
         std::size_t same_code_from = plan == column_plan::text_prefix ? col : col + 1;
         for (std::size_t s = coded_lo, end = coded_lo + coded; s < end;) {
             std::size_t e = s + 1;
-            while (e < end && codes_[e] == codes_[s]) ++e;
+            while (e < end && keyed_[e].key == keyed_[s].key) ++e;
             if (e - s > 1) {
                 if (same_code_from == col) {
                     compare_sort(s, e - s, col);
@@ -279,7 +313,6 @@ private:
     const std::vector<sort_column>& columns_;
     std::vector<column_plan> plans_;
     std::vector<std::size_t> order_;
-    std::vector<std::uint64_t> codes_;  // codes of the rows in order_, for finding ties
     std::vector<std::vector<std::uint64_t>> column_codes_;  // per column, by row (radix columns only)
     std::vector<std::vector<char>> column_nulls_;           // per column, by row, when it has nulls
     std::vector<std::size_t> scratch_;

@@ -49,7 +49,12 @@ void merge(const T* src, T* dst, std::size_t lo, std::size_t mid, std::size_t hi
         return;
     }
     std::size_t i = lo, j = mid, k = lo;
-    while (i < mid && j < hi) dst[k++] = less(src[j], src[i]) ? src[j++] : src[i++];
+    while (i < mid && j < hi) {
+        bool right = less(src[j], src[i]);
+        dst[k++] = right ? src[j] : src[i];
+        j += right;
+        i += !right;
+    }
     std::memcpy(dst + k, src + i, (mid - i) * sizeof(T));
     k += mid - i;
     std::memcpy(dst + k, src + j, (hi - j) * sizeof(T));
