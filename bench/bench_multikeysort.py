@@ -28,6 +28,7 @@ def make_rows(n, seed=1):
             "name": "".join(rnd.choice(letters) for _ in range(rnd.randrange(4, 12))),
             "score": rnd.random(),
             "id": i,
+            "pair": (rnd.randrange(100), rnd.randrange(100)),
         }
         for i in range(n)
     ]
@@ -55,6 +56,10 @@ def cases(rows):
         "['name', 'price'] (str first)": {
             "tavo": lambda: _tavo.multikeysort(rows, ["name", "price"]),
             "sorted": lambda: sorted(sorted(rows, key=ig("price")), key=ig("name")),
+        },
+        "tuple asc 'pair' (Python compares)": {
+            "tavo": lambda: _tavo.multikeysort(rows, ["pair"]),
+            "sorted": lambda: sorted(rows, key=ig("pair")),
         },
     }
     if pandas is not None:

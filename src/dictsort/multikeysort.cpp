@@ -241,13 +241,27 @@ public:
     }
 
 private:
+    // Merge sort of order_[lo, lo + len) by the record order from column
+    // `col` on. The key of that column travels with its row, so most
+    // comparisons read no record.
     void compare_sort(std::size_t lo, std::size_t len, std::size_t col) {
-        if (scratch_.size() < len) scratch_.resize(len);
+        struct entry {
+            sort_value key;
+            std::size_t row;
+        };
+        std::vector<entry> entries(len), scratch(len);
+        for (std::size_t k = 0; k < len; ++k) entries[k] = {table_.row(order_[lo + k])[col], order_[lo + k]};
         const sort_value* values = table_.values.data();
         std::size_t width = table_.width;
-        dictsort::stable_merge_sort(order_.data() + lo, len, scratch_.data(), [&](std::size_t x, std::size_t y) {
-            return dictsort::record_less(columns_, values + x * width, values + y * width, col);
+        bool last = col + 1 == columns_.size();
+        bool descending = columns_[col].descending;
+        dictsort::stable_merge_sort(entries.data(), len, scratch.data(), [&](const entry& x, const entry& y) {
+            // On the last column an ascending sort need not tell greater from equal.
+            dictsort::order o = dictsort::compare_sort_values(x.key, y.key, !last || descending);
+            if (o != dictsort::order::equal) return descending ? o == dictsort::order::greater : o == dictsort::order::less;
+            return !last && dictsort::record_less(columns_, values + x.row * width, values + y.row * width, col + 1);
         });
+        for (std::size_t k = 0; k < len; ++k) order_[lo + k] = entries[k].row;
     }
 
     void sort_group(std::size_t lo, std::size_t len, std::size_t col) {
@@ -315,7 +329,6 @@ private:
     std::vector<std::size_t> order_;
     std::vector<std::vector<std::uint64_t>> column_codes_;  // per column, by row (radix columns only)
     std::vector<std::vector<char>> column_nulls_;           // per column, by row, when it has nulls
-    std::vector<std::size_t> scratch_;
     std::vector<keyed_row> keyed_, keyed_scratch_;
 };
 

@@ -77,12 +77,21 @@ sort_value convert_value(PyObject* v, key_store& store) {
         return sort_value::of_object(store.keep(borrow(v)));
     }
 
-    long long x = PyLong_AsLongLong(v);
-    if (x != -1 || !PyErr_Occurred()) return sort_value::of_int(x);
-    discard_pending();
-    double d = PyFloat_AsDouble(v);
-    if (d != -1.0 || !PyErr_Occurred()) return sort_value::of_float(d);
-    discard_pending();
+    // Without an __index__ slot (nor __float__, for the second call) the
+    // conversion calls can only raise TypeError: skip them and the message
+    // they would format.
+    PyNumberMethods* number = t->tp_as_number;
+    bool has_index = PyLong_Check(v) || (number && number->nb_index);
+    if (has_index) {
+        long long x = PyLong_AsLongLong(v);
+        if (x != -1 || !PyErr_Occurred()) return sort_value::of_int(x);
+        discard_pending();
+    }
+    if (has_index || (number && number->nb_float)) {
+        double d = PyFloat_AsDouble(v);
+        if (d != -1.0 || !PyErr_Occurred()) return sort_value::of_float(d);
+        discard_pending();
+    }
     std::string_view text;
     if (PyUnicode_Check(v) && utf8_of(v, text)) {
         return sort_value::of_text(store.copy_text(text.data(), text.size()), text.size());
@@ -90,40 +99,58 @@ sort_value convert_value(PyObject* v, key_store& store) {
     return sort_value::of_object(store.keep(borrow(v)));
 }
 
-// A key value as a new Python object, for a comparison that needs Python.
-ref python_object_of(const sort_value& v) {
+// A key value as a Python object for a comparison: an object key's own
+// object (the key store keeps it alive), or a new one held by `temp`.
+PyObject* python_object_of(const sort_value& v, ref& temp) {
     switch (v.kind()) {
         case key_kind::int_key:
-            return created(PyLong_FromLongLong(v.as_int()));
+            temp = created(PyLong_FromLongLong(v.as_int()));
+            break;
         case key_kind::float_key:
-            return created(PyFloat_FromDouble(v.as_float()));
+            temp = created(PyFloat_FromDouble(v.as_float()));
+            break;
         case key_kind::text_key: {
             std::string_view s = v.as_text();
-            return created(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));
+            temp = created(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));
+            break;
         }
         case key_kind::object_key:
-            return borrow(v.as_object());
+            return v.as_object();
         case key_kind::null_key:
-            break;
+            return Py_None;  // not reached: a null key never goes to Python
     }
-    return borrow(Py_None);  // not reached: a null key never goes to Python
+    return temp.get();
 }
 
 // 1 when `x op y` is true, 0 when false, -1 when it raised (cleared).
+// Two objects of one type go straight to the type's comparison slot, then to
+// the reflected operation, and when both decline the comparison is the
+// TypeError of unsupported operands: the steps PyObject_RichCompare takes for
+// one type, without its dispatch.
 int comparison_truth(PyObject* x, PyObject* y, int op) {
-    ref r = steal(PyObject_RichCompare(x, y, op));
+    ref r;
+    PyTypeObject* t = Py_TYPE(x);
+    if (t == Py_TYPE(y) && t->tp_richcompare) {
+        r = steal(t->tp_richcompare(x, y, op));
+        if (r.get() == Py_NotImplemented) {
+            r = steal(t->tp_richcompare(y, x, op == Py_LT ? Py_GT : Py_LT));
+            if (r.get() == Py_NotImplemented) return -1;
+        }
+    } else {
+        r = steal(PyObject_RichCompare(x, y, op));
+    }
     if (!r) {
         discard_pending();
         return -1;
     }
     if (r.get() == Py_True) return 1;
     if (r.get() == Py_False) return 0;
-    int t = PyObject_IsTrue(r.get());
-    if (t < 0) {
+    int truth = PyObject_IsTrue(r.get());
+    if (truth < 0) {
         discard_pending();
         return -1;
     }
-    return t;
+    return truth;
 }
 
 }  // namespace
@@ -200,17 +227,19 @@ sort_value extract_sort_value(PyObject* item, PyObject* key, key_store& store) {
     return convert_value(value.get(), store);
 }
 
-order python_compare(PyObject* x, PyObject* y) {
+order python_compare(PyObject* x, PyObject* y, bool tell_greater) {
     int lt = comparison_truth(x, y, Py_LT);
     if (lt < 0) return order::equal;
     if (lt > 0) return order::less;
+    if (!tell_greater) return order::equal;
     return comparison_truth(x, y, Py_GT) > 0 ? order::greater : order::equal;
 }
 
-order compare_through_python(const sort_value& a, const sort_value& b) {
-    ref x = python_object_of(a);
-    ref y = python_object_of(b);
-    return python_compare(x.get(), y.get());
+order compare_through_python(const sort_value& a, const sort_value& b, bool tell_greater) {
+    ref temp_x, temp_y;
+    PyObject* x = python_object_of(a, temp_x);
+    PyObject* y = python_object_of(b, temp_y);
+    return python_compare(x, y, tell_greater);
 }
 
 }  // namespace tavo::dictsort

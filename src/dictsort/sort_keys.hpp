@@ -44,6 +44,7 @@ enum class key_kind : std::uint8_t { null_key, int_key, float_key, text_key, obj
 // `key_store` of the call, which outlives every value built from it.
 class sort_value {
 public:
+    sort_value() noexcept : sort_value(key_kind::null_key, 0) {}
     static sort_value null() noexcept { return sort_value(key_kind::null_key, 0); }
     static sort_value of_int(std::int64_t v) noexcept {
         sort_value s(key_kind::int_key, 0);
@@ -74,7 +75,7 @@ public:
 
 private:
     sort_value(key_kind k, std::size_t len) noexcept
-        : tag_((static_cast<std::uint64_t>(len) << 3) | static_cast<std::uint64_t>(k)) {}
+        : tag_((static_cast<std::uint64_t>(len) << 3) | static_cast<std::uint64_t>(k)), i_(0) {}
     std::uint64_t tag_;
     union {
         std::int64_t i_;
@@ -121,10 +122,12 @@ sort_value extract_sort_value(PyObject* item, PyObject* key, key_store& store);
 enum class order : int { less = -1, equal = 0, greater = 1 };
 
 // `<` and then `>`, every exception cleared (a raising comparison is equal).
-order python_compare(PyObject* x, PyObject* y);
+// With `tell_greater` false the caller only asks whether x is less: `>` is not
+// called, and greater is reported as equal.
+order python_compare(PyObject* x, PyObject* y, bool tell_greater = true);
 
 // The Python branch of compare_sort_values: at least one side is an object key.
-order compare_through_python(const sort_value& a, const sort_value& b);
+order compare_through_python(const sort_value& a, const sort_value& b, bool tell_greater);
 
 inline order compare_numbers(double x, double y) noexcept {
     if (x < y) return order::less;
@@ -142,8 +145,9 @@ inline order compare_texts(std::string_view x, std::string_view y) noexcept {
     return x.size() < y.size() ? order::less : order::greater;
 }
 
-// The order of a relative to b.
-inline order compare_sort_values(const sort_value& a, const sort_value& b) {
+// The order of a relative to b. With `tell_greater` false, greater may come
+// back as equal (for callers that only ask whether a is less).
+inline order compare_sort_values(const sort_value& a, const sort_value& b, bool tell_greater = true) {
     key_kind ka = a.kind(), kb = b.kind();
     if (ka == kb) {
         switch (ka) {
@@ -158,12 +162,12 @@ inline order compare_sort_values(const sort_value& a, const sort_value& b) {
             case key_kind::text_key:
                 return compare_texts(a.as_text(), b.as_text());
             case key_kind::object_key:
-                return compare_through_python(a, b);
+                return compare_through_python(a, b, tell_greater);
         }
     }
     if (ka == key_kind::null_key) return order::less;
     if (kb == key_kind::null_key) return order::greater;
-    if (ka == key_kind::object_key || kb == key_kind::object_key) return compare_through_python(a, b);
+    if (ka == key_kind::object_key || kb == key_kind::object_key) return compare_through_python(a, b, tell_greater);
     // A str against an int or a float: both `<` and `>` raise TypeError for
     // the built-in types, so the pair is equal; no need to ask Python.
     if (ka == key_kind::text_key || kb == key_kind::text_key) return order::equal;
@@ -176,11 +180,17 @@ inline order compare_sort_values(const sort_value& a, const sort_value& b) {
 // `first` onward (the keys of one record are contiguous, in column order).
 inline bool record_less(const std::vector<sort_column>& columns, const sort_value* a, const sort_value* b,
                         std::size_t first = 0) {
-    for (std::size_t i = first; i < columns.size(); ++i) {
+    std::size_t last = columns.size() - 1;
+    for (std::size_t i = first; i < last; ++i) {
         order o = compare_sort_values(a[i], b[i]);
         if (o != order::equal) return columns[i].descending ? o == order::greater : o == order::less;
     }
-    return false;
+    if (first > last) return false;
+    // On the last column equal and the losing side give the same answer, so
+    // an ascending column need not tell greater from equal.
+    bool descending = columns[last].descending;
+    order o = compare_sort_values(a[last], b[last], descending);
+    return descending ? o == order::greater : o == order::less;
 }
 
 }  // namespace tavo::dictsort

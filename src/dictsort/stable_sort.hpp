@@ -41,46 +41,41 @@ void insertion_sort(T* a, std::size_t n, Less& less) {
     }
 }
 
-// Merges src[lo, mid) and src[mid, hi) into dst[lo, hi); the left wins ties.
+// Sorts a[0, n), using buf[0, n / 2): both halves recursively, then the left
+// half is moved to buf and merged back, the left winning ties. The merge
+// writes at k = i + (j - h) < j, so it never overtakes the unread right half.
+// Depth first, so the small merges run while their elements are in cache.
 template <class T, class Less>
-void merge(const T* src, T* dst, std::size_t lo, std::size_t mid, std::size_t hi, Less& less) {
-    if (mid == lo || mid == hi || !less(src[mid], src[mid - 1])) {
-        std::memcpy(dst + lo, src + lo, (hi - lo) * sizeof(T));  // already in order
+void merge_sort(T* a, std::size_t n, T* buf, Less& less) {
+    constexpr std::size_t run = 16;
+    if (n <= run) {
+        insertion_sort(a, n, less);
         return;
     }
-    std::size_t i = lo, j = mid, k = lo;
-    while (i < mid && j < hi) {
-        bool right = less(src[j], src[i]);
-        dst[k++] = right ? src[j] : src[i];
+    std::size_t h = n / 2;
+    merge_sort(a, h, buf, less);
+    merge_sort(a + h, n - h, buf, less);
+    if (!less(a[h], a[h - 1])) return;  // already in order
+    std::memcpy(buf, a, h * sizeof(T));
+    std::size_t i = 0, j = h, k = 0;
+    while (i < h && j < n) {
+        bool right = less(a[j], buf[i]);
+        a[k++] = right ? a[j] : buf[i];
         j += right;
         i += !right;
     }
-    std::memcpy(dst + k, src + i, (mid - i) * sizeof(T));
-    k += mid - i;
-    std::memcpy(dst + k, src + j, (hi - j) * sizeof(T));
+    std::memcpy(a + k, buf + i, (h - i) * sizeof(T));
 }
 
 }  // namespace detail
 
-// Stable bottom-up merge sort of a[0, n) with `scratch` of at least n
-// elements; T must be trivially copyable. Terminates after O(n log n)
-// comparisons whatever `less` answers; may throw from `less`, leaving a and
-// scratch holding the elements in some order (callers then discard both).
+// Stable merge sort of a[0, n) with `scratch` of at least n / 2 elements; T
+// must be trivially copyable. Terminates after O(n log n) comparisons
+// whatever `less` answers. If `less` throws, a is left with some of its
+// elements overwritten by others: callers then discard it.
 template <class T, class Less>
 void stable_merge_sort(T* a, std::size_t n, T* scratch, Less less) {
-    constexpr std::size_t run = 16;
-    for (std::size_t lo = 0; lo < n; lo += run) detail::insertion_sort(a + lo, std::min(run, n - lo), less);
-    T* src = a;
-    T* dst = scratch;
-    for (std::size_t width = run; width < n; width *= 2) {
-        for (std::size_t lo = 0; lo < n; lo += 2 * width) {
-            std::size_t mid = std::min(lo + width, n);
-            std::size_t hi = std::min(mid + width, n);
-            detail::merge(src, dst, lo, mid, hi, less);
-        }
-        std::swap(src, dst);
-    }
-    if (src != a) std::memcpy(a, src, n * sizeof(T));
+    detail::merge_sort(a, n, scratch, less);
 }
 
 // A row with an order-preserving unsigned key.
