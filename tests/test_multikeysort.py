@@ -163,6 +163,52 @@ class LtTruthRaises:
         return True
 
 
+class Reflected:
+    """`<` declines; the reflected `>` of the other operand answers."""
+
+    def __init__(self, v):
+        self.v = v
+
+    def __lt__(self, other):
+        return NotImplemented
+
+    def __gt__(self, other):
+        return self.v > other.v
+
+
+class Declines:
+    def __lt__(self, other):
+        return NotImplemented
+
+    __gt__ = __lt__
+
+
+class Truthy:
+    def __init__(self, v):
+        self.v = v
+
+    def __bool__(self):
+        return self.v
+
+
+class OddResult:
+    """Comparisons answer objects whose truth decides."""
+
+    def __init__(self, v):
+        self.v = v
+
+    def __lt__(self, other):
+        return Truthy(self.v < other.v)
+
+    def __gt__(self, other):
+        return Truthy(self.v > other.v)
+
+
+class SubReflected(Reflected):
+    def __gt__(self, other):  # asked first, as the subclass of the left operand's type
+        return self.v > other.v
+
+
 NAN = float("nan")
 
 
@@ -217,6 +263,12 @@ NAN = float("nan")
         (Floaty(2.0), 3, -1),
         (Floaty(NAN), 3, 0),
         (MyFloat(2.0), 1, 1),
+        (Reflected(1), Reflected(2), -1),
+        (Reflected(2), Reflected(2), 0),
+        (Reflected(1), SubReflected(2), -1),
+        (Declines(), Declines(), 0),  # unsupported: TypeError, so equal
+        (OddResult(1), OddResult(2), -1),
+        (OddResult(2), OddResult(2), 0),
         (RaisingLt(), RaisingLt(), 0),  # a raising < is equal; > is not asked
         (LtTruthRaises(), LtTruthRaises(), 0),
         (None, -(10**9), -1),  # None below everything
