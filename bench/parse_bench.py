@@ -74,7 +74,7 @@ def main():
         assert all(v == values[0] and type(v) is type(values[0]) for v in values), text
         samples = time_rounds(stmts, args.number, args.repeat)
         m = {k: statistics.median(v) for k, v in samples.items()}
-        cells = "  ".join(f"{k} {v:7.1f} ns" for k, v in m.items())
+        cells = "  ".join(f"{k} {v:7.1f} ns (min {min(samples[k]):6.1f})" for k, v in m.items())
         # The ratio of each round is taken too: on a shared machine the load
         # drifts between rounds more than within one.
         if base == "best py":

@@ -294,6 +294,27 @@ def test_megabyte_texts(text, expected):
     assert_same(parse(text), expected)
 
 
+def buffer_edge_texts():
+    """Kept characters just below, at and above the stack buffer, with the
+    junk before, between or after them."""
+    texts = []
+    for kept in (100, 111, 112, 113, 127, 128, 129, 130, 144, 300):
+        digits = "".join(str(i % 10) for i in range(1, kept))
+        for number in (digits + "5", digits[:40] + "." + digits[40:], "(" + digits[1:] + ")", digits + "-"):
+            texts += [
+                "x" * 500 + number,
+                number + "\u00e9" * 500,
+                "".join(c + "ab" for c in number),
+                "".join(c + "\u20ac" * (i % 7) for i, c in enumerate(number)) + " USD",
+            ]
+    return texts
+
+
+@pytest.mark.parametrize("text", buffer_edge_texts(), ids=case_id)
+def test_filter_across_the_stack_buffer(text):
+    assert_same(parse(text), parse_model(text))
+
+
 def test_results_hold_no_references():
     # None and the input come back with the counts they went in with.
     text = "n/a"

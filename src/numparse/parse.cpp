@@ -3,7 +3,9 @@
 #include "boundary/bodies.hpp"
 #include "numparse/number_text.hpp"
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -20,8 +22,58 @@ constexpr std::array<unsigned char, 256> number_chars = [] {
     return t;
 }();
 
-// Texts up to this many bytes are filtered on the stack.
+// Filtered texts up to this many bytes stay on the stack.
 constexpr std::size_t small_text = 128;
+// Below this much free room a long input moves to a heap buffer instead of
+// being filtered in ever smaller steps.
+constexpr std::size_t min_room = 16;
+
+// Keeps the number characters of `in`, in order. The buffer starts on the
+// stack and moves to the heap (once, sized for the rest of the input) only
+// when the kept characters outgrow it, so a long text with a short number in
+// it allocates nothing.
+class number_filter {
+public:
+    explicit number_filter(std::string_view in) {
+        const char* p = in.data();
+        std::size_t left = in.size();
+        while (left != 0) {
+            if (cap_ - n_ < min_room && left > cap_ - n_) grow(n_ + left);
+            // Branch-free: every byte is written, only number characters
+            // advance; a step never writes past the buffer. Locals, since
+            // stores through a char pointer could alias the members.
+            const std::size_t step = std::min(cap_ - n_, left);
+            char* const out = buf_;
+            std::size_t n = n_;
+            for (std::size_t i = 0; i < step; ++i) {
+                out[n] = p[i];
+                n += number_chars[static_cast<unsigned char>(p[i])];
+            }
+            n_ = n;
+            p += step;
+            left -= step;
+        }
+    }
+    number_filter(const number_filter&) = delete;
+    number_filter& operator=(const number_filter&) = delete;
+
+    std::string_view text() const noexcept { return {buf_, n_}; }
+
+private:
+    void grow(std::size_t cap) {
+        std::unique_ptr<char[]> bigger(new char[cap]);
+        std::memcpy(bigger.get(), buf_, n_);
+        large_ = std::move(bigger);
+        buf_ = large_.get();
+        cap_ = cap;
+    }
+
+    char small_[small_text];
+    std::unique_ptr<char[]> large_;
+    char* buf_ = small_;
+    std::size_t cap_ = small_text;
+    std::size_t n_ = 0;
+};
 
 // The exact int for significant digits beyond 64 bits. A text longer than the
 // interpreter's limit for integer text conversion gives None: the conversion
@@ -47,22 +99,10 @@ result<ref> parse_body(call_args& a) {
     if (!s) return std::move(s.error());
     const std::string_view in = *s;
 
-    char small[small_text];
-    std::unique_ptr<char[]> large;
-    char* buf = small;
-    if (in.size() > small_text) {
-        large.reset(new char[in.size()]);
-        buf = large.get();
-    }
-    // Branch-free: every byte is written, only number characters advance.
-    std::size_t n = 0;
-    for (char c : in) {
-        buf[n] = c;
-        n += number_chars[static_cast<unsigned char>(c)];
-    }
-    if (n == 0) return none_result();
+    const number_filter filtered(in);
+    if (filtered.text().empty()) return none_result();
 
-    const parsed_number number = parse_number_text(std::string_view(buf, n));
+    const parsed_number number = parse_number_text(filtered.text());
     switch (number.what) {
         case parsed_number::kind::int_number:
             return int_result(number.integer);
