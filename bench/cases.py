@@ -262,6 +262,8 @@ def underscore_cases():
     ]
 
 
+PROSE_UNICODE = ("Préchauffez le four à 200 °C. Mélangez la crème brûlée — 2 tasses — avec 1 c. à café "
+                 "de sel; remuez 5 minutes, laissez reposer 30 minutes. Ψήστε στους 180 βαθμούς. ").split(" ")
 PROSE = ("Preheat the oven to 200 degrees. Mix 2 cups of flour with 1 tsp of salt and 3 eggs, "
          "then stir for 5 minutes until smooth; rest the dough for 30 minutes. ").split(" ")
 RECIPE = ("Add 1½ cups of flour, ¾ tsp salt, 2 ⅓ cups milk and ½ cup sugar; "
@@ -276,6 +278,7 @@ def sanitize_cases():
     return [
         case("small: '4¾ cups'", "small", "4¾ cups"),
         case("1 KB text without fractions", "large", kb_text(PROSE)),
+        case("1 KB non-ASCII text without fractions", "large", kb_text(PROSE_UNICODE)),
         case("1 KB text with fractions", "large", kb_text(RECIPE)),
     ]
 
@@ -339,12 +342,24 @@ def _calling_convention_note():
 
 # --- multikeysort ------------------------------------------------------------
 
-def make_rows(n, seed=7):
+_TRIGRAMS = None
+
+
+def make_rows(n, seed=7, prices=1000):
+    """n row dicts: a unique-ish int 'a', 'price' in range(prices), a six-letter 'name'."""
+    global _TRIGRAMS
+    if _TRIGRAMS is None:
+        letters = "abcdefghijklmnopqrstuvwxyz"
+        _TRIGRAMS = [x + y + z for x in letters for y in letters for z in letters]
+    tri = _TRIGRAMS
+    m = len(tri)
     rnd = random.Random(seed)
-    letters = "abcdefghijklmnopqrstuvwxyz"
-    return [{"id": i, "a": rnd.randrange(1 << 30), "price": rnd.randrange(1000),
-             "name": "".join(rnd.choice(letters) for _ in range(6)), "qty": rnd.random()}
-            for i in range(n)]
+    rows = []
+    for i in range(n):
+        r = rnd.getrandbits(30)
+        rows.append({"id": i, "a": rnd.getrandbits(30), "price": rnd.randrange(prices),
+                     "name": tri[r % m] + tri[(r // m) % m], "qty": rnd.random()})
+    return rows
 
 
 def multikeysort_cases(large_n=100_000):
@@ -450,22 +465,16 @@ ROW_KEYS = ["k%d" % i for i in range(10)]
 
 
 def make_fill_rows(n, seed=11):
+    """n rows of the ten ROW_KEYS, ints and strings in turn, 10% None."""
     rnd = random.Random(seed)
-    rows = []
-    for _ in range(n):
-        row = {}
-        for j, k in enumerate(ROW_KEYS):
-            if rnd.random() < 0.1:
-                row[k] = None
-            elif j % 2:
-                row[k] = "v%d" % rnd.randrange(1000)
-            else:
-                row[k] = rnd.randrange(1_000_000)
-        rows.append(row)
-    for k in ROW_KEYS:  # every key gets a real value somewhere, as pandas assumes
-        if all(r[k] is None for r in rows):
-            rows[-1][k] = 0
-    return rows
+    ints = [None] * 100 + list(range(900))
+    texts = [None] * 100 + ["v%d" % i for i in range(900)]
+    columns = [rnd.choices(texts if j % 2 else ints, k=n) for j in range(len(ROW_KEYS))]
+    for col in columns:  # every key gets a real value somewhere, as pandas assumes
+        if n and all(v is None for v in col):
+            col[-1] = 0
+    keys = ROW_KEYS
+    return [dict(zip(keys, vals)) for vals in zip(*columns)]
 
 
 def backfill_iterdict_cases(large_n=100_000):
@@ -540,8 +549,10 @@ TARGETS = [
     ("uncamel 1KB non-ASCII vs str.lower", "uncamel/1 KB non-ASCII identifiers", "str.lower", "ratio", 3, 3),
     ("underscore_to_camelcase 1KB non-ASCII vs str.lower", "underscore_to_camelcase/1 KB non-ASCII identifiers",
      "str.lower", "ratio", 3, 3),
-    ("sanitize_vulgar_string 1KB without fractions vs str.lower",
+    ("sanitize_vulgar_string 1KB ASCII without fractions vs str.lower",
      "sanitize_vulgar_string/1 KB text without fractions", "str.lower", "ratio", 2, 3),
+    ("sanitize_vulgar_string 1KB non-ASCII without fractions vs str.lower",
+     "sanitize_vulgar_string/1 KB non-ASCII text without fractions", "str.lower", "ratio", 2, 3),
     ("parse('1234.56') vs float('1234.56')", "parse/small: '1234.56'", "float('1234.56')", "ratio", 1.5, 4),
     ("parse('42') vs int('42')", "parse/small: '42'", "int('42')", "ratio", 1.5, 4),
     ("parse('$1,234.56') vs pure Python", "parse/small: '$1,234.56'", "reference (pure Python)",

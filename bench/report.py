@@ -106,11 +106,13 @@ def markdown(data):
         lines.append("")
     if data["scaling"]:
         lines += ["## Scaling", "", "![scaling](scaling.png)", "",
-                  "| Function | Input | n | Time per call | Time per element |", "|---|---|---|---|---|"]
+                  "| Function | Input | n | Time per call | Time per element | Baseline | Baseline per element |",
+                  "|---|---|---|---|---|---|---|"]
         for s in data["scaling"]:
             for p in s["points"]:
-                lines.append("| `%s` | %s | %d | %s | %.1f ns |" % (s["func"], s["what"], p["n"],
-                                                                  fmt_time(p["median_s"]), p["per_element_ns"]))
+                lines.append("| `%s` | %s | %d | %s | %.1f ns | %s | %.1f ns |" % (
+                    s["func"], s["what"], p["n"], fmt_time(p["median_s"]), p["per_element_ns"],
+                    _md_escape(s["baseline"]), p["baseline_per_element_ns"]))
         lines.append("")
         lines += ["- %s" % t["line"] for t in data["targets"] if t.get("rule") == "exponent"]
         lines.append("")
@@ -200,10 +202,14 @@ def _scaling_chart(data, path):
     import matplotlib.pyplot as plt
 
     fig, ax = plt.subplots(figsize=(7, 4.2))
-    for s in data["scaling"]:
+    for i, s in enumerate(data["scaling"]):
+        colour = "C%d" % i
         ns = [p["n"] for p in s["points"]]
         per = [p["per_element_ns"] for p in s["points"]]
-        ax.plot(ns, per, marker="o", label="%s (%s; exponent %.2f)" % (s["func"], s["expected"], s["exponent"]))
+        ax.plot(ns, per, marker="o", color=colour,
+                label="_tavo.%s (%s; exponent %.2f)" % (s["func"], s["expected"], s["exponent"]))
+        ax.plot(ns, [p["baseline_per_element_ns"] for p in s["points"]], marker=".", ls="--", color=colour,
+                alpha=0.6, label="  %s (exponent %.2f)" % (s["baseline"], s["baseline_exponent"]))
         if s["expected"] == "n log n":
             base = per[0] / math.log2(ns[0])
             ax.plot(ns, [base * math.log2(n) for n in ns], ls=":", color="grey", lw=1)
@@ -211,8 +217,9 @@ def _scaling_chart(data, path):
     ax.set_yscale("log")
     ax.set_xlabel("n (rows or leaves)")
     ax.set_ylabel("time per element (ns)")
-    ax.set_title("Cost per element as n grows (flat = linear; dotted = n log n)", fontsize=10)
-    ax.legend(fontsize=8)
+    ax.set_title("Cost per element as n grows: _tavo (solid), a baseline on the same inputs (dashed)\n"
+                 "flat = linear; grey dotted = n log n", fontsize=9)
+    ax.legend(fontsize=7)
     ax.grid(which="both", color="#eeeeee")
     fig.tight_layout()
     fig.savefig(path, dpi=110)

@@ -67,7 +67,7 @@ def test_regex_versions_match_on_ascii(fn, regex, words):
 FRACTION_TEXTS = ["", "no fractions here", "½", "⅔", "1⅙", "2 ⅚", " ½ cup", "a½", "a \t ½", "5\u00a0½",
                   "1.5½", "-½", "½½", "5½½", "007½", "٣½", "x٣½", "１½", "1234567890" * 2 + "½",
                   "1" + "0" * 302 + "½", "1" + "0" * 303 + "½", "⅐ ⅑ ⅒ ↉ ⅟",
-                  cases.kb_text(cases.RECIPE), cases.kb_text(cases.PROSE)]
+                  cases.kb_text(cases.RECIPE), cases.kb_text(cases.PROSE), cases.kb_text(cases.PROSE_UNICODE)]
 
 
 @built("sanitize_vulgar_string")
