@@ -78,8 +78,17 @@ inline result<T> prefixed(const call_args& a, std::size_t i, result<T> r) {
     return with_argument_prefix(a.desc->params[i], std::move(r.error()));
 }
 
+// The accepted case builds its result in place: passing a finished
+// result<std::string_view> through prefixed() copied the view with one 16-byte
+// load right after two 8-byte stores, a store-forwarding stall of about 10 ns
+// on every call of a string function.
 inline result<std::string_view> string_arg(const call_args& a, std::size_t i) {
-    return prefixed(a, i, to_string_arg(a[i]));
+    PyObject* obj = a[i];
+    if (!PyUnicode_Check(obj)) return prefixed<std::string_view>(a, i, type_mismatch(obj, "PyString"));
+    Py_ssize_t n = 0;
+    const char* u = PyUnicode_AsUTF8AndSize(obj, &n);
+    if (!u) return prefixed<std::string_view>(a, i, error_value::fetch());
+    return std::string_view(u, static_cast<std::size_t>(n));
 }
 inline result<PyObject*> list_arg(const call_args& a, std::size_t i) {
     return prefixed(a, i, to_list(a[i]));
