@@ -153,6 +153,8 @@ def _ratio_chart(data, path):
                 bound = t["bound"]
             elif t and t["rule"] == "speedup":
                 bound = 1.0 / t["bound"]
+            elif t and t["rule"] == "diff_ns":  # as a ratio: (its time + the allowance) / its time
+                bound = (c["median_s"] + t["bound"] * 1e-9) / c["median_s"]
             label = "%s · %s · vs %s" % (rec["func"], rec["label"].replace("small: ", ""), c["label"])
             bars.append((label, c["ratio"], c["kind"], bound, rec["func"] != func, t))
             func = rec["func"]
@@ -189,7 +191,7 @@ def _ratio_chart(data, path):
     ax.grid(axis="x", which="major", color="#eeeeee")
     ax.set_axisbelow(True)
     fig.tight_layout()
-    fig.savefig(path, dpi=110)
+    fig.savefig(path, dpi=110, bbox_inches="tight")
     plt.close(fig)
     return True
 
@@ -222,7 +224,7 @@ def _scaling_chart(data, path):
     ax.legend(fontsize=7)
     ax.grid(which="both", color="#eeeeee")
     fig.tight_layout()
-    fig.savefig(path, dpi=110)
+    fig.savefig(path, dpi=110, bbox_inches="tight")
     plt.close(fig)
     return True
 
