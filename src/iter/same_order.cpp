@@ -15,6 +15,8 @@
 // the call owns both elements while they are compared.
 #include "boundary/bodies.hpp"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace tavo {
@@ -25,19 +27,49 @@ error_value index_error(PyObject* list) {
     return error_value::fetch();
 }
 
-// Equality of two exact, compact str objects: same length, same storage
-// width, same code units.
-inline bool str_equal(PyObject* a, PyObject* b) noexcept {
-    Py_ssize_t len = PyUnicode_GET_LENGTH(a);
-    if (PyUnicode_GET_LENGTH(b) != len) return false;
-    int kind = PyUnicode_KIND(a);
-    if (PyUnicode_KIND(b) != kind) return false;
-    return std::memcmp(PyUnicode_DATA(a), PyUnicode_DATA(b), static_cast<std::size_t>(len) * kind) == 0;
-}
-
 inline bool plain_str(PyObject* o) noexcept {
     return PyUnicode_CheckExact(o) && PyUnicode_IS_COMPACT(o);
 }
+
+inline std::uint64_t load8(const unsigned char* p) noexcept {
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// An exact, compact str prepared for many equality tests against others of
+// its kind: equal length, equal storage width, equal code units. Texts of 8
+// bytes or more compare their first and last 8 bytes inline before the rest.
+class str_probe {
+public:
+    str_probe() noexcept = default;
+    explicit str_probe(PyObject* s) noexcept
+        : length_(PyUnicode_GET_LENGTH(s)),
+          kind_(PyUnicode_KIND(s)),
+          data_(static_cast<const unsigned char*>(PyUnicode_DATA(s))),
+          nbytes_(static_cast<std::size_t>(length_) * static_cast<std::size_t>(kind_)) {
+        if (nbytes_ >= 8) {
+            head_ = load8(data_);
+            tail_ = load8(data_ + nbytes_ - 8);
+        }
+    }
+
+    bool equals(PyObject* c) const noexcept {
+        if (PyUnicode_GET_LENGTH(c) != length_ || static_cast<int>(PyUnicode_KIND(c)) != kind_) return false;
+        const auto* d = static_cast<const unsigned char*>(PyUnicode_DATA(c));
+        if (nbytes_ < 8) return std::memcmp(d, data_, nbytes_) == 0;
+        if (load8(d) != head_ || load8(d + nbytes_ - 8) != tail_) return false;
+        return nbytes_ <= 16 || std::memcmp(d + 8, data_ + 8, nbytes_ - 16) == 0;
+    }
+
+private:
+    Py_ssize_t length_ = -1;
+    int kind_ = 0;
+    const unsigned char* data_ = nullptr;
+    std::size_t nbytes_ = 0;
+    std::uint64_t head_ = 0;
+    std::uint64_t tail_ = 0;
+};
 
 // Rich comparison for equality, then the truth test of its result.
 result<bool> rich_equal(PyObject* left, PyObject* right) {
@@ -71,13 +103,20 @@ result<ref> same_order_body(call_args& a) {
         PyObject* w = wanted.get();
         const bool w_str = plain_str(w);
         const bool w_float = PyFloat_CheckExact(w);
+        const str_probe probe = w_str ? str_probe(w) : str_probe();
 
         Py_ssize_t i = start;
         for (; i < n; ++i) {
             if (i >= PyList_GET_SIZE(comp)) return index_error(comp);
             PyObject* c = PyList_GET_ITEM(comp, i);
             if (w_str && plain_str(c)) {
-                if (str_equal(w, c)) break;
+                // A run of plain str elements runs no interpreter code, so
+                // the list stays as it is for the whole run.
+                PyObject* const* items = reinterpret_cast<PyListObject*>(comp)->ob_item;
+                const Py_ssize_t limit = std::min(n, PyList_GET_SIZE(comp));
+                while (i < limit && plain_str(items[i]) && !probe.equals(items[i])) ++i;
+                if (i < limit && plain_str(items[i])) break;  // found
+                --i;  // the loop steps on to the element that ended the run
                 continue;
             }
             if (w_float && PyFloat_CheckExact(c)) {
