@@ -15,9 +15,10 @@
 //
 // Interpreter code can run in the middle of a row's walk only when a release
 // drops the last count of some object with a finalizer. The walk therefore
-// owns the row and each real value while it works with them, and checks the
-// row's length before taking each next item: a row that changed under the
-// walk ends the call with an internal failure.
+// owns the row, writes every real value through the slot's own reference to
+// it, uses the item's borrowed key and value only before it releases
+// anything, and checks the row's length before taking each next item: a row
+// that changed under the walk ends the call with an internal failure.
 #include "boundary/bodies.hpp"
 
 #include <cstdint>

@@ -113,7 +113,8 @@ public:
     flat_result& operator=(const flat_result&) = delete;
     ~flat_result() { trim(); }
 
-    // Stores a new reference to `leaf`; an error value when growing failed.
+    // Stores a new reference to `leaf`; false (with the error pending) when
+    // growing the list failed.
     bool add(PyObject* leaf) {
         if (filled_ < capacity_) {
             PyList_SET_ITEM(list_.get(), filled_++, Py_NewRef(leaf));
