@@ -19,6 +19,7 @@
 // container once before the repeat is seen, so memory stays bounded.
 #include "boundary/bodies.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -93,6 +94,10 @@ private:
     unsigned shift_ = 64;
 };
 
+inline bool is_container(PyObject* o) noexcept {
+    return PyType_FastSubclass(Py_TYPE(o), Py_TPFLAGS_LIST_SUBCLASS | Py_TPFLAGS_TUPLE_SUBCLASS);
+}
+
 // One open container on the current path.
 struct frame {
     ref seq;
@@ -113,17 +118,35 @@ public:
     flat_result& operator=(const flat_result&) = delete;
     ~flat_result() { trim(); }
 
-    // Stores a new reference to `leaf`; false (with the error pending) when
-    // growing the list failed.
-    bool add(PyObject* leaf) {
-        if (filled_ < capacity_) {
-            PyList_SET_ITEM(list_.get(), filled_++, Py_NewRef(leaf));
-            return true;
+    // Stores new references to the leaves of items[from, to) up to the first
+    // container, and returns the index of that container (or `to`). Returns
+    // -1, with the error pending, when growing the list failed.
+    Py_ssize_t add_leaves(PyObject* const* items, Py_ssize_t from, Py_ssize_t to) {
+        Py_ssize_t i = from;
+        const Py_ssize_t room = std::min(to - from, capacity_ - filled_);
+        const Py_ssize_t stop = from + std::max<Py_ssize_t>(room, 0);
+        // Locals, so that the reference count updates (which may alias any
+        // Py_ssize_t in memory) do not force them back to memory each time.
+        PyObject** dst = reinterpret_cast<PyListObject*>(list_.get())->ob_item + filled_;
+        PyTypeObject* last_leaf_type = nullptr;
+        for (; i < stop; ++i) {
+            PyObject* o = items[i];
+            PyTypeObject* t = Py_TYPE(o);
+            if (t != last_leaf_type) {
+                if (is_container(o)) break;
+                last_leaf_type = t;
+            }
+            *dst++ = Py_NewRef(o);
         }
-        if (PyList_Append(list_.get(), leaf) < 0) return false;
-        ++filled_;
-        capacity_ = filled_;
-        return true;
+        filled_ += i - from;
+        if (i < stop) return i;
+        for (; i < to; ++i) {
+            PyObject* o = items[i];
+            if (is_container(o)) break;
+            if (PyList_Append(list_.get(), o) < 0) return -1;
+            capacity_ = ++filled_;
+        }
+        return i;
     }
 
     ref finish() {
@@ -143,10 +166,6 @@ private:
     Py_ssize_t capacity_;
     Py_ssize_t filled_ = 0;
 };
-
-inline bool is_container(PyObject* o) noexcept {
-    return PyType_FastSubclass(Py_TYPE(o), Py_TPFLAGS_LIST_SUBCLASS | Py_TPFLAGS_TUPLE_SUBCLASS);
-}
 
 inline Py_ssize_t container_size(PyObject* o) noexcept {
     return PyList_Check(o) ? PyList_GET_SIZE(o) : PyTuple_GET_SIZE(o);
@@ -178,26 +197,26 @@ result<ref> collapse_body(call_args& a) {
     while (!stack.empty()) {
         frame* f = &stack.back();
         PyObject* seq = f->seq.get();
-        PyObject* child = nullptr;
+        PyObject* const* items;
+        Py_ssize_t stop = f->end;
         if (f->is_list) {
-            while (f->next < f->end) {
-                if (f->next >= PyList_GET_SIZE(seq)) return index_error(seq);
-                PyObject* o = PyList_GET_ITEM(seq, f->next++);
-                if (is_container(o)) {
-                    child = o;
-                    break;
-                }
-                if (!out.add(o)) return error_value::fetch();
-            }
+            // No interpreter code runs during the walk, so the list keeps its
+            // item array and length for the whole run of leaves.
+            items = reinterpret_cast<PyListObject*>(seq)->ob_item;
+            stop = std::min(stop, PyList_GET_SIZE(seq));
         } else {
-            while (f->next < f->end) {
-                PyObject* o = PyTuple_GET_ITEM(seq, f->next++);
-                if (is_container(o)) {
-                    child = o;
-                    break;
-                }
-                if (!out.add(o)) return error_value::fetch();
-            }
+            items = reinterpret_cast<PyTupleObject*>(seq)->ob_item;
+        }
+        Py_ssize_t at = out.add_leaves(items, f->next, stop);
+        if (at < 0) return error_value::fetch();
+        PyObject* child = nullptr;
+        if (at < stop) {
+            child = items[at];
+            f->next = at + 1;
+        } else if (stop < f->end) {
+            return index_error(seq);  // the list is shorter than when it was entered
+        } else {
+            f->next = at;
         }
         if (child == nullptr) {
             if (f->tracked) path.erase(seq);
