@@ -15,7 +15,12 @@ using body_fn = result<ref> (*)(call_args&);
 template <const function_description& D, body_fn Body>
 PyObject* entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     return run_call([&]() -> result<ref> {
-        result<call_args> bound = bind_arguments(D, args, nargs, kwnames);
+        if (plain_positional(D, nargs, kwnames)) {
+            call_args a;
+            bind_positional(a, D, args, nargs);
+            return Body(a);
+        }
+        result<call_args> bound = bind_arguments_slow(D, args, nargs, kwnames);
         if (!bound) return std::move(bound.error());
         return Body(*bound);
     });
