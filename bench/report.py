@@ -203,15 +203,15 @@ def _scaling_chart(data, path):
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
-    fig, ax = plt.subplots(figsize=(7, 4.2))
+    fig, ax = plt.subplots(figsize=(10, 5))
     for i, s in enumerate(data["scaling"]):
         colour = "C%d" % i
         ns = [p["n"] for p in s["points"]]
         per = [p["per_element_ns"] for p in s["points"]]
         ax.plot(ns, per, marker="o", color=colour,
-                label="_tavo.%s (%s; exponent %.2f)" % (s["func"], s["expected"], s["exponent"]))
+                label="%s, _tavo (%s; exponent %.2f)" % (s["func"], s["expected"], s["exponent"]))
         ax.plot(ns, [p["baseline_per_element_ns"] for p in s["points"]], marker=".", ls="--", color=colour,
-                alpha=0.6, label="  %s (exponent %.2f)" % (s["baseline"], s["baseline_exponent"]))
+                alpha=0.6, label="    baseline %s (exponent %.2f)" % (s["baseline"], s["baseline_exponent"]))
         if s["expected"] == "n log n":
             base = per[0] / math.log2(ns[0])
             ax.plot(ns, [base * math.log2(n) for n in ns], ls=":", color="grey", lw=1)
@@ -221,7 +221,7 @@ def _scaling_chart(data, path):
     ax.set_ylabel("time per element (ns)")
     ax.set_title("Cost per element as n grows: _tavo (solid), a baseline on the same inputs (dashed)\n"
                  "flat = linear; grey dotted = n log n", fontsize=9)
-    ax.legend(fontsize=7)
+    ax.legend(fontsize=7.5, loc="upper center", bbox_to_anchor=(0.5, -0.14), ncol=3, frameon=False)
     ax.grid(which="both", color="#eeeeee")
     fig.tight_layout()
     fig.savefig(path, dpi=110, bbox_inches="tight")
@@ -248,3 +248,13 @@ def write_all(data, out, charts=True):
         except ImportError as e:
             print("charts skipped: matplotlib is not installed (%s)" % e)
     return paths
+
+
+if __name__ == "__main__":  # rewrite the report and charts from a results.json
+    import sys
+
+    src = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                                             "results", "results.json")
+    with open(src) as f:
+        loaded = json.load(f)
+    print("wrote " + ", ".join(write_all(loaded, os.path.dirname(os.path.abspath(src)))))

@@ -149,7 +149,7 @@ def scaling_inputs(func, largest):
         # the baseline copies the same leaves, already flat, in the same order: the same objects
         # are touched, so what the memory hierarchy adds as n grows shows in both
         return (lambda n: {"f": _tavo.collapse, "x": data[: n // 10], "leaves": reference.collapse(data[: n // 10])},
-                "f(x)", "list(leaves), the same leaves already flat", "list(leaves)",
+                "f(x)", "list() of the same leaves", "list(leaves)",
                 "int leaves nested 3 levels deep", "n")
     if func == "backfill_iterdict":
         rows = cases.make_fill_rows(largest)
@@ -193,7 +193,7 @@ def scaling_target(s):
     bound = max(ideal, s["baseline_exponent"]) + SCALING_SLACK
     status = "MET" if s["exponent"] <= bound else "MISSED"
     line = ("%s scaling n=%d..%d: time per element %.0f -> %.0f ns, fitted exponent %.2f "
-            "(%s gives %.2f, %s on the same inputs %.2f; target <= %.2f) %s" % (
+            "(%s gives %.2f, baseline %s %.2f; target <= %.2f) %s" % (
                 s["func"], lo["n"], hi["n"], lo["per_element_ns"], hi["per_element_ns"], s["exponent"],
                 s["expected"], ideal, s["baseline"], s["baseline_exponent"], bound, status))
     return {"title": "%s scaling" % s["func"], "status": status, "value": s["exponent"],
