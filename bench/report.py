@@ -89,7 +89,7 @@ def markdown(data):
         for c in rec["candidates"]:
             label = c["label"]
             if c["input"] != "main":
-                label += " ¹"
+                label += " ¹" if c["kind"] != "module" else " on the input of %s ¹" % c["input"].split(":", 1)[1]
             if "skipped" in c:
                 lines.append("| %s | %s | skipped | - |" % (_md_escape(label), c["kind"]))
                 notes.append("%s: %s" % (c["label"], c["skipped"]))
