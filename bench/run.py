@@ -37,15 +37,19 @@ SCALING_SLACK = 0.1
 
 
 def machine_info():
-    cpu = "unknown"
+    fields = {}
     try:
         with open("/proc/cpuinfo") as f:
             for line in f:
-                if line.startswith("model name"):
-                    cpu = line.split(":", 1)[1].strip()
-                    break
+                if not line.strip():
+                    break  # the first processor is enough
+                key, _, value = line.partition(":")
+                fields[key.strip()] = value.strip()
     except OSError:
         pass
+    cpu = fields.get("model name", platform.processor() or "unknown")
+    if "cpu family" in fields and "model" in fields:
+        cpu += " (family %s, model %s)" % (fields["cpu family"], fields["model"])
     here = os.path.dirname(os.path.abspath(__file__))
     try:
         commit = subprocess.run(["git", "-C", here, "describe", "--always", "--dirty"],
