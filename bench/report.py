@@ -134,7 +134,7 @@ def markdown(data):
 
 
 def _x(v):
-    return "%.0f" % v if v >= 99.5 else "%.2g" % v
+    return "%.3g" % v if v < 9.95 else "%.0f" % v
 
 
 def _ratio_chart(data, path):
