@@ -71,6 +71,7 @@ build_free_threaded() {
     echo "building $(basename "$srcdir") with --disable-gil (log: $work/build.log)"
     (cd "$srcdir" && ./configure --disable-gil --prefix="$prefix" --without-ensurepip &&
         nice make -j"$(nproc)" && make install) > "$work/build.log" 2>&1 || { tail -40 "$work/build.log"; return 1; }
+    rm -rf "$prefix"/lib/python3.13t/test  # the interpreter's own test suite is not needed
     touch "$prefix/.complete"
     rm -rf "$work"
 }
