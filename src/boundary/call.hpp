@@ -16,7 +16,7 @@
 namespace tavo {
 
 namespace detail {
-extern thread_local std::int64_t lock_depth;
+extern constinit thread_local std::int64_t lock_depth;
 extern std::atomic<bool> releases_pending;
 void apply_pending_releases() noexcept;
 // Raises the error value (or a panic) in the interpreter; stops the process
