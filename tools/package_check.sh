@@ -54,6 +54,9 @@ PY
 step "install the sdist into a fresh virtual environment"
 "$tool_python" -m venv "$work/sdist-venv"
 pip_q "$work/sdist-venv/bin/python" -m pip install -q --disable-pip-version-check "tavo[test] @ file://$sdist"
+# pip may have taken a wheel it cached from an earlier sdist of the same name and
+# version: build this one for certain
+pip_q "$work/sdist-venv/bin/python" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps --no-cache-dir "$sdist"
 mkdir -p "$work/src"
 tar -xzf "$sdist" -C "$work/src"
 srcdir=$(ls -d "$work"/src/*/)
