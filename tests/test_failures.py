@@ -6,6 +6,7 @@ import gc
 import os
 import subprocess
 import sys
+import sysconfig
 import textwrap
 
 import pytest
@@ -29,6 +30,13 @@ class DistinctKey(str):
 
     def __hash__(self):
         return hash(("distinct", str(self)))
+
+
+# The reference count is read and written at the start of the object, which is
+# where the default build keeps it; a free-threaded build lays its header out
+# differently (thread id first, split counts), so the trick cannot work there.
+FREE_THREADED = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
+DEFAULT_LAYOUT_ONLY = "counts references through the default build's object header"
 
 
 def refcount_cell(obj_id):
@@ -62,6 +70,8 @@ def row_changed_mid_walk(action):
     `action(row)`, between two items of the walk. The row's own reference to F
     is left uncounted until the finalizer restores it, so nothing else holds F.
     """
+    if FREE_THREADED:
+        pytest.skip(DEFAULT_LAYOUT_ONLY)
     row = {}
     fin = Finalizer(lambda: action(row))
     row["a"] = fin
@@ -209,6 +219,7 @@ def test_panic_raised_by_python_code_resumes(panic_type, capfd, args, text):
     assert "PanicException" in trace
 
 
+@pytest.mark.skipif(FREE_THREADED, reason=DEFAULT_LAYOUT_ONLY)
 def test_panic_from_python_ends_the_process_when_uncaught():
     # Like SystemExit, nothing in between catches it as an Exception; the
     # interpreter exits with the traceback of the new exception.

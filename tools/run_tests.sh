@@ -11,9 +11,16 @@ find_pythons() {
     for v in 3.11 3.12 3.13 3.14; do
         p=""
         for cand in "$HOME"/.pyenv/versions/"$v".*/bin/python3 /usr/local/bin/python"$v" /usr/bin/python"$v"; do
+            case $cand in *t/bin/python3) continue ;; esac  # free-threaded: below
             if [ -x "$cand" ]; then p="$cand"; break; fi
         done
         [ -n "$p" ] && echo "$p"
+    done
+    # free-threaded builds, where installed (tools/freethreaded_check.sh builds one)
+    for v in 3.13 3.14; do
+        for cand in "$HOME"/.pyenv/versions/"$v".*t/bin/python"$v"t /usr/local/bin/python"$v"t /usr/bin/python"$v"t; do
+            if [ -x "$cand" ]; then echo "$cand"; break; fi
+        done
     done
 }
 
@@ -25,13 +32,18 @@ fi
 
 failed=0
 for py in $pythons; do
-    ver=$("$py" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+    # "3.13t" for a free-threaded build, so that it gets a virtual environment of its own
+    ver=$("$py" -c 'import sys, sysconfig; print("%d.%d%s" % (*sys.version_info[:2], "t" * bool(sysconfig.get_config_var("Py_GIL_DISABLED"))))')
+    # some test dependencies publish no free-threaded wheel of their newest release:
+    # take the newest release that has one rather than build it from source
+    pip_env=""
+    case $ver in *t) pip_env="PIP_PREFER_BINARY=1" ;; esac
     venv="build/test-venv-$ver"
     echo "=== CPython $ver ($py)"
     if [ ! -x "$venv/bin/python" ]; then
         "$py" -m venv "$venv" || { failed=1; continue; }
     fi
-    if ! "$venv/bin/python" -m pip install -q --disable-pip-version-check ".[test]"; then
+    if ! env $pip_env "$venv/bin/python" -m pip install -q --disable-pip-version-check ".[test]"; then
         echo "build or install failed on CPython $ver" >&2
         failed=1
         continue

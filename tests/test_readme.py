@@ -1,0 +1,50 @@
+"""The README as written: its >>> examples run as doctests, its code blocks run as they stand."""
+import doctest
+import pathlib
+import re
+
+import pytest
+
+import _tavo
+from landed import require
+
+README = pathlib.Path(__file__).resolve().parent.parent / "README.md"
+TEXT = README.read_text(encoding="utf-8") if README.exists() else ""
+# fenced ```python blocks are programs; the >>> examples sit in ```pycon blocks
+BLOCKS = re.findall(r"^```python\n(.*?)^```", TEXT, re.S | re.M)
+
+pytestmark = pytest.mark.skipif(not TEXT, reason="README.md is not beside the tests")
+
+
+@require()
+def test_readme_examples():
+    result = doctest.testfile(str(README), module_relative=False, encoding="utf-8", report=True)
+    assert result.failed == 0, f"{result.failed} README example(s) failed; see the captured output"
+    # a fence or prompt broken by an edit would silently drop examples
+    assert result.attempted >= 50
+
+
+@require()
+def test_docstring_examples():
+    result = doctest.testmod(_tavo, report=True)
+    assert result.failed == 0, f"{result.failed} docstring example(s) failed; see the captured output"
+    # the nine docstrings hold sixteen examples between them
+    assert result.attempted == 16
+
+
+def libraries(code):
+    return sorted({m for m in re.findall(r"^(?:from|import) (\w+)", code, re.M)} - {"_tavo"})
+
+
+@require("parse", "uncamel", "backfill_iterdict")
+@pytest.mark.parametrize("code", BLOCKS, ids=[" ".join(libraries(b)) or "plain" for b in BLOCKS])
+def test_readme_code_block(code):
+    for name in libraries(code):
+        pytest.importorskip(name, reason=f"{name} is not installed")
+    # run as a script would be, so its `if __name__ == "__main__":` part runs too
+    exec(compile(code, str(README), "exec"), {"__name__": "__main__"})
+
+
+def test_readme_has_the_blocks_it_promises():
+    assert [libraries(b) for b in BLOCKS] == [["pandas"], ["dask"], ["pyspark"]]
+    assert len(re.findall(r"^```pycon$", TEXT, re.M)) >= 10

@@ -1,0 +1,83 @@
+"""Typed use of ``_tavo``, checked by mypy and pyright against the installed stubs.
+
+Each ``assert_type`` states the type a checker must infer; each line with an
+ignore comment must be an error (both checkers report ignores that are not
+needed, so a stub that became too loose fails the check as well).
+"""
+from __future__ import annotations
+
+from collections import defaultdict
+from typing import Any, TypedDict, assert_type
+
+import _tavo
+from _tavo import (
+    backfill,
+    backfill_iterdict,
+    collapse,
+    multikeysort,
+    parse,
+    same_order,
+    sanitize_vulgar_string,
+    uncamel,
+    underscore_to_camelcase,
+)
+
+
+class Row(TypedDict):
+    name: str
+    price: float
+
+
+def numbers(cells: list[str]) -> list[float]:
+    out: list[float] = []
+    for cell in cells:
+        value = parse(cell)
+        assert_type(value, int | float | None)
+        if value is not None:
+            out.append(value)
+    return out
+
+
+def text(s: str) -> None:
+    assert_type(uncamel(s), str)
+    assert_type(uncamel(camel=s), str)
+    assert_type(underscore_to_camelcase(s=s), str)
+    assert_type(sanitize_vulgar_string(s), str)
+    uncamel(5)  # type: ignore[arg-type]
+    uncamel(s, s)  # type: ignore[call-arg]
+    uncamel(Camel=s)  # type: ignore[call-arg]
+    parse(b"12")  # type: ignore[arg-type]
+
+
+def sorting(rows: list[dict[str, Any]], typed: list[Row]) -> None:
+    assert_type(multikeysort(rows, ["-price", "name"]), list[dict[str, Any]])
+    assert_type(multikeysort(rows, "price", False), list[dict[str, Any]])
+    assert_type(multikeysort(rows, ("price",), inplace=True), None)
+    assert_type(multikeysort(items=rows, columns=None), list[dict[str, Any]])
+    flag: bool = len(rows) > 2
+    assert_type(multikeysort(rows, "price", flag), list[dict[str, Any]] | None)
+    # The element type of the rows carries over.
+    assert_type(multikeysort(typed, "-price"), list[Row])
+    counts: list[defaultdict[str, int]] = []
+    assert_type(multikeysort(counts, "a"), list[defaultdict[str, int]])
+    multikeysort(rows, 5)  # type: ignore[call-overload]
+    multikeysort(rows)  # type: ignore[call-overload]
+    multikeysort((1, 2), "a")  # type: ignore[call-overload]
+    sorted_rows = multikeysort(rows, "a", inplace=True)
+    sorted_rows.append({})  # type: ignore[attr-defined]
+
+
+def sequences(values: list[int | None], rows: list[dict[str, float | None]]) -> None:
+    assert_type(backfill(values), list[int | None])
+    assert_type(backfill(["a", "b"]), list[str])
+    assert_type(backfill_iterdict(rows), list[dict[str, float | None]])
+    assert_type(collapse(), list[Any])
+    assert_type(collapse([1, (2, 3)], "x"), list[Any])
+    assert_type(same_order(["x"], ["x", "y"]), bool)
+    assert_type(same_order(ref_list=[1], comp=[1.0]), bool)
+    backfill((1, None))  # type: ignore[arg-type]
+    backfill_iterdict([{1: 2}])  # type: ignore[dict-item]
+    collapse(x=1)  # type: ignore[call-arg]
+
+
+assert_type(_tavo.__all__, list[str])

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Type information check, against an installed wheel (not the source tree):
+#   1. mypy's stubtest compares the installed stubs (_tavo-stubs) with the
+#      installed module: names, parameters, defaults, __all__;
+#   2. mypy --strict and pyright (strict) check tests/typecheck/usage.py, whose
+#      assert_type lines only hold when the stubs are found in site-packages
+#      and whose ignore comments must each be needed.
+# Usage: bash tools/check_types.sh [WHEEL]   (without WHEEL a wheel is built)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. tools/python_for_tools.sh
+repo=$(pwd)
+work=build/typecheck
+rm -rf "$work"
+mkdir -p "$work"
+work=$(cd "$work" && pwd)
+pip_q() { "$@" 2> >(grep -v 'is ignored: it is neither a file nor a directory' >&2); }
+
+"$tool_python" -m venv "$work/venv"
+py="$work/venv/bin/python"
+wheel=${1:-}
+if [ -z "$wheel" ]; then
+    echo "--- type check: building a wheel"
+    pip_q "$py" -m pip wheel -q --disable-pip-version-check --no-deps -w "$work/wheel" . > "$work/build.log" 2>&1 || { cat "$work/build.log"; exit 1; }
+    wheel=$(ls "$work"/wheel/*.whl)
+fi
+echo "--- type check: installing $(basename "$wheel") with mypy and pyright"
+pip_q "$py" -m pip install -q --disable-pip-version-check "$wheel" "mypy>=1.11" "pyright[nodejs]>=1.1.380"
+stubs=$("$py" -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')/_tavo-stubs/__init__.pyi
+test -f "$stubs" || { echo "the wheel did not install $stubs" >&2; exit 1; }
+
+# Run from the checker folder, away from the sources, so only installed files count.
+cd "$repo/tests/typecheck"
+echo "--- type check: stubtest"
+"$py" -m mypy.stubtest _tavo --mypy-config-file mypy.ini
+echo "--- type check: mypy --strict usage.py"
+"$py" -m mypy --config-file mypy.ini usage.py
+echo "--- type check: pyright usage.py"
+"$work/venv/bin/pyright" --pythonpath "$py" -p pyrightconfig.json

