@@ -189,13 +189,13 @@ def _safe(fn, x):
         return "<%s>" % type(e).__name__
 
 
-def _text_case(func, label, size, text, others_spec):
-    """others_spec: list of (label, kind, fn or None for a bound, expr override, peer name)."""
+def _text_case(func, label, size, text, others_entries):
+    """others_entries: list of (label, kind, fn or None for a bound, expr override, peer name)."""
     mod = getattr(_tavo, func)
     case = Case(func, label, size, {"main": short(text, 50) + " (%d bytes)" % len(text.encode())},
                 {"main": Candidate("_tavo." + func, "module", "f(x)", {"f": mod, "x": text})}, [])
-    for spec in others_spec:
-        clabel, kind, fn, words = spec
+    for entry in others_entries:
+        clabel, kind, fn, words = entry
         if kind == "built-in":
             case.others.append(Candidate(clabel, kind, "x.lower()", {"x": text}, check=False))
             continue
