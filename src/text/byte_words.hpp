@@ -1,0 +1,80 @@
+// ASCII text eight or sixteen bytes at a time.
+//
+// `words`: plain 64-bit integers, byte i of the text in bits 8i..8i+7 and a
+// per-byte flag in bit 7. `vec`: 16-byte vectors through the compiler's
+// vector extensions (SSE2 on x86-64, Advanced SIMD on AArch64); a lane test
+// gives 0xFF or 0x00 per byte, and the two halves of a vector are words.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace tavo::words {
+
+// Eight bytes at a time, byte i of the text in bits 8i..8i+7 of the word.
+inline constexpr std::uint64_t ones = 0x0101010101010101u;
+inline constexpr std::uint64_t high = 0x8080808080808080u;
+
+inline std::uint64_t load(const void* p) noexcept {
+    std::uint64_t x;
+    std::memcpy(&x, p, 8);
+    if constexpr (std::endian::native == std::endian::big) x = __builtin_bswap64(x);
+    return x;
+}
+
+// The first `n` (< 8) bytes at `p`, the rest zero.
+inline std::uint64_t load_partial(const void* p, std::size_t n) noexcept {
+    unsigned char b[8] = {};
+    std::memcpy(b, p, n);
+    return load(b);
+}
+
+inline void store(void* p, std::uint64_t x) noexcept {
+    if constexpr (std::endian::native == std::endian::big) x = __builtin_bswap64(x);
+    std::memcpy(p, &x, 8);
+}
+
+// For a word of ASCII bytes: the high bit of each byte that lies in [lo, hi].
+template <unsigned char lo, unsigned char hi>
+inline std::uint64_t in_range(std::uint64_t x) noexcept {
+    static_assert(lo >= 1 && lo <= hi && hi < 0x80);
+    const std::uint64_t at_least_lo = x + ones * (0x80 - lo);
+    const std::uint64_t above_hi = x + ones * (0x7F - hi);
+    return at_least_lo & ~above_hi & high;
+}
+
+// Index of the byte that holds the lowest set bit of a nonzero mask.
+inline unsigned first_byte(std::uint64_t mask) noexcept {
+    return static_cast<unsigned>(std::countr_zero(mask)) >> 3;
+}
+
+}  // namespace tavo::words
+
+namespace tavo::vec {
+
+typedef unsigned char bytes16 __attribute__((vector_size(16)));
+typedef std::uint64_t words2 __attribute__((vector_size(16)));
+
+// Whether the vector code applies: lanes in memory order match the words.
+inline constexpr bool available = std::endian::native == std::endian::little;
+
+inline bytes16 load(const void* p) noexcept {
+    bytes16 v;
+    std::memcpy(&v, p, 16);
+    return v;
+}
+
+inline void store(void* p, bytes16 v) noexcept { std::memcpy(p, &v, 16); }
+
+// 0xFF in each byte that lies in [lo, hi].
+template <unsigned char lo, unsigned char hi>
+inline bytes16 in_range(bytes16 x) noexcept {
+    return reinterpret_cast<bytes16>(static_cast<bytes16>(x - lo) <= static_cast<unsigned char>(hi - lo));
+}
+
+inline std::uint64_t low_half(bytes16 v) noexcept { return reinterpret_cast<words2>(v)[0]; }
+inline std::uint64_t high_half(bytes16 v) noexcept { return reinterpret_cast<words2>(v)[1]; }
+
+}  // namespace tavo::vec

@@ -1,0 +1,290 @@
+// Identifier case conversion: camelCase to snake_case (`uncamel`) and
+// snake_case to camelCase (`underscore_to_camelcase`), by the Unicode 17.0
+// Uppercase and Lowercase properties and full, unconditional case mappings.
+//
+// An ASCII-only `str` (an O(1) flag) takes a path that works on sixteen or
+// eight bytes at a time and touches no table; any other text is walked code
+// point by code point, with ASCII code points still answered without a table.
+#include "boundary/bodies.hpp"
+#include "text/byte_words.hpp"
+#include "text/text_buffer.hpp"
+#include "text/unicode_tables.hpp"
+#include "text/utf8.hpp"
+
+#include <bit>
+#include <cstdint>
+
+namespace tavo {
+namespace {
+
+// --- code points ---------------------------------------------------------------------
+
+enum : std::uint8_t { upper_class = 1, lower_class = 2, digit_class = 4 };
+
+struct code_point {
+    char32_t cp;
+    ucd::case_entry entry;  // 0 for ASCII, which never needs it
+    std::uint8_t cls;       // upper_class, lower_class, digit_class
+};
+
+inline code_point read_code_point(const unsigned char*& p) noexcept {
+    const char32_t c = utf8::decode(p);
+    if (c < 0x80) {
+        const std::uint8_t cls = (c - U'a' < 26)   ? lower_class
+                                 : (c - U'A' < 26) ? upper_class
+                                 : (c - U'0' < 10) ? digit_class
+                                                   : 0;
+        return {c, 0, cls};
+    }
+    const ucd::case_entry e = ucd::entry_of(c);
+    constexpr unsigned shift = std::countr_zero(unsigned{ucd::uppercase_bit});
+    static_assert(ucd::uppercase_bit >> shift == upper_class && ucd::lowercase_bit >> shift == lower_class);
+    return {c, e, static_cast<std::uint8_t>((e >> shift) & (upper_class | lower_class))};
+}
+
+// Room for one code point's output: an underscore and three mapped code points.
+constexpr std::size_t max_step = 1 + 3 * 4;
+
+inline void put_mapping(text_buffer& out, const ucd::mapping& m) noexcept {
+    out.put_code_point(m.cp[0]);
+    for (unsigned i = 1; i < m.size; ++i) out.put_code_point(m.cp[i]);
+}
+
+// Full lowercase mapping. Below U+00C0 only the ASCII capitals have one.
+inline void put_lower(text_buffer& out, const code_point& c) noexcept {
+    if (c.cp < 0xC0) {
+        out.put_code_point(c.cp - U'A' < 26 ? c.cp + 32 : c.cp);
+    } else if (c.entry & ucd::lower_mapped_bit) {
+        put_mapping(out, ucd::lower_of(c.cp, c.entry));
+    } else {
+        out.put_code_point(c.cp);
+    }
+}
+
+// Full uppercase mapping. Below U+00B5 only the ASCII small letters have one.
+inline void put_upper(text_buffer& out, const code_point& c) noexcept {
+    if (c.cp < 0xB5) {
+        out.put_code_point(c.cp - U'a' < 26 ? c.cp - 32 : c.cp);
+    } else if (c.entry & ucd::upper_mapped_bit) {
+        put_mapping(out, ucd::upper_of(c.cp, c.entry));
+    } else {
+        out.put_code_point(c.cp);
+    }
+}
+
+// --- uncamel ---------------------------------------------------------------------------
+
+// Underscores go in front of a capital after a small letter or an ASCII digit,
+// and in front of the last capital of a run that a small letter follows.
+inline bool starts_word(std::uint8_t prev, bool has_next, std::uint8_t next) noexcept {
+    if (prev & (lower_class | digit_class)) return true;
+    return (prev & upper_class) && has_next && (next & lower_class);
+}
+
+// ASCII text, eight or sixteen bytes at a time. For each byte the masks flag
+// a capital (U), a small letter (L) or a digit (D); a byte gets an underscore
+// in front when U[i] and ((L|D)[i-1] or (U[i-1] and L[i+1])).
+
+// Writes eight lowered bytes (`count` of them real) with an underscore in
+// front of each byte flagged in `inserts` (bit 7 of the byte): the whole word
+// is stored, then at each insertion the underscore is written and the rest of
+// the word stored again one byte further on. Writes up to 8 bytes past the
+// returned position.
+inline char* put_with_underscores(char* o, std::uint64_t lowered, std::uint64_t inserts,
+                                  std::size_t count) noexcept {
+    unsigned done = 0;  // bytes of the word placed before `o`
+    words::store(o, lowered);
+    while (inserts) {
+        const unsigned k = words::first_byte(inserts);
+        inserts &= inserts - 1;
+        o += k - done;
+        *o++ = '_';
+        done = k;
+        words::store(o, lowered >> (8 * k));
+    }
+    return o + (count - done);
+}
+
+inline bool ascii_upper(unsigned char c) noexcept { return static_cast<unsigned char>(c - 'A') < 26; }
+inline bool ascii_lower(unsigned char c) noexcept { return static_cast<unsigned char>(c - 'a') < 26; }
+inline bool ascii_digit(unsigned char c) noexcept { return static_cast<unsigned char>(c - '0') < 10; }
+
+ref uncamel_ascii(const char* s, std::size_t n) {
+    // At most one underscore per byte, plus room for the stores past the end.
+    text_buffer out(2 * n + 16);
+    char* o = out.cursor;
+    std::size_t i = 0;
+    while (i < n) {
+        if (vec::available && i > 0 && n - i >= 17) {
+            // Sixteen bytes, with their neighbours read from the text itself.
+            using namespace vec;
+            const bytes16 x = load(s + i);
+            const bytes16 prev = load(s + i - 1);
+            const bytes16 next = load(s + i + 1);
+            const bytes16 upper = in_range<'A', 'Z'>(x);
+            const bytes16 prev_lower_or_digit = in_range<'a', 'z'>(prev) | in_range<'0', '9'>(prev);
+            const bytes16 inserts =
+                upper & (prev_lower_or_digit | (in_range<'A', 'Z'>(prev) & in_range<'a', 'z'>(next)));
+            const bytes16 lowered = x | (upper & 0x20);
+            if ((low_half(inserts) | high_half(inserts)) == 0) {
+                store(o, lowered);
+                o += 16;
+            } else {
+                o = put_with_underscores(o, low_half(lowered), low_half(inserts) & words::high, 8);
+                o = put_with_underscores(o, high_half(lowered), high_half(inserts) & words::high, 8);
+            }
+            i += 16;
+            continue;
+        }
+        using namespace words;
+        const std::size_t count = n - i < 8 ? n - i : 8;
+        const std::uint64_t x = count == 8 ? load(s + i) : load_partial(s + i, count);
+        const std::uint64_t upper = in_range<'A', 'Z'>(x);
+        const std::uint64_t lower = in_range<'a', 'z'>(x);
+        const std::uint64_t lower_or_digit = lower | in_range<'0', '9'>(x);
+        // The neighbours outside the word, at bit 7 of byte 0 (before) and byte 7 (after).
+        const unsigned char before = i > 0 ? static_cast<unsigned char>(s[i - 1]) : 0;
+        const std::uint64_t before_ld = (ascii_lower(before) || ascii_digit(before)) ? 0x80 : 0;
+        const std::uint64_t before_u = ascii_upper(before) ? 0x80 : 0;
+        const std::uint64_t after_l = n - i > 8 && ascii_lower(static_cast<unsigned char>(s[i + 8]))
+                                          ? std::uint64_t{0x80} << 56
+                                          : 0;
+        const std::uint64_t inserts =
+            upper & (((lower_or_digit << 8) | before_ld) | (((upper << 8) | before_u) & ((lower >> 8) | after_l)));
+        o = put_with_underscores(o, x | (upper >> 2), inserts, count);
+        i += count;
+    }
+    return ascii_str(out.data(), static_cast<std::size_t>(o - out.data()));
+}
+
+ref uncamel_text(const unsigned char* p, std::size_t n) {
+    const unsigned char* const end = p + n;
+    text_buffer out(n + 10);
+    code_point cur = read_code_point(p);
+    std::uint8_t prev_cls = 0;
+    for (;;) {
+        const bool has_next = p < end;
+        const code_point next = has_next ? read_code_point(p) : code_point{};
+        out.reserve_more(max_step);
+        if (cur.cls & upper_class) {
+            if (starts_word(prev_cls, has_next, next.cls)) out.put('_');
+            put_lower(out, cur);
+        } else {
+            out.put_code_point(cur.cp);
+        }
+        if (!has_next) break;
+        prev_cls = cur.cls;
+        cur = next;
+    }
+    return utf8_str(out.data(), out.size());
+}
+
+// --- underscore_to_camelcase -----------------------------------------------------------
+
+// ASCII text, eight or sixteen bytes at a time: underscores are dropped, a
+// letter right after one is made a capital, every other letter a small one.
+
+// Writes the bytes of an eight-byte word (`count` of them real) that are not
+// flagged in `drops` (bit 7 of the byte): the word is stored, and at each
+// dropped byte the rest of the word is stored again from the byte after it.
+// Writes up to 8 bytes past the returned position.
+inline char* put_without(char* o, std::uint64_t word, std::uint64_t drops, std::size_t count) noexcept {
+    std::size_t done = 0;  // first byte of the word not yet accounted for
+    words::store(o, word);
+    while (drops) {
+        const unsigned k = words::first_byte(drops);
+        drops &= drops - 1;
+        o += k - done;
+        done = k + 1;
+        if (done < 8) words::store(o, word >> (8 * done));
+    }
+    return o + (count > done ? count - done : 0);
+}
+
+ref underscore_to_camelcase_ascii(const char* s, std::size_t n) {
+    // Leading underscores are dropped, and the first character kept is
+    // lowercased even though an underscore precedes it: nothing has been output
+    // yet. From then on a character after an underscore is capitalised.
+    std::size_t start = 0;
+    while (start < n && s[start] == '_') ++start;
+    text_buffer out(n - start + 16);
+    char* o = out.cursor;
+    std::size_t i = start;
+    while (i < n) {
+        if (vec::available && i > start && n - i >= 16) {
+            using namespace vec;
+            const bytes16 x = load(s + i);
+            const bytes16 under = in_range<'_', '_'>(x);
+            const bytes16 after_under = in_range<'_', '_'>(load(s + i - 1));
+            const bytes16 upper = in_range<'A', 'Z'>(x);
+            const bytes16 capital = after_under & (upper | in_range<'a', 'z'>(x));
+            const bytes16 mapped = (x | (upper & 0x20)) & ~(capital & 0x20);
+            if ((low_half(under) | high_half(under)) == 0) {
+                store(o, mapped);
+                o += 16;
+            } else {
+                o = put_without(o, low_half(mapped), low_half(under) & words::high, 8);
+                o = put_without(o, high_half(mapped), high_half(under) & words::high, 8);
+            }
+            i += 16;
+            continue;
+        }
+        using namespace words;
+        const std::size_t count = n - i < 8 ? n - i : 8;
+        const std::uint64_t x = count == 8 ? load(s + i) : load_partial(s + i, count);
+        const std::uint64_t under = in_range<'_', '_'>(x);
+        const std::uint64_t upper = in_range<'A', 'Z'>(x);
+        const std::uint64_t lower = in_range<'a', 'z'>(x);
+        const std::uint64_t before = i > start && s[i - 1] == '_' ? 0x80 : 0;
+        const std::uint64_t capital = ((under << 8) | before) & (upper | lower);
+        o = put_without(o, (x | (upper >> 2)) & ~(capital >> 2), under, count);
+        i += count;
+    }
+    return ascii_str(out.data(), static_cast<std::size_t>(o - out.data()));
+}
+
+ref underscore_to_camelcase_text(const unsigned char* p, std::size_t n) {
+    const unsigned char* const end = p + n;
+    text_buffer out(n);
+    bool after_underscore = false;
+    bool output_empty = true;
+    while (p < end) {
+        if (*p == '_') {
+            ++p;
+            after_underscore = true;
+            continue;
+        }
+        const code_point c = read_code_point(p);
+        out.reserve_more(max_step);
+        if (after_underscore && !output_empty) {
+            put_upper(out, c);
+        } else {
+            put_lower(out, c);
+        }
+        after_underscore = false;
+        output_empty = false;
+    }
+    return utf8_str(out.data(), out.size());
+}
+
+}  // namespace
+
+result<ref> uncamel_body(call_args& a) {
+    auto text = string_arg(a, 0);
+    if (!text) return std::move(text.error());
+    const std::string_view s = *text;
+    if (s.empty()) return created(PyUnicode_New(0, 0));
+    if (PyUnicode_IS_ASCII(a[0])) return uncamel_ascii(s.data(), s.size());
+    return uncamel_text(reinterpret_cast<const unsigned char*>(s.data()), s.size());
+}
+
+result<ref> underscore_to_camelcase_body(call_args& a) {
+    auto text = string_arg(a, 0);
+    if (!text) return std::move(text.error());
+    const std::string_view s = *text;
+    if (s.empty()) return created(PyUnicode_New(0, 0));
+    if (PyUnicode_IS_ASCII(a[0])) return underscore_to_camelcase_ascii(s.data(), s.size());
+    return underscore_to_camelcase_text(reinterpret_cast<const unsigned char*>(s.data()), s.size());
+}
+
+}  // namespace tavo
