@@ -380,12 +380,13 @@ TEXT_CASES = {
     ],
     "sanitize_vulgar_string": [
         ("", ""), ("4¾ cups, ⅓ tsp", "4.75 cups, 0.333333 tsp"), (" ½ cup", "0.5 cup"), ("a½", "a 0.5"),
-        ("٣½", "0.5"), ("x٣½", "x0.5"), ("5½½", "5.5 0.5"), ("⅐ ⅑ ⅒ ↉ ⅟", "⅐ ⅑ ⅒ ↉ ⅟"),
+        ("٣½", "3.5"), ("x٣½", "x3.5"), ("１½", "1.5"), ("5½½", "5.5 0.5"), ("⅐ ⅑ ⅒ ↉ ⅟", "⅐ ⅑ ⅒ ↉ ⅟"),
         ("1" + "0" * 303 + "½", "inf"), ("-½", "- 0.5"), ("😀 ⅞", "😀 0.875"),
     ],
     "parse": [
         ("1,200m", 1200), ("100.0", 100.0), ("(1)", -1), ("", None), ("USD (1,234.50)", -1234.5),
-        ("-0.0", -0.0), ("9223372036854775808", 9223372036854775807), ("9" * 20, None),
+        ("-0.0", -0.0), ("9223372036854775808", 9223372036854775808), ("9" * 20, 99999999999999999999),
+        ("(" + "3" * 4300 + ")", -int("3" * 4300)), ("7" * 5000, None), ("0" * 5000 + "12", 12),
         ("1" + "0" * 400 + ".0", math.inf), ("١٢٣", None), ("2.5e-3", None),
     ],
 }
@@ -491,7 +492,8 @@ for label, args, expected in [
 ]:
     add(f"backfill-{label}", "backfill", args, check=returns_where(
         lambda v, e=expected: len(v) == len(e) and all(a is b or same(a, b) for a, b in zip(v, e)), repr(expected)))
-add("backfill-all-none", "backfill", _all_none, check=returns_where(lambda v: v is _all_none, "the input list"))
+add("backfill-all-none", "backfill", _all_none,
+    check=returns_where(lambda v: v == [None, None] and v is not _all_none, "a new list of the Nones"))
 add("backfill-list-subclass", "backfill", ListSpy([None, 1, None]),
     check=returns_where(lambda v: type(v) is list and v == [1, 1, 1] and not _list_calls, "[1, 1, 1]"))
 
@@ -519,7 +521,7 @@ for label, rows, expected in [
      [{"a": 1, "b": 2}, {"a": 4, "b": 2}, {"a": 4, "b": 2}]),
     ("empty", [], []),
     ("late-key", [{"b": None, "a": 1}, {"b": 2, "a": 3}], [{"a": 1, "b": 2}, {"b": 2, "a": 3}]),
-    ("counts", [{}, {"k": None}, {"k": 1}], [{"k": 1}, {}, {"k": 1}]),
+    ("counts", [{}, {"k": None}, {"k": 1}], [{}, {"k": 1}, {"k": 1}]),
     ("never", [{"a": None}], [{}]),
     ("hostile-values", [{"k": None}, {"k": _raising_value}], [{"k": _raising_value}, {"k": _raising_value}]),
     ("spy-key", [{_spy_key: None}, {_spy_key: 3}], [{"k": 3}, {"k": 3}]),
