@@ -1,0 +1,389 @@
+// multikeysort(items, columns, inplace=False): sorts a list of dicts by columns.
+//
+// The list is walked once to find which columns exist, once to take every key
+// value, and the sort then moves row numbers only; the items are put in order
+// at the end, after all of them have been fetched again.
+#include "boundary/bodies.hpp"
+#include "dictsort/sort_keys.hpp"
+#include "dictsort/stable_sort.hpp"
+
+#include <bit>
+#include <numeric>
+#include <unordered_map>
+
+namespace tavo {
+namespace {
+
+using dictsort::column_profile;
+using dictsort::key_kind;
+using dictsort::keyed_row;
+using dictsort::sort_column;
+using dictsort::sort_value;
+
+// The key values of every row, row after row, and what they point into.
+struct key_table {
+    std::size_t width = 0;
+    std::vector<sort_value> values;
+    dictsort::key_store store;
+    std::vector<column_profile> profiles;
+
+    const sort_value* row(std::size_t i) const noexcept { return values.data() + i * width; }
+};
+
+// The distinct names of the columns, and for each column the index of its name.
+class distinct_names {
+public:
+    // The views point into `columns`, which must outlive this.
+    explicit distinct_names(const std::vector<sort_column>& columns) {
+        std::unordered_map<std::string_view, std::size_t> seen;
+        of_column_.reserve(columns.size());
+        for (const sort_column& c : columns) {
+            auto [at, fresh] = seen.try_emplace(c.name, names_.size());
+            if (fresh) names_.push_back(c.name);
+            of_column_.push_back(at->second);
+        }
+        if (names_.size() > 8) index_ = std::move(seen);  // a few names are quicker to scan
+    }
+
+    std::size_t size() const noexcept { return names_.size(); }
+    std::size_t of_column(std::size_t c) const noexcept { return of_column_[c]; }
+    std::string_view name(std::size_t k) const noexcept { return names_[k]; }
+
+    // The index of `name`, or size() when no column has it.
+    std::size_t find(std::string_view name) const {
+        if (index_.empty()) {
+            std::size_t k = 0;
+            while (k < names_.size() && names_[k] != name) ++k;
+            return k;
+        }
+        auto at = index_.find(name);
+        return at == index_.end() ? names_.size() : at->second;
+    }
+
+private:
+    std::vector<std::string_view> names_;
+    std::vector<std::size_t> of_column_;
+    std::unordered_map<std::string_view, std::size_t> index_;
+};
+
+// The columns whose name is a str key of at least one dict item, in their
+// order and with duplicates. Dict keys are scanned with PyDict_Next; the scan
+// stops as soon as every name has been seen.
+std::vector<sort_column> keep_known_columns(PyObject* items, std::vector<sort_column> columns) {
+    std::vector<char> found;
+    {
+        distinct_names names(columns);
+        found.assign(names.size(), 0);
+        std::size_t missing = names.size();
+        // Nothing below runs Python code, so the list and the dicts stay as they are.
+        for (Py_ssize_t i = 0; missing > 0 && i < PyList_GET_SIZE(items); ++i) {
+            PyObject* item = PyList_GET_ITEM(items, i);
+            if (!PyDict_Check(item)) continue;
+            ref hold = borrow(item);
+            Py_ssize_t pos = 0;
+            PyObject* key = nullptr;
+            PyObject* value = nullptr;
+            while (missing > 0 && PyDict_Next(item, &pos, &key, &value)) {
+                if (!PyUnicode_Check(key)) continue;
+                Py_ssize_t len = 0;
+                const char* text = PyUnicode_AsUTF8AndSize(key, &len);
+                if (!text) {
+                    dictsort::discard_pending();
+                    continue;
+                }
+                std::size_t k = names.find(std::string_view(text, static_cast<std::size_t>(len)));
+                if (k < names.size() && !found[k]) {
+                    found[k] = 1;
+                    --missing;
+                }
+            }
+        }
+        // Turn `found` from per name into per column before the names go.
+        std::vector<char> per_column(columns.size());
+        for (std::size_t c = 0; c < columns.size(); ++c) per_column[c] = found[names.of_column(c)];
+        found = std::move(per_column);
+    }
+    std::vector<sort_column> kept;
+    kept.reserve(columns.size());
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        if (found[c]) kept.push_back(std::move(columns[c]));
+    }
+    return kept;
+}
+
+// One lookup str per distinct column name; duplicates share it.
+std::vector<ref> lookup_keys(const std::vector<sort_column>& columns) {
+    distinct_names names(columns);
+    std::vector<ref> distinct;
+    distinct.reserve(names.size());
+    for (std::size_t k = 0; k < names.size(); ++k) {
+        std::string_view name = names.name(k);
+        distinct.push_back(created(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()))));
+    }
+    std::vector<ref> keys;
+    keys.reserve(columns.size());
+    for (std::size_t c = 0; c < columns.size(); ++c) keys.push_back(borrow(distinct[names.of_column(c)].get()));
+    return keys;
+}
+
+// The extraction pass: one row of key values per item of the list as it is
+// now. Fails with the list's IndexError when Python code run by a lookup has
+// shortened the list.
+status extract_rows(PyObject* items, const std::vector<sort_column>& columns, key_table& table) {
+    std::vector<ref> keys = lookup_keys(columns);
+    std::size_t n = static_cast<std::size_t>(PyList_GET_SIZE(items));
+    std::size_t m = columns.size();
+    table.width = m;
+    table.values.reserve(n * m);
+    table.profiles.assign(m, column_profile{});
+    for (std::size_t i = 0; i < n; ++i) {
+        PyObject* fetched = PyList_GetItem(items, static_cast<Py_ssize_t>(i));
+        if (!fetched) return error_value::fetch();
+        ref item = borrow(fetched);  // a lookup may drop it from the list
+        for (std::size_t c = 0; c < m; ++c) {
+            sort_value v = dictsort::extract_sort_value(item.get(), keys[c].get(), table.store);
+            table.profiles[c].note(v);
+            table.values.push_back(v);
+        }
+    }
+    return ok();
+}
+
+// How a column's keys can be turned into unsigned codes for a radix pass.
+enum class column_plan { compare_only, exact_int, exact_double, text_prefix };
+
+column_plan plan_for(const column_profile& p) {
+    constexpr unsigned null = column_profile::bit(key_kind::null_key);
+    constexpr unsigned ints = column_profile::bit(key_kind::int_key);
+    constexpr unsigned floats = column_profile::bit(key_kind::float_key);
+    constexpr unsigned texts = column_profile::bit(key_kind::text_key);
+    if (p.only(null | ints)) return column_plan::exact_int;
+    // With no NaN and every int exact as a double, numbers order as doubles do.
+    if (p.only(null | ints | floats) && !p.has_nan && !p.has_wide_int) return column_plan::exact_double;
+    if (p.only(null | texts)) return column_plan::text_prefix;
+    return column_plan::compare_only;
+}
+
+constexpr std::uint64_t sign_bit = std::uint64_t{1} << 63;
+
+std::uint64_t int_code(std::int64_t v) { return static_cast<std::uint64_t>(v) ^ sign_bit; }
+
+std::uint64_t double_code(double d) {
+    if (d == 0.0) d = 0.0;  // -0.0 equals 0.0
+    auto b = std::bit_cast<std::uint64_t>(d);
+    return (b & sign_bit) ? ~b : b | sign_bit;
+}
+
+// The first eight bytes, big-endian, zero-padded: ordering by this code is a
+// coarser form of the byte order, so rows with equal codes still need a look
+// at the whole text.
+std::uint64_t text_prefix_code(std::string_view s) {
+    unsigned char bytes[8] = {};
+    std::memcpy(bytes, s.data(), s.size() < 8 ? s.size() : 8);
+    std::uint64_t k = 0;
+    for (unsigned char b : bytes) k = (k << 8) | b;
+    return k;
+}
+
+std::uint64_t code_of(column_plan plan, const sort_value& v) {
+    switch (plan) {
+        case column_plan::exact_int:
+            return int_code(v.as_int());
+        case column_plan::exact_double:
+            return double_code(v.kind() == key_kind::int_key ? static_cast<double>(v.as_int()) : v.as_float());
+        case column_plan::text_prefix:
+            return text_prefix_code(v.as_text());
+        case column_plan::compare_only:
+            break;
+    }
+    return 0;
+}
+
+// Puts the row numbers in the order of a stable sort by record order.
+//
+// A column whose keys all have a native order (ints, doubles without NaN,
+// texts, with nulls below them) is sorted by unsigned codes of its keys: a
+// radix pass over contiguous (code, row) pairs. The groups left tied are then
+// sorted by the next column the same way; text codes hold only a prefix, so
+// their ties are compared in full. Any other column, and every tie of a text
+// prefix, goes to the merge sort with the record order from that column on.
+// Within a group the rows are always in input order, so each step is stable.
+class row_sorter {
+public:
+    row_sorter(const key_table& table, const std::vector<sort_column>& columns, std::size_t n)
+        : table_(table), columns_(columns), order_(n), column_codes_(columns.size()),
+          column_nulls_(columns.size()) {
+        for (const column_profile& p : table.profiles) plans_.push_back(plan_for(p));
+        std::iota(order_.begin(), order_.end(), std::size_t{0});
+        // The codes of each column, row after row, read in one sequential
+        // pass: a group reads one code per row instead of the key value and
+        // the text behind it.
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            if (plans_[c] == column_plan::compare_only) continue;
+            bool has_nulls = table.profiles[c].kinds & column_profile::bit(key_kind::null_key);
+            std::vector<std::uint64_t>& codes = column_codes_[c];
+            codes.resize(n);
+            if (has_nulls) column_nulls_[c].resize(n);
+            for (std::size_t row = 0; row < n; ++row) {
+                const sort_value& v = table.row(row)[c];
+                if (v.kind() == key_kind::null_key) {
+                    column_nulls_[c][row] = 1;
+                } else {
+                    codes[row] = code_of(plans_[c], v);
+                }
+            }
+        }
+    }
+
+    std::vector<std::size_t> run() {
+        sort_group(0, order_.size(), 0);
+        return std::move(order_);
+    }
+
+private:
+    // Merge sort of order_[lo, lo + len) by the record order from column
+    // `col` on. The key of that column travels with its row, so most
+    // comparisons read no record.
+    void compare_sort(std::size_t lo, std::size_t len, std::size_t col) {
+        struct entry {
+            sort_value key;
+            std::size_t row;
+        };
+        std::vector<entry> entries(len), scratch(len);
+        for (std::size_t k = 0; k < len; ++k) entries[k] = {table_.row(order_[lo + k])[col], order_[lo + k]};
+        const sort_value* values = table_.values.data();
+        std::size_t width = table_.width;
+        bool last = col + 1 == columns_.size();
+        bool descending = columns_[col].descending;
+        dictsort::stable_merge_sort(entries.data(), len, scratch.data(), [&](const entry& x, const entry& y) {
+            // On the last column an ascending sort need not tell greater from equal.
+            dictsort::order o = dictsort::compare_sort_values(x.key, y.key, !last || descending);
+            if (o != dictsort::order::equal) return descending ? o == dictsort::order::greater : o == dictsort::order::less;
+            return !last && dictsort::record_less(columns_, values + x.row * width, values + y.row * width, col + 1);
+        });
+        for (std::size_t k = 0; k < len; ++k) order_[lo + k] = entries[k].row;
+    }
+
+    void sort_group(std::size_t lo, std::size_t len, std::size_t col) {
+        if (len < 2 || col >= columns_.size()) return;
+        column_plan plan = plans_[col];
+        if (plan == column_plan::compare_only) return compare_sort(lo, len, col);
+
+        if (keyed_.empty()) keyed_.resize(order_.size()), keyed_scratch_.resize(order_.size());
+        bool descending = columns_[col].descending;
+        std::uint64_t flip = descending ? ~std::uint64_t{0} : 0;
+        const std::uint64_t* codes = column_codes_[col].data();
+        const char* is_null = column_nulls_[col].empty() ? nullptr : column_nulls_[col].data();
+        std::size_t nulls = 0;
+        if (is_null) {
+            for (std::size_t k = lo; k < lo + len; ++k) nulls += is_null[order_[k]] != 0;
+        }
+        std::size_t coded = len - nulls;
+        // keyed_ is indexed like order_: the groups sorted below only touch
+        // their own stretch of it, so the codes of the later groups survive.
+        std::size_t coded_lo = descending ? lo : lo + nulls;
+        std::size_t null_lo = descending ? lo + coded : lo;
+        keyed_row* keyed = keyed_.data() + coded_lo;
+        if (!is_null) {
+            for (std::size_t k = 0; k < len; ++k) {
+                std::size_t row = order_[lo + k];
+                keyed[k] = {codes[row] ^ flip, row};
+            }
+        } else {
+            // Null rows keep their relative order at the front for now.
+            std::size_t n_null = 0, n_coded = 0;
+            for (std::size_t k = lo; k < lo + len; ++k) {
+                std::size_t row = order_[k];
+                if (is_null[row]) {
+                    order_[lo + n_null++] = row;
+                } else {
+                    keyed[n_coded++] = {codes[row] ^ flip, row};
+                }
+            }
+            if (descending) {
+                std::copy_backward(order_.begin() + lo, order_.begin() + lo + nulls, order_.begin() + lo + len);
+            }
+        }
+        dictsort::radix_sort_rows(keyed, coded, keyed_scratch_.data() + coded_lo);
+        for (std::size_t k = 0; k < coded; ++k) order_[coded_lo + k] = keyed[k].row;
+
+        sort_group(null_lo, nulls, col + 1);
+        std::size_t same_code_from = plan == column_plan::text_prefix ? col : col + 1;
+        for (std::size_t s = coded_lo, end = coded_lo + coded; s < end;) {
+            std::size_t e = s + 1;
+            while (e < end && keyed_[e].key == keyed_[s].key) ++e;
+            if (e - s > 1) {
+                if (same_code_from == col) {
+                    compare_sort(s, e - s, col);
+                } else {
+                    sort_group(s, e - s, same_code_from);
+                }
+            }
+            s = e;
+        }
+    }
+
+    const key_table& table_;
+    const std::vector<sort_column>& columns_;
+    std::vector<column_plan> plans_;
+    std::vector<std::size_t> order_;
+    std::vector<std::vector<std::uint64_t>> column_codes_;  // per column, by row (radix columns only)
+    std::vector<std::vector<char>> column_nulls_;           // per column, by row, when it has nulls
+    std::vector<keyed_row> keyed_, keyed_scratch_;
+};
+
+result<ref> unsorted(PyObject* items, bool inplace) {
+    if (inplace) return none_result();
+    return created(PyList_GetSlice(items, 0, PY_SSIZE_T_MAX));
+}
+
+}  // namespace
+
+result<ref> multikeysort_body(call_args& a) {
+    auto items_arg = list_arg(a, 0);
+    if (!items_arg) return std::move(items_arg.error());
+    PyObject* items = *items_arg;
+    bool inplace = false;
+    if (a.given(2)) {
+        auto flag = bool_arg(a, 2);
+        if (!flag) return std::move(flag.error());
+        inplace = *flag;
+    }
+    PyObject* columns_arg = a[1];
+    if (columns_arg == Py_None) return unsorted(items, inplace);
+
+    std::vector<sort_column> columns = keep_known_columns(items, dictsort::parse_columns(columns_arg));
+    if (columns.empty()) return unsorted(items, inplace);
+
+    key_table table;
+    status extracted = extract_rows(items, columns, table);
+    if (!extracted) return std::move(extracted.error());
+    std::size_t n = table.values.size() / columns.size();
+    std::vector<std::size_t> order = row_sorter(table, columns, n).run();
+
+    // Gather every item before writing anything: Python code run by a lookup
+    // or a comparison may have changed the list since the extraction.
+    auto fetch = [&](std::size_t row) -> PyObject* {
+        if (row >= static_cast<std::size_t>(PyList_GET_SIZE(items))) {
+            fail("multikeysort: the list was shortened while it was being sorted");
+        }
+        return PyList_GET_ITEM(items, static_cast<Py_ssize_t>(row));
+    };
+    if (!inplace) {
+        ref out = created(PyList_New(static_cast<Py_ssize_t>(n)));
+        for (std::size_t p = 0; p < n; ++p) PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(p), borrow(fetch(order[p])).release());
+        return out;
+    }
+    std::vector<ref> gathered;
+    gathered.reserve(n);
+    for (std::size_t p = 0; p < n; ++p) gathered.push_back(borrow(fetch(order[p])));
+    for (std::size_t p = 0; p < n; ++p) {
+        // Releasing a slot's old item may run Python code that shortens the list.
+        if (PyList_SetItem(items, static_cast<Py_ssize_t>(p), gathered[p].release()) < 0) {
+            return error_value::fetch();
+        }
+    }
+    return none_result();
+}
+
+}  // namespace tavo

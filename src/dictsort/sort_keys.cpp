@@ -1,0 +1,245 @@
+// Reading the columns, extracting key values, and the Python side of the order.
+#include "dictsort/sort_keys.hpp"
+
+#include <cmath>
+
+namespace tavo::dictsort {
+namespace {
+
+// The UTF-8 text of a str (or subclass), or nothing (exception cleared).
+bool utf8_of(PyObject* s, std::string_view& out) {
+    Py_ssize_t n = 0;
+    const char* u = PyUnicode_AsUTF8AndSize(s, &n);
+    if (!u) {
+        discard_pending();
+        return false;
+    }
+    out = std::string_view(u, static_cast<std::size_t>(n));
+    return true;
+}
+
+// A column from a str element, or false when it is not a str with UTF-8 text.
+bool column_of(PyObject* element, std::vector<sort_column>& out) {
+    std::string_view text;
+    if (!PyUnicode_Check(element) || !utf8_of(element, text)) return false;
+    out.push_back(parse_column_text(text));
+    return true;
+}
+
+std::vector<sort_column> columns_of_sequence(PyObject* columns) {
+    std::vector<sort_column> out;
+    Py_ssize_t hint = PySequence_Size(columns);
+    if (hint < 0) {
+        discard_pending();
+    } else {
+        out.reserve(static_cast<std::size_t>(hint < 1024 ? hint : 1024));
+    }
+    ref it = steal(PyObject_GetIter(columns));
+    if (!it) {
+        discard_pending();
+        return {};
+    }
+    while (ref element = steal(PyIter_Next(it.get()))) {
+        if (!column_of(element.get(), out)) {
+            discard_pending();
+            return {};
+        }
+    }
+    if (PyErr_Occurred()) {
+        discard_pending();
+        return {};
+    }
+    return out;
+}
+
+// The value of a lookup as a key value (rules 2 to 5 of the extraction).
+sort_value convert_value(PyObject* v, key_store& store) {
+    if (v == Py_None) return sort_value::null();
+    PyTypeObject* t = Py_TYPE(v);
+    // Exact built-in types first: for them the conversion calls below run no
+    // Python code, so their outcome is known without making them.
+    if (t == &PyLong_Type) {
+        int overflow = 0;
+        long long x = PyLong_AsLongLongAndOverflow(v, &overflow);
+        if (overflow == 0) return sort_value::of_int(x);
+        double d = PyLong_AsDouble(v);
+        if (d == -1.0 && PyErr_Occurred()) {
+            discard_pending();
+            return sort_value::of_object(store.keep(borrow(v)));
+        }
+        return sort_value::of_float(d);
+    }
+    if (t == &PyFloat_Type) return sort_value::of_float(PyFloat_AS_DOUBLE(v));
+    if (t == &PyBool_Type) return sort_value::of_int(v == Py_True ? 1 : 0);
+    if (t == &PyUnicode_Type) {
+        std::string_view text;
+        if (utf8_of(v, text)) return sort_value::of_text(store.copy_text(text.data(), text.size()), text.size());
+        return sort_value::of_object(store.keep(borrow(v)));
+    }
+
+    // Without an __index__ slot (nor __float__, for the second call) the
+    // conversion calls can only raise TypeError: skip them and the message
+    // they would format.
+    PyNumberMethods* number = t->tp_as_number;
+    bool has_index = PyLong_Check(v) || (number && number->nb_index);
+    if (has_index) {
+        long long x = PyLong_AsLongLong(v);
+        if (x != -1 || !PyErr_Occurred()) return sort_value::of_int(x);
+        discard_pending();
+    }
+    if (has_index || (number && number->nb_float)) {
+        double d = PyFloat_AsDouble(v);
+        if (d != -1.0 || !PyErr_Occurred()) return sort_value::of_float(d);
+        discard_pending();
+    }
+    std::string_view text;
+    if (PyUnicode_Check(v) && utf8_of(v, text)) {
+        return sort_value::of_text(store.copy_text(text.data(), text.size()), text.size());
+    }
+    return sort_value::of_object(store.keep(borrow(v)));
+}
+
+// A key value as a Python object for a comparison: an object key's own
+// object (the key store keeps it alive), or a new one held by `temp`.
+PyObject* python_object_of(const sort_value& v, ref& temp) {
+    switch (v.kind()) {
+        case key_kind::int_key:
+            temp = created(PyLong_FromLongLong(v.as_int()));
+            break;
+        case key_kind::float_key:
+            temp = created(PyFloat_FromDouble(v.as_float()));
+            break;
+        case key_kind::text_key: {
+            std::string_view s = v.as_text();
+            temp = created(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));
+            break;
+        }
+        case key_kind::object_key:
+            return v.as_object();
+        case key_kind::null_key:
+            return Py_None;  // not reached: a null key never goes to Python
+    }
+    return temp.get();
+}
+
+// 1 when `x op y` is true, 0 when false, -1 when it raised (cleared).
+// Two objects of one type go straight to the type's comparison slot, then to
+// the reflected operation, and when both decline the comparison is the
+// TypeError of unsupported operands: the steps PyObject_RichCompare takes for
+// one type, without its dispatch.
+int comparison_truth(PyObject* x, PyObject* y, int op) {
+    ref r;
+    PyTypeObject* t = Py_TYPE(x);
+    if (t == Py_TYPE(y) && t->tp_richcompare) {
+        r = steal(t->tp_richcompare(x, y, op));
+        if (r.get() == Py_NotImplemented) {
+            r = steal(t->tp_richcompare(y, x, op == Py_LT ? Py_GT : Py_LT));
+            if (r.get() == Py_NotImplemented) return -1;
+        }
+    } else {
+        r = steal(PyObject_RichCompare(x, y, op));
+    }
+    if (!r) {
+        discard_pending();
+        return -1;
+    }
+    if (r.get() == Py_True) return 1;
+    if (r.get() == Py_False) return 0;
+    int truth = PyObject_IsTrue(r.get());
+    if (truth < 0) {
+        discard_pending();
+        return -1;
+    }
+    return truth;
+}
+
+}  // namespace
+
+sort_column parse_column_text(std::string_view text) {
+    if (!text.empty() && text.front() == '-') return {std::string(text.substr(1)), true};
+    return {std::string(text), false};
+}
+
+std::vector<sort_column> parse_columns(PyObject* columns) {
+    std::vector<sort_column> out;
+    if (PyUnicode_Check(columns)) {
+        column_of(columns, out);  // a str without UTF-8 text gives no columns
+        return out;
+    }
+    if (PyList_Check(columns)) {
+        // Reading str elements runs no Python code, but the size is re-read anyway.
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(columns); ++i) {
+            column_of(PyList_GET_ITEM(columns, i), out);
+        }
+        return out;
+    }
+    if (!PySequence_Check(columns)) return out;
+    return columns_of_sequence(columns);
+}
+
+const char* key_store::copy_text(const char* p, std::size_t n) {
+    constexpr std::size_t block_size = 64 * 1024;
+    if (n == 0) return "";
+    if (n > block_size / 4) {  // a long text gets a block of its own
+        blocks_.push_back(std::make_unique_for_overwrite<char[]>(n));
+        std::memcpy(blocks_.back().get(), p, n);
+        return blocks_.back().get();
+    }
+    if (n > left_) {
+        blocks_.push_back(std::make_unique_for_overwrite<char[]>(block_size));
+        free_ = blocks_.back().get();
+        left_ = block_size;
+    }
+    char* dst = free_;
+    std::memcpy(dst, p, n);
+    free_ += n;
+    left_ -= n;
+    return dst;
+}
+
+void column_profile::note(const sort_value& v) noexcept {
+    kinds |= bit(v.kind());
+    if (v.kind() == key_kind::float_key) {
+        has_nan |= std::isnan(v.as_float());
+    } else if (v.kind() == key_kind::int_key) {
+        constexpr std::int64_t exact = std::int64_t{1} << 53;
+        has_wide_int |= v.as_int() > exact || v.as_int() < -exact;
+    }
+}
+
+sort_value extract_sort_value(PyObject* item, PyObject* key, key_store& store) {
+    ref value;
+    if (PyDict_CheckExact(item)) {
+        // A plain dict has no __missing__: a missing key is simply null.
+        PyObject* v = PyDict_GetItemWithError(item, key);
+        if (!v) {
+            if (PyErr_Occurred()) discard_pending();
+            return sort_value::null();
+        }
+        value = borrow(v);  // conversions below may run code that drops it from the dict
+    } else {
+        value = steal(PyObject_GetItem(item, key));
+        if (!value) {
+            discard_pending();
+            return sort_value::null();
+        }
+    }
+    return convert_value(value.get(), store);
+}
+
+order python_compare(PyObject* x, PyObject* y, bool tell_greater) {
+    int lt = comparison_truth(x, y, Py_LT);
+    if (lt < 0) return order::equal;
+    if (lt > 0) return order::less;
+    if (!tell_greater) return order::equal;
+    return comparison_truth(x, y, Py_GT) > 0 ? order::greater : order::equal;
+}
+
+order compare_through_python(const sort_value& a, const sort_value& b, bool tell_greater) {
+    ref temp_x, temp_y;
+    PyObject* x = python_object_of(a, temp_x);
+    PyObject* y = python_object_of(b, temp_y);
+    return python_compare(x, y, tell_greater);
+}
+
+}  // namespace tavo::dictsort

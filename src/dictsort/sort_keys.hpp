@@ -1,0 +1,196 @@
+// Sort columns, typed key values and their order.
+//
+// Every key value is taken out of its Python item once, before sorting, so the
+// sort compares native values and enters Python only for values that have no
+// native form (`object_key`). Null, int, float and text keys compare without a
+// Python call and without allocating.
+#pragma once
+
+#include "boundary/error.hpp"
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tavo::dictsort {
+
+// Clears whatever exception is pending. A PanicException raised by Python code
+// is not cleared: it resumes as an internal failure.
+inline void discard_pending() { (void)error_value::take_pending(); }
+
+// --- columns ---------------------------------------------------------------------
+
+struct sort_column {
+    std::string name;  // the dictionary key to read (UTF-8), may be empty
+    bool descending = false;
+};
+
+// "-x" is x descending; only the first "-" is taken off.
+sort_column parse_column_text(std::string_view text);
+
+// Reads the columns argument (anything but None). Never fails and never
+// leaves an exception set: an unusable shape gives no columns.
+std::vector<sort_column> parse_columns(PyObject* columns);
+
+// --- key values --------------------------------------------------------------------
+
+enum class key_kind : std::uint8_t { null_key, int_key, float_key, text_key, object_key };
+
+// A key value in 16 bytes. Text bytes and object references are owned by the
+// `key_store` of the call, which outlives every value built from it.
+class sort_value {
+public:
+    sort_value() noexcept : sort_value(key_kind::null_key, 0) {}
+    static sort_value null() noexcept { return sort_value(key_kind::null_key, 0); }
+    static sort_value of_int(std::int64_t v) noexcept {
+        sort_value s(key_kind::int_key, 0);
+        s.i_ = v;
+        return s;
+    }
+    static sort_value of_float(double v) noexcept {
+        sort_value s(key_kind::float_key, 0);
+        s.f_ = v;
+        return s;
+    }
+    static sort_value of_text(const char* p, std::size_t n) noexcept {
+        sort_value s(key_kind::text_key, n);
+        s.text_ = p;
+        return s;
+    }
+    static sort_value of_object(PyObject* o) noexcept {
+        sort_value s(key_kind::object_key, 0);
+        s.obj_ = o;
+        return s;
+    }
+
+    key_kind kind() const noexcept { return static_cast<key_kind>(tag_ & 7u); }
+    std::int64_t as_int() const noexcept { return i_; }
+    double as_float() const noexcept { return f_; }
+    std::string_view as_text() const noexcept { return {text_, static_cast<std::size_t>(tag_ >> 3)}; }
+    PyObject* as_object() const noexcept { return obj_; }
+
+private:
+    sort_value(key_kind k, std::size_t len) noexcept
+        : tag_((static_cast<std::uint64_t>(len) << 3) | static_cast<std::uint64_t>(k)), i_(0) {}
+    std::uint64_t tag_;
+    union {
+        std::int64_t i_;
+        double f_;
+        const char* text_;
+        PyObject* obj_;
+    };
+};
+
+// Owns what the key values of one call point into: private copies of texts
+// (in blocks that never move) and references to objects.
+class key_store {
+public:
+    const char* copy_text(const char* p, std::size_t n);
+    PyObject* keep(ref obj) {
+        objects_.push_back(std::move(obj));
+        return objects_.back().get();
+    }
+
+private:
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    char* free_ = nullptr;
+    std::size_t left_ = 0;
+    std::vector<ref> objects_;
+};
+
+// Which kinds a column's values took, for choosing how to sort.
+struct column_profile {
+    unsigned kinds = 0;           // bit (1 << kind) per kind seen
+    bool has_nan = false;         // a float key is NaN
+    bool has_wide_int = false;    // an int key is not exactly representable as a double
+    bool only(unsigned mask) const noexcept { return (kinds & ~mask) == 0; }
+    static constexpr unsigned bit(key_kind k) noexcept { return 1u << static_cast<unsigned>(k); }
+    void note(const sort_value& v) noexcept;
+};
+
+// item[key] as a key value; `key` is the column's lookup str, built once per
+// call. Never fails (an internal failure only for exhausted memory or a
+// PanicException from Python code) and never leaves an exception set.
+sort_value extract_sort_value(PyObject* item, PyObject* key, key_store& store);
+
+// --- order ---------------------------------------------------------------------------
+
+enum class order : int { less = -1, equal = 0, greater = 1 };
+
+// `<` and then `>`, every exception cleared (a raising comparison is equal).
+// With `tell_greater` false the caller only asks whether x is less: `>` is not
+// called, and greater is reported as equal.
+order python_compare(PyObject* x, PyObject* y, bool tell_greater = true);
+
+// The Python branch of compare_sort_values: at least one side is an object key.
+order compare_through_python(const sort_value& a, const sort_value& b, bool tell_greater);
+
+inline order compare_numbers(double x, double y) noexcept {
+    if (x < y) return order::less;
+    if (x > y) return order::greater;
+    return order::equal;  // equal, or NaN on either side
+}
+
+inline order compare_texts(std::string_view x, std::string_view y) noexcept {
+    std::size_t n = x.size() < y.size() ? x.size() : y.size();
+    if (n != 0) {
+        int c = std::memcmp(x.data(), y.data(), n);  // unsigned bytes
+        if (c != 0) return c < 0 ? order::less : order::greater;
+    }
+    if (x.size() == y.size()) return order::equal;
+    return x.size() < y.size() ? order::less : order::greater;
+}
+
+// The order of a relative to b. With `tell_greater` false, greater may come
+// back as equal (for callers that only ask whether a is less).
+inline order compare_sort_values(const sort_value& a, const sort_value& b, bool tell_greater = true) {
+    key_kind ka = a.kind(), kb = b.kind();
+    if (ka == kb) {
+        switch (ka) {
+            case key_kind::null_key:
+                return order::equal;
+            case key_kind::int_key:
+                return a.as_int() < b.as_int() ? order::less
+                       : a.as_int() > b.as_int() ? order::greater
+                                                 : order::equal;
+            case key_kind::float_key:
+                return compare_numbers(a.as_float(), b.as_float());
+            case key_kind::text_key:
+                return compare_texts(a.as_text(), b.as_text());
+            case key_kind::object_key:
+                return compare_through_python(a, b, tell_greater);
+        }
+    }
+    if (ka == key_kind::null_key) return order::less;
+    if (kb == key_kind::null_key) return order::greater;
+    if (ka == key_kind::object_key || kb == key_kind::object_key) return compare_through_python(a, b, tell_greater);
+    // A str against an int or a float: both `<` and `>` raise TypeError for
+    // the built-in types, so the pair is equal; no need to ask Python.
+    if (ka == key_kind::text_key || kb == key_kind::text_key) return order::equal;
+    double x = ka == key_kind::int_key ? static_cast<double>(a.as_int()) : a.as_float();
+    double y = kb == key_kind::int_key ? static_cast<double>(b.as_int()) : b.as_float();
+    return compare_numbers(x, y);
+}
+
+// True when record a sorts strictly before record b, comparing columns
+// `first` onward (the keys of one record are contiguous, in column order).
+inline bool record_less(const std::vector<sort_column>& columns, const sort_value* a, const sort_value* b,
+                        std::size_t first = 0) {
+    std::size_t last = columns.size() - 1;
+    for (std::size_t i = first; i < last; ++i) {
+        order o = compare_sort_values(a[i], b[i]);
+        if (o != order::equal) return columns[i].descending ? o == order::greater : o == order::less;
+    }
+    if (first > last) return false;
+    // On the last column equal and the losing side give the same answer, so
+    // an ascending column need not tell greater from equal.
+    bool descending = columns[last].descending;
+    order o = compare_sort_values(a[last], b[last], descending);
+    return descending ? o == order::greater : o == order::less;
+}
+
+}  // namespace tavo::dictsort
