@@ -33,6 +33,10 @@ if [ ! -e "$libasan" ]; then
     exit 1
 fi
 libasan=$(readlink -f "$libasan")
+# The interpreter does not load the C++ runtime before ASan starts; without it
+# preloaded too, ASan cannot find the real __cxa_throw and aborts at the
+# module's first C++ exception (an internal failure).
+libstdcxx=$(readlink -f "$(g++ -print-file-name=libstdc++.so)")
 
 venv=build/asan-venv
 if [ ! -x "$venv/bin/python" ]; then
@@ -54,7 +58,7 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export TAVO_SANITIZED=1
 
 echo "=== test suite under ASan+UBSan"
-PYTHONPATH="$root/tools" LD_PRELOAD="$libasan" "$venv/bin/python" -m pytest -q -p no:cacheprovider -p lsan_session \
+PYTHONPATH="$root/tools" LD_PRELOAD="$libasan $libstdcxx" "$venv/bin/python" -m pytest -q -p no:cacheprovider -p lsan_session \
     --rootdir="$root" "$@"
 status=$?
 # rc 5 is pytest's "no tests"; anything else non-zero fails.
