@@ -33,8 +33,21 @@ struct call_args {
     bool given(std::size_t i) const noexcept { return slots[i] != nullptr; }
 };
 
-result<call_args> bind_arguments(const function_description& desc, PyObject* const* args,
-                                 Py_ssize_t nargs, PyObject* kwnames);
+// The general binder: keywords, gathering, and every binding error.
+result<call_args> bind_arguments_slow(const function_description& desc, PyObject* const* args,
+                                      Py_ssize_t nargs, PyObject* kwnames);
+
+inline result<call_args> bind_arguments(const function_description& desc, PyObject* const* args,
+                                        Py_ssize_t nargs, PyObject* kwnames) {
+    // The common call: positional arguments only, within the parameter count.
+    if (!kwnames && !desc.gathers && nargs >= desc.required && nargs <= desc.count) {
+        call_args a;
+        a.desc = &desc;
+        for (Py_ssize_t i = 0; i < nargs; ++i) a.slots[i] = args[i];
+        return a;
+    }
+    return bind_arguments_slow(desc, args, nargs, kwnames);
+}
 
 // --- conversions (no prefix) -------------------------------------------------
 

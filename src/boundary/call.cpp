@@ -8,7 +8,7 @@
 namespace tavo {
 namespace detail {
 
-constinit thread_local std::int64_t lock_depth = 0;
+constinit thread_local std::int64_t lock_depth TAVO_TLS_MODEL = 0;
 std::atomic<bool> releases_pending{false};
 
 namespace {

@@ -13,10 +13,15 @@
 #include <cstdint>
 #include <new>
 
+// The counter is read on every call: keep it in the static TLS block, which
+// a module loaded by the interpreter can use (it is a single word), instead
+// of paying a __tls_get_addr call per access.
+#define TAVO_TLS_MODEL __attribute__((tls_model("initial-exec")))
+
 namespace tavo {
 
 namespace detail {
-extern constinit thread_local std::int64_t lock_depth;
+extern constinit thread_local std::int64_t lock_depth TAVO_TLS_MODEL;
 extern std::atomic<bool> releases_pending;
 void apply_pending_releases() noexcept;
 // Raises the error value (or a panic) in the interpreter; stops the process

@@ -1,0 +1,47 @@
+// backfill(values): every None replaced by the latest earlier real value; the
+// Nones before the first real value take that first real value.
+//
+// The result is always a new list holding the input's own objects, the
+// all-None case included (a caller who changes the result never changes the
+// input).
+#include "boundary/bodies.hpp"
+
+namespace tavo {
+
+result<ref> backfill_body(call_args& a) {
+    auto values = list_arg(a, 0);
+    if (!values) return std::move(values.error());
+    PyObject* in = *values;
+
+    const Py_ssize_t n = PyList_GET_SIZE(in);
+    ref out = created(PyList_New(n));
+    // Creating the result may run a garbage collection and with it interpreter
+    // code that shortens the input. Nothing below runs interpreter code, so
+    // one check covers every read.
+    if (PyList_GET_SIZE(in) < n) {
+        Py_SET_SIZE(out.get(), 0);  // no slot filled yet
+        PyList_GetItem(in, PyList_GET_SIZE(in));
+        return error_value::fetch();
+    }
+
+    PyObject* const* src = reinterpret_cast<PyListObject*>(in)->ob_item;
+    PyObject** dst = reinterpret_cast<PyListObject*>(out.get())->ob_item;
+
+    Py_ssize_t first = 0;
+    while (first < n && src[first] == Py_None) ++first;
+    // With no real value at all, `last` stays None and the Nones are kept.
+    PyObject* last = first < n ? src[first] : Py_None;
+    for (Py_ssize_t i = 0; i < first; ++i) dst[i] = Py_NewRef(last);
+    for (Py_ssize_t i = first; i < n; ++i) {
+        PyObject* o = src[i];
+        if (o == Py_None) {
+            o = last;
+        } else {
+            last = o;
+        }
+        dst[i] = Py_NewRef(o);
+    }
+    return out;
+}
+
+}  // namespace tavo

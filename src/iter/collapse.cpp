@@ -1,0 +1,240 @@
+// collapse(*args): nested lists and tuples flattened into one new list.
+//
+// The walk is depth-first and left to right over an explicit stack of open
+// containers, so the nesting depth is limited only by memory. Each frame owns
+// its container and remembers the next index and the length read when the
+// container was entered. Leaves go straight into a result list sized from the
+// top-level lengths (exact for a flat list); once it is full they are appended.
+//
+// No interpreter code runs during the walk: the only object it creates, the
+// result list, exists before the walk starts, and every release it makes
+// gives back a count on an object that its container still holds. Lists are
+// nevertheless read through index checks.
+//
+// A list or tuple that contains itself would make the walk endless. Nesting
+// up to `unchecked_depth` is never checked; deeper, the containers on the
+// current path are kept in a pointer set, and entering one that is already on
+// the path ends the call with ValueError. Any self-containing input drives the
+// path past that depth, and the path then holds at most every distinct
+// container once before the repeat is seen, so memory stays bounded.
+#include "boundary/bodies.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+namespace tavo {
+namespace {
+
+constexpr std::size_t unchecked_depth = 256;
+
+constexpr const char* self_containing_message =
+    "collapse() cannot flatten a list or tuple that contains itself";
+
+// A set of object addresses: open addressing with linear probing and deletion
+// by backward shift. Containers enter when pushed past `unchecked_depth` and
+// leave when their frame is popped.
+class address_set {
+public:
+    // False when `p` is already in the set.
+    bool insert(PyObject* p) {
+        if ((count_ + 1) * 2 > slots_.size()) grow();
+        std::size_t i = home(p);
+        while (slots_[i] != nullptr) {
+            if (slots_[i] == p) return false;
+            i = (i + 1) & mask();
+        }
+        slots_[i] = p;
+        ++count_;
+        return true;
+    }
+
+    void erase(PyObject* p) {
+        std::size_t i = home(p);
+        while (slots_[i] != p) {
+            if (slots_[i] == nullptr) return;
+            i = (i + 1) & mask();
+        }
+        // Shift later members of the probe run back over the hole.
+        for (std::size_t j = (i + 1) & mask(); slots_[j] != nullptr; j = (j + 1) & mask()) {
+            std::size_t h = home(slots_[j]);
+            bool movable = (j > i) ? (h <= i || h > j) : (h <= i && h > j);
+            if (movable) {
+                slots_[i] = slots_[j];
+                i = j;
+            }
+        }
+        slots_[i] = nullptr;
+        --count_;
+    }
+
+private:
+    std::size_t mask() const noexcept { return slots_.size() - 1; }
+
+    std::size_t home(PyObject* p) const noexcept {
+        auto x = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(p));
+        return static_cast<std::size_t>((x * 0x9E3779B97F4A7C15ull) >> shift_);
+    }
+
+    void grow() {
+        std::vector<PyObject*> old;
+        old.swap(slots_);
+        std::size_t size = old.empty() ? 64 : old.size() * 2;
+        slots_.assign(size, nullptr);
+        shift_ = 64;
+        for (std::size_t s = size; s > 1; s >>= 1) --shift_;
+        count_ = 0;
+        for (PyObject* p : old) {
+            if (p != nullptr) insert(p);
+        }
+    }
+
+    std::vector<PyObject*> slots_;
+    std::size_t count_ = 0;
+    unsigned shift_ = 64;
+};
+
+inline bool is_container(PyObject* o) noexcept {
+    return PyType_FastSubclass(Py_TYPE(o), Py_TPFLAGS_LIST_SUBCLASS | Py_TPFLAGS_TUPLE_SUBCLASS);
+}
+
+// One open container on the current path.
+struct frame {
+    ref seq;
+    Py_ssize_t next;
+    Py_ssize_t end;   // the length read when the container was entered
+    bool is_list;
+    bool tracked;     // in the path set
+};
+
+// The result list while it fills: slots [0, filled) hold leaves; while
+// `filled` is below the size it was created with, the rest are still empty,
+// and the destructor shrinks the list to what was filled before releasing it.
+class flat_result {
+public:
+    explicit flat_result(Py_ssize_t expected)
+        : list_(created(PyList_New(expected))), capacity_(expected) {}
+    flat_result(const flat_result&) = delete;
+    flat_result& operator=(const flat_result&) = delete;
+    ~flat_result() { trim(); }
+
+    // Stores new references to the leaves of items[from, to) up to the first
+    // container, and returns the index of that container (or `to`). Returns
+    // -1, with the error pending, when growing the list failed.
+    Py_ssize_t add_leaves(PyObject* const* items, Py_ssize_t from, Py_ssize_t to) {
+        Py_ssize_t i = from;
+        const Py_ssize_t room = std::min(to - from, capacity_ - filled_);
+        const Py_ssize_t stop = from + std::max<Py_ssize_t>(room, 0);
+        // Locals, so that the reference count updates (which may alias any
+        // Py_ssize_t in memory) do not force them back to memory each time.
+        PyObject** dst = reinterpret_cast<PyListObject*>(list_.get())->ob_item + filled_;
+        PyTypeObject* last_leaf_type = nullptr;
+        for (; i < stop; ++i) {
+            PyObject* o = items[i];
+            PyTypeObject* t = Py_TYPE(o);
+            if (t != last_leaf_type) {
+                if (is_container(o)) break;
+                last_leaf_type = t;
+            }
+            *dst++ = Py_NewRef(o);
+        }
+        filled_ += i - from;
+        if (i < stop) return i;
+        for (; i < to; ++i) {
+            PyObject* o = items[i];
+            if (is_container(o)) break;
+            if (PyList_Append(list_.get(), o) < 0) return -1;
+            capacity_ = ++filled_;
+        }
+        return i;
+    }
+
+    ref finish() {
+        trim();
+        // A list created much larger than its content (many empty
+        // containers) is copied into one of the right size.
+        if (filled_ * 2 < capacity_) return created(PyList_GetSlice(list_.get(), 0, filled_));
+        return std::move(list_);
+    }
+
+private:
+    void trim() noexcept {
+        if (list_ && filled_ < PyList_GET_SIZE(list_.get())) Py_SET_SIZE(list_.get(), filled_);
+    }
+
+    ref list_;
+    Py_ssize_t capacity_;
+    Py_ssize_t filled_ = 0;
+};
+
+inline Py_ssize_t container_size(PyObject* o) noexcept {
+    return PyList_Check(o) ? PyList_GET_SIZE(o) : PyTuple_GET_SIZE(o);
+}
+
+// The interpreter's error for reading past the current end of a list.
+error_value index_error(PyObject* list) {
+    PyList_GetItem(list, PyList_GET_SIZE(list));
+    return error_value::fetch();
+}
+
+}  // namespace
+
+result<ref> collapse_body(call_args& a) {
+    PyObject* args = a.varargs.get();
+    const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+
+    Py_ssize_t expected = 0;
+    for (Py_ssize_t i = 0; i < nargs; ++i) {
+        PyObject* o = PyTuple_GET_ITEM(args, i);
+        expected += is_container(o) ? container_size(o) : 1;
+    }
+    flat_result out(expected);
+
+    std::vector<frame> stack;
+    address_set path;
+    stack.push_back(frame{borrow(args), 0, nargs, false, false});
+
+    while (!stack.empty()) {
+        frame* f = &stack.back();
+        PyObject* seq = f->seq.get();
+        PyObject* const* items;
+        Py_ssize_t stop = f->end;
+        if (f->is_list) {
+            // No interpreter code runs during the walk, so the list keeps its
+            // item array and length for the whole run of leaves.
+            items = reinterpret_cast<PyListObject*>(seq)->ob_item;
+            stop = std::min(stop, PyList_GET_SIZE(seq));
+        } else {
+            items = reinterpret_cast<PyTupleObject*>(seq)->ob_item;
+        }
+        Py_ssize_t at = out.add_leaves(items, f->next, stop);
+        if (at < 0) return error_value::fetch();
+        PyObject* child = nullptr;
+        if (at < stop) {
+            child = items[at];
+            f->next = at + 1;
+        } else if (stop < f->end) {
+            return index_error(seq);  // the list is shorter than when it was entered
+        } else {
+            f->next = at;
+        }
+        if (child == nullptr) {
+            if (f->tracked) path.erase(seq);
+            stack.pop_back();
+            continue;
+        }
+        const Py_ssize_t len = container_size(child);
+        if (len == 0) continue;
+        bool tracked = false;
+        if (stack.size() >= unchecked_depth) {
+            if (!path.insert(child)) {
+                return error_value::static_error(PyExc_ValueError, self_containing_message);
+            }
+            tracked = true;
+        }
+        stack.push_back(frame{borrow(child), 0, len, PyList_Check(child) != 0, tracked});
+    }
+    return out.finish();
+}
+
+}  // namespace tavo

@@ -1,0 +1,137 @@
+// same_order(ref_list, comp): do the elements of ref_list occur in comp in the
+// same relative order?
+//
+// Each element of ref_list is searched for in comp from the index where the
+// previous one matched (inclusive; 0 for the first), so repeated elements may
+// share a match and the walk over comp is linear. The first element not found
+// from there ends the call with False.
+//
+// Equality is the interpreter's rich comparison for equality, ref_list element
+// on the left, followed by the truth test of what it returns; there is no
+// identity shortcut, so a NaN is never found. Two exact str or two exact float
+// objects are compared in place: their equality is fixed by the interpreter
+// and runs no Python code. Any other pair may run Python code that changes
+// either list, so both lengths are read once, every read is index-checked, and
+// the call owns both elements while they are compared.
+#include "boundary/bodies.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+namespace tavo {
+namespace {
+
+error_value index_error(PyObject* list) {
+    PyList_GetItem(list, PyList_GET_SIZE(list));
+    return error_value::fetch();
+}
+
+inline bool plain_str(PyObject* o) noexcept {
+    return PyUnicode_CheckExact(o) && PyUnicode_IS_COMPACT(o);
+}
+
+inline std::uint64_t load8(const unsigned char* p) noexcept {
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// An exact, compact str prepared for many equality tests against others of
+// its kind: equal length, equal storage width, equal code units. Texts of 8
+// bytes or more compare their first and last 8 bytes inline before the rest.
+class str_probe {
+public:
+    str_probe() noexcept = default;
+    explicit str_probe(PyObject* s) noexcept
+        : length_(PyUnicode_GET_LENGTH(s)),
+          kind_(PyUnicode_KIND(s)),
+          data_(static_cast<const unsigned char*>(PyUnicode_DATA(s))),
+          nbytes_(static_cast<std::size_t>(length_) * static_cast<std::size_t>(kind_)) {
+        if (nbytes_ >= 8) {
+            head_ = load8(data_);
+            tail_ = load8(data_ + nbytes_ - 8);
+        }
+    }
+
+    bool equals(PyObject* c) const noexcept {
+        if (PyUnicode_GET_LENGTH(c) != length_ || static_cast<int>(PyUnicode_KIND(c)) != kind_) return false;
+        const auto* d = static_cast<const unsigned char*>(PyUnicode_DATA(c));
+        if (nbytes_ < 8) return std::memcmp(d, data_, nbytes_) == 0;
+        if (load8(d) != head_ || load8(d + nbytes_ - 8) != tail_) return false;
+        return nbytes_ <= 16 || std::memcmp(d + 8, data_ + 8, nbytes_ - 16) == 0;
+    }
+
+private:
+    Py_ssize_t length_ = -1;
+    int kind_ = 0;
+    const unsigned char* data_ = nullptr;
+    std::size_t nbytes_ = 0;
+    std::uint64_t head_ = 0;
+    std::uint64_t tail_ = 0;
+};
+
+// Rich comparison for equality, then the truth test of its result.
+result<bool> rich_equal(PyObject* left, PyObject* right) {
+    ref verdict = steal(PyObject_RichCompare(left, right, Py_EQ));
+    if (!verdict) return error_value::fetch();
+    if (verdict.get() == Py_True) return true;
+    if (verdict.get() == Py_False) return false;
+    int truth = PyObject_IsTrue(verdict.get());
+    if (truth < 0) return error_value::fetch();
+    return truth != 0;
+}
+
+}  // namespace
+
+result<ref> same_order_body(call_args& a) {
+    auto ref_arg = list_arg(a, 0);
+    if (!ref_arg) return std::move(ref_arg.error());
+    auto comp_arg = list_arg(a, 1);
+    if (!comp_arg) return std::move(comp_arg.error());
+    PyObject* refs = *ref_arg;
+    PyObject* comp = *comp_arg;
+
+    const Py_ssize_t m = PyList_GET_SIZE(refs);
+    const Py_ssize_t n = PyList_GET_SIZE(comp);
+    if (n < m) return bool_result(false);
+
+    Py_ssize_t start = 0;
+    for (Py_ssize_t j = 0; j < m; ++j) {
+        if (j >= PyList_GET_SIZE(refs)) return index_error(refs);
+        ref wanted = borrow(PyList_GET_ITEM(refs, j));
+        PyObject* w = wanted.get();
+        const bool w_str = plain_str(w);
+        const bool w_float = PyFloat_CheckExact(w);
+        const str_probe probe = w_str ? str_probe(w) : str_probe();
+
+        Py_ssize_t i = start;
+        for (; i < n; ++i) {
+            if (i >= PyList_GET_SIZE(comp)) return index_error(comp);
+            PyObject* c = PyList_GET_ITEM(comp, i);
+            if (w_str && plain_str(c)) {
+                // A run of plain str elements runs no interpreter code, so
+                // the list stays as it is for the whole run.
+                PyObject* const* items = reinterpret_cast<PyListObject*>(comp)->ob_item;
+                const Py_ssize_t limit = std::min(n, PyList_GET_SIZE(comp));
+                while (i < limit && plain_str(items[i]) && !probe.equals(items[i])) ++i;
+                if (i < limit && plain_str(items[i])) break;  // found
+                --i;  // the loop steps on to the element that ended the run
+                continue;
+            }
+            if (w_float && PyFloat_CheckExact(c)) {
+                if (PyFloat_AS_DOUBLE(w) == PyFloat_AS_DOUBLE(c)) break;
+                continue;
+            }
+            ref candidate = borrow(c);
+            result<bool> eq = rich_equal(w, candidate.get());
+            if (!eq) return std::move(eq.error());
+            if (*eq) break;
+        }
+        if (i == n) return bool_result(false);
+        start = i;
+    }
+    return bool_result(true);
+}
+
+}  // namespace tavo

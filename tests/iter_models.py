@@ -1,0 +1,64 @@
+"""Plain-Python twins of collapse, backfill, backfill_iterdict and same_order,
+written for clarity, used by the property tests as the reference."""
+
+
+def collapse(*args):
+    out = []
+    stack = list(reversed(args))
+    while stack:
+        item = stack.pop()
+        if isinstance(item, (list, tuple)):
+            stack.extend(reversed(item))
+        else:
+            out.append(item)
+    return out
+
+
+def backfill(values):
+    first = next((v for v in values if v is not None), None)
+    out = []
+    last = first
+    for v in values:
+        if v is None:
+            out.append(last)
+        else:
+            out.append(v)
+            last = v
+    return out
+
+
+def backfill_iterdict(rows):
+    latest = {}   # key text -> latest real value
+    waiting = {}  # key text -> rows that held None before any real value
+    out = []
+    for r, row in enumerate(rows):
+        o = {}
+        for key, value in row.items():
+            text = str.__str__(key)  # the text, as a plain str
+            if value is None:
+                if text in latest:
+                    o[text] = latest[text]
+                else:
+                    waiting.setdefault(text, []).append(r)
+            else:
+                latest[text] = value
+                for p in waiting.pop(text, ()):
+                    if p < r:
+                        out[p][text] = value
+                o[text] = value
+        out.append(o)
+    return out
+
+
+def same_order(ref_list, comp):
+    if len(comp) < len(ref_list):
+        return False
+    start = 0
+    for wanted in ref_list:
+        for i in range(start, len(comp)):
+            if bool(wanted == comp[i]):
+                start = i
+                break
+        else:
+            return False
+    return True

@@ -1,0 +1,283 @@
+"""backfill and backfill_iterdict: None replaced by the latest earlier value."""
+import math
+import sys
+
+import pytest
+from hypothesis import given, strategies as st
+
+import _tavo
+import iter_models as model
+
+
+# --- backfill -------------------------------------------------------------------
+
+@pytest.mark.parametrize(
+    "values, expected",
+    [
+        ([None, None, 1, 2, 3, None, 4], [1, 1, 1, 2, 3, 3, 4]),
+        ([], []),
+        ([None], [None]),
+        ([None, None], [None, None]),
+        ([1, 2], [1, 2]),
+        ([0, None, "", None], [0, 0, "", ""]),
+        ([None, 5, None], [5, 5, 5]),
+        ([False, None, [], None, {}], [False, False, [], [], {}]),
+        ([None, None, "x"], ["x", "x", "x"]),
+        (["a", None, None, "b", None], ["a", "a", "a", "b", "b"]),
+    ],
+)
+def test_backfill_examples(values, expected):
+    assert _tavo.backfill(values) == expected
+
+
+@pytest.mark.parametrize("values", [[], [None], [None, None, None], [1, None], [None, 2]])
+def test_backfill_always_returns_a_new_list(values):
+    original = list(values)
+    result = _tavo.backfill(values)
+    assert result is not values
+    assert type(result) is list
+    result.append("changed")
+    assert values == original
+
+
+def test_backfill_of_a_list_subclass_gives_a_plain_list():
+    class Series(list):
+        pass
+
+    assert type(_tavo.backfill(Series([None, 1]))) is list
+
+
+def test_backfill_carries_the_objects():
+    a, b = object(), object()
+    values = [None, a, None, None, b, None]
+    result = _tavo.backfill(values)
+    assert [id(x) for x in result] == [id(a)] * 4 + [id(b)] * 2
+
+
+def test_backfill_nan_is_a_real_value():
+    nan = float("nan")
+    result = _tavo.backfill([None, nan, None])
+    assert all(x is nan for x in result)
+    assert math.isnan(result[0])
+
+
+def test_backfill_references_are_balanced():
+    value = object()
+    values = [None, value, None, None]
+    before = sys.getrefcount(value)
+    result = _tavo.backfill(values)
+    assert sys.getrefcount(value) == before + 4
+    del result
+    assert sys.getrefcount(value) == before
+
+
+@pytest.mark.parametrize("bad", [(None, 1), "abc", None, {1: None}, iter([None])])
+def test_backfill_refuses_non_lists(bad):
+    with pytest.raises(TypeError, match=r"^argument 'values': '\w+' object cannot be converted to 'PyList'$"):
+        _tavo.backfill(bad)
+
+
+@given(st.lists(st.one_of(st.none(), st.integers(), st.text(max_size=2)), max_size=50))
+def test_backfill_matches_model(values):
+    result = _tavo.backfill(values)
+    expected = model.backfill(values)
+    assert result == expected
+    assert all(a is b for a, b in zip(result, expected))
+
+
+# --- backfill_iterdict --------------------------------------------------------------
+
+@pytest.mark.parametrize(
+    "rows, expected",
+    [
+        ([{"a": 1, "b": None}, {"a": 4, "b": 2}, {"a": None, "b": None}],
+         [{"a": 1, "b": 2}, {"a": 4, "b": 2}, {"a": 4, "b": 2}]),
+        ([], []),
+        ([{"a": None}], [{}]),
+        ([{"a": 1}, {"b": None}], [{"a": 1}, {}]),
+        ([{}, {"k": None}, {"k": 1}], [{}, {"k": 1}, {"k": 1}]),
+        ([{"k": None}, {"k": None}, {"k": 7}, {"k": None}], [{"k": 7}, {"k": 7}, {"k": 7}, {"k": 7}]),
+        ([{"a": 0}, {"a": None}], [{"a": 0}, {"a": 0}]),
+        ([{"a": 1}, {}], [{"a": 1}, {}]),
+        ([{}, {}], [{}, {}]),
+        # rows with different keys: only the rows that held the None are filled
+        ([{"x": 1}, {"k": None}, {"x": 2}, {"k": None}, {"k": 3}],
+         [{"x": 1}, {"k": 3}, {"x": 2}, {"k": 3}, {"k": 3}]),
+        ([{"a": None, "b": None}, {"b": 1}, {"a": 2}],
+         [{"b": 1, "a": 2}, {"b": 1}, {"a": 2}]),
+        # a key never followed by a real value stays absent
+        ([{"a": None, "b": 1}, {"a": None, "b": None}], [{"b": 1}, {"b": 1}]),
+        # later Nones after a real value take the latest one
+        ([{"a": 1}, {"a": None}, {"a": 2}, {"a": None}], [{"a": 1}, {"a": 1}, {"a": 2}, {"a": 2}]),
+        # non-ASCII and empty key texts
+        ([{"ключ": None, "": None}, {"": 0, "ключ": "v"}], [{"": 0, "ключ": "v"}, {"": 0, "ключ": "v"}]),
+    ],
+)
+def test_backfill_iterdict_examples(rows, expected):
+    result = _tavo.backfill_iterdict(rows)
+    assert result == expected
+    # key order matters too
+    assert [list(r) for r in result] == [list(r) for r in expected]
+
+
+def test_backfill_iterdict_key_order():
+    # a key filled later comes after the row's other keys
+    result = _tavo.backfill_iterdict([{"b": None, "a": 1}, {"b": 2, "a": 3}])
+    assert [list(r) for r in result] == [["a", "b"], ["b", "a"]]
+    # keys filled for several keys come in the order their first values arrive
+    result = _tavo.backfill_iterdict([{"x": None, "y": None, "z": 0}, {"y": 1}, {"x": 2}])
+    assert list(result[0]) == ["z", "y", "x"]
+
+
+def test_backfill_iterdict_leaves_the_input_alone():
+    rows = [{"a": None, "b": 1}, {"a": 2, "b": None}]
+    snapshot = [dict(r) for r in rows]
+    result = _tavo.backfill_iterdict(rows)
+    assert rows == snapshot
+    assert all(o is not r for o, r in zip(result, rows))
+    result[0]["new"] = 1
+    assert rows == snapshot
+
+
+def test_backfill_iterdict_carries_the_values():
+    a, b = object(), object()
+    rows = [{"k": None}, {"k": a}, {"k": None}, {"k": b}]
+    result = _tavo.backfill_iterdict(rows)
+    assert result[0]["k"] is a and result[1]["k"] is a and result[2]["k"] is a
+    assert result[3]["k"] is b
+
+
+class Key(str):
+    pass
+
+
+class DistinctKey(str):
+    """Equal text to a plain key, but a different dict key."""
+
+    def __eq__(self, other):
+        return type(other) is DistinctKey and str.__eq__(self, other)
+
+    def __hash__(self):
+        return hash(("distinct", str(self)))
+
+
+def test_backfill_iterdict_keys_are_new_plain_str():
+    k = Key("name")
+    rows = [{k: 1}, {k: None}]
+    result = _tavo.backfill_iterdict(rows)
+    for out in result:
+        (key,) = out
+        assert type(key) is str and key == "name" and key is not k
+    # one key object per distinct text, shared by every row
+    assert next(iter(result[0])) is next(iter(result[1]))
+
+
+def test_backfill_iterdict_keys_are_told_apart_by_text():
+    # A str subclass key and a plain key with the same text are one key.
+    rows = [{Key("a"): None}, {"a": 5}, {Key("a"): None}]
+    assert _tavo.backfill_iterdict(rows) == [{"a": 5}, {"a": 5}, {"a": 5}]
+
+
+def test_backfill_iterdict_same_text_twice_in_a_row():
+    rows = [{"a": None, DistinctKey("a"): 3}, {DistinctKey("a"): None, "a": 4}]
+    assert len(rows[0]) == 2
+    result = _tavo.backfill_iterdict(rows)
+    assert result == model.backfill_iterdict(rows) == [{"a": 3}, {"a": 4}]
+
+
+def test_backfill_iterdict_dict_subclass_rows():
+    class Row(dict):
+        pass
+
+    result = _tavo.backfill_iterdict([Row(a=None), Row(a=1)])
+    assert result == [{"a": 1}, {"a": 1}]
+    assert all(type(r) is dict for r in result)
+
+
+@pytest.mark.parametrize(
+    "rows, message",
+    [
+        ([{"a": 1}, 5], "'int' object cannot be converted to 'PyDict'"),
+        ([[("a", 1)]], "'list' object cannot be converted to 'PyDict'"),
+        ([None], "'NoneType' object cannot be converted to 'PyDict'"),
+        ([{1: 2}], "'int' object cannot be converted to 'PyString'"),
+        ([{"a": 1}, {"b": 2, b"c": 3}], "'bytes' object cannot be converted to 'PyString'"),
+        ([{("t",): None}], "'tuple' object cannot be converted to 'PyString'"),
+    ],
+)
+def test_backfill_iterdict_bad_rows_and_keys(rows, message):
+    with pytest.raises(TypeError) as info:
+        _tavo.backfill_iterdict(rows)
+    assert type(info.value) is TypeError
+    assert str(info.value) == message
+
+
+def test_backfill_iterdict_lone_surrogate_key():
+    with pytest.raises(UnicodeEncodeError) as info:
+        _tavo.backfill_iterdict([{"ok": 1}, {"bad\udc80": 2}])
+    assert "surrogates not allowed" in str(info.value)
+
+
+@pytest.mark.parametrize("bad", [({"a": 1},), {"a": 1}, "rows", None])
+def test_backfill_iterdict_refuses_non_lists(bad):
+    with pytest.raises(TypeError, match=r"^argument 'iterdict': '\w+' object cannot be converted to 'PyList'$"):
+        _tavo.backfill_iterdict(bad)
+
+
+def test_backfill_iterdict_failure_releases_everything():
+    value = object()
+    rows = [{"a": value, "b": None}, {"a": None, "b": value}, 7]
+    before = sys.getrefcount(value)
+    for _ in range(3):
+        with pytest.raises(TypeError):
+            _tavo.backfill_iterdict(rows)
+    assert sys.getrefcount(value) == before
+
+
+def test_backfill_iterdict_references_are_balanced():
+    value = object()
+    rows = [{"a": None}, {"a": value}, {"a": None}]
+    before = sys.getrefcount(value)
+    result = _tavo.backfill_iterdict(rows)
+    assert sys.getrefcount(value) == before + 3
+    del result
+    assert sys.getrefcount(value) == before
+
+
+def test_backfill_iterdict_many_keys_in_changing_orders():
+    rows = []
+    for r in range(200):
+        keys = [f"k{(r * 7 + j) % 23}" for j in range(r % 9)]
+        rows.append({k: (None if (r + len(k)) % 3 == 0 else r) for k in keys})
+    assert _tavo.backfill_iterdict(rows) == model.backfill_iterdict(rows)
+
+
+key_texts = st.sampled_from(["a", "b", "c", "ä", "", "long key name"])
+row_values = st.one_of(st.none(), st.none(), st.integers(-3, 3), st.text(max_size=1))
+rows_strategy = st.lists(st.dictionaries(key_texts, row_values, max_size=4), max_size=12)
+
+
+@given(rows_strategy)
+def test_backfill_iterdict_matches_model(rows):
+    result = _tavo.backfill_iterdict(rows)
+    expected = model.backfill_iterdict(rows)
+    assert result == expected
+    for out, exp in zip(result, expected):
+        assert list(out) == list(exp)
+        assert all(out[k] is exp[k] for k in exp)
+
+
+@given(rows_strategy)
+def test_backfill_iterdict_with_identical_key_sets_fills_every_leading_none(rows):
+    # When every row has the same keys, each leading None takes the first
+    # real value of its key.
+    keys = sorted({k for r in rows for k in r})
+    full = [{k: r.get(k) for k in keys} for r in rows]
+    result = _tavo.backfill_iterdict(full)
+    for k in keys:
+        column = [r[k] for r in full]
+        first = next((v for v in column if v is not None), None)
+        if first is not None:
+            assert [out[k] for out in result] == model.backfill(column)
+        else:
+            assert all(k not in out for out in result)

@@ -1,0 +1,189 @@
+"""collapse: nested lists and tuples flattened into one new list."""
+import collections
+import gc
+import sys
+
+import pytest
+from hypothesis import given, strategies as st
+
+import _tavo
+import iter_models as model
+
+Point = collections.namedtuple("Point", "x y")
+
+
+class MyList(list):
+    pass
+
+
+class MyTuple(tuple):
+    pass
+
+
+@pytest.mark.parametrize(
+    "args, expected",
+    [
+        ((), []),
+        ((1, 2), [1, 2]),
+        (([],), []),
+        (([[[]]], ()), []),
+        (([["a", ["b", ("c", "d")]], -2, -1, [0, 1]],), ["a", "b", "c", "d", -2, -1, 0, 1]),
+        (((1, (2, [3, (4,)])), 5), [1, 2, 3, 4, 5]),
+        (("abc",), ["abc"]),
+        (({"a": 1}, {2}), [{"a": 1}, {2}]),
+        ((range(3),), [range(3)]),
+        (([None, [None]],), [None, None]),
+        (([Point(1, 2), 3],), [1, 2, 3]),
+        ((MyList([1, [2]]), MyTuple((3, (4,)))), [1, 2, 3, 4]),
+        ((b"xy", bytearray(b"z"), frozenset()), [b"xy", bytearray(b"z"), frozenset()]),
+        (([[], 1, (), [[], [2, []]], ()],), [1, 2]),
+    ],
+)
+def test_examples(args, expected):
+    assert _tavo.collapse(*args) == expected
+
+
+def test_leaves_are_the_input_objects():
+    x = [1000]
+    leaf = object()
+    text = "some text"
+    result = _tavo.collapse([x, (x, [leaf])], text)
+    assert result == [1000, 1000, leaf, text]
+    assert result[0] is x[0] and result[1] is x[0]
+    assert result[2] is leaf and result[3] is text
+
+
+def test_result_is_a_new_plain_list():
+    flat = [1, 2, 3]
+    result = _tavo.collapse(flat)
+    assert type(result) is list
+    assert result == flat and result is not flat
+    result.append(4)
+    assert flat == [1, 2, 3]
+    assert type(_tavo.collapse(MyList([1]))) is list
+
+
+def test_generators_and_iterables_are_leaves():
+    gen = (i for i in range(3))
+    it = iter([1])
+    result = _tavo.collapse(gen, it)
+    assert result[0] is gen and result[1] is it
+
+
+def test_keywords_are_refused():
+    with pytest.raises(TypeError, match=r"collapse\(\) got an unexpected keyword argument 'args'"):
+        _tavo.collapse(args=[1])
+
+
+@pytest.mark.parametrize("depth", [1000, 100_000, 1_000_000])
+@pytest.mark.parametrize("wrap", [list, tuple])
+def test_deep_nesting(depth, wrap):
+    deep = 7
+    for _ in range(depth):
+        deep = wrap([deep])
+    assert _tavo.collapse(deep) == [7]
+    assert _tavo.collapse(1, deep, [deep], 2) == [1, 7, 7, 2]
+
+
+def test_deep_and_wide_nesting():
+    # every level holds a leaf before and after the next level
+    depth = 200_000
+    deep = []
+    for i in reversed(range(depth)):
+        deep = [i, deep, -i]
+    result = _tavo.collapse(deep)
+    assert result == list(range(depth)) + [-i for i in reversed(range(depth))]
+
+
+def self_containing_cases():
+    direct = []
+    direct.append(direct)
+    a, b = [1], [2]
+    a.append(b)
+    b.append(a)
+    via_tuple = [0]
+    via_tuple.append((1, [2, via_tuple]))
+    deep_loop = [1]
+    inner = deep_loop
+    for _ in range(5000):  # the loop closes far below the top
+        nxt = [inner]
+        inner = nxt
+    deep_loop.append(inner)
+    late = [[1, 2], [3]]
+    late.append(late)  # the repeat comes after some leaves
+    return {
+        "direct": (direct,),
+        "two lists": (a,),
+        "through a tuple": (via_tuple,),
+        "long loop": (deep_loop,),
+        "after leaves": (1, late),
+        "below a deep plain path": (_nest([direct], 300),),
+    }
+
+
+def _nest(x, depth):
+    for _ in range(depth):
+        x = [x]
+    return x
+
+
+@pytest.mark.parametrize("name", list(self_containing_cases()))
+def test_self_containing_input_is_refused(name):
+    args = self_containing_cases()[name]
+    with pytest.raises(ValueError, match="contains itself"):
+        _tavo.collapse(*args)
+
+
+def test_shared_but_not_self_containing_is_fine():
+    # The same list many times, on one path and side by side: not a loop.
+    x = [1, 2]
+    path = x
+    for _ in range(2000):
+        path = [x, path, x]
+    result = _tavo.collapse(path)
+    assert len(result) == 2 + 2000 * 4
+    assert all(v in (1, 2) for v in result)
+
+
+def test_refused_input_leaks_nothing():
+    direct = []
+    direct.append(direct)
+    before = sys.getrefcount(direct)
+    for _ in range(3):
+        with pytest.raises(ValueError):
+            _tavo.collapse([direct, 1, "x"])
+    assert sys.getrefcount(direct) == before
+
+
+def test_references_are_balanced():
+    leaf = object()
+    nested = [leaf, (leaf, [leaf, []]), leaf]
+    before = sys.getrefcount(leaf)
+    result = _tavo.collapse(nested, leaf)
+    assert sys.getrefcount(leaf) == before + 5
+    del result
+    gc.collect()
+    assert sys.getrefcount(leaf) == before
+
+
+def test_many_empty_containers():
+    result = _tavo.collapse([[] for _ in range(10_000)] + [1], *[() for _ in range(100)])
+    assert result == [1]
+    result.append(2)
+    assert result == [1, 2]
+
+
+leaves = st.one_of(st.integers(), st.text(max_size=3), st.none(), st.just({}), st.frozensets(st.integers(), max_size=2))
+nested = st.recursive(
+    leaves,
+    lambda inner: st.one_of(st.lists(inner, max_size=4), st.lists(inner, max_size=4).map(tuple)),
+    max_leaves=40,
+)
+
+
+@given(st.lists(nested, max_size=5))
+def test_matches_model(args):
+    result = _tavo.collapse(*args)
+    expected = model.collapse(*args)
+    assert result == expected
+    assert all(a is b for a, b in zip(result, expected))

@@ -1,0 +1,449 @@
+"""parse(s): the lenient filter, the accounting negative, the two grammars,
+exact integers of any size and correctly rounded floats."""
+import math
+import sys
+from decimal import Decimal, localcontext
+
+import pytest
+from hypothesis import assume, example, given, settings
+from hypothesis import strategies as st
+
+from _tavo import parse
+from number_model import parse_model
+
+INF = math.inf
+DBL_MAX = sys.float_info.max
+MIN_SUBNORMAL = 5e-324
+
+
+def assert_same(actual, expected):
+    """Same type, same value, and for floats the same sign of zero."""
+    assert type(actual) is type(expected), (actual, expected)
+    if isinstance(expected, float):
+        assert actual.hex() == expected.hex(), (actual, expected)
+    else:
+        assert actual == expected
+
+
+def repdigit(d, n):
+    """The int written as n copies of digit d, built without text conversion."""
+    return d * (10**n - 1) // 9
+
+
+def case_id(value):
+    """Short test ids: long texts and huge ints are summarised."""
+    if isinstance(value, int) and not isinstance(value, bool) and abs(value) >= 10**30:
+        return f"int<{value.bit_length()} bits>"
+    if isinstance(value, str) and len(value) > 30:
+        return f"{value[:12]!r}..<{len(value)} chars>"
+    return repr(value)
+
+
+def exact_text(d):
+    """The fixed-point decimal text of a Decimal, no exponent."""
+    return format(d, "f")
+
+
+# --- the table of edge cases -----------------------------------------------------
+
+@pytest.mark.parametrize(
+    "text, expected",
+    [
+        ("1,200m", 1200),
+        ("100.0", 100.0),
+        ("(1)", -1),
+        ("", None),
+        ("abc", None),
+        ("  42  ", 42),
+        ("4 2", 42),
+        ("$1,234.56", 1234.56),
+        ("USD (1,234.50)", -1234.5),
+        ("x(7)y", -7),
+        ("-5", -5),
+        ("$-5", -5),
+        ("- 5", -5),
+        ("+5", 5),
+        ("5-", None),
+        ("1-2", None),
+        ("2020-01-01", None),
+        ("555-1234", None),
+        ("(-5)", None),
+        ("-(5)", None),
+        ("((5))", None),
+        ("(5", None),
+        ("5)", None),
+        ("()", None),
+        ("-", None),
+        (".", None),
+        ("5.", 5.0),
+        (".5", 0.5),
+        ("(.5)", -0.5),
+        ("1.2.3", None),
+        ("1e3", 13),
+        ("2.5e-3", None),
+        ("nan", None),
+        ("inf", None),
+        ("-inf", None),
+        ("50%", 50),
+        ("1.5k", 1.5),
+        ("007", 7),
+        ("-0", 0),
+        ("-0.0", -0.0),
+        ("\uff11\uff12\uff13", None),  # fullwidth digits
+        ("\u0663\u0664\u0665", None),  # Arabic-Indic digits
+        ("9223372036854775807", 9223372036854775807),
+        ("9223372036854775808", 9223372036854775808),
+        (str(2**63 + 1024), 2**63 + 1024),
+        (str(2**63 + 1025), 2**63 + 1025),
+        ("-9223372036854775808", -9223372036854775808),
+        ("-" + str(2**63 + 1024), -(2**63 + 1024)),
+        ("9" * 20, 99999999999999999999),
+        ("1" + "0" * 400 + ".0", INF),
+    ],
+    ids=case_id,
+)
+def test_edge_cases(text, expected):
+    assert_same(parse(text), expected)
+    assert_same(parse_model(text), expected)
+
+
+@pytest.mark.parametrize(
+    "text, expected",
+    [
+        ("-9223372036854775809", -9223372036854775809),
+        ("(9223372036854775809)", -9223372036854775809),
+        ("(9223372036854775808)", -9223372036854775808),
+        ("18446744073709551615", 2**64 - 1),
+        ("18446744073709551616", 2**64),
+        ("99999999999999999999999", 10**23 - 1),
+        ("0000000000000000000000009223372036854775807", 2**63 - 1),
+        ("0000000000000000000000009223372036854775808", 2**63),
+        ("-0000000000000000000000009223372036854775808", -(2**63)),
+        ("1000000000000000000", 10**18),  # 19 digits, inside 64 bits
+        ("-9999999999999999999", -(10**19 - 1)),  # 19 digits, outside
+        ("10000000000000000000", 10**19),  # 20 digits
+        ("(0)", 0),
+        ("0" * 5000 + "12", 12),
+        ("(" + "0" * 5000 + ")", 0),
+        ("(" + "3" * 4300 + ")", -int("3" * 4300)),
+        ("3" * 4300, int("3" * 4300)),
+        ("7" * 4301, None),
+        ("7" * 5000, None),
+        ("-" + "7" * 5000, None),
+        ("1,234,567,890,123,456,789,012", 1234567890123456789012),
+    ],
+    ids=case_id,
+)
+def test_integers_of_any_size(text, expected):
+    assert_same(parse(text), expected)
+
+
+@pytest.mark.parametrize(
+    "text, expected",
+    [
+        ("(0.0)", -0.0),
+        ("-.0", -0.0),
+        ("-0.", -0.0),
+        ("0.", 0.0),
+        (".0", 0.0),
+        ("(-0.0)", None),
+        ("0." + "0" * 400 + "1", 0.0),
+        ("-0." + "0" * 400 + "1", -0.0),
+        ("(0." + "0" * 400 + "1)", -0.0),
+        ("0." + "0" * 320 + "5", float("5e-321")),
+        ("-0." + "0" * 320 + "5", float("-5e-321")),
+        ("0." + "0" * 323 + "5", MIN_SUBNORMAL),
+        ("1" + "0" * 400 + ".0", INF),
+        ("-1" + "0" * 400 + ".0", -INF),
+        ("(1" + "0" * 400 + ".0)", -INF),
+        ("1" + "0" * 400 + ".", INF),
+        ("0000" + "9" * 400 + ".9", INF),
+        ("179769313486231570814527423731704356798070567525844996598917476803157260780028538760589558632766878171540458953514382464234321326889464182768467546703537516986049910576551282076245490090389328944075868508455133942304583236903222948165808559332123348274797826204144723168738177180919299881250404026184124858368.0", DBL_MAX),
+        ("9007199254740993.0", 9007199254740992.0),  # halfway: to the even neighbour
+        ("9007199254740995.0", 9007199254740996.0),
+        ("9007199254740993.00000000000000000000000000001", 9007199254740994.0),
+        ("0.1", 0.1),
+        ("1234.56", 1234.56),
+        ("100000000000000000000000.0", 1e23),
+        ("123456789012345678901234567890.5", 1.2345678901234568e29),
+        ("000000000000000000000001.5", 1.5),
+        ("0.000000000000000000000000000000000000000000001", 1e-45),
+    ],
+    ids=case_id,
+)
+def test_float_edges(text, expected):
+    assert_same(parse(text), expected)
+
+
+def fast_path_boundary_texts():
+    """Around the limits of the short conversion: 19 significant digits, a
+    mantissa of 2^53, 22 digits after the point."""
+    texts = []
+    for k in range(17, 27):
+        texts += ["0." + "0" * k + "1", "1." + "0" * k, "4." + "0" * k + "35", "0." + "3" * k,
+                  "123." + "7" * k, "9" * k + ".5", "(" + "1" * k + "." + ")"]
+    for m in (2**53 - 1, 2**53, 2**53 + 1, 2**53 + 3, 2**64 - 1, 2**64 + 1, 10**19 - 1, 10**19 + 1):
+        digits = str(m)
+        for cut in (1, 5, 10, len(digits) - 1):
+            texts.append(digits[:cut] + "." + digits[cut:])
+    return texts
+
+
+@pytest.mark.parametrize("text", fast_path_boundary_texts())
+def test_short_conversion_limits(text):
+    assert_same(parse(text), parse_model(text))
+    assert_same(parse(text), float(text.strip("()")) * (-1 if text[0] == "(" else 1))
+
+
+# --- bad input -------------------------------------------------------------------
+
+@pytest.mark.parametrize("value, qualname", [
+    (5, "int"), (1.5, "float"), (None, "NoneType"), (b"12", "bytes"),
+    (bytearray(b"12"), "bytearray"), (["1"], "list"), (Decimal("1"), "Decimal"),
+])
+def test_non_str_is_refused(value, qualname):
+    with pytest.raises(TypeError) as info:
+        parse(value)
+    assert type(info.value) is TypeError
+    assert str(info.value) == f"argument 's': '{qualname}' object cannot be converted to 'PyString'"
+
+
+class Text(str):
+    def __str__(self):
+        return "999"
+
+
+def test_str_subclass_is_read_by_its_content():
+    assert_same(parse(Text("(12)")), -12)
+    assert_same(parse(s=Text("1.5")), 1.5)
+
+
+@pytest.mark.parametrize("text", ["\ud800", "12\udfff3", "(\udc80)1.5"])
+def test_lone_surrogates_raise_the_encoding_error(text):
+    with pytest.raises(UnicodeEncodeError) as info:
+        parse(text)
+    with pytest.raises(UnicodeEncodeError) as direct:
+        text.encode("utf-8")
+    assert type(info.value) is UnicodeEncodeError
+    assert info.value.args == direct.value.args
+
+
+# --- the interpreter's limit on integer text ---------------------------------------
+
+@pytest.fixture
+def int_digit_limit():
+    saved = sys.get_int_max_str_digits()
+    try:
+        yield sys.set_int_max_str_digits
+    finally:
+        sys.set_int_max_str_digits(saved)
+
+
+@pytest.mark.parametrize(
+    "limit, text, expected",
+    [
+        (640, "9" * 640, int("9" * 640)),
+        (640, "9" * 641, None),
+        (640, "0" * 1000 + "9" * 640, int("9" * 640)),  # leading zeros do not count
+        (640, "(" + "9" * 640 + ")", -int("9" * 640)),
+        (640, "(" + "9" * 641 + ")", None),
+        (640, "9" * 641 + ".5", float("9" * 641)),  # floats have no such limit
+        (0, "7" * 5000, repdigit(7, 5000)),
+        (0, "-" + "7" * 20000, -repdigit(7, 20000)),
+        (5000, "7" * 5000, repdigit(7, 5000)),
+        (5000, "7" * 5001, None),
+        (5000, "42", 42),
+    ],
+    ids=case_id,
+)
+def test_integer_digit_limit(int_digit_limit, limit, text, expected):
+    int_digit_limit(limit)
+    assert_same(parse(text), expected)
+    assert_same(parse_model(text), expected)
+
+
+def test_refused_integer_leaves_no_exception_behind(int_digit_limit):
+    # Each refusal swallows the interpreter's ValueError; a leaked or pending
+    # one would surface as SystemError on a later call.
+    int_digit_limit(640)
+    for _ in range(200):
+        assert parse("8" * 700) is None
+        assert_same(parse("1.5"), 1.5)
+
+
+# --- long inputs -----------------------------------------------------------------
+
+@pytest.mark.parametrize(
+    "text, expected",
+    [
+        ("1" * 2_000_000, None),
+        ("1" * 2_000_000 + ".5", INF),
+        ("-" + "1" * 1_000_000 + "." + "2" * 1_000_000, -INF),
+        ("0." + "0" * 2_000_000 + "1", 0.0),
+        ("." + "3" * 2_000_000, 1 / 3),
+        ("(" * 1_000_000 + "1" + ")" * 1_000_000, None),
+        ("(" + "0" * 1_000_000 + "1)", -1),
+        ("a1" * 1_000_000, None),
+        ("\u00e9" * 1_000_000 + "12.5", 12.5),
+        ("-" * 1_000_000, None),
+        ("." * 1_000_000, None),
+    ],
+    ids=case_id,
+)
+def test_megabyte_texts(text, expected):
+    assert_same(parse(text), expected)
+
+
+def buffer_edge_texts():
+    """Kept characters just below, at and above the stack buffer, with the
+    junk before, between or after them."""
+    texts = []
+    for kept in (100, 111, 112, 113, 127, 128, 129, 130, 144, 300):
+        digits = "".join(str(i % 10) for i in range(1, kept))
+        for number in (digits + "5", digits[:40] + "." + digits[40:], "(" + digits[1:] + ")", digits + "-"):
+            texts += [
+                "x" * 500 + number,
+                number + "\u00e9" * 500,
+                "".join(c + "ab" for c in number),
+                "".join(c + "\u20ac" * (i % 7) for i, c in enumerate(number)) + " USD",
+            ]
+    return texts
+
+
+@pytest.mark.parametrize("text", buffer_edge_texts(), ids=case_id)
+def test_filter_across_the_stack_buffer(text):
+    assert_same(parse(text), parse_model(text))
+
+
+def test_results_hold_no_references():
+    # None and the input come back with the counts they went in with.
+    text = "n/a"
+    before = (sys.getrefcount(None), sys.getrefcount(text))
+    for _ in range(1000):
+        parse(text)
+        parse("7" * 5000)
+    assert (sys.getrefcount(None), sys.getrefcount(text)) == before
+
+
+# --- correct rounding against float() -----------------------------------------------
+
+def wrap(core, style):
+    return {"plain": core, "minus": "-" + core, "parens": "(" + core + ")"}[style]
+
+
+def signed(value, style):
+    return value if style == "plain" else -value
+
+
+short_digits = st.text(alphabet="0123456789", max_size=30)
+long_digits = st.text(alphabet="0123456789", min_size=300, max_size=1500)
+any_digits = st.one_of(short_digits, short_digits, long_digits)
+styles = st.sampled_from(["plain", "minus", "parens"])
+
+
+@st.composite
+def decimal_texts(draw):
+    """Digit texts with a point: leading zeros, digits far before the point
+    (towards overflow) or far after it (towards underflow), long tails."""
+    whole = "0" * draw(st.integers(0, 3)) + draw(any_digits) + "0" * draw(st.sampled_from([0, 0, 5, 290, 310]))
+    fraction = "0" * draw(st.one_of(st.integers(0, 25), st.sampled_from([300, 320, 330]))) + draw(any_digits)
+    assume(whole or fraction)
+    return whole + "." + fraction
+
+
+@settings(max_examples=400, deadline=None)
+@given(decimal_texts(), styles)
+@example("9007199254740993.0", "plain")
+@example("0." + "0" * 323 + "2470328229206232720882843964341106861825299013071623822127928412503377536351", "minus")
+def test_floats_round_like_float(core, style):
+    assert_same(parse(wrap(core, style)), signed(float(core), style))
+
+
+def neighbour_midpoint(x):
+    """The exact midpoint between a positive double and the next one up."""
+    up = math.nextafter(x, INF)
+    with localcontext() as ctx:
+        ctx.prec = 2000
+        upper = Decimal(2) ** 1024 if up == INF else Decimal(up)
+        return (Decimal(x) + upper) / 2
+
+
+@settings(max_examples=300, deadline=None)
+@given(
+    st.one_of(
+        st.floats(min_value=MIN_SUBNORMAL, max_value=DBL_MAX),
+        st.floats(min_value=MIN_SUBNORMAL, max_value=1e-300),
+        st.sampled_from([MIN_SUBNORMAL, DBL_MAX, 2.0**53, 2.0**63, 1.0, 0.1]),
+    ),
+    st.sampled_from(["at", "above", "below"]),
+    st.integers(0, 40),
+    styles,
+)
+def test_near_halfway_texts_round_like_float(x, where, extra, style):
+    """Texts on, or a hair beside, the exact midpoint of two neighbouring
+    doubles: the one rounding decision that needs every digit."""
+    mid = neighbour_midpoint(x)
+    with localcontext() as ctx:
+        ctx.prec = 3000
+        nudge = Decimal(1).scaleb(mid.adjusted() - 1200 - extra)
+        value = {"at": mid, "above": mid + nudge, "below": mid - nudge}[where]
+    core = exact_text(value)
+    if "." not in core:
+        core += ".0"
+    assert_same(parse(wrap(core, style)), signed(float(core), style))
+
+
+# --- integers against int() ----------------------------------------------------------
+
+@settings(max_examples=300, deadline=None)
+@given(
+    st.one_of(
+        st.integers(-(2**63), 2**63 - 1),
+        st.integers(-(2**64) - 5, 2**64 + 5),
+        st.integers(-(10**400), 10**400),
+        st.sampled_from([2**63 - 1, 2**63, -(2**63), -(2**63) - 1, 0]),
+    ),
+    st.integers(0, 30),
+    st.booleans(),
+)
+def test_integer_texts_are_exact(n, zeros, parens):
+    digits = "0" * zeros + str(abs(n))
+    text = ("(" + digits + ")" if parens else "-" + digits) if n < 0 else digits
+    assert_same(parse(text), n)
+
+
+# --- the whole function against the model on messy text ---------------------------
+
+messy_alphabet = st.sampled_from(
+    list("0123456789") * 3
+    + list("().-") * 3
+    + list(" ,$%+eEkm_abcxyz\t\n'/")
+    + ["\u20ac", "\u00a3", "\u00a5", "\u00a0", "\u2212", "\u2013", "\uff0e", "\u00b7"]  # currency, spaces, look-alikes
+    + ["\u0663", "\u06f5", "\uff17", "\u0967", "\U0001d7d8", "\u00b2", "\u00bd"]  # digits that are not ASCII
+    + ["\u00e9", "\u4e00", "\U0001f4b0"]
+)
+
+
+@settings(max_examples=1500, deadline=None)
+@given(st.text(alphabet=messy_alphabet, max_size=40))
+@example("USD (1,234.50)")
+@example("(\u0663)")
+@example("\u2212 5")
+def test_messy_text_matches_model(text):
+    assert_same(parse(text), parse_model(text))
+
+
+@settings(max_examples=500, deadline=None)
+@given(st.text(max_size=60))
+def test_any_text_matches_model(text):
+    try:
+        text.encode("utf-8")
+    except UnicodeEncodeError:
+        return
+    assert_same(parse(text), parse_model(text))
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.text(alphabet=messy_alphabet, min_size=100, max_size=400))
+def test_texts_beyond_the_stack_buffer_match_model(text):
+    assert_same(parse(text), parse_model(text))

@@ -1,0 +1,247 @@
+"""same_order: do the elements of ref_list occur in comp in the same order?"""
+import sys
+
+import pytest
+from hypothesis import given, strategies as st
+
+import _tavo
+import iter_models as model
+
+nan = float("nan")
+
+
+@pytest.mark.parametrize(
+    "ref_list, comp, expected",
+    [
+        (["x", "y", "z"], ["x", "a", "b", "y", "d", "z"], True),
+        (["x", "y", "z"], ["x", "z", "y"], False),
+        ([], [], True),
+        ([], [1], True),
+        ([1], [], False),
+        (["x", "x"], ["x"], False),
+        (["x", "x"], ["x", "y"], True),
+        (["x", "y", "x"], ["x", "y", "x"], True),
+        (["x", "y", "x"], ["x", "x", "y"], False),
+        (["y", "x"], ["x", "y", "x"], True),
+        (["q"], ["a", "b"], False),
+        ([1], [1.0], True),
+        ([1.0], [True], True),
+        ([nan], [nan], False),
+        ([[1, 2]], [[1, 2]], True),
+        ([{"a": 1}], [{"a": 1}, 3], True),
+        (["ä", "€", "😀"], ["😀", "ä", "x", "€", "😀"], True),
+        (["a" * 40], ["a" * 39 + "b", "a" * 40], True),
+        (["abcdefghij"], ["abcdefghiX", "Xbcdefghij", "abcdeXghij"], False),
+        (["é"], ["e\u0301"], False),  # equality is by code points, not normal form
+        ([1, "a", 2.5, None], [None, 1, "b", "a", 2.5, None], True),
+        ([None, 1], [1, None], False),
+    ],
+)
+def test_examples(ref_list, comp, expected):
+    assert _tavo.same_order(ref_list, comp) is expected
+
+
+def test_same_nan_object_is_never_found():
+    assert _tavo.same_order([nan], [1, nan, 2]) is False
+
+
+@pytest.mark.parametrize(
+    "ref_list, comp",
+    [(("x",), ["x"]), ("x", ["x"]), (None, [])],
+)
+def test_ref_list_must_be_a_list(ref_list, comp):
+    with pytest.raises(TypeError, match=r"^argument 'ref_list': '\w+' object cannot be converted to 'PyList'$"):
+        _tavo.same_order(ref_list, comp)
+
+
+def test_comp_must_be_a_list():
+    with pytest.raises(TypeError, match=r"^argument 'comp': 'tuple' object cannot be converted to 'PyList'$"):
+        _tavo.same_order([], ("x",))
+
+
+class Recorder:
+    """Records every equality call made with it on the left."""
+
+    calls = []
+
+    def __init__(self, name, equal_to=()):
+        self.name = name
+        self.equal_to = set(equal_to)
+
+    def __eq__(self, other):
+        Recorder.calls.append((self.name, other))
+        return other in self.equal_to
+
+    __hash__ = None
+
+
+def test_comparison_order_and_operands():
+    Recorder.calls = []
+    ref_list = [Recorder("p", {"b"}), Recorder("q", {"d"}), Recorder("r", {"b"})]
+    assert _tavo.same_order(ref_list, ["a", "b", "c", "d"]) is False
+    # each search starts where the previous element matched, inclusive, and
+    # the ref_list element is the left operand
+    assert Recorder.calls == [("p", "a"), ("p", "b"), ("q", "b"), ("q", "c"), ("q", "d"), ("r", "d")]
+
+
+def test_shorter_comp_compares_nothing():
+    Recorder.calls = []
+    assert _tavo.same_order([Recorder("p"), Recorder("q")], ["x"]) is False
+    assert Recorder.calls == []
+
+
+class Reflected(str):
+    """A str subclass on the right gets the first say in the comparison."""
+
+    def __eq__(self, other):
+        return True
+
+    __hash__ = str.__hash__
+
+
+def test_rich_comparison_rules_apply():
+    assert _tavo.same_order(["x"], [Reflected("y")]) is True
+
+
+class Verdict:
+    def __init__(self, truth):
+        self.truth = truth
+
+    def __bool__(self):
+        if isinstance(self.truth, Exception):
+            raise self.truth
+        return self.truth
+
+
+class Odd:
+    def __init__(self, verdict):
+        self.verdict = verdict
+
+    def __eq__(self, other):
+        return self.verdict
+
+    __hash__ = None
+
+
+@pytest.mark.parametrize(
+    "verdict, expected",
+    [(Verdict(True), True), (Verdict(False), False), (1, True), (0, False), ("", False), ([0], True),
+     (NotImplemented, False)],
+)
+def test_truth_test_of_the_comparison_result(verdict, expected):
+    assert _tavo.same_order([Odd(verdict)], [object()]) is expected
+
+
+class Boom(Exception):
+    pass
+
+
+class Raising:
+    def __eq__(self, other):
+        raise Boom("from __eq__")
+
+    __hash__ = None
+
+
+def test_exception_from_eq_propagates():
+    with pytest.raises(Boom, match="from __eq__"):
+        _tavo.same_order([Raising()], ["a"])
+    # also when the raising element is in comp
+    with pytest.raises(Boom):
+        _tavo.same_order([object()], [Raising()])
+
+
+def test_exception_from_bool_propagates():
+    with pytest.raises(Boom, match="truth"):
+        _tavo.same_order([Odd(Verdict(Boom("truth")))], [1])
+
+
+def test_exception_stops_the_search():
+    Recorder.calls = []
+    with pytest.raises(Boom):
+        _tavo.same_order([Recorder("p", {"b"}), Raising(), Recorder("q")], ["a", "b", "c"])
+    assert [c[0] for c in Recorder.calls] == ["p", "p"]
+
+
+class Mutating:
+    """Runs an action on the lists when compared."""
+
+    def __init__(self, action, result=False):
+        self.action = action
+        self.result = result
+
+    def __eq__(self, other):
+        self.action()
+        return self.result
+
+    __hash__ = None
+
+
+def test_comp_shrunk_by_eq_gives_the_index_error():
+    comp = ["a", "b", "c", "d"]
+    with pytest.raises(IndexError, match="list index out of range"):
+        _tavo.same_order([Mutating(lambda: comp.clear())], comp)
+
+
+def test_ref_list_shrunk_by_eq_gives_the_index_error():
+    ref_list = []
+    ref_list.extend([Mutating(lambda: ref_list.clear(), True), "b"])
+    with pytest.raises(IndexError, match="list index out of range"):
+        _tavo.same_order(ref_list, ["a", "b"])
+
+
+def test_growth_during_the_call_is_not_looked_at():
+    comp = ["a", "b"]
+    ref_list = [Mutating(lambda: comp.append("z"), False)]
+    assert _tavo.same_order(ref_list, comp) is False
+    assert len(comp) == 4  # compared with the two original elements only
+
+
+def test_elements_stay_alive_while_compared():
+    # The element removed from both lists by its own __eq__ must survive the
+    # comparison: the call holds its own references.
+    comp = []
+    ref_list = []
+
+    class Vanishing:
+        def __eq__(self, other):
+            ref_list.clear()
+            comp.clear()
+            return other is not None and self.check()
+
+        def check(self):
+            return True
+
+        __hash__ = None
+
+    ref_list.append(Vanishing())
+    comp.append(Vanishing())
+    assert _tavo.same_order(ref_list, comp) is True
+
+
+def test_references_are_balanced():
+    a, b = Odd(Verdict(False)), object()
+    before = sys.getrefcount(a), sys.getrefcount(b)
+    for _ in range(5):
+        _tavo.same_order([a, a], [b, b, b])
+    with pytest.raises(Boom):
+        _tavo.same_order([Raising()], [b])
+    assert (sys.getrefcount(a), sys.getrefcount(b)) == before
+
+
+small = st.one_of(st.integers(0, 4), st.sampled_from(["a", "b", "ab", "ä", "long enough text"]),
+                  st.sampled_from([0.0, 1.0, nan]), st.just(None))
+
+
+@given(st.lists(small, max_size=6), st.lists(small, max_size=12))
+def test_matches_model(ref_list, comp):
+    assert _tavo.same_order(ref_list, comp) is model.same_order(ref_list, comp)
+
+
+@given(st.lists(st.sampled_from("abcdef"), max_size=12), st.data())
+def test_any_subsequence_is_in_order(comp, data):
+    picks = sorted(data.draw(st.sets(st.integers(0, max(len(comp) - 1, 0)), max_size=len(comp))))
+    ref_list = [comp[i] for i in picks if i < len(comp)]
+    # fresh str objects, so nothing can be found by identity
+    ref_list = ["".join(list(s)) for s in ref_list]
+    assert _tavo.same_order(ref_list, comp) is True
