@@ -72,9 +72,16 @@ def test_no_leak(case):
         with quiet():
             for _ in range(CALLS):  # warm caches: interned names, free lists, the exception type
                 case.call()
-            refs, blocks = measure(case.call, CALLS, ROUNDS)
-        calls_checked[0] += CALLS * (ROUNDS + 1) + 1
-        judged_refs, judged_blocks = refs[1:], blocks[1:]
+            calls_checked[0] += CALLS + 1
+            for attempt in range(3):
+                refs, blocks = measure(case.call, CALLS, ROUNDS)
+                calls_checked[0] += CALLS * ROUNDS
+                judged_refs, judged_blocks = refs[1:], blocks[1:]
+                # A leak on every call grows each round by about CALLS; small
+                # growth that may be a cache or a free list still settling is
+                # measured again before it is judged.
+                if not any(leaks(d) and min(d) < CALLS for d in (judged_refs, judged_blocks)):
+                    break
         assert not leaks(judged_refs), f"references leak: deltas {refs} over rounds of {CALLS} calls"
         assert not leaks(judged_blocks), f"memory blocks leak: deltas {blocks} over rounds of {CALLS} calls"
         assert not all(d <= -1 for d in judged_refs), f"references released too often: deltas {refs}"

@@ -39,7 +39,8 @@ echo "=== building for $("$py" -c 'import sys, sysconfig; print(sys.version.spli
 pip install --no-build-isolation -Cbuild-dir=build/leak-cp311d -Ccmake.build-type=Debug \
     -Ccmake.define.CMAKE_CXX_FLAGS=-fno-canonical-system-headers . || exit 1
 so=$("$py" -c 'import _tavo; print(_tavo.__file__)') || exit 1
-if ! nm -D "$so" | grep -q '_Py_RefTotal\|_Py_NegativeRefcount'; then
+symbols=$(nm -D "$so") || exit 1
+if ! grep -q '_Py_RefTotal\|_Py_NegativeRefcount' <<<"$symbols"; then
     echo "$so was not compiled for the debug interpreter (no reference-count accounting)" >&2
     exit 1
 fi
