@@ -1,0 +1,312 @@
+"""Hostile objects beyond the catalogue: what the caller sees on standard error,
+re-entrant calls, finalizers that change the input, exhausted memory.
+
+The catalogue (call_catalogue.py, run by test_catalogue.py) holds the plain
+cases: dunders that raise, answer odd types or NotImplemented, mutate the list
+being processed, and self-containing lists for collapse.
+"""
+import gc
+import os
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+import _tavo
+from hostile_kit import Answers, Boom, Mutating, RaisesPanic, hostile_str, is_panic, need, need_panic
+
+RESUME_LINES = (
+    "--- Lumo is resuming a panic after fetching a PanicException from Python. ---\n"
+    "Python stack trace below:\n"
+)
+
+
+def _panic_calls():
+    text = "from a hostile method"
+    return text, [
+        ("same_order", lambda: _tavo.same_order([RaisesPanic(text)], ["a", "b"])),
+        ("same_order", lambda: _tavo.same_order(["a"], [Answers(RaisesPanic(text))])),
+        ("multikeysort", lambda: _tavo.multikeysort([{"k": (1,)}, {"k": Answers(RaisesPanic(text))}], "k")),
+    ]
+
+
+@pytest.mark.parametrize("index", range(3))
+def test_panic_from_python_is_resumed(index, capfd):
+    panic = need_panic()
+    text, calls = _panic_calls()
+    name, call = calls[index]
+    need(name)
+    with pytest.raises(BaseException) as info:
+        call()
+    assert is_panic(info.value, text)
+    assert type(info.value) is panic
+    # A new exception carrying the same text, after the two lines and the
+    # printed traceback of the one Python raised.
+    err = capfd.readouterr().err
+    assert RESUME_LINES in err
+    after = err.split(RESUME_LINES, 1)[1]
+    assert "Traceback" in after and f"PanicException: {text}" in after
+
+
+def test_panic_is_not_an_exception():
+    need_panic()
+    text, calls = _panic_calls()
+    need("same_order")
+    with pytest.raises(BaseException) as info:
+        try:
+            calls[0][1]()
+        except Exception:  # noqa: BLE001 - must not catch it
+            pytest.fail("PanicException was caught as an Exception")
+    assert type(info.value).__module__ == "lumo_runtime"
+    assert type(info.value).__doc__ == (
+        "\nThe exception raised when Vell code called from Python panics.\n\n"
+        "Like SystemExit, this exception is derived from BaseException so that\n"
+        "it will typically propagate all the way through the stack and cause the\n"
+        "Python interpreter to exit.\n"
+    )
+
+
+def test_panic_without_text():
+    panic = need_panic()
+    need("same_order")
+
+    class Bare:
+        def __eq__(self, other):
+            raise panic
+
+        __hash__ = object.__hash__
+
+    with pytest.raises(BaseException) as info:
+        _tavo.same_order([Bare()], [1])
+    # Raised as a class there is no instance text: str() of a bare instance is ''.
+    assert is_panic(info.value)
+    assert str(info.value) in ("", "Unwrapped panic from Python code")
+
+
+def test_panic_with_unprintable_text():
+    panic = need_panic()
+    need("same_order")
+
+    class Unprintable:
+        def __str__(self):
+            raise Boom("str")
+
+    class Eq:
+        def __eq__(self, other):
+            raise panic(Unprintable())
+
+        __hash__ = object.__hash__
+
+    with pytest.raises(BaseException) as info:
+        _tavo.same_order([Eq()], [1])
+    assert is_panic(info.value, "Unwrapped panic from Python code")
+
+
+# --- keyword names whose str misbehaves -----------------------------------------
+
+
+def test_unprintable_keyword_is_reported_unraisable():
+    spy, calls = hostile_str("bogus")
+    seen = []
+    old = sys.unraisablehook
+    sys.unraisablehook = lambda u: seen.append((u.exc_type, type(u.object)))
+    try:
+        with pytest.raises(TypeError) as info:
+            _tavo.uncamel("x", **{spy: 1})
+    finally:
+        sys.unraisablehook = old
+    assert str(info.value) == "uncamel() got an unexpected keyword argument '<unprintable SpyStr object>'"
+    assert seen == [(Boom, type(spy))]
+    assert calls == ["__str__"]
+
+
+def test_keyword_matches_by_bytes_not_by_eq():
+    need("uncamel")
+    spy, calls = hostile_str("camel")
+    assert _tavo.uncamel(**{spy: "aB"}) == "a_b"
+    assert calls == []
+
+
+# --- re-entrant calls ------------------------------------------------------------
+
+
+def test_same_order_reentered_from_eq():
+    need("same_order")
+    ref, comp = [], ["a", "x", "b"]
+    depth = [0]
+
+    class Reenters:
+        def __eq__(self, other):
+            depth[0] += 1
+            if depth[0] < 50:
+                assert _tavo.same_order(ref, comp) in (True, False)
+            return other == "x"
+
+        __hash__ = object.__hash__
+
+    ref.append(Reenters())
+    assert _tavo.same_order(ref, comp) is True
+
+
+def test_multikeysort_reentered_on_the_same_list():
+    need("multikeysort")
+    items = []
+    state = {"inner": 0}
+
+    class Reenters:
+        def __init__(self, v):
+            self.v = v
+
+        def __lt__(self, other):
+            if state["inner"] < 3:
+                state["inner"] += 1
+                assert _tavo.multikeysort(items, "k", True) is None
+            return self.v < other.v
+
+        def __gt__(self, other):
+            return self.v > other.v
+
+    items.extend({"k": Reenters(v)} for v in [5, 3, 9, 1, 7])
+    out = _tavo.multikeysort(items, "k")
+    # The inner in-place sorts reorder the list under the outer one; the outer
+    # gathers from the list as it then is, so it returns five of its items.
+    assert len(out) == 5 and {id(x) for x in out} <= {id(x) for x in items}
+
+
+def test_multikeysort_inplace_with_list_cleared_keeps_it_empty():
+    need("multikeysort")
+    panic = need_panic()
+    items = []
+    items.extend({"k": Mutating(items.clear)} for _ in range(5))
+    with pytest.raises(panic):
+        _tavo.multikeysort(items, "k", True)
+    assert items == []
+
+
+def test_multikeysort_shrunk_in_extraction_leaves_the_list():
+    need("multikeysort")
+    items = []
+
+    class Drops(dict):
+        def __missing__(self, key):
+            del items[-1]
+            return 0
+
+    keep = [{"k": 2}, Drops(), {"k": 1}, {"k": 0}]
+    items.extend(keep)
+    with pytest.raises(IndexError):
+        _tavo.multikeysort(items, "k", True)
+    assert items == keep[:3]
+
+
+def test_hostile_keyboard_interrupt_in_same_order_propagates():
+    need("same_order")
+
+    class Interrupts:
+        def __eq__(self, other):
+            raise KeyboardInterrupt
+
+        __hash__ = object.__hash__
+
+    with pytest.raises(KeyboardInterrupt):
+        _tavo.same_order([Interrupts()], [1])
+
+
+def test_recursion_error_in_eq_propagates():
+    need("same_order")
+
+    class Deep:
+        def __eq__(self, other):
+            return self == other
+
+        __hash__ = object.__hash__
+
+    with pytest.raises(RecursionError):
+        _tavo.same_order([Deep()], [1])
+
+
+# --- finalizers that change rows while backfill_iterdict runs ----------------------
+
+
+def test_backfill_iterdict_under_finalizers_that_change_rows():
+    need("backfill_iterdict")
+    rows = [{f"k{j}": (None if (i + j) % 3 else i) for j in range(20)} for i in range(300)]
+    target = [0]
+
+    class Changes:
+        def __init__(self):
+            self.me = self  # a cycle: only the collector frees it
+
+        def __del__(self):
+            row = rows[target[0] % len(rows)]
+            target[0] += 7
+            row[f"x{target[0]}"] = None
+            row.pop(next(iter(row)), None)
+
+    old = gc.get_threshold()
+    gc.set_threshold(1, 1, 1)
+    try:
+        for _ in range(20):
+            for _ in range(200):
+                Changes()
+            try:
+                out = _tavo.backfill_iterdict(rows)
+            except BaseException as e:  # noqa: BLE001
+                assert is_panic(e), repr(e)
+                assert str(e) in ("dictionary changed size during iteration",
+                                  "dictionary keys changed during iteration")
+            else:
+                assert len(out) == len(rows) and all(type(d) is dict for d in out)
+    finally:
+        gc.set_threshold(*old)
+        gc.collect()
+
+
+# --- exhausted memory -----------------------------------------------------------------
+
+MEMORY_SCRIPT = textwrap.dedent(
+    """
+    import resource, sys, _tavo
+    fn, size = sys.argv[1], int(sys.argv[2])
+    arg = {
+        "uncamel": lambda: "aB" * size,
+        "underscore_to_camelcase": lambda: "a_" * size,
+        "sanitize_vulgar_string": lambda: "1\u00bd" * size,
+        "parse": lambda: "1" * size,
+        "collapse": lambda: [[0] * size],
+        "backfill": lambda: [None, 1] * size,
+        "same_order": lambda: [0] * size,
+    }[fn]()
+    soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+    import re
+    with open("/proc/self/status") as f:
+        vm = int(re.search(r"VmSize:\\s+(\\d+) kB", f.read()).group(1)) * 1024
+    # Room for a little more than the input: the result cannot be built.
+    resource.setrlimit(resource.RLIMIT_AS, (vm + 3 * size, hard))
+    try:
+        if fn == "same_order":
+            _tavo.same_order(arg, arg)
+        else:
+            getattr(_tavo, fn)(arg)
+        print("ok")
+    except MemoryError:
+        print("MemoryError")
+    except BaseException as e:
+        print(type(e).__module__ + "." + type(e).__name__ + ": " + str(e))
+    """
+)
+
+
+@pytest.mark.skipif(os.environ.get("TAVO_SANITIZED") == "1", reason="address limits do not mix with ASan")
+@pytest.mark.parametrize("fn", ["uncamel", "underscore_to_camelcase", "sanitize_vulgar_string", "parse",
+                                "collapse", "backfill", "same_order"])
+def test_exhausted_memory_never_crashes(fn):
+    need(fn)
+    out = subprocess.run([sys.executable, "-c", MEMORY_SCRIPT, fn, str(20_000_000)],
+                         capture_output=True, text=True, timeout=300)
+    assert out.returncode == 0, out.stderr[-2000:]
+    last = out.stdout.strip().splitlines()[-1]
+    assert last in ("ok", "MemoryError",
+                    "lumo_runtime.PanicException: Python API call failed",
+                    "lumo_runtime.PanicException: memory allocation failed"), last

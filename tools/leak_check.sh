@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Reference-leak check on a debug CPython: builds the module for Debian's
+# python3.11d (installed when missing) and runs the leak test
+# (tests/test_refleaks.py: every call of tests/call_catalogue.py repeated in
+# rounds; the total reference count and the allocated block count must come
+# back to their baseline), then the whole suite, whose checks the debug
+# interpreter's own assertions back up.
+# Usage: bash tools/leak_check.sh [pytest args for the leak test...]
+# TAVO_LEAK_CALLS sets the calls per round (default 200).
+set -u -o pipefail
+cd "$(dirname "$0")/.."
+
+dbg=/usr/bin/python3.11d
+if [ ! -x "$dbg" ] || [ ! -e /usr/include/python3.11d/Python.h ]; then
+    echo "=== installing Debian's debug CPython"
+    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
+        python3.11-dbg python3.11-dev python3.11-venv g++ >/dev/null || exit 1
+fi
+"$dbg" -c 'import sys; sys.gettotalrefcount' || { echo "$dbg is not a debug build" >&2; exit 1; }
+
+venv=build/leak-venv
+if [ ! -x "$venv/bin/python" ]; then
+    "$dbg" -m venv "$venv" || exit 1
+fi
+py="$venv/bin/python"
+pip() {
+    PYTHONWARNINGS=ignore "$py" -m pip -q --disable-pip-version-check "$@" 2>&1 | { grep -v '^WARNING: Location' || true; }
+    return "${PIPESTATUS[0]}"
+}
+# Debian's bundled pip is too old for -C (config settings).
+pip install --upgrade pip || exit 1
+# NumPy has no wheels for the debug ABI; the tests that need it skip.
+pip install scikit-build-core pytest hypothesis || exit 1
+echo "=== building for $("$py" -c 'import sys, sysconfig; print(sys.version.split()[0], sysconfig.get_config_var("EXT_SUFFIX"))')"
+# Debian's debug headers are symlinks to the release ones; GCC would resolve
+# them and pick up the release pyconfig.h (no Py_DEBUG, so the module's own
+# reference operations would not be counted). A debug build type keeps the
+# headers' assertions.
+pip install --no-build-isolation -Cbuild-dir=build/leak-cp311d -Ccmake.build-type=Debug \
+    -Ccmake.define.CMAKE_CXX_FLAGS=-fno-canonical-system-headers . || exit 1
+so=$("$py" -c 'import _tavo; print(_tavo.__file__)') || exit 1
+symbols=$(nm -D "$so") || exit 1
+if ! grep -q '_Py_RefTotal\|_Py_NegativeRefcount' <<<"$symbols"; then
+    echo "$so was not compiled for the debug interpreter (no reference-count accounting)" >&2
+    exit 1
+fi
+
+failed=0
+echo "=== leak check (debug interpreter: total references and allocated blocks)"
+TAVO_LEAK_CALLS=${TAVO_LEAK_CALLS:-200} "$py" -m pytest -q -p no:cacheprovider -rA \
+    tests/test_refleaks.py "$@" | grep -v '^PASSED ' || failed=1
+echo "=== whole suite on the debug interpreter"
+"$py" -X dev -m pytest -q -p no:cacheprovider --ignore=tests/test_refleaks.py tests || failed=1
+exit $failed

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Builds the module with AddressSanitizer and UndefinedBehaviorSanitizer and
+# runs the whole test suite against that build, with leak detection.
+#
+# The interpreter is not instrumented, so the ASan runtime is preloaded, and
+# PYTHONMALLOC=malloc sends every Python object through malloc, where ASan and
+# LeakSanitizer can see it. Leaks are checked twice:
+#   * in-process, when the suite has finished and the interpreter is still
+#     whole (tools/lsan_session.py calls LeakSanitizer): every unreachable block
+#     then is a real leak;
+#   * at exit, by LeakSanitizer itself, where the interpreter's own teardown
+#     leaks are suppressed (tools/lsan.supp).
+# Either way only leaks whose allocation stack passes through _tavo fail the
+# run (tools/lsan_filter.py); the others are the interpreter's and are listed.
+# Usage: bash tools/sanitize_check.sh [pytest args...]
+# TAVO_SANITIZE_PYTHON picks the interpreter (default: python3.11).
+set -u -o pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+need_apt=""
+command -v g++ >/dev/null || need_apt="g++"
+py=${TAVO_SANITIZE_PYTHON:-$(command -v python3.11 || true)}
+if [ -z "$py" ]; then need_apt="$need_apt python3.11 python3.11-venv python3.11-dev"; fi
+if [ -n "$need_apt" ]; then
+    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $need_apt >/dev/null || exit 1
+    py=${TAVO_SANITIZE_PYTHON:-$(command -v python3.11)}
+fi
+
+libasan=$(g++ -print-file-name=libasan.so)
+if [ ! -e "$libasan" ]; then
+    echo "libasan.so not found next to g++" >&2
+    exit 1
+fi
+libasan=$(readlink -f "$libasan")
+# The interpreter does not load the C++ runtime before ASan starts; without it
+# preloaded too, ASan cannot find the real __cxa_throw and aborts at the
+# module's first C++ exception (an internal failure).
+libstdcxx=$(readlink -f "$(g++ -print-file-name=libstdc++.so)")
+
+venv=build/asan-venv
+if [ ! -x "$venv/bin/python" ]; then
+    "$py" -m venv "$venv" || exit 1
+fi
+"$venv/bin/python" -m pip install -q --disable-pip-version-check scikit-build-core pytest hypothesis numpy || exit 1
+tag=$("$venv/bin/python" -c 'import sys; print("cp%d%d" % sys.version_info[:2])')
+echo "=== building with TAVO_SANITIZE=ON ($("$venv/bin/python" -V))"
+"$venv/bin/python" -m pip install -q --disable-pip-version-check --no-build-isolation \
+    -Ccmake.define.TAVO_SANITIZE=ON -Ccmake.build-type=RelWithDebInfo \
+    -Cbuild-dir="build/asan-$tag" . || exit 1
+
+log_dir=$(mktemp -d "${TMPDIR:-/tmp}/tavo-lsan.XXXXXX")
+export TAVO_LSAN_REPORT="$log_dir/in-process.txt"
+export PYTHONMALLOC=malloc
+export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1:abort_on_error=1:detect_stack_use_after_return=1:strict_init_order=1:check_initialization_order=1:print_summary=1:fast_unwind_on_malloc=0:malloc_context_size=16:log_path=$log_dir/asan"
+export LSAN_OPTIONS="suppressions=$root/tools/lsan.supp:print_suppressions=0:report_objects=0:exitcode=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export TAVO_SANITIZED=1
+
+echo "=== test suite under ASan+UBSan"
+PYTHONPATH="$root/tools" LD_PRELOAD="$libasan $libstdcxx" "$venv/bin/python" -m pytest -q -p no:cacheprovider -p lsan_session \
+    --rootdir="$root" "$@"
+status=$?
+# rc 5 is pytest's "no tests"; anything else non-zero fails.
+failed=0
+if [ $status -ne 0 ]; then
+    echo "test suite failed under the sanitizers (exit $status)" >&2
+    failed=1
+fi
+if ! "$venv/bin/python" tools/lsan_filter.py "$log_dir"; then
+    failed=1
+fi
+rm -rf "$log_dir"
+exit $failed

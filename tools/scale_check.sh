@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# The large-input tests (tests/test_large_inputs.py, marked scale): 10^7 elements,
+# 100 MB strings, 10^6 levels of nesting, each in a fresh interpreter with its
+# time and peak memory printed. Uses the CPython 3.11 test environment of
+# tools/run_tests.sh when it exists, else makes one.
+# Usage: bash tools/scale_check.sh [pytest args...]
+set -u -o pipefail
+cd "$(dirname "$0")/.."
+
+venv=build/test-venv-3.11
+if [ ! -x "$venv/bin/python" ]; then
+    py=""
+    for cand in "$HOME"/.pyenv/versions/3.11.*/bin/python3 /usr/local/bin/python3.11 /usr/bin/python3.11; do
+        if [ -x "$cand" ]; then py="$cand"; break; fi
+    done
+    [ -n "$py" ] || { echo "no CPython 3.11 found" >&2; exit 1; }
+    "$py" -m venv "$venv" || exit 1
+fi
+"$venv/bin/python" -m pip install -q --disable-pip-version-check ".[test]" 2>&1 | grep -v '^WARNING: Location'
+echo "=== large inputs"
+"$venv/bin/python" -m pytest -q -p no:cacheprovider --scale -s -m scale tests/test_large_inputs.py "$@"
