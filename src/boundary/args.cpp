@@ -67,8 +67,8 @@ error_value missing(const function_description& d, const call_args& a) {
 
 }  // namespace
 
-result<call_args> bind_arguments_slow(const function_description& d, PyObject* const* args,
-                                      Py_ssize_t nargs, PyObject* kwnames) {
+result<call_args> bind_arguments(const function_description& d, PyObject* const* args,
+                                 Py_ssize_t nargs, PyObject* kwnames) {
     call_args a;
     a.desc = &d;
     if (d.gathers) {

@@ -34,8 +34,8 @@ struct call_args {
 };
 
 // The general binder: keywords, gathering, and every binding error.
-result<call_args> bind_arguments_slow(const function_description& desc, PyObject* const* args,
-                                      Py_ssize_t nargs, PyObject* kwnames);
+result<call_args> bind_arguments(const function_description& desc, PyObject* const* args,
+                                 Py_ssize_t nargs, PyObject* kwnames);
 
 // The common call: positional arguments only, within the parameter count.
 inline bool plain_positional(const function_description& desc, Py_ssize_t nargs, PyObject* kwnames) noexcept {
@@ -43,23 +43,13 @@ inline bool plain_positional(const function_description& desc, Py_ssize_t nargs,
 }
 
 // Binds a plain positional call into `a` where it stands. Entry wrappers bind
-// this way rather than through bind_arguments: moving call_args out of a
+// in place rather than through the general binder: moving call_args out of a
 // result<call_args> reloads its slots with 16-byte loads right after 8-byte
 // stores, a store-forwarding stall that cost about 15 ns per call.
 inline void bind_positional(call_args& a, const function_description& desc, PyObject* const* args,
                             Py_ssize_t nargs) noexcept {
     a.desc = &desc;
     for (Py_ssize_t i = 0; i < nargs; ++i) a.slots[i] = args[i];
-}
-
-inline result<call_args> bind_arguments(const function_description& desc, PyObject* const* args,
-                                        Py_ssize_t nargs, PyObject* kwnames) {
-    if (plain_positional(desc, nargs, kwnames)) {
-        call_args a;
-        bind_positional(a, desc, args, nargs);
-        return a;
-    }
-    return bind_arguments_slow(desc, args, nargs, kwnames);
 }
 
 // --- conversions (no prefix) -------------------------------------------------

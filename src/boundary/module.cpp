@@ -20,7 +20,7 @@ PyObject* entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
             bind_positional(a, D, args, nargs);
             return Body(a);
         }
-        result<call_args> bound = bind_arguments_slow(D, args, nargs, kwnames);
+        result<call_args> bound = bind_arguments(D, args, nargs, kwnames);
         if (!bound) return std::move(bound.error());
         return Body(*bound);
     });
