@@ -231,27 +231,33 @@ class PanicCmp:
     __hash__ = object.__hash__
 
 
+def _fresh(exc):
+    """A new exception like `exc`: raising one instance again and again would
+    chain a traceback entry (holding the raising frame) onto it each time."""
+    return type(exc)(*exc.args)
+
+
 class Index:
-    """An integer-like object: __index__ answers `value` (or raises it)."""
+    """An integer-like object: __index__ answers `value` (or raises a copy of it)."""
 
     def __init__(self, value):
         self.value = value
 
     def __index__(self):
         if isinstance(self.value, BaseException):
-            raise self.value
+            raise _fresh(self.value)
         return self.value
 
 
 class Float:
-    """A float-like object: __float__ answers `value` (or raises it)."""
+    """A float-like object: __float__ answers `value` (or raises a copy of it)."""
 
     def __init__(self, value):
         self.value = value
 
     def __float__(self):
         if isinstance(self.value, BaseException):
-            raise self.value
+            raise _fresh(self.value)
         return self.value
 
 
