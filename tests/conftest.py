@@ -1,6 +1,13 @@
+import faulthandler
+import os
+
 import pytest
 
 import _tavo
+
+# A test that hangs ends the run with every thread's traceback instead of
+# holding CI until its time limit. TAVO_TEST_TIMEOUT is in seconds.
+HANG_LIMIT = float(os.environ.get("TAVO_TEST_TIMEOUT", "1200"))
 
 
 @pytest.fixture(scope="session")
@@ -15,6 +22,16 @@ def pytest_addoption(parser):
 
 def pytest_configure(config):
     config.addinivalue_line("markers", "scale: large inputs (10^7 elements, 100 MB strings); run with --scale")
+    # The hang report must reach the real standard error, not pytest's capture.
+    global _report_fd
+    try:
+        capture = config.pluginmanager.getplugin("capturemanager")
+        _report_fd = capture._global_capturing.err.targetfd_save
+    except Exception:  # noqa: BLE001 - no capture, or its internals moved
+        _report_fd = 2
+
+
+_report_fd = 2
 
 
 def pytest_collection_modifyitems(config, items):
@@ -24,3 +41,10 @@ def pytest_collection_modifyitems(config, items):
     for item in items:
         if "scale" in item.keywords:
             item.add_marker(skip)
+
+
+@pytest.fixture(autouse=True)
+def _hang_guard():
+    faulthandler.dump_traceback_later(HANG_LIMIT, exit=True, file=_report_fd)
+    yield
+    faulthandler.cancel_dump_traceback_later()
