@@ -475,8 +475,14 @@ def _self_subclass():
     return (x,), {}
 
 
+def _wide_self():
+    x = [0] * 5000
+    x.append(x)
+    return (x,), {}
+
+
 for label, make in [("self", _self_list), ("mutual", _mutual), ("through-tuple", _through_tuple),
-                    ("self-subclass", _self_subclass)]:
+                    ("self-subclass", _self_subclass), ("wide", _wide_self)]:
     add(f"collapse-cycle-{label}", "collapse", make=make, check=raises(ValueError))
 
 # --- backfill ------------------------------------------------------------------

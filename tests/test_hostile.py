@@ -310,3 +310,67 @@ def test_exhausted_memory_never_crashes(fn):
     assert last in ("ok", "MemoryError",
                     "lumo_runtime.PanicException: Python API call failed",
                     "lumo_runtime.PanicException: memory allocation failed"), last
+
+
+# --- collapse: cycles and shared containers at any depth and width --------------------
+
+
+def _chain(depth, leaf=7):
+    x = [leaf]
+    for _ in range(depth):
+        x = [x]
+    return x
+
+
+@pytest.mark.parametrize("depth", [1, 255, 256, 257, 100_000])
+def test_collapse_shared_deep_containers_are_not_cycles(depth):
+    need("collapse")
+    d = _chain(depth)
+    wide = list(range(5000))
+    assert _tavo.collapse([d, d], (d,), [[d, wide], wide], wide) == [7] * 4 + wide * 3
+
+
+@pytest.mark.parametrize("depth", [0, 10, 300, 100_000])
+@pytest.mark.parametrize("width", [0, 1, 2000])
+def test_collapse_cycle_closing_at_any_depth(depth, width):
+    need("collapse")
+    top = [0] * width
+    inner = top
+    for _ in range(depth):
+        inner.append([1])
+        inner = inner[-1]
+    inner.append((2, top))
+    with pytest.raises(ValueError):
+        _tavo.collapse(top)
+    top.clear()  # break the cycle for the collector
+
+
+WIDE_CYCLE_SCRIPT = textwrap.dedent(
+    """
+    import re, resource, sys, _tavo
+    width = int(sys.argv[1])
+    x = [0] * width
+    x.append(x)
+    with open("/proc/self/status") as f:
+        vm = int(re.search(r"VmSize:\\s+(\\d+) kB", f.read()).group(1)) * 1024
+    soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+    resource.setrlimit(resource.RLIMIT_AS, (vm + 40 * width + (256 << 20), hard))
+    try:
+        _tavo.collapse(x)
+        print("no error")
+    except BaseException as e:
+        print(type(e).__name__)
+    """
+)
+
+
+@pytest.mark.skipif(os.environ.get("TAVO_SANITIZED") == "1", reason="address limits do not mix with ASan")
+@pytest.mark.parametrize("width", [10**5, 2 * 10**6])
+def test_collapse_wide_self_containing_list_in_bounded_memory(width):
+    # The repeat must be seen before the result holds many copies of the list:
+    # a few times the list's own size is all the memory the call may take.
+    need("collapse")
+    out = subprocess.run([sys.executable, "-c", WIDE_CYCLE_SCRIPT, str(width)],
+                         capture_output=True, text=True, timeout=300)
+    assert out.returncode == 0, out.stderr[-2000:]
+    assert out.stdout.strip() == "ValueError", out.stdout

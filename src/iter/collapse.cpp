@@ -17,6 +17,11 @@
 // the path ends the call with ValueError. Any self-containing input drives the
 // path past that depth, and the path then holds at most every distinct
 // container once before the repeat is seen, so memory stays bounded.
+// Containers of `tracked_length` items or more are kept in the set at any
+// depth: a wide list that contains itself would otherwise add its items to the
+// result once per level, `unchecked_depth` times over, before the check
+// starts (gigabytes for a list of ten million items). One set entry per such
+// container costs nothing next to walking its items.
 #include "boundary/bodies.hpp"
 
 #include <algorithm>
@@ -27,13 +32,15 @@ namespace tavo {
 namespace {
 
 constexpr std::size_t unchecked_depth = 256;
+constexpr Py_ssize_t tracked_length = 1024;
 
 constexpr const char* self_containing_message =
     "collapse() cannot flatten a list or tuple that contains itself";
 
 // A set of object addresses: open addressing with linear probing and deletion
-// by backward shift. Containers enter when pushed past `unchecked_depth` and
-// leave when their frame is popped.
+// by backward shift. Containers enter when pushed past `unchecked_depth` (or
+// when they hold `tracked_length` items or more) and leave when their frame is
+// popped.
 class address_set {
 public:
     // False when `p` is already in the set.
@@ -226,7 +233,7 @@ result<ref> collapse_body(call_args& a) {
         const Py_ssize_t len = container_size(child);
         if (len == 0) continue;
         bool tracked = false;
-        if (stack.size() >= unchecked_depth) {
+        if (stack.size() >= unchecked_depth || len >= tracked_length) {
             if (!path.insert(child)) {
                 return error_value::static_error(PyExc_ValueError, self_containing_message);
             }
