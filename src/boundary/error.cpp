@@ -180,6 +180,18 @@ error_value error_value::fetch() {
     return static_error(PyExc_SystemError, none_pending);
 }
 
+bool must_end_call(PyObject* exc_type) noexcept {
+    return !PyErr_GivenExceptionMatches(exc_type, PyExc_Exception) ||
+           PyErr_GivenExceptionMatches(exc_type, PyExc_MemoryError) ||
+           PyErr_GivenExceptionMatches(exc_type, PyExc_RecursionError);
+}
+
+status discard_ordinary_error() {
+    std::optional<error_value> e = error_value::take_pending();
+    if (e && must_end_call(e->type())) return std::move(*e);
+    return ok();
+}
+
 std::pair<PyObject*, ref> error_value::materialise() {
     switch (state_) {
         case state::static_msg:

@@ -131,6 +131,18 @@ private:
 using status = result<std::monostate>;
 inline status ok() { return std::monostate{}; }
 
+// For a fallback that replaces a value's failure (a missing key, an
+// unusable column list): clears the pending exception, if any, when it is
+// an ordinary one. An exception that is not an Exception (KeyboardInterrupt,
+// SystemExit, GeneratorExit) and the two that report the interpreter's own
+// state (MemoryError, RecursionError) are never cleared: they come back as
+// the error that ends the call. A PanicException resumes as an internal
+// failure. This is the one way the module discards an exception.
+status discard_ordinary_error();
+
+// True for the exceptions that `discard_ordinary_error` never clears.
+bool must_end_call(PyObject* exc_type) noexcept;
+
 // Appends the display of an object (its str, or repr when `use_repr`) as
 // UTF-8; a text with lone surrogates shows each bad sequence as U+FFFD; a
 // failing str() is reported as unraisable and shown as "<unprintable T object>".
