@@ -116,6 +116,24 @@ bool all_keys_exact_str(PyObject* d) noexcept {
     return true;
 }
 
+// A copy of an exact dict, made while no interpreter code can run. Before
+// 3.12 the interpreter collects garbage inside allocations, and the copy's own
+// allocation may start a collection whose finalizers and gc callbacks change
+// the row half way through the copy (the copy then counts the row's new size
+// over its old entries, or reads a value table the row no longer has); the
+// collector is held off for the copy there. From 3.12 on an allocation only
+// schedules a collection.
+ref copy_row(PyObject* row) {
+#if PY_VERSION_HEX < 0x030C0000
+    const int was_enabled = PyGC_Disable();
+    PyObject* copy = PyDict_Copy(row);
+    if (was_enabled) PyGC_Enable();
+    return created(copy);
+#else
+    return created(PyDict_Copy(row));
+#endif
+}
+
 // Gives the slot's first real value to the earlier rows that waited for it.
 // False when setting an item failed (the error is pending).
 bool fill_waiting(key_slot& slot, std::vector<ref>& outputs, Py_ssize_t current) {
@@ -149,12 +167,7 @@ public:
     // The output of row `r`: an exact dict whose keys are all exact str is
     // copied and edited; any other row is read item by item.
     status add_row(Py_ssize_t r, PyObject* row) {
-        if (PyDict_CheckExact(row) && all_keys_exact_str(row)) {
-            // Copying may run a collection and with it code that changes the
-            // row, so the copy is checked again.
-            ref copy = created(PyDict_Copy(row));
-            if (all_keys_exact_str(copy.get())) return edit_copy(r, row, std::move(copy));
-        }
+        if (PyDict_CheckExact(row) && all_keys_exact_str(row)) return edit_copy(r, row, copy_row(row));
         return build_output(r, row);
     }
 
