@@ -659,6 +659,10 @@ def test_backfill_iterdict_rows_emptied_by_a_collection(at, kind):
     # then unless it holds a reference of its own, and the keys' finalizers
     # empty further rows.
     need("backfill_iterdict")
+    if kind == "instance dicts" and sys.version_info >= (3, 13):
+        # CPython 3.13 itself crashes when these finalizers empty instance
+        # dicts from a gc callback, with or without the module in the test.
+        pytest.skip("the interpreter crashes on this setup by itself")
     rows = []
 
     def empty_all():
