@@ -336,3 +336,92 @@ class quiet:
         sys.stderr = self._stderr
         sys.unraisablehook = self._hook
         return False
+
+
+# --- collections and finalizers in the middle of a call ------------------------------
+
+
+class collections_run:
+    """Every allocation may start a collection (threshold 1), and the
+    collection numbered `at` (counted from entry) runs `action()` from a
+    gc callback. On interpreters that collect during allocations, the module's
+    own allocations run it in the middle of a call. `fired` tells whether it ran."""
+
+    def __init__(self, action, at=1):
+        self.action = action
+        self.at = at
+        self.count = 0
+        self.fired = False
+
+    def _callback(self, phase, info):
+        if phase == "start":
+            self.count += 1
+            if self.count == self.at and not self.fired:
+                self.fired = True
+                self.action()
+
+    def __enter__(self):
+        import gc
+
+        self._old = gc.get_threshold()
+        gc.callbacks.append(self._callback)
+        gc.set_threshold(1)
+        return self
+
+    def __exit__(self, *exc):
+        import gc
+
+        gc.set_threshold(*self._old)
+        gc.callbacks.remove(self._callback)
+        return False
+
+
+class Finalized:
+    """Runs `action()` when the object is freed."""
+
+    def __init__(self, action):
+        self.action = action
+
+    def __del__(self):
+        self.action()
+
+
+def finalized_str(text, action):
+    """A str subclass instance holding `text` whose finalizer runs `action()`."""
+
+    class FinalizedStr(str):
+        def __del__(self):
+            action()
+
+    return FinalizedStr(text)
+
+
+class SlowEq:
+    """Equality that runs Python code for a while (interrupt tests): equal to
+    objects with the same `v`."""
+
+    def __init__(self, v, spin=200):
+        self.v = v
+        self.spin = spin
+
+    def __eq__(self, other):
+        for _ in range(self.spin):
+            pass
+        return isinstance(other, SlowEq) and other.v == self.v
+
+    __hash__ = object.__hash__
+
+
+class SlowStr(str):
+    """A str subclass whose hashing and equality are slow Python code; the
+    module reads its text and never calls them."""
+
+    def __hash__(self):
+        for _ in range(200):
+            pass
+        return str.__hash__(self)
+
+    def __eq__(self, other):
+        for _ in range(200):
+            pass
+        return str.__eq__(self, other)

@@ -281,3 +281,49 @@ def test_backfill_iterdict_with_identical_key_sets_fills_every_leading_none(rows
             assert [out[k] for out in result] == model.backfill(column)
         else:
             assert all(k not in out for out in result)
+
+
+class _Row(dict):
+    pass
+
+
+class _Record:
+    pass
+
+
+def _as_kind(row, kind):
+    """The same items in another kind of row: rows copied whole and rows built
+    entry by entry must give the same outputs."""
+    if kind == "exact":
+        return dict(row)
+    if kind == "subclass":
+        return _Row(row)
+    if kind == "str subclass keys":
+        return {Key(k): v for k, v in row.items()}
+    if kind == "holes":  # deleted entries left in the table
+        d = {f"gone{i}": i for i in range(6)}
+        d.update(row)
+        for i in range(6):
+            if f"gone{i}" not in row:
+                del d[f"gone{i}"]
+        return d
+    obj = _Record()  # an instance dict
+    obj.__dict__.update(row)
+    return obj.__dict__
+
+
+row_kinds = st.sampled_from(["exact", "subclass", "str subclass keys", "holes", "instance"])
+
+
+@given(st.lists(st.tuples(st.dictionaries(key_texts, row_values, max_size=4), row_kinds), max_size=12))
+def test_backfill_iterdict_every_kind_of_row_matches_model(pairs):
+    rows = [_as_kind(row, kind) for row, kind in pairs]
+    before = [list(r.items()) for r in rows]
+    result = _tavo.backfill_iterdict(rows)
+    expected = model.backfill_iterdict([dict(r) for r, _ in pairs])
+    assert result == expected
+    for out, exp in zip(result, expected):
+        assert type(out) is dict and list(out) == list(exp)
+        assert all(type(k) is str for k in out)
+        assert all(out[k] is exp[k] for k in exp)
+    assert [list(r.items()) for r in rows] == before

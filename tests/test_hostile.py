@@ -374,3 +374,318 @@ def test_collapse_wide_self_containing_list_in_bounded_memory(width):
                          capture_output=True, text=True, timeout=300)
     assert out.returncode == 0, out.stderr[-2000:]
     assert out.stdout.strip() == "ValueError", out.stdout
+
+
+# --- collections and finalizers that change the inputs in the middle of a call --------
+
+import copy  # noqa: E402
+import signal  # noqa: E402
+import threading  # noqa: E402
+
+import iter_models  # noqa: E402
+from hostile_kit import Finalized, SlowEq, SlowStr, collections_run, finalized_str  # noqa: E402
+
+FREED_KEY_SCRIPT = textwrap.dedent(
+    """
+    import _tavo, gc
+    class K(str):
+        def __del__(self): rows[3].clear()
+    class V: pass
+    k0 = K('a'); rows = [{k0: None}, {}, {}, {'a': V()}]; del k0
+    keep = [{} for _ in range(200)]
+    n = [0]
+    def cb(phase, info):
+        if phase == 'start':
+            n[0] += 1
+            if n[0] == 2: rows[0].clear()
+    gc.callbacks.append(cb); gc.set_threshold(1)
+    try:
+        out = _tavo.backfill_iterdict(rows)
+    except BaseException as e:
+        print(type(e).__name__, e)
+    else:
+        print(len(out), all(type(d) is dict for d in out))
+    """
+)
+
+
+def test_backfill_iterdict_key_freed_by_a_collection():
+    # The row's only reference to its key goes while the module uses the key;
+    # the key's finalizer then empties the row holding the next real value.
+    need("backfill_iterdict")
+    out = subprocess.run([sys.executable, "-c", FREED_KEY_SCRIPT], capture_output=True, text=True, timeout=60)
+    assert out.returncode == 0, out.stderr[-2000:]
+    assert out.stdout.strip() in ("4 True", "PanicException dictionary changed size during iteration")
+
+
+def _mixes(before, after):
+    """The inputs a call may have seen when the rows changed once between two of
+    its reads: the first j rows as they were, the rest as they are now."""
+    return [before[:j] + after[j:] for j in range(len(before) + 1)] + [after]
+
+
+def _rows_case():
+    rows = [{"a": None if i % 3 else i, "b": None if i % 4 else -i, f"c{i % 5}": i} for i in range(60)]
+
+    def change():
+        rows[5].clear()
+        rows[40] = {"z": 1, "a": None}
+        rows[2]["b"] = 99  # a real value in place of a None, same size
+        rows.append({"late": 1})
+
+    return rows, change
+
+
+def _check_backfill_iterdict(before, after, out):
+    assert any(out == iter_models.backfill_iterdict(m) for m in _mixes(before, after[: len(before)]))
+
+
+@pytest.mark.parametrize("at", [1, 2, 3, 5, 8, 13, 40])
+def test_backfill_iterdict_rows_changed_by_a_collection(at):
+    need("backfill_iterdict")
+    rows, change = _rows_case()
+    before = copy.deepcopy(rows)
+    with collections_run(change, at) as run:
+        try:
+            out = _tavo.backfill_iterdict(rows)
+        except BaseException as e:  # noqa: BLE001
+            assert is_panic(e, "dictionary changed size during iteration"), repr(e)
+            return
+    after = rows if run.fired else before
+    assert len(out) == len(before) and all(type(d) is dict for d in out)
+    assert all(type(k) is str for d in out for k in d)
+    _check_backfill_iterdict(before, after, out)
+
+
+@pytest.mark.parametrize("subclass_keys", [False, True])
+def test_backfill_iterdict_values_whose_finalizers_change_rows(subclass_keys):
+    # A real value whose last reference is dropped by the module (the row lost
+    # it to an earlier finalizer) runs a finalizer that empties later rows.
+    need("backfill_iterdict")
+    key = (lambda t: SlowStr(t)) if subclass_keys else str
+    rows = []
+
+    def wipe(i):
+        def action():
+            if i < len(rows):
+                rows[i].clear()
+        return action
+
+    for i in range(30):
+        rows.append({key("a"): Finalized(wipe(i + 1)), key("b"): None, key("c"): i})
+    before = [dict(r) for r in rows]
+
+    def drop_values():
+        for r in rows[:10]:
+            r[key("a")] = None  # same size: the old value's last reference is the module's
+
+    with collections_run(drop_values, 2):
+        try:
+            out = _tavo.backfill_iterdict(rows)
+        except BaseException as e:  # noqa: BLE001
+            assert is_panic(e, "dictionary changed size during iteration"), repr(e)
+            return
+    assert len(out) == len(before) and all(type(d) is dict for d in out)
+    assert all(type(k) is str for d in out for k in d)
+    del before
+
+
+@pytest.mark.parametrize("at", [1, 2, 3, 6])
+def test_backfill_list_shortened_by_a_collection(at):
+    need("backfill")
+    values = [None, 1, None, 2, None, 3] * 40
+
+    def change():
+        del values[100:]
+
+    before = list(values)
+    with collections_run(change, at) as run:
+        try:
+            out = _tavo.backfill(values)
+        except IndexError:
+            assert run.fired
+            return
+    assert out in (iter_models.backfill(before), iter_models.backfill(values))
+
+
+@pytest.mark.parametrize("at", [1, 2, 3, 6])
+def test_collapse_lists_changed_by_a_collection(at):
+    need("collapse")
+    inner = [[i, (i, [i])] for i in range(50)]
+    top = [inner, (inner[:5], [inner]), list(range(300))]
+
+    def change():
+        inner[10:] = []
+        top[2].append("late")
+        inner[0][1] = "replaced"
+
+    before = copy.deepcopy(top)
+    with collections_run(change, at):
+        try:
+            out = _tavo.collapse(top, [top[1]])
+        except IndexError:
+            return
+    assert out in (iter_models.collapse(before, [before[1]]), iter_models.collapse(top, [top[1]]))
+
+
+class AllocatingEq:
+    """Equality that allocates (so collections start inside it) and compares `v`."""
+
+    def __init__(self, v):
+        self.v = v
+
+    def __eq__(self, other):
+        [[] for _ in range(3)]
+        return isinstance(other, AllocatingEq) and other.v == self.v
+
+    __hash__ = object.__hash__
+
+
+@pytest.mark.parametrize("at", [1, 2, 5, 20])
+@pytest.mark.parametrize("target", ["comp", "ref"])
+def test_same_order_lists_changed_by_a_collection(at, target):
+    need("same_order")
+    ref = [AllocatingEq(v) for v in (3, 7, 7, 20)]
+    comp = [AllocatingEq(v) for v in range(30)]
+    lists = {"comp": comp, "ref": ref}
+
+    def change():
+        lst = lists[target]
+        for i in range(len(lst)):
+            lst[i] = AllocatingEq(lst[i].v)  # freed: the module holds its own references
+        del lst[len(lst) // 2:]
+
+    with collections_run(change, at):
+        try:
+            out = _tavo.same_order(ref, comp)
+        except IndexError:
+            return
+    assert out is True
+
+
+@pytest.mark.parametrize("fn, arg", [
+    ("uncamel", "parseXMLDocument" * 50 + "ÉcoleNormale"),
+    ("underscore_to_camelcase", "foo_bar_ß" * 50),
+    ("sanitize_vulgar_string", "1 ½ cup, ¾ and 2⅔" * 30),
+    ("parse", "$(1,234.56)"),
+    ("parse", "9" * 40),
+])
+def test_text_functions_under_collections(fn, arg):
+    need(fn)
+    f = getattr(_tavo, fn)
+    expected = f(arg)
+    holder = [finalized_str(arg, lambda: None) for _ in range(20)]
+    sub = finalized_str(arg, holder.clear)
+    for at in (1, 2, 3):
+        with collections_run(holder.clear, at):
+            assert f(arg) == expected
+            assert f(sub) == expected
+
+
+# --- interrupts during long calls that run Python code ----------------------------------
+
+
+def _interrupted(call, inputs, seconds=0.05, budget=20.0):
+    """Runs `call()` again and again until SIGALRM's handler raises
+    KeyboardInterrupt; the inputs must come out unchanged."""
+    snapshot = copy.copy(inputs)
+    old = signal.signal(signal.SIGALRM, signal.default_int_handler)
+    # A signal whose handler runs inside a gc callback or a finalizer is lost
+    # to the interpreter (it reports the exception as unraisable), whatever the
+    # module does: no collections while the timer runs.
+    was_enabled = gc.isenabled()
+    gc.disable()
+    calls = 0
+    try:
+        signal.setitimer(signal.ITIMER_REAL, seconds)
+        with pytest.raises(KeyboardInterrupt):
+            deadline = time.monotonic() + budget
+            while time.monotonic() < deadline:
+                call()
+                calls += 1
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, old)
+        if was_enabled:
+            gc.enable()
+    assert inputs == snapshot
+    return calls
+
+
+import time  # noqa: E402
+
+main_thread_only = pytest.mark.skipif(threading.current_thread() is not threading.main_thread(),
+                                      reason="signals reach the main thread only")
+
+
+@main_thread_only
+def test_interrupt_ends_same_order_with_slow_eq():
+    need("same_order")
+    # About a second per call: the first one is still comparing when the timer fires.
+    ref = [SlowEq(v, spin=1000) for v in range(20000)]
+    comp = list(reversed([SlowEq(v, spin=1000) for v in range(20000)]))
+    calls = _interrupted(lambda: _tavo.same_order(ref, comp), [ref, comp])
+    assert calls == 0  # ended inside the first call, by the comparison it was running
+
+
+@main_thread_only
+@pytest.mark.parametrize("row_type", [dict, type("Row", (dict,), {})])
+def test_interrupt_ends_backfill_iterdict(row_type):
+    need("backfill_iterdict")
+    rows = [row_type({SlowStr(f"k{j}"): (None if (i + j) % 3 else i) for j in range(8)}) for i in range(20000)]
+    snapshot = [dict(r) for r in rows]
+    _interrupted(lambda: _tavo.backfill_iterdict(rows), [rows])
+    assert [dict(r) for r in rows] == snapshot and all(type(r) is row_type for r in rows)
+
+
+class Nested(list):
+    pass
+
+
+@main_thread_only
+def test_interrupt_during_collapse_of_list_subclasses():
+    need("collapse")
+    data = [Nested([Nested([i, (i,)]), Nested()]) for i in range(20000)]
+    before = copy.deepcopy(data)
+    _interrupted(lambda: _tavo.collapse(data), [data])
+    assert data == before and all(type(x) is Nested for x in data)
+
+
+@pytest.mark.parametrize("at", range(1, 25))
+@pytest.mark.parametrize("kind", ["finalized keys", "plain keys", "instance dicts"])
+def test_backfill_iterdict_rows_emptied_by_a_collection(at, kind):
+    # Each row holds the only references to its keys and values; a collection
+    # empties every row, so whatever the module still used from a row is freed
+    # then unless it holds a reference of its own, and the keys' finalizers
+    # empty further rows.
+    need("backfill_iterdict")
+    rows = []
+
+    def empty_all():
+        for r in rows:
+            r.clear()
+
+    class V(Finalized):
+        pass
+
+    class Record:
+        pass
+
+    for i in range(12):
+        key = (lambda t: finalized_str(t, empty_all)) if kind == "finalized keys" else (lambda t: t)
+        row = {key(f"k{j}"): (None if (i + j) % 2 else V(empty_all)) for j in range(6)}
+        if kind == "instance dicts":  # key-sharing dicts: a table of keys apart from the values
+            obj = Record()
+            obj.__dict__.update(row)
+            row = obj.__dict__
+        rows.append(row)
+    holder = [{} for _ in range(50)]  # garbage for the collector to walk
+    with collections_run(empty_all, at):
+        try:
+            out = _tavo.backfill_iterdict(rows)
+        except BaseException as e:  # noqa: BLE001
+            assert is_panic(e, "dictionary changed size during iteration"), repr(e)
+            return
+    assert len(out) == 12 and all(type(d) is dict for d in out)
+    assert all(type(k) is str and type(v) is V for d in out for k, v in d.items())
+    del holder

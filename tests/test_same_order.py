@@ -245,3 +245,33 @@ def test_any_subsequence_is_in_order(comp, data):
     # fresh str objects, so nothing can be found by identity
     ref_list = ["".join(list(s)) for s in ref_list]
     assert _tavo.same_order(ref_list, comp) is True
+
+
+def _nested(depth):
+    x = [1]
+    for _ in range(depth):
+        x = [x]
+    return x
+
+
+@pytest.mark.parametrize("depth", [10, 100_000])
+def test_deeply_nested_elements_end_in_recursion_error_not_a_crash(depth):
+    # Comparing the elements is the interpreter's own recursive walk, bounded
+    # by its recursion guard; the call passes its RecursionError on.
+    a, b = _nested(depth), _nested(depth)
+    if depth < 100:
+        assert _tavo.same_order([a], [b]) is True
+    else:
+        with pytest.raises(RecursionError):
+            _tavo.same_order([a], [b])
+
+
+def test_recursion_error_from_eq_is_not_taken_as_unequal():
+    class Deep:
+        def __eq__(self, other):
+            return self == other
+
+        __hash__ = object.__hash__
+
+    with pytest.raises(RecursionError):
+        _tavo.same_order([Deep()], [1, 2, Deep()])

@@ -8,17 +8,27 @@
 // value stays absent where it was None.
 //
 // Keys are told apart by their UTF-8 text, never by interpreter equality or
-// hashing. Every distinct text gets one slot per call holding the key object
-// that the outputs use (a new plain str made from the text, shared by every
-// row, so its hash is computed once), the latest real value and the rows
-// waiting for one.
+// hashing. Every distinct text gets one slot per call holding a key object
+// for the outputs (a new plain str made from the text, shared by every row,
+// so its hash is computed once), the latest real value and the rows waiting
+// for one.
 //
-// Interpreter code can run in the middle of a row's walk only when a release
-// drops the last count of some object with a finalizer. The walk therefore
-// owns the row, writes every real value through the slot's own reference to
-// it, uses the item's borrowed key and value only before it releases
-// anything, and checks the row's length before taking each next item: a row
-// that changed under the walk ends the call with an internal failure.
+// Interpreter code runs in the middle of the call whenever a release drops
+// the last count of an object with a finalizer, and, on interpreters that
+// collect garbage during allocations, at any allocation (finalizers and
+// gc.callbacks run then). So the call never keeps a borrowed key or value:
+// each item is taken with references of its own right after PyDict_Next,
+// before anything else. The walk owns the row and checks the row's length
+// before taking each next item: a row that changed under the walk ends the
+// call with an internal failure.
+//
+// An exact dict whose keys are all exact str is copied with PyDict_Copy (one
+// block copy, already the right size, in the row's order) and the copy is
+// edited into the output: a None is replaced in place by the latest value or,
+// with none known yet, removed, so that a later fill adds the key at the end,
+// as building the output entry by entry would. Its keys are then the row's
+// own str objects, which have the same text. Any other row (a dict subclass,
+// a key of a str subclass) is walked and its output built entry by entry.
 #include "boundary/bodies.hpp"
 
 #include <cstdint>
@@ -96,13 +106,31 @@ private:
     std::vector<std::uint32_t> by_position_;
 };
 
-// A new dict with room for `expected` entries without resizing.
-ref new_output(Py_ssize_t expected) {
-#if PY_VERSION_HEX < 0x030E0000
-    return created(_PyDict_NewPresized(expected));
+bool all_keys_exact_str(PyObject* d) noexcept {
+    Py_ssize_t pos = 0;
+    PyObject* k = nullptr;
+    PyObject* v = nullptr;
+    while (PyDict_Next(d, &pos, &k, &v)) {
+        if (!PyUnicode_CheckExact(k)) return false;
+    }
+    return true;
+}
+
+// A copy of an exact dict, made while no interpreter code can run. Before
+// 3.12 the interpreter collects garbage inside allocations, and the copy's own
+// allocation may start a collection whose finalizers and gc callbacks change
+// the row half way through the copy (the copy then counts the row's new size
+// over its old entries, or reads a value table the row no longer has); the
+// collector is held off for the copy there. From 3.12 on an allocation only
+// schedules a collection.
+ref copy_row(PyObject* row) {
+#if PY_VERSION_HEX < 0x030C0000
+    const int was_enabled = PyGC_Disable();
+    PyObject* copy = PyDict_Copy(row);
+    if (was_enabled) PyGC_Enable();
+    return created(copy);
 #else
-    (void)expected;
-    return created(PyDict_New());
+    return created(PyDict_Copy(row));
 #endif
 }
 
@@ -126,6 +154,119 @@ error_value index_error(PyObject* list) {
     return error_value::fetch();
 }
 
+// How many rows go by between two checks for a pending signal, so that a
+// long call stops promptly on Ctrl-C.
+constexpr Py_ssize_t signal_check_rows = 256;
+
+constexpr const char* changed_size = "dictionary changed size during iteration";
+
+class backfill_run {
+public:
+    explicit backfill_run(Py_ssize_t rows) { outputs_.reserve(static_cast<std::size_t>(rows)); }
+
+    // The output of row `r`: an exact dict whose keys are all exact str is
+    // copied and edited; any other row is read item by item.
+    status add_row(Py_ssize_t r, PyObject* row) {
+        if (PyDict_CheckExact(row) && all_keys_exact_str(row)) return edit_copy(r, row, copy_row(row));
+        return build_output(r, row);
+    }
+
+    std::vector<ref>& outputs() noexcept { return outputs_; }
+
+private:
+    // The slot of the key at item position `item`.
+    result<std::uint32_t> slot_of(std::size_t item, PyObject* k) {
+        std::uint32_t index = keys_.guess(item, k);
+        if (index != key_table::no_slot) return index;
+        return keys_.find(item, k);
+    }
+
+    // A real value for the slot: it becomes the latest, and the rows that
+    // waited for one get it. False with the error pending.
+    bool take_real(key_slot& slot, ref value, Py_ssize_t r) {
+        // Replacing the latest value may run a finalizer; `value` is owned.
+        if (slot.latest.get() != value.get()) slot.latest = std::move(value);
+        return slot.waiting.empty() || fill_waiting(slot, outputs_, r);
+    }
+
+    status edit_copy(Py_ssize_t r, PyObject* row, ref out) {
+        // The copy belongs to this call; its items are still taken as owned
+        // references, since a finalizer run by a release below may reach it
+        // through the collector.
+        std::vector<ref> absent;  // keys with None and no latest value yet
+        const Py_ssize_t len = PyDict_GET_SIZE(row);
+        Py_ssize_t pos = 0;
+        PyObject* k = nullptr;
+        PyObject* v = nullptr;
+        for (std::size_t item = 0;; ++item) {
+            // The row itself changing under the walk ends the call, as it
+            // does when the row is walked directly.
+            if (PyDict_GET_SIZE(row) != len) fail(changed_size);
+            if (!PyDict_Next(out.get(), &pos, &k, &v)) break;
+            ref key = borrow(k);
+            ref value = borrow(v);
+            auto index = slot_of(item, key.get());
+            if (!index) return std::move(index.error());
+            key_slot& slot = keys_[*index];
+            if (value.get() == Py_None) {
+                if (!slot.latest) {
+                    slot.waiting.push_back(r);
+                    absent.push_back(std::move(key));
+                } else if (PyDict_SetItem(out.get(), key.get(), slot.latest.get()) < 0) {
+                    // An existing key: the value is replaced in place.
+                    return error_value::fetch();
+                }
+                continue;
+            }
+            if (!take_real(slot, std::move(value), r)) return error_value::fetch();
+        }
+        for (ref& key : absent) {
+            if (PyDict_DelItem(out.get(), key.get()) < 0) {
+                // The copy lost the key to interpreter code: nothing to remove.
+                if (!PyErr_ExceptionMatches(PyExc_KeyError)) return error_value::fetch();
+                if (status s = discard_ordinary_error(); !s) return std::move(s.error());
+            }
+        }
+        outputs_.push_back(std::move(out));
+        return ok();
+    }
+
+    status build_output(Py_ssize_t r, PyObject* row) {
+        ref out = created(PyDict_New());
+        // The walk starts here: creating the output may have run a collection.
+        const Py_ssize_t len = PyDict_GET_SIZE(row);
+        Py_ssize_t pos = 0;
+        Py_ssize_t taken = 0;
+        PyObject* k = nullptr;
+        PyObject* v = nullptr;
+        for (std::size_t item = 0;; ++item) {
+            if (PyDict_GET_SIZE(row) != len) fail(changed_size);
+            if (!PyDict_Next(row, &pos, &k, &v)) break;
+            ref key = borrow(k);
+            ref value = borrow(v);
+            if (++taken > len) fail("dictionary keys changed during iteration");
+            auto index = slot_of(item, key.get());
+            if (!index) return std::move(index.error());
+            key_slot& slot = keys_[*index];
+            if (value.get() == Py_None) {
+                if (!slot.latest) {
+                    slot.waiting.push_back(r);
+                } else if (PyDict_SetItem(out.get(), slot.key.get(), slot.latest.get()) < 0) {
+                    return error_value::fetch();
+                }
+                continue;
+            }
+            if (!take_real(slot, std::move(value), r)) return error_value::fetch();
+            if (PyDict_SetItem(out.get(), slot.key.get(), slot.latest.get()) < 0) return error_value::fetch();
+        }
+        outputs_.push_back(std::move(out));
+        return ok();
+    }
+
+    key_table keys_;
+    std::vector<ref> outputs_;
+};
+
 }  // namespace
 
 result<ref> backfill_iterdict_body(call_args& a) {
@@ -134,51 +275,18 @@ result<ref> backfill_iterdict_body(call_args& a) {
     PyObject* rows = *rows_arg;
 
     const Py_ssize_t n = PyList_GET_SIZE(rows);
-    key_table keys;
-    std::vector<ref> outputs;
-    outputs.reserve(static_cast<std::size_t>(n));
-
+    backfill_run run(n);
     for (Py_ssize_t r = 0; r < n; ++r) {
+        if (r % signal_check_rows == signal_check_rows - 1 && PyErr_CheckSignals() < 0) {
+            return error_value::fetch();
+        }
         if (r >= PyList_GET_SIZE(rows)) return index_error(rows);
         ref row = borrow(PyList_GET_ITEM(rows, r));
         if (!PyDict_Check(row.get())) return type_mismatch(row.get(), "PyDict");
-        ref out = new_output(PyDict_GET_SIZE(row.get()));
-        // The walk starts here: creating the output may have run a collection.
-        const Py_ssize_t len = PyDict_GET_SIZE(row.get());
-
-        Py_ssize_t pos = 0;
-        Py_ssize_t taken = 0;
-        PyObject* k = nullptr;
-        PyObject* v = nullptr;
-        for (std::size_t item = 0;; ++item) {
-            if (PyDict_GET_SIZE(row.get()) != len) fail("dictionary changed size during iteration");
-            if (!PyDict_Next(row.get(), &pos, &k, &v)) break;
-            if (++taken > len) fail("dictionary keys changed during iteration");
-
-            std::uint32_t index = keys.guess(item, k);
-            if (index == key_table::no_slot) {
-                result<std::uint32_t> found = keys.find(item, k);
-                if (!found) return std::move(found.error());
-                index = *found;
-            }
-            key_slot& slot = keys[index];
-
-            if (v == Py_None) {
-                if (!slot.latest) {
-                    slot.waiting.push_back(r);
-                } else if (PyDict_SetItem(out.get(), slot.key.get(), slot.latest.get()) < 0) {
-                    return error_value::fetch();
-                }
-                continue;
-            }
-            // `latest` owns the value from here on, for as long as it is used.
-            if (slot.latest.get() != v) slot.latest = borrow(v);
-            if (!slot.waiting.empty() && !fill_waiting(slot, outputs, r)) return error_value::fetch();
-            if (PyDict_SetItem(out.get(), slot.key.get(), slot.latest.get()) < 0) return error_value::fetch();
-        }
-        outputs.push_back(std::move(out));
+        if (status s = run.add_row(r, row.get()); !s) return std::move(s.error());
     }
 
+    std::vector<ref>& outputs = run.outputs();
     ref result_list = created(PyList_New(n));
     for (Py_ssize_t r = 0; r < n; ++r) {
         PyList_SET_ITEM(result_list.get(), r, outputs[static_cast<std::size_t>(r)].release());

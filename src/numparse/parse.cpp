@@ -90,7 +90,7 @@ private:
 // The exact int for significant digits beyond 64 bits. A text longer than the
 // interpreter's limit for integer text conversion gives None: the conversion
 // refuses it with ValueError before doing any arithmetic.
-ref exact_int(std::string_view digits, bool negative) {
+result<ref> exact_int(std::string_view digits, bool negative) {
     std::string text;
     text.reserve(digits.size() + 1);
     if (negative) text += '-';
@@ -98,7 +98,7 @@ ref exact_int(std::string_view digits, bool negative) {
     PyObject* v = PyLong_FromString(text.c_str(), nullptr, 10);
     if (v) return steal(v);
     if (PyErr_ExceptionMatches(PyExc_ValueError)) {
-        error_value discarded = error_value::fetch();
+        if (status s = discard_ordinary_error(); !s) return std::move(s.error());
         return none_result();
     }
     failed_creation();
