@@ -418,7 +418,6 @@ def attempt(make, k, stop, reference, report, python_code=False):
     out = exc = None
     slots = [None] * PROBES
     sys._getframe()  # this frame's object, which a traceback needs
-    total = sys.gettotalrefcount() if DEBUG else 0
     _testcapi.set_nomemory(k, stop)
     try:
         out = fn(*args, **kwargs)
@@ -443,8 +442,6 @@ def attempt(make, k, stop, reference, report, python_code=False):
         problems.append("the inputs changed")
     out = exc = None
     clear_last_exception()
-    if DEBUG:
-        grew = sys.gettotalrefcount() - total
     now = refcounts(tracked)
     if now != counts:
         gc.collect()
@@ -452,21 +449,13 @@ def attempt(make, k, stop, reference, report, python_code=False):
     if now != counts:
         problems.append("reference counts of inputs changed: " + ", ".join(
             f"{type(o).__name__} {a} -> {b}" for o, a, b in zip(tracked, counts, now) if a != b))
-    if DEBUG and grew > 0:
-        # Caches filled on a first pass also count: a leak shows again.
-        fn, args, kwargs, inputs, in_place = make()
-        total = sys.gettotalrefcount()
-        _testcapi.set_nomemory(k, stop)
-        try:
-            out = fn(*args, **kwargs)
-        except BaseException as e:  # noqa: BLE001
-            exc = e
-        _testcapi.remove_mem_hooks()
-        out = exc = args = kwargs = None
-        clear_last_exception()
-        again = sys.gettotalrefcount() - total
-        if again > 0:
-            problems.append(f"total reference count grew by {grew}, then {again}")
+    if DEBUG:
+        grew = total_growth(make, k, stop)
+        if grew > 0:
+            # Caches filled on a first pass count too: a leak shows again.
+            again = total_growth(make, k, stop, collect=True)
+            if again > 0:
+                problems.append(f"total reference count grew by {grew}, then {again}")
     for p in problems:
         report(f"problem {k} {'one' if stop else 'all'}: {p}")
     return met
@@ -477,6 +466,32 @@ def reference_of(make):
     reference = outcome_of(fn, args, kwargs, inputs)
     clear_last_exception()
     return reference
+
+
+def total_growth(make, k, stop, collect=False):
+    """How much the interpreter's total reference count grows over one call
+    with the failure armed (debug interpreters), the call's own result and
+    exception dropped; with `collect`, cyclic garbage (a type whose creation
+    failed half-way) collected first and last."""
+    import _testcapi
+
+    fn, args, kwargs, inputs, _ = make()
+    out = exc = None
+    sys._getframe()
+    if collect:
+        gc.collect()
+    total = sys.gettotalrefcount()
+    _testcapi.set_nomemory(k, stop)
+    try:
+        out = fn(*args, **kwargs)
+    except BaseException as e:  # noqa: BLE001
+        exc = e
+    _testcapi.remove_mem_hooks()
+    out = exc = None
+    clear_last_exception()
+    if collect:
+        gc.collect()
+    return sys.gettotalrefcount() - total - 1  # the int `total` holds one
 
 
 def sweep_case(name, report):
