@@ -194,3 +194,20 @@ def test_binding_fallbacks_keep_what_must_end_the_call(call, exc_type):
 @pytest.mark.filterwarnings("ignore::pytest.PytestUnraisableExceptionWarning")
 def test_binding_fallbacks_discard_ordinary_errors(call, expected):
     assert message(call) == expected
+
+
+class _SelfNamed(str):
+    """A str subclass whose str() fails and whose type is named by an
+    instance of itself: showing the name the usual way would fail endlessly."""
+
+    def __str__(self):
+        raise ValueError("no text")
+
+
+_SelfNamed.__name__ = _SelfNamed("SelfNamed")
+
+
+@pytest.mark.filterwarnings("ignore::pytest.PytestUnraisableExceptionWarning")
+def test_unprintable_keyword_name_of_a_self_named_type():
+    assert message(lambda: _tavo.uncamel(**{_SelfNamed("bad"): 1})) == \
+        "uncamel() got an unexpected keyword argument '<unprintable SelfNamed object>'"

@@ -98,6 +98,7 @@ status append_display(std::string& out, PyObject* obj, bool use_repr) {
     }
     PyErr_WriteUnraisable(obj);
     ref name = steal(PyType_GetName(Py_TYPE(obj)));
+    if (name && !PyUnicode_Check(name.get())) name.reset();  // a type's name is always a str
     if (!name) {
         status cleared = discard_ordinary_error();
         if (!cleared) return cleared;
@@ -105,9 +106,10 @@ status append_display(std::string& out, PyObject* obj, bool use_repr) {
         return ok();
     }
     out += "<unprintable ";
-    // The name is a str (or a str subclass whose own name is a plain str):
-    // this goes at most two levels deep.
-    status shown = append_display(out, name.get());
+    // The name is a str, or a str subclass, whose text is read as it is: a
+    // subclass's __str__ could fail again (even for a type named by an
+    // instance of itself, endlessly).
+    status shown = append_str_text(out, name.get());
     if (!shown) return shown;
     out += " object>";
     return ok();
