@@ -4,6 +4,7 @@
 #include "boundary/interned.hpp"
 
 #include <atomic>
+#include <array>
 #include <cstdint>
 
 namespace tavo {
@@ -128,13 +129,24 @@ PyObject* module_cell = nullptr;  // one strong reference for the life of the pr
 PyObject* name_attr = nullptr;
 PyObject* all_attr = nullptr;
 
-result<ref> make_function(PyObject* module, const table_entry& e) {
+// The function objects' method records, built once and kept for the process
+// (an import that fails and is tried again reuses them).
+PyMethodDef* method_def(int i) {
+    static std::array<PyMethodDef, function_count> defs = [] {
+        std::array<PyMethodDef, function_count> d{};
+        const table_entry* table = function_table();
+        for (int j = 0; j < function_count; ++j) {
+            d[j] = PyMethodDef{table[j].name, table[j].wrapper, METH_FASTCALL | METH_KEYWORDS, table[j].doc};
+        }
+        return d;
+    }();
+    return &defs[static_cast<std::size_t>(i)];
+}
+
+result<ref> make_function(PyObject* module, int i) {
     ref modname = steal(PyModule_GetNameObject(module));
     if (!modname) return error_value::fetch();
-    // Never freed: the function object refers to it for the life of the process.
-    auto* def = new PyMethodDef{e.name, e.wrapper,
-                                METH_FASTCALL | METH_KEYWORDS, e.doc};
-    ref fn = steal(PyCMethod_New(def, module, modname.get(), nullptr));
+    ref fn = steal(PyCMethod_New(method_def(i), module, modname.get(), nullptr));
     if (!fn) return error_value::fetch();
     return fn;
 }
@@ -161,9 +173,8 @@ status add_function(PyObject* module, PyObject* fn) {
 }
 
 status init_module(PyObject* module) {
-    const table_entry* table = function_table();
     for (int i = 0; i < function_count; ++i) {
-        result<ref> fn = make_function(module, table[i]);
+        result<ref> fn = make_function(module, i);
         if (!fn) return std::move(fn.error());
         status added = add_function(module, fn->get());
         if (!added) return std::move(added.error());
