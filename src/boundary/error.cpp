@@ -4,6 +4,7 @@
 
 #include <sys/prctl.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -20,7 +21,8 @@ constexpr const char* panic_doc =
 
 constexpr const char* none_pending = "attempted to fetch exception but none was set";
 
-PyObject* panic_type_cell = nullptr;  // one strong reference for the life of the process
+// One strong reference for the life of the process, stored once.
+std::atomic<PyObject*> panic_type_cell{nullptr};
 
 // Appends UTF-8 bytes that may hold encoded surrogates (from "surrogatepass"):
 // each such three-byte sequence becomes three U+FFFD, as a decoder that
@@ -120,7 +122,7 @@ void ensure_error_pending() noexcept {
 }
 
 PyObject* panic_exception_type() noexcept {
-    if (panic_type_cell) return panic_type_cell;
+    if (PyObject* stored = panic_type_cell.load(std::memory_order_acquire)) return stored;
     PyObject* t = PyErr_NewExceptionWithDoc("lumo_runtime.PanicException", panic_doc,
                                             PyExc_BaseException, nullptr);
     if (!t) {
@@ -139,12 +141,13 @@ PyObject* panic_exception_type() noexcept {
         }
         return nullptr;
     }
-    if (panic_type_cell) {  // filled meanwhile: keep the first
-        Py_DECREF(t);
-    } else {
-        panic_type_cell = t;
+    PyObject* stored = nullptr;
+    if (panic_type_cell.compare_exchange_strong(stored, t, std::memory_order_acq_rel,
+                                                std::memory_order_acquire)) {
+        return t;
     }
-    return panic_type_cell;
+    Py_DECREF(t);  // filled meanwhile (another thread, without the lock): keep the first
+    return stored;
 }
 
 error_value error_value::static_error(PyObject* type, const char* text) noexcept {

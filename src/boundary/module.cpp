@@ -125,7 +125,8 @@ PyModuleDef module_def = {
 };
 
 std::atomic<std::int64_t> initialising_interpreter{-1};
-PyObject* module_cell = nullptr;  // one strong reference for the life of the process
+// One strong reference for the life of the process, stored once.
+std::atomic<PyObject*> module_cell{nullptr};
 PyObject* name_attr = nullptr;
 PyObject* all_attr = nullptr;
 
@@ -155,13 +156,14 @@ status add_function(PyObject* module, PyObject* fn) {
     ref name = steal(PyObject_GetAttr(fn, interned(name_attr, "__name__")));
     if (!name) return error_value::fetch();
     if (!PyUnicode_Check(name.get())) return type_mismatch(name.get(), "PyString");
-    ref all = steal(PyObject_GetAttr(module, interned(all_attr, "__all__")));
+    PyObject* all_name = interned(all_attr, "__all__");
+    ref all = steal(PyObject_GetAttr(module, all_name));
     if (!all) {
         error_value e = error_value::fetch();
         e.normalise();
         if (!PyErr_GivenExceptionMatches(e.type(), PyExc_AttributeError)) return e;
         all = created(PyList_New(0));
-        if (PyObject_SetAttr(module, all_attr, all.get()) < 0) return error_value::fetch();
+        if (PyObject_SetAttr(module, all_name, all.get()) < 0) return error_value::fetch();
     } else if (!PyList_Check(all.get())) {
         return type_mismatch(all.get(), "PyList");
     }
@@ -193,13 +195,17 @@ result<ref> initialise() {
             "Lumo modules do not yet support subinterpreters, see the Limits section of README.md: "
             "_tavo keeps process-wide state and can be imported by the main interpreter only");
     }
-    if (module_cell) return borrow(module_cell);
+    if (PyObject* stored = module_cell.load(std::memory_order_acquire)) return borrow(stored);
     ref module = steal(PyModule_Create2(&module_def, 1013));
     if (!module) return error_value::fetch();
     status done = init_module(module.get());
     if (!done) return std::move(done.error());
-    if (!module_cell) module_cell = module.release();
-    return borrow(module_cell);
+    PyObject* stored = nullptr;
+    if (module_cell.compare_exchange_strong(stored, module.get(), std::memory_order_acq_rel,
+                                            std::memory_order_acquire)) {
+        return borrow(module.release());  // the cell keeps the created reference
+    }
+    return borrow(stored);  // filled meanwhile: the new module is released
 }
 
 }  // namespace
