@@ -635,17 +635,7 @@ def tail(text, n=1500):
 
 CASE_NAMES = sorted(_cases())
 
-# Known faults of function bodies under allocation failure, reported to the
-# body owners (case name -> reason).
-BODY_FAULTS = {
-    "multikeysort-tuple-columns": "multikeysort: a MemoryError met while reading a tuple of column names is "
-                                  "cleared and the rows come back unsorted with no error",
-}
-
-
-@pytest.mark.parametrize("name", [
-    pytest.param(n, marks=pytest.mark.xfail(reason=BODY_FAULTS[n], strict=False)) if n in BODY_FAULTS else n
-    for n in CASE_NAMES])
+@pytest.mark.parametrize("name", CASE_NAMES)
 def test_allocation_failures(name):
     proc, lines = run_child("case", name)
     problems = [line for line in lines if line.startswith("problem ")]
