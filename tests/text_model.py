@@ -3,7 +3,7 @@
 The Unicode data is read straight from the Unicode Character Database files
 (never from the interpreter's `unicodedata`, which is older), with a parser of
 its own, independent of tools/gen_unicode_tables.py. `ucd_dir()` finds the
-files beside the repository; tests that need them skip when they are absent.
+repository's copy in tools/ucd.
 """
 import functools
 import math
@@ -14,20 +14,11 @@ REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
 def ucd_dir():
-    """The folder holding 17.0.0/ and 16.0.0/, or None: $TAVO_UCD_DIR, else
-    shared/ucd in the repository's parent folder or one of its ancestors."""
-    candidates = []
-    if os.environ.get("TAVO_UCD_DIR"):
-        candidates.append(os.environ["TAVO_UCD_DIR"])
-    parent = os.path.dirname(REPO)
-    while True:
-        candidates.append(os.path.join(parent, "shared", "ucd"))
-        up = os.path.dirname(parent)
-        if up == parent:
-            break
-        parent = up
+    """The folder holding 17.0.0/ and 16.0.0/, or None: $TAVO_UCD_DIR, else the
+    repository's own copy in tools/ucd."""
+    candidates = [os.environ.get("TAVO_UCD_DIR"), os.path.join(REPO, "tools", "ucd")]
     for c in candidates:
-        if os.path.isfile(os.path.join(c, "17.0.0", "UnicodeData.txt")) and \
+        if c and os.path.isfile(os.path.join(c, "17.0.0", "UnicodeData.txt")) and \
                 os.path.isfile(os.path.join(c, "16.0.0", "UnicodeData.txt")):
             return c
     return None
