@@ -5,7 +5,8 @@
 
 #include <cmath>
 #include <cstring>
-#include <string>
+#include <string_view>
+#include <vector>
 
 namespace tavo::dictsort {
 namespace {
@@ -80,27 +81,25 @@ element_info classify(PyObject* e, bool dates) {
         return {int_class, v > exact_limit || v < -exact_limit};
     }
     if (t == &PyFloat_Type) return {std::isnan(PyFloat_AS_DOUBLE(e)) ? unknown_class : float_class, false};
-    if (t == &PyUnicode_Type) return {text_class, false};  // UTF-8 checked when encoding
+    if (t == &PyUnicode_Type) return {text_class, false};
     if (t == &PyBytes_Type) return {bytes_class, false};
     if (dates && PyDate_CheckExact(e)) return {date_class, false};
     if (dates && is_naive_datetime(e)) return {datetime_class, false};
     return {unknown_class, false};
 }
 
+// Tuples longer than this keep Python's comparison.
+constexpr std::size_t max_positions = 16;
+
 // Per position: the classes seen there, and whether an int is too wide for
 // the order of a position that mixes ints and floats.
 struct position_classes {
-    std::vector<unsigned> seen;
-    std::vector<char> wide;
+    unsigned seen[max_positions] = {};
+    bool wide[max_positions] = {};
 
-    void note(std::size_t i, element_info info) {
-        if (i >= seen.size()) seen.resize(i + 1, 0), wide.resize(i + 1, 0);
-        seen[i] |= info.cls;
-        wide[i] |= info.wide;
-    }
     // Every position holds one class, or ints and floats with every int exact as a double.
     bool ordered() const noexcept {
-        for (std::size_t i = 0; i < seen.size(); ++i) {
+        for (std::size_t i = 0; i < max_positions; ++i) {
             unsigned s = seen[i];
             if (s & unknown_class) return false;
             if (s == (int_class | float_class)) {
@@ -119,71 +118,75 @@ constexpr std::uint64_t sign_bit = std::uint64_t{1} << 63;
 
 // Ints: a first byte that orders by sign and length (0x77..0x88), then the
 // fewest big-endian bytes. Never starts with 0x00, the end of a tuple.
-void put_int(std::string& out, std::int64_t v) {
+unsigned char* put_int(unsigned char* o, std::int64_t v) noexcept {
     std::uint64_t u = v < 0 ? ~static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
     unsigned n = 0;
     while (n < 8 && (u >> (8 * n)) != 0) ++n;
     if (v < 0) u = ~u;
-    out.push_back(static_cast<char>(v < 0 ? 0x7F - n : 0x80 + n));
-    for (unsigned k = n; k-- > 0;) out.push_back(static_cast<char>((u >> (8 * k)) & 0xFF));
+    *o++ = static_cast<unsigned char>(v < 0 ? 0x7F - n : 0x80 + n);
+    for (unsigned k = n; k-- > 0;) *o++ = static_cast<unsigned char>(u >> (8 * k));
+    return o;
 }
 
-void put_double(std::string& out, double d) {
+// Doubles: a 0x01 tag, then the eight bytes of the order-preserving code.
+unsigned char* put_double(unsigned char* o, double d) noexcept {
     if (d == 0.0) d = 0.0;  // -0.0 equals 0.0
     std::uint64_t b;
     std::memcpy(&b, &d, sizeof b);
     b = (b & sign_bit) ? ~b : b | sign_bit;
-    out.push_back('\x01');
-    for (unsigned k = 8; k-- > 0;) out.push_back(static_cast<char>((b >> (8 * k)) & 0xFF));
+    *o++ = 1;
+    for (unsigned k = 8; k-- > 0;) *o++ = static_cast<unsigned char>(b >> (8 * k));
+    return o;
 }
 
-// Text and bytes: 0x00 becomes 0x00 0xFF and the end is 0x00 0x00, so a
-// prefix sorts first.
-void put_bytes(std::string& out, const char* p, std::size_t n) {
-    out.push_back('\x01');
+// Text and bytes: a 0x01 tag, each 0x00 as 0x00 0xFF, and 0x00 0x00 at the
+// end, so that a prefix sorts first.
+unsigned char* put_bytes(unsigned char* o, const char* p, std::size_t n) noexcept {
+    *o++ = 1;
     for (std::size_t i = 0; i < n; ++i) {
-        out.push_back(p[i]);
-        if (p[i] == '\0') out.push_back('\xFF');
+        *o++ = static_cast<unsigned char>(p[i]);
+        if (p[i] == '\0') *o++ = 0xFF;
     }
-    out.push_back('\0');
-    out.push_back('\0');
+    *o++ = 0;
+    *o++ = 0;
+    return o;
 }
 
-// False when a str element has no UTF-8 text (the exception is discarded).
-bool put_element(std::string& out, PyObject* e, unsigned position_class) {
+// Room the encoding of one element may take.
+std::size_t element_bound(PyObject* e) noexcept {
+    if (PyUnicode_CheckExact(e)) {
+        Py_ssize_t n = 0;
+        (void)PyUnicode_AsUTF8AndSize(e, &n);  // checked to succeed before
+        return 3 + 2 * static_cast<std::size_t>(n);
+    }
+    if (PyBytes_CheckExact(e)) return 3 + 2 * static_cast<std::size_t>(PyBytes_GET_SIZE(e));
+    return 9;
+}
+
+unsigned char* put_element(unsigned char* o, PyObject* e, unsigned position_class) noexcept {
     PyTypeObject* t = Py_TYPE(e);
     if (position_class == (int_class | float_class)) {
         double d = t == &PyFloat_Type ? PyFloat_AS_DOUBLE(e)
                    : t == &PyBool_Type ? (e == Py_True ? 1.0 : 0.0)
                                        : static_cast<double>(PyLong_AsLongLong(e));
-        put_double(out, d);
-        return true;
+        return put_double(o, d);
     }
     switch (position_class) {
         case int_class:
-            put_int(out, t == &PyBool_Type ? (e == Py_True ? 1 : 0) : PyLong_AsLongLong(e));
-            return true;
+            return put_int(o, t == &PyBool_Type ? (e == Py_True ? 1 : 0) : PyLong_AsLongLong(e));
         case float_class:
-            put_double(out, PyFloat_AS_DOUBLE(e));
-            return true;
+            return put_double(o, PyFloat_AS_DOUBLE(e));
         case text_class: {
             Py_ssize_t n = 0;
-            const char* u = PyUnicode_AsUTF8AndSize(e, &n);
-            if (!u) return false;
-            put_bytes(out, u, static_cast<std::size_t>(n));
-            return true;
+            const char* u = PyUnicode_AsUTF8AndSize(e, &n);  // checked to succeed before
+            return put_bytes(o, u, static_cast<std::size_t>(n));
         }
         case bytes_class:
-            put_bytes(out, PyBytes_AS_STRING(e), static_cast<std::size_t>(PyBytes_GET_SIZE(e)));
-            return true;
+            return put_bytes(o, PyBytes_AS_STRING(e), static_cast<std::size_t>(PyBytes_GET_SIZE(e)));
         case date_class:
-            put_int(out, date_code(e));
-            return true;
-        case datetime_class:
-            put_int(out, datetime_code(e));
-            return true;
-        default:
-            return false;
+            return put_int(o, date_code(e));
+        default:  // datetime_class
+            return put_int(o, datetime_code(e));
     }
 }
 
@@ -255,7 +258,8 @@ void encode_bytes_column(column_view col) {
 }
 
 // Tuples: each element in the encoding of its position's class, a tuple's
-// end as 0x00 (below the first byte of any element).
+// end as 0x00 (below the first byte of any element). When every encoding
+// takes eight bytes or fewer, they become int keys.
 status encode_tuple_column(column_view col, key_store& store, bool& done) {
     done = false;
     bool dates = false;
@@ -263,39 +267,52 @@ status encode_tuple_column(column_view col, key_store& store, bool& done) {
     for (std::size_t r = 0; r < col.size(); ++r) {
         if (col[r].kind() != key_kind::object_key) continue;
         PyObject* t = col[r].as_object();
+        if (static_cast<std::size_t>(PyTuple_GET_SIZE(t)) > max_positions) return ok();
         for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(t); ++i) {
             PyObject* e = PyTuple_GET_ITEM(t, i);
-            if (!dates && named_like_date(Py_TYPE(e))) {
+            element_info info = classify(e, dates);
+            if (info.cls == unknown_class && !dates && named_like_date(Py_TYPE(e))) {
                 status imported = datetime_api(dates);
                 if (!imported) return imported;
+                info = classify(e, dates);
             }
-            element_info info = classify(e, dates);
             if (info.cls == unknown_class) return ok();
-            classes.note(static_cast<std::size_t>(i), info);
+            if (info.cls == text_class && PyUnicode_AsUTF8AndSize(e, nullptr) == nullptr) {
+                return discard_ordinary_error();  // lone surrogates: Python compares
+            }
+            classes.seen[i] |= info.cls;
+            classes.wide[i] |= info.wide;
         }
     }
     if (!classes.ordered()) return ok();
 
-    // Encode every tuple before changing any key: a str without UTF-8 text
-    // leaves the column as it was.
-    std::vector<std::string> encoded(col.size());
     bool fits = true;
+    std::vector<unsigned char> long_buffer;
     for (std::size_t r = 0; r < col.size(); ++r) {
         if (col[r].kind() != key_kind::object_key) continue;
         PyObject* t = col[r].as_object();
-        std::string& out = encoded[r];
-        for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(t); ++i) {
-            if (!put_element(out, PyTuple_GET_ITEM(t, i), classes.seen[static_cast<std::size_t>(i)])) {
-                return discard_ordinary_error();
-            }
+        const Py_ssize_t len = PyTuple_GET_SIZE(t);
+        std::size_t bound = 1;
+        for (Py_ssize_t i = 0; i < len; ++i) bound += element_bound(PyTuple_GET_ITEM(t, i));
+        unsigned char buffer[256];
+        unsigned char* start = buffer;
+        if (bound > sizeof buffer) {
+            long_buffer.resize(bound);
+            start = long_buffer.data();
         }
-        out.push_back('\0');
-        fits &= out.size() <= 8;
+        unsigned char* o = start;
+        for (Py_ssize_t i = 0; i < len; ++i) o = put_element(o, PyTuple_GET_ITEM(t, i), classes.seen[i]);
+        *o++ = 0;
+        auto n = static_cast<std::size_t>(o - start);
+        fits &= n <= 8;
+        col[r] = sort_value::of_text(store.copy_text(reinterpret_cast<const char*>(start), n), n);
     }
-    for (std::size_t r = 0; r < col.size(); ++r) {
-        if (col[r].kind() != key_kind::object_key) continue;
-        const std::string& s = encoded[r];
-        col[r] = fits ? packed_key(s.data(), s.size()) : sort_value::of_text(store.copy_text(s.data(), s.size()), s.size());
+    if (fits) {
+        for (std::size_t r = 0; r < col.size(); ++r) {
+            if (col[r].kind() != key_kind::text_key) continue;
+            std::string_view s = col[r].as_text();
+            col[r] = packed_key(s.data(), s.size());
+        }
     }
     done = true;
     return ok();

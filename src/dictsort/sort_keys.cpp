@@ -186,9 +186,11 @@ const char* key_store::copy_text(const char* p, std::size_t n) {
         return blocks_.back().get();
     }
     if (n > left_) {
-        blocks_.push_back(std::make_unique_for_overwrite<char[]>(block_size));
+        // Most calls sort a few rows: the first block is small.
+        std::size_t size = blocks_.empty() && n <= 256 ? 1024 : block_size;
+        blocks_.push_back(std::make_unique_for_overwrite<char[]>(size));
         free_ = blocks_.back().get();
-        left_ = block_size;
+        left_ = size;
     }
     char* dst = free_;
     std::memcpy(dst, p, n);

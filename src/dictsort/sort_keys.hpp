@@ -91,6 +91,7 @@ class key_store {
 public:
     const char* copy_text(const char* p, std::size_t n);
     PyObject* keep(ref obj) {
+        if (objects_.capacity() == 0) objects_.reserve(32);
         objects_.push_back(std::move(obj));
         return objects_.back().get();
     }
