@@ -26,6 +26,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace tavo {
@@ -114,6 +115,38 @@ struct frame {
     bool tracked;     // in the path set
 };
 
+// The work stack: the first frames live in the object itself, so that the
+// walk of a shallow input allocates nothing; deeper frames go to a vector.
+class frame_stack {
+public:
+    bool empty() const noexcept { return size_ == 0; }
+    std::size_t size() const noexcept { return size_; }
+    frame& back() noexcept { return size_ <= inline_frames ? near_[size_ - 1] : far_.back(); }
+    void push_back(frame f) {
+        if (size_ < inline_frames) {
+            near_[size_] = std::move(f);
+        } else {
+            far_.push_back(std::move(f));
+        }
+        ++size_;
+    }
+    // Releases the container of the top frame.
+    void pop_back() noexcept {
+        if (size_ > inline_frames) {
+            far_.pop_back();
+        } else {
+            near_[size_ - 1].seq.reset();
+        }
+        --size_;
+    }
+
+private:
+    static constexpr std::size_t inline_frames = 8;
+    frame near_[inline_frames];
+    std::vector<frame> far_;
+    std::size_t size_ = 0;
+};
+
 // The result list while it fills: slots [0, filled) hold leaves; while
 // `filled` is below the size it was created with, the rest are still empty,
 // and the destructor shrinks the list to what was filled before releasing it.
@@ -184,10 +217,80 @@ error_value index_error(PyObject* list) {
     return error_value::fetch();
 }
 
+// --- small inputs --------------------------------------------------------------------
+// A few dozen elements a few levels deep are flattened in two walks over a
+// stack of plain pointers: one counts the leaves, the other stores them into
+// a list created at the right size. No interpreter code runs during a walk,
+// but creating the list may start a collection, whose finalizers may change
+// the input: the second walk starts again from the arguments (which the call
+// owns) and checks that it finds the counted leaves; if not, the general walk
+// takes over.
+
+constexpr int small_depth = 8;            // levels below the argument tuple
+constexpr Py_ssize_t small_visits = 64;   // elements looked at, containers included
+
+inline PyObject* const* container_items(PyObject* o) noexcept {
+    return PyList_Check(o) ? reinterpret_cast<PyListObject*>(o)->ob_item : reinterpret_cast<PyTupleObject*>(o)->ob_item;
+}
+
+// Calls leaf(o) for each leaf in order; returns their number, or -1 when the
+// input is too deep or too large for this walk.
+template <class Leaf>
+Py_ssize_t walk_small(PyObject* args, Leaf&& leaf) noexcept {
+    struct level {
+        PyObject* const* items;
+        Py_ssize_t next;
+        Py_ssize_t end;
+    };
+    level stack[small_depth + 1];
+    int depth = 0;
+    stack[0] = {container_items(args), 0, PyTuple_GET_SIZE(args)};
+    Py_ssize_t visits = 0, leaves = 0;
+    PyTypeObject* leaf_type = nullptr;  // the type of the last leaf: no container
+    while (depth >= 0) {
+        level& l = stack[depth];
+        if (l.end - l.next > small_visits - visits) return -1;
+        visits += l.end - l.next;
+        while (l.next < l.end) {
+            PyObject* o = l.items[l.next++];
+            if (Py_TYPE(o) != leaf_type) {
+                if (is_container(o)) {
+                    if (depth == small_depth) return -1;
+                    visits -= l.end - l.next;  // counted again when the level resumes
+                    stack[++depth] = {container_items(o), 0, container_size(o)};
+                    goto next_level;
+                }
+                leaf_type = Py_TYPE(o);
+            }
+            leaf(o);
+            ++leaves;
+        }
+        --depth;
+    next_level:;
+    }
+    return leaves;
+}
+
+// The flat list of a small input, or nothing (the general walk applies).
+std::optional<ref> collapse_small(PyObject* args) {
+    const Py_ssize_t count = walk_small(args, [](PyObject*) noexcept {});
+    if (count < 0) return std::nullopt;
+    ref out = created(PyList_New(count));
+    PyObject** slots = reinterpret_cast<PyListObject*>(out.get())->ob_item;
+    Py_ssize_t filled = 0;
+    const Py_ssize_t found = walk_small(args, [&](PyObject* o) noexcept {
+        if (filled < count) slots[filled++] = Py_NewRef(o);
+    });
+    if (found == count) return out;
+    Py_SET_SIZE(out.get(), filled);  // the rest was never filled
+    return std::nullopt;
+}
+
 }  // namespace
 
 result<ref> collapse_body(call_args& a) {
     PyObject* args = a.varargs.get();
+    if (std::optional<ref> small = collapse_small(args)) return std::move(*small);
     const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
 
     Py_ssize_t expected = 0;
@@ -197,7 +300,7 @@ result<ref> collapse_body(call_args& a) {
     }
     flat_result out(expected);
 
-    std::vector<frame> stack;
+    frame_stack stack;
     address_set path;
     stack.push_back(frame{borrow(args), 0, nargs, false, false});
 
