@@ -179,14 +179,20 @@ public:
         {
             small_buffer<keyed_row, inline_rows / 2 + 1> scratch(n_coded / 2 + 1);
             const bool text = plan == column_plan::text_prefix;
-            stable_merge_sort(coded.data(), n_coded, scratch.data(), [&](const keyed_row& x, const keyed_row& y) {
-                if (x.key != y.key) return x.key < y.key;
-                if (text) {
-                    order o = compare_texts(row(x.row)[0].as_text(), row(y.row)[0].as_text());
-                    if (o != order::equal) return descending ? o == order::greater : o == order::less;
-                }
-                return m_ > 1 && record_less(columns_, row(x.row), row(y.row), 1);
-            });
+            auto by_code = [](const keyed_row& x, const keyed_row& y) { return x.key < y.key; };
+            if (m_ == 1 && !text) {  // the code is the whole key
+                stable_merge_sort(coded.data(), n_coded, scratch.data(), by_code);
+            } else {
+                auto by_record = [&](const keyed_row& x, const keyed_row& y) {
+                    if (x.key != y.key) return x.key < y.key;
+                    if (text) {
+                        order o = compare_texts(row(x.row)[0].as_text(), row(y.row)[0].as_text());
+                        if (o != order::equal) return descending ? o == order::greater : o == order::less;
+                    }
+                    return m_ > 1 && record_less(columns_, row(x.row), row(y.row), 1);
+                };
+                stable_merge_sort(coded.data(), n_coded, scratch.data(), by_record);
+            }
         }
         if (m_ > 1 && n_null > 1) {
             small_buffer<std::size_t, inline_rows / 2 + 1> scratch(n_null / 2 + 1);

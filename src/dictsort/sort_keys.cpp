@@ -177,7 +177,7 @@ std::vector<sort_column> parse_columns(PyObject* columns) {
     return columns_of_sequence(columns);
 }
 
-const char* key_store::copy_text(const char* p, std::size_t n) {
+const char* key_store::copy_text_to_new_block(const char* p, std::size_t n) {
     constexpr std::size_t block_size = 64 * 1024;
     if (n == 0) return "";
     if (n > block_size / 4) {  // a long text gets a block of its own
