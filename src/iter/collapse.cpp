@@ -26,6 +26,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -218,13 +219,10 @@ error_value index_error(PyObject* list) {
 }
 
 // --- small inputs --------------------------------------------------------------------
-// A few dozen elements a few levels deep are flattened in two walks over a
-// stack of plain pointers: one counts the leaves, the other stores them into
-// a list created at the right size. No interpreter code runs during a walk,
-// but creating the list may start a collection, whose finalizers may change
-// the input: the second walk starts again from the arguments (which the call
-// owns) and checks that it finds the counted leaves; if not, the general walk
-// takes over.
+// A few dozen elements a few levels deep are flattened in one walk over a
+// stack of plain pointers (no interpreter code runs during it), which takes a
+// reference to each leaf; the result list is then created at the right size
+// and takes them over. Anything deeper or larger goes to the general walk.
 
 constexpr int small_depth = 8;            // levels below the argument tuple
 constexpr Py_ssize_t small_visits = 64;   // elements looked at, containers included
@@ -273,17 +271,23 @@ Py_ssize_t walk_small(PyObject* args, Leaf&& leaf) noexcept {
 
 // The flat list of a small input, or nothing (the general walk applies).
 std::optional<ref> collapse_small(PyObject* args) {
-    const Py_ssize_t count = walk_small(args, [](PyObject*) noexcept {});
-    if (count < 0) return std::nullopt;
-    ref out = created(PyList_New(count));
-    PyObject** slots = reinterpret_cast<PyListObject*>(out.get())->ob_item;
-    Py_ssize_t filled = 0;
-    const Py_ssize_t found = walk_small(args, [&](PyObject* o) noexcept {
-        if (filled < count) slots[filled++] = Py_NewRef(o);
-    });
-    if (found == count) return out;
-    Py_SET_SIZE(out.get(), filled);  // the rest was never filled
-    return std::nullopt;
+    // The leaves are held (new references) before the list is created, so a
+    // collection started by creating it cannot take them away.
+    struct held_leaves {
+        PyObject* at[small_visits];
+        Py_ssize_t count = 0;
+        ~held_leaves() {
+            for (Py_ssize_t i = 0; i < count; ++i) Py_DECREF(at[i]);
+        }
+    } leaves;
+    if (walk_small(args, [&](PyObject* o) noexcept { leaves.at[leaves.count++] = Py_NewRef(o); }) < 0) {
+        return std::nullopt;
+    }
+    ref out = created(PyList_New(leaves.count));
+    std::memcpy(reinterpret_cast<PyListObject*>(out.get())->ob_item, leaves.at,
+                static_cast<std::size_t>(leaves.count) * sizeof(PyObject*));
+    leaves.count = 0;  // the list owns them now
+    return out;
 }
 
 }  // namespace
