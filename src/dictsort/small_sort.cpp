@@ -139,11 +139,14 @@ std::uint64_t code_of(column_plan plan, const sort_value& v) {
             return (b & sign_bit) ? ~b : b | sign_bit;
         }
         case column_plan::text_prefix: {
+            // The first eight bytes, big-endian, zero-padded.
             std::string_view s = v.as_text();
-            unsigned char bytes[8] = {};
-            std::memcpy(bytes, s.data(), s.size() < 8 ? s.size() : 8);
             std::uint64_t k = 0;
-            for (unsigned char b : bytes) k = (k << 8) | b;
+            if (s.size() >= 8) {
+                std::memcpy(&k, s.data(), 8);
+                return std::endian::native == std::endian::little ? __builtin_bswap64(k) : k;
+            }
+            for (std::size_t i = 0; i < 8; ++i) k = (k << 8) | (i < s.size() ? static_cast<unsigned char>(s[i]) : 0);
             return k;
         }
         case column_plan::compare_only:

@@ -8,6 +8,11 @@ namespace {
 
 // The UTF-8 text of a str (or subclass), or nothing (exception cleared).
 bool utf8_of(PyObject* s, std::string_view& out) {
+    if (PyUnicode_IS_COMPACT_ASCII(s)) {  // its own UTF-8
+        out = std::string_view(static_cast<const char*>(PyUnicode_DATA(s)),
+                               static_cast<std::size_t>(PyUnicode_GET_LENGTH(s)));
+        return true;
+    }
     Py_ssize_t n = 0;
     const char* u = PyUnicode_AsUTF8AndSize(s, &n);
     if (!u) {
