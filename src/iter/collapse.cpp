@@ -116,38 +116,6 @@ struct frame {
     bool tracked;     // in the path set
 };
 
-// The work stack: the first frames live in the object itself, so that the
-// walk of a shallow input allocates nothing; deeper frames go to a vector.
-class frame_stack {
-public:
-    bool empty() const noexcept { return size_ == 0; }
-    std::size_t size() const noexcept { return size_; }
-    frame& back() noexcept { return size_ <= inline_frames ? near_[size_ - 1] : far_.back(); }
-    void push_back(frame f) {
-        if (size_ < inline_frames) {
-            near_[size_] = std::move(f);
-        } else {
-            far_.push_back(std::move(f));
-        }
-        ++size_;
-    }
-    // Releases the container of the top frame.
-    void pop_back() noexcept {
-        if (size_ > inline_frames) {
-            far_.pop_back();
-        } else {
-            near_[size_ - 1].seq.reset();
-        }
-        --size_;
-    }
-
-private:
-    static constexpr std::size_t inline_frames = 8;
-    frame near_[inline_frames];
-    std::vector<frame> far_;
-    std::size_t size_ = 0;
-};
-
 // The result list while it fills: slots [0, filled) hold leaves; while
 // `filled` is below the size it was created with, the rest are still empty,
 // and the destructor shrinks the list to what was filled before releasing it.
@@ -304,7 +272,7 @@ result<ref> collapse_body(call_args& a) {
     }
     flat_result out(expected);
 
-    frame_stack stack;
+    std::vector<frame> stack;
     address_set path;
     stack.push_back(frame{borrow(args), 0, nargs, false, false});
 
