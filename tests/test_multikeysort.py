@@ -377,18 +377,32 @@ def test_null_keys_first_ascending_last_descending(item):
     assert down[-1] is item
 
 
-def test_getitem_raising_anything_is_a_null_key():
-    class Raises(dict):
-        def __init__(self, exc):
-            super().__init__(k=1)
-            self.exc = exc
+class RaisingLookup(dict):
+    def __init__(self, exc):
+        super().__init__(k=1)
+        self.exc = exc
 
-        def __getitem__(self, key):
-            raise self.exc
+    def __getitem__(self, key):
+        raise self.exc
 
-    rows = [{"k": 0}] + [Raises(e) for e in (KeyError("k"), TypeError(), ValueError(), RuntimeError(),
-                                             KeyboardInterrupt(), SystemExit(), ZeroDivisionError())]
+
+def test_getitem_raising_an_ordinary_exception_is_a_null_key():
+    rows = [{"k": 0}] + [RaisingLookup(e) for e in (KeyError("k"), TypeError(), ValueError(), RuntimeError(),
+                                                    ZeroDivisionError(), UnicodeError(), StopIteration())]
     assert ids(multikeysort(rows, "k")) == ids(rows[1:] + rows[:1])
+    assert ids(multikeysort(rows, "k")) == ids(model.multikeysort(rows, "k"))
+
+
+@pytest.mark.parametrize("exc", [KeyboardInterrupt, SystemExit, GeneratorExit, MemoryError, RecursionError])
+@pytest.mark.parametrize("inplace", [False, True])
+def test_getitem_raising_an_interrupt_or_exit_ends_the_call(exc, inplace):
+    rows = [{"k": 0}, RaisingLookup(exc("from getitem")), {"k": -1}]
+    before = ids(rows)
+    with pytest.raises(exc, match="from getitem"):
+        multikeysort(rows, "k", inplace)
+    assert ids(rows) == before
+    with pytest.raises(exc):
+        model.multikeysort(list(rows), "k")
 
 
 # --- the driver -------------------------------------------------------------------------
@@ -541,11 +555,57 @@ def test_list_subclass():
     assert [r["a"] for r in list.__iter__(rows)] == [1, 2]
 
 
-def test_duplicate_columns_kept():
+def test_duplicate_columns():
     rows = [{"a": 1, "i": 0}, {"a": 2, "i": 1}, {"a": 1, "i": 2}]
     # 'a' then '-a' on equal 'a' changes nothing; '-a' first decides
     assert [r["i"] for r in multikeysort(rows, ["a", "-a"])] == [0, 2, 1]
     assert [r["i"] for r in multikeysort(rows, ["-a", "a"])] == [1, 0, 2]
+    assert [r["i"] for r in multikeysort(rows, ["a", "-i", "-a", "i", "a"])] == [2, 0, 1]
+
+
+class CountingLookup(dict):
+    calls = None
+
+    def __getitem__(self, key):
+        self.calls.append(key)
+        return dict.__getitem__(self, key)
+
+
+@pytest.mark.parametrize("columns", [["a", "a"], ["a", "-a"] * 50, ["-a", "b", "a", "-b", "a"], ("b", "a", "b")])
+def test_a_repeated_column_name_is_dropped(columns):
+    """A column named like an earlier one is dropped: no lookup, no comparison,
+    the order of the first one alone (repeats of the name never change it)."""
+    calls, compared = [], []
+
+    class Counted:
+        def __init__(self, v):
+            self.v = v
+
+        def __lt__(self, other):
+            compared.append(1)
+            return self.v < other.v
+
+        def __gt__(self, other):
+            compared.append(1)
+            return self.v > other.v
+
+    CountingLookup.calls = calls
+    rows = [CountingLookup(a=Counted(i % 3), b=Counted(-i)) for i in range(30)]
+
+    def name(c):
+        return c[1:] if c.startswith("-") else c
+
+    first = []
+    for c in columns:
+        if name(c) not in map(name, first):
+            first.append(c)
+    expected = ids(multikeysort(rows, first))
+    single = (len(calls), len(compared))
+    calls.clear(), compared.clear()
+    assert ids(multikeysort(rows, columns)) == expected
+    assert (len(calls), len(compared)) == single
+    assert len(calls) == len(rows) * len(first), "one lookup per row and distinct name"
+    assert expected == ids(model.multikeysort(rows, columns))
 
 
 @pytest.mark.parametrize("flag, inplace", [(True, True), (False, False)])

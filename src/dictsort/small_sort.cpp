@@ -60,50 +60,58 @@ result<ref> unsorted(PyObject* items, bool inplace) {
     return created(PyList_GetSlice(items, 0, PY_SSIZE_T_MAX));
 }
 
-// The UTF-8 text of a str key; an ASCII str is its own UTF-8.
-bool key_text(PyObject* key, std::string_view& out) {
-    if (PyUnicode_IS_COMPACT_ASCII(key)) {
-        out = std::string_view(static_cast<const char*>(PyUnicode_DATA(key)),
-                               static_cast<std::size_t>(PyUnicode_GET_LENGTH(key)));
-        return true;
+// The columns whose name is a str key of at least one dict item, in their
+// order, each name once: a later column with the name of an earlier one would
+// only be asked about rows that the earlier one found equal. The scan stops
+// once every name has been seen. The list and its dicts are read again after
+// every step, since getting a key's UTF-8 text may allocate and a collection
+// may then run finalizers that change them; the item and the key being read
+// are held. Empty when `ending` is set.
+void keep_known_columns(PyObject* items, std::vector<sort_column>& columns, ending_error& ending) {
+    const std::size_t width = columns.size();
+    small_buffer<char, 16> found(width);  // per column; a repeated name is never looked for
+    std::size_t missing = 0;
+    for (std::size_t c = 0; c < width; ++c) {
+        bool repeated = false;
+        for (std::size_t e = 0; e < c && !repeated; ++e) repeated = columns[e].name == columns[c].name;
+        found[c] = repeated ? 2 : 0;
+        missing += !repeated;
     }
-    Py_ssize_t n = 0;
-    const char* u = PyUnicode_AsUTF8AndSize(key, &n);
-    if (!u) {
-        discard_pending();
-        return false;
-    }
-    out = std::string_view(u, static_cast<std::size_t>(n));
-    return true;
-}
-
-// Drops the columns whose name is no str key of any dict item; the scan
-// stops once every name has been seen. Runs no Python code.
-void keep_known_columns(PyObject* items, std::vector<sort_column>& columns) {
-    const std::size_t m = columns.size();
-    small_buffer<char, 16> found(m);
-    std::size_t missing = m;
     for (Py_ssize_t i = 0; missing > 0 && i < PyList_GET_SIZE(items); ++i) {
-        PyObject* item = PyList_GET_ITEM(items, i);
-        if (!PyDict_Check(item)) continue;
+        if (!PyDict_Check(PyList_GET_ITEM(items, i))) continue;
+        ref item = borrow(PyList_GET_ITEM(items, i));
         Py_ssize_t pos = 0;
         PyObject* key = nullptr;
         PyObject* value = nullptr;
-        while (missing > 0 && PyDict_Next(item, &pos, &key, &value)) {
+        while (missing > 0 && PyDict_Next(item.get(), &pos, &key, &value)) {
+            if (!PyUnicode_Check(key)) continue;
             std::string_view text;
-            if (!PyUnicode_Check(key) || !key_text(key, text)) continue;
-            for (std::size_t c = 0; c < m; ++c) {
-                if (!found[c] && columns[c].name == text) {
+            ref held_key;
+            if (PyUnicode_IS_COMPACT_ASCII(key)) {  // its own UTF-8: nothing is allocated
+                text = std::string_view(static_cast<const char*>(PyUnicode_DATA(key)),
+                                        static_cast<std::size_t>(PyUnicode_GET_LENGTH(key)));
+            } else {
+                held_key = borrow(key);
+                Py_ssize_t len = 0;
+                const char* u = PyUnicode_AsUTF8AndSize(held_key.get(), &len);
+                if (!u) {
+                    ending.discard_pending();
+                    if (ending.is_set()) return;
+                    continue;
+                }
+                text = std::string_view(u, static_cast<std::size_t>(len));
+            }
+            for (std::size_t c = 0; c < width; ++c) {
+                if (found[c] == 0 && columns[c].name == text) {
                     found[c] = 1;
                     --missing;
                 }
             }
         }
     }
-    if (missing == 0) return;
     std::size_t kept = 0;
-    for (std::size_t c = 0; c < m; ++c) {
-        if (found[c]) {
+    for (std::size_t c = 0; c < width; ++c) {
+        if (found[c] == 1) {
             if (kept != c) columns[kept] = std::move(columns[c]);
             ++kept;
         }
@@ -159,8 +167,9 @@ std::uint64_t code_of(column_plan plan, const sort_value& v) {
 
 class small_sorter {
 public:
-    small_sorter(const sort_value* values, std::size_t n, const std::vector<sort_column>& columns)
-        : values_(values), n_(n), m_(columns.size()), columns_(columns) {}
+    small_sorter(const sort_value* values, std::size_t n, const std::vector<sort_column>& columns,
+                 ending_error& ending)
+        : values_(values), n_(n), m_(columns.size()), columns_(columns), ending_(ending) {}
 
     // Fills sorted_rows[0, n) with the rows in sorted order.
     void run(const column_profile& first, std::size_t* sorted_rows) {
@@ -192,16 +201,17 @@ public:
                         order o = compare_texts(row(x.row)[0].as_text(), row(y.row)[0].as_text());
                         if (o != order::equal) return descending ? o == order::greater : o == order::less;
                     }
-                    return m_ > 1 && record_less(columns_, row(x.row), row(y.row), 1);
+                    return m_ > 1 && record_less(columns_, row(x.row), row(y.row), ending_, 1);
                 };
-                stable_merge_sort(coded.data(), n_coded, scratch.data(), by_record);
+                stable_merge_sort(coded.data(), n_coded, scratch.data(), by_record, stopped());
             }
         }
         if (m_ > 1 && n_null > 1) {
             small_buffer<std::size_t, inline_rows / 2 + 1> scratch(n_null / 2 + 1);
-            stable_merge_sort(nulls.data(), n_null, scratch.data(), [&](std::size_t x, std::size_t y) {
-                return record_less(columns_, row(x), row(y), 1);
-            });
+            stable_merge_sort(
+                nulls.data(), n_null, scratch.data(),
+                [&](std::size_t x, std::size_t y) { return record_less(columns_, row(x), row(y), ending_, 1); },
+                stopped());
         }
         // Nulls come first on an ascending column, last on a descending one.
         std::size_t* out = sorted_rows;
@@ -212,6 +222,12 @@ public:
 
 private:
     const sort_value* row(std::size_t r) const noexcept { return values_ + r * m_; }
+    // Ends a sort early once a comparison has met an exception that ends the call.
+    struct stop_when_ending {
+        const ending_error* ending;
+        bool operator()() const noexcept { return ending->is_set(); }
+    };
+    stop_when_ending stopped() const noexcept { return {&ending_}; }
 
     // The general sort's comparison sort of a group, over every row.
     void by_comparison(std::size_t* sorted_rows) {
@@ -224,24 +240,33 @@ private:
         for (std::size_t r = 0; r < n_; ++r) entries[r] = {row(r)[0], r};
         const bool last = m_ == 1;
         const bool descending = columns_[0].descending;
-        stable_merge_sort(entries.data(), n_, scratch.data(), [&](const entry& x, const entry& y) {
-            order o = compare_sort_values(x.key, y.key, !last || descending);
-            if (o != order::equal) return descending ? o == order::greater : o == order::less;
-            return !last && record_less(columns_, row(x.row), row(y.row), 1);
-        });
+        stable_merge_sort(
+            entries.data(), n_, scratch.data(),
+            [&](const entry& x, const entry& y) {
+                order o = compare_sort_values(x.key, y.key, ending_, !last || descending);
+                if (o != order::equal) return descending ? o == order::greater : o == order::less;
+                return !last && record_less(columns_, row(x.row), row(y.row), ending_, 1);
+            },
+            stopped());
         for (std::size_t k = 0; k < n_; ++k) sorted_rows[k] = entries[k].row;
     }
 
     const sort_value* values_;
     std::size_t n_, m_;
     const std::vector<sort_column>& columns_;
+    ending_error& ending_;
 };
 
 }  // namespace
 
 result<ref> sort_small(PyObject* items, PyObject* columns_arg, bool inplace) {
-    std::vector<sort_column> columns = parse_columns(columns_arg);
-    keep_known_columns(items, columns);
+    // An exception that ends the call, met anywhere below, leaves the list as
+    // it is: nothing is written before the sort is complete.
+    ending_error ending;
+    std::vector<sort_column> columns = parse_columns(columns_arg, ending);
+    if (ending.is_set()) return ending.take();
+    keep_known_columns(items, columns, ending);
+    if (ending.is_set()) return ending.take();
     if (columns.empty()) return unsorted(items, inplace);
     const std::size_t m = columns.size();
 
@@ -262,7 +287,8 @@ result<ref> sort_small(PyObject* items, PyObject* columns_arg, bool inplace) {
         if (!fetched) return error_value::fetch();
         ref item = borrow(fetched);  // a lookup may drop it from the list
         for (std::size_t c = 0; c < m; ++c) {
-            sort_value v = extract_sort_value(item.get(), keys[c].get(), store);
+            sort_value v = extract_sort_value(item.get(), keys[c].get(), store, ending);
+            if (ending.is_set()) return ending.take();
             profiles[c].note(v);
             values[i * m + c] = v;
         }
@@ -271,7 +297,8 @@ result<ref> sort_small(PyObject* items, PyObject* columns_arg, bool inplace) {
     if (!native) return std::move(native.error());
 
     small_buffer<std::size_t, inline_rows> sorted_rows(n);
-    small_sorter(values.data(), n, columns).run(profiles[0], sorted_rows.data());
+    small_sorter(values.data(), n, columns, ending).run(profiles[0], sorted_rows.data());
+    if (ending.is_set()) return ending.take();
 
     // Gather every item before writing anything: Python code run by a lookup
     // or a comparison may have changed the list since the extraction.
