@@ -27,6 +27,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <optional>
 #include <vector>
 
@@ -239,22 +241,26 @@ Py_ssize_t walk_small(PyObject* args, Leaf&& leaf) noexcept {
 
 // The flat list of a small input, or nothing (the general walk applies).
 std::optional<ref> collapse_small(PyObject* args) {
-    // The leaves are held (new references) before the list is created, so a
-    // collection started by creating it cannot take them away.
-    struct held_leaves {
-        PyObject* at[small_visits];
-        Py_ssize_t count = 0;
-        ~held_leaves() {
-            for (Py_ssize_t i = 0; i < count; ++i) Py_DECREF(at[i]);
+    // The leaves are held before the list is created, so a collection started
+    // by creating it cannot take them away. Only the handles in use are built.
+    class held_leaves {
+    public:
+        ~held_leaves() { std::destroy_n(at(0), count_); }
+        void hold(PyObject* o) noexcept { new (at(count_++)) ref(borrow(o)); }
+        Py_ssize_t size() const noexcept { return static_cast<Py_ssize_t>(count_); }
+        // Hands every reference to `slots`; nothing is held afterwards.
+        void give_to(PyObject** slots) noexcept {
+            for (std::size_t i = 0; i < count_; ++i) slots[i] = at(i)->release();
         }
+
+    private:
+        ref* at(std::size_t i) noexcept { return reinterpret_cast<ref*>(storage_) + i; }
+        alignas(ref) unsigned char storage_[small_visits * sizeof(ref)];
+        std::size_t count_ = 0;
     } leaves;
-    if (walk_small(args, [&](PyObject* o) noexcept { leaves.at[leaves.count++] = Py_NewRef(o); }) < 0) {
-        return std::nullopt;
-    }
-    ref out = created(PyList_New(leaves.count));
-    std::memcpy(reinterpret_cast<PyListObject*>(out.get())->ob_item, leaves.at,
-                static_cast<std::size_t>(leaves.count) * sizeof(PyObject*));
-    leaves.count = 0;  // the list owns them now
+    if (walk_small(args, [&](PyObject* o) noexcept { leaves.hold(o); }) < 0) return std::nullopt;
+    ref out = created(PyList_New(leaves.size()));
+    leaves.give_to(reinterpret_cast<PyListObject*>(out.get())->ob_item);
     return out;
 }
 
