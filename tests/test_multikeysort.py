@@ -1,5 +1,6 @@
 """multikeysort: columns, key values and their order, the driver, hostile input."""
 import collections
+import datetime
 import decimal
 import fractions
 import math
@@ -210,6 +211,28 @@ class SubReflected(Reflected):
 
 
 NAN = float("nan")
+D, DT = datetime.date, datetime.datetime
+UTC = datetime.timezone.utc
+PLUS2 = datetime.timezone(datetime.timedelta(hours=2))
+Point = collections.namedtuple("Point", "x y")
+
+
+class BackwardsDate(datetime.date):
+    """A subclass whose comparisons run backwards: it keeps Python's order."""
+
+    def __lt__(self, other):
+        return datetime.date.__gt__(self, other)
+
+    def __gt__(self, other):
+        return datetime.date.__lt__(self, other)
+
+
+class BackwardsBytes(bytes):
+    def __lt__(self, other):
+        return bytes.__gt__(self, other)
+
+    def __gt__(self, other):
+        return bytes.__lt__(self, other)
 
 
 @pytest.mark.parametrize(
@@ -271,6 +294,50 @@ NAN = float("nan")
         (OddResult(2), OddResult(2), 0),
         (RaisingLt(), RaisingLt(), 0),  # a raising < is equal; > is not asked
         (LtTruthRaises(), LtTruthRaises(), 0),
+        # dates, naive datetimes, bytes and tuples of ordered values: native keys
+        (D(2020, 1, 2), D(2020, 1, 10), -1),
+        (D(1, 1, 1), D(9999, 12, 31), -1),
+        (D(2020, 2, 1), D(2020, 1, 31), 1),
+        (D(2020, 1, 1), D(2020, 1, 1), 0),
+        (DT(2020, 1, 1, 0, 0, 0, 1), DT(2020, 1, 1), 1),
+        (DT(2020, 1, 1, 23, 59, 59, 999999), DT(2020, 1, 2), -1),
+        (DT(1, 1, 1), DT(9999, 12, 31, 23, 59, 59, 999999), -1),
+        (DT(2020, 1, 1, fold=1), DT(2020, 1, 1), 0),  # fold plays no part between naive datetimes
+        (DT(2020, 1, 1, 12, tzinfo=UTC), DT(2020, 1, 1, 13, tzinfo=PLUS2), 1),  # aware: by Python, in UTC
+        (DT(2020, 1, 1, tzinfo=UTC), DT(2020, 1, 1), 0),  # aware against naive raises
+        (DT(2020, 1, 1), D(2020, 1, 1), 0),  # a datetime against a date raises
+        (D(2020, 1, 1), 5, 0),
+        (BackwardsDate(2020, 1, 1), BackwardsDate(2020, 1, 2), 1),
+        (b"a", b"a\x00", -1),
+        (b"a\x00", b"a\x01", -1),
+        (b"", b"\x00", -1),
+        (b"\xff", b"\x00\x00", 1),
+        (b"abcdefgh", b"abcdefgi", -1),  # longer than a packed key
+        (b"abcdefg", b"abcdefg\x00", -1),
+        (BackwardsBytes(b"a"), BackwardsBytes(b"b"), 1),
+        ((), (0,), -1),
+        ((1,), (1, 0), -1),
+        ((-1,), (-256,), 1),
+        ((-(2**63),), (2**63 - 1,), -1),
+        ((2**64,), (2**63,), 1),  # wider than 64 bits: by Python
+        ((1, "b"), (1, "a"), 1),
+        (("\x00",), ("",), 1),
+        (("a\x00b",), ("a",), 1),
+        (("\U0001f600",), ("\uffff",), 1),
+        ((1, 2.5), (1, 2), 1),
+        ((2**53 + 1,), (float(2**53),), 1),  # exact, as Python compares an int with a float
+        ((-0.0,), (0,), 0),
+        ((float("-inf"),), (-1e308,), -1),
+        ((NAN,), (1,), 0),
+        ((True,), (1,), 0),
+        ((1, b"a\x00"), (1, b"a"), 1),
+        ((D(2020, 1, 1), 1), (D(2020, 1, 1), 0), 1),
+        ((DT(2020, 1, 1, 0, 0, 1), "x"), (DT(2020, 1, 1), "y"), 1),
+        ((1, "a"), (1, 2), 0),  # str against int raises
+        (((1,),), ((2,),), -1),  # nested: by Python
+        (("\udc80",), ("a",), 1),  # no UTF-8 text: by Python
+        (Point(1, 2), (1, 3), -1),
+        (tuple(range(20)), tuple(range(19)) + (20,), -1),
         (None, -(10**9), -1),  # None below everything
         (None, "", -1),
         (None, (), -1),
@@ -383,7 +450,8 @@ def test_descending_then_ascending():
 
 @pytest.mark.parametrize("inplace", [False, True])
 @pytest.mark.parametrize("column", ["k", "-k", ["k", "-j"], ["-k", "-j"]])
-@pytest.mark.parametrize("kind", ["int", "float", "str", "tuple", "mixed"])
+@pytest.mark.parametrize("kind", ["int", "float", "str", "tuple", "mixed", "date", "datetime", "bytes",
+                                  "long bytes", "text tuple", "date tuple"])
 def test_stable_with_many_equal_keys(kind, column, inplace):
     values = {
         "int": [0, 1, 2],
@@ -391,6 +459,12 @@ def test_stable_with_many_equal_keys(kind, column, inplace):
         "str": ["b", "a", "c"],
         "tuple": [(1,), (0, 1), (2,)],
         "mixed": [1, 1.0, True],  # all equal
+        "date": [D(2020, 5, 1), D(1999, 1, 1), D(2020, 5, 2)],
+        "datetime": [DT(2020, 5, 1, 0, 0, 0, 1), DT(2020, 5, 1), DT(2020, 5, 1, fold=1)],
+        "bytes": [b"b", b"a\x00", b"a"],
+        "long bytes": [b"abcdefgh\x00", b"abcdefgh", b"a"],
+        "text tuple": [(1, "b" * 9), (1, "b" * 8), (0.5, "")],
+        "date tuple": [(D(2020, 5, 1), 2), (D(2020, 5, 1), -1), (D(2020, 4, 1), 5)],
     }[kind]
     rows = [{"k": values[(i * 7) % 3], "j": 1, "i": i} for i in range(3000)]
     rows[5] = {"i": 5}  # missing key

@@ -4,6 +4,8 @@
 // value, and the sort then moves row numbers only; the items are put in order
 // at the end, after all of them have been fetched again.
 #include "boundary/bodies.hpp"
+#include "dictsort/object_keys.hpp"
+#include "dictsort/small_sort.hpp"
 #include "dictsort/sort_keys.hpp"
 #include "dictsort/stable_sort.hpp"
 
@@ -397,6 +399,7 @@ result<ref> multikeysort_body(call_args& a) {
     }
     PyObject* columns_arg = a[1];
     if (columns_arg == Py_None) return unsorted(items, inplace);
+    if (PyList_GET_SIZE(items) <= dictsort::small_rows) return dictsort::sort_small(items, columns_arg, inplace);
 
     // An exception that ends the call, met anywhere below, leaves the list as
     // it is: nothing is written before the sort is complete.
@@ -411,6 +414,9 @@ result<ref> multikeysort_body(call_args& a) {
     status extracted = extract_rows(items, columns, table, ending);
     if (!extracted) return std::move(extracted.error());
     std::size_t n = table.values.size() / columns.size();
+    status native = dictsort::encode_object_columns(table.values.data(), n, columns.size(), table.profiles.data(),
+                                                    table.store);
+    if (!native) return std::move(native.error());
     std::vector<std::size_t> order = row_sorter(table, columns, n, ending).run();
     if (ending.is_set()) return ending.take();
 

@@ -10,6 +10,11 @@ namespace {
 // surrogates; the exception is cleared, or kept in `ending` when it ends the
 // call). The text lives as long as `s`: the caller holds a reference to it.
 bool utf8_of(PyObject* s, std::string_view& out, ending_error& ending) {
+    if (PyUnicode_IS_COMPACT_ASCII(s)) {  // its own UTF-8
+        out = std::string_view(static_cast<const char*>(PyUnicode_DATA(s)),
+                               static_cast<std::size_t>(PyUnicode_GET_LENGTH(s)));
+        return true;
+    }
     Py_ssize_t n = 0;
     const char* u = PyUnicode_AsUTF8AndSize(s, &n);
     if (!u) {
@@ -194,7 +199,7 @@ std::vector<sort_column> parse_columns(PyObject* columns, ending_error& ending) 
     return columns_of_sequence(columns, ending);
 }
 
-const char* key_store::copy_text(const char* p, std::size_t n) {
+const char* key_store::copy_text_to_new_block(const char* p, std::size_t n) {
     constexpr std::size_t block_size = 64 * 1024;
     if (n == 0) return "";
     if (n > block_size / 4) {  // a long text gets a block of its own
@@ -203,9 +208,11 @@ const char* key_store::copy_text(const char* p, std::size_t n) {
         return blocks_.back().get();
     }
     if (n > left_) {
-        blocks_.push_back(std::make_unique_for_overwrite<char[]>(block_size));
+        // Most calls sort a few rows: the first block is small.
+        std::size_t size = blocks_.empty() && n <= 256 ? 1024 : block_size;
+        blocks_.push_back(std::make_unique_for_overwrite<char[]>(size));
         free_ = blocks_.back().get();
-        left_ = block_size;
+        left_ = size;
     }
     char* dst = free_;
     std::memcpy(dst, p, n);

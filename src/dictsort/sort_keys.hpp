@@ -109,13 +109,22 @@ private:
 // (in blocks that never move) and references to objects.
 class key_store {
 public:
-    const char* copy_text(const char* p, std::size_t n);
+    const char* copy_text(const char* p, std::size_t n) {
+        if (n == 0 || n > left_) return copy_text_to_new_block(p, n);
+        char* dst = free_;
+        std::memcpy(dst, p, n);
+        free_ += n;
+        left_ -= n;
+        return dst;
+    }
     PyObject* keep(ref obj) {
+        if (objects_.capacity() == 0) objects_.reserve(32);
         objects_.push_back(std::move(obj));
         return objects_.back().get();
     }
 
 private:
+    const char* copy_text_to_new_block(const char* p, std::size_t n);
     std::vector<std::unique_ptr<char[]>> blocks_;
     char* free_ = nullptr;
     std::size_t left_ = 0;
