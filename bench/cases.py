@@ -6,6 +6,7 @@ reported and, where the difference is confined to some words or a separator,
 timed on the words where they agree instead.
 """
 
+import datetime
 import importlib
 import importlib.metadata
 import operator
@@ -393,6 +394,56 @@ def multikeysort_cases(large_n=100_000):
                     {"D": pd.DataFrame, "x": rows, "n": names, "a": asc},
                     notes=["round trip: DataFrame(rows).sort_values(...).to_dict('records')"]))
             out.append(c)
+    out += typed_column_cases()
+    return out
+
+
+# One column of one type against sorted(key=itemgetter(column)): the call a
+# Python user writes instead. Sizes: a page of results (10), a group (100),
+# and 100,000 rows for the object types the module encodes natively.
+COLUMN_KINDS = ["int", "float", "str", "date", "datetime", "tuple", "bytes"]
+LARGE_COLUMN_KINDS = ["date", "datetime", "tuple", "bytes"]
+
+
+def column_values(kind, n, seed=13):
+    rnd = random.Random(seed)
+    letters = "abcdefghijklmnopqrstuvwxyz"
+    day0 = datetime.date(1990, 1, 1)
+    moment0 = datetime.datetime(1990, 1, 1)
+    make = {
+        "int": lambda: rnd.getrandbits(30),
+        "float": lambda: rnd.random() * 1000,
+        "str": lambda: "".join(rnd.choices(letters, k=6)),
+        "date": lambda: day0 + datetime.timedelta(days=rnd.randrange(15000)),
+        "datetime": lambda: moment0 + datetime.timedelta(seconds=rnd.randrange(10**9),
+                                                         microseconds=rnd.randrange(10**6)),
+        "tuple": lambda: (rnd.randrange(100), rnd.randrange(1000)),
+        "bytes": lambda: "".join(rnd.choices(letters, k=6)).encode(),
+    }[kind]
+    return [make() for _ in range(n)]
+
+
+def make_typed_rows(kind, n):
+    """n row dicts of five keys; 'v' holds values of one type."""
+    rnd = random.Random(17)
+    return [{"id": i, "v": v, "name": "row%d" % i, "qty": rnd.random(), "ok": bool(i % 3)}
+            for i, v in enumerate(column_values(kind, n))]
+
+
+def typed_column_case(kind, n, size):
+    rows = make_typed_rows(kind, n)
+    c = Case("multikeysort", "%s%d rows, one %s column" % ("small: " if size == "small" else "", n, kind), size,
+             {"main": "%d row dicts of 5 keys, column 'v' of %s values" % (n, kind)},
+             {"main": Candidate("_tavo.multikeysort", "module", "f(x, c)",
+                                {"f": _tavo.multikeysort, "x": rows, "c": ["v"]})}, [])
+    c.others.append(Candidate("sorted(key=itemgetter('v'))", "built-in", "sorted(x, key=k)",
+                              {"x": rows, "k": operator.itemgetter("v")}))
+    return c
+
+
+def typed_column_cases():
+    out = [typed_column_case(kind, n, "small") for n in (10, 100) for kind in COLUMN_KINDS]
+    out += [typed_column_case(kind, 100_000, "large") for kind in LARGE_COLUMN_KINDS]
     return out
 
 
@@ -424,7 +475,14 @@ def collapse_cases(large_n=100_000, flat_n=1_000_000):
                         if bi else missing("boltons flatten", "peer", peer_notes.get("boltons.iterutils", "")))
         return c
 
+    nested_small = [[1, 2], (3, 4), 5, [6, [7]], 8]
+    with_leaves = case("small: [[1, 2], (3, 4), 5, [6, [7]], 8]", "small", nested_small, "8 leaves, 3 levels")
+    # the bound: a list of the same eight leaves, already flat
+    with_leaves.others.insert(0, Candidate("list() of its 8 leaves", "built-in", "list(leaves)",
+                                           {"leaves": ref.collapse(nested_small)}))
     return [
+        case("small: flat list of 5 ints", "small", [1, 2, 3, 4, 5], "5 ints, no nesting", bound=True),
+        with_leaves,
         case("small: [[1, [2, 3]], (4, 5)]", "small", [[1, [2, 3]], (4, 5)], "5 leaves, 3 levels"),
         case("nested, %d leaves" % large_n, "large", nested(large_n),
              "%d ints in lists and tuples 3 levels deep" % large_n),
@@ -464,26 +522,29 @@ def backfill_cases(large_n=1_000_000):
 ROW_KEYS = ["k%d" % i for i in range(10)]
 
 
-def make_fill_rows(n, seed=11):
-    """n rows of the ten ROW_KEYS, ints and strings in turn, 10% None."""
+def make_fill_rows(n, seed=11, keys=10):
+    """n rows of the first `keys` ROW_KEYS, ints and strings in turn, 10% None."""
     rnd = random.Random(seed)
     ints = [None] * 100 + list(range(900))
     texts = [None] * 100 + ["v%d" % i for i in range(900)]
-    columns = [rnd.choices(texts if j % 2 else ints, k=n) for j in range(len(ROW_KEYS))]
+    columns = [rnd.choices(texts if j % 2 else ints, k=n) for j in range(keys)]
     for col in columns:  # every key gets a real value somewhere, as pandas assumes
         if n and all(v is None for v in col):
             col[-1] = 0
-    keys = ROW_KEYS
-    return [dict(zip(keys, vals)) for vals in zip(*columns)]
+    names = ROW_KEYS[:keys]
+    return [dict(zip(names, vals)) for vals in zip(*columns)]
 
 
 def backfill_iterdict_cases(large_n=100_000):
     pd = peer("pandas")
     f = _tavo.backfill_iterdict
 
-    def case(label, size, x, desc):
+    def case(label, size, x, desc, bound=False):
         c = Case("backfill_iterdict", label, size, {"main": desc},
                  {"main": Candidate("_tavo.backfill_iterdict", "module", "f(x)", {"f": f, "x": x})}, [])
+        if bound:  # copying every row: what a dict-by-dict fill cannot go below
+            c.others.append(Candidate("[r.copy() for r in rows]", "built-in", "[r.copy() for r in x]",
+                                      {"x": x}, check=False))
         c.others.append(Candidate("reference (plain Python loop)", "reference", "f(x)",
                                   {"f": ref.backfill_iterdict, "x": x}))
         c.others.append(Candidate("pandas ffill().bfill()", "peer", "D(x).ffill().bfill().to_dict('records')",
@@ -498,6 +559,10 @@ def backfill_iterdict_cases(large_n=100_000):
         case("small: 5 rows of 3 keys", "small", small, "5 rows, 3 keys"),
         case("%d rows of 10 keys" % large_n, "large", make_fill_rows(large_n),
              "%d rows of 10 keys, 10%% None" % large_n),
+    ] + [
+        case("%s%d rows of 8 keys" % ("small: " if n < 1000 else "", n), "small" if n < 1000 else "large",
+             make_fill_rows(n, keys=8), "%d rows of 8 keys, 10%% None" % n, bound=True)
+        for n in (10, 100, large_n)
     ]
 
 
@@ -580,4 +645,21 @@ TARGETS = [
      "list.index version (pure Python)", "speedup", 5, 6),
     ("parse('1') call overhead vs os.fspath('1')", "parse/small: '1' (call overhead)", "os.fspath('1')",
      "diff_ns", 20, 7),
+    ("uncamel one identifier vs str.lower", "uncamel/small: one identifier", "str.lower", "ratio", 1.2, 16),
+    ("underscore_to_camelcase one identifier vs str.lower", "underscore_to_camelcase/small: one identifier",
+     "str.lower", "ratio", 1.2, 16),
+    ("collapse flat 5-item list vs list(x)", "collapse/small: flat list of 5 ints", "list(x)", "ratio", 1.3, 16),
+    ("collapse([[1, 2], (3, 4), 5, [6, [7]], 8]) vs list() of its 8 leaves",
+     "collapse/small: [[1, 2], (3, 4), 5, [6, [7]], 8]", "list() of its 8 leaves", "ratio", 2.0, 16),
+] + [
+    ("multikeysort %d rows, one %s column vs sorted(itemgetter)" % (n, kind),
+     "multikeysort/%s%d rows, one %s column" % ("small: " if n < 1000 else "", n, kind),
+     "sorted(key=itemgetter('v'))", "ratio", bound, 16)
+    for n, kinds, bound in ((10, COLUMN_KINDS, 1.2), (100, COLUMN_KINDS, 1.0), (100_000, LARGE_COLUMN_KINDS, 1.0))
+    for kind in kinds
+] + [
+    ("backfill_iterdict %d rows of 8 keys vs [r.copy() for r in rows]" % n,
+     "backfill_iterdict/%s%d rows of 8 keys" % ("small: " if n < 1000 else "", n),
+     "[r.copy() for r in rows]", "ratio", 1.5, 16)
+    for n in (10, 100, 100_000)
 ]

@@ -297,6 +297,11 @@ for fn, pos, param in [("backfill", 0, "values"), ("backfill_iterdict", 0, "iter
 
 _fake_bool_ok = numpy_like_bool(bool_method=lambda self: True)
 _fake_bool_none = numpy_like_bool()
+class _ExitOnStr:
+    def __str__(self):
+        raise SystemExit("from __str__")
+
+
 _fake_bool_raises = numpy_like_bool(bool_method=lambda self: raise_(ValueError("no truth")))
 _fake_bool_type_error = numpy_like_bool(bool_method=lambda self: raise_(TypeError("no truth")))
 _fake_bool_returns_int = numpy_like_bool(bool_method=lambda self: 2)
@@ -355,6 +360,16 @@ for label, flag, check in [
     add(f"multikeysort-inplace-{label}", "multikeysort", [], "a", flag, check=check, needs_body=False)
     add(f"multikeysort-inplace-kw-{label}", "multikeysort", [], None, kwargs={"inplace": flag}, check=check,
         needs_body=False)
+
+# Fallbacks of the flag check discard only ordinary exceptions: a MemoryError
+# reading __module__, or a SystemExit showing the text of the error, ends the call.
+_module_memory_error = type("_ModuleMemoryError", (type,), {
+    "__module__": property(lambda cls: raise_(MemoryError("from __module__")))})("bool_", (), {})
+_fake_bool_exit_text = numpy_like_bool(bool_method=lambda self: raise_(TypeError(_ExitOnStr())))
+add("multikeysort-inplace-module-memory-error", "multikeysort", [], "a", _module_memory_error(),
+    check=raises(MemoryError, "from __module__"), needs_body=False)
+add("multikeysort-inplace-text-exits", "multikeysort", [], "a", _fake_bool_exit_text(),
+    check=raises(SystemExit, "from __str__"), needs_body=False)
 
 add("multikeysort-items-before-inplace", "multikeysort", 5, None, None,
     check=mismatch("items", "int", "PyList"), needs_body=False)

@@ -8,6 +8,13 @@ import functools
 import math
 
 NULL, INT, FLOAT, TEXT, OBJECT = range(5)
+
+
+def ordinary(e):
+    """An exception that a lookup, a conversion or a comparison may raise and
+    that is then discarded. Others (KeyboardInterrupt, SystemExit, MemoryError,
+    RecursionError...) end the call."""
+    return isinstance(e, Exception) and not isinstance(e, (MemoryError, RecursionError))
 INT64_MIN, INT64_MAX = -(2**63), 2**63 - 1
 
 
@@ -33,7 +40,9 @@ def parse_columns(columns):
         return []
     try:
         elements = list(columns)
-    except Exception:
+    except Exception as e:
+        if not ordinary(e):
+            raise
         return []
     if all(isinstance(c, str) and utf8(c) is not None for c in elements):
         return [parse_column_text(c) for c in elements]
@@ -43,7 +52,9 @@ def parse_columns(columns):
 def key_value(item, name):
     try:
         v = item[name]
-    except Exception:
+    except Exception as e:
+        if not ordinary(e):
+            raise
         return (NULL, None)
     if v is None:
         return (NULL, None)
@@ -65,11 +76,15 @@ def python_compare(x, y):
     try:
         if x < y:
             return -1
-    except Exception:
+    except Exception as e:
+        if not ordinary(e):
+            raise
         return 0
     try:
         return 1 if x > y else 0
-    except Exception:
+    except Exception as e:
+        if not ordinary(e):
+            raise
         return 0
 
 
@@ -94,6 +109,18 @@ def compare_keys(a, b):
     return python_compare(as_python(a), as_python(b))
 
 
+def drop_repeated_names(cols):
+    """A column named like an earlier one only compares rows that the earlier
+    one found equal, and finds them equal again: it is dropped."""
+    seen = set()
+    out = []
+    for name, descending in cols:
+        if name not in seen:
+            seen.add(name)
+            out.append((name, descending))
+    return out
+
+
 def key_names(items):
     names = set()
     for item in items:
@@ -109,7 +136,7 @@ def multikeysort(items, columns, inplace=False):
     if columns is None:
         return None if inplace else list(items)
     names = key_names(items)
-    cols = [c for c in parse_columns(columns) if c[0] in names]
+    cols = drop_repeated_names([c for c in parse_columns(columns) if c[0] in names])
     if not cols:
         return None if inplace else list(items)
     records = [[key_value(item, name) for name, _ in cols] for item in items]

@@ -127,3 +127,87 @@ def test_fake_numpy_type_without_truth_slot():
     assert message(lambda: _tavo.multikeysort([], "a", fake())) == (
         "argument 'inplace': object of type '<class 'numpy.bool_'>' does not define a '__bool__' conversion"
     )
+
+
+class _ModuleRaises(type):
+    """A metaclass whose __module__ (read for the flag check) raises `exc`."""
+
+    exc = None
+
+    @property
+    def __module__(cls):
+        raise cls.exc
+
+
+class _UnprintableBy:
+    """An exception argument whose str() raises `exc`."""
+
+    def __init__(self, exc):
+        self.exc = exc
+
+    def __str__(self):
+        raise self.exc
+
+
+def _flag_whose_module_raises(exc):
+    t = _ModuleRaises("bool_", (), {})
+    t.exc = exc
+    return t()
+
+
+def _numpy_bool_raising_type_error_with(arg):
+    def truth(self):
+        raise TypeError(arg)
+
+    return type("bool_", (), {"__module__": "numpy", "__bool__": truth})()
+
+
+# Where the binder falls back on an ordinary failure (a __module__ that cannot
+# be read, an exception text that cannot be shown), an interrupt, an exit and
+# MemoryError are not discarded: the call ends with them.
+@pytest.mark.parametrize("exc_type", [KeyboardInterrupt, SystemExit, MemoryError, RecursionError])
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda e: _tavo.multikeysort([], "a", _flag_whose_module_raises(e)),
+        lambda e: _tavo.multikeysort([], "a", _numpy_bool_raising_type_error_with(_UnprintableBy(e))),
+    ],
+    ids=["flag-module", "prefix-display"],
+)
+def test_binding_fallbacks_keep_what_must_end_the_call(call, exc_type):
+    raised = exc_type("from Python")
+    with pytest.raises(exc_type) as info:
+        call(raised)
+    assert info.value is raised
+
+
+@pytest.mark.parametrize(
+    "call, expected",
+    [
+        (lambda: _tavo.multikeysort([], "a", _flag_whose_module_raises(ValueError("no module"))),
+         "argument 'inplace': 'bool_' object cannot be converted to 'PyBool'"),
+        (lambda: _tavo.multikeysort([], "a", _numpy_bool_raising_type_error_with(_UnprintableBy(ValueError()))),
+         "argument 'inplace': <unprintable TypeError object>"),
+    ],
+    ids=["flag-module", "prefix-display"],
+)
+@pytest.mark.filterwarnings("ignore::pytest.PytestUnraisableExceptionWarning")
+def test_binding_fallbacks_discard_ordinary_errors(call, expected):
+    assert message(call) == expected
+
+
+class _SelfNamed(str):
+    """A str subclass whose str() fails and whose type is named by an
+    instance of itself: showing the name the usual way would fail endlessly."""
+
+    def __str__(self):
+        raise ValueError("no text")
+
+
+_SelfNamed.__name__ = _SelfNamed("SelfNamed")
+
+
+@pytest.mark.filterwarnings("ignore::pytest.PytestUnraisableExceptionWarning")
+def test_unprintable_keyword_name_of_a_self_named_type():
+    assert message(lambda: _tavo.uncamel(**{_SelfNamed("bad"): 1})) == \
+        "uncamel() got an unexpected keyword argument '<unprintable SelfNamed object>'"

@@ -187,3 +187,39 @@ def test_matches_model(args):
     expected = model.collapse(*args)
     assert result == expected
     assert all(a is b for a, b in zip(result, expected))
+
+
+def _chain(depth, leaf, wrap=list):
+    x = leaf
+    for _ in range(depth):
+        x = wrap([x])
+    return x
+
+
+# Around the limits of the short walk (8 levels, 64 elements looked at): the
+# same answer on both sides of each.
+@pytest.mark.parametrize(
+    "args",
+    [
+        (_chain(7, 1),),
+        (_chain(8, 1),),
+        (_chain(9, 1),),
+        (_chain(8, 1, tuple), 2),
+        (list(range(63)),),
+        (list(range(64)),),
+        (list(range(65)),),
+        (list(range(30)), tuple(range(33))),
+        (list(range(30)), tuple(range(34))),
+        ([[]] * 70,),
+        ([[i] for i in range(40)],),
+        tuple(range(64)),
+        tuple(range(65)),
+        ([1, [2, [3, [4, [5, [6, [7, [8, [9]]]]]]]], 10],),
+    ],
+    ids=lambda a: repr(a)[:40],
+)
+def test_short_walk_limits(args):
+    result = _tavo.collapse(*args)
+    expected = model.collapse(*args)
+    assert result == expected
+    assert all(a is b for a, b in zip(result, expected))

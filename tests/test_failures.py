@@ -8,6 +8,7 @@ import subprocess
 import sys
 import sysconfig
 import textwrap
+import threading
 
 import pytest
 
@@ -248,3 +249,38 @@ def test_panic_from_python_ends_the_process_when_uncaught():
     assert "not reached" not in proc.stdout and "caught as Exception" not in proc.stdout
     assert RESUME_LINES in proc.stderr
     assert proc.stderr.rstrip().endswith("lumo_runtime.PanicException: deep trouble")
+
+
+def _kernel_thread_name():
+    with open(f"/proc/self/task/{threading.get_native_id()}/comm") as f:
+        return f.read().rstrip("\n")
+
+
+def test_diagnostic_names_the_thread(capfd):
+    # The diagnostic starts with the name the kernel keeps for the thread
+    # (at most 15 bytes), whatever it is, and where the failure happened.
+    capfd.readouterr()
+    trigger_panic(add_key)
+    err = capfd.readouterr().err
+    first = next(line for line in err.splitlines() if line.startswith("thread '"))
+    assert first.startswith(f"thread '{_kernel_thread_name()}' failed at ")
+    assert "backfill_iterdict" in first
+
+
+def test_diagnostic_names_another_thread(capfd):
+    # A thread named through the kernel (as prctl and pthread_setname_np do).
+    libc = ctypes.CDLL(None)
+    out = []
+
+    def run():
+        libc.prctl(15, b"tavo-worker-abc", 0, 0, 0)  # PR_SET_NAME
+        out.append(_kernel_thread_name())
+        trigger_panic(add_key)
+
+    t = threading.Thread(target=run)
+    capfd.readouterr()
+    t.start()
+    t.join()
+    err = capfd.readouterr().err
+    assert out == ["tavo-worker-abc"]
+    assert "thread 'tavo-worker-abc' failed at " in err

@@ -1,5 +1,6 @@
 """multikeysort: columns, key values and their order, the driver, hostile input."""
 import collections
+import datetime
 import decimal
 import fractions
 import math
@@ -210,6 +211,28 @@ class SubReflected(Reflected):
 
 
 NAN = float("nan")
+D, DT = datetime.date, datetime.datetime
+UTC = datetime.timezone.utc
+PLUS2 = datetime.timezone(datetime.timedelta(hours=2))
+Point = collections.namedtuple("Point", "x y")
+
+
+class BackwardsDate(datetime.date):
+    """A subclass whose comparisons run backwards: it keeps Python's order."""
+
+    def __lt__(self, other):
+        return datetime.date.__gt__(self, other)
+
+    def __gt__(self, other):
+        return datetime.date.__lt__(self, other)
+
+
+class BackwardsBytes(bytes):
+    def __lt__(self, other):
+        return bytes.__gt__(self, other)
+
+    def __gt__(self, other):
+        return bytes.__lt__(self, other)
 
 
 @pytest.mark.parametrize(
@@ -271,6 +294,50 @@ NAN = float("nan")
         (OddResult(2), OddResult(2), 0),
         (RaisingLt(), RaisingLt(), 0),  # a raising < is equal; > is not asked
         (LtTruthRaises(), LtTruthRaises(), 0),
+        # dates, naive datetimes, bytes and tuples of ordered values: native keys
+        (D(2020, 1, 2), D(2020, 1, 10), -1),
+        (D(1, 1, 1), D(9999, 12, 31), -1),
+        (D(2020, 2, 1), D(2020, 1, 31), 1),
+        (D(2020, 1, 1), D(2020, 1, 1), 0),
+        (DT(2020, 1, 1, 0, 0, 0, 1), DT(2020, 1, 1), 1),
+        (DT(2020, 1, 1, 23, 59, 59, 999999), DT(2020, 1, 2), -1),
+        (DT(1, 1, 1), DT(9999, 12, 31, 23, 59, 59, 999999), -1),
+        (DT(2020, 1, 1, fold=1), DT(2020, 1, 1), 0),  # fold plays no part between naive datetimes
+        (DT(2020, 1, 1, 12, tzinfo=UTC), DT(2020, 1, 1, 13, tzinfo=PLUS2), 1),  # aware: by Python, in UTC
+        (DT(2020, 1, 1, tzinfo=UTC), DT(2020, 1, 1), 0),  # aware against naive raises
+        (DT(2020, 1, 1), D(2020, 1, 1), 0),  # a datetime against a date raises
+        (D(2020, 1, 1), 5, 0),
+        (BackwardsDate(2020, 1, 1), BackwardsDate(2020, 1, 2), 1),
+        (b"a", b"a\x00", -1),
+        (b"a\x00", b"a\x01", -1),
+        (b"", b"\x00", -1),
+        (b"\xff", b"\x00\x00", 1),
+        (b"abcdefgh", b"abcdefgi", -1),  # longer than a packed key
+        (b"abcdefg", b"abcdefg\x00", -1),
+        (BackwardsBytes(b"a"), BackwardsBytes(b"b"), 1),
+        ((), (0,), -1),
+        ((1,), (1, 0), -1),
+        ((-1,), (-256,), 1),
+        ((-(2**63),), (2**63 - 1,), -1),
+        ((2**64,), (2**63,), 1),  # wider than 64 bits: by Python
+        ((1, "b"), (1, "a"), 1),
+        (("\x00",), ("",), 1),
+        (("a\x00b",), ("a",), 1),
+        (("\U0001f600",), ("\uffff",), 1),
+        ((1, 2.5), (1, 2), 1),
+        ((2**53 + 1,), (float(2**53),), 1),  # exact, as Python compares an int with a float
+        ((-0.0,), (0,), 0),
+        ((float("-inf"),), (-1e308,), -1),
+        ((NAN,), (1,), 0),
+        ((True,), (1,), 0),
+        ((1, b"a\x00"), (1, b"a"), 1),
+        ((D(2020, 1, 1), 1), (D(2020, 1, 1), 0), 1),
+        ((DT(2020, 1, 1, 0, 0, 1), "x"), (DT(2020, 1, 1), "y"), 1),
+        ((1, "a"), (1, 2), 0),  # str against int raises
+        (((1,),), ((2,),), -1),  # nested: by Python
+        (("\udc80",), ("a",), 1),  # no UTF-8 text: by Python
+        (Point(1, 2), (1, 3), -1),
+        (tuple(range(20)), tuple(range(19)) + (20,), -1),
         (None, -(10**9), -1),  # None below everything
         (None, "", -1),
         (None, (), -1),
@@ -310,18 +377,32 @@ def test_null_keys_first_ascending_last_descending(item):
     assert down[-1] is item
 
 
-def test_getitem_raising_anything_is_a_null_key():
-    class Raises(dict):
-        def __init__(self, exc):
-            super().__init__(k=1)
-            self.exc = exc
+class RaisingLookup(dict):
+    def __init__(self, exc):
+        super().__init__(k=1)
+        self.exc = exc
 
-        def __getitem__(self, key):
-            raise self.exc
+    def __getitem__(self, key):
+        raise self.exc
 
-    rows = [{"k": 0}] + [Raises(e) for e in (KeyError("k"), TypeError(), ValueError(), RuntimeError(),
-                                             KeyboardInterrupt(), SystemExit(), ZeroDivisionError())]
+
+def test_getitem_raising_an_ordinary_exception_is_a_null_key():
+    rows = [{"k": 0}] + [RaisingLookup(e) for e in (KeyError("k"), TypeError(), ValueError(), RuntimeError(),
+                                                    ZeroDivisionError(), UnicodeError(), StopIteration())]
     assert ids(multikeysort(rows, "k")) == ids(rows[1:] + rows[:1])
+    assert ids(multikeysort(rows, "k")) == ids(model.multikeysort(rows, "k"))
+
+
+@pytest.mark.parametrize("exc", [KeyboardInterrupt, SystemExit, GeneratorExit, MemoryError, RecursionError])
+@pytest.mark.parametrize("inplace", [False, True])
+def test_getitem_raising_an_interrupt_or_exit_ends_the_call(exc, inplace):
+    rows = [{"k": 0}, RaisingLookup(exc("from getitem")), {"k": -1}]
+    before = ids(rows)
+    with pytest.raises(exc, match="from getitem"):
+        multikeysort(rows, "k", inplace)
+    assert ids(rows) == before
+    with pytest.raises(exc):
+        model.multikeysort(list(rows), "k")
 
 
 # --- the driver -------------------------------------------------------------------------
@@ -369,7 +450,8 @@ def test_descending_then_ascending():
 
 @pytest.mark.parametrize("inplace", [False, True])
 @pytest.mark.parametrize("column", ["k", "-k", ["k", "-j"], ["-k", "-j"]])
-@pytest.mark.parametrize("kind", ["int", "float", "str", "tuple", "mixed"])
+@pytest.mark.parametrize("kind", ["int", "float", "str", "tuple", "mixed", "date", "datetime", "bytes",
+                                  "long bytes", "text tuple", "date tuple"])
 def test_stable_with_many_equal_keys(kind, column, inplace):
     values = {
         "int": [0, 1, 2],
@@ -377,6 +459,12 @@ def test_stable_with_many_equal_keys(kind, column, inplace):
         "str": ["b", "a", "c"],
         "tuple": [(1,), (0, 1), (2,)],
         "mixed": [1, 1.0, True],  # all equal
+        "date": [D(2020, 5, 1), D(1999, 1, 1), D(2020, 5, 2)],
+        "datetime": [DT(2020, 5, 1, 0, 0, 0, 1), DT(2020, 5, 1), DT(2020, 5, 1, fold=1)],
+        "bytes": [b"b", b"a\x00", b"a"],
+        "long bytes": [b"abcdefgh\x00", b"abcdefgh", b"a"],
+        "text tuple": [(1, "b" * 9), (1, "b" * 8), (0.5, "")],
+        "date tuple": [(D(2020, 5, 1), 2), (D(2020, 5, 1), -1), (D(2020, 4, 1), 5)],
     }[kind]
     rows = [{"k": values[(i * 7) % 3], "j": 1, "i": i} for i in range(3000)]
     rows[5] = {"i": 5}  # missing key
@@ -467,11 +555,57 @@ def test_list_subclass():
     assert [r["a"] for r in list.__iter__(rows)] == [1, 2]
 
 
-def test_duplicate_columns_kept():
+def test_duplicate_columns():
     rows = [{"a": 1, "i": 0}, {"a": 2, "i": 1}, {"a": 1, "i": 2}]
     # 'a' then '-a' on equal 'a' changes nothing; '-a' first decides
     assert [r["i"] for r in multikeysort(rows, ["a", "-a"])] == [0, 2, 1]
     assert [r["i"] for r in multikeysort(rows, ["-a", "a"])] == [1, 0, 2]
+    assert [r["i"] for r in multikeysort(rows, ["a", "-i", "-a", "i", "a"])] == [2, 0, 1]
+
+
+class CountingLookup(dict):
+    calls = None
+
+    def __getitem__(self, key):
+        self.calls.append(key)
+        return dict.__getitem__(self, key)
+
+
+@pytest.mark.parametrize("columns", [["a", "a"], ["a", "-a"] * 50, ["-a", "b", "a", "-b", "a"], ("b", "a", "b")])
+def test_a_repeated_column_name_is_dropped(columns):
+    """A column named like an earlier one is dropped: no lookup, no comparison,
+    the order of the first one alone (repeats of the name never change it)."""
+    calls, compared = [], []
+
+    class Counted:
+        def __init__(self, v):
+            self.v = v
+
+        def __lt__(self, other):
+            compared.append(1)
+            return self.v < other.v
+
+        def __gt__(self, other):
+            compared.append(1)
+            return self.v > other.v
+
+    CountingLookup.calls = calls
+    rows = [CountingLookup(a=Counted(i % 3), b=Counted(-i)) for i in range(30)]
+
+    def name(c):
+        return c[1:] if c.startswith("-") else c
+
+    first = []
+    for c in columns:
+        if name(c) not in map(name, first):
+            first.append(c)
+    expected = ids(multikeysort(rows, first))
+    single = (len(calls), len(compared))
+    calls.clear(), compared.clear()
+    assert ids(multikeysort(rows, columns)) == expected
+    assert (len(calls), len(compared)) == single
+    assert len(calls) == len(rows) * len(first), "one lookup per row and distinct name"
+    assert expected == ids(model.multikeysort(rows, columns))
 
 
 @pytest.mark.parametrize("flag, inplace", [(True, True), (False, False)])

@@ -6,6 +6,7 @@ order, so the stable sort has exactly one answer and the module must give the
 model's. A column of mixed values (NaN, str against numbers, bytes against
 tuples...) has no such order; then only the permutation is checked.
 """
+import datetime
 import math
 
 from hypothesis import given, settings
@@ -56,6 +57,18 @@ FAMILIES = {
         st.text(max_size=3).map(MyStr),
     ),
     "tuples": st.one_of(st.tuples(small), st.tuples(small, small)),
+    # Object values the module orders natively: exact dates, naive datetimes,
+    # bytes, and tuples whose positions each hold values of one ordered kind.
+    "dates": st.dates(),
+    "datetimes": st.one_of(st.datetimes(), st.datetimes().map(lambda d: d.replace(fold=1))),
+    "bytes": st.one_of(st.binary(max_size=3), st.binary(min_size=6, max_size=10)),
+    "record tuples": st.one_of(
+        st.tuples(),
+        st.tuples(st.one_of(small, st.integers(), st.floats(allow_nan=False))),
+        st.tuples(small, st.text(max_size=3)),
+        st.tuples(small, st.text(max_size=3), st.binary(max_size=3)),
+    ),
+    "dated tuples": st.tuples(st.sampled_from([0, 0.5, -1.5, 2**53, 2**53 + 1, float(2**53)]), st.dates()),
 }
 MIXED = st.one_of(
     *FAMILIES.values(),
@@ -65,6 +78,9 @@ MIXED = st.one_of(
     st.binary(max_size=2),
     st.just("\udc80"),
     st.just(None),
+    st.dates(),
+    st.datetimes(timezones=st.sampled_from([None, datetime.timezone.utc])),
+    st.tuples(st.one_of(small, st.text(max_size=2), st.just(math.nan), st.tuples(small))),
 )
 NAMES = ["a", "b", "c"]
 
@@ -117,6 +133,23 @@ def test_same_order_as_model(table, inplace):
     else:
         got = multikeysort(rows, columns)
         assert got is not rows
+    assert ids(got) == ids(expected)
+
+
+@settings(max_examples=150, deadline=None)
+@given(tables(ordered=True), st.booleans())
+def test_long_lists_same_order_as_model(table, inplace):
+    # Past the short-list length the general sort runs: the rows repeated.
+    rows, columns = table
+    if not rows:
+        return
+    rows = rows * (300 // len(rows) + 1)
+    expected = model.multikeysort(list(rows), columns)
+    got = list(rows)
+    if inplace:
+        assert multikeysort(got, columns, True) is None
+    else:
+        got = multikeysort(rows, columns)
     assert ids(got) == ids(expected)
 
 

@@ -2,6 +2,7 @@
 import doctest
 import pathlib
 import re
+import sys
 
 import pytest
 
@@ -33,7 +34,9 @@ def test_docstring_examples():
 
 
 def libraries(code):
-    return sorted({m for m in re.findall(r"^(?:from|import) (\w+)", code, re.M)} - {"_tavo"})
+    """The libraries a block needs beyond the module and the standard library."""
+    found = {m for m in re.findall(r"^(?:from|import) (\w+)", code, re.M)}
+    return sorted(found - {"_tavo"} - set(sys.stdlib_module_names))
 
 
 @require("parse", "uncamel", "backfill_iterdict")

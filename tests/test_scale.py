@@ -7,6 +7,7 @@ result is known without asking the module.
 """
 import copy
 import multiprocessing
+import os
 import pickle
 import random
 import subprocess
@@ -179,3 +180,70 @@ def test_dask_bag_pipeline(groups):
     )
     n_rows = sum(len(g) for g in dirty)
     assert dict(keys) == {snake: n_rows for snake in COLUMNS.values()}
+
+
+@pytest.fixture(scope="module")
+def spark():
+    pytest.importorskip("pyspark", reason="pyspark is not installed (tools/spark_check.sh installs it)")
+    import shutil
+
+    if shutil.which("java") is None and not os.environ.get("JAVA_HOME"):
+        pytest.skip("no Java runtime for Spark")
+    # the workers must run this interpreter (it has the module), and Spark talks to them on loopback
+    os.environ["PYSPARK_PYTHON"] = sys.executable
+    os.environ["SPARK_LOCAL_IP"] = "127.0.0.1"
+    from pyspark.sql import SparkSession
+
+    session = (
+        SparkSession.builder.master("local[2]")
+        .config("spark.driver.host", "127.0.0.1")
+        .config("spark.driver.bindAddress", "127.0.0.1")
+        .config("spark.ui.enabled", "false")
+        .config("spark.sql.shuffle.partitions", "3")
+        .getOrCreate()
+    )
+    # the executors unpickle this file's functions by name: ship it and what it imports
+    here = os.path.dirname(os.path.abspath(__file__))
+    for name in ("landed.py", os.path.basename(__file__)):
+        session.sparkContext.addPyFile(os.path.join(here, name))
+    yield session
+    session.stop()
+
+
+def fill_stores(rows):
+    """A Spark partition, sorted by store and sequence: each store's rows cleaned on their own."""
+    from itertools import groupby
+
+    for _, store_rows in groupby((r.asDict() for r in rows), key=lambda r: r["storeId"]):
+        yield from clean_group(list(store_rows))
+
+
+@require("parse", "uncamel", "backfill_iterdict")
+def test_spark_pipeline(groups, spark):
+    from pyspark.sql import functions as F, types as T
+
+    dirty, expected = groups
+    columns = ["seq", *COLUMNS]
+    schema = T.StructType(
+        [T.StructField("seq", T.LongType()), T.StructField("storeId", T.LongType())]
+        + [T.StructField(c, T.StringType()) for c in COLUMNS if c != "storeId"]
+    )
+    rows = [(i, *(row[c] for c in COLUMNS)) for i, row in enumerate(r for g in dirty for r in g)]
+    df = spark.createDataFrame(rows, schema).select(*columns)
+
+    # per-partition cleaning: 8 stores over 3 partitions, so partitions hold several stores
+    cleaned = (
+        df.repartition("storeId").sortWithinPartitions("storeId", "seq").rdd.mapPartitions(fill_stores).collect()
+    )
+    cleaned.sort(key=lambda r: r["seq"])
+    for row in cleaned:
+        del row["seq"]
+    by_store = [[r for r in cleaned if r["store_id"] == g] for g in range(len(dirty))]
+    assert typed(by_store) == typed(expected)
+
+    # a column UDF on the executors
+    to_number = F.udf(lambda s: None if s is None or (v := _tavo.parse(s)) is None else float(v), T.DoubleType())
+    prices = df.orderBy("seq").select(to_number("unitPrice").alias("p")).collect()
+    cells = [r[2] for r in rows]  # seq, storeId, unitPrice, ...
+    assert [r["p"] for r in prices] == [None if c is None or (v := _tavo.parse(c)) is None else float(v) for c in cells]
+    assert sum(p["p"] is not None for p in prices) > 3000

@@ -3,7 +3,9 @@
 # python3.11d (installed when missing) and runs the leak test
 # (tests/test_refleaks.py: every call of tests/call_catalogue.py repeated in
 # rounds; the total reference count and the allocated block count must come
-# back to their baseline), then the whole suite, whose checks the debug
+# back to their baseline), the allocation-failure test (tests/test_nomemory.py:
+# each failing allocation of each call, with the total reference count checked
+# around every attempt), then the whole suite, whose checks the debug
 # interpreter's own assertions back up.
 # Usage: bash tools/leak_check.sh [pytest args for the leak test...]
 # TAVO_LEAK_CALLS sets the calls per round (default 200).
@@ -49,6 +51,9 @@ failed=0
 echo "=== leak check (debug interpreter: total references and allocated blocks)"
 TAVO_LEAK_CALLS=${TAVO_LEAK_CALLS:-200} "$py" -m pytest -q -p no:cacheprovider -rA \
     tests/test_refleaks.py "$@" | grep -v '^PASSED ' || failed=1
+echo "=== allocation failures (debug interpreter: total references around each failing call)"
+"$py" -m pytest -q -p no:cacheprovider -rA tests/test_nomemory.py | grep -v '^PASSED ' || failed=1
 echo "=== whole suite on the debug interpreter"
-"$py" -X dev -m pytest -q -p no:cacheprovider --ignore=tests/test_refleaks.py tests || failed=1
+"$py" -X dev -m pytest -q -p no:cacheprovider --ignore=tests/test_refleaks.py --ignore=tests/test_nomemory.py \
+    tests || failed=1
 exit $failed

@@ -9,6 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/python_for_tools.sh
 
+repo_tools=$(pwd)/tools
 work=build/package-check
 rm -rf "$work"
 mkdir -p "$work"
@@ -67,8 +68,14 @@ if not _tavo.__file__.startswith(sys.argv[1]):
     sys.exit(f"_tavo imported from {_tavo.__file__}, not from the sdist install")
 print("module:", _tavo.__file__)
 PY
-step "tests of the unpacked sdist against the install"
-"$work/sdist-venv/bin/python" -m pytest -q -p no:cacheprovider
+# The same tests ran at their full example counts on this interpreter and compiler
+# (tools/run_tests.sh); here they check that the sdist alone builds and tests, so the
+# property tests run at a few examples each (TAVO_PACKAGE_EXAMPLES=0: their own counts).
+examples=${TAVO_PACKAGE_EXAMPLES:-10}
+plugin=()
+[ "$examples" != 0 ] && plugin=(-p hypothesis_examples)
+step "tests of the unpacked sdist against the install${plugin[*]:+ (property tests at most $examples examples)}"
+TAVO_HYPOTHESIS_EXAMPLES=$examples PYTHONPATH="$repo_tools" "$work/sdist-venv/bin/python" -m pytest -q -p no:cacheprovider "${plugin[@]}"
 cd - > /dev/null
 
 step "auditwheel show"

@@ -33,7 +33,8 @@ error_value too_many(const function_description& d, Py_ssize_t n) {
 
 error_value unexpected_keyword(const function_description& d, PyObject* name) {
     std::string m = display_name(d) + " got an unexpected keyword argument '";
-    append_display(m, name);
+    status shown = append_display(m, name);
+    if (!shown) return std::move(shown.error());
     m += "'";
     return binding_error(std::move(m));
 }
@@ -91,7 +92,12 @@ result<call_args> bind_arguments(const function_description& d, PyObject* const*
             PyObject* name = PyTuple_GET_ITEM(kwnames, i);
             Py_ssize_t len = 0;
             const char* text = PyUnicode_AsUTF8AndSize(name, &len);
-            if (!text) PyErr_Clear();
+            if (!text) {
+                // A name with lone surrogates (UnicodeEncodeError) names no
+                // parameter; a MemoryError ends the call.
+                status cleared = discard_ordinary_error();
+                if (!cleared) return std::move(cleared.error());
+            }
             std::size_t j = 0;
             if (text) {
                 const std::string_view key(text, static_cast<std::size_t>(len));
@@ -127,17 +133,20 @@ result<bool> to_bool_flag(PyObject* obj) {
         const char* u = PyUnicode_AsUTF8AndSize(module.get(), &n);
         numpy = u && std::string_view(u, static_cast<std::size_t>(n)) == "numpy";
     }
-    PyErr_Clear();
+    // A type whose __module__ cannot be read or is no text is not NumPy's;
+    // an interrupt or a MemoryError met on the way ends the call.
+    if (status cleared = discard_ordinary_error(); !cleared) return std::move(cleared.error());
     if (numpy) {
         ref name = steal(PyType_GetName(type));
         Py_ssize_t n = 0;
         const char* u = name ? PyUnicode_AsUTF8AndSize(name.get(), &n) : nullptr;
-        PyErr_Clear();
+        if (status cleared = discard_ordinary_error(); !cleared) return std::move(cleared.error());
         const std::string_view tname = u ? std::string_view(u, static_cast<std::size_t>(n)) : "";
         if (tname == "bool_" || tname == "bool") {
             if (!type->tp_as_number || !type->tp_as_number->nb_bool) {
                 std::string m = "object of type '";
-                append_display(m, reinterpret_cast<PyObject*>(type));
+                status shown = append_display(m, reinterpret_cast<PyObject*>(type));
+                if (!shown) return std::move(shown.error());
                 m += "' does not define a '__bool__' conversion";
                 return error_value::owned_error(PyExc_TypeError, std::move(m));
             }
@@ -156,8 +165,11 @@ error_value with_argument_prefix(std::string_view param, error_value e) {
     std::string m = "argument '";
     m += param;
     m += "': ";
-    append_display(m, e.value());
-    ref text = created(PyUnicode_DecodeUTF8(m.data(), static_cast<Py_ssize_t>(m.size()), "replace"));
+    status shown = append_display(m, e.value());
+    if (!shown) return std::move(shown.error());
+    // Without memory for the new message, the MemoryError ends the call.
+    ref text = steal(PyUnicode_DecodeUTF8(m.data(), static_cast<Py_ssize_t>(m.size()), "replace"));
+    if (!text) return error_value::fetch();
     ref exc = steal(PyObject_CallOneArg(PyExc_TypeError, text.get()));
     if (!exc) return error_value::fetch();
     if (PyObject* cause = PyException_GetCause(e.value())) {

@@ -1,7 +1,5 @@
 #include "boundary/call.hpp"
 
-#include <cstdio>
-#include <cstdlib>
 #include <mutex>
 #include <vector>
 
@@ -23,12 +21,6 @@ pending_release_list& pending() {
     return *list;
 }
 
-[[noreturn]] void stop_process() noexcept {
-    std::fputs("uncaught panic at ffi boundary\n", stderr);
-    std::fflush(stderr);
-    std::abort();
-}
-
 }  // namespace
 
 void apply_pending_releases() noexcept {
@@ -41,24 +33,15 @@ void apply_pending_releases() noexcept {
     for (PyObject* p : taken) Py_DECREF(p);
 }
 
-void negative_lock_depth() noexcept {
-    std::fputs("lock depth counter is negative\n", stderr);
-    std::abort();
-}
+void raise_error(error_value&& e) noexcept { std::move(e).raise(); }
 
-void raise_error(error_value&& e) noexcept {
-    try {
-        std::move(e).raise();
-    } catch (...) {
-        stop_process();
-    }
-}
+void raise_panic(std::string&& text) noexcept { error_value::panic(std::move(text)).raise(); }
 
-void raise_panic(std::string&& text) noexcept {
+void raise_panic(const char* text) noexcept {
     try {
-        error_value::panic(std::move(text)).raise();
-    } catch (...) {
-        stop_process();
+        raise_panic(std::string(text));
+    } catch (...) {  // no memory for the text
+        ensure_error_pending();
     }
 }
 

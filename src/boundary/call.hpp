@@ -24,17 +24,19 @@ namespace detail {
 extern constinit thread_local std::int64_t lock_depth TAVO_TLS_MODEL;
 extern std::atomic<bool> releases_pending;
 void apply_pending_releases() noexcept;
-// Raises the error value (or a panic) in the interpreter; stops the process
-// if that itself fails.
+// Raises the error value (or a panic) in the interpreter. When that cannot
+// be built for want of memory, MemoryError is raised instead: the process is
+// never stopped.
 void raise_error(error_value&& e) noexcept;
 void raise_panic(std::string&& text) noexcept;
-[[noreturn]] void negative_lock_depth() noexcept;
+void raise_panic(const char* text) noexcept;
 }  // namespace detail
 
 inline std::int64_t current_lock_depth() noexcept { return detail::lock_depth; }
 
+// Entered and left in pairs (run_call, and the scope that renders an error
+// on a thread not known to hold the lock), so the counter is never negative.
 inline void enter_lock_scope() noexcept {
-    if (detail::lock_depth < 0) detail::negative_lock_depth();
     ++detail::lock_depth;
     if (detail::releases_pending.load(std::memory_order_acquire)) detail::apply_pending_releases();
 }
@@ -54,7 +56,7 @@ PyObject* run_call(Body&& body) noexcept {
             detail::raise_error(std::move(r.error()));
         }
     } catch (internal_failure& f) {
-        detail::raise_panic(std::move(f.text));
+        if (!f.keep_pending || !PyErr_Occurred()) detail::raise_panic(std::move(f.text));
     } catch (std::bad_alloc&) {
         detail::raise_panic("memory allocation failed");
     } catch (...) {

@@ -2,9 +2,11 @@
 
 #include "boundary/call.hpp"
 
-#include <pthread.h>
+#include <sys/prctl.h>
 
+#include <atomic>
 #include <cstdio>
+#include <cstring>
 
 namespace tavo {
 namespace {
@@ -19,7 +21,8 @@ constexpr const char* panic_doc =
 
 constexpr const char* none_pending = "attempted to fetch exception but none was set";
 
-PyObject* panic_type_cell = nullptr;  // one strong reference for the life of the process
+// One strong reference for the life of the process, stored once.
+std::atomic<PyObject*> panic_type_cell{nullptr};
 
 // Appends UTF-8 bytes that may hold encoded surrogates (from "surrogatepass"):
 // each such three-byte sequence becomes three U+FFFD, as a decoder that
@@ -37,20 +40,30 @@ void append_replacing_surrogates(std::string& out, const char* s, Py_ssize_t n) 
 }
 
 // Appends the UTF-8 text of a str, substituting U+FFFD for lone surrogates.
-void append_str_text(std::string& out, PyObject* s) {
+// Fails only with what must end the call (MemoryError, an interrupt).
+status append_str_text(std::string& out, PyObject* s) {
     Py_ssize_t n = 0;
     if (const char* u = PyUnicode_AsUTF8AndSize(s, &n)) {
         out.append(u, static_cast<size_t>(n));
-        return;
+        return ok();
     }
-    PyErr_Clear();
-    ref bytes = created(PyUnicode_AsEncodedString(s, "utf-8", "surrogatepass"));
+    // Lone surrogates have no UTF-8 form (UnicodeEncodeError): encode them
+    // with "surrogatepass" instead.
+    status cleared = discard_ordinary_error();
+    if (!cleared) return cleared;
+    ref bytes = steal(PyUnicode_AsEncodedString(s, "utf-8", "surrogatepass"));
+    if (!bytes) return error_value::fetch();
     append_replacing_surrogates(out, PyBytes_AS_STRING(bytes.get()), PyBytes_GET_SIZE(bytes.get()));
+    return ok();
 }
 
-void write_diagnostic(const std::string& text, const std::source_location& where) {
-    char name[64] = "<unnamed>";
-    pthread_getname_np(pthread_self(), name, sizeof name);
+// Writes nothing through the interpreter and allocates nothing: it also runs
+// when memory has run out.
+void write_diagnostic(const std::string& text, const std::source_location& where) noexcept {
+    // The calling thread's name, as the kernel keeps it (at most 15 bytes).
+    char name[17] = "<unnamed>";
+    char kernel_name[17] = {};
+    if (prctl(PR_GET_NAME, kernel_name, 0, 0, 0) == 0) std::memcpy(name, kernel_name, sizeof name);
     std::fprintf(stderr,
                  "thread '%s' failed at %s:%u:\n%s\n"
                  "note: run the process under gdb with `catch throw` to see a backtrace\n",
@@ -66,43 +79,75 @@ void fail(std::string text, std::source_location where) {
 }
 
 void failed_creation(std::source_location where) {
+    PyObject* pending = PyErr_Occurred();
+    if (pending && !PyErr_GivenExceptionMatches(pending, PyExc_Exception)) {
+        // Printing would end the process (SystemExit) or lose an interrupt:
+        // this exception ends the call instead of the PanicException.
+        write_diagnostic("Python API call failed", where);
+        throw internal_failure{"Python API call failed", true};
+    }
+    // Usually MemoryError. Printing needs memory too: when that fails,
+    // CPython prints less and clears the exception all the same.
     PyErr_Print();
     fail("Python API call failed", where);
 }
 
-void append_display(std::string& out, PyObject* obj, bool use_repr) {
+status append_display(std::string& out, PyObject* obj, bool use_repr) {
     ref s = steal(use_repr ? PyObject_Repr(obj) : PyObject_Str(obj));
-    if (s) {
-        append_str_text(out, s.get());
-        return;
+    if (s) return append_str_text(out, s.get());
+    if (PyObject* pending = PyErr_Occurred(); pending && must_end_call(pending)) {
+        return error_value::fetch();
     }
     PyErr_WriteUnraisable(obj);
     ref name = steal(PyType_GetName(Py_TYPE(obj)));
+    if (name && !PyUnicode_Check(name.get())) name.reset();  // a type's name is always a str
     if (!name) {
-        PyErr_Clear();
+        status cleared = discard_ordinary_error();
+        if (!cleared) return cleared;
         out += "<unprintable object>";
-        return;
+        return ok();
     }
     out += "<unprintable ";
-    append_display(out, name.get());
+    // The name is a str, or a str subclass, whose text is read as it is: a
+    // subclass's __str__ could fail again (even for a type named by an
+    // instance of itself, endlessly).
+    status shown = append_str_text(out, name.get());
+    if (!shown) return shown;
     out += " object>";
+    return ok();
 }
 
-PyObject* panic_exception_type() {
-    if (panic_type_cell) return panic_type_cell;
+void ensure_error_pending() noexcept {
+    if (!PyErr_Occurred()) PyErr_NoMemory();
+}
+
+PyObject* panic_exception_type() noexcept {
+    if (PyObject* stored = panic_type_cell.load(std::memory_order_acquire)) return stored;
     PyObject* t = PyErr_NewExceptionWithDoc("lumo_runtime.PanicException", panic_doc,
                                             PyExc_BaseException, nullptr);
     if (!t) {
-        std::string text = "Failed to initialize new exception type.: ";
-        text += error_value::fetch().render();
-        fail(std::move(text));
+        // Only when the interpreter cannot allocate. The call then ends with
+        // the error that prevented it (usually MemoryError), not a
+        // PanicException; the diagnostic says so. Taking the error does not
+        // need the type: nothing can have raised a type that does not exist.
+        try {
+            error_value e = error_value::fetch();
+            std::string text = "Failed to initialize new exception type.: ";
+            text += e.render();
+            write_diagnostic(text, std::source_location::current());
+            std::move(e).raise();
+        } catch (...) {
+            ensure_error_pending();
+        }
+        return nullptr;
     }
-    if (panic_type_cell) {  // filled meanwhile: keep the first
-        Py_DECREF(t);
-    } else {
-        panic_type_cell = t;
+    PyObject* stored = nullptr;
+    if (panic_type_cell.compare_exchange_strong(stored, t, std::memory_order_acq_rel,
+                                                std::memory_order_acquire)) {
+        return t;
     }
-    return panic_type_cell;
+    Py_DECREF(t);  // filled meanwhile (another thread, without the lock): keep the first
+    return stored;
 }
 
 error_value error_value::static_error(PyObject* type, const char* text) noexcept {
@@ -149,15 +194,26 @@ std::optional<error_value> error_value::take_pending() {
     PyErr_Fetch(&t, &v, &tb);
     held type(steal(t)), value(steal(v)), trace(steal(tb));
     if (!type) return std::nullopt;
-    if (type.get() == panic_exception_type()) {
+    // Compared only once the type exists: Python code cannot have raised a
+    // type that was never created (and creating it here, when memory has
+    // run out, would fail and take the pending exception again, endlessly).
+    if (panic_type_cell && type.get() == panic_type_cell) {
         PyErr_NormalizeException(&t, &v, &tb);
         type.release(), value.release(), trace.release();
         type = held(steal(t)), value = held(steal(v)), trace = held(steal(tb));
+        if (type.get() != panic_type_cell) {  // normalising failed: that error instead
+            error_value e;
+            e.state_ = state::fetched;
+            e.type_ = std::move(type);
+            e.value_ = std::move(value);
+            e.tb_ = std::move(trace);
+            return e;
+        }
         std::string text;
         ref s = value ? steal(PyObject_Str(value.get())) : ref();
-        if (s) {
-            append_str_text(text, s.get());
-        } else {
+        if (!s || !append_str_text(text, s.get())) {
+            // The call ends with the resumed panic in any case: a failure to
+            // read its text (even a MemoryError) only changes the text.
             PyErr_Clear();
             text = "Unwrapped panic from Python code";
         }
@@ -192,14 +248,19 @@ status discard_ordinary_error() {
     return ok();
 }
 
+// A failed creation here is not an internal failure: the exception that
+// stopped it (MemoryError) is left pending and raised instead.
 std::pair<PyObject*, ref> error_value::materialise() {
+    const auto text_arg = [](PyObject* type, PyObject* arg) -> std::pair<PyObject*, ref> {
+        if (!arg) return {nullptr, ref()};
+        return {type, steal(arg)};
+    };
     switch (state_) {
         case state::static_msg:
-            return {exc_type_, created(PyUnicode_FromString(static_text_))};
+            return text_arg(exc_type_, PyUnicode_FromString(static_text_));
         case state::owned_msg:
-            return {exc_type_, created(PyUnicode_DecodeUTF8(text_.data(),
-                                                            static_cast<Py_ssize_t>(text_.size()),
-                                                            "replace"))};
+            return text_arg(exc_type_, PyUnicode_DecodeUTF8(text_.data(), static_cast<Py_ssize_t>(text_.size()),
+                                                            "replace"));
         case state::mismatch: {
             std::string msg = "'";
             ref qualname = steal(PyType_GetQualName(reinterpret_cast<PyTypeObject*>(type_.get())));
@@ -208,20 +269,28 @@ std::pair<PyObject*, ref> error_value::materialise() {
             if (u) {
                 msg.append(u, static_cast<size_t>(n));
             } else {
-                PyErr_Clear();
+                status cleared = discard_ordinary_error();
+                if (!cleared) {
+                    std::move(cleared.error()).raise();
+                    return {nullptr, ref()};
+                }
                 msg += "<failed to extract type name>";
             }
             msg += "' object cannot be converted to '";
             msg += static_text_;
             msg += "'";
-            return {PyExc_TypeError, created(PyUnicode_FromStringAndSize(msg.data(), static_cast<Py_ssize_t>(msg.size())))};
+            return text_arg(PyExc_TypeError,
+                            PyUnicode_FromStringAndSize(msg.data(), static_cast<Py_ssize_t>(msg.size())));
         }
         case state::panic: {
-            ref text = created(PyUnicode_DecodeUTF8(text_.data(), static_cast<Py_ssize_t>(text_.size()),
-                                                    "replace"));
-            ref args = created(PyTuple_New(1));
+            PyObject* type = panic_exception_type();
+            if (!type) return {nullptr, ref()};
+            ref text = steal(PyUnicode_DecodeUTF8(text_.data(), static_cast<Py_ssize_t>(text_.size()), "replace"));
+            if (!text) return {nullptr, ref()};
+            ref args = steal(PyTuple_New(1));
+            if (!args) return {nullptr, ref()};
             PyTuple_SET_ITEM(args.get(), 0, text.release());
-            return {panic_exception_type(), std::move(args)};
+            return {type, std::move(args)};
         }
         case state::fetched:
         case state::normalised:
@@ -230,23 +299,35 @@ std::pair<PyObject*, ref> error_value::materialise() {
     return {nullptr, ref()};
 }
 
-void error_value::raise() && {
+void error_value::raise() && noexcept {
     if (state_ == state::fetched || state_ == state::normalised) {
         PyErr_Restore(type_.release(), value_.release(), tb_.release());
+        ensure_error_pending();
         return;
     }
-    auto [type, arg] = materialise();
-    if (PyType_Check(type) &&
-        PyType_FastSubclass(reinterpret_cast<PyTypeObject*>(type), Py_TPFLAGS_BASE_EXC_SUBCLASS)) {
-        PyErr_SetObject(type, arg.get());
-    } else {
-        PyErr_SetString(PyExc_TypeError, "exceptions must derive from BaseException");
+    try {
+        auto [type, arg] = materialise();
+        if (!type) {
+            ensure_error_pending();
+            return;
+        }
+        if (PyType_Check(type) &&
+            PyType_FastSubclass(reinterpret_cast<PyTypeObject*>(type), Py_TPFLAGS_BASE_EXC_SUBCLASS)) {
+            PyErr_SetObject(type, arg.get());
+        } else {
+            PyErr_SetString(PyExc_TypeError, "exceptions must derive from BaseException");
+        }
+    } catch (...) {
+        // std::bad_alloc while composing the message, or a PanicException
+        // met while reading a type's name (printed where it was taken).
+        ensure_error_pending();
+        return;
     }
-    arg.reset();
     PyObject *t = nullptr, *v = nullptr, *tb = nullptr;
     PyErr_Fetch(&t, &v, &tb);
     PyErr_NormalizeException(&t, &v, &tb);
     PyErr_Restore(t, v, tb);
+    ensure_error_pending();
 }
 
 void error_value::normalise() {
@@ -265,35 +346,64 @@ void error_value::normalise() {
     state_ = state::normalised;
 }
 
-std::string error_value::render() {
-    bool need_lock = current_lock_depth() == 0;
-    PyGILState_STATE gil{};
-    if (need_lock) {
-        gil = PyGILState_Ensure();
-        enter_lock_scope();
+namespace {
+
+// Holds the interpreter lock for a thread not known to hold it, for the scope.
+class lock_if_needed {
+public:
+    lock_if_needed() noexcept : taken_(current_lock_depth() == 0) {
+        if (taken_) {
+            gil_ = PyGILState_Ensure();
+            enter_lock_scope();
+        }
     }
+    ~lock_if_needed() {
+        if (taken_) {
+            leave_lock_scope();
+            PyGILState_Release(gil_);
+        }
+    }
+    lock_if_needed(const lock_if_needed&) = delete;
+    lock_if_needed& operator=(const lock_if_needed&) = delete;
+
+private:
+    bool taken_;
+    PyGILState_STATE gil_{};
+};
+
+// The rendering is only ever the text of an internal failure, which ends the
+// call itself: an object that cannot be displayed (even for want of memory)
+// shows as a placeholder and its error is dropped.
+void append_rendered(std::string& out, PyObject* obj) {
+    if (!append_display(out, obj, true)) out += "<unprintable object>";
+}
+
+}  // namespace
+
+std::string error_value::render() {
+    lock_if_needed lock;
     normalise();
     std::string out = "PyErr { type: ";
-    append_display(out, type_.get(), true);
+    if (type_) {
+        append_rendered(out, type_.get());
+    } else {
+        out += "None";
+    }
     out += ", value: ";
     if (value_) {
-        append_display(out, value_.get(), true);
+        append_rendered(out, value_.get());
     } else {
         out += "None";
     }
     out += ", traceback: ";
     if (tb_) {
         out += "Some(";
-        append_display(out, tb_.get(), true);
+        append_rendered(out, tb_.get());
         out += ")";
     } else {
         out += "None";
     }
     out += " }";
-    if (need_lock) {
-        leave_lock_scope();
-        PyGILState_Release(gil);
-    }
     return out;
 }
 

@@ -52,6 +52,9 @@ private:
 // Thrown by `fail`; caught only by the call boundary.
 struct internal_failure {
     std::string text;
+    // The exception pending in the interpreter ends the call instead of a
+    // PanicException (an interrupt or an exit met by a failed creation).
+    bool keep_pending = false;
 };
 
 // Ends the running body with an internal failure: writes the diagnostic to
@@ -61,6 +64,9 @@ struct internal_failure {
 
 // The internal failure for a CPython creation call that returned null: prints
 // the pending exception (usually MemoryError) and fails "Python API call failed".
+// An exception that is not an Exception (KeyboardInterrupt, SystemExit) is not
+// printed, which would lose it or end the process: it stays pending and ends
+// the call.
 [[noreturn]] void failed_creation(std::source_location where = std::source_location::current());
 
 // Adopts the new reference returned by a creation call, or fails.
@@ -89,21 +95,25 @@ public:
     error_value(error_value&&) noexcept = default;
     error_value& operator=(error_value&&) noexcept = default;
 
-    // Leaves the exception set in the interpreter; consumes the value.
-    void raise() &&;
+    // Leaves the exception set in the interpreter; consumes the value. When
+    // the exception cannot be built (no memory for its message), the pending
+    // MemoryError, or a preallocated one, is left set instead.
+    void raise() && noexcept;
     // Materialises the exception; afterwards type() and value() are set.
     void normalise();
     PyObject* type() const noexcept { return type_.get(); }
     PyObject* value() const noexcept { return value_.get(); }
     PyObject* traceback() const noexcept { return tb_.get(); }
 
-    // "PyErr { type: ..., value: ..., traceback: ... }"
+    // "PyErr { type: ..., value: ..., traceback: ... }". Best effort: a part
+    // that cannot be displayed shows as "<unprintable object>".
     std::string render();
 
 private:
     enum class state : std::uint8_t { static_msg, owned_msg, mismatch, panic, fetched, normalised };
     error_value() noexcept = default;
-    // Runs the deferred routine: the exception type and its argument.
+    // Runs the deferred routine: the exception type and its argument, or a
+    // null type with the exception that prevented it left pending.
     std::pair<PyObject*, ref> materialise();
 
     state state_ = state::static_msg;
@@ -146,9 +156,16 @@ bool must_end_call(PyObject* exc_type) noexcept;
 // Appends the display of an object (its str, or repr when `use_repr`) as
 // UTF-8; a text with lone surrogates shows each bad sequence as U+FFFD; a
 // failing str() is reported as unraisable and shown as "<unprintable T object>".
-void append_display(std::string& out, PyObject* obj, bool use_repr = false);
+// A failure that must end the call (MemoryError, an interrupt) is returned.
+status append_display(std::string& out, PyObject* obj, bool use_repr = false);
 
-// The process-wide PanicException type (created on first need). Borrowed.
-PyObject* panic_exception_type();
+// The process-wide PanicException type (created on first need). Borrowed;
+// null, with the exception pending, when it cannot be created.
+PyObject* panic_exception_type() noexcept;
+
+// Makes sure an exception is pending: when none is, sets MemoryError (which
+// CPython raises from preallocated instances). For paths where building the
+// intended exception failed for want of memory.
+void ensure_error_pending() noexcept;
 
 }  // namespace tavo

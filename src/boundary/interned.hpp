@@ -3,21 +3,25 @@
 
 #include "boundary/error.hpp"
 
+#include <atomic>
+
 namespace tavo {
 
 // Returns the interned str for `text` (borrowed; kept for the process).
-// `cell` is the caller's static slot.
+// `cell` is the caller's static slot. It is read and written only through
+// this function, atomically: on a free-threaded build two threads may fill it
+// at once; the first stored wins (both hold the same interned object anyway).
 inline PyObject* interned(PyObject*& cell, const char* text) {
-    if (!cell) {
-        PyObject* s = created(PyUnicode_FromString(text)).release();
-        PyUnicode_InternInPlace(&s);
-        if (cell) {  // filled meanwhile: keep the first
-            Py_DECREF(s);
-        } else {
-            cell = s;
-        }
+    std::atomic_ref<PyObject*> slot(cell);
+    if (PyObject* s = slot.load(std::memory_order_acquire)) return s;
+    PyObject* s = created(PyUnicode_FromString(text)).release();
+    PyUnicode_InternInPlace(&s);
+    PyObject* stored = nullptr;
+    if (slot.compare_exchange_strong(stored, s, std::memory_order_acq_rel, std::memory_order_acquire)) {
+        return s;
     }
-    return cell;
+    Py_DECREF(s);  // filled meanwhile: keep the first
+    return stored;
 }
 
 }  // namespace tavo

@@ -4,6 +4,7 @@
 #include "boundary/interned.hpp"
 
 #include <atomic>
+#include <array>
 #include <cstdint>
 
 namespace tavo {
@@ -124,17 +125,29 @@ PyModuleDef module_def = {
 };
 
 std::atomic<std::int64_t> initialising_interpreter{-1};
-PyObject* module_cell = nullptr;  // one strong reference for the life of the process
+// One strong reference for the life of the process, stored once.
+std::atomic<PyObject*> module_cell{nullptr};
 PyObject* name_attr = nullptr;
 PyObject* all_attr = nullptr;
 
-result<ref> make_function(PyObject* module, const table_entry& e) {
+// The function objects' method records, built once and kept for the process
+// (an import that fails and is tried again reuses them).
+PyMethodDef* method_def(int i) {
+    static std::array<PyMethodDef, function_count> defs = [] {
+        std::array<PyMethodDef, function_count> d{};
+        const table_entry* table = function_table();
+        for (int j = 0; j < function_count; ++j) {
+            d[j] = PyMethodDef{table[j].name, table[j].wrapper, METH_FASTCALL | METH_KEYWORDS, table[j].doc};
+        }
+        return d;
+    }();
+    return &defs[static_cast<std::size_t>(i)];
+}
+
+result<ref> make_function(PyObject* module, int i) {
     ref modname = steal(PyModule_GetNameObject(module));
     if (!modname) return error_value::fetch();
-    // Never freed: the function object refers to it for the life of the process.
-    auto* def = new PyMethodDef{e.name, e.wrapper,
-                                METH_FASTCALL | METH_KEYWORDS, e.doc};
-    ref fn = steal(PyCMethod_New(def, module, modname.get(), nullptr));
+    ref fn = steal(PyCMethod_New(method_def(i), module, modname.get(), nullptr));
     if (!fn) return error_value::fetch();
     return fn;
 }
@@ -143,13 +156,14 @@ status add_function(PyObject* module, PyObject* fn) {
     ref name = steal(PyObject_GetAttr(fn, interned(name_attr, "__name__")));
     if (!name) return error_value::fetch();
     if (!PyUnicode_Check(name.get())) return type_mismatch(name.get(), "PyString");
-    ref all = steal(PyObject_GetAttr(module, interned(all_attr, "__all__")));
+    PyObject* all_name = interned(all_attr, "__all__");
+    ref all = steal(PyObject_GetAttr(module, all_name));
     if (!all) {
         error_value e = error_value::fetch();
         e.normalise();
         if (!PyErr_GivenExceptionMatches(e.type(), PyExc_AttributeError)) return e;
         all = created(PyList_New(0));
-        if (PyObject_SetAttr(module, all_attr, all.get()) < 0) return error_value::fetch();
+        if (PyObject_SetAttr(module, all_name, all.get()) < 0) return error_value::fetch();
     } else if (!PyList_Check(all.get())) {
         return type_mismatch(all.get(), "PyList");
     }
@@ -161,9 +175,8 @@ status add_function(PyObject* module, PyObject* fn) {
 }
 
 status init_module(PyObject* module) {
-    const table_entry* table = function_table();
     for (int i = 0; i < function_count; ++i) {
-        result<ref> fn = make_function(module, table[i]);
+        result<ref> fn = make_function(module, i);
         if (!fn) return std::move(fn.error());
         status added = add_function(module, fn->get());
         if (!added) return std::move(added.error());
@@ -182,13 +195,17 @@ result<ref> initialise() {
             "Lumo modules do not yet support subinterpreters, see the Limits section of README.md: "
             "_tavo keeps process-wide state and can be imported by the main interpreter only");
     }
-    if (module_cell) return borrow(module_cell);
+    if (PyObject* stored = module_cell.load(std::memory_order_acquire)) return borrow(stored);
     ref module = steal(PyModule_Create2(&module_def, 1013));
     if (!module) return error_value::fetch();
     status done = init_module(module.get());
     if (!done) return std::move(done.error());
-    if (!module_cell) module_cell = module.release();
-    return borrow(module_cell);
+    PyObject* stored = nullptr;
+    if (module_cell.compare_exchange_strong(stored, module.get(), std::memory_order_acq_rel,
+                                            std::memory_order_acquire)) {
+        return borrow(module.release());  // the cell keeps the created reference
+    }
+    return borrow(stored);  // filled meanwhile: the new module is released
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 // value, and the sort then moves row numbers only; the items are put in order
 // at the end, after all of them have been fetched again.
 #include "boundary/bodies.hpp"
+#include "dictsort/object_keys.hpp"
+#include "dictsort/small_sort.hpp"
 #include "dictsort/sort_keys.hpp"
 #include "dictsort/stable_sort.hpp"
 
@@ -15,6 +17,7 @@ namespace tavo {
 namespace {
 
 using dictsort::column_profile;
+using dictsort::ending_error;
 using dictsort::key_kind;
 using dictsort::keyed_row;
 using dictsort::sort_column;
@@ -67,69 +70,84 @@ private:
 };
 
 // The columns whose name is a str key of at least one dict item, in their
-// order and with duplicates. Dict keys are scanned with PyDict_Next; the scan
-// stops as soon as every name has been seen.
-std::vector<sort_column> keep_known_columns(PyObject* items, std::vector<sort_column> columns) {
-    std::vector<char> found;
+// order. A column whose name an earlier column has is dropped, whatever its
+// direction: it would only be asked about rows that the earlier one found
+// equal, and it would find them equal again. Dict keys are scanned with
+// PyDict_Next; the scan stops as soon as every name has been seen. Empty when
+// `ending` is set.
+std::vector<sort_column> keep_known_columns(PyObject* items, std::vector<sort_column> columns,
+                                            ending_error& ending) {
+    std::vector<std::size_t> keep;  // indices into columns
     {
         distinct_names names(columns);
-        found.assign(names.size(), 0);
+        std::vector<char> found(names.size(), 0);
         std::size_t missing = names.size();
-        // Nothing below runs Python code, so the list and the dicts stay as they are.
+        // The list and its dicts are read again after every step: getting a
+        // key's UTF-8 text may allocate, and a collection then may run
+        // finalizers that change them. The item and the key being read are held.
         for (Py_ssize_t i = 0; missing > 0 && i < PyList_GET_SIZE(items); ++i) {
-            PyObject* item = PyList_GET_ITEM(items, i);
-            if (!PyDict_Check(item)) continue;
-            ref hold = borrow(item);
+            if (!PyDict_Check(PyList_GET_ITEM(items, i))) continue;
+            ref item = borrow(PyList_GET_ITEM(items, i));
             Py_ssize_t pos = 0;
             PyObject* key = nullptr;
             PyObject* value = nullptr;
-            while (missing > 0 && PyDict_Next(item, &pos, &key, &value)) {
+            while (missing > 0 && PyDict_Next(item.get(), &pos, &key, &value)) {
                 if (!PyUnicode_Check(key)) continue;
-                Py_ssize_t len = 0;
-                const char* text = PyUnicode_AsUTF8AndSize(key, &len);
-                if (!text) {
-                    dictsort::discard_pending();
-                    continue;
+                std::string_view text;
+                ref held_key;
+                if (PyUnicode_IS_COMPACT_ASCII(key)) {
+                    // Its UTF-8 text is its own storage: nothing is allocated.
+                    text = std::string_view(static_cast<const char*>(PyUnicode_DATA(key)),
+                                            static_cast<std::size_t>(PyUnicode_GET_LENGTH(key)));
+                } else {
+                    held_key = borrow(key);
+                    Py_ssize_t len = 0;
+                    const char* u = PyUnicode_AsUTF8AndSize(held_key.get(), &len);
+                    if (!u) {
+                        ending.discard_pending();
+                        if (ending.is_set()) return {};
+                        continue;
+                    }
+                    text = std::string_view(u, static_cast<std::size_t>(len));
                 }
-                std::size_t k = names.find(std::string_view(text, static_cast<std::size_t>(len)));
+                std::size_t k = names.find(text);
                 if (k < names.size() && !found[k]) {
                     found[k] = 1;
                     --missing;
                 }
             }
         }
-        // Turn `found` from per name into per column before the names go.
-        std::vector<char> per_column(columns.size());
-        for (std::size_t c = 0; c < columns.size(); ++c) per_column[c] = found[names.of_column(c)];
-        found = std::move(per_column);
+        std::vector<char> taken(names.size(), 0);
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            std::size_t k = names.of_column(c);
+            if (found[k] && !taken[k]) {
+                taken[k] = 1;
+                keep.push_back(c);
+            }
+        }
     }
     std::vector<sort_column> kept;
-    kept.reserve(columns.size());
-    for (std::size_t c = 0; c < columns.size(); ++c) {
-        if (found[c]) kept.push_back(std::move(columns[c]));
-    }
+    kept.reserve(keep.size());
+    for (std::size_t c : keep) kept.push_back(std::move(columns[c]));
     return kept;
 }
 
-// One lookup str per distinct column name; duplicates share it.
+// One lookup str per column (their names are distinct).
 std::vector<ref> lookup_keys(const std::vector<sort_column>& columns) {
-    distinct_names names(columns);
-    std::vector<ref> distinct;
-    distinct.reserve(names.size());
-    for (std::size_t k = 0; k < names.size(); ++k) {
-        std::string_view name = names.name(k);
-        distinct.push_back(created(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()))));
-    }
     std::vector<ref> keys;
     keys.reserve(columns.size());
-    for (std::size_t c = 0; c < columns.size(); ++c) keys.push_back(borrow(distinct[names.of_column(c)].get()));
+    for (const sort_column& c : columns) {
+        keys.push_back(created(PyUnicode_FromStringAndSize(c.name.data(), static_cast<Py_ssize_t>(c.name.size()))));
+    }
     return keys;
 }
 
 // The extraction pass: one row of key values per item of the list as it is
 // now. Fails with the list's IndexError when Python code run by a lookup has
-// shortened the list.
-status extract_rows(PyObject* items, const std::vector<sort_column>& columns, key_table& table) {
+// shortened the list, and with the exception that ends the call when a lookup
+// or a conversion raised one.
+status extract_rows(PyObject* items, const std::vector<sort_column>& columns, key_table& table,
+                    ending_error& ending) {
     std::vector<ref> keys = lookup_keys(columns);
     std::size_t n = static_cast<std::size_t>(PyList_GET_SIZE(items));
     std::size_t m = columns.size();
@@ -141,7 +159,8 @@ status extract_rows(PyObject* items, const std::vector<sort_column>& columns, ke
         if (!fetched) return error_value::fetch();
         ref item = borrow(fetched);  // a lookup may drop it from the list
         for (std::size_t c = 0; c < m; ++c) {
-            sort_value v = dictsort::extract_sort_value(item.get(), keys[c].get(), table.store);
+            sort_value v = dictsort::extract_sort_value(item.get(), keys[c].get(), table.store, ending);
+            if (ending.is_set()) return ending.take();
             table.profiles[c].note(v);
             table.values.push_back(v);
         }
@@ -208,10 +227,16 @@ std::uint64_t code_of(column_plan plan, const sort_value& v) {
 // their ties are compared in full. Any other column, and every tie of a text
 // prefix, goes to the merge sort with the record order from that column on.
 // Within a group the rows are always in input order, so each step is stable.
+// The groups still to sort wait in a list of their own, not on the C stack:
+// the walk goes as deep as there are columns.
+//
+// Once a comparison has met an exception that ends the call, the sort stops
+// as soon as it can; the order is then only a permutation.
 class row_sorter {
 public:
-    row_sorter(const key_table& table, const std::vector<sort_column>& columns, std::size_t n)
-        : table_(table), columns_(columns), order_(n), column_codes_(columns.size()),
+    row_sorter(const key_table& table, const std::vector<sort_column>& columns, std::size_t n,
+               ending_error& ending)
+        : table_(table), columns_(columns), ending_(ending), order_(n), column_codes_(columns.size()),
           column_nulls_(columns.size()) {
         for (const column_profile& p : table.profiles) plans_.push_back(plan_for(p));
         std::iota(order_.begin(), order_.end(), std::size_t{0});
@@ -236,7 +261,12 @@ public:
     }
 
     std::vector<std::size_t> run() {
-        sort_group(0, order_.size(), 0);
+        queue(0, order_.size(), 0);
+        while (!pending_.empty() && !ending_.is_set()) {
+            group g = pending_.back();
+            pending_.pop_back();
+            sort_group(g.lo, g.len, g.col);
+        }
         return std::move(order_);
     }
 
@@ -255,17 +285,25 @@ private:
         std::size_t width = table_.width;
         bool last = col + 1 == columns_.size();
         bool descending = columns_[col].descending;
-        dictsort::stable_merge_sort(entries.data(), len, scratch.data(), [&](const entry& x, const entry& y) {
-            // On the last column an ascending sort need not tell greater from equal.
-            dictsort::order o = dictsort::compare_sort_values(x.key, y.key, !last || descending);
-            if (o != dictsort::order::equal) return descending ? o == dictsort::order::greater : o == dictsort::order::less;
-            return !last && dictsort::record_less(columns_, values + x.row * width, values + y.row * width, col + 1);
-        });
+        ending_error& ending = ending_;
+        dictsort::stable_merge_sort(
+            entries.data(), len, scratch.data(),
+            [&](const entry& x, const entry& y) {
+                // On the last column an ascending sort need not tell greater from equal.
+                dictsort::order o = dictsort::compare_sort_values(x.key, y.key, ending, !last || descending);
+                if (o != dictsort::order::equal) {
+                    return descending ? o == dictsort::order::greater : o == dictsort::order::less;
+                }
+                return !last && dictsort::record_less(columns_, values + x.row * width, values + y.row * width,
+                                                      ending, col + 1);
+            },
+            [&] { return ending.is_set(); });
         for (std::size_t k = 0; k < len; ++k) order_[lo + k] = entries[k].row;
     }
 
+    // Sorts order_[lo, lo + len) by column `col`, and queues its tied groups
+    // for the next column.
     void sort_group(std::size_t lo, std::size_t len, std::size_t col) {
-        if (len < 2 || col >= columns_.size()) return;
         column_plan plan = plans_[col];
         if (plan == column_plan::compare_only) return compare_sort(lo, len, col);
 
@@ -279,8 +317,8 @@ private:
             for (std::size_t k = lo; k < lo + len; ++k) nulls += is_null[order_[k]] != 0;
         }
         std::size_t coded = len - nulls;
-        // keyed_ is indexed like order_: the groups sorted below only touch
-        // their own stretch of it, so the codes of the later groups survive.
+        // keyed_ is indexed like order_: each group uses its own stretch of it,
+        // and its runs of equal codes are read before any other group is sorted.
         std::size_t coded_lo = descending ? lo : lo + nulls;
         std::size_t null_lo = descending ? lo + coded : lo;
         keyed_row* keyed = keyed_.data() + coded_lo;
@@ -307,24 +345,34 @@ private:
         dictsort::radix_sort_rows(keyed, coded, keyed_scratch_.data() + coded_lo);
         for (std::size_t k = 0; k < coded; ++k) order_[coded_lo + k] = keyed[k].row;
 
-        sort_group(null_lo, nulls, col + 1);
-        std::size_t same_code_from = plan == column_plan::text_prefix ? col : col + 1;
-        for (std::size_t s = coded_lo, end = coded_lo + coded; s < end;) {
+        queue(null_lo, nulls, col + 1);
+        bool whole_texts = plan == column_plan::text_prefix;
+        for (std::size_t s = coded_lo, end = coded_lo + coded; s < end && !ending_.is_set();) {
             std::size_t e = s + 1;
             while (e < end && keyed_[e].key == keyed_[s].key) ++e;
             if (e - s > 1) {
-                if (same_code_from == col) {
-                    compare_sort(s, e - s, col);
+                if (whole_texts) {
+                    compare_sort(s, e - s, col);  // reads no code: keyed_ stays as it is
                 } else {
-                    sort_group(s, e - s, same_code_from);
+                    queue(s, e - s, col + 1);
                 }
             }
             s = e;
         }
     }
 
+    void queue(std::size_t lo, std::size_t len, std::size_t col) {
+        if (len >= 2 && col < columns_.size()) pending_.push_back({lo, len, col});
+    }
+
+    struct group {
+        std::size_t lo, len, col;
+    };
+
     const key_table& table_;
     const std::vector<sort_column>& columns_;
+    ending_error& ending_;
+    std::vector<group> pending_;  // disjoint stretches of order_ still to sort
     std::vector<column_plan> plans_;
     std::vector<std::size_t> order_;
     std::vector<std::vector<std::uint64_t>> column_codes_;  // per column, by row (radix columns only)
@@ -351,15 +399,26 @@ result<ref> multikeysort_body(call_args& a) {
     }
     PyObject* columns_arg = a[1];
     if (columns_arg == Py_None) return unsorted(items, inplace);
+    if (PyList_GET_SIZE(items) <= dictsort::small_rows) return dictsort::sort_small(items, columns_arg, inplace);
 
-    std::vector<sort_column> columns = keep_known_columns(items, dictsort::parse_columns(columns_arg));
+    // An exception that ends the call, met anywhere below, leaves the list as
+    // it is: nothing is written before the sort is complete.
+    ending_error ending;
+    std::vector<sort_column> parsed = dictsort::parse_columns(columns_arg, ending);
+    if (ending.is_set()) return ending.take();
+    std::vector<sort_column> columns = keep_known_columns(items, std::move(parsed), ending);
+    if (ending.is_set()) return ending.take();
     if (columns.empty()) return unsorted(items, inplace);
 
     key_table table;
-    status extracted = extract_rows(items, columns, table);
+    status extracted = extract_rows(items, columns, table, ending);
     if (!extracted) return std::move(extracted.error());
     std::size_t n = table.values.size() / columns.size();
-    std::vector<std::size_t> order = row_sorter(table, columns, n).run();
+    status native = dictsort::encode_object_columns(table.values.data(), n, columns.size(), table.profiles.data(),
+                                                    table.store);
+    if (!native) return std::move(native.error());
+    std::vector<std::size_t> order = row_sorter(table, columns, n, ending).run();
+    if (ending.is_set()) return ending.take();
 
     // Gather every item before writing anything: Python code run by a lookup
     // or a comparison may have changed the list since the extraction.

@@ -6,12 +6,19 @@
 namespace tavo::dictsort {
 namespace {
 
-// The UTF-8 text of a str (or subclass), or nothing (exception cleared).
-bool utf8_of(PyObject* s, std::string_view& out) {
+// The UTF-8 text of a str (or subclass), or false when it has none (lone
+// surrogates; the exception is cleared, or kept in `ending` when it ends the
+// call). The text lives as long as `s`: the caller holds a reference to it.
+bool utf8_of(PyObject* s, std::string_view& out, ending_error& ending) {
+    if (PyUnicode_IS_COMPACT_ASCII(s)) {  // its own UTF-8
+        out = std::string_view(static_cast<const char*>(PyUnicode_DATA(s)),
+                               static_cast<std::size_t>(PyUnicode_GET_LENGTH(s)));
+        return true;
+    }
     Py_ssize_t n = 0;
     const char* u = PyUnicode_AsUTF8AndSize(s, &n);
     if (!u) {
-        discard_pending();
+        ending.discard_pending();
         return false;
     }
     out = std::string_view(u, static_cast<std::size_t>(n));
@@ -19,41 +26,41 @@ bool utf8_of(PyObject* s, std::string_view& out) {
 }
 
 // A column from a str element, or false when it is not a str with UTF-8 text.
-bool column_of(PyObject* element, std::vector<sort_column>& out) {
+// The caller holds a reference to `element`.
+bool column_of(PyObject* element, std::vector<sort_column>& out, ending_error& ending) {
     std::string_view text;
-    if (!PyUnicode_Check(element) || !utf8_of(element, text)) return false;
+    if (!PyUnicode_Check(element) || !utf8_of(element, text, ending)) return false;
     out.push_back(parse_column_text(text));
     return true;
 }
 
-std::vector<sort_column> columns_of_sequence(PyObject* columns) {
+std::vector<sort_column> columns_of_sequence(PyObject* columns, ending_error& ending) {
     std::vector<sort_column> out;
     Py_ssize_t hint = PySequence_Size(columns);
     if (hint < 0) {
-        discard_pending();
+        ending.discard_pending();
+        if (ending.is_set()) return {};
     } else {
         out.reserve(static_cast<std::size_t>(hint < 1024 ? hint : 1024));
     }
     ref it = steal(PyObject_GetIter(columns));
     if (!it) {
-        discard_pending();
+        ending.discard_pending();
         return {};
     }
     while (ref element = steal(PyIter_Next(it.get()))) {
-        if (!column_of(element.get(), out)) {
-            discard_pending();
-            return {};
-        }
+        if (!column_of(element.get(), out, ending)) return {};
     }
     if (PyErr_Occurred()) {
-        discard_pending();
+        ending.discard_pending();
         return {};
     }
     return out;
 }
 
-// The value of a lookup as a key value (rules 2 to 5 of the extraction).
-sort_value convert_value(PyObject* v, key_store& store) {
+// The value of a lookup as a key value (rules 2 to 5 of the extraction). The
+// caller holds a reference to `v`. Null once `ending` is set.
+sort_value convert_value(PyObject* v, key_store& store, ending_error& ending) {
     if (v == Py_None) return sort_value::null();
     PyTypeObject* t = Py_TYPE(v);
     // Exact built-in types first: for them the conversion calls below run no
@@ -64,7 +71,8 @@ sort_value convert_value(PyObject* v, key_store& store) {
         if (overflow == 0) return sort_value::of_int(x);
         double d = PyLong_AsDouble(v);
         if (d == -1.0 && PyErr_Occurred()) {
-            discard_pending();
+            ending.discard_pending();
+            if (ending.is_set()) return sort_value::null();
             return sort_value::of_object(store.keep(borrow(v)));
         }
         return sort_value::of_float(d);
@@ -73,7 +81,8 @@ sort_value convert_value(PyObject* v, key_store& store) {
     if (t == &PyBool_Type) return sort_value::of_int(v == Py_True ? 1 : 0);
     if (t == &PyUnicode_Type) {
         std::string_view text;
-        if (utf8_of(v, text)) return sort_value::of_text(store.copy_text(text.data(), text.size()), text.size());
+        if (utf8_of(v, text, ending)) return sort_value::of_text(store.copy_text(text.data(), text.size()), text.size());
+        if (ending.is_set()) return sort_value::null();
         return sort_value::of_object(store.keep(borrow(v)));
     }
 
@@ -85,17 +94,22 @@ sort_value convert_value(PyObject* v, key_store& store) {
     if (has_index) {
         long long x = PyLong_AsLongLong(v);
         if (x != -1 || !PyErr_Occurred()) return sort_value::of_int(x);
-        discard_pending();
+        ending.discard_pending();
+        if (ending.is_set()) return sort_value::null();
     }
+    // Python code run by __index__ may have changed the value's type: read it again.
+    number = Py_TYPE(v)->tp_as_number;
     if (has_index || (number && number->nb_float)) {
         double d = PyFloat_AsDouble(v);
         if (d != -1.0 || !PyErr_Occurred()) return sort_value::of_float(d);
-        discard_pending();
+        ending.discard_pending();
+        if (ending.is_set()) return sort_value::null();
     }
     std::string_view text;
-    if (PyUnicode_Check(v) && utf8_of(v, text)) {
+    if (PyUnicode_Check(v) && utf8_of(v, text, ending)) {
         return sort_value::of_text(store.copy_text(text.data(), text.size()), text.size());
     }
+    if (ending.is_set()) return sort_value::null();
     return sort_value::of_object(store.keep(borrow(v)));
 }
 
@@ -122,32 +136,37 @@ PyObject* python_object_of(const sort_value& v, ref& temp) {
     return temp.get();
 }
 
-// 1 when `x op y` is true, 0 when false, -1 when it raised (cleared).
-// Two objects of one type go straight to the type's comparison slot, then to
-// the reflected operation, and when both decline the comparison is the
-// TypeError of unsupported operands: the steps PyObject_RichCompare takes for
-// one type, without its dispatch.
-int comparison_truth(PyObject* x, PyObject* y, int op) {
+// 1 when `x op y` is true, 0 when false, -1 when it raised (the exception
+// cleared, or kept in `ending`). Two objects of one type go straight to the
+// type's comparison slot, then to the reflected operation, and when both
+// decline the comparison is the TypeError of unsupported operands: the steps
+// PyObject_RichCompare takes for one type, without its dispatch. The caller
+// holds references to x and y; their types are read again after each call,
+// since Python code may reassign __class__.
+int comparison_truth(PyObject* x, PyObject* y, int op, ending_error& ending) {
     ref r;
     PyTypeObject* t = Py_TYPE(x);
     if (t == Py_TYPE(y) && t->tp_richcompare) {
         r = steal(t->tp_richcompare(x, y, op));
         if (r.get() == Py_NotImplemented) {
-            r = steal(t->tp_richcompare(y, x, op == Py_LT ? Py_GT : Py_LT));
+            r.reset();
+            richcmpfunc reflected = Py_TYPE(y)->tp_richcompare;
+            if (!reflected) return -1;
+            r = steal(reflected(y, x, op == Py_LT ? Py_GT : Py_LT));
             if (r.get() == Py_NotImplemented) return -1;
         }
     } else {
         r = steal(PyObject_RichCompare(x, y, op));
     }
     if (!r) {
-        discard_pending();
+        ending.discard_pending();
         return -1;
     }
     if (r.get() == Py_True) return 1;
     if (r.get() == Py_False) return 0;
     int truth = PyObject_IsTrue(r.get());
     if (truth < 0) {
-        discard_pending();
+        ending.discard_pending();
         return -1;
     }
     return truth;
@@ -160,24 +179,27 @@ sort_column parse_column_text(std::string_view text) {
     return {std::string(text), false};
 }
 
-std::vector<sort_column> parse_columns(PyObject* columns) {
+std::vector<sort_column> parse_columns(PyObject* columns, ending_error& ending) {
     std::vector<sort_column> out;
     if (PyUnicode_Check(columns)) {
-        column_of(columns, out);  // a str without UTF-8 text gives no columns
+        column_of(columns, out, ending);  // a str without UTF-8 text gives no columns
         return out;
     }
     if (PyList_Check(columns)) {
-        // Reading str elements runs no Python code, but the size is re-read anyway.
-        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(columns); ++i) {
-            column_of(PyList_GET_ITEM(columns, i), out);
+        // Getting the UTF-8 text of an element may allocate, and a collection
+        // then may run finalizers that change the list: each element is held
+        // while it is read, and the size is read again for every element.
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(columns) && !ending.is_set(); ++i) {
+            ref element = borrow(PyList_GET_ITEM(columns, i));
+            column_of(element.get(), out, ending);
         }
         return out;
     }
     if (!PySequence_Check(columns)) return out;
-    return columns_of_sequence(columns);
+    return columns_of_sequence(columns, ending);
 }
 
-const char* key_store::copy_text(const char* p, std::size_t n) {
+const char* key_store::copy_text_to_new_block(const char* p, std::size_t n) {
     constexpr std::size_t block_size = 64 * 1024;
     if (n == 0) return "";
     if (n > block_size / 4) {  // a long text gets a block of its own
@@ -186,9 +208,11 @@ const char* key_store::copy_text(const char* p, std::size_t n) {
         return blocks_.back().get();
     }
     if (n > left_) {
-        blocks_.push_back(std::make_unique_for_overwrite<char[]>(block_size));
+        // Most calls sort a few rows: the first block is small.
+        std::size_t size = blocks_.empty() && n <= 256 ? 1024 : block_size;
+        blocks_.push_back(std::make_unique_for_overwrite<char[]>(size));
         free_ = blocks_.back().get();
-        left_ = block_size;
+        left_ = size;
     }
     char* dst = free_;
     std::memcpy(dst, p, n);
@@ -207,39 +231,42 @@ void column_profile::note(const sort_value& v) noexcept {
     }
 }
 
-sort_value extract_sort_value(PyObject* item, PyObject* key, key_store& store) {
+sort_value extract_sort_value(PyObject* item, PyObject* key, key_store& store, ending_error& ending) {
     ref value;
     if (PyDict_CheckExact(item)) {
         // A plain dict has no __missing__: a missing key is simply null.
         PyObject* v = PyDict_GetItemWithError(item, key);
         if (!v) {
-            if (PyErr_Occurred()) discard_pending();
+            if (PyErr_Occurred()) ending.discard_pending();
             return sort_value::null();
         }
         value = borrow(v);  // conversions below may run code that drops it from the dict
     } else {
         value = steal(PyObject_GetItem(item, key));
         if (!value) {
-            discard_pending();
+            ending.discard_pending();
             return sort_value::null();
         }
     }
-    return convert_value(value.get(), store);
+    return convert_value(value.get(), store, ending);
 }
 
-order python_compare(PyObject* x, PyObject* y, bool tell_greater) {
-    int lt = comparison_truth(x, y, Py_LT);
+order python_compare(PyObject* x, PyObject* y, ending_error& ending, bool tell_greater) {
+    if (ending.is_set()) return order::equal;
+    int lt = comparison_truth(x, y, Py_LT, ending);
     if (lt < 0) return order::equal;
     if (lt > 0) return order::less;
     if (!tell_greater) return order::equal;
-    return comparison_truth(x, y, Py_GT) > 0 ? order::greater : order::equal;
+    return comparison_truth(x, y, Py_GT, ending) > 0 ? order::greater : order::equal;
 }
 
-order compare_through_python(const sort_value& a, const sort_value& b, bool tell_greater) {
+order compare_through_python(const sort_value& a, const sort_value& b, ending_error& ending, bool tell_greater) {
+    if (ending.is_set()) return order::equal;
+    // Object keys are held by the key store; temporaries by these handles.
     ref temp_x, temp_y;
     PyObject* x = python_object_of(a, temp_x);
     PyObject* y = python_object_of(b, temp_y);
-    return python_compare(x, y, tell_greater);
+    return python_compare(x, y, ending, tell_greater);
 }
 
 }  // namespace tavo::dictsort

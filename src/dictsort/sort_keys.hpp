@@ -12,15 +12,33 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace tavo::dictsort {
 
-// Clears whatever exception is pending. A PanicException raised by Python code
-// is not cleared: it resumes as an internal failure.
-inline void discard_pending() { (void)error_value::take_pending(); }
+// The exception that ends the call. A lookup, a conversion or a comparison
+// whose exception is ordinary falls back (a null key, equal) and the exception
+// is cleared; one that is not (KeyboardInterrupt, SystemExit, MemoryError,
+// RecursionError...) is kept here. Once it is set nothing enters Python again:
+// comparisons answer equal at once, the passes over the list stop, and the
+// driver returns it with the list untouched. A PanicException raised by Python
+// code resumes as an internal failure, as everywhere.
+class ending_error {
+public:
+    bool is_set() const noexcept { return error_.has_value(); }
+    // Clears the pending exception if it is an ordinary one, else keeps it.
+    void discard_pending() {
+        status s = discard_ordinary_error();
+        if (!s && !error_) error_.emplace(std::move(s.error()));
+    }
+    error_value take() noexcept { return std::move(*error_); }
+
+private:
+    std::optional<error_value> error_;
+};
 
 // --- columns ---------------------------------------------------------------------
 
@@ -32,9 +50,11 @@ struct sort_column {
 // "-x" is x descending; only the first "-" is taken off.
 sort_column parse_column_text(std::string_view text);
 
-// Reads the columns argument (anything but None). Never fails and never
-// leaves an exception set: an unusable shape gives no columns.
-std::vector<sort_column> parse_columns(PyObject* columns);
+// Reads the columns argument (anything but None). An unusable shape gives no
+// columns and no error; only an exception that ends the call (an interrupt
+// from a user sequence's iterator, MemoryError) is kept in `ending`, and then
+// the columns read are meaningless.
+std::vector<sort_column> parse_columns(PyObject* columns, ending_error& ending);
 
 // --- key values --------------------------------------------------------------------
 
@@ -89,13 +109,22 @@ private:
 // (in blocks that never move) and references to objects.
 class key_store {
 public:
-    const char* copy_text(const char* p, std::size_t n);
+    const char* copy_text(const char* p, std::size_t n) {
+        if (n == 0 || n > left_) return copy_text_to_new_block(p, n);
+        char* dst = free_;
+        std::memcpy(dst, p, n);
+        free_ += n;
+        left_ -= n;
+        return dst;
+    }
     PyObject* keep(ref obj) {
+        if (objects_.capacity() == 0) objects_.reserve(32);
         objects_.push_back(std::move(obj));
         return objects_.back().get();
     }
 
 private:
+    const char* copy_text_to_new_block(const char* p, std::size_t n);
     std::vector<std::unique_ptr<char[]>> blocks_;
     char* free_ = nullptr;
     std::size_t left_ = 0;
@@ -113,21 +142,23 @@ struct column_profile {
 };
 
 // item[key] as a key value; `key` is the column's lookup str, built once per
-// call. Never fails (an internal failure only for exhausted memory or a
-// PanicException from Python code) and never leaves an exception set.
-sort_value extract_sort_value(PyObject* item, PyObject* key, key_store& store);
+// call. Never leaves an exception set: an ordinary one gives the fallback, one
+// that ends the call is kept in `ending` (the value is then null). Must not be
+// called once `ending` is set.
+sort_value extract_sort_value(PyObject* item, PyObject* key, key_store& store, ending_error& ending);
 
 // --- order ---------------------------------------------------------------------------
 
 enum class order : int { less = -1, equal = 0, greater = 1 };
 
-// `<` and then `>`, every exception cleared (a raising comparison is equal).
-// With `tell_greater` false the caller only asks whether x is less: `>` is not
-// called, and greater is reported as equal.
-order python_compare(PyObject* x, PyObject* y, bool tell_greater = true);
+// `<` and then `>`; a comparison that raises is equal, its exception cleared
+// when ordinary and kept in `ending` otherwise. With `tell_greater` false the
+// caller only asks whether x is less: `>` is not called, and greater is
+// reported as equal. Once `ending` is set, answers equal without a call.
+order python_compare(PyObject* x, PyObject* y, ending_error& ending, bool tell_greater = true);
 
 // The Python branch of compare_sort_values: at least one side is an object key.
-order compare_through_python(const sort_value& a, const sort_value& b, bool tell_greater);
+order compare_through_python(const sort_value& a, const sort_value& b, ending_error& ending, bool tell_greater);
 
 inline order compare_numbers(double x, double y) noexcept {
     if (x < y) return order::less;
@@ -147,7 +178,8 @@ inline order compare_texts(std::string_view x, std::string_view y) noexcept {
 
 // The order of a relative to b. With `tell_greater` false, greater may come
 // back as equal (for callers that only ask whether a is less).
-inline order compare_sort_values(const sort_value& a, const sort_value& b, bool tell_greater = true) {
+inline order compare_sort_values(const sort_value& a, const sort_value& b, ending_error& ending,
+                                 bool tell_greater = true) {
     key_kind ka = a.kind(), kb = b.kind();
     if (ka == kb) {
         switch (ka) {
@@ -162,12 +194,12 @@ inline order compare_sort_values(const sort_value& a, const sort_value& b, bool 
             case key_kind::text_key:
                 return compare_texts(a.as_text(), b.as_text());
             case key_kind::object_key:
-                return compare_through_python(a, b, tell_greater);
+                return compare_through_python(a, b, ending, tell_greater);
         }
     }
     if (ka == key_kind::null_key) return order::less;
     if (kb == key_kind::null_key) return order::greater;
-    if (ka == key_kind::object_key || kb == key_kind::object_key) return compare_through_python(a, b, tell_greater);
+    if (ka == key_kind::object_key || kb == key_kind::object_key) return compare_through_python(a, b, ending, tell_greater);
     // A str against an int or a float: both `<` and `>` raise TypeError for
     // the built-in types, so the pair is equal; no need to ask Python.
     if (ka == key_kind::text_key || kb == key_kind::text_key) return order::equal;
@@ -179,17 +211,17 @@ inline order compare_sort_values(const sort_value& a, const sort_value& b, bool 
 // True when record a sorts strictly before record b, comparing columns
 // `first` onward (the keys of one record are contiguous, in column order).
 inline bool record_less(const std::vector<sort_column>& columns, const sort_value* a, const sort_value* b,
-                        std::size_t first = 0) {
+                        ending_error& ending, std::size_t first = 0) {
     std::size_t last = columns.size() - 1;
     for (std::size_t i = first; i < last; ++i) {
-        order o = compare_sort_values(a[i], b[i]);
+        order o = compare_sort_values(a[i], b[i], ending);
         if (o != order::equal) return columns[i].descending ? o == order::greater : o == order::less;
     }
     if (first > last) return false;
     // On the last column equal and the losing side give the same answer, so
     // an ascending column need not tell greater from equal.
     bool descending = columns[last].descending;
-    order o = compare_sort_values(a[last], b[last], descending);
+    order o = compare_sort_values(a[last], b[last], ending, descending);
     return descending ? o == order::greater : o == order::less;
 }
 

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 namespace tavo::dictsort {
@@ -41,20 +42,11 @@ void insertion_sort(T* a, std::size_t n, Less& less) {
     }
 }
 
-// Sorts a[0, n), using buf[0, n / 2): both halves recursively, then the left
-// half is moved to buf and merged back, the left winning ties. The merge
-// writes at k = i + (j - h) < j, so it never overtakes the unread right half.
-// Depth first, so the small merges run while their elements are in cache.
+// Merges a[0, h) and a[h, n): the left half is moved to buf and merged back,
+// the left winning ties. The merge writes at k = i + (j - h) < j, so it never
+// overtakes the unread right half.
 template <class T, class Less>
-void merge_sort(T* a, std::size_t n, T* buf, Less& less) {
-    constexpr std::size_t run = 16;
-    if (n <= run) {
-        insertion_sort(a, n, less);
-        return;
-    }
-    std::size_t h = n / 2;
-    merge_sort(a, h, buf, less);
-    merge_sort(a + h, n - h, buf, less);
+void merge_halves(T* a, std::size_t h, std::size_t n, T* buf, Less& less) {
     if (!less(a[h], a[h - 1])) return;  // already in order
     std::memcpy(buf, a, h * sizeof(T));
     std::size_t i = 0, j = h, k = 0;
@@ -67,15 +59,62 @@ void merge_sort(T* a, std::size_t n, T* buf, Less& less) {
     std::memcpy(a + k, buf + i, (h - i) * sizeof(T));
 }
 
+// Sorts a[0, n), using buf[0, n / 2): each stretch is split in halves, both
+// halves are sorted, then merged. The order of the work is that of the
+// recursive merge sort (depth first, so the small merges run while their
+// elements are in cache), but the pending stretches are kept in a stack of
+// their own: at most two frames per halving, so 2 * 64 frames for any n.
+// Between two steps `stop()` is asked; when it answers true the sort ends
+// there, the array still a permutation of its input.
+template <class T, class Less, class Stop>
+void merge_sort(T* a, std::size_t n, T* buf, Less& less, Stop& stop) {
+    constexpr std::size_t run = 16;
+    struct frame {
+        std::size_t lo, n;
+        bool halves_sorted;
+    };
+    std::array<frame, 2 * 64 + 1> stack;
+    std::size_t top = 0;
+    stack[top++] = {0, n, false};
+    while (top > 0) {
+        frame& f = stack[top - 1];
+        if (f.n <= run) {
+            insertion_sort(a + f.lo, f.n, less);
+            --top;
+        } else if (!f.halves_sorted) {
+            f.halves_sorted = true;
+            std::size_t h = f.n / 2;
+            frame right{f.lo + h, f.n - h, false};
+            frame left{f.lo, h, false};
+            stack[top++] = right;
+            stack[top++] = left;  // on top: sorted first
+            continue;
+        } else {
+            merge_halves(a + f.lo, f.n / 2, f.n, buf, less);
+            --top;
+        }
+        if (stop()) return;
+    }
+}
+
 }  // namespace detail
 
 // Stable merge sort of a[0, n) with `scratch` of at least n / 2 elements; T
 // must be trivially copyable. Terminates after O(n log n) comparisons
-// whatever `less` answers. If `less` throws, a is left with some of its
-// elements overwritten by others: callers then discard it.
+// whatever `less` answers, in constant stack. `stop` is asked between merges:
+// once it answers true the sort ends early and leaves a permutation of its
+// input (a comparator that has met an error that ends the call makes it
+// answer true). If `less` throws, a is left with some of its elements
+// overwritten by others: callers then discard it.
+template <class T, class Less, class Stop>
+void stable_merge_sort(T* a, std::size_t n, T* scratch, Less less, Stop stop) {
+    static_assert(std::is_trivially_copyable_v<T>);
+    detail::merge_sort(a, n, scratch, less, stop);
+}
+
 template <class T, class Less>
 void stable_merge_sort(T* a, std::size_t n, T* scratch, Less less) {
-    detail::merge_sort(a, n, scratch, less);
+    stable_merge_sort(a, n, scratch, less, [] { return false; });
 }
 
 // A row with an order-preserving unsigned key.

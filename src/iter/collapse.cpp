@@ -26,6 +26,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <optional>
 #include <vector>
 
 namespace tavo {
@@ -184,10 +188,87 @@ error_value index_error(PyObject* list) {
     return error_value::fetch();
 }
 
+// --- small inputs --------------------------------------------------------------------
+// A few dozen elements a few levels deep are flattened in one walk over a
+// stack of plain pointers (no interpreter code runs during it), which takes a
+// reference to each leaf; the result list is then created at the right size
+// and takes them over. Anything deeper or larger goes to the general walk.
+
+constexpr int small_depth = 8;            // levels below the argument tuple
+constexpr Py_ssize_t small_visits = 64;   // elements looked at, containers included
+
+inline PyObject* const* container_items(PyObject* o) noexcept {
+    return PyList_Check(o) ? reinterpret_cast<PyListObject*>(o)->ob_item : reinterpret_cast<PyTupleObject*>(o)->ob_item;
+}
+
+// Calls leaf(o) for each leaf in order; returns their number, or -1 when the
+// input is too deep or too large for this walk.
+template <class Leaf>
+Py_ssize_t walk_small(PyObject* args, Leaf&& leaf) noexcept {
+    struct level {
+        PyObject* const* items;
+        Py_ssize_t next;
+        Py_ssize_t end;
+    };
+    level stack[small_depth + 1];
+    int depth = 0;
+    stack[0] = {container_items(args), 0, PyTuple_GET_SIZE(args)};
+    Py_ssize_t visits = 0, leaves = 0;
+    PyTypeObject* leaf_type = nullptr;  // the type of the last leaf: no container
+    while (depth >= 0) {
+        level& l = stack[depth];
+        if (l.end - l.next > small_visits - visits) return -1;
+        visits += l.end - l.next;
+        while (l.next < l.end) {
+            PyObject* o = l.items[l.next++];
+            if (Py_TYPE(o) != leaf_type) {
+                if (is_container(o)) {
+                    if (depth == small_depth) return -1;
+                    visits -= l.end - l.next;  // counted again when the level resumes
+                    stack[++depth] = {container_items(o), 0, container_size(o)};
+                    goto next_level;
+                }
+                leaf_type = Py_TYPE(o);
+            }
+            leaf(o);
+            ++leaves;
+        }
+        --depth;
+    next_level:;
+    }
+    return leaves;
+}
+
+// The flat list of a small input, or nothing (the general walk applies).
+std::optional<ref> collapse_small(PyObject* args) {
+    // The leaves are held before the list is created, so a collection started
+    // by creating it cannot take them away. Only the handles in use are built.
+    class held_leaves {
+    public:
+        ~held_leaves() { std::destroy_n(at(0), count_); }
+        void hold(PyObject* o) noexcept { new (at(count_++)) ref(borrow(o)); }
+        Py_ssize_t size() const noexcept { return static_cast<Py_ssize_t>(count_); }
+        // Hands every reference to `slots`; nothing is held afterwards.
+        void give_to(PyObject** slots) noexcept {
+            for (std::size_t i = 0; i < count_; ++i) slots[i] = at(i)->release();
+        }
+
+    private:
+        ref* at(std::size_t i) noexcept { return reinterpret_cast<ref*>(storage_) + i; }
+        alignas(ref) unsigned char storage_[small_visits * sizeof(ref)];
+        std::size_t count_ = 0;
+    } leaves;
+    if (walk_small(args, [&](PyObject* o) noexcept { leaves.hold(o); }) < 0) return std::nullopt;
+    ref out = created(PyList_New(leaves.size()));
+    leaves.give_to(reinterpret_cast<PyListObject*>(out.get())->ob_item);
+    return out;
+}
+
 }  // namespace
 
 result<ref> collapse_body(call_args& a) {
     PyObject* args = a.varargs.get();
+    if (std::optional<ref> small = collapse_small(args)) return std::move(*small);
     const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
 
     Py_ssize_t expected = 0;

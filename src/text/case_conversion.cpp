@@ -243,6 +243,38 @@ ref underscore_to_camelcase_ascii(const char* s, std::size_t n) {
     return ascii_str(out.data(), static_cast<std::size_t>(o - out.data()));
 }
 
+// Identifiers up to this many bytes: one pass counts the bytes kept, and the
+// result str is written directly, a byte at a time, instead of through a
+// buffer that is copied afterwards.
+constexpr std::size_t short_text = 32;
+
+// Kept out of line, like the long path, so that the body stays small.
+[[gnu::noinline]] ref underscore_to_camelcase_ascii_short(const unsigned char* s, std::size_t n) {
+    // Leading underscores are dropped, and the first character kept is
+    // lowercased: nothing has been output yet.
+    std::size_t start = 0;
+    while (start < n && s[start] == '_') ++start;
+    std::size_t kept = 0;
+    for (std::size_t i = start; i < n; ++i) kept += s[i] != '_';
+    ref out = created(PyUnicode_New(static_cast<Py_ssize_t>(kept), 127));
+    Py_UCS1* o = PyUnicode_1BYTE_DATA(out.get());
+    bool after_underscore = false;
+    for (std::size_t i = start; i < n; ++i) {
+        const unsigned char c = s[i];
+        if (c == '_') {
+            after_underscore = true;
+            continue;
+        }
+        if (after_underscore) {
+            *o++ = static_cast<Py_UCS1>(ascii_lower(c) ? c - 0x20 : c);
+        } else {
+            *o++ = static_cast<Py_UCS1>(ascii_upper(c) ? c | 0x20 : c);
+        }
+        after_underscore = false;
+    }
+    return out;
+}
+
 ref underscore_to_camelcase_text(const unsigned char* p, std::size_t n) {
     const unsigned char* const end = p + n;
     text_buffer out(n);
@@ -283,7 +315,12 @@ result<ref> underscore_to_camelcase_body(call_args& a) {
     if (!text) return std::move(text.error());
     const std::string_view s = *text;
     if (s.empty()) return created(PyUnicode_New(0, 0));
-    if (PyUnicode_IS_ASCII(a[0])) return underscore_to_camelcase_ascii(s.data(), s.size());
+    if (PyUnicode_IS_ASCII(a[0])) {
+        if (s.size() <= short_text) {
+            return underscore_to_camelcase_ascii_short(reinterpret_cast<const unsigned char*>(s.data()), s.size());
+        }
+        return underscore_to_camelcase_ascii(s.data(), s.size());
+    }
     return underscore_to_camelcase_text(reinterpret_cast<const unsigned char*>(s.data()), s.size());
 }
 

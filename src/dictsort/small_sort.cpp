@@ -1,0 +1,329 @@
+// multikeysort of short lists.
+//
+// The steps are those of the general sort: the columns are read, those that
+// no dict item has are dropped, one row of key values is taken per item, and
+// the rows are put in the order of a stable sort by record order. Where the
+// general sort radix-sorts a column by unsigned codes and then sorts each
+// group of equal codes by the next column, this path merge-sorts (code, row)
+// pairs once, breaking equal codes by the rest of the record: under a
+// consistent order a stable sort has one answer, so both give the same. A
+// first column without codes is sorted by the very comparison the general
+// sort uses for it.
+#include "dictsort/small_sort.hpp"
+
+#include "boundary/args.hpp"
+#include "dictsort/object_keys.hpp"
+#include "dictsort/sort_keys.hpp"
+#include "dictsort/stable_sort.hpp"
+
+#include <bit>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace tavo::dictsort {
+namespace {
+
+// An array of n values: inside the object when n <= N, else on the heap.
+template <class T, std::size_t N>
+class small_buffer {
+public:
+    explicit small_buffer(std::size_t n) : size_(n) {
+        if (n > N) {
+            heap_ = std::make_unique<T[]>(n);
+            data_ = heap_.get();
+        } else {
+            data_ = reinterpret_cast<T*>(inline_);
+            std::uninitialized_value_construct_n(data_, n);
+        }
+    }
+    small_buffer(const small_buffer&) = delete;
+    small_buffer& operator=(const small_buffer&) = delete;
+    ~small_buffer() {
+        if (!heap_) std::destroy_n(data_, size_);
+    }
+
+    T* data() noexcept { return data_; }
+    T& operator[](std::size_t i) noexcept { return data_[i]; }
+
+private:
+    std::size_t size_;
+    T* data_;
+    std::unique_ptr<T[]> heap_;
+    alignas(T) unsigned char inline_[N * sizeof(T)];
+};
+
+constexpr std::size_t inline_rows = 32;
+
+result<ref> unsorted(PyObject* items, bool inplace) {
+    if (inplace) return none_result();
+    return created(PyList_GetSlice(items, 0, PY_SSIZE_T_MAX));
+}
+
+// The columns whose name is a str key of at least one dict item, in their
+// order, each name once: a later column with the name of an earlier one would
+// only be asked about rows that the earlier one found equal. The scan stops
+// once every name has been seen. The list and its dicts are read again after
+// every step, since getting a key's UTF-8 text may allocate and a collection
+// may then run finalizers that change them; the item and the key being read
+// are held. Empty when `ending` is set.
+void keep_known_columns(PyObject* items, std::vector<sort_column>& columns, ending_error& ending) {
+    const std::size_t width = columns.size();
+    small_buffer<char, 16> found(width);  // per column; a repeated name is never looked for
+    std::size_t missing = 0;
+    for (std::size_t c = 0; c < width; ++c) {
+        bool repeated = false;
+        for (std::size_t e = 0; e < c && !repeated; ++e) repeated = columns[e].name == columns[c].name;
+        found[c] = repeated ? 2 : 0;
+        missing += !repeated;
+    }
+    for (Py_ssize_t i = 0; missing > 0 && i < PyList_GET_SIZE(items); ++i) {
+        if (!PyDict_Check(PyList_GET_ITEM(items, i))) continue;
+        ref item = borrow(PyList_GET_ITEM(items, i));
+        Py_ssize_t pos = 0;
+        PyObject* key = nullptr;
+        PyObject* value = nullptr;
+        while (missing > 0 && PyDict_Next(item.get(), &pos, &key, &value)) {
+            if (!PyUnicode_Check(key)) continue;
+            std::string_view text;
+            ref held_key;
+            if (PyUnicode_IS_COMPACT_ASCII(key)) {  // its own UTF-8: nothing is allocated
+                text = std::string_view(static_cast<const char*>(PyUnicode_DATA(key)),
+                                        static_cast<std::size_t>(PyUnicode_GET_LENGTH(key)));
+            } else {
+                held_key = borrow(key);
+                Py_ssize_t len = 0;
+                const char* u = PyUnicode_AsUTF8AndSize(held_key.get(), &len);
+                if (!u) {
+                    ending.discard_pending();
+                    if (ending.is_set()) return;
+                    continue;
+                }
+                text = std::string_view(u, static_cast<std::size_t>(len));
+            }
+            for (std::size_t c = 0; c < width; ++c) {
+                if (found[c] == 0 && columns[c].name == text) {
+                    found[c] = 1;
+                    --missing;
+                }
+            }
+        }
+    }
+    std::size_t kept = 0;
+    for (std::size_t c = 0; c < width; ++c) {
+        if (found[c] == 1) {
+            if (kept != c) columns[kept] = std::move(columns[c]);
+            ++kept;
+        }
+    }
+    columns.resize(kept);
+}
+
+// --- codes, as the general sort makes them ----------------------------------------
+
+enum class column_plan { compare_only, exact_int, exact_double, text_prefix };
+
+column_plan plan_for(const column_profile& p) {
+    constexpr unsigned null = column_profile::bit(key_kind::null_key);
+    constexpr unsigned ints = column_profile::bit(key_kind::int_key);
+    constexpr unsigned floats = column_profile::bit(key_kind::float_key);
+    constexpr unsigned texts = column_profile::bit(key_kind::text_key);
+    if (p.only(null | ints)) return column_plan::exact_int;
+    if (p.only(null | ints | floats) && !p.has_nan && !p.has_wide_int) return column_plan::exact_double;
+    if (p.only(null | texts)) return column_plan::text_prefix;
+    return column_plan::compare_only;
+}
+
+constexpr std::uint64_t sign_bit = std::uint64_t{1} << 63;
+
+std::uint64_t code_of(column_plan plan, const sort_value& v) {
+    switch (plan) {
+        case column_plan::exact_int:
+            return static_cast<std::uint64_t>(v.as_int()) ^ sign_bit;
+        case column_plan::exact_double: {
+            double d = v.kind() == key_kind::int_key ? static_cast<double>(v.as_int()) : v.as_float();
+            if (d == 0.0) d = 0.0;  // -0.0 equals 0.0
+            auto b = std::bit_cast<std::uint64_t>(d);
+            return (b & sign_bit) ? ~b : b | sign_bit;
+        }
+        case column_plan::text_prefix: {
+            // The first eight bytes, big-endian, zero-padded.
+            std::string_view s = v.as_text();
+            std::uint64_t k = 0;
+            if (s.size() >= 8) {
+                std::memcpy(&k, s.data(), 8);
+                return std::endian::native == std::endian::little ? __builtin_bswap64(k) : k;
+            }
+            for (std::size_t i = 0; i < 8; ++i) k = (k << 8) | (i < s.size() ? static_cast<unsigned char>(s[i]) : 0);
+            return k;
+        }
+        case column_plan::compare_only:
+            break;
+    }
+    return 0;
+}
+
+// --- the sort ------------------------------------------------------------------------
+
+class small_sorter {
+public:
+    small_sorter(const sort_value* values, std::size_t n, const std::vector<sort_column>& columns,
+                 ending_error& ending)
+        : values_(values), n_(n), m_(columns.size()), columns_(columns), ending_(ending) {}
+
+    // Fills sorted_rows[0, n) with the rows in sorted order.
+    void run(const column_profile& first, std::size_t* sorted_rows) {
+        column_plan plan = plan_for(first);
+        if (plan == column_plan::compare_only) return by_comparison(sorted_rows);
+        const bool descending = columns_[0].descending;
+        const std::uint64_t flip = descending ? ~std::uint64_t{0} : 0;
+        small_buffer<keyed_row, inline_rows> coded(n_);
+        small_buffer<std::size_t, inline_rows> nulls(n_);
+        std::size_t n_coded = 0, n_null = 0;
+        for (std::size_t r = 0; r < n_; ++r) {
+            const sort_value& v = row(r)[0];
+            if (v.kind() == key_kind::null_key) {
+                nulls[n_null++] = r;
+            } else {
+                coded[n_coded++] = {code_of(plan, v) ^ flip, r};
+            }
+        }
+        {
+            small_buffer<keyed_row, inline_rows / 2 + 1> scratch(n_coded / 2 + 1);
+            const bool text = plan == column_plan::text_prefix;
+            auto by_code = [](const keyed_row& x, const keyed_row& y) { return x.key < y.key; };
+            if (m_ == 1 && !text) {  // the code is the whole key
+                stable_merge_sort(coded.data(), n_coded, scratch.data(), by_code);
+            } else {
+                auto by_record = [&](const keyed_row& x, const keyed_row& y) {
+                    if (x.key != y.key) return x.key < y.key;
+                    if (text) {
+                        order o = compare_texts(row(x.row)[0].as_text(), row(y.row)[0].as_text());
+                        if (o != order::equal) return descending ? o == order::greater : o == order::less;
+                    }
+                    return m_ > 1 && record_less(columns_, row(x.row), row(y.row), ending_, 1);
+                };
+                stable_merge_sort(coded.data(), n_coded, scratch.data(), by_record, stopped());
+            }
+        }
+        if (m_ > 1 && n_null > 1) {
+            small_buffer<std::size_t, inline_rows / 2 + 1> scratch(n_null / 2 + 1);
+            stable_merge_sort(
+                nulls.data(), n_null, scratch.data(),
+                [&](std::size_t x, std::size_t y) { return record_less(columns_, row(x), row(y), ending_, 1); },
+                stopped());
+        }
+        // Nulls come first on an ascending column, last on a descending one.
+        std::size_t* out = sorted_rows;
+        if (!descending) out = std::copy_n(nulls.data(), n_null, out);
+        for (std::size_t k = 0; k < n_coded; ++k) *out++ = coded[k].row;
+        if (descending) std::copy_n(nulls.data(), n_null, out);
+    }
+
+private:
+    const sort_value* row(std::size_t r) const noexcept { return values_ + r * m_; }
+    // Ends a sort early once a comparison has met an exception that ends the call.
+    struct stop_when_ending {
+        const ending_error* ending;
+        bool operator()() const noexcept { return ending->is_set(); }
+    };
+    stop_when_ending stopped() const noexcept { return {&ending_}; }
+
+    // The general sort's comparison sort of a group, over every row.
+    void by_comparison(std::size_t* sorted_rows) {
+        struct entry {
+            sort_value key;
+            std::size_t row;
+        };
+        small_buffer<entry, inline_rows> entries(n_);
+        small_buffer<entry, inline_rows / 2 + 1> scratch(n_ / 2 + 1);
+        for (std::size_t r = 0; r < n_; ++r) entries[r] = {row(r)[0], r};
+        const bool last = m_ == 1;
+        const bool descending = columns_[0].descending;
+        stable_merge_sort(
+            entries.data(), n_, scratch.data(),
+            [&](const entry& x, const entry& y) {
+                order o = compare_sort_values(x.key, y.key, ending_, !last || descending);
+                if (o != order::equal) return descending ? o == order::greater : o == order::less;
+                return !last && record_less(columns_, row(x.row), row(y.row), ending_, 1);
+            },
+            stopped());
+        for (std::size_t k = 0; k < n_; ++k) sorted_rows[k] = entries[k].row;
+    }
+
+    const sort_value* values_;
+    std::size_t n_, m_;
+    const std::vector<sort_column>& columns_;
+    ending_error& ending_;
+};
+
+}  // namespace
+
+result<ref> sort_small(PyObject* items, PyObject* columns_arg, bool inplace) {
+    // An exception that ends the call, met anywhere below, leaves the list as
+    // it is: nothing is written before the sort is complete.
+    ending_error ending;
+    std::vector<sort_column> columns = parse_columns(columns_arg, ending);
+    if (ending.is_set()) return ending.take();
+    keep_known_columns(items, columns, ending);
+    if (ending.is_set()) return ending.take();
+    if (columns.empty()) return unsorted(items, inplace);
+    const std::size_t m = columns.size();
+
+    small_buffer<ref, 8> keys(m);
+    for (std::size_t c = 0; c < m; ++c) {
+        const std::string& name = columns[c].name;
+        keys[c] = created(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size())));
+    }
+
+    // Extraction: the list as it is now; a lookup that shortens it makes the
+    // next fetch fail with the list's IndexError.
+    const std::size_t n = static_cast<std::size_t>(PyList_GET_SIZE(items));
+    key_store store;
+    small_buffer<sort_value, 2 * inline_rows> values(n * m);
+    small_buffer<column_profile, 8> profiles(m);
+    for (std::size_t i = 0; i < n; ++i) {
+        PyObject* fetched = PyList_GetItem(items, static_cast<Py_ssize_t>(i));
+        if (!fetched) return error_value::fetch();
+        ref item = borrow(fetched);  // a lookup may drop it from the list
+        for (std::size_t c = 0; c < m; ++c) {
+            sort_value v = extract_sort_value(item.get(), keys[c].get(), store, ending);
+            if (ending.is_set()) return ending.take();
+            profiles[c].note(v);
+            values[i * m + c] = v;
+        }
+    }
+    status native = encode_object_columns(values.data(), n, m, profiles.data(), store);
+    if (!native) return std::move(native.error());
+
+    small_buffer<std::size_t, inline_rows> sorted_rows(n);
+    small_sorter(values.data(), n, columns, ending).run(profiles[0], sorted_rows.data());
+    if (ending.is_set()) return ending.take();
+
+    // Gather every item before writing anything: Python code run by a lookup
+    // or a comparison may have changed the list since the extraction.
+    auto fetch = [&](std::size_t row) -> PyObject* {
+        if (row >= static_cast<std::size_t>(PyList_GET_SIZE(items))) {
+            fail("multikeysort: the list was shortened while it was being sorted");
+        }
+        return PyList_GET_ITEM(items, static_cast<Py_ssize_t>(row));
+    };
+    if (!inplace) {
+        ref out = created(PyList_New(static_cast<Py_ssize_t>(n)));
+        for (std::size_t p = 0; p < n; ++p) {
+            PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(p), borrow(fetch(sorted_rows[p])).release());
+        }
+        return out;
+    }
+    small_buffer<ref, inline_rows> gathered(n);
+    for (std::size_t p = 0; p < n; ++p) gathered[p] = borrow(fetch(sorted_rows[p]));
+    for (std::size_t p = 0; p < n; ++p) {
+        // Releasing a slot's old item may run Python code that shortens the list.
+        if (PyList_SetItem(items, static_cast<Py_ssize_t>(p), gathered[p].release()) < 0) {
+            return error_value::fetch();
+        }
+    }
+    return none_result();
+}
+
+}  // namespace tavo::dictsort

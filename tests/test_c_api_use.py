@@ -1,0 +1,65 @@
+"""The module's sources use only the public CPython C API, and nothing that CPython 3.14 or 3.15 removes.
+
+Private names (a leading underscore: `_PyDict_NewPresized`, `_Py_...`) can change or vanish in any
+release, so a build for a newer interpreter breaks without warning. The check reads the sources, not
+the compiled module: public header macros such as Py_DECREF expand to private calls of their own,
+which are the interpreter's business.
+"""
+import pathlib
+import re
+
+import pytest
+
+SRC = pathlib.Path(__file__).resolve().parent.parent / "src"
+SOURCES = sorted(p for p in SRC.rglob("*") if p.suffix in {".cpp", ".hpp", ".h", ".inc"}) if SRC.is_dir() else []
+
+pytestmark = pytest.mark.skipif(not SOURCES, reason="the sources are not beside the tests")
+
+# Public C API that CPython 3.13 to 3.15 remove or have deprecated for removal (What's New,
+# "Removed" and "Pending removal"); a use of any of them stops the build on a newer release.
+REMOVED = [
+    "PyUnicode_AsDecodedObject", "PyUnicode_AsDecodedUnicode", "PyUnicode_AsEncodedObject",
+    "PyUnicode_AsEncodedUnicode", "PyImport_ImportModuleNoBlock", "PyWeakref_GetObject",
+    "PyWeakref_GET_OBJECT", "Py_UNICODE", "Py_UNICODE_WIDE", "PySys_ResetWarnOptions",
+    "Py_GetExecPrefix", "Py_GetPath", "Py_GetPrefix", "Py_GetProgramFullPath", "Py_GetProgramName",
+    "Py_GetPythonHome", "PySys_SetArgv", "PySys_SetArgvEx", "Py_SetProgramName", "Py_SetPythonHome",
+    "PyEval_AcquireLock", "PyEval_ReleaseLock", "PyEval_InitThreads", "PyEval_ThreadsInitialized",
+    "Py_TRASHCAN_SAFE_BEGIN", "Py_TRASHCAN_SAFE_END", "PyUnicode_READY",
+]
+
+
+def code_of(path):
+    """The text of a source file with its comments and string literals blanked out."""
+    text = path.read_text(encoding="utf-8")
+    pattern = re.compile(r'//[^\n]*|/\*.*?\*/|"(?:\\.|[^"\\\n])*"|\'(?:\\.|[^\'\\\n])*\'', re.S)
+    return pattern.sub(lambda m: re.sub(r"[^\n]", " ", m.group()), text)
+
+
+def uses(regex):
+    found = []
+    for path in SOURCES:
+        for number, line in enumerate(code_of(path).splitlines(), 1):
+            for name in re.findall(regex, line):
+                found.append(f"{path.relative_to(SRC.parent)}:{number}: {name}")
+    return found
+
+
+def test_no_private_c_api():
+    assert uses(r"(?<![A-Za-z0-9_])_Py[A-Za-z0-9_]*") == []
+
+
+@pytest.mark.parametrize("name", REMOVED)
+def test_no_c_api_removed_by_newer_releases(name):
+    assert uses(rf"(?<![A-Za-z0-9_]){name}(?![A-Za-z0-9_])") == []
+
+
+def test_the_scan_sees_code_and_not_comments(tmp_path):
+    sample = tmp_path / "sample.cpp"
+    sample.write_text(
+        '// _PyDict_NewPresized in a comment\n'
+        'const char* s = "_Py_in_a_string";\n'
+        'PyObject* d = _PyDict_NewPresized(4); /* _Py_x */ auto w = PyWeakref_GetObject(r);\n',
+        encoding="utf-8",
+    )
+    assert re.findall(r"(?<![A-Za-z0-9_])_Py[A-Za-z0-9_]*", code_of(sample)) == ["_PyDict_NewPresized"]
+    assert "PyWeakref_GetObject" in code_of(sample)

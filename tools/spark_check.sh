@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Spark check: installs pyspark (PyPI) and, when no Java 17 or later is found,
+# Debian's openjdk-17-jre-headless, then runs the README's Spark block
+# (tests/test_readme.py) and the Spark pipeline of tests/test_scale.py against
+# the module, in local mode on loopback. Fails when either test is skipped.
+# Usage: bash tools/spark_check.sh [WHEEL]   (without WHEEL the module is built from this checkout)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. tools/python_for_tools.sh
+pip_q() { "$@" 2> >(grep -v 'is ignored: it is neither a file nor a directory' >&2); }
+
+major=""
+command -v java > /dev/null && major=$(java -version 2>&1 | sed -n '1s/.*version "\([0-9]*\).*/\1/p')
+if [ -z "$major" ] || [ "$major" -lt 17 ]; then
+    echo "--- spark: installing Debian's openjdk-17-jre-headless"
+    apt-get update -qq > /dev/null 2>&1 || true
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends openjdk-17-jre-headless > /dev/null
+fi
+echo "--- spark: $(java -version 2>&1 | head -1)"
+
+venv=build/spark-venv
+if [ ! -x "$venv/bin/python" ]; then
+    "$tool_python" -m venv "$venv"
+fi
+echo "--- spark: installing pyspark and the module"
+pip_q "$venv/bin/python" -m pip install -q --disable-pip-version-check pyspark pytest hypothesis
+pip_q "$venv/bin/python" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps "${1:-.}"
+echo "pyspark $("$venv/bin/python" -c 'import pyspark; print(pyspark.__version__)')"
+
+# Workers run this interpreter; driver and workers talk on loopback only.
+export PYSPARK_PYTHON="$(cd "$venv/bin" && pwd)/python"
+export SPARK_LOCAL_IP=127.0.0.1
+log=build/spark-check.log
+"$venv/bin/python" -m pytest -q -p no:cacheprovider -rs \
+    "tests/test_readme.py::test_readme_code_block[pyspark]" tests/test_scale.py::test_spark_pipeline 2>&1 | tee "$log"
+status=${PIPESTATUS[0]}
+[ "$status" -eq 0 ] || exit "$status"
+if ! tail -1 "$log" | grep -q '^=* *2 passed'; then
+    echo "the Spark tests did not both run and pass" >&2
+    exit 1
+fi
