@@ -523,13 +523,13 @@ def cold_attempt(name, k, stop, report):
         import importlib.util
         import _imp
 
-        spec = importlib.util.find_spec("_tavo")
+        found = importlib.util.find_spec("_tavo")
         exc = mod = None
         slots = [None] * PROBES
         sys._getframe()
         _testcapi.set_nomemory(k, stop)
         try:
-            mod = _imp.create_dynamic(spec)
+            mod = _imp.create_dynamic(found)
         except BaseException as e:  # noqa: BLE001
             exc = e
         met = True
@@ -546,7 +546,7 @@ def cold_attempt(name, k, stop, report):
             report(f"problem {k} {'one' if stop else 'all'}: raised {type(exc).__qualname__}: {exc}")
         exc = None
         # Whatever happened, a later import works and gives the whole module.
-        mod = _imp.create_dynamic(spec)
+        mod = _imp.create_dynamic(found)
         if sorted(mod.__all__) != sorted(EXPECTED_ALL):
             report(f"problem {k} {'one' if stop else 'all'}: __all__ is {mod.__all__}")
         return met
