@@ -6,6 +6,7 @@
 #include "boundary/bodies.hpp"
 #include "dictsort/object_keys.hpp"
 #include "dictsort/small_sort.hpp"
+#include "dictsort/sort_codes.hpp"
 #include "dictsort/sort_keys.hpp"
 #include "dictsort/stable_sort.hpp"
 
@@ -16,7 +17,10 @@
 namespace tavo {
 namespace {
 
+using dictsort::code_of;
+using dictsort::column_plan;
 using dictsort::column_profile;
+using dictsort::plan_for;
 using dictsort::ending_error;
 using dictsort::key_kind;
 using dictsort::keyed_row;
@@ -166,56 +170,6 @@ status extract_rows(PyObject* items, const std::vector<sort_column>& columns, ke
         }
     }
     return ok();
-}
-
-// How a column's keys can be turned into unsigned codes for a radix pass.
-enum class column_plan { compare_only, exact_int, exact_double, text_prefix };
-
-column_plan plan_for(const column_profile& p) {
-    constexpr unsigned null = column_profile::bit(key_kind::null_key);
-    constexpr unsigned ints = column_profile::bit(key_kind::int_key);
-    constexpr unsigned floats = column_profile::bit(key_kind::float_key);
-    constexpr unsigned texts = column_profile::bit(key_kind::text_key);
-    if (p.only(null | ints)) return column_plan::exact_int;
-    // With no NaN and every int exact as a double, numbers order as doubles do.
-    if (p.only(null | ints | floats) && !p.has_nan && !p.has_wide_int) return column_plan::exact_double;
-    if (p.only(null | texts)) return column_plan::text_prefix;
-    return column_plan::compare_only;
-}
-
-constexpr std::uint64_t sign_bit = std::uint64_t{1} << 63;
-
-std::uint64_t int_code(std::int64_t v) { return static_cast<std::uint64_t>(v) ^ sign_bit; }
-
-std::uint64_t double_code(double d) {
-    if (d == 0.0) d = 0.0;  // -0.0 equals 0.0
-    auto b = std::bit_cast<std::uint64_t>(d);
-    return (b & sign_bit) ? ~b : b | sign_bit;
-}
-
-// The first eight bytes, big-endian, zero-padded: ordering by this code is a
-// coarser form of the byte order, so rows with equal codes still need a look
-// at the whole text.
-std::uint64_t text_prefix_code(std::string_view s) {
-    unsigned char bytes[8] = {};
-    std::memcpy(bytes, s.data(), s.size() < 8 ? s.size() : 8);
-    std::uint64_t k = 0;
-    for (unsigned char b : bytes) k = (k << 8) | b;
-    return k;
-}
-
-std::uint64_t code_of(column_plan plan, const sort_value& v) {
-    switch (plan) {
-        case column_plan::exact_int:
-            return int_code(v.as_int());
-        case column_plan::exact_double:
-            return double_code(v.kind() == key_kind::int_key ? static_cast<double>(v.as_int()) : v.as_float());
-        case column_plan::text_prefix:
-            return text_prefix_code(v.as_text());
-        case column_plan::compare_only:
-            break;
-    }
-    return 0;
 }
 
 // Puts the row numbers in the order of a stable sort by record order.

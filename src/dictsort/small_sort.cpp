@@ -13,6 +13,7 @@
 
 #include "boundary/args.hpp"
 #include "dictsort/object_keys.hpp"
+#include "dictsort/sort_codes.hpp"
 #include "dictsort/sort_keys.hpp"
 #include "dictsort/stable_sort.hpp"
 
@@ -117,50 +118,6 @@ void keep_known_columns(PyObject* items, std::vector<sort_column>& columns, endi
         }
     }
     columns.resize(kept);
-}
-
-// --- codes, as the general sort makes them ----------------------------------------
-
-enum class column_plan { compare_only, exact_int, exact_double, text_prefix };
-
-column_plan plan_for(const column_profile& p) {
-    constexpr unsigned null = column_profile::bit(key_kind::null_key);
-    constexpr unsigned ints = column_profile::bit(key_kind::int_key);
-    constexpr unsigned floats = column_profile::bit(key_kind::float_key);
-    constexpr unsigned texts = column_profile::bit(key_kind::text_key);
-    if (p.only(null | ints)) return column_plan::exact_int;
-    if (p.only(null | ints | floats) && !p.has_nan && !p.has_wide_int) return column_plan::exact_double;
-    if (p.only(null | texts)) return column_plan::text_prefix;
-    return column_plan::compare_only;
-}
-
-constexpr std::uint64_t sign_bit = std::uint64_t{1} << 63;
-
-std::uint64_t code_of(column_plan plan, const sort_value& v) {
-    switch (plan) {
-        case column_plan::exact_int:
-            return static_cast<std::uint64_t>(v.as_int()) ^ sign_bit;
-        case column_plan::exact_double: {
-            double d = v.kind() == key_kind::int_key ? static_cast<double>(v.as_int()) : v.as_float();
-            if (d == 0.0) d = 0.0;  // -0.0 equals 0.0
-            auto b = std::bit_cast<std::uint64_t>(d);
-            return (b & sign_bit) ? ~b : b | sign_bit;
-        }
-        case column_plan::text_prefix: {
-            // The first eight bytes, big-endian, zero-padded.
-            std::string_view s = v.as_text();
-            std::uint64_t k = 0;
-            if (s.size() >= 8) {
-                std::memcpy(&k, s.data(), 8);
-                return std::endian::native == std::endian::little ? __builtin_bswap64(k) : k;
-            }
-            for (std::size_t i = 0; i < 8; ++i) k = (k << 8) | (i < s.size() ? static_cast<unsigned char>(s[i]) : 0);
-            return k;
-        }
-        case column_plan::compare_only:
-            break;
-    }
-    return 0;
 }
 
 // --- the sort ------------------------------------------------------------------------
