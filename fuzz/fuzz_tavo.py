@@ -5,8 +5,8 @@ texts from nasty palettes (titlecase letters, astral code points, digits of
 many scripts, every White_Space character, the vulgar fractions, lone
 surrogates), rows of dictionaries with mixed values for multikeysort, nested
 lists and tuples for the sequence functions. Results are compared with the
-pure-Python models in tests/ where those are importable (and the inputs are
-ones the model defines an exact answer for), and with invariants otherwise.
+pure-Python models of tests/models where the inputs are ones the model
+defines an exact answer for, and with invariants otherwise.
 A crash, a sanitizer report or a mismatch stops the fuzzer with the input saved.
 
 Run through tools/fuzz_check.sh, which builds the module with coverage and
@@ -24,19 +24,14 @@ sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests"))
 import _tavo  # noqa: E402
 
 
-def _try_import(name):
-    try:
-        return __import__(name)
-    except Exception:  # noqa: BLE001 - a model that is not there (yet) is just not used
-        return None
+from models import multikeysort as sort_model  # noqa: E402
+from models import number as number_model  # noqa: E402
+from models import same  # noqa: E402
+from models import sequences as iter_models  # noqa: E402
+from models import text as text_model  # noqa: E402
 
-
-text_model = _try_import("text_model")
-number_model = _try_import("number_model")
-sort_model = _try_import("multikeysort_model")
-iter_models = _try_import("iter_models")
-CASE = text_model.case_data() if text_model else None
-DIGITS = text_model.digit_data() if text_model else None
+CASE = text_model.case_data()
+DIGITS = text_model.digit_data()
 
 PALETTE = (
     "aAzZ09_-. ,()$%+e"
@@ -80,20 +75,6 @@ def maybe_subclass(fdp, s):
     return Sub(s) if fdp.ConsumeIntInRange(0, 7) == 0 else s
 
 
-def same(a, b):
-    if a is b:
-        return True
-    if type(a) is not type(b):
-        return False
-    if isinstance(a, float):
-        return (math.isnan(a) and math.isnan(b)) or (a == b and math.copysign(1, a) == math.copysign(1, b))
-    if isinstance(a, (list, tuple)):
-        return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
-    if isinstance(a, dict):
-        return list(a) == list(b) and all(same(a[k], b[k]) for k in a)
-    return a == b
-
-
 def expect_encode_error(fn, s):
     try:
         fn(s)
@@ -111,17 +92,16 @@ def fuzz_case(fdp, fn, model):
         return expect_encode_error(fn, s)
     out = fn(maybe_subclass(fdp, s))
     assert type(out) is str
-    if model is not None and CASE is not None:
-        expected = model(s, CASE)
-        assert out == expected, (fn.__name__, s, out, expected)
+    expected = model(s, CASE)
+    assert out == expected, (fn.__name__, s, out, expected)
 
 
 def fuzz_uncamel(fdp):
-    fuzz_case(fdp, _tavo.uncamel, text_model and text_model.uncamel)
+    fuzz_case(fdp, _tavo.uncamel, text_model.uncamel)
 
 
 def fuzz_underscore(fdp):
-    fuzz_case(fdp, _tavo.underscore_to_camelcase, text_model and text_model.underscore_to_camelcase)
+    fuzz_case(fdp, _tavo.underscore_to_camelcase, text_model.underscore_to_camelcase)
 
 
 def fuzz_sanitize(fdp):
@@ -132,11 +112,8 @@ def fuzz_sanitize(fdp):
         return expect_encode_error(_tavo.sanitize_vulgar_string, s)
     out = _tavo.sanitize_vulgar_string(maybe_subclass(fdp, s))
     assert type(out) is str
-    if DIGITS is not None:
-        expected, others = text_model.sanitize(s, DIGITS)
-        assert out == expected or out in others, (s, out, expected)
-    elif not any(c in "\u00bc\u00bd\u00be" or "\u2153" <= c <= "\u215e" for c in s):
-        assert out == s
+    expected, others = text_model.sanitize(s, DIGITS)
+    assert out == expected or out in others, (s, out, expected)
 
 
 def fuzz_parse(fdp):
@@ -147,9 +124,8 @@ def fuzz_parse(fdp):
         return expect_encode_error(_tavo.parse, s)
     out = _tavo.parse(maybe_subclass(fdp, s))
     assert out is None or type(out) in (int, float), out
-    if number_model is not None:
-        expected = number_model.parse_model(s)
-        assert same(out, expected), (s, out, expected)
+    expected = number_model.parse_model(s)
+    assert same(out, expected), (s, out, expected)
     kept = "".join(c for c in s if c in "0123456789().-")
     assert same(_tavo.parse(kept), out), (s, kept)
 
@@ -228,29 +204,6 @@ def columns(fdp):
     return names
 
 
-def totally_ordered(items, cols):
-    """True when every column's values fall in one totally ordered family, so
-    that any correct stable sort gives the one order the model gives: numbers
-    (no NaN; ints mixed with floats only while exact as doubles), or texts;
-    missing keys and None in either case."""
-    if sort_model is None:
-        return False
-    m = sort_model
-    for name, _ in cols:
-        kinds = {}
-        for it in items:
-            kind, payload = m.key_value(it, name)
-            kinds.setdefault(kind, []).append(payload)
-        kinds.pop(m.NULL, None)
-        if m.OBJECT in kinds or (m.TEXT in kinds and len(kinds) > 1):
-            return False
-        if any(math.isnan(v) for v in kinds.get(m.FLOAT, ())):
-            return False
-        if m.INT in kinds and m.FLOAT in kinds and any(abs(v) > 2 ** 53 for v in kinds[m.INT]):
-            return False
-    return True
-
-
 def fuzz_multikeysort(fdp):
     items = [row(fdp) for _ in range(fdp.ConsumeIntInRange(0, 12))]
     cols = columns(fdp)
@@ -268,10 +221,10 @@ def fuzz_multikeysort(fdp):
         assert all(a is b for a, b in zip(items, before)), "the input list changed"
         got = out
     assert sorted(map(id, got)) == sorted(map(id, before)), "not a permutation of the items"
-    if sort_model is not None and cols is not None:
+    if cols is not None:
         names = sort_model.key_names(before)
         kept = [c for c in sort_model.parse_columns(cols) if c[0] in names]
-        if totally_ordered(before, kept):
+        if sort_model.totally_ordered(before, kept):
             expected = sort_model.multikeysort(list(before), cols)
             assert all(a is b for a, b in zip(got, expected)), (before, cols, got, expected)
 
@@ -296,66 +249,37 @@ def fuzz_sequences(fdp):
     if which == 0:
         args = [nested(fdp) for _ in range(fdp.ConsumeIntInRange(0, 3))]
         out = _tavo.collapse(*args)
-        if iter_models is not None:
-            expected = iter_models.collapse(*args)
-            assert len(out) == len(expected) and all(a is b for a, b in zip(out, expected))
+        expected = iter_models.collapse(*args)
+        assert len(out) == len(expected) and all(a is b for a, b in zip(out, expected))
     elif which == 1:
         values = [None if fdp.ConsumeIntInRange(0, 2) == 0 else value(fdp) for _ in range(fdp.ConsumeIntInRange(0, 10))]
         out = _tavo.backfill(values)
-        if iter_models is not None:
-            expected = iter_models.backfill(values)
-            assert len(out) == len(expected) and all(a is b for a, b in zip(out, expected))
+        expected = iter_models.backfill(values)
+        assert len(out) == len(expected) and all(a is b for a, b in zip(out, expected))
     elif which == 2:
         keys = ["a", "b", "c", "\U0001f600", Sub("a")]
         rows = [{keys[fdp.ConsumeIntInRange(0, 4)]: (None if fdp.ConsumeBool() else fdp.ConsumeIntInRange(0, 9))
                  for _ in range(fdp.ConsumeIntInRange(0, 3))} for _ in range(fdp.ConsumeIntInRange(0, 8))]
         out = _tavo.backfill_iterdict(rows)
-        if iter_models is not None:
-            assert same(out, iter_models.backfill_iterdict(rows)), (rows, out)
+        assert same(out, iter_models.backfill_iterdict(rows)), (rows, out)
     else:
         pool = [0, 1, 2, 1.0, "x", None, math.nan, (1,)]
         ref = [pool[fdp.ConsumeIntInRange(0, 7)] for _ in range(fdp.ConsumeIntInRange(0, 5))]
         comp = [pool[fdp.ConsumeIntInRange(0, 7)] for _ in range(fdp.ConsumeIntInRange(0, 8))]
         out = _tavo.same_order(ref, comp)
-        if iter_models is not None:
-            assert out is iter_models.same_order(ref, comp), (ref, comp, out)
+        assert out is iter_models.same_order(ref, comp), (ref, comp, out)
 
 
 TARGETS = [fuzz_uncamel, fuzz_underscore, fuzz_sanitize, fuzz_parse, fuzz_multikeysort, fuzz_sequences]
 
 
-def built(fn):
-    probe = {
-        fuzz_uncamel: lambda: _tavo.uncamel("x"),
-        fuzz_underscore: lambda: _tavo.underscore_to_camelcase("x"),
-        fuzz_sanitize: lambda: _tavo.sanitize_vulgar_string("x"),
-        fuzz_parse: lambda: _tavo.parse("1"),
-        fuzz_multikeysort: lambda: _tavo.multikeysort([{"a": 1}], "a"),
-        fuzz_sequences: lambda: (_tavo.collapse([1]), _tavo.backfill([1]), _tavo.backfill_iterdict([{}]),
-                                 _tavo.same_order([], [])),
-    }[fn]
-    try:
-        probe()
-    except NotImplementedError:
-        return False
-    return True
-
-
-LIVE = [t for t in TARGETS if built(t)]
-
-
 def test_one_input(data):
-    if not LIVE:
-        return
     fdp = atheris.FuzzedDataProvider(data)
-    LIVE[fdp.ConsumeIntInRange(0, len(LIVE) - 1)](fdp)
+    TARGETS[fdp.ConsumeIntInRange(0, len(TARGETS) - 1)](fdp)
 
 
 def main():
-    print("fuzzing:", ", ".join(t.__name__ for t in LIVE) or "nothing built yet",
-          "| models:", ", ".join(n for n, m in [("text", text_model), ("number", number_model),
-                                                 ("multikeysort", sort_model), ("iter", iter_models)] if m),
-          flush=True)
+    print("fuzzing:", ", ".join(t.__name__ for t in TARGETS), flush=True)
     atheris.Setup(sys.argv, test_one_input)
     atheris.Fuzz()
 

@@ -22,6 +22,8 @@ def pytest_addoption(parser):
 
 def pytest_configure(config):
     config.addinivalue_line("markers", "scale: large inputs (10^7 elements, 100 MB strings); run with --scale")
+    config.addinivalue_line("markers", "hostile: hostile objects and catalogue calls (run again by tools/sanitize_check.sh "
+                            "with the full unwinder)")
     # The hang report must reach the real standard error, not pytest's capture.
     global _report_fd
     try:

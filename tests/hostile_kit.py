@@ -5,8 +5,13 @@ answer with odd types or NotImplemented, mutate the list being processed, or
 raise the module's own PanicException. Spies record every dunder call so a test
 can show that the module never called them.
 """
+import copy
 import functools
+import gc
+import signal
 import sys
+import threading
+import time
 
 import pytest
 
@@ -15,37 +20,6 @@ import _tavo
 
 class Boom(Exception):
     """The exception hostile methods raise."""
-
-
-# --- whether a function is built yet --------------------------------------
-
-PROBES = {
-    "parse": lambda: _tavo.parse("1"),
-    "multikeysort": lambda: _tavo.multikeysort([{"a": 1}], "a"),
-    "sanitize_vulgar_string": lambda: _tavo.sanitize_vulgar_string("x"),
-    "uncamel": lambda: _tavo.uncamel("x"),
-    "underscore_to_camelcase": lambda: _tavo.underscore_to_camelcase("x"),
-    "collapse": lambda: _tavo.collapse([1]),
-    "backfill": lambda: _tavo.backfill([None, 1]),
-    "backfill_iterdict": lambda: _tavo.backfill_iterdict([{"a": 1}]),
-    "same_order": lambda: _tavo.same_order([1], [1]),
-}
-
-
-@functools.lru_cache(maxsize=None)
-def is_built(name):
-    try:
-        PROBES[name]()
-    except NotImplementedError:
-        return False
-    return True
-
-
-def need(*names):
-    """Skips the running test while one of the named functions is a placeholder."""
-    for name in names:
-        if not is_built(name):
-            pytest.skip(f"{name} is not built yet")
 
 
 # --- PanicException --------------------------------------------------------
@@ -67,29 +41,19 @@ def _panic_from_multikeysort():
 
 @functools.lru_cache(maxsize=None)
 def panic_type():
-    """The module's PanicException type, taken from an internal failure, or None.
+    """The module's PanicException type.
 
     The type is not reachable from the module; it is obtained from an exception
     that a call ends with: multikeysort ends in an internal failure when the
     list is emptied while it sorts.
     """
-    for attempt in (_panic_from_multikeysort,):
-        try:
-            attempt()
-        except NotImplementedError:
-            continue
-        except BaseException as e:  # noqa: BLE001 - that is the point
-            t = type(e)
-            if t.__name__ == "PanicException" and t.__module__ == "lumo_runtime":
-                return t
-    return None
-
-
-def need_panic():
-    t = panic_type()
-    if t is None:
-        pytest.skip("no built function ends in an internal failure yet")
-    return t
+    try:
+        _panic_from_multikeysort()
+    except BaseException as e:  # noqa: BLE001 - that is the point
+        t = type(e)
+        assert t.__name__ == "PanicException" and t.__module__ == "lumo_runtime", repr(e)
+        return t
+    raise AssertionError("multikeysort on a list emptied while it sorts did not fail")
 
 
 def is_panic(exc, text=None):
@@ -425,3 +389,48 @@ class SlowStr(str):
         for _ in range(200):
             pass
         return str.__eq__(self, other)
+
+
+# --- interrupts during long calls that run Python code ----------------------------------
+
+main_thread_only = pytest.mark.skipif(threading.current_thread() is not threading.main_thread(),
+                                      reason="signals reach the main thread only")
+
+
+def interrupted(call, inputs, seconds=0.05, budget=20.0):
+    """Runs `call()` again and again until SIGALRM's handler raises
+    KeyboardInterrupt; the inputs must come out unchanged."""
+    snapshot = copy.copy(inputs)
+    old = signal.signal(signal.SIGALRM, signal.default_int_handler)
+    # A signal whose handler runs inside a gc callback or a finalizer is lost
+    # to the interpreter (it reports the exception as unraisable), whatever the
+    # module does: no collections while the timer runs.
+    was_enabled = gc.isenabled()
+    gc.disable()
+    calls = 0
+    try:
+        signal.setitimer(signal.ITIMER_REAL, seconds)
+        with pytest.raises(KeyboardInterrupt):
+            deadline = time.monotonic() + budget
+            while time.monotonic() < deadline:
+                call()
+                calls += 1
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, old)
+        if was_enabled:
+            gc.enable()
+    assert inputs == snapshot
+    return calls
+
+
+def same_under_collections(f, arg):
+    """A text function gives the same result while collections run finalizers
+    that free other copies of its argument."""
+    expected = f(arg)
+    holder = [finalized_str(arg, lambda: None) for _ in range(20)]
+    sub = finalized_str(arg, holder.clear)
+    for at in (1, 2, 3):
+        with collections_run(holder.clear, at):
+            assert f(arg) == expected
+            assert f(sub) == expected

@@ -1,12 +1,21 @@
 """backfill and backfill_iterdict: None replaced by the latest earlier value."""
+import copy
+import gc
 import math
+import subprocess
 import sys
+import textwrap
 
 import pytest
 from hypothesis import given, strategies as st
 
 import _tavo
-import iter_models as model
+import catalogue
+from hostile_kit import (
+    Finalized, SlowStr, collections_run, finalized_str, interrupted, is_panic, main_thread_only,
+)
+from models import sequences as model
+from strategies import DictSub, ListSub, Plain, SETTINGS, leaves, same_objects
 
 
 # --- backfill -------------------------------------------------------------------
@@ -327,3 +336,264 @@ def test_backfill_iterdict_every_kind_of_row_matches_model(pairs):
         assert all(type(k) is str for k in out)
         assert all(out[k] is exp[k] for k in exp)
     assert [list(r.items()) for r in rows] == before
+
+
+# --- hostile: finalizers and collections that change the rows, interrupts ------------
+
+
+# --- finalizers that change rows while backfill_iterdict runs ----------------------
+
+
+@pytest.mark.hostile
+def test_backfill_iterdict_under_finalizers_that_change_rows():
+    rows = [{f"k{j}": (None if (i + j) % 3 else i) for j in range(20)} for i in range(300)]
+    target = [0]
+
+    class Changes:
+        def __init__(self):
+            self.me = self  # a cycle: only the collector frees it
+
+        def __del__(self):
+            row = rows[target[0] % len(rows)]
+            target[0] += 7
+            row[f"x{target[0]}"] = None
+            row.pop(next(iter(row)), None)
+
+    old = gc.get_threshold()
+    gc.set_threshold(1, 1, 1)
+    try:
+        for _ in range(20):
+            for _ in range(200):
+                Changes()
+            try:
+                out = _tavo.backfill_iterdict(rows)
+            except BaseException as e:  # noqa: BLE001
+                assert is_panic(e), repr(e)
+                assert str(e) in ("dictionary changed size during iteration",
+                                  "dictionary keys changed during iteration")
+            else:
+                assert len(out) == len(rows) and all(type(d) is dict for d in out)
+    finally:
+        gc.set_threshold(*old)
+        gc.collect()
+
+
+FREED_KEY_SCRIPT = textwrap.dedent(
+    """
+    import _tavo, gc
+    class K(str):
+        def __del__(self): rows[3].clear()
+    class V: pass
+    k0 = K('a'); rows = [{k0: None}, {}, {}, {'a': V()}]; del k0
+    keep = [{} for _ in range(200)]
+    n = [0]
+    def cb(phase, info):
+        if phase == 'start':
+            n[0] += 1
+            if n[0] == 2: rows[0].clear()
+    gc.callbacks.append(cb); gc.set_threshold(1)
+    try:
+        out = _tavo.backfill_iterdict(rows)
+    except BaseException as e:
+        print(type(e).__name__, e)
+    else:
+        print(len(out), all(type(d) is dict for d in out))
+    """
+)
+
+
+@pytest.mark.hostile
+def test_backfill_iterdict_key_freed_by_a_collection():
+    # The row's only reference to its key goes while the module uses the key;
+    # the key's finalizer then empties the row holding the next real value.
+    out = subprocess.run([sys.executable, "-c", FREED_KEY_SCRIPT], capture_output=True, text=True, timeout=60)
+    assert out.returncode == 0, out.stderr[-2000:]
+    assert out.stdout.strip() in ("4 True", "PanicException dictionary changed size during iteration")
+
+
+def _mixes(before, after):
+    """The inputs a call may have seen when the rows changed once between two of
+    its reads: the first j rows as they were, the rest as they are now."""
+    return [before[:j] + after[j:] for j in range(len(before) + 1)] + [after]
+
+
+def _rows_case():
+    rows = [{"a": None if i % 3 else i, "b": None if i % 4 else -i, f"c{i % 5}": i} for i in range(60)]
+
+    def change():
+        rows[5].clear()
+        rows[40] = {"z": 1, "a": None}
+        rows[2]["b"] = 99  # a real value in place of a None, same size
+        rows.append({"late": 1})
+
+    return rows, change
+
+
+def _check_backfill_iterdict(before, after, out):
+    assert any(out == model.backfill_iterdict(m) for m in _mixes(before, after[: len(before)]))
+
+
+@pytest.mark.hostile
+@pytest.mark.parametrize("at", [1, 2, 3, 5, 8, 13, 40])
+def test_backfill_iterdict_rows_changed_by_a_collection(at):
+    rows, change = _rows_case()
+    before = copy.deepcopy(rows)
+    with collections_run(change, at) as run:
+        try:
+            out = _tavo.backfill_iterdict(rows)
+        except BaseException as e:  # noqa: BLE001
+            assert is_panic(e, "dictionary changed size during iteration"), repr(e)
+            return
+    after = rows if run.fired else before
+    assert len(out) == len(before) and all(type(d) is dict for d in out)
+    assert all(type(k) is str for d in out for k in d)
+    _check_backfill_iterdict(before, after, out)
+
+
+@pytest.mark.hostile
+@pytest.mark.parametrize("subclass_keys", [False, True])
+def test_backfill_iterdict_values_whose_finalizers_change_rows(subclass_keys):
+    # A real value whose last reference is dropped by the module (the row lost
+    # it to an earlier finalizer) runs a finalizer that empties later rows.
+    key = (lambda t: SlowStr(t)) if subclass_keys else str
+    rows = []
+
+    def wipe(i):
+        def action():
+            if i < len(rows):
+                rows[i].clear()
+        return action
+
+    for i in range(30):
+        rows.append({key("a"): Finalized(wipe(i + 1)), key("b"): None, key("c"): i})
+    before = [dict(r) for r in rows]
+
+    def drop_values():
+        for r in rows[:10]:
+            r[key("a")] = None  # same size: the old value's last reference is the module's
+
+    with collections_run(drop_values, 2):
+        try:
+            out = _tavo.backfill_iterdict(rows)
+        except BaseException as e:  # noqa: BLE001
+            assert is_panic(e, "dictionary changed size during iteration"), repr(e)
+            return
+    assert len(out) == len(before) and all(type(d) is dict for d in out)
+    assert all(type(k) is str for d in out for k in d)
+    del before
+
+
+@pytest.mark.hostile
+@pytest.mark.parametrize("at", [1, 2, 3, 6])
+def test_backfill_list_shortened_by_a_collection(at):
+    values = [None, 1, None, 2, None, 3] * 40
+
+    def change():
+        del values[100:]
+
+    before = list(values)
+    with collections_run(change, at) as run:
+        try:
+            out = _tavo.backfill(values)
+        except IndexError:
+            assert run.fired
+            return
+    assert out in (model.backfill(before), model.backfill(values))
+
+
+@pytest.mark.hostile
+@main_thread_only
+@pytest.mark.parametrize("row_type", [dict, type("Row", (dict,), {})])
+def test_interrupt_ends_backfill_iterdict(row_type):
+    rows = [row_type({SlowStr(f"k{j}"): (None if (i + j) % 3 else i) for j in range(8)}) for i in range(20000)]
+    snapshot = [dict(r) for r in rows]
+    interrupted(lambda: _tavo.backfill_iterdict(rows), [rows])
+    assert [dict(r) for r in rows] == snapshot and all(type(r) is row_type for r in rows)
+
+
+@pytest.mark.hostile
+@pytest.mark.parametrize("at", range(1, 25))
+@pytest.mark.parametrize("kind", ["finalized keys", "plain keys", "instance dicts"])
+def test_backfill_iterdict_rows_emptied_by_a_collection(at, kind):
+    # Each row holds the only references to its keys and values; a collection
+    # empties every row, so whatever the module still used from a row is freed
+    # then unless it holds a reference of its own, and the keys' finalizers
+    # empty further rows.
+    if kind == "instance dicts" and sys.version_info >= (3, 13):
+        # CPython 3.13 itself crashes when these finalizers empty instance
+        # dicts from a gc callback, with or without the module in the test.
+        pytest.skip("the interpreter crashes on this setup by itself")
+    rows = []
+
+    def empty_all():
+        for r in rows:
+            r.clear()
+
+    class V(Finalized):
+        pass
+
+    class Record:
+        pass
+
+    for i in range(12):
+        key = (lambda t: finalized_str(t, empty_all)) if kind == "finalized keys" else (lambda t: t)
+        row = {key(f"k{j}"): (None if (i + j) % 2 else V(empty_all)) for j in range(6)}
+        if kind == "instance dicts":  # key-sharing dicts: a table of keys apart from the values
+            obj = Record()
+            obj.__dict__.update(row)
+            row = obj.__dict__
+        rows.append(row)
+    holder = [{} for _ in range(50)]  # garbage for the collector to walk
+    with collections_run(empty_all, at):
+        try:
+            out = _tavo.backfill_iterdict(rows)
+        except BaseException as e:  # noqa: BLE001
+            assert is_panic(e, "dictionary changed size during iteration"), repr(e)
+            return
+    assert len(out) == 12 and all(type(d) is dict for d in out)
+    assert all(type(k) is str and type(v) is V for d in out for k, v in d.items())
+    del holder
+
+
+# --- nasty inputs (strategies.py) -------------------------------------------------------
+
+
+@given(st.lists(st.one_of(st.none(), leaves), max_size=30), st.booleans())
+@SETTINGS
+def test_backfill_on_nasty_values(values, sub):
+    arg = ListSub(values) if sub else values
+    got = _tavo.backfill(arg)
+    assert type(got) is list and got is not arg
+    assert same_objects(got, model.backfill(list(values)))
+
+
+def keys():
+    return st.one_of(st.sampled_from(["a", "b", "\U0001f600", "\u01c5", ""]), st.sampled_from(["a", "b"]).map(Plain))
+
+
+@given(st.lists(st.one_of(st.dictionaries(keys(), st.one_of(st.none(), leaves), max_size=4),
+                          st.dictionaries(keys(), st.one_of(st.none(), st.integers()), max_size=3).map(DictSub)),
+                max_size=10))
+@SETTINGS
+def test_backfill_iterdict_on_nasty_rows(rows):
+    # Keys of equal text in one row (a str and a Plain) are outside what the model covers.
+    for r in rows:
+        texts = [str.__str__(k) for k in r]
+        if len(set(texts)) != len(texts):
+            return
+    got = _tavo.backfill_iterdict(rows)
+    expected = model.backfill_iterdict(rows)
+    assert len(got) == len(expected)
+    for g, e in zip(got, expected):
+        assert type(g) is dict and all(type(k) is str for k in g)
+        assert [str.__str__(k) for k in g] == [str.__str__(k) for k in e]
+        assert all(g[k] is e[k] for k in e)
+
+
+# --- the catalogue: both functions, rows and keys refused -----------------------
+
+
+@pytest.mark.hostile
+@catalogue.parametrize(catalogue.backfill.CASES)
+def test_catalogue(case):
+    catalogue.run(case)

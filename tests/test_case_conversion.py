@@ -7,11 +7,10 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import _tavo
-import text_model as model
-
-needs_ucd = pytest.mark.skipif(
-    model.ucd_dir() is None,
-    reason="Unicode data files not found (expected shared/ucd beside the repository, or $TAVO_UCD_DIR)")
+import catalogue
+from hostile_kit import same_under_collections
+from models import text as model
+from strategies import SETTINGS, maybe_sub, nasty_text
 
 
 @pytest.mark.parametrize(
@@ -243,7 +242,6 @@ def scalar_values():
     return [chr(c) for c in range(sys.maxunicode + 1) if not 0xD800 <= c <= 0xDFFF]
 
 
-@needs_ucd
 def test_every_code_point_lowercase_and_uppercase():
     cd = model.case_data()
     chars = [ch for ch in scalar_values() if ch != "_"]
@@ -257,7 +255,6 @@ def test_every_code_point_lowercase_and_uppercase():
     assert got == expected, first_difference(got, expected)
 
 
-@needs_ucd
 def test_every_code_point_uncamel():
     # Each code point after a small letter (Uppercase test and lowercase
     # mapping), before a capital (Lowercase test), and between a capital and a
@@ -285,7 +282,6 @@ def case_text():
     )
 
 
-@needs_ucd
 @given(st.data())
 @settings(max_examples=400, deadline=None)
 def test_uncamel_matches_model(data):
@@ -293,7 +289,6 @@ def test_uncamel_matches_model(data):
     assert _tavo.uncamel(text) == model.uncamel(text, model.case_data())
 
 
-@needs_ucd
 @given(st.data())
 @settings(max_examples=400, deadline=None)
 def test_underscore_to_camelcase_matches_model(data):
@@ -301,10 +296,41 @@ def test_underscore_to_camelcase_matches_model(data):
     assert _tavo.underscore_to_camelcase(text) == model.underscore_to_camelcase(text, model.case_data())
 
 
-@needs_ucd
 @pytest.mark.parametrize("repeat", [1, 7, 300])
 def test_long_mixed_text_matches_model(repeat):
     cd = model.case_data()
     text = ("parseXML\u00c9cole_na\u00efve_\u0130D \u01c5A\u1e9e\U00010400x_\u00df\u2160\u24b6" * repeat)
     assert _tavo.uncamel(text) == model.uncamel(text, cd)
     assert _tavo.underscore_to_camelcase(text) == model.underscore_to_camelcase(text, cd)
+
+
+# --- nasty inputs (strategies.py) -------------------------------------------------------
+
+
+@given(st.data())
+@SETTINGS
+def test_case_conversion_on_nasty_text(data):
+    s = data.draw(nasty_text())
+    sub = data.draw(st.booleans())
+    got = _tavo.uncamel(maybe_sub(s, sub))
+    assert type(got) is str and got == model.uncamel(s, model.case_data())
+    got = _tavo.underscore_to_camelcase(maybe_sub(s, sub))
+    assert type(got) is str and got == model.underscore_to_camelcase(s, model.case_data())
+
+
+@pytest.mark.hostile
+@pytest.mark.parametrize("fn, arg", [
+    ("uncamel", "parseXMLDocument" * 50 + "ÉcoleNormale"),
+    ("underscore_to_camelcase", "foo_bar_ß" * 50),
+])
+def test_same_under_collections(fn, arg):
+    same_under_collections(getattr(_tavo, fn), arg)
+
+
+# --- the catalogue: success paths, str subclasses, keywords ---------------------
+
+
+@pytest.mark.hostile
+@catalogue.parametrize(catalogue.case_conversion.CASES)
+def test_catalogue(case):
+    catalogue.run(case)

@@ -1,13 +1,20 @@
 """collapse: nested lists and tuples flattened into one new list."""
 import collections
+import copy
 import gc
+import os
+import subprocess
 import sys
+import textwrap
 
 import pytest
 from hypothesis import given, strategies as st
 
 import _tavo
-import iter_models as model
+import catalogue
+from hostile_kit import collections_run, interrupted, main_thread_only
+from models import sequences as model
+from strategies import SETTINGS, nested as nasty_nested, same_objects
 
 Point = collections.namedtuple("Point", "x y")
 
@@ -223,3 +230,129 @@ def test_short_walk_limits(args):
     expected = model.collapse(*args)
     assert result == expected
     assert all(a is b for a, b in zip(result, expected))
+
+
+# --- hostile: cycles and shared containers at any depth and width, collections, interrupts ---
+
+
+# --- collapse: cycles and shared containers at any depth and width --------------------
+
+
+def _chain(depth, leaf=7):
+    x = [leaf]
+    for _ in range(depth):
+        x = [x]
+    return x
+
+
+@pytest.mark.hostile
+@pytest.mark.parametrize("depth", [1, 255, 256, 257, 100_000])
+def test_collapse_shared_deep_containers_are_not_cycles(depth):
+    d = _chain(depth)
+    wide = list(range(5000))
+    assert _tavo.collapse([d, d], (d,), [[d, wide], wide], wide) == [7] * 4 + wide * 3
+
+
+@pytest.mark.hostile
+@pytest.mark.parametrize("depth", [0, 10, 300, 100_000])
+@pytest.mark.parametrize("width", [0, 1, 2000])
+def test_collapse_cycle_closing_at_any_depth(depth, width):
+    top = [0] * width
+    inner = top
+    for _ in range(depth):
+        inner.append([1])
+        inner = inner[-1]
+    inner.append((2, top))
+    with pytest.raises(ValueError):
+        _tavo.collapse(top)
+    top.clear()  # break the cycle for the collector
+
+
+WIDE_CYCLE_SCRIPT = textwrap.dedent(
+    """
+    import re, resource, sys, _tavo
+    width = int(sys.argv[1])
+    x = [0] * width
+    x.append(x)
+    with open("/proc/self/status") as f:
+        vm = int(re.search(r"VmSize:\\s+(\\d+) kB", f.read()).group(1)) * 1024
+    soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+    resource.setrlimit(resource.RLIMIT_AS, (vm + 40 * width + (256 << 20), hard))
+    try:
+        _tavo.collapse(x)
+        print("no error")
+    except BaseException as e:
+        print(type(e).__name__)
+    """
+)
+
+
+@pytest.mark.hostile
+@pytest.mark.skipif(os.environ.get("TAVO_SANITIZED") == "1", reason="address limits do not mix with ASan")
+@pytest.mark.parametrize("width", [10**5, 2 * 10**6])
+def test_collapse_wide_self_containing_list_in_bounded_memory(width):
+    # The repeat must be seen before the result holds many copies of the list:
+    # a few times the list's own size is all the memory the call may take.
+    out = subprocess.run([sys.executable, "-c", WIDE_CYCLE_SCRIPT, str(width)],
+                         capture_output=True, text=True, timeout=300)
+    assert out.returncode == 0, out.stderr[-2000:]
+    assert out.stdout.strip() == "ValueError", out.stdout
+
+
+@pytest.mark.hostile
+@pytest.mark.parametrize("at", [1, 2, 3, 6])
+def test_collapse_lists_changed_by_a_collection(at):
+    inner = [[i, (i, [i])] for i in range(50)]
+    top = [inner, (inner[:5], [inner]), list(range(300))]
+
+    def change():
+        inner[10:] = []
+        top[2].append("late")
+        inner[0][1] = "replaced"
+
+    before = copy.deepcopy(top)
+    with collections_run(change, at):
+        try:
+            out = _tavo.collapse(top, [top[1]])
+        except IndexError:
+            return
+    assert out in (model.collapse(before, [before[1]]), model.collapse(top, [top[1]]))
+
+
+class Nested(list):
+    pass
+
+
+@pytest.mark.hostile
+@main_thread_only
+def test_interrupt_during_collapse_of_list_subclasses():
+    data = [Nested([Nested([i, (i,)]), Nested()]) for i in range(20000)]
+    before = copy.deepcopy(data)
+    interrupted(lambda: _tavo.collapse(data), [data])
+    assert data == before and all(type(x) is Nested for x in data)
+
+
+# --- nasty inputs (strategies.py) -------------------------------------------------------
+
+
+@given(st.lists(nasty_nested, max_size=4))
+@SETTINGS
+def test_collapse_on_nested_subclasses(args):
+    got = _tavo.collapse(*args)
+    assert type(got) is list and same_objects(got, model.collapse(*args))
+
+
+def test_collapse_deep_mixed_nesting():
+    x = "leaf"
+    for i in range(200_000):
+        x = [x] if i % 3 else (x, ())
+    assert _tavo.collapse(x, x) == ["leaf", "leaf"]
+
+
+# --- the catalogue: nesting, leaves, subclasses, cycles -------------------------
+
+
+@pytest.mark.hostile
+@catalogue.parametrize(catalogue.collapse.CASES)
+def test_catalogue(case):
+    catalogue.run(case)

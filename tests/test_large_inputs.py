@@ -15,8 +15,6 @@ import textwrap
 
 import pytest
 
-from hostile_kit import need
-
 pytestmark = pytest.mark.scale
 
 MB = 1 << 20
@@ -104,7 +102,6 @@ SCRIPT = textwrap.dedent(
 @pytest.mark.parametrize("name", list(CASES))
 def test_scale(name):
     fn, setup, check, factor = CASES[name]
-    need(fn)
     script = SCRIPT.format(setup=setup, fn=fn, check=check)
     out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=900)
     assert out.returncode == 0, out.stderr[-3000:]

@@ -5,11 +5,14 @@ import sys
 from decimal import Decimal, localcontext
 
 import pytest
-from hypothesis import assume, example, given, settings
-from hypothesis import strategies as st
+from hypothesis import assume, example, given, settings, strategies as st
 
+import _tavo
+import catalogue
 from _tavo import parse
-from number_model import parse_model
+from hostile_kit import same_under_collections
+from models.number import parse_model
+from strategies import SETTINGS, maybe_sub, number_text
 
 INF = math.inf
 DBL_MAX = sys.float_info.max
@@ -447,3 +450,39 @@ def test_any_text_matches_model(text):
 @given(st.text(alphabet=messy_alphabet, min_size=100, max_size=400))
 def test_texts_beyond_the_stack_buffer_match_model(text):
     assert_same(parse(text), parse_model(text))
+
+
+# --- nasty inputs (strategies.py) -------------------------------------------------------
+
+
+@given(st.data())
+@SETTINGS
+def test_parse_on_nasty_numbers(data):
+    s = data.draw(number_text())
+    got = _tavo.parse(maybe_sub(s, data.draw(st.booleans())))
+    expected = parse_model(s)
+    assert type(got) is type(expected), (s, got, expected)
+    if isinstance(expected, float) and math.isnan(expected):
+        assert math.isnan(got)
+    else:
+        assert got == expected, (s, got, expected)
+        if isinstance(expected, float):
+            assert math.copysign(1, got) == math.copysign(1, expected), s
+
+
+@pytest.mark.hostile
+@pytest.mark.parametrize("fn, arg", [
+    ("parse", "$(1,234.56)"),
+    ("parse", "9" * 40),
+])
+def test_same_under_collections(fn, arg):
+    same_under_collections(getattr(_tavo, fn), arg)
+
+
+# --- the catalogue: success paths, str subclasses, keywords ---------------------
+
+
+@pytest.mark.hostile
+@catalogue.parametrize(catalogue.parse.CASES)
+def test_catalogue(case):
+    catalogue.run(case)

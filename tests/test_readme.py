@@ -7,7 +7,6 @@ import sys
 import pytest
 
 import _tavo
-from landed import require
 
 README = pathlib.Path(__file__).resolve().parent.parent / "README.md"
 TEXT = README.read_text(encoding="utf-8") if README.exists() else ""
@@ -17,7 +16,6 @@ BLOCKS = re.findall(r"^```python\n(.*?)^```", TEXT, re.S | re.M)
 pytestmark = pytest.mark.skipif(not TEXT, reason="README.md is not beside the tests")
 
 
-@require()
 def test_readme_examples():
     result = doctest.testfile(str(README), module_relative=False, encoding="utf-8", report=True)
     assert result.failed == 0, f"{result.failed} README example(s) failed; see the captured output"
@@ -25,7 +23,6 @@ def test_readme_examples():
     assert result.attempted >= 50
 
 
-@require()
 def test_docstring_examples():
     result = doctest.testmod(_tavo, report=True)
     assert result.failed == 0, f"{result.failed} docstring example(s) failed; see the captured output"
@@ -39,7 +36,6 @@ def libraries(code):
     return sorted(found - {"_tavo"} - set(sys.stdlib_module_names))
 
 
-@require("parse", "uncamel", "backfill_iterdict")
 @pytest.mark.parametrize("code", BLOCKS, ids=[" ".join(libraries(b)) or "plain" for b in BLOCKS])
 def test_readme_code_block(code):
     for name in libraries(code):

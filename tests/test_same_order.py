@@ -1,11 +1,15 @@
 """same_order: do the elements of ref_list occur in comp in the same order?"""
+import math
 import sys
 
 import pytest
 from hypothesis import given, strategies as st
 
 import _tavo
-import iter_models as model
+import catalogue
+from hostile_kit import SlowEq, collections_run, interrupted, main_thread_only
+from models import sequences as model
+from strategies import ListSub, SETTINGS
 
 nan = float("nan")
 
@@ -275,3 +279,118 @@ def test_recursion_error_from_eq_is_not_taken_as_unequal():
 
     with pytest.raises(RecursionError):
         _tavo.same_order([Deep()], [1, 2, Deep()])
+
+
+# --- hostile: re-entered, interrupted, lists changed by a collection -----------------
+
+
+@pytest.mark.hostile
+def test_same_order_reentered_from_eq():
+    ref, comp = [], ["a", "x", "b"]
+    depth = [0]
+
+    class Reenters:
+        def __eq__(self, other):
+            depth[0] += 1
+            if depth[0] < 50:
+                assert _tavo.same_order(ref, comp) in (True, False)
+            return other == "x"
+
+        __hash__ = object.__hash__
+
+    ref.append(Reenters())
+    assert _tavo.same_order(ref, comp) is True
+
+
+@pytest.mark.hostile
+def test_hostile_keyboard_interrupt_in_same_order_propagates():
+
+    class Interrupts:
+        def __eq__(self, other):
+            raise KeyboardInterrupt
+
+        __hash__ = object.__hash__
+
+    with pytest.raises(KeyboardInterrupt):
+        _tavo.same_order([Interrupts()], [1])
+
+
+@pytest.mark.hostile
+def test_recursion_error_in_eq_propagates():
+
+    class Deep:
+        def __eq__(self, other):
+            return self == other
+
+        __hash__ = object.__hash__
+
+    with pytest.raises(RecursionError):
+        _tavo.same_order([Deep()], [1])
+
+
+class AllocatingEq:
+    """Equality that allocates (so collections start inside it) and compares `v`."""
+
+    def __init__(self, v):
+        self.v = v
+
+    def __eq__(self, other):
+        [[] for _ in range(3)]
+        return isinstance(other, AllocatingEq) and other.v == self.v
+
+    __hash__ = object.__hash__
+
+
+@pytest.mark.hostile
+@pytest.mark.parametrize("at", [1, 2, 5, 20])
+@pytest.mark.parametrize("target", ["comp", "ref"])
+def test_same_order_lists_changed_by_a_collection(at, target):
+    ref = [AllocatingEq(v) for v in (3, 7, 7, 20)]
+    comp = [AllocatingEq(v) for v in range(30)]
+    lists = {"comp": comp, "ref": ref}
+
+    def change():
+        lst = lists[target]
+        for i in range(len(lst)):
+            lst[i] = AllocatingEq(lst[i].v)  # freed: the module holds its own references
+        del lst[len(lst) // 2:]
+
+    with collections_run(change, at):
+        try:
+            out = _tavo.same_order(ref, comp)
+        except IndexError:
+            return
+    assert out is True
+
+
+@pytest.mark.hostile
+@main_thread_only
+def test_interrupt_ends_same_order_with_slow_eq():
+    # About a second per call: the first one is still comparing when the timer fires.
+    ref = [SlowEq(v, spin=1000) for v in range(20000)]
+    comp = list(reversed([SlowEq(v, spin=1000) for v in range(20000)]))
+    calls = interrupted(lambda: _tavo.same_order(ref, comp), [ref, comp])
+    assert calls == 0  # ended inside the first call, by the comparison it was running
+
+
+# --- nasty inputs (strategies.py) -------------------------------------------------------
+
+
+elements = st.one_of(st.sampled_from([0, 1, -0.0, 0.0, 1.0, True, math.nan, 2**53, 2**53 + 1, float(2**53), "x",
+                                      (1,), [1], None]), st.integers(-2, 2))
+
+
+@given(st.lists(elements, max_size=6), st.lists(elements, max_size=10), st.booleans())
+@SETTINGS
+def test_same_order_on_nasty_elements(ref, comp, sub):
+    got = _tavo.same_order(ListSub(ref) if sub else ref, comp)
+    assert got is model.same_order(ref, comp)
+
+
+# --- the catalogue: equality and truth rules, lists changed by __eq__, panics ---
+
+
+@pytest.mark.hostile
+@catalogue.parametrize(catalogue.same_order.CASES)
+def test_catalogue(case):
+    catalogue.run(case)

@@ -4,7 +4,7 @@ import os
 import subprocess
 import sys
 
-import text_model as model
+from models import text as model
 
 REPO = model.REPO
 GENERATOR = os.path.join(REPO, "tools", "gen_unicode_tables.py")

@@ -9,11 +9,10 @@ import pytest
 from hypothesis import assume, example, given, settings, strategies as st
 
 import _tavo
-import text_model as model
-
-needs_ucd = pytest.mark.skipif(
-    model.ucd_dir() is None,
-    reason="Unicode data files not found (expected shared/ucd beside the repository, or $TAVO_UCD_DIR)")
+import catalogue
+from hostile_kit import same_under_collections
+from models import text as model
+from strategies import SETTINGS, fraction_text, maybe_sub
 
 sanitize = _tavo.sanitize_vulgar_string
 
@@ -202,7 +201,6 @@ def check_against_model(text, dd, matches=None):
 fraction_chars = "".join(model.FRACTIONS)
 
 
-@needs_ucd
 @given(st.text(alphabet=st.one_of(
     st.sampled_from(fraction_chars),
     st.sampled_from("0123456789 \t\n.-x\u00a0\u3000\u0663\uff11\U0001d7ce\u2150\u00b2\x1c\u00e9\u2014"),
@@ -213,7 +211,6 @@ def test_matches_model(text):
     check_against_model(text, model.digit_data())
 
 
-@needs_ucd
 @given(st.text(alphabet="0123456789 \t\r\n.-xy" + fraction_chars + "\u2150\u215f", max_size=40))
 @settings(max_examples=1500, deadline=None)
 def test_matches_python_regular_expressions(text):
@@ -260,3 +257,33 @@ def test_number_formatting_of_decimal_inputs(x):
     expected, other = model.format_decimal(float(frac) + 0.5)
     got = sanitize(text + "\u00bd")
     assert got in (whole + "." + expected, whole + "." + (other or expected))
+
+
+# --- nasty inputs (strategies.py) -------------------------------------------------------
+
+
+@given(st.data())
+@SETTINGS
+def test_sanitize_on_every_digit_and_space(data):
+    s = data.draw(fraction_text())
+    got = _tavo.sanitize_vulgar_string(maybe_sub(s, data.draw(st.booleans())))
+    expected, others = model.sanitize(s, model.digit_data())
+    assert type(got) is str
+    assert got == expected or got in others, (s, got, expected)
+
+
+@pytest.mark.hostile
+@pytest.mark.parametrize("fn, arg", [
+    ("sanitize_vulgar_string", "1 ½ cup, ¾ and 2⅔" * 30),
+])
+def test_same_under_collections(fn, arg):
+    same_under_collections(getattr(_tavo, fn), arg)
+
+
+# --- the catalogue: success paths, str subclasses, keywords ---------------------
+
+
+@pytest.mark.hostile
+@catalogue.parametrize(catalogue.vulgar_fractions.CASES)
+def test_catalogue(case):
+    catalogue.run(case)

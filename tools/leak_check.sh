@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Reference-leak check on a debug CPython: builds the module for Debian's
 # python3.11d (installed when missing) and runs the leak test
-# (tests/test_refleaks.py: every call of tests/call_catalogue.py repeated in
+# (tests/test_refleaks.py: every call of the catalogue in tests/catalogue/ repeated in
 # rounds; the total reference count and the allocated block count must come
 # back to their baseline), the allocation-failure test (tests/test_nomemory.py:
 # each failing allocation of each call, with the total reference count checked

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Spark check: installs pyspark (PyPI) and, when no Java 17 or later is found,
 # Debian's openjdk-17-jre-headless, then runs the README's Spark block
-# (tests/test_readme.py) and the Spark pipeline of tests/test_scale.py against
+# (tests/test_readme.py) and the Spark pipeline of tests/test_distributed.py against
 # the module, in local mode on loopback. Fails when either test is skipped.
 # Usage: bash tools/spark_check.sh [WHEEL]   (without WHEEL the module is built from this checkout)
 set -euo pipefail
@@ -32,7 +32,7 @@ export PYSPARK_PYTHON="$(cd "$venv/bin" && pwd)/python"
 export SPARK_LOCAL_IP=127.0.0.1
 log=build/spark-check.log
 "$venv/bin/python" -m pytest -q -p no:cacheprovider -rs \
-    "tests/test_readme.py::test_readme_code_block[pyspark]" tests/test_scale.py::test_spark_pipeline 2>&1 | tee "$log"
+    "tests/test_readme.py::test_readme_code_block[pyspark]" tests/test_distributed.py::test_spark_pipeline 2>&1 | tee "$log"
 status=${PIPESTATUS[0]}
 [ "$status" -eq 0 ] || exit "$status"
 if ! tail -1 "$log" | grep -q '^=* *2 passed'; then

@@ -158,3 +158,23 @@ def multikeysort(items, columns, inplace=False):
 
 def is_nan(v):
     return isinstance(v, float) and math.isnan(v)
+
+
+def totally_ordered(items, cols):
+    """True when every column's values fall in one totally ordered family, so
+    that any correct stable sort gives the one order the model gives: numbers
+    (no NaN; ints mixed with floats only while exact as doubles), or texts;
+    missing keys and None in either case."""
+    for name, _ in cols:
+        kinds = {}
+        for it in items:
+            kind, payload = key_value(it, name)
+            kinds.setdefault(kind, []).append(payload)
+        kinds.pop(NULL, None)
+        if OBJECT in kinds or (TEXT in kinds and len(kinds) > 1):
+            return False
+        if any(math.isnan(v) for v in kinds.get(FLOAT, ())):
+            return False
+        if INT in kinds and FLOAT in kinds and any(abs(v) > 2**53 for v in kinds[INT]):
+            return False
+    return True

@@ -1,5 +1,6 @@
 """Plain-Python twins of collapse, backfill, backfill_iterdict and same_order,
-written for clarity, used by the property tests as the reference."""
+written for clarity: the property tests' reference, and the pure-Python
+versions the benchmark times the module against (bench/reference.py)."""
 
 
 def collapse(*args):
@@ -32,8 +33,12 @@ def backfill_iterdict(rows):
     waiting = {}  # key text -> rows that held None before any real value
     out = []
     for r, row in enumerate(rows):
+        if not isinstance(row, dict):
+            raise TypeError("'%s' object cannot be converted to 'PyDict'" % type(row).__qualname__)
         o = {}
         for key, value in row.items():
+            if not isinstance(key, str):
+                raise TypeError("'%s' object cannot be converted to 'PyString'" % type(key).__qualname__)
             text = str.__str__(key)  # the text, as a plain str
             if value is None:
                 if text in latest:

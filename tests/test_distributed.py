@@ -1,4 +1,4 @@
-"""Use at scale: the functions pickle by reference and run in process pools and Dask.
+"""Distributed use: the functions pickle by reference and run in process pools, Dask and Spark.
 
 The pipeline cleans a few thousand generated rows (camelCase keys, figures
 written the way people write them, gaps) with uncamel, parse and
@@ -17,7 +17,6 @@ from concurrent.futures import ProcessPoolExecutor
 import pytest
 
 import _tavo
-from landed import require
 
 NAMES = list(_tavo.__all__)
 
@@ -138,13 +137,11 @@ def test_unpickled_in_a_fresh_interpreter():
     assert out.stdout.decode().strip() == f"True {NAMES}"
 
 
-@require("parse", "uncamel", "backfill_iterdict")
 def test_sequential_pipeline_gives_the_known_values(groups):
     dirty, expected = groups
     assert typed([clean_group(g) for g in dirty]) == typed(expected)
 
 
-@require("parse", "uncamel", "backfill_iterdict")
 def test_process_pool_pipeline(groups):
     dirty, expected = groups
     sequential = [clean_group(g) for g in dirty]
@@ -159,7 +156,6 @@ def test_process_pool_pipeline(groups):
     assert len(cells) > 3000
 
 
-@require("parse", "uncamel", "backfill_iterdict")
 def test_dask_bag_pipeline(groups):
     db = pytest.importorskip("dask.bag")
     dirty, expected = groups
@@ -204,8 +200,7 @@ def spark():
     )
     # the executors unpickle this file's functions by name: ship it and what it imports
     here = os.path.dirname(os.path.abspath(__file__))
-    for name in ("landed.py", os.path.basename(__file__)):
-        session.sparkContext.addPyFile(os.path.join(here, name))
+    session.sparkContext.addPyFile(os.path.join(here, os.path.basename(__file__)))
     yield session
     session.stop()
 
@@ -218,7 +213,6 @@ def fill_stores(rows):
         yield from clean_group(list(store_rows))
 
 
-@require("parse", "uncamel", "backfill_iterdict")
 def test_spark_pipeline(groups, spark):
     from pyspark.sql import functions as F, types as T
 

@@ -10,18 +10,18 @@ import math
 import os
 from decimal import ROUND_HALF_EVEN, Decimal, localcontext
 
-REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 
 def ucd_dir():
-    """The folder holding 17.0.0/ and 16.0.0/, or None: $TAVO_UCD_DIR, else the
-    repository's own copy in tools/ucd."""
+    """The folder holding 17.0.0/ and 16.0.0/: $TAVO_UCD_DIR, else the
+    repository's own copy in tools/ucd (committed, so never missing)."""
     candidates = [os.environ.get("TAVO_UCD_DIR"), os.path.join(REPO, "tools", "ucd")]
     for c in candidates:
         if c and os.path.isfile(os.path.join(c, "17.0.0", "UnicodeData.txt")) and \
                 os.path.isfile(os.path.join(c, "16.0.0", "UnicodeData.txt")):
             return c
-    return None
+    raise FileNotFoundError("no Unicode data: tools/ucd is missing and $TAVO_UCD_DIR is not set")
 
 
 def _rows(path):
@@ -96,14 +96,12 @@ class DigitData:
 
 @functools.lru_cache(maxsize=None)
 def case_data():
-    d = ucd_dir()
-    return CaseData(os.path.join(d, "17.0.0")) if d else None
+    return CaseData(os.path.join(ucd_dir(), "17.0.0"))
 
 
 @functools.lru_cache(maxsize=None)
 def digit_data():
-    d = ucd_dir()
-    return DigitData(os.path.join(d, "16.0.0")) if d else None
+    return DigitData(os.path.join(ucd_dir(), "16.0.0"))
 
 
 # --- case conversion -----------------------------------------------------------------

@@ -1,0 +1,209 @@
+"""A catalogue of calls into _tavo, each with the outcome it must have.
+
+Every function appears on its success paths, on every binding and conversion
+error, and under hostile objects. The cases live beside their function, one
+module a function (boundary.py holds the binding and conversion errors of all
+nine); the same cases drive three checks: each function's test file runs its
+cases once and checks their outcomes (`test_catalogue`), test_refleaks.py runs
+every case many times and checks that nothing leaks, and test_threads.py runs
+them from many threads at once.
+
+A case either has fixed `args` (the same objects on every call, so a leak of a
+reference to them shows in their reference counts) or a `make` factory that
+builds fresh arguments per call (for calls that mutate their input).
+"""
+import sys
+
+import pytest
+
+import _tavo
+from hostile_kit import Boom, hostile_str, is_panic, raise_
+from models import same
+
+
+class Outcome:
+    __slots__ = ("value", "exc")
+
+    def __init__(self, value=None, exc=None):
+        self.value = value
+        self.exc = exc
+
+    def describe(self):
+        if self.exc is not None:
+            return f"raised {type(self.exc).__qualname__}: {self.exc}"
+        return f"returned {self.value!r}"
+
+
+class Case:
+    def __init__(self, name, func, args=(), kwargs=None, make=None, check=None, tracked=()):
+        self.name = name
+        self.func = func
+        self.fn = getattr(_tavo, func)
+        self.args = args
+        self.kwargs = kwargs or {}
+        self.make = make
+        self.check = check
+        self.extra_tracked = tracked
+
+    def __repr__(self):
+        return self.name
+
+    def call(self):
+        """One call; returns nothing, swallows every exception."""
+        if self.make is not None:
+            args, kwargs = self.make()
+        else:
+            args, kwargs = self.args, self.kwargs
+        try:
+            self.fn(*args, **kwargs)
+        except BaseException:  # noqa: BLE001 - every outcome is fine here; check() judges it
+            pass
+
+    def outcome(self):
+        if self.make is not None:
+            args, kwargs = self.make()
+        else:
+            args, kwargs = self.args, self.kwargs
+        try:
+            return Outcome(value=self.fn(*args, **kwargs))
+        except KeyboardInterrupt:
+            raise
+        except BaseException as e:  # noqa: BLE001
+            return Outcome(exc=e)
+
+    def tracked(self):
+        """Objects whose reference counts must not change across calls."""
+        found = {}
+
+        def walk(o, depth):
+            if id(o) in found or depth > 3:
+                return
+            if o is None or isinstance(o, (bool, int)) and -5 <= o <= 256:
+                return
+            found[id(o)] = o
+            # Read through the base types, so that overridden methods of
+            # subclasses (which may raise) are not called.
+            if isinstance(o, list):
+                for x in list.copy(o):
+                    walk(x, depth + 1)
+            elif isinstance(o, tuple):
+                for x in tuple.__getitem__(o, slice(None)):
+                    walk(x, depth + 1)
+            elif isinstance(o, dict):
+                for k, v in dict.items(o):
+                    walk(k, depth + 1)
+                    walk(v, depth + 1)
+
+        walk(self.args, 0)
+        walk(self.kwargs, 0)
+        for o in self.extra_tracked:
+            walk(o, 1)
+        found.pop(id(self.args), None)
+        found.pop(id(self.kwargs), None)
+        return list(found.values())
+
+
+def case_list():
+    """A module's list of cases and the function that adds one to it."""
+    cases = []
+
+    def add(name, func, *args, check, kwargs=None, make=None, tracked=()):
+        cases.append(Case(name, func, args, kwargs, make, check, tracked))
+
+    return cases, add
+
+
+def run(case):
+    """One call of `case`, its outcome checked."""
+    # Some calls report an unprintable object through the unraisable hook;
+    # pytest's own hook cannot show objects whose repr raises.
+    old_hook = sys.unraisablehook
+    sys.unraisablehook = lambda unraisable: None
+    try:
+        outcome = case.outcome()
+    finally:
+        sys.unraisablehook = old_hook
+    case.check(outcome)
+    return outcome
+
+
+def parametrize(cases):
+    """The test of a function's catalogue cases: `@catalogue.parametrize(catalogue.collapse.CASES)`."""
+    return pytest.mark.parametrize("case", cases, ids=[c.name for c in cases])
+
+
+# --- checks --------------------------------------------------------------------
+
+
+def returns(expected):
+    def check(o):
+        assert o.exc is None, o.describe()
+        assert same(o.value, expected), f"{o.describe()}, expected {expected!r}"
+
+    return check
+
+
+def returns_where(pred, what):
+    def check(o):
+        assert o.exc is None, o.describe()
+        assert pred(o.value), f"{o.describe()}, expected {what}"
+
+    return check
+
+
+def raises(exc_type, message=None, startswith=None):
+    def check(o):
+        assert o.exc is not None, f"{o.describe()}, expected {exc_type.__name__}"
+        assert type(o.exc) is exc_type, f"{o.describe()}, expected {exc_type.__name__}"
+        if message is not None:
+            assert str(o.exc) == message, o.describe()
+        if startswith is not None:
+            assert str(o.exc).startswith(startswith), o.describe()
+
+    return check
+
+
+def panics(text=None):
+    def check(o):
+        assert o.exc is not None and is_panic(o.exc, text), f"{o.describe()}, expected PanicException {text!r}"
+
+    return check
+
+
+def mismatch(param, qualname, target):
+    prefix = f"argument '{param}': " if param else ""
+    return raises(TypeError, f"{prefix}'{qualname}' object cannot be converted to '{target}'")
+
+
+def add_text_cases(add, fn, param, pairs):
+    """A text function's (text, result) pairs; the second one also as a str
+    subclass whose every method raises (the text is read directly) and by keyword."""
+    for i, (text, expected) in enumerate(pairs):
+        add(f"{fn}-ok-{i}", fn, text, check=returns(expected))
+    text, expected = pairs[1]
+    spy, calls = hostile_str(text)
+    add(f"{fn}-str-subclass", fn, spy,
+        check=returns_where(lambda v, e=expected, c=calls: same(v, e) and not c, f"{expected!r}, no calls"))
+    add(f"{fn}-by-keyword", fn, kwargs={param: text}, check=returns(expected))
+
+
+# --- list and tuple subclasses whose every reading method raises -----------------
+
+# The names of the spied methods called so far (by any case): the module reads
+# lists and tuples directly, so this stays empty.
+list_calls = []
+ListSpy = type("ListSpy", (list,), {n: (lambda n: lambda self, *a: (list_calls.append(n), raise_(Boom(n))))(n)
+                                    for n in ("__iter__", "__len__", "__getitem__", "__reversed__")})
+TupleSpy = type("TupleSpy", (tuple,), {n: (lambda n: lambda self, *a: (list_calls.append(n), raise_(Boom(n))))(n)
+                                       for n in ("__iter__", "__len__", "__getitem__")})
+PANIC_TEXT = "raised from Python"
+
+
+from . import (  # noqa: E402 - the modules use what is defined above
+    backfill, boundary, case_conversion, collapse, multikeysort, parse, same_order, vulgar_fractions,
+)
+
+CASES = [c for m in (boundary, case_conversion, vulgar_fractions, parse, collapse, backfill, same_order,
+                     multikeysort) for c in m.CASES]
+BY_NAME = {c.name: c for c in CASES}
+assert len(BY_NAME) == len(CASES), "case names must be unique"

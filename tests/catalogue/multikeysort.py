@@ -1,0 +1,164 @@
+"""Catalogue cases of multikeysort: columns, keys that raise or answer oddly, lists
+changed during the sort."""
+import collections
+import decimal
+import math
+
+from catalogue import ListSpy, PANIC_TEXT, case_list, list_calls, panics, raises, returns_where
+from hostile_kit import (
+    Answers, BadBool, Boom, Float, Getter, Index, Missing, Mutating, NotImplementedCmp, PanicCmp, Raising,
+    RaisesPanic, hostile_str, panic_type, raise_,
+)
+
+CASES, add = case_list()
+
+_r1, _r2, _r3 = {"k": 3, "n": "c"}, {"k": 1, "n": "a"}, {"k": 2, "n": "b"}
+_rows = [_r1, _r2, _r3]
+_no_key = Getter(lambda key: raise_(Boom("getitem")))
+_returns_raising = Getter(lambda key: Raising())
+_shared = [1]
+_dd = collections.defaultdict(lambda: 0, {"x": 1})
+for label, args, expected in [
+    ("example", (_rows, "k"), [_r2, _r3, _r1]),
+    ("descending", (_rows, ["-k"]), [_r1, _r3, _r2]),
+    ("text", (_rows, ("n",)), [_r2, _r3, _r1]),
+    ("none-columns", (_rows, None), _rows),
+    ("unknown-column", (_rows, ["zz"]), _rows),
+    ("bad-columns", (_rows, 5), _rows),
+    ("empty", ([], "k"), []),
+    ("getitem-raises", ([_r1, _no_key, _r2], "k"), [_no_key, _r2, _r1]),
+    ("getitem-raises-desc", ([_r1, _no_key, _r2], "-k"), [_r1, _r2, _no_key]),
+    ("non-dicts", ([_r1, 5, None, _shared, _r2], "k"), [5, None, _shared, _r2, _r1]),
+    ("defaultdict", ([_r1, _dd], ["k"]), [_dd, _r1]),
+]:
+    add(f"multikeysort-{label}", "multikeysort", *args, check=returns_where(
+        lambda v, e=expected: type(v) is list and len(v) == len(e) and all(a is b for a, b in zip(v, e)),
+        repr(expected)))
+
+_raising_items = [{"k": Raising()} for _ in range(5)]
+_ni_items = [{"k": NotImplementedCmp()} for _ in range(5)]
+_badbool_items = [{"k": Answers(BadBool())} for _ in range(5)]
+_index_items = [{"k": Index(3)}, {"k": Index(Boom("i"))}, {"k": Index("x")}, {"k": 1}, {"k": Float(2.5)},
+                {"k": Float(Boom("f"))}, {"k": Float("no")}, {"k": decimal.Decimal("1.5")}, {"k": 2 ** 64},
+                {"k": 2 ** 2000}, {"k": -(2 ** 2000)}, {"k": math.nan}, {"k": -0.0}]
+for label, items in [("lt-raises", _raising_items), ("not-implemented", _ni_items), ("bool-raises", _badbool_items)]:
+    # Every comparison comes out equal: the stable sort keeps the input order.
+    add(f"multikeysort-{label}", "multikeysort", items, "k", check=returns_where(
+        lambda v, e=items: all(a is b for a, b in zip(v, e)) and len(v) == len(e), "the input order"))
+add("multikeysort-odd-numbers", "multikeysort", _index_items, "k", check=returns_where(
+    lambda v: sorted(map(id, v)) == sorted(map(id, _index_items)), "a permutation"))
+
+
+def _permutation_of(items):
+    ids = sorted(map(id, items))
+    return lambda v: v is None or sorted(map(id, v)) == ids
+
+
+def _clears_during_sort():
+    items = []
+    items.extend({"k": Mutating(items.clear)} for _ in range(6))
+    return (items, "k"), {}
+
+
+def _extends_during_sort():
+    items = []
+    items.extend({"k": Mutating(lambda: items.append({"k": 0}))} for _ in range(4))
+    return (items, "k"), {}
+
+
+def _reverses_during_sort():
+    items = []
+    items.extend({"k": Mutating(items.reverse, True)} for _ in range(6))
+    return (items, "k"), {}
+
+
+def _shrinks_during_extraction():
+    items = []
+    items.extend([{"k": 1}, Getter(lambda key: items.clear()), {"k": 2}, {"k": 0}])
+    return (items, "k"), {}
+
+
+def _missing_shrinks():
+    items = []
+    items.extend([{"k": 1}, Missing(lambda key: items.pop()), {"k": 2}])
+    return (items, "k"), {}
+
+
+def _random_answers():
+    import random
+
+    rng = random.Random(7)
+    items = [{"k": Mutating(lambda: None, None)} for _ in range(40)]
+    for it in items:
+        it["k"].answer = rng.random() < 0.5
+    return (items, "k"), {}
+
+
+def _inplace_clears():
+    items = []
+    items.extend({"k": Mutating(items.clear)} for _ in range(6))
+    return (items, "k", True), {}
+
+
+add("multikeysort-clears-during-sort", "multikeysort", make=_clears_during_sort, check=panics())
+add("multikeysort-clears-during-sort-inplace", "multikeysort", make=_inplace_clears, check=panics())
+add("multikeysort-extends-during-sort", "multikeysort", make=_extends_during_sort,
+    check=returns_where(lambda v: type(v) is list and len(v) == 4, "the four items sorted"))
+add("multikeysort-reverses-during-sort", "multikeysort", make=_reverses_during_sort,
+    check=returns_where(lambda v: type(v) is list and len(v) == 6, "six items"))
+add("multikeysort-shrinks-during-extraction", "multikeysort", make=_shrinks_during_extraction,
+    check=raises(IndexError, "list index out of range"))
+add("multikeysort-missing-shrinks", "multikeysort", make=_missing_shrinks,
+    check=raises(IndexError, "list index out of range"))
+add("multikeysort-random-answers", "multikeysort", make=_random_answers,
+    check=returns_where(lambda v: type(v) is list and len(v) == 40, "forty items"))
+
+_col_spy, _col_calls = hostile_str("-k")
+
+
+class _BadSeq:
+    def __len__(self):
+        raise Boom("len")
+
+    def __getitem__(self, i):
+        if i < 1:
+            return "k"
+        raise Boom("getitem")
+
+
+class _SeqNonStr:
+    def __len__(self):
+        return 2
+
+    def __getitem__(self, i):
+        return ["k", 5][i] if i < 2 else raise_(IndexError(i))
+
+
+for label, columns, expected in [
+    ("columns-str-subclass", _col_spy, [_r1, _r3, _r2]),
+    ("columns-list-of-spies", [_col_spy], [_r1, _r3, _r2]),
+    ("columns-bad-sequence", _BadSeq(), _rows),
+    ("columns-sequence-non-str", _SeqNonStr(), _rows),
+    ("columns-generator-like", iter(["k"]), _rows),
+    ("columns-surrogate", "k\ud800", _rows),
+    ("columns-mixed-list", ["zz", 5, None, b"k", "\ud800", "k"], [_r2, _r3, _r1]),
+]:
+    add(f"multikeysort-{label}", "multikeysort", _rows, columns, check=returns_where(
+        lambda v, e=expected: all(a is b for a, b in zip(v, e)) and len(v) == len(e) and not _col_calls,
+        repr(expected)))
+
+_items_spy = ListSpy([_r1, _r2])
+add("multikeysort-list-subclass", "multikeysort", _items_spy, "k",
+    check=returns_where(lambda v: type(v) is list and v == [_r2, _r1] and not list_calls, "a plain list"))
+
+
+# A PanicException raised by Python code the module calls resumes as the call's own.
+for label, make in [
+    ("lt", lambda: (([{"k": PanicCmp(PANIC_TEXT)}, {"k": (1,)}], "k"), {})),
+    ("bool", lambda: (([{"k": Answers(RaisesPanic(PANIC_TEXT))}, {"k": (1,)}], "k"), {})),
+    ("missing", lambda: (([{"k": 1}, Missing(lambda key: raise_(panic_type()(PANIC_TEXT)))], "k"), {})),
+    ("float", lambda: (([{"k": 1}, {"k": Float(panic_type()(PANIC_TEXT))}], "k"), {})),
+    ("getitem", lambda: (([{"k": 1}, Getter(lambda key: raise_(panic_type()(PANIC_TEXT)))], "k"), {})),
+    ("index", lambda: (([{"k": 1}, {"k": RaisesPanic(PANIC_TEXT)}], "k"), {})),
+]:
+    add(f"panic-multikeysort-{label}", "multikeysort", make=make, check=panics(PANIC_TEXT))

@@ -1,0 +1,90 @@
+"""Catalogue cases of same_order: equality and truth rules, lists changed by __eq__."""
+import math
+
+from catalogue import PANIC_TEXT, case_list, panics, raises, returns
+from hostile_kit import Answers, BadBool, Boom, BoolReturnsInt, Mutating, NotImplementedCmp, Raising, RaisesPanic
+
+CASES, add = case_list()
+
+def _clearing_comp():
+    comp = ["a", "b", "y"]
+    return ([Mutating(comp.clear), "y"], comp), {}
+
+
+def _clearing_ref():
+    ref = []
+    ref.extend([Mutating(ref.clear, True), "x"])
+    return (ref, ["q", "x"]), {}
+
+
+def _extending_comp():
+    comp = ["a"]
+    return ([Mutating(lambda: comp.append("z"))], comp), {}
+
+
+class _Held:
+    def __init__(self):
+        self.value = 1
+
+
+def _drops_comp_element():
+    comp = [_Held()]
+
+    def eq(self, other):
+        comp.clear()
+        return other.value == 1
+
+    cls = type("DropsOther", (), {"__eq__": eq, "__hash__": object.__hash__})
+    return ([cls()], comp), {}
+
+
+def _drops_self():
+    ref = []
+
+    def eq(self, other):
+        ref.clear()
+        return False
+
+    cls = type("DropsSelf", (), {"__eq__": eq, "__hash__": object.__hash__})
+    ref.append(cls())
+    return (ref, ["a", "b"]), {}
+
+
+_same = NotImplementedCmp()
+_yes_cls = type("Yes", (), {"__eq__": lambda self, other: True, "__hash__": object.__hash__})
+for label, args, check in [
+    ("example", (["x", "y", "z"], ["x", "a", "b", "y", "d", "z"]), returns(True)),
+    ("out-of-order", (["x", "y", "z"], ["x", "z", "y"]), returns(False)),
+    ("shorter", (["x", "x"], ["x"]), returns(False)),
+    ("nan", ([math.nan], [math.nan]), returns(False)),
+    ("equality", ([1], [1.0]), returns(True)),
+    ("unhashable", ([[1, 2]], [[1, 2]]), returns(True)),
+    ("eq-raises", ([Raising()], ["a"]), raises(Boom)),
+    ("comp-eq-raises", (["a"], [Raising()]), raises(Boom)),
+    ("eq-non-bool-truthy", ([Answers([1])], ["a"]), returns(True)),
+    ("eq-non-bool-falsy", ([Answers("")], ["a"]), returns(False)),
+    ("eq-bool-raises", ([Answers(BadBool())], ["a"]), raises(Boom)),
+    ("eq-bool-returns-int", ([Answers(BoolReturnsInt())], ["a"]),
+     raises(TypeError, "__bool__ should return bool, returned int")),
+    ("eq-not-implemented-identity", ([_same], [_same]), returns(True)),
+    ("eq-not-implemented-other", ([NotImplementedCmp()], [NotImplementedCmp()]), returns(False)),
+    ("eq-not-implemented-reflected", ([NotImplementedCmp()], [_yes_cls()]), returns(True)),
+]:
+    add(f"same_order-{label}", "same_order", *args, check=check)
+
+for label, make, check in [
+    ("clears-comp", _clearing_comp, raises(IndexError, "list index out of range")),
+    ("clears-ref", _clearing_ref, raises(IndexError, "list index out of range")),
+    ("extends-comp", _extending_comp, returns(False)),
+    ("drops-comp-element", _drops_comp_element, returns(True)),
+    ("drops-self", _drops_self, returns(False)),
+]:
+    add(f"same_order-{label}", "same_order", make=make, check=check)
+
+
+# A PanicException raised by Python code the module calls resumes as the call's own.
+for label, make in [
+    ("eq", lambda: (([RaisesPanic(PANIC_TEXT)], ["a"]), {})),
+    ("bool", lambda: (([Answers(RaisesPanic(PANIC_TEXT))], ["a"]), {})),
+]:
+    add(f"panic-same_order-{label}", "same_order", make=make, check=panics(PANIC_TEXT))
