@@ -2,10 +2,14 @@
 import rules; argument binding and the conversion of arguments, with their exact
 messages; internal failures raised as PanicException, and a PanicException raised
 by Python code that the module calls; exhausted memory."""
+import ast
 import contextlib
 import ctypes
 import gc
+import inspect
 import os
+import pathlib
+import re
 import subprocess
 import sys
 import sysconfig
@@ -19,22 +23,116 @@ import catalogue
 from hostile_kit import Answers, Boom, RaisesPanic, hostile_str, is_panic, panic_type
 
 
-NAMES = [
-    "parse", "multikeysort", "sanitize_vulgar_string", "uncamel", "underscore_to_camelcase",
-    "collapse", "backfill", "backfill_iterdict", "same_order",
-]
+REPO = pathlib.Path(__file__).resolve().parent.parent
+STUB = REPO / "stubs" / "_tavo-stubs" / "__init__.pyi"
 
-SIGNATURES = {
-    "parse": "(s)",
-    "multikeysort": "(items, columns, inplace=False)",
-    "sanitize_vulgar_string": "(s)",
-    "uncamel": "(camel)",
-    "underscore_to_camelcase": "(s)",
-    "collapse": "(*args)",
-    "backfill": "(values)",
-    "backfill_iterdict": "(iterdict)",
-    "same_order": "(ref_list, comp)",
-}
+
+def stub_functions():
+    """The stub's `__all__` and, for each function, the parameter lists of its
+    definitions (overloads included) as (name, kind, default) with kind one of
+    inspect.Parameter's and default `inspect.Parameter.empty`, a constant, or
+    Ellipsis; and its docstring."""
+    tree = ast.parse(STUB.read_text(encoding="utf-8"))
+    names, funcs = None, {}
+    for node in tree.body:
+        if isinstance(node, ast.Assign) and [t.id for t in node.targets] == ["__all__"]:
+            names = ast.literal_eval(node.value)
+        elif isinstance(node, ast.FunctionDef):
+            a = node.args
+            assert not a.posonlyargs and not a.kwonlyargs and a.kwarg is None, node.name
+            defaults = [inspect.Parameter.empty] * (len(a.args) - len(a.defaults)) + [
+                d.value if isinstance(d, ast.Constant) else Ellipsis for d in a.defaults]
+            params = [(p.arg, inspect.Parameter.POSITIONAL_OR_KEYWORD, d) for p, d in zip(a.args, defaults)]
+            if a.vararg is not None:
+                params.append((a.vararg.arg, inspect.Parameter.VAR_POSITIONAL, inspect.Parameter.empty))
+            entry = funcs.setdefault(node.name, {"overloads": [], "doc": None})
+            entry["overloads"].append(params)
+            entry["doc"] = entry["doc"] or ast.get_docstring(node, clean=False)
+    return names, funcs
+
+
+STUB_ALL, STUB_FUNCTIONS = stub_functions()
+# The function table's order, as the stub lists it (checked against the module below).
+NAMES = list(STUB_ALL)
+
+
+def binding_error(fn, *args, **kwargs):
+    """The TypeError text of a call that binding refuses, or None when binding accepts it."""
+    try:
+        fn(*args, **kwargs)
+    except TypeError as e:
+        text = str(e)
+        return None if text.startswith("argument ") else text
+    except Exception:  # noqa: BLE001 - bound, then refused by a conversion or the body
+        return None
+    return None
+
+
+def described(fn):
+    """The function's description as the module binds by it: positional parameter
+    names in order, how many are required, and whether it takes *args. Read from
+    binding errors only: 'missing ... required positional arguments', 'takes N
+    positional arguments' and 'got multiple values for argument'."""
+    name = fn.__name__
+    missing = binding_error(fn)
+    required = []
+    if missing is not None:
+        m = re.fullmatch(rf"{name}\(\) missing (\d+) required positional arguments?: (.*)", missing)
+        assert m, missing
+        required = re.findall(r"'([^']*)'", m.group(2))
+        assert len(required) == int(m.group(1)), missing
+    many = binding_error(fn, *[None] * 40)
+    if many is None:
+        return {"positional": [], "required": 0, "varargs": True}
+    m = re.fullmatch(rf"{name}\(\) takes (?:from (\d+) to )?(\d+) positional arguments? but 40 were given", many)
+    assert m, many
+    count = int(m.group(2))
+    assert int(m.group(1) or count) == len(required), many
+    return {"count": count, "required": len(required), "required_names": required, "varargs": False}
+
+
+@pytest.mark.parametrize("name", NAMES)
+def test_description_docstring_and_stub_agree(name):
+    """One signature in four places: the description the module binds by
+    (module.cpp), the docstring's signature line (`__text_signature__`), the
+    stub, and the docstring's summary, each checked against the others."""
+    fn = getattr(_tavo, name)
+    signature = inspect.signature(fn)  # parsed from the docstring's first line
+    params = [(p.name, p.kind, p.default) for p in signature.parameters.values()]
+    positional = [p for p in params if p[1] == inspect.Parameter.POSITIONAL_OR_KEYWORD]
+    # the description
+    d = described(fn)
+    assert d["varargs"] == any(p[1] == inspect.Parameter.VAR_POSITIONAL for p in params)
+    assert set(p[1] for p in params) <= {inspect.Parameter.POSITIONAL_OR_KEYWORD, inspect.Parameter.VAR_POSITIONAL}
+    if not d["varargs"]:
+        assert d["count"] == len(positional)
+        assert d["required_names"] == [p[0] for p in positional if p[2] is inspect.Parameter.empty]
+        assert d["required"] == len(d["required_names"])
+        for i, (pname, _, _) in enumerate(positional):
+            # the name at position i: given both ways, binding names it
+            assert binding_error(fn, *[None] * (i + 1), **{pname: None}) == (
+                f"{name}() got multiple values for argument '{pname}'")
+    else:
+        assert not positional
+        assert binding_error(fn, x=1) == f"{name}() got an unexpected keyword argument 'x'"
+    # the stub: the same names and kinds in every overload; a default where the
+    # docstring gives one, with the same value where the stub spells it out
+    stub = STUB_FUNCTIONS[name]
+    for overload in stub["overloads"]:
+        assert [(n, k) for n, k, _ in overload] == [(n, k) for n, k, _ in params]
+    for i, (pname, _, default) in enumerate(params):
+        stub_defaults = {o[i][2] for o in stub["overloads"]} - {inspect.Parameter.empty}
+        if default is inspect.Parameter.empty:
+            assert not stub_defaults, pname
+        else:
+            assert stub_defaults and stub_defaults <= {default, Ellipsis}, pname
+    assert stub["doc"] == fn.__doc__.split("\n", 1)[0]
+
+
+def test_stub_lists_the_module():
+    assert STUB_ALL == _tavo.__all__
+    assert list(STUB_FUNCTIONS) == _tavo.__all__
+
 
 DOCS = {
     "parse": "Extract number from string.\n\nArgs:\n    s: String to parse.\n\nReturns:\n"
@@ -96,7 +194,6 @@ def test_function_table_entry(name):
     assert fn.__name__ == name
     assert fn.__module__ == "_tavo"
     assert fn.__self__ is _tavo
-    assert fn.__text_signature__ == SIGNATURES[name]
     assert fn.__doc__ == DOCS[name]
 
 

@@ -1,6 +1,9 @@
 """Catalogue cases of the call boundary: binding errors of every function, conversion
 errors of every parameter kind, and the boolean flag.
 """
+import inspect
+
+import _tavo
 from catalogue import PANIC_TEXT, case_list, mismatch, panics, raises, returns
 from hostile_kit import Boom, Raising, UnprintableArg, hostile_str, numpy_like_bool, panic_type, raise_
 
@@ -8,16 +11,12 @@ CASES, add = case_list()
 
 # --- binding errors, for every function -------------------------------------
 
-SIGS = {
-    "parse": ["s"],
-    "multikeysort": ["items", "columns", "inplace"],
-    "sanitize_vulgar_string": ["s"],
-    "uncamel": ["camel"],
-    "underscore_to_camelcase": ["s"],
-    "backfill": ["values"],
-    "backfill_iterdict": ["iterdict"],
-    "same_order": ["ref_list", "comp"],
-}
+# Parameter names and how many are required, from the text signatures (which
+# test_boundary.py checks against the description the module binds by).
+SIGS = {fn: [p.name for p in inspect.signature(getattr(_tavo, fn)).parameters.values()]
+        for fn in _tavo.__all__ if fn != "collapse"}
+REQUIRED = {fn: sum(p.default is inspect.Parameter.empty
+                    for p in inspect.signature(getattr(_tavo, fn)).parameters.values()) for fn in SIGS}
 VALID = {
     "parse": ["1"],
     "multikeysort": [[], "a", False],
@@ -28,7 +27,6 @@ VALID = {
     "backfill_iterdict": [[{"a": 1}]],
     "same_order": [[1], [1]],
 }
-REQUIRED = {"multikeysort": 2}
 
 
 class _KwStr(str):
@@ -48,7 +46,7 @@ class _KwStrOther(str):
 
 for fn, params in SIGS.items():
     P = len(params)
-    R = REQUIRED.get(fn, P)
+    R = REQUIRED[fn]
     valid = VALID[fn]
     many = valid + [0] * (P - len(valid)) + [0]
     if R == P:
@@ -100,7 +98,7 @@ for fn, pos, param in [("backfill", 0, "values"), ("backfill_iterdict", 0, "iter
                        ("multikeysort", 0, "items")]:
     for bad, qual in [("abc", "str"), ((None, 1), "tuple"), ({}, "dict"), (None, "NoneType"),
                       (range(3), "range"), (Raising(), "Raising")]:
-        args = list(VALID[fn][:REQUIRED.get(fn, len(SIGS[fn]))])
+        args = list(VALID[fn][:REQUIRED[fn]])
         args[pos] = bad
         add(f"{fn}-{param}-not-list-{qual}", fn, *args, check=mismatch(param, qual, "PyList"))
 
