@@ -27,7 +27,7 @@ pip_q() { "$@" 2> >(grep -v 'is ignored: it is neither a file nor a directory' >
 # The wheel's tag is the building interpreter's: it must be a CPython 3.11 like the arm64 one.
 case $("$tool_python" -c 'import sys; print("%d.%d" % sys.version_info[:2])') in
     3.11) ;;
-    *) tool_python=$(command -v python3.11) || { echo "the aarch64 build needs a CPython 3.11 on the host" >&2; exit 1; } ;;
+    *) tool_python=$(find_python 3.11); [ -n "$tool_python" ] || { echo "the aarch64 build needs a CPython 3.11 on the host" >&2; exit 1; } ;;
 esac
 
 start=$SECONDS

@@ -12,16 +12,13 @@ cd "$(dirname "$0")/.."
 cache=${TAVO_FT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tavo}
 prefix="$cache/cpython-3.13t"
 
-is_free_threaded() {
-    [ -x "$1" ] && "$1" -c 'import sys, sysconfig; sys.exit(not sysconfig.get_config_var("Py_GIL_DISABLED"))' 2>/dev/null
-}
+. tools/python_for_tools.sh
 
 find_free_threaded() {
-    local cand
-    for cand in ${TAVO_FT_PYTHON:-} "$HOME"/.pyenv/versions/3.13.*t/bin/python3.13t \
-                /usr/local/bin/python3.13t /usr/bin/python3.13t; do
-        if is_free_threaded "$cand"; then echo "$cand"; return 0; fi
-    done
+    if [ -n "${TAVO_FT_PYTHON:-}" ] && is_free_threaded "$TAVO_FT_PYTHON"; then echo "$TAVO_FT_PYTHON"; return 0; fi
+    local found
+    found=$(find_ft_python 3.13)
+    if [ -n "$found" ]; then echo "$found"; return 0; fi
     # our own build counts once it is complete
     if [ -f "$prefix/.complete" ] && is_free_threaded "$prefix/bin/python3.13t"; then
         echo "$prefix/bin/python3.13t"

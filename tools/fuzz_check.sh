@@ -43,13 +43,8 @@ cxx=clang++-$ver
 rt=$("$cxx" -print-resource-dir)/lib/linux
 symbolizer=$(command -v "llvm-symbolizer-$ver" || command -v llvm-symbolizer || true)
 
-find_python() {
-    local cand
-    for cand in "$HOME"/.pyenv/versions/3.11.*/bin/python3 /usr/local/bin/python3.11 /usr/bin/python3.11; do
-        if [ -x "$cand" ]; then echo "$cand"; return; fi
-    done
-}
-py=${TAVO_FUZZ_PYTHON:-$(find_python)}
+. tools/python_for_tools.sh
+py=${TAVO_FUZZ_PYTHON:-$(find_python 3.11)}
 [ -n "$py" ] || { echo "no CPython 3.11 found" >&2; exit 1; }
 
 mkdir -p build/fuzz

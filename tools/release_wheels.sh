@@ -31,7 +31,7 @@ arches=${TAVO_RELEASE_ARCHES:-x86_64 aarch64}
 
 case $("$tool_python" -c 'import sys; print("%d.%d" % sys.version_info[:2])') in
     3.11) ;;
-    *) tool_python=$(command -v python3.11) || { echo "the release build needs a CPython 3.11" >&2; exit 1; } ;;
+    *) tool_python=$(find_python 3.11); [ -n "$tool_python" ] || { echo "the release build needs a CPython 3.11" >&2; exit 1; } ;;
 esac
 
 echo "--- release: tools (ziglang, scikit-build-core, auditwheel)"

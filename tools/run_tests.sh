@@ -5,26 +5,10 @@
 # TAVO_PYTHONS="/path/to/python3.12 ..." picks the interpreters by hand.
 set -u -o pipefail
 cd "$(dirname "$0")/.."
+. tools/python_for_tools.sh
 
-find_pythons() {
-    local v p
-    for v in 3.11 3.12 3.13 3.14; do
-        p=""
-        for cand in "$HOME"/.pyenv/versions/"$v".*/bin/python3 /usr/local/bin/python"$v" /usr/bin/python"$v"; do
-            case $cand in *t/bin/python3) continue ;; esac  # free-threaded: below
-            if [ -x "$cand" ]; then p="$cand"; break; fi
-        done
-        [ -n "$p" ] && echo "$p"
-    done
-    # free-threaded builds, where installed (tools/freethreaded_check.sh builds one)
-    for v in 3.13 3.14; do
-        for cand in "$HOME"/.pyenv/versions/"$v".*t/bin/python"$v"t /usr/local/bin/python"$v"t /usr/bin/python"$v"t; do
-            if [ -x "$cand" ]; then echo "$cand"; break; fi
-        done
-    done
-}
-
-pythons=${TAVO_PYTHONS:-$(find_pythons)}
+# free-threaded builds are included where installed (tools/freethreaded_check.sh builds one)
+pythons=${TAVO_PYTHONS:-$(supported_pythons)}
 if [ -z "$pythons" ]; then
     echo "no CPython 3.11 or later found" >&2
     exit 1
