@@ -5,13 +5,13 @@ reference for the correctly rounded conversion."""
 import re
 import sys
 
-NUMBER_CHARS = frozenset("0123456789().-")
+NOT_NUMBER_CHARS = re.compile(r"[^0-9().\-]+")
 FLOAT_TEXT = re.compile(r"-?(?:[0-9]+\.?[0-9]*|\.[0-9]+)")
 INT_TEXT = re.compile(r"-?[0-9]+")
 
 
 def parse_model(s):
-    filtered = "".join(c for c in s if c in NUMBER_CHARS)
+    filtered = NOT_NUMBER_CHARS.sub("", s)
     if not filtered:
         return None
     as_float = "." in filtered

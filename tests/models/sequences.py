@@ -30,26 +30,25 @@ def backfill(values):
 
 def backfill_iterdict(rows):
     latest = {}   # key text -> latest real value
-    waiting = {}  # key text -> rows that held None before any real value
+    waiting = {}  # key text -> output rows that held None before any real value
     out = []
-    for r, row in enumerate(rows):
+    for row in rows:
         if not isinstance(row, dict):
             raise TypeError("'%s' object cannot be converted to 'PyDict'" % type(row).__qualname__)
         o = {}
         for key, value in row.items():
             if not isinstance(key, str):
                 raise TypeError("'%s' object cannot be converted to 'PyString'" % type(key).__qualname__)
-            text = str.__str__(key)  # the text, as a plain str
+            text = key if type(key) is str else str.__str__(key)  # the text, as a plain str
             if value is None:
                 if text in latest:
                     o[text] = latest[text]
                 else:
-                    waiting.setdefault(text, []).append(r)
+                    waiting.setdefault(text, []).append(o)
             else:
                 latest[text] = value
-                for p in waiting.pop(text, ()):
-                    if p < r:
-                        out[p][text] = value
+                for earlier in waiting.pop(text, ()):
+                    earlier[text] = value
                 o[text] = value
         out.append(o)
     return out
