@@ -131,6 +131,7 @@ unsigned char* put_int(unsigned char* o, std::int64_t v) noexcept {
 // Doubles: a 0x01 tag, then the eight bytes of the order-preserving code.
 unsigned char* put_double(unsigned char* o, double d) noexcept {
     if (d == 0.0) d = 0.0;  // -0.0 equals 0.0
+    static_assert(sizeof(double) == sizeof(std::uint64_t));
     std::uint64_t b;
     std::memcpy(&b, &d, sizeof b);
     b = (b & sign_bit) ? ~b : b | sign_bit;

@@ -1,6 +1,7 @@
 // Reading the columns, extracting key values, and the Python side of the order.
 #include "dictsort/sort_keys.hpp"
 
+#include <cassert>
 #include <cmath>
 
 namespace tavo::dictsort {
@@ -131,7 +132,8 @@ PyObject* python_object_of(const sort_value& v, ref& temp) {
         case key_kind::object_key:
             return v.as_object();
         case key_kind::null_key:
-            return Py_None;  // not reached: a null key never goes to Python
+            assert(!"a null key never goes to Python");
+            return Py_None;
     }
     return temp.get();
 }
@@ -261,6 +263,7 @@ order python_compare(PyObject* x, PyObject* y, ending_error& ending, bool tell_g
 }
 
 order compare_through_python(const sort_value& a, const sort_value& b, ending_error& ending, bool tell_greater) {
+    assert(a.kind() == key_kind::object_key || b.kind() == key_kind::object_key);
     if (ending.is_set()) return order::equal;
     // Object keys are held by the key store; temporaries by these handles.
     ref temp_x, temp_y;

@@ -9,6 +9,7 @@
 #include "boundary/error.hpp"
 
 #include <bit>
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -212,6 +213,7 @@ inline order compare_sort_values(const sort_value& a, const sort_value& b, endin
 // `first` onward (the keys of one record are contiguous, in column order).
 inline bool record_less(const std::vector<sort_column>& columns, const sort_value* a, const sort_value* b,
                         ending_error& ending, std::size_t first = 0) {
+    assert(!columns.empty());  // with no column, nothing is sorted at all
     std::size_t last = columns.size() - 1;
     for (std::size_t i = first; i < last; ++i) {
         order o = compare_sort_values(a[i], b[i], ending);

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -24,6 +25,7 @@ namespace detail {
 // Binary insertion, after every element not greater than x (stable).
 template <class T, class Less>
 void insertion_sort(T* a, std::size_t n, Less& less) {
+    static_assert(std::is_trivially_copyable_v<T>);  // moved with memmove
     for (std::size_t i = 1; i < n; ++i) {
         T x = a[i];
         std::size_t lo = 0, hi = i;
@@ -47,6 +49,7 @@ void insertion_sort(T* a, std::size_t n, Less& less) {
 // overtakes the unread right half.
 template <class T, class Less>
 void merge_halves(T* a, std::size_t h, std::size_t n, T* buf, Less& less) {
+    static_assert(std::is_trivially_copyable_v<T>);  // moved with memcpy
     if (!less(a[h], a[h - 1])) return;  // already in order
     std::memcpy(buf, a, h * sizeof(T));
     std::size_t i = 0, j = h, k = 0;
@@ -86,6 +89,7 @@ void merge_sort(T* a, std::size_t n, T* buf, Less& less, Stop& stop) {
             std::size_t h = f.n / 2;
             frame right{f.lo + h, f.n - h, false};
             frame left{f.lo, h, false};
+            assert(top + 2 <= stack.size());  // two frames a halving, at most 64 halvings
             stack[top++] = right;
             stack[top++] = left;  // on top: sorted first
             continue;
@@ -122,6 +126,7 @@ struct keyed_row {
     std::uint64_t key;
     std::uint64_t row;
 };
+static_assert(std::is_trivially_copyable_v<keyed_row>);  // moved with memcpy
 
 // Stable sort of rows[0, n) by ascending key with `scratch` of n rows: a
 // least-significant-digit radix sort by bytes that skips the byte positions

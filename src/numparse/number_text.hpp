@@ -7,6 +7,7 @@
 // long decimals leave it, for `decimal_to_double`.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -61,6 +62,7 @@ constexpr unsigned digit_value(char c) noexcept {
 // scan that checks the grammar.
 inline parsed_number parse_number_text(std::string_view text) {
     using namespace number_text_limits;
+    assert(!text.empty());
     parsed_number out;
     bool negative = false;
     if (text.front() == '(' && text.back() == ')') {

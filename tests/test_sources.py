@@ -1,4 +1,5 @@
-"""The module's sources use only the public CPython C API, and nothing that CPython 3.14 or 3.15 removes.
+"""The module's sources: every one is built, and they use only the public CPython C API, and nothing
+that CPython 3.14 or 3.15 removes.
 
 Private names (a leading underscore: `_PyDict_NewPresized`, `_Py_...`) can change or vanish in any
 release, so a build for a newer interpreter breaks without warning. The check reads the sources, not
@@ -63,3 +64,12 @@ def test_the_scan_sees_code_and_not_comments(tmp_path):
     )
     assert re.findall(r"(?<![A-Za-z0-9_])_Py[A-Za-z0-9_]*", code_of(sample)) == ["_PyDict_NewPresized"]
     assert "PyWeakref_GetObject" in code_of(sample)
+
+
+def test_every_source_is_built():
+    # CMakeLists.txt names its sources one by one; a new file must be added there.
+    cmake = (SRC.parent / "CMakeLists.txt").read_text(encoding="utf-8")
+    listed = re.findall(r"^\s*(src/\S+\.cpp)\s*$", cmake, re.M)
+    present = sorted(str(p.relative_to(SRC.parent)) for p in SRC.rglob("*.cpp"))
+    assert sorted(listed) == present
+    assert len(set(listed)) == len(listed)
