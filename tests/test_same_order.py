@@ -7,7 +7,7 @@ from hypothesis import given, strategies as st
 
 import _tavo
 import catalogue
-from hostile_kit import SlowEq, collections_run, interrupted, main_thread_only
+from hostile_kit import Mutating, SlowEq, collections_run, interrupted, main_thread_only
 from models import sequences as model
 from strategies import ListSub, SETTINGS
 
@@ -165,20 +165,6 @@ def test_exception_stops_the_search():
     with pytest.raises(Boom):
         _tavo.same_order([Recorder("p", {"b"}), Raising(), Recorder("q")], ["a", "b", "c"])
     assert [c[0] for c in Recorder.calls] == ["p", "p"]
-
-
-class Mutating:
-    """Runs an action on the lists when compared."""
-
-    def __init__(self, action, result=False):
-        self.action = action
-        self.result = result
-
-    def __eq__(self, other):
-        self.action()
-        return self.result
-
-    __hash__ = None
 
 
 def test_comp_shrunk_by_eq_gives_the_index_error():

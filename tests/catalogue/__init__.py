@@ -48,22 +48,19 @@ class Case:
     def __repr__(self):
         return self.name
 
+    def arguments(self):
+        return self.make() if self.make is not None else (self.args, self.kwargs)
+
     def call(self):
         """One call; returns nothing, swallows every exception."""
-        if self.make is not None:
-            args, kwargs = self.make()
-        else:
-            args, kwargs = self.args, self.kwargs
+        args, kwargs = self.arguments()
         try:
             self.fn(*args, **kwargs)
         except BaseException:  # noqa: BLE001 - every outcome is fine here; check() judges it
             pass
 
     def outcome(self):
-        if self.make is not None:
-            args, kwargs = self.make()
-        else:
-            args, kwargs = self.args, self.kwargs
+        args, kwargs = self.arguments()
         try:
             return Outcome(value=self.fn(*args, **kwargs))
         except KeyboardInterrupt:
