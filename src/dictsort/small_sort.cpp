@@ -67,9 +67,15 @@ result<ref> unsorted(PyObject* items, bool inplace) {
 // once every name has been seen. The list and its dicts are read again after
 // every step, since getting a key's UTF-8 text may allocate and a collection
 // may then run finalizers that change them; the item and the key being read
-// are held. Empty when `ending` is set.
-void keep_known_columns(PyObject* items, std::vector<sort_column>& columns, ending_error& ending) {
+// are held. Empty when `ending` is set. Up to eight names are compared one by
+// one; more go to keep_known_columns, which hashes them (a linear scan per key
+// would make many columns quadratic).
+void keep_few_known_columns(PyObject* items, std::vector<sort_column>& columns, ending_error& ending) {
     const std::size_t width = columns.size();
+    if (width > 8) {
+        columns = keep_known_columns(items, std::move(columns), ending);
+        return;
+    }
     small_buffer<char, 16> found(width);  // per column; a repeated name is never looked for
     std::size_t missing = 0;
     for (std::size_t c = 0; c < width; ++c) {
@@ -222,7 +228,7 @@ result<ref> sort_small(PyObject* items, PyObject* columns_arg, bool inplace) {
     ending_error ending;
     std::vector<sort_column> columns = parse_columns(columns_arg, ending);
     if (ending.is_set()) return ending.take();
-    keep_known_columns(items, columns, ending);
+    keep_few_known_columns(items, columns, ending);
     if (ending.is_set()) return ending.take();
     if (columns.empty()) return unsorted(items, inplace);
     const std::size_t m = columns.size();

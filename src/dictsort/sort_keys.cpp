@@ -3,6 +3,7 @@
 
 #include <cassert>
 #include <cmath>
+#include <unordered_map>
 
 namespace tavo::dictsort {
 namespace {
@@ -174,6 +175,42 @@ int comparison_truth(PyObject* x, PyObject* y, int op, ending_error& ending) {
     return truth;
 }
 
+// The distinct names of the columns, and for each column the index of its name.
+class distinct_names {
+public:
+    // The views point into `columns`, which must outlive this.
+    explicit distinct_names(const std::vector<sort_column>& columns) {
+        std::unordered_map<std::string_view, std::size_t> seen;
+        of_column_.reserve(columns.size());
+        for (const sort_column& c : columns) {
+            auto [at, fresh] = seen.try_emplace(c.name, names_.size());
+            if (fresh) names_.push_back(c.name);
+            of_column_.push_back(at->second);
+        }
+        if (names_.size() > 8) index_ = std::move(seen);  // a few names are quicker to scan
+    }
+
+    std::size_t size() const noexcept { return names_.size(); }
+    std::size_t of_column(std::size_t c) const noexcept { return of_column_[c]; }
+    std::string_view name(std::size_t k) const noexcept { return names_[k]; }
+
+    // The index of `name`, or size() when no column has it.
+    std::size_t find(std::string_view name) const {
+        if (index_.empty()) {
+            std::size_t k = 0;
+            while (k < names_.size() && names_[k] != name) ++k;
+            return k;
+        }
+        auto at = index_.find(name);
+        return at == index_.end() ? names_.size() : at->second;
+    }
+
+private:
+    std::vector<std::string_view> names_;
+    std::vector<std::size_t> of_column_;
+    std::unordered_map<std::string_view, std::size_t> index_;
+};
+
 }  // namespace
 
 sort_column parse_column_text(std::string_view text) {
@@ -270,6 +307,69 @@ order compare_through_python(const sort_value& a, const sort_value& b, ending_er
     PyObject* x = python_object_of(a, temp_x);
     PyObject* y = python_object_of(b, temp_y);
     return python_compare(x, y, ending, tell_greater);
+}
+
+// The columns whose name is a str key of at least one dict item, in their
+// order. A column whose name an earlier column has is dropped, whatever its
+// direction: it would only be asked about rows that the earlier one found
+// equal, and it would find them equal again. Dict keys are scanned with
+// PyDict_Next; the scan stops as soon as every name has been seen. Empty when
+// `ending` is set.
+std::vector<sort_column> keep_known_columns(PyObject* items, std::vector<sort_column> columns,
+                                            ending_error& ending) {
+    std::vector<std::size_t> keep;  // indices into columns
+    {
+        distinct_names names(columns);
+        std::vector<char> found(names.size(), 0);
+        std::size_t missing = names.size();
+        // The list and its dicts are read again after every step: getting a
+        // key's UTF-8 text may allocate, and a collection then may run
+        // finalizers that change them. The item and the key being read are held.
+        for (Py_ssize_t i = 0; missing > 0 && i < PyList_GET_SIZE(items); ++i) {
+            if (!PyDict_Check(PyList_GET_ITEM(items, i))) continue;
+            ref item = borrow(PyList_GET_ITEM(items, i));
+            Py_ssize_t pos = 0;
+            PyObject* key = nullptr;
+            PyObject* value = nullptr;
+            while (missing > 0 && PyDict_Next(item.get(), &pos, &key, &value)) {
+                if (!PyUnicode_Check(key)) continue;
+                std::string_view text;
+                ref held_key;
+                if (PyUnicode_IS_COMPACT_ASCII(key)) {
+                    // Its UTF-8 text is its own storage: nothing is allocated.
+                    text = std::string_view(static_cast<const char*>(PyUnicode_DATA(key)),
+                                            static_cast<std::size_t>(PyUnicode_GET_LENGTH(key)));
+                } else {
+                    held_key = borrow(key);
+                    Py_ssize_t len = 0;
+                    const char* u = PyUnicode_AsUTF8AndSize(held_key.get(), &len);
+                    if (!u) {
+                        ending.discard_pending();
+                        if (ending.is_set()) return {};
+                        continue;
+                    }
+                    text = std::string_view(u, static_cast<std::size_t>(len));
+                }
+                std::size_t k = names.find(text);
+                if (k < names.size() && !found[k]) {
+                    found[k] = 1;
+                    --missing;
+                }
+            }
+        }
+        std::vector<char> taken(names.size(), 0);
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            std::size_t k = names.of_column(c);
+            if (found[k] && !taken[k]) {
+                taken[k] = 1;
+                keep.push_back(c);
+            }
+        }
+    }
+    std::vector<sort_column> kept;
+    kept.reserve(keep.size());
+    for (std::size_t c : keep) kept.push_back(std::move(columns[c]));
+    return kept;
 }
 
 }  // namespace tavo::dictsort

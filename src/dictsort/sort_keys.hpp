@@ -57,6 +57,13 @@ sort_column parse_column_text(std::string_view text);
 // the columns read are meaningless.
 std::vector<sort_column> parse_columns(PyObject* columns, ending_error& ending);
 
+// The columns whose name is a str key of at least one dict item of the list
+// `items`, in their order, each name once (a later column with an earlier
+// one's name is dropped: it would only be asked about rows that the earlier
+// one found equal). Empty when `ending` is set.
+std::vector<sort_column> keep_known_columns(PyObject* items, std::vector<sort_column> columns,
+                                            ending_error& ending);
+
 // --- key values --------------------------------------------------------------------
 
 enum class key_kind : std::uint8_t { null_key, int_key, float_key, text_key, object_key };
