@@ -2,7 +2,7 @@
 exact integers of any size and correctly rounded floats."""
 import math
 import sys
-from decimal import Decimal, localcontext
+from decimal import ROUND_DOWN, ROUND_UP, Decimal, localcontext
 
 import pytest
 from hypothesis import assume, example, given, settings, strategies as st
@@ -179,8 +179,9 @@ def test_float_edges(text, expected):
 
 
 def fast_path_boundary_texts():
-    """Around the limits of the short conversion: 19 significant digits, a
-    mantissa of 2^53, 22 digits after the point."""
+    """Around the limits of the short conversion (19 significant digits, a
+    mantissa of 2^53, 22 digits after the point) and of the exact one for
+    longer texts (see test_near_halfway_texts_round_like_float)."""
     texts = []
     for k in range(17, 27):
         texts += ["0." + "0" * k + "1", "1." + "0" * k, "4." + "0" * k + "35", "0." + "3" * k,
@@ -189,6 +190,15 @@ def fast_path_boundary_texts():
         digits = str(m)
         for cut in (1, 5, 10, len(digits) - 1):
             texts.append(digits[:cut] + "." + digits[cut:])
+    # Longer texts: 19 digits times 10^e, exact for |e| <= 27; with more
+    # digits after them (10^19 - 1 and one more becomes 10^19); the
+    # exponents beyond which the value is an infinity or a zero.
+    for w in ("1234567890123456789", "9" * 19, "1" + "0" * 18):
+        for e in (-29, -28, -27, -26, 0, 26, 27, 28, 29):
+            text = w + "0" * e + ".0" if e >= 0 else w[:e] + "." + w[e:] if -e < 19 else "0." + "0" * (-e - 19) + w
+            texts += [text, text + "1", text + "5", text + "49"]
+    texts += ["0." + "0" * 308 + "17976931348623157", "1" + "0" * 308 + ".5", "9" * 309 + ".9", "9" * 310 + ".0",
+              "0." + "0" * 323 + "2470328229206232720882844", "0." + "0" * 324 + "9", "0." + "0" * 325 + "9"]
     return texts
 
 
@@ -377,19 +387,27 @@ def neighbour_midpoint(x):
         st.floats(min_value=MIN_SUBNORMAL, max_value=DBL_MAX),
         st.floats(min_value=MIN_SUBNORMAL, max_value=1e-300),
         st.sampled_from([MIN_SUBNORMAL, DBL_MAX, 2.0**53, 2.0**63, 1.0, 0.1]),
+        # 19 significant digits times 10^-27 .. 10^27: exact in 128 bits
+        st.floats(min_value=1e-8, max_value=1e45),
     ),
-    st.sampled_from(["at", "above", "below"]),
+    st.sampled_from(["at", "above", "below", "cut down", "cut up"]),
     st.integers(0, 40),
     styles,
 )
 def test_near_halfway_texts_round_like_float(x, where, extra, style):
     """Texts on, or a hair beside, the exact midpoint of two neighbouring
-    doubles: the one rounding decision that needs every digit."""
+    doubles: the one rounding decision that needs every digit. Cut to 17 to
+    57 significant digits, the text lies between the first 19 digits and the
+    next 19-digit number up, which round differently when they straddle the
+    midpoint."""
     mid = neighbour_midpoint(x)
     with localcontext() as ctx:
         ctx.prec = 3000
         nudge = Decimal(1).scaleb(mid.adjusted() - 1200 - extra)
-        value = {"at": mid, "above": mid + nudge, "below": mid - nudge}[where]
+        step = Decimal(1).scaleb(mid.adjusted() - 16 - extra)
+        value = {"at": mid, "above": mid + nudge, "below": mid - nudge,
+                 "cut down": mid.quantize(step, rounding=ROUND_DOWN),
+                 "cut up": mid.quantize(step, rounding=ROUND_UP)}[where]
     core = exact_text(value)
     if "." not in core:
         core += ".0"

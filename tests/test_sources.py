@@ -8,6 +8,7 @@ which are the interpreter's business.
 """
 import pathlib
 import re
+import sysconfig
 
 import pytest
 
@@ -73,3 +74,27 @@ def test_every_source_is_built():
     present = sorted(str(p.relative_to(SRC.parent)) for p in SRC.rglob("*.cpp"))
     assert sorted(listed) == present
     assert len(set(listed)) == len(listed)
+
+
+def deprecated_in_headers(include):
+    """Names that the interpreter's own headers mark Py_DEPRECATED: read from the running
+    interpreter, so a run on a newer CPython checks that release's deprecations too."""
+    names = set()
+    for header in pathlib.Path(include).rglob("*.h"):
+        code = "\n".join(line for line in code_of(header).splitlines() if not line.lstrip().startswith("#"))
+        for m in re.finditer(r"(?<![A-Za-z0-9])_?Py_DEPRECATED(?:_EXTERNALLY)?\([0-9.]+\)([^;{]*)", code):
+            decl = re.sub(r"PyAPI_(?:FUNC|DATA)\((?:[^()]|\([^()]*\))*\)", " ", m.group(1))
+            name = re.search(r"([A-Za-z_][A-Za-z0-9_]*)\s*(?:\(|\[|$)", decl.strip())
+            if name:
+                names.add(name.group(1))
+    return names
+
+
+def test_no_c_api_deprecated_by_this_interpreter():
+    include = sysconfig.get_paths().get("include")
+    if not include or not pathlib.Path(include, "Python.h").is_file():
+        pytest.skip("this interpreter's C headers are not installed")
+    names = deprecated_in_headers(include)
+    assert "Py_SetProgramName" in names  # deprecated since 3.11: the reading works
+    found = [use for name in sorted(names) for use in uses(rf"(?<![A-Za-z0-9_]){name}(?![A-Za-z0-9_])")]
+    assert found == []

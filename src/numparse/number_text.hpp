@@ -1,11 +1,13 @@
 // The strict stage of number extraction: reads a filtered number text (only
 // ASCII digits and "(", ")", "-", ".") as an integer or as a float.
 //
-// Nothing here touches the interpreter; integers too long for 64 bits come
-// back as a view of their significant digits and are built by the caller.
-// The reading is inline: it runs once per call on a few bytes, and only
-// long decimals leave it, for `decimal_to_double`.
+// Integers too long for 64 bits come back as a view of their significant
+// digits and are built by the caller. The reading is inline: it runs once per
+// call on a few bytes, and only long decimals leave it, for the interpreter's
+// conversion behind `decimal_to_double`.
 #pragma once
+
+#include "boundary/decimal_text.hpp"
 
 #include <cassert>
 #include <cstddef>
@@ -27,12 +29,6 @@ struct parsed_number {
     double real = 0.0;
     std::string_view digits;
 };
-
-// The nearest double to the decimal `text` (digits with at most one ".", at
-// least one digit), ties to even, for any number of digits. Too large gives
-// an infinity, too small a zero, each carrying the sign. A text outside that
-// form is a broken invariant and ends in an internal failure.
-double decimal_to_double(std::string_view text, bool negative);
 
 namespace number_text_limits {
 

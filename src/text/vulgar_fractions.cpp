@@ -12,15 +12,16 @@
 // backwards from each; every byte is looked at a bounded number of times, and
 // all the data is constexpr: nothing to build, nothing to guard between threads.
 #include "boundary/bodies.hpp"
+#include "boundary/decimal_text.hpp"
 #include "text/text_buffer.hpp"
 #include "text/unicode_tables.hpp"
 #include "text/utf8.hpp"
 
-#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
-#include <system_error>
 
 namespace tavo {
 namespace {
@@ -99,11 +100,29 @@ private:
 
 // --- format_decimal --------------------------------------------------------------------
 
+struct pymem_free {
+    void operator()(char* p) const noexcept { PyMem_Free(p); }
+};
+
+// The digits of n, at most 20, in front of `end`; returns where they start.
+char* put_integer(char* end, std::uint64_t n) noexcept {
+    do {
+        *--end = static_cast<char>('0' + n % 10);
+        n /= 10;
+    } while (n != 0);
+    return end;
+}
+
 // Rounds to six decimals (halves away from zero, in doubles), writes the exact
 // value of that double in fixed notation with six decimals (correctly rounded,
-// a tie to even), then drops trailing zeros and a trailing point. Values here
-// are never negative; infinity, from a huge number or from x * 1e6
-// overflowing, is "inf".
+// a tie to even, as '%.6f' % y does), then drops trailing zeros and a trailing
+// point. Values here are never negative; infinity, from a huge number or from
+// x * 1e6 overflowing, is "inf".
+//
+// With y = m * 2^k (m < 2^53 an integer), y * 10^6 = m * 15625 * 2^(k + 6),
+// which for y below 2^63 is rounded to an integer exactly in 128 bits. Larger
+// values (whole numbers of 20 digits and more) take the interpreter's
+// formatting, `PyOS_double_to_string`, which gives the same text.
 void format_decimal(double x, text_buffer& out) {
     const double y = std::round(x * 1000000.0) / 1000000.0;
     if (std::isinf(y)) {
@@ -111,16 +130,54 @@ void format_decimal(double x, text_buffer& out) {
         out.put(std::string_view("inf"));
         return;
     }
-    // At most 309 integer digits, a sign, a point and six decimals.
-    char digits[320];
-    const auto written = std::to_chars(digits, digits + sizeof(digits), y, std::chars_format::fixed, 6);
-    if (written.ec != std::errc()) fail("decimal text did not fit its buffer");
-    const char* last = written.ptr;
-    while (last[-1] == '0') --last;
-    if (last[-1] == '.') --last;
-    const std::size_t size = static_cast<std::size_t>(last - digits);
+    if (y >= 0x1p63) {
+        const std::unique_ptr<char, pymem_free> digits(PyOS_double_to_string(y, 'f', 6, 0, nullptr));
+        if (!digits) failed_creation();
+        const char* last = digits.get() + std::strlen(digits.get());
+        while (last[-1] == '0') --last;
+        if (last[-1] == '.') --last;
+        const std::size_t size = static_cast<std::size_t>(last - digits.get());
+        out.reserve_more(size);
+        out.put(digits.get(), size);
+        return;
+    }
+    int k = 0;
+    const auto m = static_cast<std::uint64_t>(std::ldexp(std::frexp(y, &k), 53));  // exact
+    k -= 53;
+    std::uint64_t whole = 0;
+    std::uint32_t millionths = 0;
+    if (k >= 0) {
+        whole = m << k;  // y itself, below 2^63
+    } else {
+        // n = y * 10^6 = p * 2^(k + 6), rounded to an integer, ties to even.
+        using u128 = unsigned __int128;
+        const u128 p = u128{m} * 15625;  // below 2^67
+        u128 n = 0;
+        if (k + 6 >= 0) {
+            n = p << (k + 6);
+        } else if (const int s = -(k + 6); s < 100) {
+            n = p >> s;
+            const u128 rest = p & ((u128{1} << s) - 1);
+            const u128 half = u128{1} << (s - 1);
+            if (rest > half || (rest == half && (n & 1) != 0)) ++n;
+        }
+        whole = static_cast<std::uint64_t>(n / 1000000);  // below 2^63: y is
+        millionths = static_cast<std::uint32_t>(n % 1000000);
+    }
+    char text[20 + 1 + 6];
+    char* const digits_end = text + 20;
+    char* const begin = put_integer(digits_end, whole);
+    char* last = digits_end;
+    if (millionths != 0) {
+        *last++ = '.';
+        for (std::uint32_t scale = 100000; millionths != 0; scale /= 10) {
+            *last++ = static_cast<char>('0' + millionths / scale);
+            millionths %= scale;
+        }
+    }
+    const std::size_t size = static_cast<std::size_t>(last - begin);
     out.reserve_more(size);
-    out.put(digits, size);
+    out.put(begin, size);
 }
 
 // --- the number in front of a fraction ------------------------------------------------
@@ -135,12 +192,8 @@ double digits_value(const unsigned char* p, const unsigned char* end, bool ascii
         p = reinterpret_cast<const unsigned char*>(translated.data());
         end = p + translated.size();
     }
-    while (end - p > 1 && *p == '0') ++p;
-    double v = 0;
-    const auto r = std::from_chars(reinterpret_cast<const char*>(p), reinterpret_cast<const char*>(end), v);
-    if (r.ec == std::errc::result_out_of_range) return HUGE_VAL;  // digits only: never too small
-    if (r.ec != std::errc() || r.ptr != reinterpret_cast<const char*>(end)) fail("digit run did not parse");
-    return v;
+    return decimal_to_double(std::string_view(reinterpret_cast<const char*>(p), static_cast<std::size_t>(end - p)),
+                             false);
 }
 
 // --- sanitize_vulgar_string ------------------------------------------------------------
