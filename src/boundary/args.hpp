@@ -101,6 +101,12 @@ inline result<T> prefixed(const call_args& a, std::size_t i, result<T> r) {
 inline result<std::string_view> string_arg(const call_args& a, std::size_t i) {
     PyObject* obj = a[i];
     if (!PyUnicode_Check(obj)) return prefixed<std::string_view>(a, i, type_mismatch(obj, "PyString"));
+    // ASCII text is its own UTF-8 form: the bytes are read in place, without
+    // the call that would hand back the same pointer.
+    if (PyUnicode_IS_ASCII(obj)) {
+        return std::string_view(static_cast<const char*>(PyUnicode_DATA(obj)),
+                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(obj)));
+    }
     Py_ssize_t n = 0;
     const char* u = PyUnicode_AsUTF8AndSize(obj, &n);
     if (!u) return prefixed<std::string_view>(a, i, error_value::fetch());
