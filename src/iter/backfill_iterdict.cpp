@@ -31,10 +31,13 @@
 // a key of a str subclass) is walked and its output built entry by entry.
 //
 // The row's items are read once, before the copy: one walk both checks the
-// keys and takes the items (with references of their own, as everywhere);
-// reading them back from the copy would cost a second walk, as much as the
-// copy itself. Nothing that can run interpreter code happens between that
-// walk and the copy, so the copy has the very items taken, in their order.
+// keys and takes the items; reading them back from the copy would cost a
+// second walk, as much as the copy itself. Nothing that can run interpreter
+// code happens between that walk and the copy, so the copy has the very items
+// taken, in their order, and holds each of them: the walk takes them as
+// borrowed pointers (a row refused for its keys is then left exactly as it
+// was found, with no count taken and given back), and they are owned right
+// after the copy, before anything else.
 //
 // A slot's key object is the first exact str met with its text, or a new
 // str made from the text when that is a str subclass. Few keys are found by
@@ -217,23 +220,18 @@ private:
         return slot.waiting.empty() || fill_waiting(slot, outputs_, r);
     }
 
-    // The row's keys and values into `items_`; false (and nothing taken)
-    // when a key is not an exact str. Runs no interpreter code, and nothing
-    // that could may come between it and the copy. (Dropping the items
-    // taken before a refused key cannot run any either: the row still
-    // holds them.)
+    // The row's keys and values, borrowed, into `taken_`; false when a key
+    // is not an exact str. Runs no interpreter code, and nothing that could
+    // may come between it and the copy.
     bool take_items(PyObject* row) {
-        items_.clear();
-        items_.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(row)));
+        taken_.clear();
+        taken_.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(row)));
         Py_ssize_t pos = 0;
         PyObject* k = nullptr;
         PyObject* v = nullptr;
         while (PyDict_Next(row, &pos, &k, &v)) {
-            if (!PyUnicode_CheckExact(k)) {
-                items_.clear();
-                return false;
-            }
-            items_.emplace_back(borrow(k), borrow(v));
+            if (!PyUnicode_CheckExact(k)) return false;
+            taken_.push_back({k, v});
         }
         return true;
     }
@@ -241,6 +239,11 @@ private:
     // `out` is the copy of `row`, made right after take_items: it has the
     // items taken, in their order.
     status edit_copy(Py_ssize_t r, PyObject* row, ref out) {
+        // The copy holds every item taken: owned now, before any release or
+        // lookup can run interpreter code.
+        items_.clear();
+        for (const auto& [k, v] : taken_) items_.emplace_back(borrow(k), borrow(v));
+        taken_.clear();
         std::vector<ref> absent;  // keys with None and no latest value yet
         const Py_ssize_t len = PyDict_GET_SIZE(row);
         const std::size_t count = items_.size();
@@ -315,8 +318,9 @@ private:
 
     key_table keys_;
     std::vector<ref> outputs_;
-    // The items of the row being copied. Kept between rows so that their
-    // room is allocated once.
+    // The items of the row being copied, borrowed (`taken_`) until the copy,
+    // then owned. Kept between rows so that their room is allocated once.
+    std::vector<std::pair<PyObject*, PyObject*>> taken_;
     std::vector<std::pair<ref, ref>> items_;
 };
 
