@@ -2,6 +2,7 @@
 import copy
 import gc
 import math
+import random
 import subprocess
 import sys
 import textwrap
@@ -259,6 +260,27 @@ def test_backfill_iterdict_many_keys_in_changing_orders():
         keys = [f"k{(r * 7 + j) % 23}" for j in range(r % 9)]
         rows.append({k: (None if (r + len(k)) % 3 == 0 else r) for k in keys})
     assert _tavo.backfill_iterdict(rows) == model.backfill_iterdict(rows)
+
+
+@pytest.mark.parametrize("keys", [1, 15, 16, 17, 40])
+@pytest.mark.parametrize("subclass_share", [0.0, 0.3])
+def test_backfill_iterdict_key_counts_around_the_scanned_table(keys, subclass_share):
+    # Few key texts are found by a scan, more through a hash map built once
+    # they pass a count; texts of equal length make the scan compare whole
+    # texts. Rows take their keys in shuffled orders, some as str subclasses.
+    rnd = random.Random(keys)
+    names = [f"key{i:02d}" for i in range(keys)]
+    rows = []
+    for r in range(150):
+        row = {}
+        for k in rnd.sample(names, rnd.randint(0, keys)):
+            row[Key(k) if rnd.random() < subclass_share else k] = None if rnd.random() < 0.4 else r
+        rows.append(row)
+    result = _tavo.backfill_iterdict(rows)
+    expected = model.backfill_iterdict([{str(k): v for k, v in row.items()} for row in rows])
+    assert result == expected
+    for out, exp in zip(result, expected):
+        assert list(out) == list(exp) and all(type(k) is str for k in out)
 
 
 key_texts = st.sampled_from(["a", "b", "c", "ä", "", "long key name"])

@@ -219,6 +219,20 @@ def test_underscore_to_camelcase_ascii_matches_model(text):
     assert _tavo.underscore_to_camelcase(text) == model.underscore_to_camelcase(text, AsciiCase)
 
 
+class _Str(str):
+    pass
+
+
+# Identifiers of up to 32 bytes take a path of their own (words read straight from the str);
+# a str subclass keeps its text apart from the object, and is read there.
+@given(st.text(alphabet="aAbBzZ09_ -.@`[{", max_size=34), st.booleans())
+@settings(max_examples=2000, deadline=None)
+def test_short_ascii_identifiers_match_model(text, subclass):
+    arg = _Str(text) if subclass else text
+    assert _tavo.uncamel(arg) == model.uncamel(text, AsciiCase)
+    assert _tavo.underscore_to_camelcase(arg) == model.underscore_to_camelcase(text, AsciiCase)
+
+
 @pytest.mark.parametrize("length", list(range(0, 70)) + [255, 256, 257, 4095, 4096, 4097, 10000])
 @pytest.mark.parametrize("pattern", ["aB", "ABc", "a_", "_A", "9X", "Ab_Cd__ef_GH1i"])
 def test_ascii_lengths_around_word_and_block_edges(length, pattern):

@@ -162,12 +162,22 @@ def test_refused_input_leaks_nothing():
     assert sys.getrefcount(direct) == before
 
 
-def test_references_are_balanced():
+@pytest.mark.parametrize(
+    "make, count",
+    [
+        (lambda leaf: ([leaf, (leaf, [leaf, []]), leaf], leaf), 5),
+        # one flat argument, copied in one loop; and one whose last item is a
+        # container, given back to the walk after its leaves were taken
+        (lambda leaf: ([leaf] * 7,), 7),
+        (lambda leaf: ((leaf, leaf, leaf, [leaf]),), 4),
+    ],
+)
+def test_references_are_balanced(make, count):
     leaf = object()
-    nested = [leaf, (leaf, [leaf, []]), leaf]
+    args = make(leaf)
     before = sys.getrefcount(leaf)
-    result = _tavo.collapse(nested, leaf)
-    assert sys.getrefcount(leaf) == before + 5
+    result = _tavo.collapse(*args)
+    assert sys.getrefcount(leaf) == before + count
     del result
     gc.collect()
     assert sys.getrefcount(leaf) == before
@@ -196,6 +206,13 @@ def test_matches_model(args):
     assert all(a is b for a, b in zip(result, expected))
 
 
+class SubList(list):
+    pass
+
+
+Point = collections.namedtuple("Point", "x y")
+
+
 def _chain(depth, leaf, wrap=list):
     x = leaf
     for _ in range(depth):
@@ -222,6 +239,13 @@ def _chain(depth, leaf, wrap=list):
         tuple(range(64)),
         tuple(range(65)),
         ([1, [2, [3, [4, [5, [6, [7, [8, [9]]]]]]]], 10],),
+        # one argument: flat (copied in one loop), or with a container after leaves
+        ([1, "a", None, 2.5],),
+        ((1, 2, 3, (4,)),),
+        ([1, 2, 3, [4, 5]],),
+        (SubList([1, 2, 3]),),
+        (Point(1, 2),),
+        ([SubList([1]), 2],),
     ],
     ids=lambda a: repr(a)[:40],
 )

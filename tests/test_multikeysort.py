@@ -528,6 +528,20 @@ def test_key_names_are_str_keys_of_dict_items():
     assert ids(multikeysort(rows2, "a")) == ids(rows2[::-1])
 
 
+@pytest.mark.parametrize("rows_count", [3, 40])
+@pytest.mark.parametrize("column", ["price", "-price"])
+def test_keys_made_at_run_time_are_found_by_text(column, rows_count):
+    # The lookup str is interned; dict keys built at run time are not, and
+    # are found by their text all the same (the same for a subclass's hook).
+    name = "".join(["pr", "ice"])
+    assert name is not "price"  # noqa: F632 - the point is that they differ
+    rows = [{name: (i * 7) % 5, "i": i} for i in range(rows_count)]
+    rows.insert(1, WithMissing())  # its hook answers 0 for the key
+    sign = -1 if column[0] == "-" else 1  # ties keep their order either way
+    expected = sorted(rows, key=lambda r: sign * r[name])
+    assert ids(multikeysort(rows, [column])) == ids(expected)
+
+
 def test_str_subclass_key_names_a_column():
     rows = [{MyStr("a"): 2}, {MyStr("a"): 1}]
     assert ids(multikeysort(rows, "a")) == ids(rows[::-1])

@@ -73,14 +73,10 @@ result<call_args> bind_arguments(const function_description& d, PyObject* const*
     call_args a;
     a.desc = &d;
     if (d.gathers) {
-        ref tuple = created(PyTuple_New(nargs));
-        for (Py_ssize_t i = 0; i < nargs; ++i) {
-            PyTuple_SET_ITEM(tuple.get(), i, borrow(args[i]).release());
-        }
         if (kwnames && PyTuple_GET_SIZE(kwnames) > 0) {
             return unexpected_keyword(d, PyTuple_GET_ITEM(kwnames, 0));
         }
-        a.varargs = std::move(tuple);
+        bind_gathered(a, d, args, nargs);
         return a;
     }
     const Py_ssize_t count = d.count;

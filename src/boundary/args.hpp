@@ -22,16 +22,30 @@ struct function_description {
     bool gathers;                            // takes every positional argument as a tuple
 };
 
-// The bound arguments of one call. Slots are borrowed from the caller's
-// argument array; the varargs tuple (gathering functions only) is owned.
+// The bound arguments of one call, borrowed from the caller's argument array,
+// which holds them for the whole call: the slots of the named parameters, or
+// (gathering functions only) every positional argument.
 struct call_args {
     const function_description* desc;
     std::array<PyObject*, 3> slots{};
-    ref varargs;
+    PyObject* const* gathered = nullptr;
+    Py_ssize_t gathered_count = 0;
 
     PyObject* operator[](std::size_t i) const noexcept { return slots[i]; }
     bool given(std::size_t i) const noexcept { return slots[i] != nullptr; }
 };
+
+// The varargs tuple of a gathering call: a new tuple holding every positional
+// argument. Built only by a body that needs the arguments as one object; a
+// body that just reads them reads the argument array, so a call that builds
+// nothing else allocates nothing for its arguments.
+inline ref varargs_tuple(const call_args& a) {
+    ref tuple = created(PyTuple_New(a.gathered_count));
+    for (Py_ssize_t i = 0; i < a.gathered_count; ++i) {
+        PyTuple_SET_ITEM(tuple.get(), i, borrow(a.gathered[i]).release());
+    }
+    return tuple;
+}
 
 // The general binder: keywords, gathering, and every binding error.
 result<call_args> bind_arguments(const function_description& desc, PyObject* const* args,
@@ -50,6 +64,19 @@ inline void bind_positional(call_args& a, const function_description& desc, PyOb
                             Py_ssize_t nargs) noexcept {
     a.desc = &desc;
     for (Py_ssize_t i = 0; i < nargs; ++i) a.slots[i] = args[i];
+}
+
+// A gathering function called without keywords (the only case that binds).
+inline bool plain_gathered(const function_description& desc, PyObject* kwnames) noexcept {
+    return desc.gathers && (!kwnames || PyTuple_GET_SIZE(kwnames) == 0);
+}
+
+// Binds such a call into `a` where it stands, as bind_positional does.
+inline void bind_gathered(call_args& a, const function_description& desc, PyObject* const* args,
+                          Py_ssize_t nargs) noexcept {
+    a.desc = &desc;
+    a.gathered = args;
+    a.gathered_count = nargs;
 }
 
 // --- conversions (no prefix) -------------------------------------------------
@@ -101,6 +128,12 @@ inline result<T> prefixed(const call_args& a, std::size_t i, result<T> r) {
 inline result<std::string_view> string_arg(const call_args& a, std::size_t i) {
     PyObject* obj = a[i];
     if (!PyUnicode_Check(obj)) return prefixed<std::string_view>(a, i, type_mismatch(obj, "PyString"));
+    // ASCII text is its own UTF-8 form: the bytes are read in place, without
+    // the call that would hand back the same pointer.
+    if (PyUnicode_IS_ASCII(obj)) {
+        return std::string_view(static_cast<const char*>(PyUnicode_DATA(obj)),
+                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(obj)));
+    }
     Py_ssize_t n = 0;
     const char* u = PyUnicode_AsUTF8AndSize(obj, &n);
     if (!u) return prefixed<std::string_view>(a, i, error_value::fetch());

@@ -39,7 +39,7 @@
 namespace tavo {
 namespace {
 
-using u128 = unsigned __int128;
+__extension__ typedef unsigned __int128 u128;  // a GCC and Clang extension
 
 constexpr std::size_t kept_digits = 800;
 constexpr int max_short_digits = 19;  // 10^19 < 2^64

@@ -21,6 +21,11 @@ PyObject* entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
             bind_positional(a, D, args, nargs);
             return Body(a);
         }
+        if (plain_gathered(D, kwnames)) {
+            call_args a;
+            bind_gathered(a, D, args, nargs);
+            return Body(a);
+        }
         result<call_args> bound = bind_arguments(D, args, nargs, kwnames);
         if (!bound) return std::move(bound.error());
         return Body(*bound);

@@ -41,7 +41,7 @@ std::vector<ref> lookup_keys(const std::vector<sort_column>& columns) {
     std::vector<ref> keys;
     keys.reserve(columns.size());
     for (const sort_column& c : columns) {
-        keys.push_back(created(PyUnicode_FromStringAndSize(c.name.data(), static_cast<Py_ssize_t>(c.name.size()))));
+        keys.push_back(dictsort::lookup_key(c.name));
     }
     return keys;
 }

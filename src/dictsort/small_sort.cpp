@@ -235,8 +235,7 @@ result<ref> sort_small(PyObject* items, PyObject* columns_arg, bool inplace) {
 
     small_buffer<ref, 8> keys(m);
     for (std::size_t c = 0; c < m; ++c) {
-        const std::string& name = columns[c].name;
-        keys[c] = created(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size())));
+        keys[c] = lookup_key(columns[c].name);
     }
 
     // Extraction: the list as it is now; a lookup that shortens it makes the

@@ -218,6 +218,12 @@ sort_column parse_column_text(std::string_view text) {
     return {std::string(text), false};
 }
 
+ref lookup_key(const std::string& name) {
+    PyObject* key = PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
+    if (key != nullptr) PyUnicode_InternInPlace(&key);  // may replace `key`, giving its count back
+    return created(key);
+}
+
 std::vector<sort_column> parse_columns(PyObject* columns, ending_error& ending) {
     std::vector<sort_column> out;
     if (PyUnicode_Check(columns)) {

@@ -64,6 +64,12 @@ std::vector<sort_column> parse_columns(PyObject* columns, ending_error& ending);
 std::vector<sort_column> keep_known_columns(PyObject* items, std::vector<sort_column> columns,
                                             ending_error& ending);
 
+// The str looked up in every dict for a column: interned, so that it is the
+// very key object of dicts whose keys are interned (those written in source
+// code, and most others made from them), and each lookup matches it by
+// identity instead of comparing texts.
+ref lookup_key(const std::string& name);
+
 // --- key values --------------------------------------------------------------------
 
 enum class key_kind : std::uint8_t { null_key, int_key, float_key, text_key, object_key };

@@ -29,19 +29,33 @@
 // as building the output entry by entry would. Its keys are then the row's
 // own str objects, which have the same text. Any other row (a dict subclass,
 // a key of a str subclass) is walked and its output built entry by entry.
+//
+// The row's items are read once, before the copy: one walk both checks the
+// keys and takes the items; reading them back from the copy would cost a
+// second walk, as much as the copy itself. Nothing that can run interpreter
+// code happens between that walk and the copy, so the copy has the very items
+// taken, in their order, and holds each of them: the walk takes them as
+// borrowed pointers (a row refused for its keys is then left exactly as it
+// was found, with no count taken and given back), and they are owned right
+// after the copy, before anything else.
+//
+// A slot's key object is the first exact str met with its text, or a new
+// str made from the text when that is a str subclass. Few keys are found by
+// a scan of the slots; a hash map is built once there are more.
 #include "boundary/bodies.hpp"
 
 #include <cstdint>
 #include <cstring>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace tavo {
 namespace {
 
 struct key_slot {
-    ref key;                          // new plain str made from the text
+    ref key;                          // a plain str with the text
     std::string_view text;            // UTF-8 bytes of `key`, kept alive by it
     ref seen;                         // the input key object last found here
     ref latest;                       // latest real value, or empty
@@ -57,6 +71,12 @@ class key_table {
 public:
     static constexpr std::uint32_t no_slot = UINT32_MAX;
 
+    key_table() {
+        // Room for the keys of a typical row, allocated once.
+        slots_.reserve(scanned_slots);
+        by_position_.reserve(scanned_slots);
+    }
+
     // The slot last used at item `position` if `k` is the very key object
     // found there, else `no_slot`.
     std::uint32_t guess(std::size_t position, PyObject* k) const noexcept {
@@ -67,7 +87,7 @@ public:
 
     // The slot for key object `k` at item `position`, found by its text (a
     // new slot for a new text).
-    result<std::uint32_t> find(std::size_t position, PyObject* k) {
+    [[gnu::noinline]] result<std::uint32_t> find(std::size_t position, PyObject* k) {
         if (position >= by_position_.size()) by_position_.resize(position + 1, no_slot);
         std::uint32_t g = by_position_[position];
         if (!PyUnicode_Check(k)) return type_mismatch(k, "PyString");
@@ -75,7 +95,7 @@ public:
         const char* u = PyUnicode_AsUTF8AndSize(k, &len);
         if (u == nullptr) return error_value::fetch();
         std::string_view text(u, static_cast<std::size_t>(len));
-        std::uint32_t found = (g != no_slot && same_text(slots_[g].text, text)) ? g : lookup(text);
+        std::uint32_t found = (g != no_slot && same_text(slots_[g].text, text)) ? g : lookup(text, k);
         slots_[found].seen = borrow(k);
         by_position_[position] = found;
         return found;
@@ -88,33 +108,44 @@ private:
         return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size()) == 0;
     }
 
-    std::uint32_t lookup(std::string_view text) {
-        if (auto it = index_.find(text); it != index_.end()) return it->second;
-        ref key = string_result(text);
-        Py_ssize_t len = 0;
-        const char* own = PyUnicode_AsUTF8AndSize(key.get(), &len);
-        if (own == nullptr) failed_creation();
-        std::string_view own_text(own, static_cast<std::size_t>(len));
+    std::uint32_t lookup(std::string_view text, PyObject* k) {
+        if (index_.empty()) {
+            for (std::uint32_t i = 0; i < slots_.size(); ++i) {
+                if (same_text(slots_[i].text, text)) return i;
+            }
+        } else if (auto it = index_.find(text); it != index_.end()) {
+            return it->second;
+        }
+        // An exact str is its own plain key (`text` is its UTF-8); a
+        // subclass gets a new str.
+        ref key;
+        std::string_view own_text = text;
+        if (PyUnicode_CheckExact(k)) {
+            key = borrow(k);
+        } else {
+            key = string_result(text);
+            Py_ssize_t len = 0;
+            const char* own = PyUnicode_AsUTF8AndSize(key.get(), &len);
+            if (own == nullptr) failed_creation();
+            own_text = std::string_view(own, static_cast<std::size_t>(len));
+        }
         auto index = static_cast<std::uint32_t>(slots_.size());
         slots_.push_back(key_slot{std::move(key), own_text, ref(), ref(), {}});
-        index_.emplace(own_text, index);
+        if (!index_.empty()) {
+            index_.emplace(own_text, index);
+        } else if (slots_.size() == scanned_slots) {
+            for (std::uint32_t i = 0; i < slots_.size(); ++i) index_.emplace(slots_[i].text, i);
+        }
         return index;
     }
 
+    // Up to this many slots are found by a scan, without the hash map.
+    static constexpr std::size_t scanned_slots = 16;
+
     std::vector<key_slot> slots_;
-    std::unordered_map<std::string_view, std::uint32_t> index_;  // views into slots_[i].key
+    std::unordered_map<std::string_view, std::uint32_t> index_;  // views into slots_[i].key; empty while few
     std::vector<std::uint32_t> by_position_;
 };
-
-bool all_keys_exact_str(PyObject* d) noexcept {
-    Py_ssize_t pos = 0;
-    PyObject* k = nullptr;
-    PyObject* v = nullptr;
-    while (PyDict_Next(d, &pos, &k, &v)) {
-        if (!PyUnicode_CheckExact(k)) return false;
-    }
-    return true;
-}
 
 // A copy of an exact dict, made while no interpreter code can run. Before
 // 3.12 the interpreter collects garbage inside allocations, and the copy's own
@@ -167,7 +198,7 @@ public:
     // The output of row `r`: an exact dict whose keys are all exact str is
     // copied and edited; any other row is read item by item.
     status add_row(Py_ssize_t r, PyObject* row) {
-        if (PyDict_CheckExact(row) && all_keys_exact_str(row)) return edit_copy(r, row, copy_row(row));
+        if (PyDict_CheckExact(row) && take_items(row)) return edit_copy(r, row, copy_row(row));
         return build_output(r, row);
     }
 
@@ -189,25 +220,46 @@ private:
         return slot.waiting.empty() || fill_waiting(slot, outputs_, r);
     }
 
-    status edit_copy(Py_ssize_t r, PyObject* row, ref out) {
-        // The copy belongs to this call; its items are still taken as owned
-        // references, since a finalizer run by a release below may reach it
-        // through the collector.
-        std::vector<ref> absent;  // keys with None and no latest value yet
-        const Py_ssize_t len = PyDict_GET_SIZE(row);
+    // The row's keys and values, borrowed, into `taken_`; false when a key
+    // is not an exact str. Runs no interpreter code, and nothing that could
+    // may come between it and the copy.
+    bool take_items(PyObject* row) {
+        taken_.clear();
+        taken_.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(row)));
         Py_ssize_t pos = 0;
         PyObject* k = nullptr;
         PyObject* v = nullptr;
-        for (std::size_t item = 0;; ++item) {
+        while (PyDict_Next(row, &pos, &k, &v)) {
+            if (!PyUnicode_CheckExact(k)) return false;
+            taken_.push_back({k, v});
+        }
+        return true;
+    }
+
+    // `out` is the copy of `row`, made right after take_items: it has the
+    // items taken, in their order.
+    status edit_copy(Py_ssize_t r, PyObject* row, ref out) {
+        // The copy holds every item taken: owned now, before any release or
+        // lookup can run interpreter code.
+        items_.clear();
+        for (const auto& [k, v] : taken_) items_.emplace_back(borrow(k), borrow(v));
+        taken_.clear();
+        std::vector<ref> absent;  // keys with None and no latest value yet
+        const Py_ssize_t len = PyDict_GET_SIZE(row);
+        const std::size_t count = items_.size();
+        for (std::size_t item = 0; item < count; ++item) {
             // The row itself changing under the walk ends the call, as it
             // does when the row is walked directly.
             if (PyDict_GET_SIZE(row) != len) fail(changed_size);
-            if (!PyDict_Next(out.get(), &pos, &k, &v)) break;
-            ref key = borrow(k);
-            ref value = borrow(v);
-            auto index = slot_of(item, key.get());
-            if (!index) return std::move(index.error());
-            key_slot& slot = keys_[*index];
+            auto& [key, value] = items_[item];
+            // Most rows repeat the key objects of the row before.
+            std::uint32_t index = keys_.guess(item, key.get());
+            if (index == key_table::no_slot) {
+                auto found = keys_.find(item, key.get());
+                if (!found) return std::move(found.error());
+                index = *found;
+            }
+            key_slot& slot = keys_[index];
             if (value.get() == Py_None) {
                 if (!slot.latest) {
                     slot.waiting.push_back(r);
@@ -220,6 +272,7 @@ private:
             }
             if (!take_real(slot, std::move(value), r)) return error_value::fetch();
         }
+        items_.clear();
         for (ref& key : absent) {
             if (PyDict_DelItem(out.get(), key.get()) < 0) {
                 // The copy lost the key to interpreter code: nothing to remove.
@@ -265,6 +318,10 @@ private:
 
     key_table keys_;
     std::vector<ref> outputs_;
+    // The items of the row being copied, borrowed (`taken_`) until the copy,
+    // then owned. Kept between rows so that their room is allocated once.
+    std::vector<std::pair<PyObject*, PyObject*>> taken_;
+    std::vector<std::pair<ref, ref>> items_;
 };
 
 }  // namespace

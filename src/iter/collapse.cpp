@@ -190,11 +190,12 @@ error_value index_error(PyObject* list) {
 
 // --- small inputs --------------------------------------------------------------------
 // A few dozen elements a few levels deep are flattened in one walk over a
-// stack of plain pointers (no interpreter code runs during it), which takes a
-// reference to each leaf; the result list is then created at the right size
-// and takes them over. Anything deeper or larger goes to the general walk.
+// stack of plain pointers (no interpreter code runs during it), which starts
+// at the caller's argument array and takes a reference to each leaf; the
+// result list is then created at the right size and takes them over. Anything
+// deeper or larger goes to the general walk.
 
-constexpr int small_depth = 8;            // levels below the argument tuple
+constexpr int small_depth = 8;            // levels below the arguments
 constexpr Py_ssize_t small_visits = 64;   // elements looked at, containers included
 
 inline PyObject* const* container_items(PyObject* o) noexcept {
@@ -204,7 +205,7 @@ inline PyObject* const* container_items(PyObject* o) noexcept {
 // Calls leaf(o) for each leaf in order; returns their number, or -1 when the
 // input is too deep or too large for this walk.
 template <class Leaf>
-Py_ssize_t walk_small(PyObject* args, Leaf&& leaf) noexcept {
+Py_ssize_t walk_small(const call_args& args, Leaf&& leaf) noexcept {
     struct level {
         PyObject* const* items;
         Py_ssize_t next;
@@ -212,7 +213,7 @@ Py_ssize_t walk_small(PyObject* args, Leaf&& leaf) noexcept {
     };
     level stack[small_depth + 1];
     int depth = 0;
-    stack[0] = {container_items(args), 0, PyTuple_GET_SIZE(args)};
+    stack[0] = {args.gathered, 0, args.gathered_count};
     Py_ssize_t visits = 0, leaves = 0;
     PyTypeObject* leaf_type = nullptr;  // the type of the last leaf: no container
     while (depth >= 0) {
@@ -239,13 +240,41 @@ Py_ssize_t walk_small(PyObject* args, Leaf&& leaf) noexcept {
     return leaves;
 }
 
+// The commonest call, one list or tuple of a few leaves, without the stack:
+// leaf(o) for each item, and true; false as soon as an item is a container
+// (the caller then discards what it was given).
+template <class Leaf>
+bool hold_flat_argument(const call_args& args, Leaf&& leaf) noexcept {
+    if (args.gathered_count != 1) return false;
+    PyObject* only = args.gathered[0];
+    if (!is_container(only)) return false;
+    const Py_ssize_t n = container_size(only);
+    if (n > small_visits) return false;
+    PyObject* const* items = container_items(only);
+    PyTypeObject* leaf_type = nullptr;  // the type of the last leaf: no container
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* o = items[i];
+        if (Py_TYPE(o) != leaf_type) {
+            if (is_container(o)) return false;
+            leaf_type = Py_TYPE(o);
+        }
+        leaf(o);
+    }
+    return true;
+}
+
 // The flat list of a small input, or nothing (the general walk applies).
-std::optional<ref> collapse_small(PyObject* args) {
+std::optional<ref> collapse_small(const call_args& args) {
     // The leaves are held before the list is created, so a collection started
     // by creating it cannot take them away. Only the handles in use are built.
     class held_leaves {
     public:
-        ~held_leaves() { std::destroy_n(at(0), count_); }
+        ~held_leaves() { clear(); }
+        // Releasing a leaf runs no interpreter code: its container holds it.
+        void clear() noexcept {
+            std::destroy_n(at(0), count_);
+            count_ = 0;
+        }
         void hold(PyObject* o) noexcept { new (at(count_++)) ref(borrow(o)); }
         Py_ssize_t size() const noexcept { return static_cast<Py_ssize_t>(count_); }
         // Hands every reference to `slots`; nothing is held afterwards.
@@ -258,7 +287,10 @@ std::optional<ref> collapse_small(PyObject* args) {
         alignas(ref) unsigned char storage_[small_visits * sizeof(ref)];
         std::size_t count_ = 0;
     } leaves;
-    if (walk_small(args, [&](PyObject* o) noexcept { leaves.hold(o); }) < 0) return std::nullopt;
+    if (!hold_flat_argument(args, [&](PyObject* o) noexcept { leaves.hold(o); })) {
+        leaves.clear();
+        if (walk_small(args, [&](PyObject* o) noexcept { leaves.hold(o); }) < 0) return std::nullopt;
+    }
     ref out = created(PyList_New(leaves.size()));
     leaves.give_to(reinterpret_cast<PyListObject*>(out.get())->ob_item);
     return out;
@@ -267,8 +299,10 @@ std::optional<ref> collapse_small(PyObject* args) {
 }  // namespace
 
 result<ref> collapse_body(call_args& a) {
-    PyObject* args = a.varargs.get();
-    if (std::optional<ref> small = collapse_small(args)) return std::move(*small);
+    if (std::optional<ref> small = collapse_small(a)) return std::move(*small);
+    // The general walk keeps the arguments as its first open container.
+    const ref varargs = varargs_tuple(a);
+    PyObject* args = varargs.get();
     const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
 
     Py_ssize_t expected = 0;

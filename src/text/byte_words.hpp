@@ -45,6 +45,28 @@ inline std::uint64_t in_range(std::uint64_t x) noexcept {
     return at_least_lo & ~above_hi & high;
 }
 
+// The eight bytes of the text s[0..n) from byte `i` on (i < n), the bytes
+// from `n` on zero, read without touching a byte outside the text and with
+// whole-word loads only: no byte-wise assembly, and no store to reload.
+inline std::uint64_t load_within(const char* s, std::size_t i, std::size_t n) noexcept {
+    const std::size_t k = n - i;
+    if (k >= 8) return load(s + i);
+    if (n >= 8) return load(s + n - 8) >> (8 * (8 - k));
+    // A text of fewer than eight bytes (i is 0): two overlapping halves.
+    std::uint32_t lo = 0, hi = 0;
+    if (k >= 4) {
+        std::memcpy(&lo, s, 4);
+        std::memcpy(&hi, s + k - 4, 4);
+        if constexpr (std::endian::native == std::endian::big) {
+            lo = __builtin_bswap32(lo);
+            hi = __builtin_bswap32(hi);
+        }
+        return lo | (std::uint64_t{hi} << (8 * (k - 4)));
+    }
+    const auto b = [s](std::size_t j) { return std::uint64_t{static_cast<unsigned char>(s[j])} << (8 * j); };
+    return b(0) | b(k / 2) | b(k - 1);
+}
+
 // Index of the byte that holds the lowest set bit of a nonzero mask.
 inline unsigned first_byte(std::uint64_t mask) noexcept {
     return static_cast<unsigned>(std::countr_zero(mask)) >> 3;

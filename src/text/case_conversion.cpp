@@ -12,7 +12,9 @@
 #include "text/utf8.hpp"
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace tavo {
 namespace {
@@ -69,6 +71,57 @@ inline void put_upper(text_buffer& out, const code_point& c) noexcept {
         put_mapping(out, ucd::upper_of(c.cp, c.entry));
     } else {
         out.put_code_point(c.cp);
+    }
+}
+
+// --- identifiers of up to 32 ASCII bytes ----------------------------------------------
+
+// Most calls convert one short identifier. Its words are read once, straight
+// from the str (no copy to load back), and the flags of each byte computed
+// from the word and its two neighbours; the output goes word by word into a
+// buffer on the stack and is copied once into the result.
+constexpr std::size_t short_text = 32;
+constexpr std::size_t short_words = short_text / 8;
+
+// The words of a text of 1 to short_text bytes, with zero words around them
+// (a zero byte is no letter, digit or underscore, as the missing neighbours
+// of the first and the last byte are).
+struct short_words_of {
+    short_words_of(const char* s, std::size_t n) noexcept : count((n + 7) / 8) {
+        for (std::size_t j = 0; j < count; ++j) w[j + 1] = words::load_within(s, 8 * j, n);
+    }
+    std::uint64_t word(std::size_t j) const noexcept { return w[j + 1]; }
+    // The word one byte before / after word j.
+    std::uint64_t before(std::size_t j) const noexcept { return (w[j + 1] << 8) | (w[j] >> 56); }
+    std::uint64_t after(std::size_t j) const noexcept { return (w[j + 1] >> 8) | (w[j + 2] << 56); }
+
+    std::size_t count;
+    std::uint64_t w[short_words + 2] = {};
+};
+
+// Copies `n` (at most 64) bytes with fixed-size moves, two overlapping ones at
+// most, instead of a call into the C library.
+inline void copy_short(void* dst, const void* src, std::size_t n) noexcept {
+    auto* d = static_cast<unsigned char*>(dst);
+    const auto* s = static_cast<const unsigned char*>(src);
+    if (n >= 16) {
+        if (n >= 32) {
+            std::memcpy(d, s, 32);
+            std::memcpy(d + n - 32, s + n - 32, 32);
+        } else {
+            std::memcpy(d, s, 16);
+            std::memcpy(d + n - 16, s + n - 16, 16);
+        }
+    } else if (n >= 8) {
+        std::memcpy(d, s, 8);
+        std::memcpy(d + n - 8, s + n - 8, 8);
+    } else if (n >= 4) {
+        std::memcpy(d, s, 4);
+        std::memcpy(d + n - 4, s + n - 4, 4);
+    } else if (n > 0) {
+        d[0] = s[0];
+        d[n / 2] = s[n / 2];
+        d[n - 1] = s[n - 1];
     }
 }
 
@@ -157,6 +210,25 @@ ref uncamel_ascii(const char* s, std::size_t n) {
     return ascii_str(out.data(), static_cast<std::size_t>(o - out.data()));
 }
 
+[[gnu::noinline]] ref uncamel_ascii_short(const char* s, std::size_t n) {
+    using namespace words;
+    const short_words_of text(s, n);
+    char buffer[2 * short_text + 8];  // an underscore at most per byte, and the last word's store
+    char* o = buffer;
+    for (std::size_t j = 0; j < text.count; ++j) {
+        const std::uint64_t x = text.word(j);
+        const std::uint64_t prev = text.before(j);
+        const std::uint64_t upper = in_range<'A', 'Z'>(x);
+        const std::uint64_t inserts = upper & (in_range<'a', 'z'>(prev) | in_range<'0', '9'>(prev) |
+                                               (in_range<'A', 'Z'>(prev) & in_range<'a', 'z'>(text.after(j))));
+        o = put_with_underscores(o, x | (upper >> 2), inserts, n - 8 * j < 8 ? n - 8 * j : 8);
+    }
+    const auto length = static_cast<std::size_t>(o - buffer);
+    ref out = created(PyUnicode_New(static_cast<Py_ssize_t>(length), 127));
+    copy_short(PyUnicode_1BYTE_DATA(out.get()), buffer, length);
+    return out;
+}
+
 ref uncamel_text(const unsigned char* p, std::size_t n) {
     const unsigned char* const end = p + n;
     text_buffer out(n + 10);
@@ -243,12 +315,10 @@ ref underscore_to_camelcase_ascii(const char* s, std::size_t n) {
     return ascii_str(out.data(), static_cast<std::size_t>(o - out.data()));
 }
 
-// Identifiers up to this many bytes: one pass counts the bytes kept, and the
-// result str is written directly, a byte at a time, instead of through a
-// buffer that is copied afterwards.
-constexpr std::size_t short_text = 32;
-
-// Kept out of line, like the long path, so that the body stays small.
+// Kept out of line, like the long path, so that the body stays small. One
+// pass counts the bytes kept, and the result str is written directly, a byte
+// at a time: for so few bytes that is faster than words written into a buffer
+// and copied (the copy's loads wait for the stores they span).
 [[gnu::noinline]] ref underscore_to_camelcase_ascii_short(const unsigned char* s, std::size_t n) {
     // Leading underscores are dropped, and the first character kept is
     // lowercased: nothing has been output yet.
@@ -306,7 +376,10 @@ result<ref> uncamel_body(call_args& a) {
     if (!text) return std::move(text.error());
     const std::string_view s = *text;
     if (s.empty()) return created(PyUnicode_New(0, 0));
-    if (PyUnicode_IS_ASCII(a[0])) return uncamel_ascii(s.data(), s.size());
+    if (PyUnicode_IS_ASCII(a[0])) {
+        if (s.size() <= short_text) return uncamel_ascii_short(s.data(), s.size());
+        return uncamel_ascii(s.data(), s.size());
+    }
     return uncamel_text(reinterpret_cast<const unsigned char*>(s.data()), s.size());
 }
 

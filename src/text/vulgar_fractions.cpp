@@ -150,7 +150,7 @@ void format_decimal(double x, text_buffer& out) {
         whole = m << k;  // y itself, below 2^63
     } else {
         // n = y * 10^6 = p * 2^(k + 6), rounded to an integer, ties to even.
-        using u128 = unsigned __int128;
+        __extension__ typedef unsigned __int128 u128;  // a GCC and Clang extension
         const u128 p = u128{m} * 15625;  // below 2^67
         u128 n = 0;
         if (k + 6 >= 0) {
