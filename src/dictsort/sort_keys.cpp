@@ -1,6 +1,8 @@
 // Reading the columns, extracting key values, and the Python side of the order.
 #include "dictsort/sort_keys.hpp"
 
+#include "boundary/views.hpp"
+
 #include <cmath>
 
 namespace tavo::dictsort {
@@ -189,8 +191,9 @@ std::vector<sort_column> parse_columns(PyObject* columns, ending_error& ending) 
         // Getting the UTF-8 text of an element may allocate, and a collection
         // then may run finalizers that change the list: each element is held
         // while it is read, and the size is read again for every element.
-        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(columns) && !ending.is_set(); ++i) {
-            ref element = borrow(PyList_GET_ITEM(columns, i));
+        for (Py_ssize_t i = 0; !ending.is_set(); ++i) {
+            ref element = list_view(columns).item(i);
+            if (!element) break;
             column_of(element.get(), out, ending);
         }
         return out;
@@ -234,13 +237,14 @@ void column_profile::note(const sort_value& v) noexcept {
 sort_value extract_sort_value(PyObject* item, PyObject* key, key_store& store, ending_error& ending) {
     ref value;
     if (PyDict_CheckExact(item)) {
-        // A plain dict has no __missing__: a missing key is simply null.
-        PyObject* v = PyDict_GetItemWithError(item, key);
-        if (!v) {
+        // A plain dict has no __missing__: a missing key is simply null. The
+        // value is held: conversions below may run code that drops it from
+        // the dict (or another thread may, on free-threaded builds).
+        value = dict_lookup(item, key);
+        if (!value) {
             if (PyErr_Occurred()) ending.discard_pending();
             return sort_value::null();
         }
-        value = borrow(v);  // conversions below may run code that drops it from the dict
     } else {
         value = steal(PyObject_GetItem(item, key));
         if (!value) {
