@@ -21,6 +21,14 @@
 
 namespace tavo {
 
+// True on free-threaded builds, where the per-object locks exist: code that
+// only matters there is compiled out elsewhere.
+#ifdef Py_GIL_DISABLED
+inline constexpr bool free_threaded = true;
+#else
+inline constexpr bool free_threaded = false;
+#endif
+
 // IndexError "list index out of range": a read past the current end of a list.
 error_value index_out_of_range() noexcept;
 
@@ -179,9 +187,11 @@ inline ref steady_list(PyObject* list) {
 // d[key] for a dict (or subclass) through the dict's own storage, as an
 // owned reference. Empty when the key is missing (no exception set) or when
 // the lookup raised (a key whose hash or equality failed; the exception is
-// left pending).
+// left pending). With the interpreter lock the borrowed value is taken
+// before anything else can run; on free-threaded builds another thread could
+// release it in between, so the lookup itself takes the reference.
 inline ref dict_lookup(PyObject* d, PyObject* key) noexcept {
-#if PY_VERSION_HEX >= 0x030D0000
+#ifdef Py_GIL_DISABLED
     PyObject* v = nullptr;
     PyDict_GetItemRef(d, key, &v);
     return steal(v);

@@ -136,7 +136,7 @@ result<ref> same_order_body(call_args& a) {
             }
             ref candidate = borrow(c);
             result<bool> eq = [&] {
-                if (native_pair(w, c)) return rich_equal(w, candidate.get());
+                if (!free_threaded || native_pair(w, c)) return rich_equal(w, candidate.get());
                 unlocked<object_lock2> python_runs(hold);
                 return rich_equal(w, candidate.get());
             }();
