@@ -21,6 +21,9 @@ PANIC_DOC = (
     "Python interpreter to exit.\n"
 )
 
+# Counts references by hand and holds the collector off: process-wide state.
+pytestmark = pytest.mark.thread_unsafe(reason="edits reference counts by hand and holds the collector off")
+
 
 class DistinctKey(str):
     """Same text as a plain key but a different dict key: both land on one
@@ -267,6 +270,7 @@ def test_diagnostic_names_the_thread(capfd):
     assert "backfill_iterdict" in first
 
 
+@pytest.mark.skipif(FREE_THREADED, reason=DEFAULT_LAYOUT_ONLY)  # the skip inside the thread would be lost
 def test_diagnostic_names_another_thread(capfd):
     # A thread named through the kernel (as prctl and pthread_setname_np do).
     libc = ctypes.CDLL(None)

@@ -229,6 +229,7 @@ def test_recursion_error_in_eq_propagates():
 # --- finalizers that change rows while backfill_iterdict runs ----------------------
 
 
+@pytest.mark.thread_unsafe(reason="changes the collector's thresholds or callbacks, which are process-wide")
 def test_backfill_iterdict_under_finalizers_that_change_rows():
     need("backfill_iterdict")
     rows = [{f"k{j}": (None if (i + j) % 3 else i) for j in range(20)} for i in range(300)]
@@ -298,6 +299,7 @@ MEMORY_SCRIPT = textwrap.dedent(
 )
 
 
+@pytest.mark.thread_unsafe(reason="starts interpreters of its own: threads would only add time")
 @pytest.mark.skipif(os.environ.get("TAVO_SANITIZED") == "1", reason="address limits do not mix with ASan")
 @pytest.mark.parametrize("fn", ["uncamel", "underscore_to_camelcase", "sanitize_vulgar_string", "parse",
                                 "collapse", "backfill", "same_order"])
@@ -364,6 +366,7 @@ WIDE_CYCLE_SCRIPT = textwrap.dedent(
 )
 
 
+@pytest.mark.thread_unsafe(reason="starts interpreters of its own: threads would only add time")
 @pytest.mark.skipif(os.environ.get("TAVO_SANITIZED") == "1", reason="address limits do not mix with ASan")
 @pytest.mark.parametrize("width", [10**5, 2 * 10**6])
 def test_collapse_wide_self_containing_list_in_bounded_memory(width):
@@ -409,6 +412,7 @@ FREED_KEY_SCRIPT = textwrap.dedent(
 )
 
 
+@pytest.mark.thread_unsafe(reason="starts interpreters of its own: threads would only add time")
 def test_backfill_iterdict_key_freed_by_a_collection():
     # The row's only reference to its key goes while the module uses the key;
     # the key's finalizer then empties the row holding the next real value.
@@ -440,6 +444,7 @@ def _check_backfill_iterdict(before, after, out):
     assert any(out == iter_models.backfill_iterdict(m) for m in _mixes(before, after[: len(before)]))
 
 
+@pytest.mark.thread_unsafe(reason="changes the collector's thresholds or callbacks, which are process-wide")
 @pytest.mark.parametrize("at", [1, 2, 3, 5, 8, 13, 40])
 def test_backfill_iterdict_rows_changed_by_a_collection(at):
     need("backfill_iterdict")
@@ -457,6 +462,7 @@ def test_backfill_iterdict_rows_changed_by_a_collection(at):
     _check_backfill_iterdict(before, after, out)
 
 
+@pytest.mark.thread_unsafe(reason="changes the collector's thresholds or callbacks, which are process-wide")
 @pytest.mark.parametrize("subclass_keys", [False, True])
 def test_backfill_iterdict_values_whose_finalizers_change_rows(subclass_keys):
     # A real value whose last reference is dropped by the module (the row lost
@@ -490,6 +496,7 @@ def test_backfill_iterdict_values_whose_finalizers_change_rows(subclass_keys):
     del before
 
 
+@pytest.mark.thread_unsafe(reason="changes the collector's thresholds or callbacks, which are process-wide")
 @pytest.mark.parametrize("at", [1, 2, 3, 6])
 def test_backfill_list_shortened_by_a_collection(at):
     need("backfill")
@@ -508,6 +515,7 @@ def test_backfill_list_shortened_by_a_collection(at):
     assert out in (iter_models.backfill(before), iter_models.backfill(values))
 
 
+@pytest.mark.thread_unsafe(reason="changes the collector's thresholds or callbacks, which are process-wide")
 @pytest.mark.parametrize("at", [1, 2, 3, 6])
 def test_collapse_lists_changed_by_a_collection(at):
     need("collapse")
@@ -541,6 +549,7 @@ class AllocatingEq:
     __hash__ = object.__hash__
 
 
+@pytest.mark.thread_unsafe(reason="changes the collector's thresholds or callbacks, which are process-wide")
 @pytest.mark.parametrize("at", [1, 2, 5, 20])
 @pytest.mark.parametrize("target", ["comp", "ref"])
 def test_same_order_lists_changed_by_a_collection(at, target):
@@ -563,6 +572,7 @@ def test_same_order_lists_changed_by_a_collection(at, target):
     assert out is True
 
 
+@pytest.mark.thread_unsafe(reason="changes the collector's thresholds or callbacks, which are process-wide")
 @pytest.mark.parametrize("fn, arg", [
     ("uncamel", "parseXMLDocument" * 50 + "ÉcoleNormale"),
     ("underscore_to_camelcase", "foo_bar_ß" * 50),
@@ -618,6 +628,7 @@ main_thread_only = pytest.mark.skipif(threading.current_thread() is not threadin
                                       reason="signals reach the main thread only")
 
 
+@pytest.mark.thread_unsafe(reason="interrupts by a timer signal, which only the main thread receives")
 @main_thread_only
 def test_interrupt_ends_same_order_with_slow_eq():
     need("same_order")
@@ -628,6 +639,7 @@ def test_interrupt_ends_same_order_with_slow_eq():
     assert calls == 0  # ended inside the first call, by the comparison it was running
 
 
+@pytest.mark.thread_unsafe(reason="interrupts by a timer signal, which only the main thread receives")
 @main_thread_only
 @pytest.mark.parametrize("row_type", [dict, type("Row", (dict,), {})])
 def test_interrupt_ends_backfill_iterdict(row_type):
@@ -642,6 +654,7 @@ class Nested(list):
     pass
 
 
+@pytest.mark.thread_unsafe(reason="interrupts by a timer signal, which only the main thread receives")
 @main_thread_only
 def test_interrupt_during_collapse_of_list_subclasses():
     need("collapse")
@@ -651,6 +664,7 @@ def test_interrupt_during_collapse_of_list_subclasses():
     assert data == before and all(type(x) is Nested for x in data)
 
 
+@pytest.mark.thread_unsafe(reason="changes the collector's thresholds or callbacks, which are process-wide")
 @pytest.mark.parametrize("at", range(1, 25))
 @pytest.mark.parametrize("kind", ["finalized keys", "plain keys", "instance dicts"])
 def test_backfill_iterdict_rows_emptied_by_a_collection(at, kind):

@@ -101,6 +101,7 @@ def test_reimport_returns_the_same_module():
         sys.modules["_tavo"] = before
 
 
+@pytest.mark.thread_unsafe(reason="starts interpreters of its own: threads would only add time")
 def test_second_interpreter_is_refused():
     # A fresh process, so that the refusal is seen however the suite ran.
     script = textwrap.dedent(
@@ -135,6 +136,7 @@ def test_second_interpreter_is_refused():
     assert second == "backfill"
 
 
+@pytest.mark.thread_unsafe(reason="starts interpreters of its own: threads would only add time")
 def test_only_pyinit_is_exported():
     nm = "/usr/bin/nm"
     if not os.path.exists(nm):

@@ -699,6 +699,7 @@ def slow_comparisons_after_ties():
     return [{"a": i % 2, "k": SlowLess(i % 1000)} for i in range(20000)], ["-a", "k"]
 
 
+@pytest.mark.thread_unsafe(reason="interrupts by a timer signal, which only the main thread receives")
 @pytest.mark.skipif(not hasattr(signal, "setitimer"), reason="needs setitimer")
 @pytest.mark.parametrize("make", [slow_comparisons, slow_lookups, slow_comparisons_after_ties],
                          ids=lambda f: f.__name__)
@@ -774,6 +775,7 @@ print(" ".join(outcomes))
 """
 
 
+@pytest.mark.thread_unsafe(reason="starts interpreters of its own: threads would only add time")
 def test_memory_error_while_reading_a_tuple_of_columns_is_raised():
     pytest.importorskip("_testcapi")
     import subprocess
@@ -829,6 +831,7 @@ def in_small_stack_thread(fn, stack=256 * 1024):
     return out[0]
 
 
+@pytest.mark.thread_unsafe(reason="sets threading.stack_size, which is process-wide")
 @pytest.mark.parametrize("kind", KINDS)
 @pytest.mark.parametrize("descending", [False, True])
 @pytest.mark.parametrize("small_stack", [False, True])
@@ -840,6 +843,7 @@ def test_many_tied_columns(kind, descending, small_stack):
     assert ids(got) == ids(model.multikeysort(rows, columns))
 
 
+@pytest.mark.thread_unsafe(reason="sets threading.stack_size, which is process-wide")
 @pytest.mark.parametrize(
     "columns",
     [
@@ -1037,6 +1041,7 @@ def check_outcome(call, rows, keeps_rows):
         assert all(isinstance(r, dict) for r in result)
 
 
+@pytest.mark.thread_unsafe(reason="changes the collector's thresholds or callbacks, which are process-wide")
 @pytest.mark.parametrize("mutation", MUTATIONS)
 @pytest.mark.parametrize("trigger", ["gc callback", "finalizer of garbage", "release of a key"])
 @pytest.mark.parametrize("inplace", [False, True])
@@ -1069,6 +1074,7 @@ def test_python_code_run_by_collections_and_releases(mutation, trigger, inplace)
         gc.collect()
 
 
+@pytest.mark.thread_unsafe(reason="changes the collector's thresholds or callbacks, which are process-wide")
 def test_key_released_by_a_collection_clears_the_row_of_a_borrowed_value():
     """A collection started inside the call releases a key whose finalizer
     clears another row: the value taken from that row must stay alive."""

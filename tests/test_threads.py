@@ -17,6 +17,10 @@ import _tavo
 from call_catalogue import CASES
 from hostile_kit import is_built, is_panic, need, panic_type, quiet
 
+# These tests start threads of their own and set the switch interval, which is
+# process-wide.
+pytestmark = pytest.mark.thread_unsafe(reason="starts threads of its own and sets the switch interval")
+
 THREADS = 12
 
 
@@ -757,7 +761,6 @@ def stress(scenario, seconds=STRESS_SECONDS, seed=STRESS_SEED):
     return checked, exact, documented, failures[:5]
 
 
-@pytest.mark.thread_unsafe(reason="starts its own threads and sets the switch interval")
 @pytest.mark.parametrize("name", list(SCENARIOS))
 def test_stress_shared_inputs_mutated_by_other_threads(name, fast_switching):
     need(next(f for f in FUNCTIONS if name.startswith(f)))
