@@ -107,6 +107,24 @@ private:
     Lock& lock_;
 };
 
+// A new list of n slots for the caller to fill with PyList_SET_ITEM, or the
+// failed-creation internal failure. On free-threaded CPython 3.13, a
+// PyList_New(n > 0) whose item array cannot be allocated releases a list
+// taken from the thread's free list with the stale item array of its former
+// use, which was freed already: the heap is corrupted. A list made by
+// repeating [None] gets its array another way, which fails cleanly; its
+// slots hold None (never counted) until they are filled.
+inline ref new_list(Py_ssize_t n) {
+#ifdef Py_GIL_DISABLED
+    if (n > 0) {
+        ref one = created(PyList_New(0));
+        if (PyList_Append(one.get(), Py_None) < 0) failed_creation();
+        return created(PySequence_Repeat(one.get(), n));
+    }
+#endif
+    return created(PyList_New(n));
+}
+
 // A list (or subclass) read through its own storage, never through a
 // subclass's methods. The view does not own the list.
 class list_view {
@@ -157,7 +175,7 @@ public:
     ref copy() const {
 #ifdef Py_GIL_DISABLED
         const Py_ssize_t n = size();
-        ref out = created(PyList_New(n));  // allocating gives no lock up here
+        ref out = new_list(n);  // allocating gives no lock up here
         PyObject* const* from = items();
         for (Py_ssize_t i = 0; i < n; ++i) PyList_SET_ITEM(out.get(), i, Py_NewRef(from[i]));
         return out;

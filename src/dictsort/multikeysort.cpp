@@ -394,7 +394,7 @@ result<ref> multikeysort_body(call_args& a) {
         return item;
     };
     if (!inplace) {
-        ref out = created(PyList_New(static_cast<Py_ssize_t>(n)));
+        ref out = new_list(static_cast<Py_ssize_t>(n));
         for (std::size_t p = 0; p < n; ++p) PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(p), fetch(order[p]).release());
         return out;
     }

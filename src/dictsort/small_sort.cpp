@@ -269,7 +269,7 @@ result<ref> sort_small(PyObject* items, PyObject* columns_arg, bool inplace) {
         return item;
     };
     if (!inplace) {
-        ref out = created(PyList_New(static_cast<Py_ssize_t>(n)));
+        ref out = new_list(static_cast<Py_ssize_t>(n));
         for (std::size_t p = 0; p < n; ++p) {
             PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(p), fetch(sorted_rows[p]).release());
         }

@@ -18,7 +18,7 @@ result<ref> backfill_body(call_args& a) {
     // items at one moment, between other threads' operations on it.
     object_lock hold(in.object());
     const Py_ssize_t n = in.size();
-    ref out = created(PyList_New(n));
+    ref out = new_list(n);
     // Creating the result may run a garbage collection and with it interpreter
     // code that shortens the input. Nothing below runs interpreter code, so
     // one check covers every read.

@@ -293,7 +293,7 @@ result<ref> backfill_iterdict_body(call_args& a) {
     }
 
     std::vector<ref>& outputs = run.outputs();
-    ref result_list = created(PyList_New(n));
+    ref result_list = new_list(n);
     for (Py_ssize_t r = 0; r < n; ++r) {
         PyList_SET_ITEM(result_list.get(), r, outputs[static_cast<std::size_t>(r)].release());
     }

@@ -126,7 +126,7 @@ struct frame {
 class flat_result {
 public:
     explicit flat_result(Py_ssize_t expected)
-        : list_(created(PyList_New(expected))), capacity_(expected) {}
+        : list_(new_list(expected)), capacity_(expected) {}
     flat_result(const flat_result&) = delete;
     flat_result& operator=(const flat_result&) = delete;
     ~flat_result() { trim(); }
@@ -258,7 +258,7 @@ std::optional<ref> collapse_small(PyObject* args) {
         std::size_t count_ = 0;
     } leaves;
     if (walk_small(args, [&](PyObject* o) noexcept { leaves.hold(o); }) < 0) return std::nullopt;
-    ref out = created(PyList_New(leaves.size()));
+    ref out = new_list(leaves.size());
     leaves.give_to(reinterpret_cast<PyListObject*>(out.get())->ob_item);
     return out;
 }
