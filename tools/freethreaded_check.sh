@@ -11,7 +11,9 @@
 #  2. runs the suite again under pytest-run-parallel (PyPI): every test that
 #     is not marked thread_unsafe runs in TAVO_FT_THREADS threads at once
 #     (default 4), all calling the module at the same time. Tests marked
-#     thread_unsafe ran in step 1 and are left out here.
+#     thread_unsafe ran in step 1 and are left out here, and property tests
+#     take at most TAVO_FT_EXAMPLES examples (default 25; tools/hypothesis_examples.py):
+#     step 1 ran them in full.
 #   TAVO_FT_PYTHON=/path/to/python3.13t   use that interpreter
 #   TAVO_FT_CACHE=DIR                     where the build is kept (default ~/.cache/tavo)
 # A first build takes a few minutes (about 4 minutes of CPU).
@@ -100,7 +102,8 @@ if ! "$venv/bin/python" -m pip install -q --disable-pip-version-check pytest-run
     echo "could not install pytest-run-parallel" >&2
     exit 1
 fi
-PYTHONWARNINGS=error::RuntimeWarning "$venv/bin/python" -m pytest -q -p no:cacheprovider \
+PYTHONWARNINGS=error::RuntimeWarning PYTHONPATH="$PWD/tools" TAVO_HYPOTHESIS_EXAMPLES="${TAVO_FT_EXAMPLES:-25}" \
+    "$venv/bin/python" -m pytest -q -p no:cacheprovider -p hypothesis_examples \
     --parallel-threads="${TAVO_FT_THREADS:-4}" -m "not thread_unsafe" "$@" || status=1
 echo "free-threaded check: $((SECONDS - start)) s"
 exit $status
