@@ -590,6 +590,46 @@ def same_order_cases(m=100, n=10_000):
     ]
 
 
+# --- threads ---------------------------------------------------------------------
+# On a free-threaded CPython the module runs without the interpreter lock, so
+# threads calling it on inputs of their own should add up. Each thread gets its
+# own inputs (a text, figures, a list of rows), made by the thread itself; a
+# round calls uncamel, parse and multikeysort on them.
+
+THREAD_FUNCTIONS = ("uncamel", "parse", "multikeysort")
+
+
+def parallel_calls_unavailable():
+    """'' when calls from several threads can run at the same time here, else why not."""
+    import sys
+    import sysconfig
+    if not sysconfig.get_config_var("Py_GIL_DISABLED"):
+        return "not a free-threaded CPython build: the interpreter lock serialises threads"
+    if sys._is_gil_enabled():
+        return "the interpreter lock is on in this free-threaded build (PYTHON_GIL=1, or a module that needs it)"
+    return ""
+
+
+def thread_round(seed):
+    """One thread's own inputs, and a function that makes one round of calls on them."""
+    text = kb_text(CAMEL_ASCII[seed % 3:] + CAMEL_ASCII[: seed % 3])
+    rnd = random.Random(seed)
+    figures = ["%s%d,%03d.%02d%s" % (rnd.choice(["", "$", "USD "]), rnd.randrange(1, 999), rnd.randrange(1000),
+                                     rnd.randrange(100), rnd.choice(["", "m", "k"])) for _ in range(400)]
+    rows = make_rows(1000, seed=seed)
+    columns = ["-price", "name"]
+    uncamel, parse, multikeysort = _tavo.uncamel, _tavo.parse, _tavo.multikeysort
+
+    def one_round():
+        for _ in range(40):
+            uncamel(text)
+        for f in figures:
+            parse(f)
+        multikeysort(rows, columns)
+
+    return one_round
+
+
 BUILDERS = {
     "uncamel": uncamel_cases, "underscore_to_camelcase": underscore_cases,
     "sanitize_vulgar_string": sanitize_cases, "parse": parse_cases,

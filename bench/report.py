@@ -3,6 +3,7 @@
 import json
 import math
 import os
+import statistics
 
 KIND_COLOURS = {"peer": "#3b6fb6", "reference": "#3a9d5d", "built-in": "#8c8c8c"}
 
@@ -116,6 +117,18 @@ def markdown(data):
         lines.append("")
         lines += ["- %s" % t["line"] for t in data["targets"] if t.get("rule") == "exponent"]
         lines.append("")
+    threads = data.get("threads")
+    if threads and "skipped" not in threads:
+        lines += ["## Threads", "",
+                  "Two threads calling %s on inputs of their own, %d rounds each, against one thread making "
+                  "the same rounds (wall time; median of %d repetitions): one thread %s, two threads %s, "
+                  "throughput %.2fx one thread's. CPU time per thread: %s alone, %s side by side, so two "
+                  "free cores would give %.2fx (the wall figure also counts what else the machine runs)." % (
+                      ", ".join("`%s`" % f for f in threads["functions"]), threads["rounds"],
+                      len(threads["speedups"]), fmt_time(statistics.median(threads["one_s"])),
+                      fmt_time(statistics.median(threads["two_s"])), threads["speedup"],
+                      fmt_time(statistics.median(threads["cpu_one_s"])),
+                      fmt_time(statistics.median(threads["cpu_two_s"])), threads["cpu_bound_speedup"]), ""]
     lines += [
         "## Method",
         "",

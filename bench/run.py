@@ -204,6 +204,99 @@ def scaling_target(s):
             "bound": bound, "rule": "exponent", "issue": 7, "line": line}
 
 
+# --- threads ---------------------------------------------------------------------
+# Wall time, not CPU time: the question is how much two threads get done in the
+# time one takes. One thread makes `rounds` rounds on its inputs; then two
+# threads, released together, make `rounds` rounds each on inputs of their
+# own. Throughput ratio = 2 * t(one) / t(two), taken per repetition (one and two
+# timed back to back), median over repetitions. Each thread makes its own
+# inputs, as a worker that reads its own chunk of data does: on a free-threaded
+# build, counting references to objects that another thread made takes atomic
+# operations, which would measure CPython rather than the module.
+
+def run_threads(reps, quick, log):
+    import threading
+
+    why = cases.parallel_calls_unavailable()
+    if why:
+        log("threads: skipped, %s" % why)
+        return {"skipped": why}
+
+    cpu = {"one": [], "two": []}  # CPU seconds of each running thread, per repetition
+
+    def alone(rounds, work=None):
+        work = work or cases.thread_round(1)
+        gc.collect()
+        t0, c0 = time.perf_counter(), time.thread_time()
+        for _ in range(rounds):
+            work()
+        cpu["one"].append(time.thread_time() - c0)
+        return time.perf_counter() - t0
+
+    def together(rounds):
+        gc.collect()
+        start = threading.Barrier(3)
+
+        def body(i):
+            work = cases.thread_round(i + 1)
+            start.wait()
+            c0 = time.thread_time()
+            for _ in range(rounds):
+                work()
+            cpu["two"].append(time.thread_time() - c0)
+
+        threads = [threading.Thread(target=body, args=(i,)) for i in range(2)]
+        for t in threads:
+            t.start()
+        start.wait()
+        t0 = time.perf_counter()
+        for t in threads:
+            t.join()
+        return time.perf_counter() - t0
+
+    target_s = 0.1 if quick else 0.3
+    probe = cases.thread_round(1)
+    rounds = 1
+    while alone(rounds, probe) < target_s / 4:
+        rounds *= 2
+    rounds = max(1, int(rounds * target_s / alone(rounds, probe)))
+    del probe
+    cpu["one"].clear()
+    ones, twos, ratios = [], [], []
+    for r in range(reps):
+        if r % 2:  # alternate which runs first
+            two = together(rounds)
+            one = alone(rounds)
+        else:
+            one = alone(rounds)
+            two = together(rounds)
+        ones.append(one)
+        twos.append(two)
+        ratios.append(2 * one / two)
+    speedup = harness.median(ratios)
+    # What the threads cost in CPU time, whatever else the machine runs: two
+    # threads on two free cores would reach 2 * cpu(one) / cpu(each of two).
+    cpu_one, cpu_two = harness.median(cpu["one"]), harness.median(cpu["two"])
+    log("threads: %d rounds of %s per thread: one thread %.0f ms, two threads %.0f ms (medians); "
+        "throughput %.2fx one thread's; CPU per thread %.0f ms alone, %.0f ms side by side"
+        % (rounds, ", ".join(cases.THREAD_FUNCTIONS), harness.median(ones) * 1e3, harness.median(twos) * 1e3,
+           speedup, cpu_one * 1e3, cpu_two * 1e3))
+    return {"functions": list(cases.THREAD_FUNCTIONS), "threads": 2, "rounds": rounds, "one_s": ones,
+            "two_s": twos, "speedups": ratios, "speedup": speedup, "cpu_one_s": cpu["one"],
+            "cpu_two_s": cpu["two"], "cpu_bound_speedup": 2 * cpu_one / cpu_two}
+
+
+def threads_target(t):
+    title = "2 threads calling uncamel, parse, multikeysort vs one thread (free-threaded build)"
+    if "skipped" in t:
+        return {"title": title, "status": "SKIPPED", "why": t["skipped"], "issue": 14,
+                "line": "%s: SKIPPED (%s)" % (title, t["skipped"])}
+    status = "MET" if t["speedup"] >= 1.8 else "MISSED"
+    line = "%s: throughput %.2fx one thread's (target >= 1.8x) %s" % (title, t["speedup"], status)
+    return {"title": title, "status": status, "value": t["speedup"], "bound": 1.8, "rule": "threads",
+            "issue": 14, "line": line}
+
+
 # --- main ----------------------------------------------------------------------
 
 def main(argv=None):
@@ -215,6 +308,7 @@ def main(argv=None):
     ap.add_argument("--reps", type=int, default=0, help="repetitions per case (default 11, quick 3)")
     ap.add_argument("--no-scaling", action="store_true", help="skip the 10^3..10^6 series")
     ap.add_argument("--no-charts", action="store_true", help="skip the PNG charts")
+    ap.add_argument("--no-threads", action="store_true", help="skip the two-thread throughput case")
     args = ap.parse_args(argv)
 
     reps = args.reps or (3 if args.quick else 11)
@@ -259,16 +353,22 @@ def main(argv=None):
                 log("scaling %s:" % func)
                 scaling.append(run_scaling(func, sizes, reps, batch, log))
 
+    threads = None
+    if not args.no_threads and all(f in funcs and not available[f] for f in cases.THREAD_FUNCTIONS):
+        threads = run_threads(reps, args.quick, log)
+
     targets = evaluate_targets(results, available, funcs)
     for t in targets:
         t["line"] = target_line(t)
     targets += [scaling_target(s) for s in scaling]
+    if threads is not None:
+        targets.append(threads_target(threads))
     elapsed = time.perf_counter() - start
     data = {
         "machine": info, "mode": "quick" if args.quick else "full", "repetitions": reps,
         "batch_seconds": batch, "elapsed_s": elapsed, "peers": cases.peer_versions(),
         "peer_notes": cases.peer_notes, "skipped_functions": skipped_funcs,
-        "results": results, "scaling": scaling, "targets": targets,
+        "results": results, "scaling": scaling, "threads": threads, "targets": targets,
     }
     os.makedirs(args.out, exist_ok=True)
     paths = report.write_all(data, args.out, charts=not args.no_charts)

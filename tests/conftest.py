@@ -24,6 +24,9 @@ def pytest_configure(config):
     config.addinivalue_line("markers", "scale: large inputs (10^7 elements, 100 MB strings); run with --scale")
     config.addinivalue_line("markers", "hostile: hostile objects and catalogue calls (run again by tools/sanitize_check.sh "
                             "with the full unwinder)")
+    # pytest-run-parallel's mark (tools/freethreaded_check.sh): a test that runs
+    # in one thread only, also known without the plugin
+    config.addinivalue_line("markers", "thread_unsafe: not run in several threads at once by pytest-run-parallel")
     # The hang report must reach the real standard error, not pytest's capture.
     global _report_fd
     try:

@@ -367,6 +367,7 @@ def test_backfill_iterdict_every_kind_of_row_matches_model(pairs):
 
 
 @pytest.mark.hostile
+@pytest.mark.thread_unsafe(reason="changes the collector's thresholds or callbacks, which are process-wide")
 def test_backfill_iterdict_under_finalizers_that_change_rows():
     rows = [{f"k{j}": (None if (i + j) % 3 else i) for j in range(20)} for i in range(300)]
     target = [0]
@@ -425,6 +426,7 @@ FREED_KEY_SCRIPT = textwrap.dedent(
 
 
 @pytest.mark.hostile
+@pytest.mark.thread_unsafe(reason="starts interpreters of its own: threads would only add time")
 def test_backfill_iterdict_key_freed_by_a_collection():
     # The row's only reference to its key goes while the module uses the key;
     # the key's finalizer then empties the row holding the next real value.
@@ -457,6 +459,7 @@ def _check_backfill_iterdict(before, after, out):
 
 @pytest.mark.hostile
 @pytest.mark.parametrize("at", [1, 2, 3, 5, 8, 13, 40])
+@pytest.mark.thread_unsafe(reason="changes the collector's thresholds or callbacks, which are process-wide")
 def test_backfill_iterdict_rows_changed_by_a_collection(at):
     rows, change = _rows_case()
     before = copy.deepcopy(rows)
@@ -474,6 +477,7 @@ def test_backfill_iterdict_rows_changed_by_a_collection(at):
 
 @pytest.mark.hostile
 @pytest.mark.parametrize("subclass_keys", [False, True])
+@pytest.mark.thread_unsafe(reason="changes the collector's thresholds or callbacks, which are process-wide")
 def test_backfill_iterdict_values_whose_finalizers_change_rows(subclass_keys):
     # A real value whose last reference is dropped by the module (the row lost
     # it to an earlier finalizer) runs a finalizer that empties later rows.
@@ -507,6 +511,7 @@ def test_backfill_iterdict_values_whose_finalizers_change_rows(subclass_keys):
 
 @pytest.mark.hostile
 @pytest.mark.parametrize("at", [1, 2, 3, 6])
+@pytest.mark.thread_unsafe(reason="changes the collector's thresholds or callbacks, which are process-wide")
 def test_backfill_list_shortened_by_a_collection(at):
     values = [None, 1, None, 2, None, 3] * 40
 
@@ -526,6 +531,7 @@ def test_backfill_list_shortened_by_a_collection(at):
 @pytest.mark.hostile
 @main_thread_only
 @pytest.mark.parametrize("row_type", [dict, type("Row", (dict,), {})])
+@pytest.mark.thread_unsafe(reason="interrupts by a timer signal, which only the main thread receives")
 def test_interrupt_ends_backfill_iterdict(row_type):
     rows = [row_type({SlowStr(f"k{j}"): (None if (i + j) % 3 else i) for j in range(8)}) for i in range(20000)]
     snapshot = [dict(r) for r in rows]
@@ -536,6 +542,7 @@ def test_interrupt_ends_backfill_iterdict(row_type):
 @pytest.mark.hostile
 @pytest.mark.parametrize("at", range(1, 25))
 @pytest.mark.parametrize("kind", ["finalized keys", "plain keys", "instance dicts"])
+@pytest.mark.thread_unsafe(reason="changes the collector's thresholds or callbacks, which are process-wide")
 def test_backfill_iterdict_rows_emptied_by_a_collection(at, kind):
     # Each row holds the only references to its keys and values; a collection
     # empties every row, so whatever the module still used from a row is freed

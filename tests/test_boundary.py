@@ -208,6 +208,7 @@ def test_reimport_returns_the_same_module():
         sys.modules["_tavo"] = before
 
 
+@pytest.mark.thread_unsafe(reason="starts interpreters of its own: threads would only add time")
 def test_second_interpreter_is_refused():
     # A fresh process, so that the refusal is seen however the suite ran.
     script = textwrap.dedent(
@@ -242,6 +243,7 @@ def test_second_interpreter_is_refused():
     assert second == "backfill"
 
 
+@pytest.mark.thread_unsafe(reason="starts interpreters of its own: threads would only add time")
 def test_only_pyinit_is_exported():
     nm = "/usr/bin/nm"
     if not os.path.exists(nm):
@@ -565,6 +567,7 @@ def trigger_panic(action):
         (swap_key, "dictionary keys changed during iteration"),
     ],
 )
+@pytest.mark.thread_unsafe(reason="edits reference counts by hand and holds the collector off")
 def test_row_changed_during_its_walk(action, text, capfd):
     exc = trigger_panic(action)
     assert type(exc) is panic_type()
@@ -574,6 +577,7 @@ def test_row_changed_during_its_walk(action, text, capfd):
     assert text in err  # the diagnostic written at the failure
 
 
+@pytest.mark.thread_unsafe(reason="edits reference counts by hand and holds the collector off")
 def test_unchanged_row_with_the_same_setup_succeeds():
     # The same walk with a finalizer that changes nothing: no failure, and
     # the result is the ordinary one.
@@ -583,6 +587,7 @@ def test_unchanged_row_with_the_same_setup_succeeds():
         assert row["a"].ran
 
 
+@pytest.mark.thread_unsafe(reason="edits reference counts by hand and holds the collector off")
 def test_panic_exception_type():
     panic = panic_type()
     assert panic.__module__ == "lumo_runtime"
@@ -596,6 +601,7 @@ def test_panic_exception_type():
     assert all(getattr(_tavo, name) is not panic for name in dir(_tavo))
 
 
+@pytest.mark.thread_unsafe(reason="edits reference counts by hand and holds the collector off")
 def test_panic_is_not_caught_as_exception():
     caught = None
     try:
@@ -609,10 +615,12 @@ def test_panic_is_not_caught_as_exception():
     assert caught is panic_type()
 
 
+@pytest.mark.thread_unsafe(reason="edits reference counts by hand and holds the collector off")
 def test_same_type_for_every_failure():
     assert type(trigger_panic(swap_key)) is panic_type()
 
 
+@pytest.mark.thread_unsafe(reason="edits reference counts by hand and holds the collector off")
 def test_failure_releases_what_the_call_held():
     value = object()
     before = sys.getrefcount(value)
@@ -638,6 +646,7 @@ class Unprintable:
     "args, text",
     [(("boom from Python",), "boom from Python"), ((), ""), ((Unprintable(),), "Unwrapped panic from Python code")],
 )
+@pytest.mark.thread_unsafe(reason="edits reference counts by hand and holds the collector off")
 def test_panic_raised_by_python_code_resumes(capfd, args, text):
     raised = []
 
@@ -662,6 +671,7 @@ def test_panic_raised_by_python_code_resumes(capfd, args, text):
     assert "PanicException" in trace
 
 
+@pytest.mark.thread_unsafe(reason="edits reference counts by hand and holds the collector off")
 def test_panic_from_python_ends_the_process_when_uncaught():
     # Like SystemExit, nothing in between catches it as an Exception; the
     # interpreter exits with the traceback of the new exception.
@@ -697,6 +707,7 @@ def _kernel_thread_name():
         return f.read().rstrip("\n")
 
 
+@pytest.mark.thread_unsafe(reason="edits reference counts by hand and holds the collector off")
 def test_diagnostic_names_the_thread(capfd):
     # The diagnostic starts with the name the kernel keeps for the thread
     # (at most 15 bytes), whatever it is, and where the failure happened.
@@ -708,6 +719,7 @@ def test_diagnostic_names_the_thread(capfd):
     assert "backfill_iterdict" in first
 
 
+@pytest.mark.thread_unsafe(reason="edits reference counts by hand and holds the collector off")
 def test_diagnostic_names_another_thread(capfd):
     # A thread named through the kernel (as prctl and pthread_setname_np do).
     libc = ctypes.CDLL(None)
@@ -839,6 +851,7 @@ MEMORY_SCRIPT = textwrap.dedent(
 @pytest.mark.skipif(os.environ.get("TAVO_SANITIZED") == "1", reason="address limits do not mix with ASan")
 @pytest.mark.parametrize("fn", ["uncamel", "underscore_to_camelcase", "sanitize_vulgar_string", "parse",
                                 "collapse", "backfill", "same_order"])
+@pytest.mark.thread_unsafe(reason="starts interpreters of its own: threads would only add time")
 def test_exhausted_memory_never_crashes(fn):
     out = subprocess.run([sys.executable, "-c", MEMORY_SCRIPT, fn, str(20_000_000)],
                          capture_output=True, text=True, timeout=300)

@@ -314,6 +314,7 @@ WIDE_CYCLE_SCRIPT = textwrap.dedent(
 @pytest.mark.hostile
 @pytest.mark.skipif(os.environ.get("TAVO_SANITIZED") == "1", reason="address limits do not mix with ASan")
 @pytest.mark.parametrize("width", [10**5, 2 * 10**6])
+@pytest.mark.thread_unsafe(reason="starts interpreters of its own: threads would only add time")
 def test_collapse_wide_self_containing_list_in_bounded_memory(width):
     # The repeat must be seen before the result holds many copies of the list:
     # a few times the list's own size is all the memory the call may take.
@@ -325,6 +326,7 @@ def test_collapse_wide_self_containing_list_in_bounded_memory(width):
 
 @pytest.mark.hostile
 @pytest.mark.parametrize("at", [1, 2, 3, 6])
+@pytest.mark.thread_unsafe(reason="changes the collector's thresholds or callbacks, which are process-wide")
 def test_collapse_lists_changed_by_a_collection(at):
     inner = [[i, (i, [i])] for i in range(50)]
     top = [inner, (inner[:5], [inner]), list(range(300))]
@@ -349,6 +351,7 @@ class Nested(list):
 
 @pytest.mark.hostile
 @main_thread_only
+@pytest.mark.thread_unsafe(reason="interrupts by a timer signal, which only the main thread receives")
 def test_interrupt_during_collapse_of_list_subclasses():
     data = [Nested([Nested([i, (i,)]), Nested()]) for i in range(20000)]
     before = copy.deepcopy(data)

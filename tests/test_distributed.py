@@ -125,6 +125,7 @@ def test_cloudpickle_keeps_functions_by_reference():
         assert cloudpickle.loads(cloudpickle.dumps(f)) is f
 
 
+@pytest.mark.thread_unsafe(reason="starts interpreters of its own: threads would only add time")
 def test_unpickled_in_a_fresh_interpreter():
     data = pickle.dumps([getattr(_tavo, n) for n in NAMES])
     code = (

@@ -99,6 +99,7 @@ SCRIPT = textwrap.dedent(
 )
 
 
+@pytest.mark.thread_unsafe(reason="starts interpreters of its own: threads would only add time")
 @pytest.mark.parametrize("name", list(CASES))
 def test_scale(name):
     fn, setup, check, factor = CASES[name]

@@ -1591,6 +1591,7 @@ def slow_comparisons_after_ties():
 @pytest.mark.parametrize("make", [slow_comparisons, slow_lookups, slow_comparisons_after_ties],
                          ids=lambda f: f.__name__)
 @pytest.mark.parametrize("inplace", [False, True])
+@pytest.mark.thread_unsafe(reason="interrupts by a timer signal, which only the main thread receives")
 def test_ctrl_c_during_a_long_sort_raises(make, inplace):
     rows, columns = make()
     before = ids(rows)
@@ -1662,6 +1663,7 @@ print(" ".join(outcomes))
 """
 
 
+@pytest.mark.thread_unsafe(reason="starts interpreters of its own: threads would only add time")
 def test_memory_error_while_reading_a_tuple_of_columns_is_raised():
     pytest.importorskip("_testcapi")
     import subprocess
@@ -1720,6 +1722,7 @@ def in_small_stack_thread(fn, stack=256 * 1024):
 @pytest.mark.parametrize("kind", KINDS)
 @pytest.mark.parametrize("descending", [False, True])
 @pytest.mark.parametrize("small_stack", [False, True])
+@pytest.mark.thread_unsafe(reason="sets threading.stack_size, which is process-wide")
 def test_many_tied_columns(kind, descending, small_stack):
     rows, names = wide_rows(kind)
     columns = ["-" + c for c in names] if descending else names
@@ -1740,6 +1743,7 @@ def test_many_tied_columns(kind, descending, small_stack):
     ids=["one name", "both directions", "1000 names", "7 names then b", "unknown names"],
 )
 @pytest.mark.parametrize("small_stack", [False, True])
+@pytest.mark.thread_unsafe(reason="sets threading.stack_size, which is process-wide")
 def test_many_repeated_columns(columns, small_stack):
     rows = [dict({f"c{i}": 1 for i in range(1000)}, a=1, b=-i) for i in range(3)]
     sort = lambda: multikeysort(rows, columns)  # noqa: E731
@@ -1928,6 +1932,7 @@ def check_outcome(call, rows, keeps_rows):
 @pytest.mark.parametrize("mutation", MUTATIONS)
 @pytest.mark.parametrize("trigger", ["gc callback", "finalizer of garbage", "release of a key"])
 @pytest.mark.parametrize("inplace", [False, True])
+@pytest.mark.thread_unsafe(reason="changes the collector's thresholds or callbacks, which are process-wide")
 def test_python_code_run_by_collections_and_releases(mutation, trigger, inplace):
     for trial in range(12):
         rnd = random.Random(trial)
@@ -1957,6 +1962,7 @@ def test_python_code_run_by_collections_and_releases(mutation, trigger, inplace)
         gc.collect()
 
 
+@pytest.mark.thread_unsafe(reason="changes the collector's thresholds or callbacks, which are process-wide")
 def test_key_released_by_a_collection_clears_the_row_of_a_borrowed_value():
     """A collection started inside the call releases a key whose finalizer
     clears another row: the value taken from that row must stay alive."""

@@ -609,6 +609,10 @@ if __name__ == "__main__":
 
 import pytest  # noqa: E402
 
+# Each test starts interpreters of its own and sweeps allocation failures
+# through them: threads would only add time.
+pytestmark = pytest.mark.thread_unsafe(reason="sweeps allocation failures in interpreters of its own")
+
 try:
     import _testcapi  # noqa: F401
 except ImportError:

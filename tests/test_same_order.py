@@ -330,6 +330,7 @@ class AllocatingEq:
 @pytest.mark.hostile
 @pytest.mark.parametrize("at", [1, 2, 5, 20])
 @pytest.mark.parametrize("target", ["comp", "ref"])
+@pytest.mark.thread_unsafe(reason="changes the collector's thresholds or callbacks, which are process-wide")
 def test_same_order_lists_changed_by_a_collection(at, target):
     ref = [AllocatingEq(v) for v in (3, 7, 7, 20)]
     comp = [AllocatingEq(v) for v in range(30)]
@@ -351,6 +352,7 @@ def test_same_order_lists_changed_by_a_collection(at, target):
 
 @pytest.mark.hostile
 @main_thread_only
+@pytest.mark.thread_unsafe(reason="interrupts by a timer signal, which only the main thread receives")
 def test_interrupt_ends_same_order_with_slow_eq():
     # About a second per call: the first one is still comparing when the timer fires.
     ref = [SlowEq(v, spin=1000) for v in range(20000)]

@@ -4,6 +4,8 @@ import os
 import subprocess
 import sys
 
+import pytest
+
 from models import text as model
 
 REPO = model.REPO
@@ -11,6 +13,7 @@ GENERATOR = os.path.join(REPO, "tools", "gen_unicode_tables.py")
 COMMITTED = os.path.join(REPO, "src", "text", "unicode_tables.inc")
 
 
+@pytest.mark.thread_unsafe(reason="starts interpreters of its own: threads would only add time")
 def test_committed_tables_are_regenerated_exactly(tmp_path):
     out = tmp_path / "unicode_tables.inc"
     subprocess.run([sys.executable, GENERATOR, model.ucd_dir(), "-o", str(out)], check=True)

@@ -1,9 +1,19 @@
 #!/usr/bin/env bash
 # Free-threaded CPython check. Finds a free-threaded CPython 3.13 ("3.13t"), or
 # builds one once from Debian's python3.13 source package into a cache folder,
-# then runs the whole test suite with it through tools/run_tests.sh, with
-# tests/test_freethreaded.py: importing the module there must turn the
-# interpreter lock on (with a RuntimeWarning), never run without it.
+# then, with it:
+#  1. runs the whole test suite through tools/run_tests.sh with RuntimeWarnings
+#     as errors: the module declares that it needs no interpreter lock, so
+#     importing it must leave the lock off without the RuntimeWarning that
+#     CPython gives for a module that needs it (tests/test_freethreaded.py
+#     checks sys._is_gil_enabled() too), with the stress test of
+#     tests/test_threads.py running callers and mutators truly in parallel;
+#  2. runs the suite again under pytest-run-parallel (PyPI): every test that
+#     is not marked thread_unsafe runs in TAVO_FT_THREADS threads at once
+#     (default 4), all calling the module at the same time. Tests marked
+#     thread_unsafe ran in step 1 and are left out here, and property tests
+#     take at most TAVO_FT_EXAMPLES examples (default 25; tools/hypothesis_examples.py):
+#     step 1 ran them in full.
 #   TAVO_FT_PYTHON=/path/to/python3.13t   use that interpreter
 #   TAVO_FT_CACHE=DIR                     where the build is kept (default ~/.cache/tavo)
 # A first build takes a few minutes (about 4 minutes of CPU).
@@ -80,4 +90,17 @@ if ! ft=$(find_free_threaded); then
     echo "built $ft in $((SECONDS - start)) s"
 fi
 echo "free-threaded CPython: $ft ($("$ft" -c 'import sys; print(sys.version.split()[0])'))"
-TAVO_PYTHONS="$ft" bash tools/run_tests.sh "$@"
+status=0
+echo "--- 1. the suite, RuntimeWarnings as errors"
+PYTHONWARNINGS=error::RuntimeWarning TAVO_PYTHONS="$ft" bash tools/run_tests.sh "$@" || status=1
+echo "--- 2. the suite under pytest-run-parallel, ${TAVO_FT_THREADS:-4} threads per test"
+venv="build/test-venv-$("$ft" -c 'import sys; print("%d.%dt" % sys.version_info[:2])')"
+if ! "$venv/bin/python" -m pip install -q --disable-pip-version-check pytest-run-parallel; then
+    echo "could not install pytest-run-parallel" >&2
+    exit 1
+fi
+PYTHONWARNINGS=error::RuntimeWarning PYTHONPATH="$PWD/tools" TAVO_HYPOTHESIS_EXAMPLES="${TAVO_FT_EXAMPLES:-25}" \
+    "$venv/bin/python" -m pytest -q -p no:cacheprovider -p hypothesis_examples \
+    --parallel-threads="${TAVO_FT_THREADS:-4}" -m "not thread_unsafe" "$@" || status=1
+echo "free-threaded check: $((SECONDS - start)) s"
+exit $status

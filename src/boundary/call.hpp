@@ -5,6 +5,15 @@
 // for without the lock, runs the body, and turns its `result<ref>` into what
 // CPython expects: a new reference, or null with the exception set. It is the
 // only place that catches `internal_failure`.
+//
+// A free-threaded build has no interpreter lock. What the counter stands for
+// there is what a release needs there: the thread is attached to the
+// interpreter, as every thread that CPython calls into is. So the counter and
+// the pending release list keep their meaning: inside a call a release is
+// made at once (from any thread: CPython merges counts released by a thread
+// that does not own the object), outside one it waits in the list, whose
+// mutex is held only to add or take references, never while running Python
+// code, and the next call on any thread applies it.
 #pragma once
 
 #include "boundary/error.hpp"

@@ -203,6 +203,11 @@ result<ref> initialise() {
     if (PyObject* stored = module_cell.load(std::memory_order_acquire)) return borrow(stored);
     ref module = steal(PyModule_Create2(&module_def, 1013));
     if (!module) return error_value::fetch();
+#ifdef Py_GIL_DISABLED
+    // Every function is safe without the interpreter lock: the interpreter
+    // keeps it off when the module is imported.
+    if (PyUnstable_Module_SetGIL(module.get(), Py_MOD_GIL_NOT_USED) < 0) return error_value::fetch();
+#endif
     status done = init_module(module.get());
     if (!done) return std::move(done.error());
     PyObject* stored = nullptr;

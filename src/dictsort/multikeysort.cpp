@@ -4,6 +4,7 @@
 // value, and the sort then moves row numbers only; the items are put in order
 // at the end, after all of them have been fetched again.
 #include "boundary/bodies.hpp"
+#include "boundary/views.hpp"
 #include "dictsort/object_keys.hpp"
 #include "dictsort/small_sort.hpp"
 #include "dictsort/sort_codes.hpp"
@@ -53,15 +54,15 @@ std::vector<ref> lookup_keys(const std::vector<sort_column>& columns) {
 status extract_rows(PyObject* items, const std::vector<sort_column>& columns, key_table& table,
                     ending_error& ending) {
     std::vector<ref> keys = lookup_keys(columns);
-    std::size_t n = static_cast<std::size_t>(PyList_GET_SIZE(items));
+    const list_view list(items);
+    std::size_t n = static_cast<std::size_t>(list.size());
     std::size_t m = columns.size();
     table.width = m;
     table.values.reserve(n * m);
     table.profiles.assign(m, column_profile{});
     for (std::size_t i = 0; i < n; ++i) {
-        PyObject* fetched = PyList_GetItem(items, static_cast<Py_ssize_t>(i));
-        if (!fetched) return error_value::fetch();
-        ref item = borrow(fetched);  // a lookup may drop it from the list
+        ref item = list.item(static_cast<Py_ssize_t>(i));  // a lookup may drop it from the list
+        if (!item) return index_out_of_range();
         for (std::size_t c = 0; c < m; ++c) {
             sort_value v = dictsort::extract_sort_value(item.get(), keys[c].get(), table.store, ending);
             if (ending.is_set()) return ending.take();
@@ -234,9 +235,10 @@ private:
     std::vector<keyed_row> keyed_, keyed_scratch_;
 };
 
+// The caller holds the list's lock.
 result<ref> unsorted(PyObject* items, bool inplace) {
     if (inplace) return none_result();
-    return created(PyList_GetSlice(items, 0, PY_SSIZE_T_MAX));
+    return list_view(items).copy();
 }
 
 }  // namespace
@@ -252,6 +254,11 @@ result<ref> multikeysort_body(call_args& a) {
         inplace = *flag;
     }
     PyObject* columns_arg = a[1];
+    // The list's lock (free-threaded builds) is held for the rest of the call,
+    // as list.sort holds it: other threads' operations on the list wait, and
+    // it can change only where Python code run by a lookup or a comparison
+    // gives the lock up, as with the interpreter lock.
+    object_lock hold(items);
     if (columns_arg == Py_None) return unsorted(items, inplace);
     if (PyList_GET_SIZE(items) <= dictsort::small_rows) return dictsort::sort_small(items, columns_arg, inplace);
 
@@ -276,26 +283,23 @@ result<ref> multikeysort_body(call_args& a) {
 
     // Gather every item before writing anything: Python code run by a lookup
     // or a comparison may have changed the list since the extraction.
-    auto fetch = [&](std::size_t row) -> PyObject* {
-        if (row >= static_cast<std::size_t>(PyList_GET_SIZE(items))) {
-            fail("multikeysort: the list was shortened while it was being sorted");
-        }
-        return PyList_GET_ITEM(items, static_cast<Py_ssize_t>(row));
+    const list_view list(items);
+    auto fetch = [&](std::size_t row) -> ref {
+        ref item = list.item(static_cast<Py_ssize_t>(row));
+        if (!item) fail("multikeysort: the list was shortened while it was being sorted");
+        return item;
     };
     if (!inplace) {
-        ref out = created(PyList_New(static_cast<Py_ssize_t>(n)));
-        for (std::size_t p = 0; p < n; ++p) PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(p), borrow(fetch(order[p])).release());
+        ref out = new_list(static_cast<Py_ssize_t>(n));
+        for (std::size_t p = 0; p < n; ++p) PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(p), fetch(order[p]).release());
         return out;
     }
     std::vector<ref> gathered;
     gathered.reserve(n);
-    for (std::size_t p = 0; p < n; ++p) gathered.push_back(borrow(fetch(order[p])));
-    for (std::size_t p = 0; p < n; ++p) {
-        // Releasing a slot's old item may run Python code that shortens the list.
-        if (PyList_SetItem(items, static_cast<Py_ssize_t>(p), gathered[p].release()) < 0) {
-            return error_value::fetch();
-        }
-    }
+    for (std::size_t p = 0; p < n; ++p) gathered.push_back(fetch(order[p]));
+    // Every slot below n exists (the gathered rows are 0 to n - 1), and
+    // nothing from the gathering to the last store runs Python code.
+    for (std::size_t p = 0; p < n; ++p) gathered[p] = list.exchange(static_cast<Py_ssize_t>(p), std::move(gathered[p]));
     return none_result();
 }
 

@@ -3,6 +3,7 @@
 
 #include <datetime.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <string_view>
@@ -12,14 +13,20 @@ namespace tavo::dictsort {
 namespace {
 
 // The datetime C API, imported the first time a value looks like a date.
-// Its pointer (PyDateTimeAPI) belongs to this file.
+// Its pointer (PyDateTimeAPI) belongs to this file. Threads without the
+// interpreter lock may import it at once: the pointer is read and stored
+// atomically, and only the first store is kept, so that the plain reads of
+// it by the datetime macros follow the one store there ever is.
 status datetime_api(bool& available) {
-    if (PyDateTimeAPI == nullptr) {
-        PyDateTime_IMPORT;
-        if (PyDateTimeAPI == nullptr) {
+    std::atomic_ref<PyDateTime_CAPI*> api(PyDateTimeAPI);
+    if (api.load(std::memory_order_acquire) == nullptr) {
+        auto* imported = static_cast<PyDateTime_CAPI*>(PyCapsule_Import(PyDateTime_CAPSULE_NAME, 0));
+        if (imported == nullptr) {
             available = false;
             return discard_ordinary_error();
         }
+        PyDateTime_CAPI* none = nullptr;
+        api.compare_exchange_strong(none, imported, std::memory_order_acq_rel, std::memory_order_acquire);
     }
     available = true;
     return ok();

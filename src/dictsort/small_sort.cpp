@@ -12,6 +12,7 @@
 #include "dictsort/small_sort.hpp"
 
 #include "boundary/args.hpp"
+#include "boundary/views.hpp"
 #include "dictsort/object_keys.hpp"
 #include "dictsort/sort_codes.hpp"
 #include "dictsort/sort_keys.hpp"
@@ -58,7 +59,7 @@ constexpr std::size_t inline_rows = 32;
 
 result<ref> unsorted(PyObject* items, bool inplace) {
     if (inplace) return none_result();
-    return created(PyList_GetSlice(items, 0, PY_SSIZE_T_MAX));
+    return list_view(items).copy();  // the caller holds the list's lock
 }
 
 // The columns whose name is a str key of at least one dict item, in their
@@ -84,9 +85,11 @@ void keep_few_known_columns(PyObject* items, std::vector<sort_column>& columns, 
         found[c] = repeated ? 2 : 0;
         missing += !repeated;
     }
-    for (Py_ssize_t i = 0; missing > 0 && i < PyList_GET_SIZE(items); ++i) {
-        if (!PyDict_Check(PyList_GET_ITEM(items, i))) continue;
-        ref item = borrow(PyList_GET_ITEM(items, i));
+    for (Py_ssize_t i = 0; missing > 0; ++i) {
+        ref item = list_view(items).item(i);
+        if (!item) break;
+        if (!PyDict_Check(item.get())) continue;
+        object_lock hold(item.get());  // free-threaded builds: keys are held before it may be given up
         Py_ssize_t pos = 0;
         PyObject* key = nullptr;
         PyObject* value = nullptr;
@@ -238,16 +241,17 @@ result<ref> sort_small(PyObject* items, PyObject* columns_arg, bool inplace) {
         keys[c] = lookup_key(columns[c].name);
     }
 
+    const list_view list(items);
+
     // Extraction: the list as it is now; a lookup that shortens it makes the
     // next fetch fail with the list's IndexError.
-    const std::size_t n = static_cast<std::size_t>(PyList_GET_SIZE(items));
+    const std::size_t n = static_cast<std::size_t>(list.size());
     key_store store;
     small_buffer<sort_value, 2 * inline_rows> values(n * m);
     small_buffer<column_profile, 8> profiles(m);
     for (std::size_t i = 0; i < n; ++i) {
-        PyObject* fetched = PyList_GetItem(items, static_cast<Py_ssize_t>(i));
-        if (!fetched) return error_value::fetch();
-        ref item = borrow(fetched);  // a lookup may drop it from the list
+        ref item = list.item(static_cast<Py_ssize_t>(i));  // a lookup may drop it from the list
+        if (!item) return index_out_of_range();
         for (std::size_t c = 0; c < m; ++c) {
             sort_value v = extract_sort_value(item.get(), keys[c].get(), store, ending);
             if (ending.is_set()) return ending.take();
@@ -264,27 +268,23 @@ result<ref> sort_small(PyObject* items, PyObject* columns_arg, bool inplace) {
 
     // Gather every item before writing anything: Python code run by a lookup
     // or a comparison may have changed the list since the extraction.
-    auto fetch = [&](std::size_t row) -> PyObject* {
-        if (row >= static_cast<std::size_t>(PyList_GET_SIZE(items))) {
-            fail("multikeysort: the list was shortened while it was being sorted");
-        }
-        return PyList_GET_ITEM(items, static_cast<Py_ssize_t>(row));
+    auto fetch = [&](std::size_t row) -> ref {
+        ref item = list.item(static_cast<Py_ssize_t>(row));
+        if (!item) fail("multikeysort: the list was shortened while it was being sorted");
+        return item;
     };
     if (!inplace) {
-        ref out = created(PyList_New(static_cast<Py_ssize_t>(n)));
+        ref out = new_list(static_cast<Py_ssize_t>(n));
         for (std::size_t p = 0; p < n; ++p) {
-            PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(p), borrow(fetch(sorted_rows[p])).release());
+            PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(p), fetch(sorted_rows[p]).release());
         }
         return out;
     }
     small_buffer<ref, inline_rows> gathered(n);
-    for (std::size_t p = 0; p < n; ++p) gathered[p] = borrow(fetch(sorted_rows[p]));
-    for (std::size_t p = 0; p < n; ++p) {
-        // Releasing a slot's old item may run Python code that shortens the list.
-        if (PyList_SetItem(items, static_cast<Py_ssize_t>(p), gathered[p].release()) < 0) {
-            return error_value::fetch();
-        }
-    }
+    for (std::size_t p = 0; p < n; ++p) gathered[p] = fetch(sorted_rows[p]);
+    // Every slot below n exists (the gathered rows are 0 to n - 1), and
+    // nothing from the gathering to the last store runs Python code.
+    for (std::size_t p = 0; p < n; ++p) gathered[p] = list.exchange(static_cast<Py_ssize_t>(p), std::move(gathered[p]));
     return none_result();
 }
 

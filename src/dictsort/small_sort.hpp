@@ -17,7 +17,7 @@ namespace tavo::dictsort {
 constexpr Py_ssize_t small_rows = 256;
 
 // The whole of multikeysort for a list of at most `small_rows` items and a
-// `columns` argument other than None.
+// `columns` argument other than None. The caller holds the list's lock.
 result<ref> sort_small(PyObject* items, PyObject* columns, bool inplace);
 
 }  // namespace tavo::dictsort

@@ -1,6 +1,8 @@
 // Reading the columns, extracting key values, and the Python side of the order.
 #include "dictsort/sort_keys.hpp"
 
+#include "boundary/views.hpp"
+
 #include <cassert>
 #include <cmath>
 #include <unordered_map>
@@ -234,8 +236,9 @@ std::vector<sort_column> parse_columns(PyObject* columns, ending_error& ending) 
         // Getting the UTF-8 text of an element may allocate, and a collection
         // then may run finalizers that change the list: each element is held
         // while it is read, and the size is read again for every element.
-        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(columns) && !ending.is_set(); ++i) {
-            ref element = borrow(PyList_GET_ITEM(columns, i));
+        for (Py_ssize_t i = 0; !ending.is_set(); ++i) {
+            ref element = list_view(columns).item(i);
+            if (!element) break;
             column_of(element.get(), out, ending);
         }
         return out;
@@ -279,13 +282,14 @@ void column_profile::note(const sort_value& v) noexcept {
 sort_value extract_sort_value(PyObject* item, PyObject* key, key_store& store, ending_error& ending) {
     ref value;
     if (PyDict_CheckExact(item)) {
-        // A plain dict has no __missing__: a missing key is simply null.
-        PyObject* v = PyDict_GetItemWithError(item, key);
-        if (!v) {
+        // A plain dict has no __missing__: a missing key is simply null. The
+        // value is held: conversions below may run code that drops it from
+        // the dict (or another thread may, on free-threaded builds).
+        value = dict_lookup(item, key);
+        if (!value) {
             if (PyErr_Occurred()) ending.discard_pending();
             return sort_value::null();
         }
-        value = borrow(v);  // conversions below may run code that drops it from the dict
     } else {
         value = steal(PyObject_GetItem(item, key));
         if (!value) {
@@ -331,9 +335,13 @@ std::vector<sort_column> keep_known_columns(PyObject* items, std::vector<sort_co
         // The list and its dicts are read again after every step: getting a
         // key's UTF-8 text may allocate, and a collection then may run
         // finalizers that change them. The item and the key being read are held.
-        for (Py_ssize_t i = 0; missing > 0 && i < PyList_GET_SIZE(items); ++i) {
-            if (!PyDict_Check(PyList_GET_ITEM(items, i))) continue;
-            ref item = borrow(PyList_GET_ITEM(items, i));
+        for (Py_ssize_t i = 0; missing > 0; ++i) {
+            ref item = list_view(items).item(i);
+            if (!item) break;
+            if (!PyDict_Check(item.get())) continue;
+            // A key read under the dict's lock (free-threaded builds) is
+            // held before anything that may give the lock up.
+            object_lock hold(item.get());
             Py_ssize_t pos = 0;
             PyObject* key = nullptr;
             PyObject* value = nullptr;

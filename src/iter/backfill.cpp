@@ -5,26 +5,29 @@
 // all-None case included (a caller who changes the result never changes the
 // input).
 #include "boundary/bodies.hpp"
+#include "boundary/views.hpp"
 
 namespace tavo {
 
 result<ref> backfill_body(call_args& a) {
     auto values = list_arg(a, 0);
     if (!values) return std::move(values.error());
-    PyObject* in = *values;
+    const list_view in(*values);
 
-    const Py_ssize_t n = PyList_GET_SIZE(in);
-    ref out = created(PyList_New(n));
+    // The input is read under its lock (free-threaded builds): length and
+    // items at one moment, between other threads' operations on it.
+    object_lock hold(in.object());
+    const Py_ssize_t n = in.size();
+    ref out = new_list(n);
     // Creating the result may run a garbage collection and with it interpreter
     // code that shortens the input. Nothing below runs interpreter code, so
     // one check covers every read.
-    if (PyList_GET_SIZE(in) < n) {
+    if (in.size() < n) {
         Py_SET_SIZE(out.get(), 0);  // no slot filled yet
-        PyList_GetItem(in, PyList_GET_SIZE(in));
-        return error_value::fetch();
+        return index_out_of_range();
     }
 
-    PyObject* const* src = reinterpret_cast<PyListObject*>(in)->ob_item;
+    PyObject* const* src = in.items();
     PyObject** dst = reinterpret_cast<PyListObject*>(out.get())->ob_item;
 
     Py_ssize_t first = 0;

@@ -43,6 +43,7 @@
 // str made from the text when that is a str subclass. Few keys are found by
 // a scan of the slots; a hash map is built once there are more.
 #include "boundary/bodies.hpp"
+#include "boundary/views.hpp"
 
 #include <cstdint>
 #include <cstring>
@@ -154,7 +155,7 @@ private:
 // over its old entries, or reads a value table the row no longer has); the
 // collector is held off for the copy there. From 3.12 on an allocation only
 // schedules a collection.
-ref copy_row(PyObject* row) {
+[[maybe_unused]] ref copy_row(PyObject* row) {
 #if PY_VERSION_HEX < 0x030C0000
     const int was_enabled = PyGC_Disable();
     PyObject* copy = PyDict_Copy(row);
@@ -180,11 +181,6 @@ bool fill_waiting(key_slot& slot, std::vector<ref>& outputs, Py_ssize_t current)
     return true;
 }
 
-error_value index_error(PyObject* list) {
-    PyList_GetItem(list, PyList_GET_SIZE(list));
-    return error_value::fetch();
-}
-
 // How many rows go by between two checks for a pending signal, so that a
 // long call stops promptly on Ctrl-C.
 constexpr Py_ssize_t signal_check_rows = 256;
@@ -198,7 +194,12 @@ public:
     // The output of row `r`: an exact dict whose keys are all exact str is
     // copied and edited; any other row is read item by item.
     status add_row(Py_ssize_t r, PyObject* row) {
+#ifndef Py_GIL_DISABLED
+        // (On free-threaded builds the row is walked under its lock instead:
+        // the copy would be made under a lock of its own, and the row checked
+        // against it could then change in between.)
         if (PyDict_CheckExact(row) && take_items(row)) return edit_copy(r, row, copy_row(row));
+#endif
         return build_output(r, row);
     }
 
@@ -286,6 +287,10 @@ private:
 
     status build_output(Py_ssize_t r, PyObject* row) {
         ref out = created(PyDict_New());
+        // The row's lock (free-threaded builds) is held for the walk: the row
+        // can change during it only where Python code runs (a finalizer) or
+        // the thread waits, as with the interpreter lock.
+        object_lock hold(row);
         // The walk starts here: creating the output may have run a collection.
         const Py_ssize_t len = PyDict_GET_SIZE(row);
         Py_ssize_t pos = 0;
@@ -329,22 +334,23 @@ private:
 result<ref> backfill_iterdict_body(call_args& a) {
     auto rows_arg = list_arg(a, 0);
     if (!rows_arg) return std::move(rows_arg.error());
-    PyObject* rows = *rows_arg;
+    const ref steady = steady_list(*rows_arg);
+    const list_view rows(steady.get());
 
-    const Py_ssize_t n = PyList_GET_SIZE(rows);
+    const Py_ssize_t n = rows.size();
     backfill_run run(n);
     for (Py_ssize_t r = 0; r < n; ++r) {
         if (r % signal_check_rows == signal_check_rows - 1 && PyErr_CheckSignals() < 0) {
             return error_value::fetch();
         }
-        if (r >= PyList_GET_SIZE(rows)) return index_error(rows);
-        ref row = borrow(PyList_GET_ITEM(rows, r));
+        ref row = rows.item(r);
+        if (!row) return index_out_of_range();
         if (!PyDict_Check(row.get())) return type_mismatch(row.get(), "PyDict");
         if (status s = run.add_row(r, row.get()); !s) return std::move(s.error());
     }
 
     std::vector<ref>& outputs = run.outputs();
-    ref result_list = created(PyList_New(n));
+    ref result_list = new_list(n);
     for (Py_ssize_t r = 0; r < n; ++r) {
         PyList_SET_ITEM(result_list.get(), r, outputs[static_cast<std::size_t>(r)].release());
     }

@@ -23,6 +23,7 @@
 // starts (gigabytes for a list of ten million items). One set entry per such
 // container costs nothing next to walking its items.
 #include "boundary/bodies.hpp"
+#include "boundary/views.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -111,7 +112,8 @@ inline bool is_container(PyObject* o) noexcept {
 
 // One open container on the current path.
 struct frame {
-    ref seq;
+    ref seq;          // what is walked: the container, or a copy of a list (below)
+    PyObject* found;  // the container as found in its parent: the path set's key
     Py_ssize_t next;
     Py_ssize_t end;   // the length read when the container was entered
     bool is_list;
@@ -124,7 +126,7 @@ struct frame {
 class flat_result {
 public:
     explicit flat_result(Py_ssize_t expected)
-        : list_(created(PyList_New(expected))), capacity_(expected) {}
+        : list_(new_list(expected)), capacity_(expected) {}
     flat_result(const flat_result&) = delete;
     flat_result& operator=(const flat_result&) = delete;
     ~flat_result() { trim(); }
@@ -182,12 +184,6 @@ inline Py_ssize_t container_size(PyObject* o) noexcept {
     return PyList_Check(o) ? PyList_GET_SIZE(o) : PyTuple_GET_SIZE(o);
 }
 
-// The interpreter's error for reading past the current end of a list.
-error_value index_error(PyObject* list) {
-    PyList_GetItem(list, PyList_GET_SIZE(list));
-    return error_value::fetch();
-}
-
 // --- small inputs --------------------------------------------------------------------
 // A few dozen elements a few levels deep are flattened in one walk over a
 // stack of plain pointers (no interpreter code runs during it), which starts
@@ -225,6 +221,9 @@ Py_ssize_t walk_small(const call_args& args, Leaf&& leaf) noexcept {
             if (Py_TYPE(o) != leaf_type) {
                 if (is_container(o)) {
                     if (depth == small_depth) return -1;
+#ifdef Py_GIL_DISABLED
+                    if (PyList_Check(o)) return -1;  // other threads may change it: the general walk copies it
+#endif
                     visits -= l.end - l.next;  // counted again when the level resumes
                     stack[++depth] = {container_items(o), 0, container_size(o)};
                     goto next_level;
@@ -248,6 +247,9 @@ bool hold_flat_argument(const call_args& args, Leaf&& leaf) noexcept {
     if (args.gathered_count != 1) return false;
     PyObject* only = args.gathered[0];
     if (!is_container(only)) return false;
+#ifdef Py_GIL_DISABLED
+    if (PyList_Check(only)) return false;  // other threads may change it: the general walk copies it
+#endif
     const Py_ssize_t n = container_size(only);
     if (n > small_visits) return false;
     PyObject* const* items = container_items(only);
@@ -291,7 +293,7 @@ std::optional<ref> collapse_small(const call_args& args) {
         leaves.clear();
         if (walk_small(args, [&](PyObject* o) noexcept { leaves.hold(o); }) < 0) return std::nullopt;
     }
-    ref out = created(PyList_New(leaves.size()));
+    ref out = new_list(leaves.size());
     leaves.give_to(reinterpret_cast<PyListObject*>(out.get())->ob_item);
     return out;
 }
@@ -314,7 +316,7 @@ result<ref> collapse_body(call_args& a) {
 
     std::vector<frame> stack;
     address_set path;
-    stack.push_back(frame{borrow(args), 0, nargs, false, false});
+    stack.push_back(frame{borrow(args), args, 0, nargs, false, false});
 
     while (!stack.empty()) {
         frame* f = &stack.back();
@@ -336,16 +338,19 @@ result<ref> collapse_body(call_args& a) {
             child = items[at];
             f->next = at + 1;
         } else if (stop < f->end) {
-            return index_error(seq);  // the list is shorter than when it was entered
+            return index_out_of_range();  // the list is shorter than when it was entered
         } else {
             f->next = at;
         }
         if (child == nullptr) {
-            if (f->tracked) path.erase(seq);
+            if (f->tracked) path.erase(f->found);
             stack.pop_back();
             continue;
         }
-        const Py_ssize_t len = container_size(child);
+        // On free-threaded builds a list is walked as a copy, read whole
+        // under its lock, that no other thread can change. Tuples never change.
+        ref walked = PyList_Check(child) ? steady_list(child) : borrow(child);
+        const Py_ssize_t len = container_size(walked.get());
         if (len == 0) continue;
         bool tracked = false;
         if (stack.size() >= unchecked_depth || len >= tracked_length) {
@@ -354,7 +359,7 @@ result<ref> collapse_body(call_args& a) {
             }
             tracked = true;
         }
-        stack.push_back(frame{borrow(child), 0, len, PyList_Check(child) != 0, tracked});
+        stack.push_back(frame{std::move(walked), child, 0, len, PyList_Check(child) != 0, tracked});
     }
     return out.finish();
 }

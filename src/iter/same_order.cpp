@@ -14,6 +14,7 @@
 // either list, so both lengths are read once, every read is index-checked, and
 // the call owns both elements while they are compared.
 #include "boundary/bodies.hpp"
+#include "boundary/views.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -21,11 +22,6 @@
 
 namespace tavo {
 namespace {
-
-error_value index_error(PyObject* list) {
-    PyList_GetItem(list, PyList_GET_SIZE(list));
-    return error_value::fetch();
-}
 
 inline bool plain_str(PyObject* o) noexcept {
     return PyUnicode_CheckExact(o) && PyUnicode_IS_COMPACT(o);
@@ -82,6 +78,17 @@ result<bool> rich_equal(PyObject* left, PyObject* right) {
     return truth != 0;
 }
 
+// True when comparing two objects of these types runs no Python code: exact
+// built-in numbers and str (a mixed pair compares natively, or answers
+// NotImplemented both ways and is then not equal). Not bytes: bytes against
+// str may warn (python -b), and a warning runs Python code.
+inline bool native_pair(PyObject* a, PyObject* b) noexcept {
+    const auto native = [](PyTypeObject* t) {
+        return t == &PyLong_Type || t == &PyFloat_Type || t == &PyUnicode_Type || t == &PyBool_Type;
+    };
+    return native(Py_TYPE(a)) && native(Py_TYPE(b));
+}
+
 }  // namespace
 
 result<ref> same_order_body(call_args& a) {
@@ -89,17 +96,21 @@ result<ref> same_order_body(call_args& a) {
     if (!ref_arg) return std::move(ref_arg.error());
     auto comp_arg = list_arg(a, 1);
     if (!comp_arg) return std::move(comp_arg.error());
-    PyObject* refs = *ref_arg;
-    PyObject* comp = *comp_arg;
+    const list_view refs(*ref_arg);
+    const list_view comp(*comp_arg);
 
-    const Py_ssize_t m = PyList_GET_SIZE(refs);
-    const Py_ssize_t n = PyList_GET_SIZE(comp);
+    // Both lists are read under their locks (free-threaded builds), given up
+    // only while a comparison runs Python code: between comparisons the call
+    // sees no other thread's operation, as with the interpreter lock.
+    object_lock2 hold(refs.object(), comp.object());
+    const Py_ssize_t m = refs.size();
+    const Py_ssize_t n = comp.size();
     if (n < m) return bool_result(false);
 
     Py_ssize_t start = 0;
     for (Py_ssize_t j = 0; j < m; ++j) {
-        if (j >= PyList_GET_SIZE(refs)) return index_error(refs);
-        ref wanted = borrow(PyList_GET_ITEM(refs, j));
+        ref wanted = refs.item(j);
+        if (!wanted) return index_out_of_range();
         PyObject* w = wanted.get();
         const bool w_str = plain_str(w);
         const bool w_float = PyFloat_CheckExact(w);
@@ -107,13 +118,13 @@ result<ref> same_order_body(call_args& a) {
 
         Py_ssize_t i = start;
         for (; i < n; ++i) {
-            if (i >= PyList_GET_SIZE(comp)) return index_error(comp);
-            PyObject* c = PyList_GET_ITEM(comp, i);
+            if (i >= comp.size()) return index_out_of_range();
+            PyObject* c = comp.items()[i];
             if (w_str && plain_str(c)) {
                 // A run of plain str elements runs no interpreter code, so
                 // the list stays as it is for the whole run.
-                PyObject* const* items = reinterpret_cast<PyListObject*>(comp)->ob_item;
-                const Py_ssize_t limit = std::min(n, PyList_GET_SIZE(comp));
+                PyObject* const* items = comp.items();
+                const Py_ssize_t limit = std::min(n, comp.size());
                 while (i < limit && plain_str(items[i]) && !probe.equals(items[i])) ++i;
                 if (i < limit && plain_str(items[i])) break;  // found
                 --i;  // the loop steps on to the element that ended the run
@@ -124,7 +135,11 @@ result<ref> same_order_body(call_args& a) {
                 continue;
             }
             ref candidate = borrow(c);
-            result<bool> eq = rich_equal(w, candidate.get());
+            result<bool> eq = [&] {
+                if (!free_threaded || native_pair(w, c)) return rich_equal(w, candidate.get());
+                unlocked<object_lock2> python_runs(hold);
+                return rich_equal(w, candidate.get());
+            }();
             if (!eq) return std::move(eq.error());
             if (*eq) break;
         }

@@ -1,0 +1,221 @@
+// Per-object locks and typed views of the lists and dicts that bodies read.
+//
+// With the interpreter lock, a body's native code runs without any other
+// thread in between: a list or dict can change under it only when it runs
+// Python code (a comparison, a lookup, a finalizer). A free-threaded build has
+// no such lock. There every list and dict carries a lock of its own (a CPython
+// critical section), and `object_lock` holds it for a scope, so that the
+// native code in that scope sees no other thread's operation half done. The
+// lock is given up whenever the thread blocks (waiting for another object's
+// lock, or in Python code that sleeps or waits) and taken again before the
+// thread goes on: it makes the stretches of native code between such points
+// atomic, as the interpreter lock does, and no more. So the rules of the
+// interpreter-lock build hold unchanged: a reference read from a container is
+// kept past any such point only as an owned `ref`, and the container is read
+// again through checked accesses afterwards.
+//
+// On builds with the interpreter lock `object_lock` is empty and costs nothing.
+#pragma once
+
+#include "boundary/error.hpp"
+
+namespace tavo {
+
+// True on free-threaded builds, where the per-object locks exist: code that
+// only matters there is compiled out elsewhere.
+#ifdef Py_GIL_DISABLED
+inline constexpr bool free_threaded = true;
+#else
+inline constexpr bool free_threaded = false;
+#endif
+
+// IndexError "list index out of range": a read past the current end of a list.
+error_value index_out_of_range() noexcept;
+
+// Holds one object's lock (free-threaded builds) for the scope.
+class object_lock {
+public:
+    explicit object_lock(PyObject* o) noexcept
+#ifdef Py_GIL_DISABLED
+        : obj_(o) {
+        PyCriticalSection_Begin(&cs_, o);
+    }
+    ~object_lock() { PyCriticalSection_End(&cs_); }
+    // Gives the lock up (around a call into Python code) and takes it again.
+    void release() noexcept { PyCriticalSection_End(&cs_); }
+    void reacquire() noexcept { PyCriticalSection_Begin(&cs_, obj_); }
+#else
+    {
+        (void)o;
+    }
+    void release() noexcept {}
+    void reacquire() noexcept {}
+#endif
+    object_lock(const object_lock&) = delete;
+    object_lock& operator=(const object_lock&) = delete;
+
+private:
+#ifdef Py_GIL_DISABLED
+    PyObject* obj_;
+    PyCriticalSection cs_;
+#endif
+};
+
+// Holds the locks of two objects (free-threaded builds) for the scope. Two
+// objects are locked together or not at all: an inner lock taken while an
+// outer one is held may release the outer one, so nesting two object_locks
+// does not keep both.
+class object_lock2 {
+public:
+    object_lock2(PyObject* a, PyObject* b) noexcept
+#ifdef Py_GIL_DISABLED
+        : a_(a), b_(b) {
+        PyCriticalSection2_Begin(&cs_, a, b);
+    }
+    ~object_lock2() { PyCriticalSection2_End(&cs_); }
+    void release() noexcept { PyCriticalSection2_End(&cs_); }
+    void reacquire() noexcept { PyCriticalSection2_Begin(&cs_, a_, b_); }
+#else
+    {
+        (void)a, (void)b;
+    }
+    void release() noexcept {}
+    void reacquire() noexcept {}
+#endif
+    object_lock2(const object_lock2&) = delete;
+    object_lock2& operator=(const object_lock2&) = delete;
+
+private:
+#ifdef Py_GIL_DISABLED
+    PyObject* a_;
+    PyObject* b_;
+    PyCriticalSection2 cs_;
+#endif
+};
+
+// Gives a held lock up for the scope: around a call into Python code, which
+// may take other locks or wait for other threads.
+template <class Lock>
+class unlocked {
+public:
+    explicit unlocked(Lock& lock) noexcept : lock_(lock) { lock_.release(); }
+    ~unlocked() { lock_.reacquire(); }
+    unlocked(const unlocked&) = delete;
+    unlocked& operator=(const unlocked&) = delete;
+
+private:
+    Lock& lock_;
+};
+
+// A new list of n slots for the caller to fill with PyList_SET_ITEM, or the
+// failed-creation internal failure. On free-threaded CPython 3.13, a
+// PyList_New(n > 0) whose item array cannot be allocated releases a list
+// taken from the thread's free list with the stale item array of its former
+// use, which was freed already: the heap is corrupted. A list made by
+// repeating [None] gets its array another way, which fails cleanly; its
+// slots hold None (never counted) until they are filled.
+inline ref new_list(Py_ssize_t n) {
+#ifdef Py_GIL_DISABLED
+    if (n > 0) {
+        ref one = created(PyList_New(0));
+        if (PyList_Append(one.get(), Py_None) < 0) failed_creation();
+        return created(PySequence_Repeat(one.get(), n));
+    }
+#endif
+    return created(PyList_New(n));
+}
+
+// A list (or subclass) read through its own storage, never through a
+// subclass's methods. The view does not own the list.
+class list_view {
+public:
+    explicit list_view(PyObject* list) noexcept : p_(list) {}
+    PyObject* object() const noexcept { return p_; }
+
+    // The current length (a single atomic read on free-threaded builds).
+    Py_ssize_t size() const noexcept { return PyList_GET_SIZE(p_); }
+
+    // Item i as an owned reference, or empty when the list is shorter now.
+    // Safe whether or not the list's lock is held.
+    ref item(Py_ssize_t i) const noexcept {
+#ifdef Py_GIL_DISABLED
+        if (static_cast<std::size_t>(i) >= static_cast<std::size_t>(size())) return ref();
+        ref r = steal(PyList_GetItemRef(p_, i));
+        if (!r) PyErr_Clear();  // shortened meanwhile: the IndexError just set
+        return r;
+#else
+        if (static_cast<std::size_t>(i) >= static_cast<std::size_t>(size())) return ref();
+        return borrow(PyList_GET_ITEM(p_, i));
+#endif
+    }
+
+    // Item i, or the IndexError of a read past the end.
+    result<ref> at(Py_ssize_t i) const {
+        if (ref r = item(i)) return r;
+        return index_out_of_range();
+    }
+
+    // The items, borrowed. Only while the list's lock is held and no Python
+    // code runs: valid for size() entries read under the same lock.
+    PyObject* const* items() const noexcept { return reinterpret_cast<PyListObject*>(p_)->ob_item; }
+
+    // Stores `item` in slot i (which must exist; the list's lock held) and
+    // returns the reference the slot held.
+    [[nodiscard]] ref exchange(Py_ssize_t i, ref item) const noexcept {
+        PyObject** slot = reinterpret_cast<PyListObject*>(p_)->ob_item + i;
+        ref old = steal(*slot);
+        *slot = item.release();
+        return old;
+    }
+
+    // A new list holding the items as they are now, or the failed-creation
+    // internal failure. The caller holds the list's lock (free-threaded
+    // builds): PyList_GetSlice would take it again, and taking a lock the
+    // thread already holds first gives it up.
+    ref copy() const {
+#ifdef Py_GIL_DISABLED
+        const Py_ssize_t n = size();
+        ref out = new_list(n);  // allocating gives no lock up here
+        PyObject* const* from = items();
+        for (Py_ssize_t i = 0; i < n; ++i) PyList_SET_ITEM(out.get(), i, Py_NewRef(from[i]));
+        return out;
+#else
+        return created(PyList_GetSlice(p_, 0, PY_SSIZE_T_MAX));
+#endif
+    }
+
+private:
+    PyObject* p_;
+};
+
+// The list that a body reads by index while it runs code that may give its
+// locks up. With the interpreter lock, the list itself: only Python code run
+// by the call can change it, and every read is checked. On free-threaded
+// builds, where other threads may change it at any moment, a copy read whole
+// under the list's lock: the items of one moment.
+inline ref steady_list(PyObject* list) {
+#ifdef Py_GIL_DISABLED
+    object_lock hold(list);
+    return list_view(list).copy();
+#else
+    return borrow(list);
+#endif
+}
+
+// d[key] for a dict (or subclass) through the dict's own storage, as an
+// owned reference. Empty when the key is missing (no exception set) or when
+// the lookup raised (a key whose hash or equality failed; the exception is
+// left pending). With the interpreter lock the borrowed value is taken
+// before anything else can run; on free-threaded builds another thread could
+// release it in between, so the lookup itself takes the reference.
+inline ref dict_lookup(PyObject* d, PyObject* key) noexcept {
+#ifdef Py_GIL_DISABLED
+    PyObject* v = nullptr;
+    PyDict_GetItemRef(d, key, &v);
+    return steal(v);
+#else
+    return borrow(PyDict_GetItemWithError(d, key));
+#endif
+}
+
+}  // namespace tavo
