@@ -137,8 +137,11 @@ public:
                  ending_error& ending)
         : values_(values), n_(n), m_(columns.size()), columns_(columns), ending_(ending) {}
 
-    // Fills sorted_rows[0, n) with the rows in sorted order.
-    void run(const column_profile& first, std::size_t* sorted_rows) {
+    // Fills sorted_rows[0, n) with the rows in sorted order. Kept out of
+    // sort_small, so that the room of its buffers is taken only while it
+    // runs, not while every lookup does (a lookup may call multikeysort
+    // again, as deep as the recursion limit allows).
+    [[gnu::noinline]] void run(const column_profile& first, std::size_t* sorted_rows) {
         column_plan plan = plan_for(first);
         if (plan == column_plan::compare_only) return by_comparison(sorted_rows);
         const bool descending = columns_[0].descending;
@@ -196,7 +199,7 @@ private:
     stop_when_ending stopped() const noexcept { return {&ending_}; }
 
     // The general sort's comparison sort of a group, over every row.
-    void by_comparison(std::size_t* sorted_rows) {
+    [[gnu::noinline]] void by_comparison(std::size_t* sorted_rows) {
         struct entry {
             sort_value key;
             std::size_t row;
