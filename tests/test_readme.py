@@ -16,6 +16,7 @@ BLOCKS = re.findall(r"^```python\n(.*?)^```", TEXT, re.S | re.M)
 pytestmark = pytest.mark.skipif(not TEXT, reason="README.md is not beside the tests")
 
 
+@pytest.mark.thread_unsafe(reason="the README's examples print and share one namespace")
 def test_readme_examples():
     result = doctest.testfile(str(README), module_relative=False, encoding="utf-8", report=True)
     assert result.failed == 0, f"{result.failed} README example(s) failed; see the captured output"
