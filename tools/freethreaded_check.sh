@@ -10,9 +10,9 @@
 #     tests/test_threads.py running callers and mutators truly in parallel;
 #  2. runs the suite again under pytest-run-parallel (PyPI): every test that
 #     is not marked thread_unsafe runs in TAVO_FT_THREADS threads at once
-#     (default 4), all calling the module at the same time. Tests marked
+#     (default 2, one per core of a CI machine), all calling the module at the same time. Tests marked
 #     thread_unsafe ran in step 1 and are left out here, and property tests
-#     take at most TAVO_FT_EXAMPLES examples (default 25; tools/hypothesis_examples.py):
+#     take at most TAVO_FT_EXAMPLES examples (default 10; tools/hypothesis_examples.py):
 #     step 1 ran them in full.
 #   TAVO_FT_PYTHON=/path/to/python3.13t   use that interpreter
 #   TAVO_FT_CACHE=DIR                     where the build is kept (default ~/.cache/tavo)
@@ -93,14 +93,14 @@ echo "free-threaded CPython: $ft ($("$ft" -c 'import sys; print(sys.version.spli
 status=0
 echo "--- 1. the suite, RuntimeWarnings as errors"
 PYTHONWARNINGS=error::RuntimeWarning TAVO_PYTHONS="$ft" bash tools/run_tests.sh "$@" || status=1
-echo "--- 2. the suite under pytest-run-parallel, ${TAVO_FT_THREADS:-4} threads per test"
+echo "--- 2. the suite under pytest-run-parallel, ${TAVO_FT_THREADS:-2} threads per test"
 venv="build/test-venv-$("$ft" -c 'import sys; print("%d.%dt" % sys.version_info[:2])')"
 if ! "$venv/bin/python" -m pip install -q --disable-pip-version-check pytest-run-parallel; then
     echo "could not install pytest-run-parallel" >&2
     exit 1
 fi
-PYTHONWARNINGS=error::RuntimeWarning PYTHONPATH="$PWD/tools" TAVO_HYPOTHESIS_EXAMPLES="${TAVO_FT_EXAMPLES:-25}" \
+PYTHONWARNINGS=error::RuntimeWarning PYTHONPATH="$PWD/tools" TAVO_HYPOTHESIS_EXAMPLES="${TAVO_FT_EXAMPLES:-10}" \
     "$venv/bin/python" -m pytest -q -p no:cacheprovider -p hypothesis_examples \
-    --parallel-threads="${TAVO_FT_THREADS:-4}" -m "not thread_unsafe" "$@" || status=1
+    --parallel-threads="${TAVO_FT_THREADS:-2}" -m "not thread_unsafe" "$@" || status=1
 echo "free-threaded check: $((SECONDS - start)) s"
 exit $status
