@@ -707,6 +707,7 @@ def test_allocation_failures_once_per_process(name):
     ],
     ids=["uncamel", "underscore_to_camelcase", "sanitize_vulgar_string", "multikeysort", "collapse"],
 )
+@pytest.mark.skipif(os.environ.get("TAVO_SANITIZED") == "1", reason="address limits do not mix with ASan")
 def test_exhausted_address_space_ends_as_an_exception(setup, call):
     # With the address space limited just above what the inputs take, the
     # module's own buffers (C++ allocations) fail as well as the interpreter's:
