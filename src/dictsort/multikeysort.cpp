@@ -51,17 +51,16 @@ std::vector<ref> lookup_keys(const std::vector<sort_column>& columns) {
 // now. Fails with the list's IndexError when Python code run by a lookup has
 // shortened the list, and with the exception that ends the call when a lookup
 // or a conversion raised one.
-status extract_rows(PyObject* items, const std::vector<sort_column>& columns, key_table& table,
+status extract_rows(const dictsort::sort_rows& rows, const std::vector<sort_column>& columns, key_table& table,
                     ending_error& ending) {
     std::vector<ref> keys = lookup_keys(columns);
-    const list_view list(items);
-    std::size_t n = static_cast<std::size_t>(list.size());
+    std::size_t n = rows.size();
     std::size_t m = columns.size();
     table.width = m;
     table.values.reserve(n * m);
     table.profiles.assign(m, column_profile{});
     for (std::size_t i = 0; i < n; ++i) {
-        ref item = list.item(static_cast<Py_ssize_t>(i));  // a lookup may drop it from the list
+        ref item = rows.item(i, ending);  // a lookup may drop it from the list
         if (!item) return index_out_of_range();
         for (std::size_t c = 0; c < m; ++c) {
             sort_value v = dictsort::extract_sort_value(item.get(), keys[c].get(), table.store, ending);
@@ -241,6 +240,26 @@ result<ref> unsorted(PyObject* items, bool inplace) {
     return list_view(items).copy();
 }
 
+// multikeysort of more than dictsort::small_rows rows, from the column scan on.
+std::optional<result<ref>> sort_large(const dictsort::sort_rows& rows, std::vector<sort_column> parsed, bool inplace,
+                                      bool last_try, ending_error& ending) {
+    std::vector<sort_column> columns = dictsort::keep_known_columns(rows.scanned(), std::move(parsed), ending);
+    if (ending.is_set()) return result<ref>(ending.take());
+    if (columns.empty()) return rows.unsorted(inplace);
+
+    key_table table;
+    status extracted = extract_rows(rows, columns, table, ending);
+    if (!extracted) return result<ref>(std::move(extracted.error()));
+    std::size_t n = table.values.size() / columns.size();
+    status native = dictsort::encode_object_columns(table.values.data(), n, columns.size(), table.profiles.data(),
+                                                    table.store);
+    if (!native) return result<ref>(std::move(native.error()));
+    std::vector<std::size_t> order = row_sorter(table, columns, n, ending).run();
+    if (ending.is_set()) return result<ref>(ending.take());
+    std::vector<ref> gathered(inplace ? n : 0);
+    return rows.put_in_order(order.data(), n, inplace, ending, last_try, gathered.data());
+}
+
 }  // namespace
 
 result<ref> multikeysort_body(call_args& a) {
@@ -256,51 +275,25 @@ result<ref> multikeysort_body(call_args& a) {
     PyObject* columns_arg = a[1];
     // The list's lock (free-threaded builds) is held for the rest of the call,
     // as list.sort holds it: other threads' operations on the list wait, and
-    // it can change only where Python code run by a lookup or a comparison
-    // gives the lock up, as with the interpreter lock.
+    // it can change only where the call gives the lock up (Python code run by
+    // a lookup or a comparison, a wait for a dict's lock).
     object_lock hold(items);
     if (columns_arg == Py_None) return unsorted(items, inplace);
-    if (PyList_GET_SIZE(items) <= dictsort::small_rows) return dictsort::sort_small(items, columns_arg, inplace);
 
     // An exception that ends the call, met anywhere below, leaves the list as
     // it is: nothing is written before the sort is complete.
     ending_error ending;
     std::vector<sort_column> parsed = dictsort::parse_columns(columns_arg, ending);
     if (ending.is_set()) return ending.take();
-    std::vector<sort_column> columns = dictsort::keep_known_columns(items, std::move(parsed), ending);
-    if (ending.is_set()) return ending.take();
-    if (columns.empty()) return unsorted(items, inplace);
-
-    key_table table;
-    status extracted = extract_rows(items, columns, table, ending);
-    if (!extracted) return std::move(extracted.error());
-    std::size_t n = table.values.size() / columns.size();
-    status native = dictsort::encode_object_columns(table.values.data(), n, columns.size(), table.profiles.data(),
-                                                    table.store);
-    if (!native) return std::move(native.error());
-    std::vector<std::size_t> order = row_sorter(table, columns, n, ending).run();
-    if (ending.is_set()) return ending.take();
-
-    // Gather every item before writing anything: Python code run by a lookup
-    // or a comparison may have changed the list since the extraction.
-    const list_view list(items);
-    auto fetch = [&](std::size_t row) -> ref {
-        ref item = list.item(static_cast<Py_ssize_t>(row));
-        if (!item) fail("multikeysort: the list was shortened while it was being sorted");
-        return item;
-    };
-    if (!inplace) {
-        ref out = new_list(static_cast<Py_ssize_t>(n));
-        for (std::size_t p = 0; p < n; ++p) PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(p), fetch(order[p]).release());
-        return out;
+    for (int attempt = 1;; ++attempt) {
+        const bool last_try = attempt == dictsort::sort_tries;
+        const dictsort::sort_rows rows(items);
+        std::vector<sort_column> columns = last_try ? std::move(parsed) : parsed;
+        std::optional<result<ref>> done = rows.size() <= dictsort::small_rows
+                                              ? dictsort::sort_small(rows, std::move(columns), inplace, last_try, ending)
+                                              : sort_large(rows, std::move(columns), inplace, last_try, ending);
+        if (done) return std::move(*done);
     }
-    std::vector<ref> gathered;
-    gathered.reserve(n);
-    for (std::size_t p = 0; p < n; ++p) gathered.push_back(fetch(order[p]));
-    // Every slot below n exists (the gathered rows are 0 to n - 1), and
-    // nothing from the gathering to the last store runs Python code.
-    for (std::size_t p = 0; p < n; ++p) gathered[p] = list.exchange(static_cast<Py_ssize_t>(p), std::move(gathered[p]));
-    return none_result();
 }
 
 }  // namespace tavo

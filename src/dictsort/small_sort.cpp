@@ -57,11 +57,6 @@ private:
 
 constexpr std::size_t inline_rows = 32;
 
-result<ref> unsorted(PyObject* items, bool inplace) {
-    if (inplace) return none_result();
-    return list_view(items).copy();  // the caller holds the list's lock
-}
-
 // The columns whose name is a str key of at least one dict item, in their
 // order, each name once: a later column with the name of an earlier one would
 // only be asked about rows that the earlier one found equal. The scan stops
@@ -228,67 +223,42 @@ private:
 
 }  // namespace
 
-result<ref> sort_small(PyObject* items, PyObject* columns_arg, bool inplace) {
+std::optional<result<ref>> sort_small(const sort_rows& rows, std::vector<sort_column> columns, bool inplace,
+                                      bool last_try, ending_error& ending) {
     // An exception that ends the call, met anywhere below, leaves the list as
     // it is: nothing is written before the sort is complete.
-    ending_error ending;
-    std::vector<sort_column> columns = parse_columns(columns_arg, ending);
-    if (ending.is_set()) return ending.take();
-    keep_few_known_columns(items, columns, ending);
-    if (ending.is_set()) return ending.take();
-    if (columns.empty()) return unsorted(items, inplace);
+    keep_few_known_columns(rows.scanned(), columns, ending);
+    if (ending.is_set()) return result<ref>(ending.take());
+    if (columns.empty()) return rows.unsorted(inplace);
     const std::size_t m = columns.size();
-
+    const std::size_t n = rows.size();
     small_buffer<ref, 8> keys(m);
     for (std::size_t c = 0; c < m; ++c) {
         keys[c] = lookup_key(columns[c].name);
     }
 
-    const list_view list(items);
-
-    // Extraction: the list as it is now; a lookup that shortens it makes the
-    // next fetch fail with the list's IndexError.
-    const std::size_t n = static_cast<std::size_t>(list.size());
+    // Extraction: a lookup that shortens the list makes the next fetch fail
+    // with the list's IndexError.
     key_store store;
     small_buffer<sort_value, 2 * inline_rows> values(n * m);
     small_buffer<column_profile, 8> profiles(m);
     for (std::size_t i = 0; i < n; ++i) {
-        ref item = list.item(static_cast<Py_ssize_t>(i));  // a lookup may drop it from the list
-        if (!item) return index_out_of_range();
+        ref item = rows.item(i, ending);  // a lookup may drop it from the list
+        if (!item) return result<ref>(index_out_of_range());
         for (std::size_t c = 0; c < m; ++c) {
             sort_value v = extract_sort_value(item.get(), keys[c].get(), store, ending);
-            if (ending.is_set()) return ending.take();
+            if (ending.is_set()) return result<ref>(ending.take());
             profiles[c].note(v);
             values[i * m + c] = v;
         }
     }
     status native = encode_object_columns(values.data(), n, m, profiles.data(), store);
-    if (!native) return std::move(native.error());
-
+    if (!native) return result<ref>(std::move(native.error()));
     small_buffer<std::size_t, inline_rows> sorted_rows(n);
     small_sorter(values.data(), n, columns, ending).run(profiles[0], sorted_rows.data());
-    if (ending.is_set()) return ending.take();
-
-    // Gather every item before writing anything: Python code run by a lookup
-    // or a comparison may have changed the list since the extraction.
-    auto fetch = [&](std::size_t row) -> ref {
-        ref item = list.item(static_cast<Py_ssize_t>(row));
-        if (!item) fail("multikeysort: the list was shortened while it was being sorted");
-        return item;
-    };
-    if (!inplace) {
-        ref out = new_list(static_cast<Py_ssize_t>(n));
-        for (std::size_t p = 0; p < n; ++p) {
-            PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(p), fetch(sorted_rows[p]).release());
-        }
-        return out;
-    }
-    small_buffer<ref, inline_rows> gathered(n);
-    for (std::size_t p = 0; p < n; ++p) gathered[p] = fetch(sorted_rows[p]);
-    // Every slot below n exists (the gathered rows are 0 to n - 1), and
-    // nothing from the gathering to the last store runs Python code.
-    for (std::size_t p = 0; p < n; ++p) gathered[p] = list.exchange(static_cast<Py_ssize_t>(p), std::move(gathered[p]));
-    return none_result();
+    if (ending.is_set()) return result<ref>(ending.take());
+    small_buffer<ref, inline_rows> gathered(inplace ? n : 0);
+    return rows.put_in_order(sorted_rows.data(), n, inplace, ending, last_try, gathered.data());
 }
 
 }  // namespace tavo::dictsort

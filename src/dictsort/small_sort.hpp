@@ -7,17 +7,19 @@
 // radix passes set up per column.
 #pragma once
 
-#include "boundary/error.hpp"
+#include "dictsort/sort_keys.hpp"
 
 #include <cstddef>
 
 namespace tavo::dictsort {
 
 // Lists of at most this many items take the short path.
-constexpr Py_ssize_t small_rows = 256;
+constexpr std::size_t small_rows = 256;
 
-// The whole of multikeysort for a list of at most `small_rows` items and a
-// `columns` argument other than None. The caller holds the list's lock.
-result<ref> sort_small(PyObject* items, PyObject* columns, bool inplace);
+// multikeysort of at most `small_rows` rows by the parsed `columns`, from the
+// column scan on. The caller holds the list's lock. Empty when the sort is to
+// be made again (sort_rows::put_in_order).
+std::optional<result<ref>> sort_small(const sort_rows& rows, std::vector<sort_column> columns, bool inplace,
+                                      bool last_try, ending_error& ending);
 
 }  // namespace tavo::dictsort

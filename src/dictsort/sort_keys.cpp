@@ -1,8 +1,10 @@
 // Reading the columns, extracting key values, and the Python side of the order.
 #include "dictsort/sort_keys.hpp"
 
+#include "boundary/args.hpp"
 #include "boundary/views.hpp"
 
+#include <algorithm>
 #include <cassert>
 #include <cmath>
 #include <unordered_map>
@@ -90,6 +92,7 @@ sort_value convert_value(PyObject* v, key_store& store, ending_error& ending) {
         return sort_value::of_object(store.keep(borrow(v)));
     }
 
+    ending.note_python();  // a subclass's or another type's conversion methods
     // Without an __index__ slot (nor __float__, for the second call) the
     // conversion calls can only raise TypeError: skip them and the message
     // they would format.
@@ -149,6 +152,7 @@ PyObject* python_object_of(const sort_value& v, ref& temp) {
 // holds references to x and y; their types are read again after each call,
 // since Python code may reassign __class__.
 int comparison_truth(PyObject* x, PyObject* y, int op, ending_error& ending) {
+    ending.note_python();
     ref r;
     PyTypeObject* t = Py_TYPE(x);
     if (t == Py_TYPE(y) && t->tp_richcompare) {
@@ -291,6 +295,7 @@ sort_value extract_sort_value(PyObject* item, PyObject* key, key_store& store, e
             return sort_value::null();
         }
     } else {
+        ending.note_python();
         value = steal(PyObject_GetItem(item, key));
         if (!value) {
             ending.discard_pending();
@@ -298,6 +303,64 @@ sort_value extract_sort_value(PyObject* item, PyObject* key, key_store& store, e
         }
     }
     return convert_value(value.get(), store, ending);
+}
+
+sort_rows::sort_rows(PyObject* list) : list_(list) {
+    if constexpr (free_threaded) copy_ = list_view(list).copy();
+}
+
+ref sort_rows::item(std::size_t i, const ending_error& ending) const noexcept {
+    if (copy_ && !ending.python_ran()) return borrow(list_view(copy_.get()).items()[i]);
+    return list_view(list_).item(static_cast<Py_ssize_t>(i));
+}
+
+result<ref> sort_rows::unsorted(bool inplace) const {
+    if (inplace) return none_result();
+    if (copy_) return borrow(copy_.get());  // the list of one moment, seen by no other thread
+    return list_view(list_).copy();
+}
+
+std::optional<result<ref>> sort_rows::put_in_order(const std::size_t* order, std::size_t n, bool inplace,
+                                                   const ending_error& ending, bool last_try,
+                                                   ref* gathered) const {
+    const list_view list(list_);
+    if (copy_ && !ending.python_ran()) {
+        // No Python code ran: the rows are those of the copy, which no other
+        // thread sees.
+        PyObject* const* rows = list_view(copy_.get()).items();
+        if (!inplace) {
+            ref out = new_list(static_cast<Py_ssize_t>(n));
+            for (std::size_t p = 0; p < n; ++p) PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(p), Py_NewRef(rows[order[p]]));
+            return result<ref>(std::move(out));
+        }
+        for (std::size_t p = 0; p < n; ++p) gathered[p] = borrow(rows[order[p]]);
+        // The list's lock is held, and nothing from this check to the last
+        // store waits or runs Python code: the list the sort saw is the list
+        // it rewrites.
+        if (static_cast<std::size_t>(list.size()) == n && std::equal(rows, rows + n, list.items())) {
+            for (std::size_t p = 0; p < n; ++p) gathered[p] = list.exchange(static_cast<Py_ssize_t>(p), std::move(gathered[p]));
+            return result<ref>(none_result());
+        }
+        if (!last_try) return std::nullopt;
+    }
+    // Gather every item before writing anything: Python code run by a lookup
+    // or a comparison (or, on free-threaded builds, another thread) may have
+    // changed the list since the extraction.
+    auto fetch = [&](std::size_t row) -> ref {
+        ref item = list.item(static_cast<Py_ssize_t>(row));
+        if (!item) fail("multikeysort: the list was shortened while it was being sorted");
+        return item;
+    };
+    if (!inplace) {
+        ref out = new_list(static_cast<Py_ssize_t>(n));
+        for (std::size_t p = 0; p < n; ++p) PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(p), fetch(order[p]).release());
+        return result<ref>(std::move(out));
+    }
+    for (std::size_t p = 0; p < n; ++p) gathered[p] = fetch(order[p]);
+    // Every slot below n exists (the gathered rows are 0 to n - 1), and
+    // nothing from the gathering to the last store runs Python code.
+    for (std::size_t p = 0; p < n; ++p) gathered[p] = list.exchange(static_cast<Py_ssize_t>(p), std::move(gathered[p]));
+    return result<ref>(none_result());
 }
 
 order python_compare(PyObject* x, PyObject* y, ending_error& ending, bool tell_greater) {

@@ -6,7 +6,7 @@
 // Python call and without allocating.
 #pragma once
 
-#include "boundary/error.hpp"
+#include "boundary/views.hpp"
 
 #include <bit>
 #include <cassert>
@@ -37,9 +37,64 @@ public:
     }
     error_value take() noexcept { return std::move(*error_); }
 
+    // Python code run by the call (a lookup in a dict subclass, a conversion
+    // of a value of another type, a comparison through Python): noted before
+    // it runs. Until then the call has had no effect that anyone could see.
+    void note_python() noexcept { python_ran_ = true; }
+    bool python_ran() const noexcept { return python_ran_; }
+
 private:
     std::optional<error_value> error_;
+    bool python_ran_ = false;
 };
+
+// The rows of one sort: the list argument as the call reads it.
+//
+// With the interpreter lock only Python code run by the call can change the
+// list, and every read of it checks the index. On free-threaded builds other
+// threads may change it at any moment, and the list's lock is given up while
+// the call waits for a dict's lock: there the rows are read from a copy taken
+// under the list's lock when the sort starts (the list of one moment), for as
+// long as the call runs no Python code; from the first Python code on, the
+// list itself is read, as with the interpreter lock.
+class sort_rows {
+public:
+    // The caller holds the list's lock.
+    explicit sort_rows(PyObject* list);
+
+    // What the column scan reads.
+    PyObject* scanned() const noexcept { return copy_ ? copy_.get() : list_; }
+    // The number of rows now.
+    std::size_t size() const noexcept { return static_cast<std::size_t>(list_view(scanned()).size()); }
+    // Row i for the extraction, or empty when the list is shorter now.
+    ref item(std::size_t i, const ending_error& ending) const noexcept;
+
+    // The rows unsorted: a copy of the list, or None with `inplace`.
+    result<ref> unsorted(bool inplace) const;
+
+    // The rows in `order` (n row numbers, a permutation of 0 to n - 1): a new
+    // list, or with `inplace` the list itself rewritten (None). Every row is
+    // fetched before anything is written; a row that cannot be fetched (a
+    // list shortened by Python code) is an internal failure. `gathered` has
+    // room for n references. Empty when another thread changed the list of
+    // an in-place call that ran no Python code and when `last_try` is false:
+    // nothing was written and the caller may sort again.
+    std::optional<result<ref>> put_in_order(const std::size_t* order, std::size_t n, bool inplace,
+                                            const ending_error& ending, bool last_try, ref* gathered) const;
+
+private:
+    PyObject* list_;
+    ref copy_;  // free-threaded builds
+};
+
+// How many times a free-threaded in-place sort is made again when other
+// threads keep changing its list; the last try writes whatever the list then
+// holds, as the interpreter-lock build does after Python code changed it.
+#ifdef Py_GIL_DISABLED
+inline constexpr int sort_tries = 8;
+#else
+inline constexpr int sort_tries = 1;
+#endif
 
 // --- columns ---------------------------------------------------------------------
 
