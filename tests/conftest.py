@@ -1,4 +1,5 @@
 import faulthandler
+import gc
 import os
 
 import pytest
@@ -46,6 +47,17 @@ def pytest_collection_modifyitems(config, items):
     for item in items:
         if "scale" in item.keywords:
             item.add_marker(skip)
+
+
+@pytest.fixture
+def settled_heap():
+    """Moves every object alive now out of the collector's reach for the test:
+    tests that collect often (gc.collect per call, a threshold of 1) then scan
+    only the objects they make, not the whole session's heap."""
+    gc.collect()
+    gc.freeze()
+    yield
+    gc.unfreeze()
 
 
 @pytest.fixture(autouse=True)

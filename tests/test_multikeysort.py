@@ -1934,6 +1934,7 @@ def check_outcome(call, rows, keeps_rows):
 @pytest.mark.parametrize("trigger", ["gc callback", "finalizer of garbage", "release of a key"])
 @pytest.mark.parametrize("inplace", [False, True])
 @pytest.mark.thread_unsafe(reason="changes the collector's thresholds or callbacks, which are process-wide")
+@pytest.mark.usefixtures("settled_heap")
 def test_python_code_run_by_collections_and_releases(mutation, trigger, inplace):
     for trial in range(12):
         rnd = random.Random(trial)

@@ -59,6 +59,7 @@ def prepare(case):
 
 
 @pytest.mark.parametrize("case", CASES, ids=[c.name for c in CASES])
+@pytest.mark.usefixtures("settled_heap")
 def test_no_leak(case):
     prepare(case)
     if DEBUG:
