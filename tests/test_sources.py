@@ -30,6 +30,13 @@ REMOVED = [
 ]
 
 
+# Deprecated in the documentation, not in the headers: allowed only in a branch
+# for releases before the one that brought the replacement (PY_VERSION_HEX).
+DOCUMENTED_DEPRECATIONS = {
+    "PyErr_Fetch": 0x030C0000, "PyErr_Restore": 0x030C0000, "PyErr_NormalizeException": 0x030C0000,
+}
+
+
 def code_of(path):
     """The text of a source file with its comments and string literals blanked out."""
     text = path.read_text(encoding="utf-8")
@@ -98,3 +105,43 @@ def test_no_c_api_deprecated_by_this_interpreter():
     assert "Py_SetProgramName" in names  # deprecated since 3.11: the reading works
     found = [use for name in sorted(names) for use in uses(rf"(?<![A-Za-z0-9_]){name}(?![A-Za-z0-9_])")]
     assert found == []
+
+
+def version_branches(code):
+    """For each line, the PY_VERSION_HEX bound it is compiled under: the
+    release that the innermost `#if PY_VERSION_HEX >= X` / `< X` branch
+    excludes from it (None when no version branch encloses the line)."""
+    stack, below = [], []
+    for line in code.splitlines():
+        d = line.strip()
+        m = re.match(r"#\s*if\s+PY_VERSION_HEX\s*(>=|<)\s*(0x[0-9A-Fa-f]+)\s*$", d)
+        if m:
+            stack.append((m.group(1) == "<", int(m.group(2), 16)))
+        elif re.match(r"#\s*if", d):
+            stack.append(None)
+        elif re.match(r"#\s*else", d) and stack and stack[-1]:
+            older, bound = stack[-1]
+            stack[-1] = (not older, bound)
+        elif re.match(r"#\s*endif", d) and stack:
+            stack.pop()
+        bounds = [b for o, b in (x for x in stack if x) if o]
+        below.append(min(bounds) if bounds else None)
+    return below
+
+
+@pytest.mark.parametrize("name", sorted(DOCUMENTED_DEPRECATIONS))
+def test_documented_deprecations_only_for_older_releases(name):
+    since = DOCUMENTED_DEPRECATIONS[name]
+    found = []
+    for path in SOURCES:
+        code = code_of(path)
+        for number, (line, below) in enumerate(zip(code.splitlines(), version_branches(code)), 1):
+            if re.search(rf"(?<![A-Za-z0-9_]){name}(?![A-Za-z0-9_])", line) and (below is None or below > since):
+                found.append(f"{path.relative_to(SRC.parent)}:{number}")
+    assert found == []
+
+
+def test_version_branches_read_else_and_nesting():
+    code = "a\n#if PY_VERSION_HEX >= 0x030C0000\nb\n#else\nc\n#ifdef X\nd\n#endif\n#endif\ne\n"
+    assert version_branches(code) == [None, None, None, 0x030C0000, 0x030C0000, 0x030C0000, 0x030C0000,
+                                      0x030C0000, None, None]

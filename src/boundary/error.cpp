@@ -24,6 +24,52 @@ constexpr const char* none_pending = "attempted to fetch exception but none was 
 // One strong reference for the life of the process, stored once.
 std::atomic<PyObject*> panic_type_cell{nullptr};
 
+// The pending exception, taken from the interpreter: its type, value and
+// traceback, all empty when none is pending. CPython 3.12 and later keep the
+// exception instance alone, so there the value is always an instance of the
+// type; CPython 3.11 keeps the three apart, and instantiates the value only
+// when asked to `normalise`.
+struct raised {
+    held type, value, tb;
+};
+
+raised take_raised(bool normalise) {
+    raised r;
+#if PY_VERSION_HEX >= 0x030C0000
+    (void)normalise;
+    ref exc = steal(PyErr_GetRaisedException());
+    if (!exc) return r;
+    r.type = held(borrow(reinterpret_cast<PyObject*>(Py_TYPE(exc.get()))));
+    r.tb = held(steal(PyException_GetTraceback(exc.get())));
+    r.value = held(std::move(exc));
+#else
+    PyObject *t = nullptr, *v = nullptr, *tb = nullptr;
+    PyErr_Fetch(&t, &v, &tb);
+    if (normalise && t) PyErr_NormalizeException(&t, &v, &tb);
+    r.type = held(steal(t));
+    r.value = held(steal(v));
+    r.tb = held(steal(tb));
+#endif
+    return r;
+}
+
+// Makes `e` the pending exception again.
+void restore_raised(raised e) noexcept {
+    if (!e.type) return;
+#if PY_VERSION_HEX >= 0x030C0000
+    if (e.value && PyExceptionInstance_Check(e.value.get())) {
+        // The instance carries its traceback, which nothing here replaces.
+        PyErr_SetRaisedException(e.value.release());
+        return;
+    }
+    // A type with a value that is not yet its instance (an error value made
+    // from parts): the interpreter instantiates it.
+    PyErr_SetObject(e.type.get(), e.value.get());
+#else
+    PyErr_Restore(e.type.release(), e.value.release(), e.tb.release());
+#endif
+}
+
 // Appends UTF-8 bytes that may hold encoded surrogates (from "surrogatepass"):
 // each such three-byte sequence becomes three U+FFFD, as a decoder that
 // replaces maximal invalid subparts would produce.
@@ -190,27 +236,24 @@ error_value error_value::from_instance(ref instance) noexcept {
 }
 
 std::optional<error_value> error_value::take_pending() {
-    PyObject *t = nullptr, *v = nullptr, *tb = nullptr;
-    PyErr_Fetch(&t, &v, &tb);
-    held type(steal(t)), value(steal(v)), trace(steal(tb));
-    if (!type) return std::nullopt;
+    raised r = take_raised(false);
+    if (!r.type) return std::nullopt;
     // Compared only once the type exists: Python code cannot have raised a
     // type that was never created (and creating it here, when memory has
     // run out, would fail and take the pending exception again, endlessly).
-    if (panic_type_cell && type.get() == panic_type_cell) {
-        PyErr_NormalizeException(&t, &v, &tb);
-        type.release(), value.release(), trace.release();
-        type = held(steal(t)), value = held(steal(v)), trace = held(steal(tb));
-        if (type.get() != panic_type_cell) {  // normalising failed: that error instead
+    if (panic_type_cell && r.type.get() == panic_type_cell) {
+        restore_raised(std::move(r));
+        r = take_raised(true);
+        if (r.type.get() != panic_type_cell) {  // normalising failed: that error instead
             error_value e;
             e.state_ = state::fetched;
-            e.type_ = std::move(type);
-            e.value_ = std::move(value);
-            e.tb_ = std::move(trace);
+            e.type_ = std::move(r.type);
+            e.value_ = std::move(r.value);
+            e.tb_ = std::move(r.tb);
             return e;
         }
         std::string text;
-        ref s = value ? steal(PyObject_Str(value.get())) : ref();
+        ref s = r.value ? steal(PyObject_Str(r.value.get())) : ref();
         if (!s || !append_str_text(text, s.get())) {
             // The call ends with the resumed panic in any case: a failure to
             // read its text (even a MemoryError) only changes the text.
@@ -219,15 +262,15 @@ std::optional<error_value> error_value::take_pending() {
         }
         PySys_WriteStderr("--- Lumo is resuming a panic after fetching a PanicException from Python. ---\n");
         PySys_WriteStderr("Python stack trace below:\n");
-        PyErr_Restore(type.release(), value.release(), trace.release());
+        restore_raised(std::move(r));
         PyErr_PrintEx(0);
         throw internal_failure{std::move(text)};
     }
     error_value e;
     e.state_ = state::fetched;
-    e.type_ = std::move(type);
-    e.value_ = std::move(value);
-    e.tb_ = std::move(trace);
+    e.type_ = std::move(r.type);
+    e.value_ = std::move(r.value);
+    e.tb_ = std::move(r.tb);
     return e;
 }
 
@@ -301,7 +344,7 @@ std::pair<PyObject*, ref> error_value::materialise() {
 
 void error_value::raise() && noexcept {
     if (state_ == state::fetched || state_ == state::normalised) {
-        PyErr_Restore(type_.release(), value_.release(), tb_.release());
+        restore_raised({std::move(type_), std::move(value_), std::move(tb_)});
         ensure_error_pending();
         return;
     }
@@ -323,10 +366,7 @@ void error_value::raise() && noexcept {
         ensure_error_pending();
         return;
     }
-    PyObject *t = nullptr, *v = nullptr, *tb = nullptr;
-    PyErr_Fetch(&t, &v, &tb);
-    PyErr_NormalizeException(&t, &v, &tb);
-    PyErr_Restore(t, v, tb);
+    restore_raised(take_raised(true));
     ensure_error_pending();
 }
 
@@ -335,14 +375,12 @@ void error_value::normalise() {
     if (state_ != state::fetched) {
         std::move(*this).raise();
     } else {
-        PyErr_Restore(type_.release(), value_.release(), tb_.release());
+        restore_raised({std::move(type_), std::move(value_), std::move(tb_)});
     }
-    PyObject *t = nullptr, *v = nullptr, *tb = nullptr;
-    PyErr_Fetch(&t, &v, &tb);
-    PyErr_NormalizeException(&t, &v, &tb);
-    type_ = held(steal(t));
-    value_ = held(steal(v));
-    tb_ = held(steal(tb));
+    raised r = take_raised(true);
+    type_ = std::move(r.type);
+    value_ = std::move(r.value);
+    tb_ = std::move(r.tb);
     state_ = state::normalised;
 }
 
