@@ -588,7 +588,9 @@ def test_duplicate_columns():
 
 
 class CountingLookup(dict):
-    calls = None
+    def __init__(self, calls, **items):
+        super().__init__(**items)
+        self.calls = calls  # the test's own list: tests may run in several threads at once
 
     def __getitem__(self, key):
         self.calls.append(key)
@@ -613,8 +615,7 @@ def test_a_repeated_column_name_is_dropped(columns):
             compared.append(1)
             return self.v > other.v
 
-    CountingLookup.calls = calls
-    rows = [CountingLookup(a=Counted(i % 3), b=Counted(-i)) for i in range(30)]
+    rows = [CountingLookup(calls, a=Counted(i % 3), b=Counted(-i)) for i in range(30)]
 
     def name(c):
         return c[1:] if c.startswith("-") else c
