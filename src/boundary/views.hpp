@@ -132,14 +132,14 @@ inline ref new_list(Py_ssize_t n) {
 // shrunk to its filled slots: releasing it releases exactly what was stored.
 class list_builder {
 public:
-    explicit list_builder(Py_ssize_t n) : list_(new_list(n)), size_(n) {}
+    explicit list_builder(Py_ssize_t n) : list_(new_list(n)) {}
     ~list_builder() { trim(); }
     list_builder(const list_builder&) = delete;
     list_builder& operator=(const list_builder&) = delete;
 
     Py_ssize_t filled() const noexcept { return filled_; }
     // The number of slots still empty.
-    Py_ssize_t room() const noexcept { return size_ - filled_; }
+    Py_ssize_t room() const noexcept { return PyList_GET_SIZE(list_.get()) - filled_; }
 
     // The empty slots, in order. The caller stores new references in a prefix
     // of them and counts it with add_filled() before anything that can fail.
@@ -149,14 +149,11 @@ public:
     PyObject** empty_slots() const noexcept { return slot_array() + filled_; }
     void add_filled(Py_ssize_t k) noexcept { filled_ += k; }
 
-    // Stores one reference in the next empty slot (room() > 0).
-    void put(ref item) noexcept { slot_array()[filled_++] = item.release(); }
-
     // Adds `o` past the slots the list was created with (room() == 0). False,
     // with the exception pending, when the list could not grow.
     bool append(PyObject* o) noexcept {
         if (PyList_Append(list_.get(), o) < 0) return false;
-        size_ = ++filled_;
+        ++filled_;
         return true;
     }
 
@@ -169,11 +166,10 @@ public:
 private:
     PyObject** slot_array() const noexcept { return reinterpret_cast<PyListObject*>(list_.get())->ob_item; }
     void trim() noexcept {
-        if (list_ && filled_ < size_) Py_SET_SIZE(list_.get(), filled_);
+        if (list_ && filled_ < PyList_GET_SIZE(list_.get())) Py_SET_SIZE(list_.get(), filled_);
     }
 
     ref list_;
-    Py_ssize_t size_;  // the list's length: slots created or appended
     Py_ssize_t filled_ = 0;
 };
 
