@@ -62,6 +62,19 @@ def test_no_c_api_removed_by_newer_releases(name):
     assert uses(rf"(?<![A-Za-z0-9_]){name}(?![A-Za-z0-9_])") == []
 
 
+# The layout of lists, tuples and str arguments is read and written only in src/boundary (its typed
+# views and argument conversions); the bodies of the functions go through them.
+LAYOUT = ["ob_item", "Py_SET_SIZE", "PyListObject", "PyTupleObject", "PyUnicode_IS_ASCII"]
+BODY_FOLDERS = ["text", "iter", "dictsort", "numparse"]
+
+
+@pytest.mark.parametrize("name", LAYOUT)
+def test_bodies_use_no_object_layout(name):
+    found = uses(rf"(?<![A-Za-z0-9_]){name}(?![A-Za-z0-9_])")
+    assert found, "the boundary uses it: the scan must see it there"
+    assert [use for use in found if use.split("/")[1] in BODY_FOLDERS] == []
+
+
 def test_the_scan_sees_code_and_not_comments(tmp_path):
     sample = tmp_path / "sample.cpp"
     sample.write_text(

@@ -121,23 +121,52 @@ inline result<T> prefixed(const call_args& a, std::size_t i, result<T> r) {
     return with_argument_prefix(a.desc->params[i], std::move(r.error()));
 }
 
-// The accepted case builds its result in place: passing a finished
-// result<std::string_view> through prefixed() copied the view with one 16-byte
-// load right after two 8-byte stores, a store-forwarding stall of about 10 ns
-// on every call of a string function.
-inline result<std::string_view> string_arg(const call_args& a, std::size_t i) {
+// A str argument as a body reads it: its text as UTF-8, whether that text is
+// all ASCII, and the str that owns the bytes. The caller's argument array
+// holds the owner for the whole call, and the bytes live as long as the
+// owner: the view is valid until the body returns, and no longer.
+class str_text {
+public:
+    str_text(const char* data, Py_ssize_t size, PyObject* owner) noexcept
+        : data_(data), size_(static_cast<std::size_t>(size)), owner_(owner) {}
+
+    std::string_view utf8() const noexcept { return std::string_view(data_, size_); }
+    // All ASCII: each character is one byte, and the bytes are the str's own
+    // storage. Read from the owner's flag, which the conversion has just
+    // read: no copy of it is kept.
+    bool ascii() const noexcept { return PyUnicode_IS_ASCII(owner_); }
+    PyObject* owner() const noexcept { return owner_; }
+
+    // The text as an exact str: the owner itself when it is one; for a
+    // subclass of str, a new str with the same characters.
+    ref exact_str() const {
+        if (PyUnicode_CheckExact(owner_)) return borrow(owner_);
+        return created(PyUnicode_FromKindAndData(PyUnicode_KIND(owner_), PyUnicode_DATA(owner_),
+                                                 PyUnicode_GET_LENGTH(owner_)));
+    }
+
+private:
+    const char* data_;
+    std::size_t size_;
+    PyObject* owner_;
+};
+
+// The accepted case builds its result in place: passing a finished result
+// through prefixed() copied the view with one 16-byte load right after two
+// 8-byte stores, a store-forwarding stall of about 10 ns on every call of a
+// string function.
+inline result<str_text> text_arg(const call_args& a, std::size_t i) {
     PyObject* obj = a[i];
-    if (!PyUnicode_Check(obj)) return prefixed<std::string_view>(a, i, type_mismatch(obj, "PyString"));
+    if (!PyUnicode_Check(obj)) return prefixed<str_text>(a, i, type_mismatch(obj, "PyString"));
     // ASCII text is its own UTF-8 form: the bytes are read in place, without
     // the call that would hand back the same pointer.
     if (PyUnicode_IS_ASCII(obj)) {
-        return std::string_view(static_cast<const char*>(PyUnicode_DATA(obj)),
-                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(obj)));
+        return str_text(static_cast<const char*>(PyUnicode_DATA(obj)), PyUnicode_GET_LENGTH(obj), obj);
     }
     Py_ssize_t n = 0;
     const char* u = PyUnicode_AsUTF8AndSize(obj, &n);
-    if (!u) return prefixed<std::string_view>(a, i, error_value::fetch());
-    return std::string_view(u, static_cast<std::size_t>(n));
+    if (!u) return prefixed<str_text>(a, i, error_value::fetch());
+    return str_text(u, n, obj);
 }
 inline result<PyObject*> list_arg(const call_args& a, std::size_t i) {
     return prefixed(a, i, to_list(a[i]));

@@ -125,6 +125,54 @@ inline ref new_list(Py_ssize_t n) {
     return created(PyList_New(n));
 }
 
+// A new list that a body fills front to back. It is created with n slots; the
+// first filled() hold references that the list owns, the rest are empty.
+// Until finish() hands it over nothing else knows of the list, so it needs no
+// lock. Finished early, or dropped unfinished (an error), the list is first
+// shrunk to its filled slots: releasing it releases exactly what was stored.
+class list_builder {
+public:
+    explicit list_builder(Py_ssize_t n) : list_(new_list(n)) {}
+    ~list_builder() { trim(); }
+    list_builder(const list_builder&) = delete;
+    list_builder& operator=(const list_builder&) = delete;
+
+    Py_ssize_t filled() const noexcept { return filled_; }
+    // The number of slots still empty.
+    Py_ssize_t room() const noexcept { return PyList_GET_SIZE(list_.get()) - filled_; }
+
+    // The empty slots, in order. The caller stores new references in a prefix
+    // of them and counts it with add_filled() before anything that can fail.
+    // A loop that fills many slots this way keeps its position in a local,
+    // which reference count updates (stores that may alias any word) do not
+    // force back to memory after each item.
+    PyObject** empty_slots() const noexcept { return slot_array() + filled_; }
+    void add_filled(Py_ssize_t k) noexcept { filled_ += k; }
+
+    // Adds `o` past the slots the list was created with (room() == 0). False,
+    // with the exception pending, when the list could not grow.
+    bool append(PyObject* o) noexcept {
+        if (PyList_Append(list_.get(), o) < 0) return false;
+        ++filled_;
+        return true;
+    }
+
+    // The list, holding the filled slots.
+    ref finish() noexcept {
+        trim();
+        return std::move(list_);
+    }
+
+private:
+    PyObject** slot_array() const noexcept { return reinterpret_cast<PyListObject*>(list_.get())->ob_item; }
+    void trim() noexcept {
+        if (list_ && filled_ < PyList_GET_SIZE(list_.get())) Py_SET_SIZE(list_.get(), filled_);
+    }
+
+    ref list_;
+    Py_ssize_t filled_ = 0;
+};
+
 // A list (or subclass) read through its own storage, never through a
 // subclass's methods. The view does not own the list.
 class list_view {
@@ -183,6 +231,34 @@ public:
         return created(PyList_GetSlice(p_, 0, PY_SSIZE_T_MAX));
 #endif
     }
+
+private:
+    PyObject* p_;
+};
+
+// A tuple (or subclass). Its items never change, and it holds them: they may
+// be read borrowed for as long as the tuple lives.
+class tuple_view {
+public:
+    explicit tuple_view(PyObject* tuple) noexcept : p_(tuple) {}
+    PyObject* object() const noexcept { return p_; }
+    Py_ssize_t size() const noexcept { return PyTuple_GET_SIZE(p_); }
+    PyObject* const* items() const noexcept { return reinterpret_cast<PyTupleObject*>(p_)->ob_item; }
+
+private:
+    PyObject* p_;
+};
+
+// A list or tuple (or subclass of either), read as one array of items
+// whichever it is: a tuple's as tuple_view reads them, a list's as
+// list_view::items() does (only while no Python code runs, and under the
+// list's lock on free-threaded builds).
+class sequence_view {
+public:
+    explicit sequence_view(PyObject* list_or_tuple) noexcept : p_(list_or_tuple) {}
+    bool is_list() const noexcept { return PyList_Check(p_); }
+    Py_ssize_t size() const noexcept { return is_list() ? list_view(p_).size() : tuple_view(p_).size(); }
+    PyObject* const* items() const noexcept { return is_list() ? list_view(p_).items() : tuple_view(p_).items(); }
 
 private:
     PyObject* p_;

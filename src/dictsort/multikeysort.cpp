@@ -28,7 +28,7 @@ using dictsort::sort_column;
 using dictsort::sort_value;
 
 // The key values of every row, row after row, and what they point into.
-struct key_table {
+struct row_keys {
     std::size_t width = 0;
     std::vector<sort_value> values;
     dictsort::key_store store;
@@ -51,7 +51,7 @@ std::vector<ref> lookup_keys(const std::vector<sort_column>& columns) {
 // now. Fails with the list's IndexError when Python code run by a lookup has
 // shortened the list, and with the exception that ends the call when a lookup
 // or a conversion raised one.
-status extract_rows(const dictsort::sort_rows& rows, const std::vector<sort_column>& columns, key_table& table,
+status extract_rows(const dictsort::sort_rows& rows, const std::vector<sort_column>& columns, row_keys& table,
                     ending_error& ending) {
     std::vector<ref> keys = lookup_keys(columns);
     std::size_t n = rows.size();
@@ -88,7 +88,7 @@ status extract_rows(const dictsort::sort_rows& rows, const std::vector<sort_colu
 // as soon as it can; the order is then only a permutation.
 class row_sorter {
 public:
-    row_sorter(const key_table& table, const std::vector<sort_column>& columns, std::size_t n,
+    row_sorter(const row_keys& table, const std::vector<sort_column>& columns, std::size_t n,
                ending_error& ending)
         : table_(table), columns_(columns), ending_(ending), order_(n), column_codes_(columns.size()),
           column_nulls_(columns.size()) {
@@ -223,7 +223,7 @@ private:
         std::size_t lo, len, col;
     };
 
-    const key_table& table_;
+    const row_keys& table_;
     const std::vector<sort_column>& columns_;
     ending_error& ending_;
     std::vector<group> pending_;  // disjoint stretches of order_ still to sort
@@ -247,7 +247,7 @@ std::optional<result<ref>> sort_large(const dictsort::sort_rows& rows, std::vect
     if (ending.is_set()) return result<ref>(ending.take());
     if (columns.empty()) return rows.unsorted(inplace);
 
-    key_table table;
+    row_keys table;
     status extracted = extract_rows(rows, columns, table, ending);
     if (!extracted) return result<ref>(std::move(extracted.error()));
     std::size_t n = table.values.size() / columns.size();

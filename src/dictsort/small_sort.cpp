@@ -92,19 +92,9 @@ void keep_few_known_columns(PyObject* items, std::vector<sort_column>& columns, 
             if (!PyUnicode_Check(key)) continue;
             std::string_view text;
             ref held_key;
-            if (PyUnicode_IS_COMPACT_ASCII(key)) {  // its own UTF-8: nothing is allocated
-                text = std::string_view(static_cast<const char*>(PyUnicode_DATA(key)),
-                                        static_cast<std::size_t>(PyUnicode_GET_LENGTH(key)));
-            } else {
-                held_key = borrow(key);
-                Py_ssize_t len = 0;
-                const char* u = PyUnicode_AsUTF8AndSize(held_key.get(), &len);
-                if (!u) {
-                    ending.discard_pending();
-                    if (ending.is_set()) return;
-                    continue;
-                }
-                text = std::string_view(u, static_cast<std::size_t>(len));
+            if (!dict_key_utf8(key, held_key, text, ending)) {
+                if (ending.is_set()) return;
+                continue;
             }
             for (std::size_t c = 0; c < width; ++c) {
                 if (found[c] == 0 && columns[c].name == text) {

@@ -12,25 +12,6 @@
 namespace tavo::dictsort {
 namespace {
 
-// The UTF-8 text of a str (or subclass), or false when it has none (lone
-// surrogates; the exception is cleared, or kept in `ending` when it ends the
-// call). The text lives as long as `s`: the caller holds a reference to it.
-bool utf8_of(PyObject* s, std::string_view& out, ending_error& ending) {
-    if (PyUnicode_IS_COMPACT_ASCII(s)) {  // its own UTF-8
-        out = std::string_view(static_cast<const char*>(PyUnicode_DATA(s)),
-                               static_cast<std::size_t>(PyUnicode_GET_LENGTH(s)));
-        return true;
-    }
-    Py_ssize_t n = 0;
-    const char* u = PyUnicode_AsUTF8AndSize(s, &n);
-    if (!u) {
-        ending.discard_pending();
-        return false;
-    }
-    out = std::string_view(u, static_cast<std::size_t>(n));
-    return true;
-}
-
 // A column from a str element, or false when it is not a str with UTF-8 text.
 // The caller holds a reference to `element`.
 bool column_of(PyObject* element, std::vector<sort_column>& out, ending_error& ending) {
@@ -412,20 +393,9 @@ std::vector<sort_column> keep_known_columns(PyObject* items, std::vector<sort_co
                 if (!PyUnicode_Check(key)) continue;
                 std::string_view text;
                 ref held_key;
-                if (PyUnicode_IS_COMPACT_ASCII(key)) {
-                    // Its UTF-8 text is its own storage: nothing is allocated.
-                    text = std::string_view(static_cast<const char*>(PyUnicode_DATA(key)),
-                                            static_cast<std::size_t>(PyUnicode_GET_LENGTH(key)));
-                } else {
-                    held_key = borrow(key);
-                    Py_ssize_t len = 0;
-                    const char* u = PyUnicode_AsUTF8AndSize(held_key.get(), &len);
-                    if (!u) {
-                        ending.discard_pending();
-                        if (ending.is_set()) return {};
-                        continue;
-                    }
-                    text = std::string_view(u, static_cast<std::size_t>(len));
+                if (!dict_key_utf8(key, held_key, text, ending)) {
+                    if (ending.is_set()) return {};
+                    continue;
                 }
                 std::size_t k = names.find(text);
                 if (k < names.size() && !found[k]) {

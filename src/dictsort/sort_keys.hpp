@@ -48,6 +48,37 @@ private:
     bool python_ran_ = false;
 };
 
+// The UTF-8 text of a str (or subclass), or false when it has none (lone
+// surrogates; the exception is cleared, or kept in `ending` when it ends the
+// call). The text lives as long as `s`: the caller holds a reference to it.
+inline bool utf8_of(PyObject* s, std::string_view& out, ending_error& ending) {
+    if (PyUnicode_IS_COMPACT_ASCII(s)) {  // its own UTF-8
+        out = std::string_view(static_cast<const char*>(PyUnicode_DATA(s)),
+                               static_cast<std::size_t>(PyUnicode_GET_LENGTH(s)));
+        return true;
+    }
+    Py_ssize_t n = 0;
+    const char* u = PyUnicode_AsUTF8AndSize(s, &n);
+    if (!u) {
+        ending.discard_pending();
+        return false;
+    }
+    out = std::string_view(u, static_cast<std::size_t>(n));
+    return true;
+}
+
+// utf8_of for a str key borrowed from a dict by PyDict_Next, under the dict's
+// lock (free-threaded builds). A compact ASCII key is its own UTF-8 text:
+// nothing is allocated and the borrowed key is enough. Any other key is first
+// held in `holder`: getting its text may allocate, a collection may then run
+// finalizers that change the dict, and the lock is given up while one runs.
+// The caller keeps `holder` for as long as it uses `out`; on false it checks
+// `ending` before going on to the next key.
+inline bool dict_key_utf8(PyObject* key, ref& holder, std::string_view& out, ending_error& ending) {
+    if (!PyUnicode_IS_COMPACT_ASCII(key)) holder = borrow(key);
+    return utf8_of(key, out, ending);
+}
+
 // The rows of one sort: the list argument as the call reads it.
 //
 // With the interpreter lock only Python code run by the call can change the

@@ -18,17 +18,14 @@ result<ref> backfill_body(call_args& a) {
     // items at one moment, between other threads' operations on it.
     object_lock hold(in.object());
     const Py_ssize_t n = in.size();
-    ref out = new_list(n);
+    list_builder out(n);
     // Creating the result may run a garbage collection and with it interpreter
     // code that shortens the input. Nothing below runs interpreter code, so
     // one check covers every read.
-    if (in.size() < n) {
-        Py_SET_SIZE(out.get(), 0);  // no slot filled yet
-        return index_out_of_range();
-    }
+    if (in.size() < n) return index_out_of_range();  // no slot filled yet
 
     PyObject* const* src = in.items();
-    PyObject** dst = reinterpret_cast<PyListObject*>(out.get())->ob_item;
+    PyObject** dst = out.empty_slots();
 
     Py_ssize_t first = 0;
     while (first < n && src[first] == Py_None) ++first;
@@ -44,7 +41,8 @@ result<ref> backfill_body(call_args& a) {
         }
         dst[i] = Py_NewRef(o);
     }
-    return out;
+    out.add_filled(n);
+    return out.finish();
 }
 
 }  // namespace tavo

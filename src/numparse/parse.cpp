@@ -107,9 +107,9 @@ result<ref> exact_int(std::string_view digits, bool negative) {
 }  // namespace
 
 result<ref> parse_body(call_args& a) {
-    auto s = string_arg(a, 0);
+    auto s = text_arg(a, 0);
     if (!s) return std::move(s.error());
-    const std::string_view in = *s;
+    const std::string_view in = s->utf8();
 
     const number_filter filtered(in);
     if (filtered.text().empty()) return none_result();

@@ -372,11 +372,11 @@ ref underscore_to_camelcase_text(const unsigned char* p, std::size_t n) {
 }  // namespace
 
 result<ref> uncamel_body(call_args& a) {
-    auto text = string_arg(a, 0);
+    auto text = text_arg(a, 0);
     if (!text) return std::move(text.error());
-    const std::string_view s = *text;
+    const std::string_view s = text->utf8();
     if (s.empty()) return created(PyUnicode_New(0, 0));
-    if (PyUnicode_IS_ASCII(a[0])) {
+    if (text->ascii()) {
         if (s.size() <= short_text) return uncamel_ascii_short(s.data(), s.size());
         return uncamel_ascii(s.data(), s.size());
     }
@@ -384,11 +384,11 @@ result<ref> uncamel_body(call_args& a) {
 }
 
 result<ref> underscore_to_camelcase_body(call_args& a) {
-    auto text = string_arg(a, 0);
+    auto text = text_arg(a, 0);
     if (!text) return std::move(text.error());
-    const std::string_view s = *text;
+    const std::string_view s = text->utf8();
     if (s.empty()) return created(PyUnicode_New(0, 0));
-    if (PyUnicode_IS_ASCII(a[0])) {
+    if (text->ascii()) {
         if (s.size() <= short_text) {
             return underscore_to_camelcase_ascii_short(reinterpret_cast<const unsigned char*>(s.data()), s.size());
         }

@@ -196,33 +196,29 @@ double digits_value(const unsigned char* p, const unsigned char* end, bool ascii
                              false);
 }
 
-// --- sanitize_vulgar_string ------------------------------------------------------------
-
-// The input, as a `str`: the same object when it is an exact `str`.
-ref unchanged(PyObject* s) {
-    if (PyUnicode_CheckExact(s)) return borrow(s);
-    return created(PyUnicode_FromKindAndData(PyUnicode_KIND(s), PyUnicode_DATA(s), PyUnicode_GET_LENGTH(s)));
-}
-
 }  // namespace
 
-result<ref> sanitize_vulgar_string_body(call_args& a) {
-    auto text = string_arg(a, 0);
-    if (!text) return std::move(text.error());
-    // No fraction character is ASCII.
-    if (PyUnicode_IS_ASCII(a[0])) return unchanged(a[0]);
+// --- sanitize_vulgar_string ------------------------------------------------------------
 
-    const auto* const begin = reinterpret_cast<const unsigned char*>(text->data());
-    const auto* const end = begin + text->size();
+result<ref> sanitize_vulgar_string_body(call_args& a) {
+    auto arg = text_arg(a, 0);
+    if (!arg) return std::move(arg.error());
+    // No fraction character is ASCII. Unchanged, the input is returned as
+    // a str: the same object when it is an exact str.
+    if (arg->ascii()) return arg->exact_str();
+    const std::string_view text = arg->utf8();
+
+    const auto* const begin = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = begin + text.size();
     fraction_finder finder(begin, end);
     fraction_hit hit{};
     const unsigned char* fraction = finder.next(begin, hit);
-    if (!fraction) return unchanged(a[0]);
+    if (!fraction) return arg->exact_str();
 
     // Each match is replaced as soon as it is found: building the result front
     // to back gives the same text as editing a copy from the last match
     // backwards, without moving any bytes twice.
-    text_buffer out(text->size() + 16);
+    text_buffer out(text.size() + 16);
     const unsigned char* copied = begin;  // end of the previous match: nothing before it is searched again
     while (fraction) {
         // Back over white space, then over digits, never into the previous match.
