@@ -236,6 +236,14 @@ error_value error_value::from_instance(ref instance) noexcept {
 }
 
 std::optional<error_value> error_value::take_pending() {
+    const auto fetched = [](raised r) {
+        error_value e;
+        e.state_ = state::fetched;
+        e.type_ = std::move(r.type);
+        e.value_ = std::move(r.value);
+        e.tb_ = std::move(r.tb);
+        return e;
+    };
     raised r = take_raised(false);
     if (!r.type) return std::nullopt;
     // Compared only once the type exists: Python code cannot have raised a
@@ -244,14 +252,7 @@ std::optional<error_value> error_value::take_pending() {
     if (panic_type_cell && r.type.get() == panic_type_cell) {
         restore_raised(std::move(r));
         r = take_raised(true);
-        if (r.type.get() != panic_type_cell) {  // normalising failed: that error instead
-            error_value e;
-            e.state_ = state::fetched;
-            e.type_ = std::move(r.type);
-            e.value_ = std::move(r.value);
-            e.tb_ = std::move(r.tb);
-            return e;
-        }
+        if (r.type.get() != panic_type_cell) return fetched(std::move(r));  // normalising failed: that error instead
         std::string text;
         ref s = r.value ? steal(PyObject_Str(r.value.get())) : ref();
         if (!s || !append_str_text(text, s.get())) {
@@ -266,12 +267,7 @@ std::optional<error_value> error_value::take_pending() {
         PyErr_PrintEx(0);
         throw internal_failure{std::move(text)};
     }
-    error_value e;
-    e.state_ = state::fetched;
-    e.type_ = std::move(r.type);
-    e.value_ = std::move(r.value);
-    e.tb_ = std::move(r.tb);
-    return e;
+    return fetched(std::move(r));
 }
 
 error_value error_value::fetch() {

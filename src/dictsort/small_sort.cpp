@@ -60,10 +60,8 @@ constexpr std::size_t inline_rows = 32;
 // The columns whose name is a str key of at least one dict item, in their
 // order, each name once: a later column with the name of an earlier one would
 // only be asked about rows that the earlier one found equal. The scan stops
-// once every name has been seen. The list and its dicts are read again after
-// every step, since getting a key's UTF-8 text may allocate and a collection
-// may then run finalizers that change them; the item and the key being read
-// are held. Empty when `ending` is set. Up to eight names are compared one by
+// once every name has been seen (for_each_key_text). Empty when `ending` is
+// set. Up to eight names are compared one by
 // one; more go to keep_known_columns, which hashes them (a linear scan per key
 // would make many columns quadratic).
 void keep_few_known_columns(PyObject* items, std::vector<sort_column>& columns, ending_error& ending) {
@@ -80,30 +78,17 @@ void keep_few_known_columns(PyObject* items, std::vector<sort_column>& columns, 
         found[c] = repeated ? 2 : 0;
         missing += !repeated;
     }
-    for (Py_ssize_t i = 0; missing > 0; ++i) {
-        ref item = list_view(items).item(i);
-        if (!item) break;
-        if (!PyDict_Check(item.get())) continue;
-        object_lock hold(item.get());  // free-threaded builds: keys are held before it may be given up
-        Py_ssize_t pos = 0;
-        PyObject* key = nullptr;
-        PyObject* value = nullptr;
-        while (missing > 0 && PyDict_Next(item.get(), &pos, &key, &value)) {
-            if (!PyUnicode_Check(key)) continue;
-            std::string_view text;
-            ref held_key;
-            if (!dict_key_utf8(key, held_key, text, ending)) {
-                if (ending.is_set()) return;
-                continue;
-            }
+    const bool read = for_each_key_text(
+        items, ending, [&] { return missing > 0; },
+        [&](std::string_view text) {
             for (std::size_t c = 0; c < width; ++c) {
                 if (found[c] == 0 && columns[c].name == text) {
                     found[c] = 1;
                     --missing;
                 }
             }
-        }
-    }
+        });
+    if (!read) return;
     std::size_t kept = 0;
     for (std::size_t c = 0; c < width; ++c) {
         if (found[c] == 1) {

@@ -376,34 +376,16 @@ std::vector<sort_column> keep_known_columns(PyObject* items, std::vector<sort_co
         distinct_names names(columns);
         std::vector<char> found(names.size(), 0);
         std::size_t missing = names.size();
-        // The list and its dicts are read again after every step: getting a
-        // key's UTF-8 text may allocate, and a collection then may run
-        // finalizers that change them. The item and the key being read are held.
-        for (Py_ssize_t i = 0; missing > 0; ++i) {
-            ref item = list_view(items).item(i);
-            if (!item) break;
-            if (!PyDict_Check(item.get())) continue;
-            // A key read under the dict's lock (free-threaded builds) is
-            // held before anything that may give the lock up.
-            object_lock hold(item.get());
-            Py_ssize_t pos = 0;
-            PyObject* key = nullptr;
-            PyObject* value = nullptr;
-            while (missing > 0 && PyDict_Next(item.get(), &pos, &key, &value)) {
-                if (!PyUnicode_Check(key)) continue;
-                std::string_view text;
-                ref held_key;
-                if (!dict_key_utf8(key, held_key, text, ending)) {
-                    if (ending.is_set()) return {};
-                    continue;
-                }
+        const bool read = for_each_key_text(
+            items, ending, [&] { return missing > 0; },
+            [&](std::string_view text) {
                 std::size_t k = names.find(text);
                 if (k < names.size() && !found[k]) {
                     found[k] = 1;
                     --missing;
                 }
-            }
-        }
+            });
+        if (!read) return {};
         std::vector<char> taken(names.size(), 0);
         for (std::size_t c = 0; c < columns.size(); ++c) {
             std::size_t k = names.of_column(c);

@@ -67,16 +67,37 @@ inline bool utf8_of(PyObject* s, std::string_view& out, ending_error& ending) {
     return true;
 }
 
-// utf8_of for a str key borrowed from a dict by PyDict_Next, under the dict's
-// lock (free-threaded builds). A compact ASCII key is its own UTF-8 text:
-// nothing is allocated and the borrowed key is enough. Any other key is first
-// held in `holder`: getting its text may allocate, a collection may then run
-// finalizers that change the dict, and the lock is given up while one runs.
-// The caller keeps `holder` for as long as it uses `out`; on false it checks
-// `ending` before going on to the next key.
-inline bool dict_key_utf8(PyObject* key, ref& holder, std::string_view& out, ending_error& ending) {
-    if (!PyUnicode_IS_COMPACT_ASCII(key)) holder = borrow(key);
-    return utf8_of(key, out, ending);
+// Calls `seen(text)` with the UTF-8 text of every str key of every dict item
+// of the list `items`, in order, for as long as `more()` is true; a key without
+// UTF-8 text is passed over. The list and its dicts are read again after every
+// step: getting a key's text may allocate, a collection may then run
+// finalizers that change them, and a dict's lock (free-threaded builds) is
+// given up while one runs. So the item being read is held, and a key is held
+// before its text is taken unless it is compact ASCII (its own UTF-8 text,
+// nothing allocated). False when `ending` is set.
+template <class More, class Seen>
+bool for_each_key_text(PyObject* items, ending_error& ending, More more, Seen seen) {
+    for (Py_ssize_t i = 0; more(); ++i) {
+        ref item = list_view(items).item(i);
+        if (!item) break;
+        if (!PyDict_Check(item.get())) continue;
+        object_lock hold(item.get());
+        Py_ssize_t pos = 0;
+        PyObject* key = nullptr;
+        PyObject* value = nullptr;
+        while (more() && PyDict_Next(item.get(), &pos, &key, &value)) {
+            if (!PyUnicode_Check(key)) continue;
+            ref held_key;
+            if (!PyUnicode_IS_COMPACT_ASCII(key)) held_key = borrow(key);
+            std::string_view text;
+            if (!utf8_of(key, text, ending)) {
+                if (ending.is_set()) return false;
+                continue;
+            }
+            seen(text);
+        }
+    }
+    return true;
 }
 
 // The rows of one sort: the list argument as the call reads it.
