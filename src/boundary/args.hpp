@@ -83,27 +83,8 @@ inline void bind_gathered(call_args& a, const function_description& desc, PyObje
 
 error_value type_mismatch(PyObject* obj, const char* target) noexcept;
 
-// Borrowed UTF-8 view of a str (or subclass), valid while the object lives.
-inline result<std::string_view> to_string_arg(PyObject* obj) {
-    if (!PyUnicode_Check(obj)) return type_mismatch(obj, "PyString");
-    Py_ssize_t n = 0;
-    const char* u = PyUnicode_AsUTF8AndSize(obj, &n);
-    if (!u) return error_value::fetch();
-    return std::string_view(u, static_cast<std::size_t>(n));
-}
-
 inline result<PyObject*> to_list(PyObject* obj) {
     if (!PyList_Check(obj)) return type_mismatch(obj, "PyList");
-    return obj;
-}
-
-inline result<PyObject*> to_dict(PyObject* obj) {
-    if (!PyDict_Check(obj)) return type_mismatch(obj, "PyDict");
-    return obj;
-}
-
-inline result<PyObject*> to_tuple(PyObject* obj) {
-    if (!PyTuple_Check(obj)) return type_mismatch(obj, "PyTuple");
     return obj;
 }
 

@@ -1,6 +1,7 @@
 #include "boundary/error.hpp"
 
 #include "boundary/call.hpp"
+#include "boundary/first_store.hpp"
 
 #include <sys/prctl.h>
 
@@ -187,13 +188,9 @@ PyObject* panic_exception_type() noexcept {
         }
         return nullptr;
     }
-    PyObject* stored = nullptr;
-    if (panic_type_cell.compare_exchange_strong(stored, t, std::memory_order_acq_rel,
-                                                std::memory_order_acquire)) {
-        return t;
-    }
-    Py_DECREF(t);  // filled meanwhile (another thread, without the lock): keep the first
-    return stored;
+    PyObject* kept = keep_first(panic_type_cell, t);
+    if (kept != t) Py_DECREF(t);  // filled meanwhile (another thread, without the lock): keep the first
+    return kept;
 }
 
 error_value error_value::static_error(PyObject* type, const char* text) noexcept {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "boundary/error.hpp"
+#include "boundary/first_store.hpp"
 
 #include <atomic>
 
@@ -16,12 +17,9 @@ inline PyObject* interned(PyObject*& cell, const char* text) {
     if (PyObject* s = slot.load(std::memory_order_acquire)) return s;
     PyObject* s = created(PyUnicode_FromString(text)).release();
     PyUnicode_InternInPlace(&s);
-    PyObject* stored = nullptr;
-    if (slot.compare_exchange_strong(stored, s, std::memory_order_acq_rel, std::memory_order_acquire)) {
-        return s;
-    }
-    Py_DECREF(s);  // filled meanwhile: keep the first
-    return stored;
+    PyObject* kept = keep_first(slot, s);
+    if (kept != s) Py_DECREF(s);  // filled meanwhile: keep the first
+    return kept;
 }
 
 }  // namespace tavo

@@ -1,10 +1,12 @@
 // The module definition, its function table and PyInit__tavo.
 #include "boundary/bodies.hpp"
 #include "boundary/call.hpp"
+#include "boundary/first_store.hpp"
 #include "boundary/interned.hpp"
 
-#include <atomic>
 #include <array>
+#include <atomic>
+#include <type_traits>
 #include <cstdint>
 
 namespace tavo {
@@ -53,69 +55,67 @@ PyCFunction wrapper_of() {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(&entry<D, Body>));
 }
 
-const table_entry* function_table() {
-    static const table_entry table[] = {
-        {"parse", wrapper_of<parse_desc, parse_body>(),
-         "parse(s)\n--\n\nExtract number from string.\n\nArgs:\n    s: String to parse.\n\n"
-         "Returns:\n    Parsed int or float, or None if parsing fails.\n\nExamples:\n"
-         "    >>> parse('1,200m')\n    1200\n    >>> parse('100.0')\n    100.0\n"
-         "    >>> parse('(1)')\n    -1"},
-        {"multikeysort", wrapper_of<multikeysort_desc, multikeysort_body>(),
-         "multikeysort(items, columns, inplace=False)\n--\n\nSort list of dictionaries by multiple keys.\n\n"
-         "Uses pre-extracted values for O(n) extraction instead of O(n log n).\n\nArgs:\n"
-         "    items: List of dictionaries to sort.\n"
-         "    columns: List of column names (prefix with '-' for descending).\n"
-         "    inplace: If True, sort in place; otherwise return new sorted list.\n\n"
-         "Returns:\n    Sorted list if inplace=False, otherwise None."},
-        {"sanitize_vulgar_string", wrapper_of<sanitize_desc, sanitize_vulgar_string_body>(),
-         "sanitize_vulgar_string(s)\n--\n\nReplace vulgar fractions with decimal equivalents.\n\n"
-         "Converts number and vulgar fraction combinations to number and decimal.\n\nArgs:\n"
-         "    s: String containing vulgar fractions.\n\nReturns:\n"
-         "    String with fractions converted to decimals.\n\nExamples:\n"
-         "    >>> sanitize_vulgar_string(\"Foo-Bar+Baz: 17s 4\u00be 1 \u215b 20 93\u00be - 94\u215b\")\n"
-         "    'Foo-Bar+Baz: 17s 4.75 1.125 20 93.75 - 94.125'\n"
-         "    >>> sanitize_vulgar_string(\"\u2153 cup\")\n    '0.333333 cup'"},
-        {"uncamel", wrapper_of<uncamel_desc, uncamel_body>(),
-         "uncamel(camel)\n--\n\nConvert camelCase to snake_case.\n\nArgs:\n    camel: CamelCase string.\n\n"
-         "Returns:\n    snake_case string.\n\nExamples:\n    >>> uncamel('CamelCase')\n    'camel_case'\n"
-         "    >>> uncamel('CamelCamelCase')\n    'camel_camel_case'\n"
-         "    >>> uncamel('getHTTPResponseCode')\n    'get_http_response_code'"},
-        {"underscore_to_camelcase", wrapper_of<underscore_desc, underscore_to_camelcase_body>(),
-         "underscore_to_camelcase(s)\n--\n\nConvert underscore_delimited_text to camelCase.\n\nArgs:\n"
-         "    s: Underscore-delimited string.\n\nReturns:\n    camelCase string.\n\nExamples:\n"
-         "    >>> underscore_to_camelcase('foo_bar_baz')\n    'fooBarBaz'\n"
-         "    >>> underscore_to_camelcase('FOO_BAR')\n    'fooBar'\n"
-         "    >>> underscore_to_camelcase('_foo_bar')\n    'fooBar'"},
-        {"collapse", wrapper_of<collapse_desc, collapse_body>(),
-         "collapse(*args)\n--\n\nRecursively flatten nested lists/tuples into a single list.\n\nArgs:\n"
-         "    args: Items to collapse (can be nested lists/tuples).\n\nReturns:\n"
-         "    Flattened list of items.\n\nExamples:\n"
-         "    >>> collapse([['a', ['b', ('c', 'd')]], -2, -1, [0, 1]])\n"
-         "    ['a', 'b', 'c', 'd', -2, -1, 0, 1]"},
-        {"backfill", wrapper_of<backfill_desc, backfill_body>(),
-         "backfill(values)\n--\n\nBack-fill a sorted array with the latest value.\n\nArgs:\n"
-         "    values: List of values (may contain None).\n\nReturns:\n"
-         "    List with None values replaced by the most recent non-None value.\n\nExamples:\n"
-         "    >>> backfill([None, None, 1, 2, 3, None, 4])\n    [1, 1, 1, 2, 3, 3, 4]"},
-        {"backfill_iterdict", wrapper_of<backfill_iterdict_desc, backfill_iterdict_body>(),
-         "backfill_iterdict(iterdict)\n--\n\nBack-fill a sorted iterdict with the latest values.\n\nArgs:\n"
-         "    iterdict: List of dicts with possibly None values.\n\nReturns:\n"
-         "    List of dicts with None values replaced by most recent non-None values per key.\n\n"
-         "Examples:\n"
-         "    >>> backfill_iterdict([{'a': 1, 'b': None}, {'a': 4, 'b': 2}, {'a': None, 'b': None}])\n"
-         "    [{'a': 1, 'b': 2}, {'a': 4, 'b': 2}, {'a': 4, 'b': 2}]"},
-        {"same_order", wrapper_of<same_order_desc, same_order_body>(),
-         "same_order(ref_list, comp)\n--\n\n"
-         "Compare two lists and check if elements in ref appear in same order in comp.\n\nArgs:\n"
-         "    ref_list: Reference list of elements.\n"
-         "    comp: Comparison list to check order against.\n\nReturns:\n"
-         "    True if all ref elements appear in comp in the same relative order.\n\nExamples:\n"
-         "    >>> same_order(['x', 'y', 'z'], ['x', 'a', 'b', 'y', 'd', 'z'])\n    True\n"
-         "    >>> same_order(['x', 'y', 'z'], ['x', 'z', 'y'])\n    False"},
-    };
-    return table;
-}
-constexpr int function_count = 9;
+// The module's functions, in the order of __all__ (set when the library is loaded).
+const table_entry function_table[] = {
+    {"parse", wrapper_of<parse_desc, parse_body>(),
+     "parse(s)\n--\n\nExtract number from string.\n\nArgs:\n    s: String to parse.\n\n"
+     "Returns:\n    Parsed int or float, or None if parsing fails.\n\nExamples:\n"
+     "    >>> parse('1,200m')\n    1200\n    >>> parse('100.0')\n    100.0\n"
+     "    >>> parse('(1)')\n    -1"},
+    {"multikeysort", wrapper_of<multikeysort_desc, multikeysort_body>(),
+     "multikeysort(items, columns, inplace=False)\n--\n\nSort list of dictionaries by multiple keys.\n\n"
+     "Uses pre-extracted values for O(n) extraction instead of O(n log n).\n\nArgs:\n"
+     "    items: List of dictionaries to sort.\n"
+     "    columns: List of column names (prefix with '-' for descending).\n"
+     "    inplace: If True, sort in place; otherwise return new sorted list.\n\n"
+     "Returns:\n    Sorted list if inplace=False, otherwise None."},
+    {"sanitize_vulgar_string", wrapper_of<sanitize_desc, sanitize_vulgar_string_body>(),
+     "sanitize_vulgar_string(s)\n--\n\nReplace vulgar fractions with decimal equivalents.\n\n"
+     "Converts number and vulgar fraction combinations to number and decimal.\n\nArgs:\n"
+     "    s: String containing vulgar fractions.\n\nReturns:\n"
+     "    String with fractions converted to decimals.\n\nExamples:\n"
+     "    >>> sanitize_vulgar_string(\"Foo-Bar+Baz: 17s 4\u00be 1 \u215b 20 93\u00be - 94\u215b\")\n"
+     "    'Foo-Bar+Baz: 17s 4.75 1.125 20 93.75 - 94.125'\n"
+     "    >>> sanitize_vulgar_string(\"\u2153 cup\")\n    '0.333333 cup'"},
+    {"uncamel", wrapper_of<uncamel_desc, uncamel_body>(),
+     "uncamel(camel)\n--\n\nConvert camelCase to snake_case.\n\nArgs:\n    camel: CamelCase string.\n\n"
+     "Returns:\n    snake_case string.\n\nExamples:\n    >>> uncamel('CamelCase')\n    'camel_case'\n"
+     "    >>> uncamel('CamelCamelCase')\n    'camel_camel_case'\n"
+     "    >>> uncamel('getHTTPResponseCode')\n    'get_http_response_code'"},
+    {"underscore_to_camelcase", wrapper_of<underscore_desc, underscore_to_camelcase_body>(),
+     "underscore_to_camelcase(s)\n--\n\nConvert underscore_delimited_text to camelCase.\n\nArgs:\n"
+     "    s: Underscore-delimited string.\n\nReturns:\n    camelCase string.\n\nExamples:\n"
+     "    >>> underscore_to_camelcase('foo_bar_baz')\n    'fooBarBaz'\n"
+     "    >>> underscore_to_camelcase('FOO_BAR')\n    'fooBar'\n"
+     "    >>> underscore_to_camelcase('_foo_bar')\n    'fooBar'"},
+    {"collapse", wrapper_of<collapse_desc, collapse_body>(),
+     "collapse(*args)\n--\n\nRecursively flatten nested lists/tuples into a single list.\n\nArgs:\n"
+     "    args: Items to collapse (can be nested lists/tuples).\n\nReturns:\n"
+     "    Flattened list of items.\n\nExamples:\n"
+     "    >>> collapse([['a', ['b', ('c', 'd')]], -2, -1, [0, 1]])\n"
+     "    ['a', 'b', 'c', 'd', -2, -1, 0, 1]"},
+    {"backfill", wrapper_of<backfill_desc, backfill_body>(),
+     "backfill(values)\n--\n\nBack-fill a sorted array with the latest value.\n\nArgs:\n"
+     "    values: List of values (may contain None).\n\nReturns:\n"
+     "    List with None values replaced by the most recent non-None value.\n\nExamples:\n"
+     "    >>> backfill([None, None, 1, 2, 3, None, 4])\n    [1, 1, 1, 2, 3, 3, 4]"},
+    {"backfill_iterdict", wrapper_of<backfill_iterdict_desc, backfill_iterdict_body>(),
+     "backfill_iterdict(iterdict)\n--\n\nBack-fill a sorted iterdict with the latest values.\n\nArgs:\n"
+     "    iterdict: List of dicts with possibly None values.\n\nReturns:\n"
+     "    List of dicts with None values replaced by most recent non-None values per key.\n\n"
+     "Examples:\n"
+     "    >>> backfill_iterdict([{'a': 1, 'b': None}, {'a': 4, 'b': 2}, {'a': None, 'b': None}])\n"
+     "    [{'a': 1, 'b': 2}, {'a': 4, 'b': 2}, {'a': 4, 'b': 2}]"},
+    {"same_order", wrapper_of<same_order_desc, same_order_body>(),
+     "same_order(ref_list, comp)\n--\n\n"
+     "Compare two lists and check if elements in ref appear in same order in comp.\n\nArgs:\n"
+     "    ref_list: Reference list of elements.\n"
+     "    comp: Comparison list to check order against.\n\nReturns:\n"
+     "    True if all ref elements appear in comp in the same relative order.\n\nExamples:\n"
+     "    >>> same_order(['x', 'y', 'z'], ['x', 'a', 'b', 'y', 'd', 'z'])\n    True\n"
+     "    >>> same_order(['x', 'y', 'z'], ['x', 'z', 'y'])\n    False"},
+};
+constexpr int function_count = static_cast<int>(std::extent_v<decltype(function_table)>);
 
 PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT,
@@ -140,9 +140,9 @@ PyObject* all_attr = nullptr;
 PyMethodDef* method_def(int i) {
     static std::array<PyMethodDef, function_count> defs = [] {
         std::array<PyMethodDef, function_count> d{};
-        const table_entry* table = function_table();
         for (int j = 0; j < function_count; ++j) {
-            d[j] = PyMethodDef{table[j].name, table[j].wrapper, METH_FASTCALL | METH_KEYWORDS, table[j].doc};
+            const table_entry& e = function_table[j];
+            d[static_cast<std::size_t>(j)] = PyMethodDef{e.name, e.wrapper, METH_FASTCALL | METH_KEYWORDS, e.doc};
         }
         return d;
     }();
@@ -210,12 +210,9 @@ result<ref> initialise() {
 #endif
     status done = init_module(module.get());
     if (!done) return std::move(done.error());
-    PyObject* stored = nullptr;
-    if (module_cell.compare_exchange_strong(stored, module.get(), std::memory_order_acq_rel,
-                                            std::memory_order_acquire)) {
-        return borrow(module.release());  // the cell keeps the created reference
-    }
-    return borrow(stored);  // filled meanwhile: the new module is released
+    PyObject* kept = keep_first(module_cell, module.get());
+    if (kept == module.get()) return borrow(module.release());  // the cell keeps the created reference
+    return borrow(kept);  // filled meanwhile: the new module is released
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Native keys for date, naive datetime, bytes and tuple columns.
 #include "dictsort/object_keys.hpp"
 
+#include "boundary/first_store.hpp"
+
 #include <datetime.h>
 
 #include <atomic>
@@ -25,8 +27,7 @@ status datetime_api(bool& available) {
             available = false;
             return discard_ordinary_error();
         }
-        PyDateTime_CAPI* none = nullptr;
-        api.compare_exchange_strong(none, imported, std::memory_order_acq_rel, std::memory_order_acquire);
+        keep_first(api, imported);  // the capsule's pointer: the same whichever thread stores it
     }
     available = true;
     return ok();

@@ -125,6 +125,46 @@ inline void copy_short(void* dst, const void* src, std::size_t n) noexcept {
     }
 }
 
+// A step's bytes, mapped, and its flags (bit 7 of each flagged byte).
+struct mapped_block {
+    vec::bytes16 mapped, flags;
+};
+struct mapped_word {
+    std::uint64_t mapped, flags;
+};
+
+// The walk that both conversions of ASCII text take, from byte `start` on:
+// sixteen bytes at a time while at least Op::block_reach bytes are left (a
+// block reads its neighbours from the text itself), then eight. Each step maps
+// its bytes and flags some of them (bit 7 of the byte) for Op::put, which
+// writes a word of mapped bytes with the flagged ones handled; a block with
+// nothing flagged is stored whole. Writes up to 8 bytes past the returned
+// position.
+template <class Op>
+char* walk_ascii(const char* s, std::size_t n, std::size_t start, char* o) {
+    std::size_t i = start;
+    while (i < n) {
+        if (vec::available && i > start && n - i >= Op::block_reach) {
+            const auto [mapped, flags] = Op::block(s + i);
+            if ((vec::low_half(flags) | vec::high_half(flags)) == 0) {
+                vec::store(o, mapped);
+                o += 16;
+            } else {
+                o = Op::put(o, vec::low_half(mapped), vec::low_half(flags) & words::high, 8);
+                o = Op::put(o, vec::high_half(mapped), vec::high_half(flags) & words::high, 8);
+            }
+            i += 16;
+            continue;
+        }
+        const std::size_t count = n - i < 8 ? n - i : 8;
+        const std::uint64_t x = count == 8 ? words::load(s + i) : words::load_partial(s + i, count);
+        const auto [mapped, flags] = Op::word(s, n, start, i, x);
+        o = Op::put(o, mapped, flags, count);
+        i += count;
+    }
+    return o;
+}
+
 // --- uncamel ---------------------------------------------------------------------------
 
 // Underscores go in front of a capital after a small letter or an ASCII digit,
@@ -162,36 +202,24 @@ inline bool ascii_upper(unsigned char c) noexcept { return static_cast<unsigned 
 inline bool ascii_lower(unsigned char c) noexcept { return static_cast<unsigned char>(c - 'a') < 26; }
 inline bool ascii_digit(unsigned char c) noexcept { return static_cast<unsigned char>(c - '0') < 10; }
 
-ref uncamel_ascii(const char* s, std::size_t n) {
-    // At most one underscore per byte, plus room for the stores past the end.
-    text_buffer out(2 * n + 16);
-    char* o = out.cursor;
-    std::size_t i = 0;
-    while (i < n) {
-        if (vec::available && i > 0 && n - i >= 17) {
-            // Sixteen bytes, with their neighbours read from the text itself.
-            using namespace vec;
-            const bytes16 x = load(s + i);
-            const bytes16 prev = load(s + i - 1);
-            const bytes16 next = load(s + i + 1);
-            const bytes16 upper = in_range<'A', 'Z'>(x);
-            const bytes16 prev_lower_or_digit = in_range<'a', 'z'>(prev) | in_range<'0', '9'>(prev);
-            const bytes16 inserts =
-                upper & (prev_lower_or_digit | (in_range<'A', 'Z'>(prev) & in_range<'a', 'z'>(next)));
-            const bytes16 lowered = x | (upper & 0x20);
-            if ((low_half(inserts) | high_half(inserts)) == 0) {
-                store(o, lowered);
-                o += 16;
-            } else {
-                o = put_with_underscores(o, low_half(lowered), low_half(inserts) & words::high, 8);
-                o = put_with_underscores(o, high_half(lowered), high_half(inserts) & words::high, 8);
-            }
-            i += 16;
-            continue;
-        }
+// The steps of uncamel's walk: bytes lowered, underscores inserted in front of the flagged ones.
+struct uncamel_steps {
+    static constexpr std::size_t block_reach = 17;  // the byte after the block is read too
+    static char* put(char* o, std::uint64_t lowered, std::uint64_t inserts, std::size_t count) noexcept {
+        return put_with_underscores(o, lowered, inserts, count);
+    }
+    static mapped_block block(const char* p) noexcept {
+        using namespace vec;
+        const bytes16 x = load(p);
+        const bytes16 prev = load(p - 1);
+        const bytes16 next = load(p + 1);
+        const bytes16 upper = in_range<'A', 'Z'>(x);
+        const bytes16 prev_lower_or_digit = in_range<'a', 'z'>(prev) | in_range<'0', '9'>(prev);
+        const bytes16 inserts = upper & (prev_lower_or_digit | (in_range<'A', 'Z'>(prev) & in_range<'a', 'z'>(next)));
+        return {x | (upper & 0x20), inserts};
+    }
+    static mapped_word word(const char* s, std::size_t n, std::size_t, std::size_t i, std::uint64_t x) noexcept {
         using namespace words;
-        const std::size_t count = n - i < 8 ? n - i : 8;
-        const std::uint64_t x = count == 8 ? load(s + i) : load_partial(s + i, count);
         const std::uint64_t upper = in_range<'A', 'Z'>(x);
         const std::uint64_t lower = in_range<'a', 'z'>(x);
         const std::uint64_t lower_or_digit = lower | in_range<'0', '9'>(x);
@@ -204,9 +232,14 @@ ref uncamel_ascii(const char* s, std::size_t n) {
                                           : 0;
         const std::uint64_t inserts =
             upper & (((lower_or_digit << 8) | before_ld) | (((upper << 8) | before_u) & ((lower >> 8) | after_l)));
-        o = put_with_underscores(o, x | (upper >> 2), inserts, count);
-        i += count;
+        return {x | (upper >> 2), inserts};
     }
+};
+
+ref uncamel_ascii(const char* s, std::size_t n) {
+    // At most one underscore per byte, plus room for the stores past the end.
+    text_buffer out(2 * n + 16);
+    char* o = walk_ascii<uncamel_steps>(s, n, 0, out.cursor);
     return ascii_str(out.data(), static_cast<std::size_t>(o - out.data()));
 }
 
@@ -273,6 +306,33 @@ inline char* put_without(char* o, std::uint64_t word, std::uint64_t drops, std::
     return o + (count > done ? count - done : 0);
 }
 
+// The steps of underscore_to_camelcase's walk: underscores flagged and dropped,
+// a letter after one made a capital, every other letter a small one.
+struct camelcase_steps {
+    static constexpr std::size_t block_reach = 16;
+    static char* put(char* o, std::uint64_t mapped, std::uint64_t drops, std::size_t count) noexcept {
+        return put_without(o, mapped, drops, count);
+    }
+    static mapped_block block(const char* p) noexcept {
+        using namespace vec;
+        const bytes16 x = load(p);
+        const bytes16 under = in_range<'_', '_'>(x);
+        const bytes16 after_under = in_range<'_', '_'>(load(p - 1));
+        const bytes16 upper = in_range<'A', 'Z'>(x);
+        const bytes16 capital = after_under & (upper | in_range<'a', 'z'>(x));
+        return {(x | (upper & 0x20)) & ~(capital & 0x20), under};
+    }
+    static mapped_word word(const char* s, std::size_t, std::size_t start, std::size_t i, std::uint64_t x) noexcept {
+        using namespace words;
+        const std::uint64_t under = in_range<'_', '_'>(x);
+        const std::uint64_t upper = in_range<'A', 'Z'>(x);
+        const std::uint64_t lower = in_range<'a', 'z'>(x);
+        const std::uint64_t before = i > start && s[i - 1] == '_' ? 0x80 : 0;
+        const std::uint64_t capital = ((under << 8) | before) & (upper | lower);
+        return {(x | (upper >> 2)) & ~(capital >> 2), under};
+    }
+};
+
 ref underscore_to_camelcase_ascii(const char* s, std::size_t n) {
     // Leading underscores are dropped, and the first character kept is
     // lowercased even though an underscore precedes it: nothing has been output
@@ -280,38 +340,7 @@ ref underscore_to_camelcase_ascii(const char* s, std::size_t n) {
     std::size_t start = 0;
     while (start < n && s[start] == '_') ++start;
     text_buffer out(n - start + 16);
-    char* o = out.cursor;
-    std::size_t i = start;
-    while (i < n) {
-        if (vec::available && i > start && n - i >= 16) {
-            using namespace vec;
-            const bytes16 x = load(s + i);
-            const bytes16 under = in_range<'_', '_'>(x);
-            const bytes16 after_under = in_range<'_', '_'>(load(s + i - 1));
-            const bytes16 upper = in_range<'A', 'Z'>(x);
-            const bytes16 capital = after_under & (upper | in_range<'a', 'z'>(x));
-            const bytes16 mapped = (x | (upper & 0x20)) & ~(capital & 0x20);
-            if ((low_half(under) | high_half(under)) == 0) {
-                store(o, mapped);
-                o += 16;
-            } else {
-                o = put_without(o, low_half(mapped), low_half(under) & words::high, 8);
-                o = put_without(o, high_half(mapped), high_half(under) & words::high, 8);
-            }
-            i += 16;
-            continue;
-        }
-        using namespace words;
-        const std::size_t count = n - i < 8 ? n - i : 8;
-        const std::uint64_t x = count == 8 ? load(s + i) : load_partial(s + i, count);
-        const std::uint64_t under = in_range<'_', '_'>(x);
-        const std::uint64_t upper = in_range<'A', 'Z'>(x);
-        const std::uint64_t lower = in_range<'a', 'z'>(x);
-        const std::uint64_t before = i > start && s[i - 1] == '_' ? 0x80 : 0;
-        const std::uint64_t capital = ((under << 8) | before) & (upper | lower);
-        o = put_without(o, (x | (upper >> 2)) & ~(capital >> 2), under, count);
-        i += count;
-    }
+    char* o = walk_ascii<camelcase_steps>(s, n, start, out.cursor);
     return ascii_str(out.data(), static_cast<std::size_t>(o - out.data()));
 }
 
