@@ -241,7 +241,7 @@ result<ref> unsorted(PyObject* items, bool inplace) {
 }
 
 // multikeysort of more than dictsort::small_rows rows, from the column scan on.
-std::optional<result<ref>> sort_large(const dictsort::sort_rows& rows, std::vector<sort_column> parsed, bool inplace,
+result<ref> sort_large(const dictsort::sort_rows& rows, std::vector<sort_column> parsed, bool inplace,
                                       bool last_try, ending_error& ending) {
     std::vector<sort_column> columns = dictsort::keep_known_columns(rows.scanned(), std::move(parsed), ending);
     if (ending.is_set()) return result<ref>(ending.take());
@@ -289,10 +289,10 @@ result<ref> multikeysort_body(call_args& a) {
         const bool last_try = attempt == dictsort::sort_tries;
         const dictsort::sort_rows rows(items);
         std::vector<sort_column> columns = last_try ? std::move(parsed) : parsed;
-        std::optional<result<ref>> done = rows.size() <= dictsort::small_rows
-                                              ? dictsort::sort_small(rows, std::move(columns), inplace, last_try, ending)
-                                              : sort_large(rows, std::move(columns), inplace, last_try, ending);
-        if (done) return std::move(*done);
+        result<ref> done = rows.size() <= dictsort::small_rows
+                               ? dictsort::sort_small(rows, std::move(columns), inplace, last_try, ending)
+                               : sort_large(rows, std::move(columns), inplace, last_try, ending);
+        if (!done || *done) return done;  // an empty list reference: sort again
     }
 }
 

@@ -198,7 +198,7 @@ private:
 
 }  // namespace
 
-std::optional<result<ref>> sort_small(const sort_rows& rows, std::vector<sort_column> columns, bool inplace,
+result<ref> sort_small(const sort_rows& rows, std::vector<sort_column> columns, bool inplace,
                                       bool last_try, ending_error& ending) {
     // An exception that ends the call, met anywhere below, leaves the list as
     // it is: nothing is written before the sort is complete.

@@ -290,58 +290,10 @@ sort_rows::sort_rows(PyObject* list) : list_(list) {
     if constexpr (free_threaded) copy_ = list_view(list).copy();
 }
 
-ref sort_rows::item(std::size_t i, const ending_error& ending) const noexcept {
-    if (copy_ && !ending.python_ran()) return borrow(list_view(copy_.get()).items()[i]);
-    return list_view(list_).item(static_cast<Py_ssize_t>(i));
-}
-
 result<ref> sort_rows::unsorted(bool inplace) const {
     if (inplace) return none_result();
     if (copy_) return borrow(copy_.get());  // the list of one moment, seen by no other thread
     return list_view(list_).copy();
-}
-
-std::optional<result<ref>> sort_rows::put_in_order(const std::size_t* order, std::size_t n, bool inplace,
-                                                   const ending_error& ending, bool last_try,
-                                                   ref* gathered) const {
-    const list_view list(list_);
-    if (copy_ && !ending.python_ran()) {
-        // No Python code ran: the rows are those of the copy, which no other
-        // thread sees.
-        PyObject* const* rows = list_view(copy_.get()).items();
-        if (!inplace) {
-            ref out = new_list(static_cast<Py_ssize_t>(n));
-            for (std::size_t p = 0; p < n; ++p) PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(p), Py_NewRef(rows[order[p]]));
-            return result<ref>(std::move(out));
-        }
-        for (std::size_t p = 0; p < n; ++p) gathered[p] = borrow(rows[order[p]]);
-        // The list's lock is held, and nothing from this check to the last
-        // store waits or runs Python code: the list the sort saw is the list
-        // it rewrites.
-        if (static_cast<std::size_t>(list.size()) == n && std::equal(rows, rows + n, list.items())) {
-            for (std::size_t p = 0; p < n; ++p) gathered[p] = list.exchange(static_cast<Py_ssize_t>(p), std::move(gathered[p]));
-            return result<ref>(none_result());
-        }
-        if (!last_try) return std::nullopt;
-    }
-    // Gather every item before writing anything: Python code run by a lookup
-    // or a comparison (or, on free-threaded builds, another thread) may have
-    // changed the list since the extraction.
-    auto fetch = [&](std::size_t row) -> ref {
-        ref item = list.item(static_cast<Py_ssize_t>(row));
-        if (!item) fail("multikeysort: the list was shortened while it was being sorted");
-        return item;
-    };
-    if (!inplace) {
-        ref out = new_list(static_cast<Py_ssize_t>(n));
-        for (std::size_t p = 0; p < n; ++p) PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(p), fetch(order[p]).release());
-        return result<ref>(std::move(out));
-    }
-    for (std::size_t p = 0; p < n; ++p) gathered[p] = fetch(order[p]);
-    // Every slot below n exists (the gathered rows are 0 to n - 1), and
-    // nothing from the gathering to the last store runs Python code.
-    for (std::size_t p = 0; p < n; ++p) gathered[p] = list.exchange(static_cast<Py_ssize_t>(p), std::move(gathered[p]));
-    return result<ref>(none_result());
 }
 
 order python_compare(PyObject* x, PyObject* y, ending_error& ending, bool tell_greater) {

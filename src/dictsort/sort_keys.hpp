@@ -6,8 +6,10 @@
 // Python call and without allocating.
 #pragma once
 
+#include "boundary/args.hpp"
 #include "boundary/views.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cassert>
 #include <cstdint>
@@ -119,7 +121,10 @@ public:
     // The number of rows now.
     std::size_t size() const noexcept { return static_cast<std::size_t>(list_view(scanned()).size()); }
     // Row i for the extraction, or empty when the list is shorter now.
-    ref item(std::size_t i, const ending_error& ending) const noexcept;
+    ref item(std::size_t i, const ending_error& ending) const noexcept {
+        if (copy_ && !ending.python_ran()) return borrow(list_view(copy_.get()).items()[i]);
+        return list_view(list_).item(static_cast<Py_ssize_t>(i));
+    }
 
     // The rows unsorted: a copy of the list, or None with `inplace`.
     result<ref> unsorted(bool inplace) const;
@@ -128,16 +133,59 @@ public:
     // list, or with `inplace` the list itself rewritten (None). Every row is
     // fetched before anything is written; a row that cannot be fetched (a
     // list shortened by Python code) is an internal failure. `gathered` has
-    // room for n references. Empty when another thread changed the list of
-    // an in-place call that ran no Python code and when `last_try` is false:
-    // nothing was written and the caller may sort again.
-    std::optional<result<ref>> put_in_order(const std::size_t* order, std::size_t n, bool inplace,
+    // room for n references. An empty reference when another thread changed
+    // the list of an in-place call that ran no Python code and `last_try` is
+    // false: nothing was written and the caller sorts again.
+    result<ref> put_in_order(const std::size_t* order, std::size_t n, bool inplace,
                                             const ending_error& ending, bool last_try, ref* gathered) const;
 
 private:
     PyObject* list_;
     ref copy_;  // free-threaded builds
 };
+
+inline result<ref> sort_rows::put_in_order(const std::size_t* order, std::size_t n, bool inplace,
+                                                   const ending_error& ending, bool last_try,
+                                                   ref* gathered) const {
+    const list_view list(list_);
+    if (copy_ && !ending.python_ran()) {
+        // No Python code ran: the rows are those of the copy, which no other
+        // thread sees.
+        PyObject* const* rows = list_view(copy_.get()).items();
+        if (!inplace) {
+            ref out = new_list(static_cast<Py_ssize_t>(n));
+            for (std::size_t p = 0; p < n; ++p) PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(p), Py_NewRef(rows[order[p]]));
+            return result<ref>(std::move(out));
+        }
+        for (std::size_t p = 0; p < n; ++p) gathered[p] = borrow(rows[order[p]]);
+        // The list's lock is held, and nothing from this check to the last
+        // store waits or runs Python code: the list the sort saw is the list
+        // it rewrites.
+        if (static_cast<std::size_t>(list.size()) == n && std::equal(rows, rows + n, list.items())) {
+            for (std::size_t p = 0; p < n; ++p) gathered[p] = list.exchange(static_cast<Py_ssize_t>(p), std::move(gathered[p]));
+            return result<ref>(none_result());
+        }
+        if (!last_try) return ref();
+    }
+    // Gather every item before writing anything: Python code run by a lookup
+    // or a comparison (or, on free-threaded builds, another thread) may have
+    // changed the list since the extraction.
+    auto fetch = [&](std::size_t row) -> ref {
+        ref item = list.item(static_cast<Py_ssize_t>(row));
+        if (!item) fail("multikeysort: the list was shortened while it was being sorted");
+        return item;
+    };
+    if (!inplace) {
+        ref out = new_list(static_cast<Py_ssize_t>(n));
+        for (std::size_t p = 0; p < n; ++p) PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(p), fetch(order[p]).release());
+        return result<ref>(std::move(out));
+    }
+    for (std::size_t p = 0; p < n; ++p) gathered[p] = fetch(order[p]);
+    // Every slot below n exists (the gathered rows are 0 to n - 1), and
+    // nothing from the gathering to the last store runs Python code.
+    for (std::size_t p = 0; p < n; ++p) gathered[p] = list.exchange(static_cast<Py_ssize_t>(p), std::move(gathered[p]));
+    return result<ref>(none_result());
+}
 
 // How many times a free-threaded in-place sort is made again when other
 // threads keep changing its list; the last try writes whatever the list then
