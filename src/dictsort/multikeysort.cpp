@@ -234,15 +234,9 @@ private:
     std::vector<keyed_row> keyed_, keyed_scratch_;
 };
 
-// The caller holds the list's lock.
-result<ref> unsorted(PyObject* items, bool inplace) {
-    if (inplace) return none_result();
-    return list_view(items).copy();
-}
-
 // multikeysort of more than dictsort::small_rows rows, from the column scan on.
-result<ref> sort_large(const dictsort::sort_rows& rows, std::vector<sort_column> parsed, bool inplace,
-                                      bool last_try, ending_error& ending) {
+result<ref> sort_large(const dictsort::sort_rows& rows, std::vector<sort_column> parsed, bool inplace, bool last_try,
+                       ending_error& ending) {
     std::vector<sort_column> columns = dictsort::keep_known_columns(rows.scanned(), std::move(parsed), ending);
     if (ending.is_set()) return result<ref>(ending.take());
     if (columns.empty()) return rows.unsorted(inplace);
@@ -278,7 +272,7 @@ result<ref> multikeysort_body(call_args& a) {
     // it can change only where the call gives the lock up (Python code run by
     // a lookup or a comparison, a wait for a dict's lock).
     object_lock hold(items);
-    if (columns_arg == Py_None) return unsorted(items, inplace);
+    if (columns_arg == Py_None) return dictsort::sort_rows(items).unsorted(inplace);
 
     // An exception that ends the call, met anywhere below, leaves the list as
     // it is: nothing is written before the sort is complete.

@@ -61,9 +61,9 @@ constexpr std::size_t inline_rows = 32;
 // order, each name once: a later column with the name of an earlier one would
 // only be asked about rows that the earlier one found equal. The scan stops
 // once every name has been seen (for_each_key_text). Empty when `ending` is
-// set. Up to eight names are compared one by
-// one; more go to keep_known_columns, which hashes them (a linear scan per key
-// would make many columns quadratic).
+// set. Up to eight names are compared one by one; more go to
+// keep_known_columns, which hashes them (a linear scan per key would make many
+// columns quadratic).
 void keep_few_known_columns(PyObject* items, std::vector<sort_column>& columns, ending_error& ending) {
     const std::size_t width = columns.size();
     if (width > 8) {
@@ -198,8 +198,8 @@ private:
 
 }  // namespace
 
-result<ref> sort_small(const sort_rows& rows, std::vector<sort_column> columns, bool inplace,
-                                      bool last_try, ending_error& ending) {
+result<ref> sort_small(const sort_rows& rows, std::vector<sort_column> columns, bool inplace, bool last_try,
+                       ending_error& ending) {
     // An exception that ends the call, met anywhere below, leaves the list as
     // it is: nothing is written before the sort is complete.
     keep_few_known_columns(rows.scanned(), columns, ending);

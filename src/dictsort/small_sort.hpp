@@ -17,9 +17,9 @@ namespace tavo::dictsort {
 constexpr std::size_t small_rows = 256;
 
 // multikeysort of at most `small_rows` rows by the parsed `columns`, from the
-// column scan on. The caller holds the list's lock. An empty reference when the sort is to
-// be made again (sort_rows::put_in_order).
-result<ref> sort_small(const sort_rows& rows, std::vector<sort_column> columns, bool inplace,
-                                      bool last_try, ending_error& ending);
+// column scan on. The caller holds the list's lock. An empty reference when
+// the sort is to be made again (sort_rows::put_in_order).
+result<ref> sort_small(const sort_rows& rows, std::vector<sort_column> columns, bool inplace, bool last_try,
+                       ending_error& ending);
 
 }  // namespace tavo::dictsort

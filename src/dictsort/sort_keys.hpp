@@ -145,32 +145,15 @@ private:
 };
 
 inline result<ref> sort_rows::put_in_order(const std::size_t* order, std::size_t n, bool inplace,
-                                                   const ending_error& ending, bool last_try,
-                                                   ref* gathered) const {
+                                           const ending_error& ending, bool last_try, ref* gathered) const {
     const list_view list(list_);
-    if (copy_ && !ending.python_ran()) {
-        // No Python code ran: the rows are those of the copy, which no other
-        // thread sees.
-        PyObject* const* rows = list_view(copy_.get()).items();
-        if (!inplace) {
-            ref out = new_list(static_cast<Py_ssize_t>(n));
-            for (std::size_t p = 0; p < n; ++p) PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(p), Py_NewRef(rows[order[p]]));
-            return result<ref>(std::move(out));
-        }
-        for (std::size_t p = 0; p < n; ++p) gathered[p] = borrow(rows[order[p]]);
-        // The list's lock is held, and nothing from this check to the last
-        // store waits or runs Python code: the list the sort saw is the list
-        // it rewrites.
-        if (static_cast<std::size_t>(list.size()) == n && std::equal(rows, rows + n, list.items())) {
-            for (std::size_t p = 0; p < n; ++p) gathered[p] = list.exchange(static_cast<Py_ssize_t>(p), std::move(gathered[p]));
-            return result<ref>(none_result());
-        }
-        if (!last_try) return ref();
-    }
-    // Gather every item before writing anything: Python code run by a lookup
-    // or a comparison (or, on free-threaded builds, another thread) may have
-    // changed the list since the extraction.
+    // Until Python code runs, the rows are those of the copy (free-threaded
+    // builds), which no other thread sees. After it, the list is read again:
+    // Python code run by a lookup or a comparison (or another thread) may have
+    // changed it since the extraction.
+    bool from_copy = copy_ && !ending.python_ran();
     auto fetch = [&](std::size_t row) -> ref {
+        if (from_copy) return borrow(list_view(copy_.get()).items()[row]);
         ref item = list.item(static_cast<Py_ssize_t>(row));
         if (!item) fail("multikeysort: the list was shortened while it was being sorted");
         return item;
@@ -178,13 +161,26 @@ inline result<ref> sort_rows::put_in_order(const std::size_t* order, std::size_t
     if (!inplace) {
         ref out = new_list(static_cast<Py_ssize_t>(n));
         for (std::size_t p = 0; p < n; ++p) PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(p), fetch(order[p]).release());
-        return result<ref>(std::move(out));
+        return out;
     }
+    // Every item is gathered before anything is written.
     for (std::size_t p = 0; p < n; ++p) gathered[p] = fetch(order[p]);
+    if (from_copy) {
+        // The list's lock is held, and nothing from this check to the last
+        // store waits or runs Python code: the list the sort saw is the list
+        // it rewrites. Otherwise another thread changed it: sort again, or on
+        // the last try put the rows it holds now in the order found.
+        PyObject* const* rows = list_view(copy_.get()).items();
+        if (static_cast<std::size_t>(list.size()) != n || !std::equal(rows, rows + n, list.items())) {
+            if (!last_try) return ref();
+            from_copy = false;
+            for (std::size_t p = 0; p < n; ++p) gathered[p] = fetch(order[p]);
+        }
+    }
     // Every slot below n exists (the gathered rows are 0 to n - 1), and
     // nothing from the gathering to the last store runs Python code.
     for (std::size_t p = 0; p < n; ++p) gathered[p] = list.exchange(static_cast<Py_ssize_t>(p), std::move(gathered[p]));
-    return result<ref>(none_result());
+    return none_result();
 }
 
 // How many times a free-threaded in-place sort is made again when other
