@@ -298,6 +298,32 @@ def test_backfill_iterdict_matches_model(rows):
         assert all(out[k] is exp[k] for k in exp)
 
 
+@given(st.lists(st.tuples(st.lists(row_values, min_size=4, max_size=4),
+                          st.sampled_from(["same", "same", "reversed", "fewer", "subclass"])), max_size=20))
+def test_backfill_iterdict_rows_sharing_key_objects(specs):
+    # Rows built from one list of key objects, mostly in the same order (the
+    # rows of a table), now and then in another order, with fewer keys or
+    # with str subclass keys: each way a row's keys can differ from the row
+    # before.
+    names = ["alpha", "beta", "gamma", "delta"]
+    rows = []
+    for values, shape in specs:
+        items = list(zip(names, values))
+        if shape == "reversed":
+            items.reverse()
+        elif shape == "fewer":
+            items = items[::2]
+        elif shape == "subclass":
+            items = [(Key(k), v) for k, v in items]
+        rows.append(dict(items))
+    result = _tavo.backfill_iterdict(rows)
+    expected = model.backfill_iterdict([{str(k): v for k, v in row.items()} for row in rows])
+    assert result == expected
+    for out, exp in zip(result, expected):
+        assert list(out) == list(exp)
+        assert all(out[k] is exp[k] for k in exp)
+
+
 @given(rows_strategy)
 def test_backfill_iterdict_with_identical_key_sets_fills_every_leading_none(rows):
     # When every row has the same keys, each leading None takes the first

@@ -36,8 +36,18 @@
 // code happens between that walk and the copy, so the copy has the very items
 // taken, in their order, and holds each of them: the walk takes them as
 // borrowed pointers (a row refused for its keys is then left exactly as it
-// was found, with no count taken and given back), and they are owned right
-// after the copy, before anything else.
+// was found, with no count taken and given back).
+//
+// Most rows have the very key objects of the row before, at the same
+// positions; the walk then finds every slot by pointer, and the copy is
+// filled without owning its items: a real value only marks its row as the
+// one holding the slot's latest value (the row's output holds it), and a None
+// reads that value back from there by key, so that no count is taken and
+// given back for the values that need none. What needs a value held across
+// interpreter code (the earlier rows waiting for a first value) takes its
+// reference before anything else runs. A row with other keys has its items
+// owned right after the copy, before anything else, and its keys found by
+// text.
 //
 // A slot's key object is the first exact str met with its text, or a new
 // str made from the text when that is a str subclass. Few keys are found by
@@ -60,7 +70,11 @@ struct key_slot {
     std::string_view text;            // UTF-8 bytes of `key`, kept alive by it
     ref seen;                         // the input key object last found here
     ref latest;                       // latest real value, or empty
-    std::vector<Py_ssize_t> waiting;  // rows that held None while `latest` was empty
+    // When not negative, the latest real value is newer than `latest`: it is
+    // the value under this text in the output of that row (a copy, which
+    // holds it), read back only when a None needs it.
+    Py_ssize_t latest_row = -1;
+    std::vector<Py_ssize_t> waiting;  // rows that held None while there was no real value
 };
 
 // The per-call slots, found by key text. Rows usually list their keys in the
@@ -131,7 +145,7 @@ private:
             own_text = std::string_view(own, static_cast<std::size_t>(len));
         }
         auto index = static_cast<std::uint32_t>(slots_.size());
-        slots_.push_back(key_slot{std::move(key), own_text, ref(), ref(), {}});
+        slots_.push_back(key_slot{std::move(key), own_text, ref(), ref(), -1, {}});
         if (!index_.empty()) {
             index_.emplace(own_text, index);
         } else if (slots_.size() == scanned_slots) {
@@ -198,7 +212,13 @@ public:
         // (On free-threaded builds the row is walked under its lock instead:
         // the copy would be made under a lock of its own, and the row checked
         // against it could then change in between.)
-        if (PyDict_CheckExact(row) && take_items(row)) return edit_copy(r, row, copy_row(row));
+        if (PyDict_CheckExact(row)) {
+            switch (take_items(row)) {
+                case taken::known_keys: return fill_copy(r, copy_row(row));
+                case taken::new_keys: return edit_copy(r, row, copy_row(row));
+                case taken::not_str: break;
+            }
+        }
 #endif
         return build_output(r, row);
     }
@@ -216,25 +236,100 @@ private:
     // A real value for the slot: it becomes the latest, and the rows that
     // waited for one get it. False with the error pending.
     bool take_real(key_slot& slot, ref value, Py_ssize_t r) {
+        slot.latest_row = -1;
         // Replacing the latest value may run a finalizer; `value` is owned.
         if (slot.latest.get() != value.get()) slot.latest = std::move(value);
         return slot.waiting.empty() || fill_waiting(slot, outputs_, r);
     }
 
-    // The row's keys and values, borrowed, into `taken_`; false when a key
-    // is not an exact str. Runs no interpreter code, and nothing that could
-    // may come between it and the copy.
-    bool take_items(PyObject* row) {
+    // The slot's latest real value, read back from the output that holds it
+    // when it is newer than `latest`. Empty when the slot has none yet; an
+    // internal failure when interpreter code took it out of that output.
+    const ref& latest(key_slot& slot) {
+        if (slot.latest_row >= 0) {
+            PyObject* out = outputs_[static_cast<std::size_t>(slot.latest_row)].get();
+            // An exact str key in a plain dict: the lookup runs no interpreter code.
+            ref value = dict_lookup(out, slot.key.get());
+            if (!value) fail(changed_size);
+            slot.latest_row = -1;
+            // Replacing the older value may run a finalizer; `value` is owned.
+            slot.latest = std::move(value);
+        }
+        return slot.latest;
+    }
+
+    enum class taken { known_keys, new_keys, not_str };
+
+    // The row's items, borrowed, into `taken_`: its keys when one is not a
+    // key object met at the same position in the row before (`new_keys`),
+    // else the slots (`known_keys`); `not_str` when a key is not an exact
+    // str. Runs no interpreter code, and nothing that could may come between
+    // it and the copy.
+    taken take_items(PyObject* row) {
         taken_.clear();
         taken_.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(row)));
         Py_ssize_t pos = 0;
         PyObject* k = nullptr;
         PyObject* v = nullptr;
-        while (PyDict_Next(row, &pos, &k, &v)) {
-            if (!PyUnicode_CheckExact(k)) return false;
-            taken_.push_back({k, v});
+        bool known = true;
+        for (std::size_t item = 0; PyDict_Next(row, &pos, &k, &v); ++item) {
+            if (!PyUnicode_CheckExact(k)) return taken::not_str;
+            if (known) {
+                std::uint32_t index = keys_.guess(item, k);
+                if (index != key_table::no_slot) {
+                    taken_.push_back({nullptr, v, index});
+                    continue;
+                }
+                // Keys not seen here before: the slower walk finds them by
+                // text, which needs the key objects.
+                known = false;
+                for (std::size_t i = 0; i < item; ++i) taken_[i].key = keys_[taken_[i].slot].seen.get();
+            }
+            taken_.push_back({k, v, key_table::no_slot});
         }
-        return true;
+        return known ? taken::known_keys : taken::new_keys;
+    }
+
+    // `out` is the copy of a row whose keys are all known slots, made right
+    // after take_items. The real values only mark their row as the latest
+    // (`out` holds them); the Nones are then replaced or removed.
+    status fill_copy(Py_ssize_t r, ref out) {
+        // First what runs no interpreter code, while the borrowed values are
+        // certainly held by the copy: marks, and references to the values
+        // that earlier rows wait for.
+        nones_.clear();
+        fills_.clear();
+        for (const auto& item : taken_) {
+            key_slot& slot = keys_[item.slot];
+            if (item.value == Py_None) {
+                nones_.push_back(item.slot);
+            } else {
+                slot.latest_row = r;
+                if (!slot.waiting.empty()) fills_.emplace_back(item.slot, borrow(item.value));
+            }
+        }
+        taken_.clear();
+        for (auto& [index, value] : fills_) {
+            if (!take_real(keys_[index], std::move(value), r)) return error_value::fetch();
+        }
+        fills_.clear();
+        for (std::uint32_t index : nones_) {
+            key_slot& slot = keys_[index];
+            const ref& value = latest(slot);
+            if (value) {
+                // An existing key: the value is replaced in place.
+                if (PyDict_SetItem(out.get(), slot.key.get(), value.get()) < 0) return error_value::fetch();
+                continue;
+            }
+            slot.waiting.push_back(r);
+            if (PyDict_DelItem(out.get(), slot.key.get()) < 0) {
+                // The copy lost the key to interpreter code: nothing to remove.
+                if (!PyErr_ExceptionMatches(PyExc_KeyError)) return error_value::fetch();
+                if (status s = discard_ordinary_error(); !s) return std::move(s.error());
+            }
+        }
+        outputs_.push_back(std::move(out));
+        return ok();
     }
 
     // `out` is the copy of `row`, made right after take_items: it has the
@@ -243,7 +338,7 @@ private:
         // The copy holds every item taken: owned now, before any release or
         // lookup can run interpreter code.
         items_.clear();
-        for (const auto& [k, v] : taken_) items_.emplace_back(borrow(k), borrow(v));
+        for (const auto& item : taken_) items_.emplace_back(borrow(item.key), borrow(item.value));
         taken_.clear();
         std::vector<ref> absent;  // keys with None and no latest value yet
         const Py_ssize_t len = PyDict_GET_SIZE(row);
@@ -262,10 +357,11 @@ private:
             }
             key_slot& slot = keys_[index];
             if (value.get() == Py_None) {
-                if (!slot.latest) {
+                const ref& known = latest(slot);
+                if (!known) {
                     slot.waiting.push_back(r);
                     absent.push_back(std::move(key));
-                } else if (PyDict_SetItem(out.get(), key.get(), slot.latest.get()) < 0) {
+                } else if (PyDict_SetItem(out.get(), key.get(), known.get()) < 0) {
                     // An existing key: the value is replaced in place.
                     return error_value::fetch();
                 }
@@ -307,9 +403,10 @@ private:
             if (!index) return std::move(index.error());
             key_slot& slot = keys_[*index];
             if (value.get() == Py_None) {
-                if (!slot.latest) {
+                const ref& known = latest(slot);
+                if (!known) {
                     slot.waiting.push_back(r);
-                } else if (PyDict_SetItem(out.get(), slot.key.get(), slot.latest.get()) < 0) {
+                } else if (PyDict_SetItem(out.get(), slot.key.get(), known.get()) < 0) {
                     return error_value::fetch();
                 }
                 continue;
@@ -324,9 +421,18 @@ private:
     key_table keys_;
     std::vector<ref> outputs_;
     // The items of the row being copied, borrowed (`taken_`) until the copy,
-    // then owned. Kept between rows so that their room is allocated once.
-    std::vector<std::pair<PyObject*, PyObject*>> taken_;
+    // then owned (`items_`, when the row has keys not known at their
+    // position). Kept between rows so that their room is allocated once, as
+    // are the Nones and the first values of a copied row of known keys.
+    struct taken_item {
+        PyObject* key;        // set when the row has new keys
+        PyObject* value;
+        std::uint32_t slot;   // set when all its keys are known
+    };
+    std::vector<taken_item> taken_;
     std::vector<std::pair<ref, ref>> items_;
+    std::vector<std::uint32_t> nones_;
+    std::vector<std::pair<std::uint32_t, ref>> fills_;
 };
 
 }  // namespace
