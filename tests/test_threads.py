@@ -640,6 +640,17 @@ class MultikeysortScenario(Scenario):
         return (type(e) is IndexError and str(e) == "list index out of range") or is_internal(e)
 
     def mutate(self, rng):
+        if rng.random() < 0.2:
+            # Other threads read the list without taking its lock (an index,
+            # an iteration) while in-place calls store the sorted rows: they
+            # see rows of the pool only.
+            pool = set(map(id, self.pool))
+            try:
+                assert id(self.items[rng.randrange(len(self.items))]) in pool, "a foreign row read by index"
+            except (IndexError, ValueError):  # empty, or shortened meanwhile
+                pass
+            assert all(id(row) in pool for row in self.items), "a foreign row read by iteration"
+            return
         if self.rows_change and rng.random() < 0.5:
             row = rng.choice(self.pool)
             op = rng.randrange(3)

@@ -17,6 +17,8 @@
 // On builds with the interpreter lock `object_lock` is empty and costs nothing.
 #pragma once
 
+#include <atomic>
+
 #include "boundary/error.hpp"
 
 namespace tavo {
@@ -211,8 +213,17 @@ public:
     // returns the reference the slot held.
     [[nodiscard]] ref exchange(Py_ssize_t i, ref item) const noexcept {
         PyObject** slot = reinterpret_cast<PyListObject*>(p_)->ob_item + i;
+#ifdef Py_GIL_DISABLED
+        // Other threads read items without the list's lock (an index, an
+        // iteration: CPython's lock-free item read), so the store is atomic
+        // and releases the item to them, as CPython's own item stores do.
+        std::atomic_ref<PyObject*> cell(*slot);
+        ref old = steal(cell.load(std::memory_order_relaxed));
+        cell.store(item.release(), std::memory_order_release);
+#else
         ref old = steal(*slot);
         *slot = item.release();
+#endif
         return old;
     }
 
