@@ -10,7 +10,8 @@ The suppressions file has ThreadSanitizer's own format (`type:pattern`, `#`
 comments) and its matching: a pattern matches a frame's function, file or
 module, `*` is any text, `^` and `$` anchor it, and otherwise it may match any
 part. `race` entries are tried on every frame of both accesses and on the
-location, `race_top` entries on the top frame of each access, the other types
+location, `race_top` entries on the top frame of each access (with the
+functions inlined at its instruction), the other types
 on every frame of the report. A report with a frame of _tavo below the racing
 accesses (the module called CPython, and the race is inside CPython) is
 covered only by a `race_top` entry: one that names the CPython function that
@@ -30,7 +31,7 @@ import sys
 REPORT_HEAD = re.compile(r"^WARNING: ThreadSanitizer: (.*?)(?: \(pid=\d+\))?$")
 # "#3 function file:line (module+0x1f2e)"; the function may hold spaces
 # ("f() const", template arguments), the file and module do not.
-FRAME = re.compile(r"^\s+#\d+ (.+) (\S+) \(([^()\s+]*)(?:\+0x[0-9a-f]+)?\)\s*$")
+FRAME = re.compile(r"^\s+#\d+ (.+) (\S+) \(([^()\s+]*)(\+0x[0-9a-f]+)?\)\s*$")
 ACCESS = re.compile(r"^\s+(Previous )?(atomic )?(read|write)", re.IGNORECASE)
 FATAL = re.compile(r"^(FATAL|ERROR): ThreadSanitizer")
 
@@ -48,16 +49,28 @@ class Report:
         self.title, self.lines, self.source = title, lines, source
         self.type = next((t for key, t in TYPE_OF_TITLE if key in title), "race")
         self.sections = []  # (header, [(function, file, module)])
+        self.pcs = {}  # section index -> the module+offset of each frame
         for line in lines[1:]:
             m = FRAME.match(line)
             if m:
                 if self.sections:
-                    self.sections[-1][1].append(m.groups())
+                    self.sections[-1][1].append(m.groups()[:3])
+                    self.pcs.setdefault(len(self.sections) - 1, []).append(m.group(3) + (m.group(4) or ""))
             elif line.strip() and not line.startswith("SUMMARY"):
                 self.sections.append((line.strip(), []))
 
     def accesses(self):
         return [frames for header, frames in self.sections if ACCESS.match("  " + header)]
+
+    def tops(self):
+        """The top frame of each access, with the functions inlined at the same
+        instruction (the symbolizer lists each as a frame of its own)."""
+        out = []
+        for k, (header, frames) in enumerate(self.sections):
+            if frames and ACCESS.match("  " + header):
+                pcs = self.pcs[k]
+                out += [f for f, pc in zip(frames, pcs) if pc == pcs[0]]
+        return out
 
     def all_frames(self):
         return [f for _, frames in self.sections for f in frames]
@@ -126,7 +139,7 @@ def covered_by(report, entries, top_only=False):
         if top_only and kind != "race_top":
             continue
         if kind == "race_top" and report.type == "race":
-            candidates = [frames[0] for frames in report.accesses() if frames]
+            candidates = report.tops()
         elif kind == report.type == "race":
             candidates = [f for frames in report.accesses() for f in frames]
             if any(template_match(pattern, loc) for loc in report.locations()):
