@@ -752,6 +752,36 @@ def stress(scenario, seconds=STRESS_SECONDS, seed=STRESS_SEED):
     return checked, exact, documented, failures[:5]
 
 
+def test_plain_same_order_reads_each_list_at_one_moment(fast_switching):
+    """same_order on plain str holds both lists' locks for the whole call
+    (free-threaded builds), so a list that another thread shortens and
+    lengthens meanwhile is read as it was at one moment: True or False, never
+    an IndexError. The items of `wanted` are made by this thread and read by
+    the callers, the case where CPython's own item read takes the list's lock
+    (on 3.13 a thread that takes a lock it holds gives up all it holds)."""
+    wanted = [fresh(f"w{i:03d}é") for i in range(40)]
+    filler = [fresh(f"f{i}") for i in range(3)]
+    long_comp = [x for w in wanted for x in (*filler, fresh(w))]
+    comp = list(long_comp)
+    deadline = time.monotonic() + STRESS_SECONDS
+    seen = set()
+
+    def target(i):
+        if i == 0:  # the mutator
+            while time.monotonic() < deadline:
+                comp[:] = long_comp
+                del comp[len(wanted):]
+            comp[:] = long_comp
+            return
+        while time.monotonic() < deadline:
+            seen.add(_tavo.same_order(wanted, comp))
+
+    errors = run_threads(target, CALLERS + 1)
+    assert not errors, errors[:3]
+    assert seen <= {True, False}
+    assert _tavo.same_order(wanted, comp) is True
+
+
 @pytest.mark.parametrize("name", list(SCENARIOS))
 def test_stress_shared_inputs_mutated_by_other_threads(name, fast_switching):
     scenario = SCENARIOS[name]()
