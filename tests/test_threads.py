@@ -640,6 +640,17 @@ class MultikeysortScenario(Scenario):
         return (type(e) is IndexError and str(e) == "list index out of range") or is_internal(e)
 
     def mutate(self, rng):
+        if rng.random() < 0.2:
+            # Other threads read the list without taking its lock (an index,
+            # an iteration) while in-place calls store the sorted rows: they
+            # see rows of the pool only.
+            pool = set(map(id, self.pool))
+            try:
+                assert id(self.items[rng.randrange(len(self.items))]) in pool, "a foreign row read by index"
+            except (IndexError, ValueError):  # empty, or shortened meanwhile
+                pass
+            assert all(id(row) in pool for row in self.items), "a foreign row read by iteration"
+            return
         if self.rows_change and rng.random() < 0.5:
             row = rng.choice(self.pool)
             op = rng.randrange(3)
@@ -739,6 +750,36 @@ def stress(scenario, seconds=STRESS_SECONDS, seed=STRESS_SEED):
             failures.append(f"after the run: {e}")
     checked, exact, documented = (sum(c[k] for c in counts) for k in range(3))
     return checked, exact, documented, failures[:5]
+
+
+def test_plain_same_order_reads_each_list_at_one_moment(fast_switching):
+    """same_order on plain str holds both lists' locks for the whole call
+    (free-threaded builds), so a list that another thread shortens and
+    lengthens meanwhile is read as it was at one moment: True or False, never
+    an IndexError. The items of `wanted` are made by this thread and read by
+    the callers, the case where CPython's own item read takes the list's lock
+    (on 3.13 a thread that takes a lock it holds gives up all it holds)."""
+    wanted = [fresh(f"w{i:03d}é") for i in range(40)]
+    filler = [fresh(f"f{i}") for i in range(3)]
+    long_comp = [x for w in wanted for x in (*filler, fresh(w))]
+    comp = list(long_comp)
+    deadline = time.monotonic() + STRESS_SECONDS
+    seen = set()
+
+    def target(i):
+        if i == 0:  # the mutator
+            while time.monotonic() < deadline:
+                comp[:] = long_comp
+                del comp[len(wanted):]
+            comp[:] = long_comp
+            return
+        while time.monotonic() < deadline:
+            seen.add(_tavo.same_order(wanted, comp))
+
+    errors = run_threads(target, CALLERS + 1)
+    assert not errors, errors[:3]
+    assert seen <= {True, False}
+    assert _tavo.same_order(wanted, comp) is True
 
 
 @pytest.mark.parametrize("name", list(SCENARIOS))

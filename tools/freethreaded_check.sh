@@ -23,6 +23,7 @@ cache=${TAVO_FT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tavo}
 prefix="$cache/cpython-3.13t"
 
 . tools/python_for_tools.sh
+. tools/cpython_source.sh
 
 find_free_threaded() {
     if [ -n "${TAVO_FT_PYTHON:-}" ] && is_free_threaded "$TAVO_FT_PYTHON"; then echo "$TAVO_FT_PYTHON"; return 0; fi
@@ -37,46 +38,14 @@ find_free_threaded() {
     return 1
 }
 
-# The Debian archive this machine already uses (read from its apt sources, so no
-# mirror is written down here), asked for the source of a later release.
-debian_archive() {
-    local f
-    for f in /etc/apt/sources.list.d/debian.sources /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-        [ -r "$f" ] || continue
-        awk '/^URIs:/ { for (i = 2; i <= NF; i++) if ($i !~ /security/) { print $i; exit } }
-             /^deb(-src)? / { for (i = 2; i <= NF; i++) if ($i ~ /^[a-z]+:\/\//) { if ($i !~ /security/) { print $i; exit } } }' "$f" |
-            head -1 | grep . && return 0
-    done
-    return 1
-}
-
 build_free_threaded() {
-    local work="$cache/build-3.13t" archive
+    local work="$cache/build-3.13t"
     rm -rf "$work" "$prefix"
-    mkdir -p "$work/apt/lists/partial" "$work/apt/cache/archives/partial" "$work/src"
-    archive=$(debian_archive) || { echo "no Debian archive found in the apt sources" >&2; return 1; }
-    echo "deb-src $archive trixie main" > "$work/apt/sources.list"
-    local apt=(-o Dir::Etc::SourceList="$work/apt/sources.list" -o Dir::Etc::SourceParts=/dev/null
-               -o Dir::State::Lists="$work/apt/lists" -o Dir::Cache="$work/apt/cache")
-    # the build needs a C compiler and the headers of the modules pip relies on
-    local need=() pkg
-    for pkg in gcc make xz-utils libssl-dev zlib1g-dev libffi-dev libbz2-dev liblzma-dev libsqlite3-dev; do
-        dpkg -s "$pkg" > /dev/null 2>&1 || need+=("$pkg")
-    done
-    if [ ${#need[@]} -gt 0 ]; then
-        apt-get update -q > "$work/apt-install.log" 2>&1 || true
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${need[@]}" >> "$work/apt-install.log" 2>&1 ||
-            { cat "$work/apt-install.log"; return 1; }
-    fi
-    echo "fetching the python3.13 source package"
-    apt-get "${apt[@]}" update -q > "$work/apt.log" 2>&1 || { cat "$work/apt.log"; return 1; }
-    (cd "$work/src" && apt-get "${apt[@]}" source --download-only python3.13) >> "$work/apt.log" 2>&1 ||
-        { cat "$work/apt.log"; return 1; }
-    tar -xf "$work"/src/python3.13_*.orig.tar.xz -C "$work/src"
-    local srcdir
-    srcdir=$(ls -d "$work"/src/Python-3.13*/)
-    echo "building $(basename "$srcdir") with --disable-gil (log: $work/build.log)"
-    (cd "$srcdir" && ./configure --disable-gil --prefix="$prefix" --without-ensurepip &&
+    mkdir -p "$work"
+    cpython_build_deps "$work/apt-install.log" || return 1
+    fetch_cpython_source "$work" || return 1
+    echo "building $(basename "$cpython_srcdir") with --disable-gil (log: $work/build.log)"
+    (cd "$cpython_srcdir" && ./configure --disable-gil --prefix="$prefix" --without-ensurepip &&
         nice make -j"$(nproc)" && make install) > "$work/build.log" 2>&1 || { tail -40 "$work/build.log"; return 1; }
     rm -rf "$prefix"/lib/python3.13t/test  # the interpreter's own test suite is not needed
     touch "$prefix/.complete"

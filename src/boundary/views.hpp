@@ -17,6 +17,8 @@
 // On builds with the interpreter lock `object_lock` is empty and costs nothing.
 #pragma once
 
+#include <atomic>
+
 #include "boundary/error.hpp"
 
 namespace tavo {
@@ -183,8 +185,9 @@ public:
     // The current length (a single atomic read on free-threaded builds).
     Py_ssize_t size() const noexcept { return PyList_GET_SIZE(p_); }
 
-    // Item i as an owned reference, or empty when the list is shorter now.
-    // Safe whether or not the list's lock is held.
+    // Item i as an owned reference, or empty when the list is shorter now,
+    // for a caller that does not hold the list's lock (free-threaded builds;
+    // one that does reads locked_item).
     ref item(Py_ssize_t i) const noexcept {
 #ifdef Py_GIL_DISABLED
         if (static_cast<std::size_t>(i) >= static_cast<std::size_t>(size())) return ref();
@@ -195,6 +198,17 @@ public:
         if (static_cast<std::size_t>(i) >= static_cast<std::size_t>(size())) return ref();
         return borrow(PyList_GET_ITEM(p_, i));
 #endif
+    }
+
+    // Item i as an owned reference, or empty when the list is shorter now,
+    // for a caller that holds the list's lock, which no writer then holds:
+    // read in place. PyList_GetItemRef may take the list's lock itself, and
+    // on CPython 3.13 a thread that takes a lock it holds already first gives
+    // up every lock it holds, so other threads could change the list (and
+    // any other list the caller holds) in the middle of the caller's stretch.
+    ref locked_item(Py_ssize_t i) const noexcept {
+        if (static_cast<std::size_t>(i) >= static_cast<std::size_t>(size())) return ref();
+        return borrow(PyList_GET_ITEM(p_, i));
     }
 
     // Item i, or the IndexError of a read past the end.
@@ -211,8 +225,17 @@ public:
     // returns the reference the slot held.
     [[nodiscard]] ref exchange(Py_ssize_t i, ref item) const noexcept {
         PyObject** slot = reinterpret_cast<PyListObject*>(p_)->ob_item + i;
+#ifdef Py_GIL_DISABLED
+        // Other threads read items without the list's lock (an index, an
+        // iteration: CPython's lock-free item read), so the store is atomic
+        // and releases the item to them, as CPython's own item stores do.
+        std::atomic_ref<PyObject*> cell(*slot);
+        ref old = steal(cell.load(std::memory_order_relaxed));
+        cell.store(item.release(), std::memory_order_release);
+#else
         ref old = steal(*slot);
         *slot = item.release();
+#endif
         return old;
     }
 

@@ -123,7 +123,7 @@ public:
     // Row i for the extraction, or empty when the list is shorter now.
     ref item(std::size_t i, const ending_error& ending) const noexcept {
         if (copy_ && !ending.python_ran()) return borrow(list_view(copy_.get()).items()[i]);
-        return list_view(list_).item(static_cast<Py_ssize_t>(i));
+        return list_view(list_).locked_item(static_cast<Py_ssize_t>(i));
     }
 
     // The rows unsorted: a copy of the list, or None with `inplace`.
@@ -154,7 +154,7 @@ inline result<ref> sort_rows::put_in_order(const std::size_t* order, std::size_t
     bool from_copy = copy_ && !ending.python_ran();
     auto fetch = [&](std::size_t row) -> ref {
         if (from_copy) return borrow(list_view(copy_.get()).items()[row]);
-        ref item = list.item(static_cast<Py_ssize_t>(row));
+        ref item = list.locked_item(static_cast<Py_ssize_t>(row));
         if (!item) fail("multikeysort: the list was shortened while it was being sorted");
         return item;
     };

@@ -109,7 +109,7 @@ result<ref> same_order_body(call_args& a) {
 
     Py_ssize_t start = 0;
     for (Py_ssize_t j = 0; j < m; ++j) {
-        ref wanted = refs.item(j);
+        ref wanted = refs.locked_item(j);
         if (!wanted) return index_out_of_range();
         PyObject* w = wanted.get();
         const bool w_str = plain_str(w);
