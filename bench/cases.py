@@ -630,6 +630,27 @@ def thread_round(seed):
     return one_round
 
 
+def builtin_thread_round(seed):
+    """A round of the same shape made of CPython's own calls (str.lower, float, sorted with
+    itemgetter) on a thread's own inputs: what two threads of this machine and interpreter
+    reach whatever they call, the bound for the module's round."""
+    text = kb_text(CAMEL_ASCII[seed % 3:] + CAMEL_ASCII[: seed % 3])
+    rnd = random.Random(seed)
+    figures = ["%d%03d.%02d" % (rnd.randrange(1, 999), rnd.randrange(1000), rnd.randrange(100)) for _ in range(400)]
+    rows = make_rows(1000, seed=seed)
+    key = operator.itemgetter("price", "name")
+    lower = str.lower
+
+    def one_round():
+        for _ in range(40):
+            lower(text)
+        for f in figures:
+            float(f)
+        sorted(rows, key=key)
+
+    return one_round
+
+
 BUILDERS = {
     "uncamel": uncamel_cases, "underscore_to_camelcase": underscore_cases,
     "sanitize_vulgar_string": sanitize_cases, "parse": parse_cases,
