@@ -390,7 +390,7 @@ private:
         // The walk starts here: creating the output may have run a collection.
         const Py_ssize_t len = PyDict_GET_SIZE(row);
         Py_ssize_t pos = 0;
-        Py_ssize_t taken = 0;
+        Py_ssize_t walked = 0;
         PyObject* k = nullptr;
         PyObject* v = nullptr;
         for (std::size_t item = 0;; ++item) {
@@ -398,7 +398,7 @@ private:
             if (!PyDict_Next(row, &pos, &k, &v)) break;
             ref key = borrow(k);
             ref value = borrow(v);
-            if (++taken > len) fail("dictionary keys changed during iteration");
+            if (++walked > len) fail("dictionary keys changed during iteration");
             auto index = slot_of(item, key.get());
             if (!index) return std::move(index.error());
             key_slot& slot = keys_[*index];
