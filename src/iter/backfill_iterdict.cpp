@@ -195,6 +195,14 @@ bool fill_waiting(key_slot& slot, std::vector<ref>& outputs, Py_ssize_t current)
     return true;
 }
 
+// Takes a key with a None and no real value yet out of a row's copy. A copy
+// that interpreter code already took it out of has nothing to remove.
+status remove_key(PyObject* out, PyObject* key) {
+    if (PyDict_DelItem(out, key) == 0) return ok();
+    if (!PyErr_ExceptionMatches(PyExc_KeyError)) return error_value::fetch();
+    return discard_ordinary_error();
+}
+
 // How many rows go by between two checks for a pending signal, so that a
 // long call stops promptly on Ctrl-C.
 constexpr Py_ssize_t signal_check_rows = 256;
@@ -322,11 +330,7 @@ private:
                 continue;
             }
             slot.waiting.push_back(r);
-            if (PyDict_DelItem(out.get(), slot.key.get()) < 0) {
-                // The copy lost the key to interpreter code: nothing to remove.
-                if (!PyErr_ExceptionMatches(PyExc_KeyError)) return error_value::fetch();
-                if (status s = discard_ordinary_error(); !s) return std::move(s.error());
-            }
+            if (status s = remove_key(out.get(), slot.key.get()); !s) return s;
         }
         outputs_.push_back(std::move(out));
         return ok();
@@ -371,11 +375,7 @@ private:
         }
         items_.clear();
         for (ref& key : absent) {
-            if (PyDict_DelItem(out.get(), key.get()) < 0) {
-                // The copy lost the key to interpreter code: nothing to remove.
-                if (!PyErr_ExceptionMatches(PyExc_KeyError)) return error_value::fetch();
-                if (status s = discard_ordinary_error(); !s) return std::move(s.error());
-            }
+            if (status s = remove_key(out.get(), key.get()); !s) return s;
         }
         outputs_.push_back(std::move(out));
         return ok();
