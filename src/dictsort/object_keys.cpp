@@ -6,6 +6,7 @@
 #include <datetime.h>
 
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <string_view>
@@ -74,26 +75,56 @@ enum element_class : unsigned {
 
 constexpr std::int64_t exact_limit = std::int64_t{1} << 53;
 
+// Bytes of the encoding of an int or a date's code in a position of its
+// own class: the first byte, then the fewest that hold the value.
+unsigned int_size(std::int64_t v) noexcept {
+    const std::uint64_t u = v < 0 ? ~static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
+    return 1 + (static_cast<unsigned>(std::bit_width(u)) + 7) / 8;
+}
+
 struct element_info {
     element_class cls = no_class;
     bool wide = false;  // an int not exactly a double
+    // Bytes of the element's encoding in a position that holds its class
+    // alone (text: filled in after the UTF-8 check).
+    unsigned size = 0;
+    std::int64_t value = 0;  // ints and bools; the code of a date or datetime
 };
+
+constexpr unsigned double_size = 9;
+
+// Bytes of the encoding of a text or bytes element (put_bytes below), or,
+// for one too long to be part of a key of eight bytes, any larger count.
+unsigned text_size(const char* p, std::size_t n) noexcept {
+    if (n > 8) return 16;
+    unsigned size = 3 + static_cast<unsigned>(n);
+    for (std::size_t i = 0; i < n; ++i) size += p[i] == '\0';
+    return size;
+}
+
+element_info of_int_class(element_class cls, std::int64_t v, bool wide = false) noexcept {
+    return {cls, wide, int_size(v), v};
+}
 
 element_info classify(PyObject* e, bool dates) {
     PyTypeObject* t = Py_TYPE(e);
-    if (t == &PyBool_Type) return {int_class, false};
+    if (t == &PyBool_Type) return of_int_class(int_class, e == Py_True ? 1 : 0);
     if (t == &PyLong_Type) {
         int overflow = 0;
         long long v = PyLong_AsLongLongAndOverflow(e, &overflow);
-        if (overflow != 0) return {unknown_class, false};
-        return {int_class, v > exact_limit || v < -exact_limit};
+        if (overflow != 0) return {unknown_class};
+        return of_int_class(int_class, v, v > exact_limit || v < -exact_limit);
     }
-    if (t == &PyFloat_Type) return {std::isnan(PyFloat_AS_DOUBLE(e)) ? unknown_class : float_class, false};
-    if (t == &PyUnicode_Type) return {text_class, false};
-    if (t == &PyBytes_Type) return {bytes_class, false};
-    if (dates && PyDate_CheckExact(e)) return {date_class, false};
-    if (dates && is_naive_datetime(e)) return {datetime_class, false};
-    return {unknown_class, false};
+    if (t == &PyFloat_Type) {
+        return {std::isnan(PyFloat_AS_DOUBLE(e)) ? unknown_class : float_class, false, double_size};
+    }
+    if (t == &PyUnicode_Type) return {text_class};
+    if (t == &PyBytes_Type) {
+        return {bytes_class, false, text_size(PyBytes_AS_STRING(e), static_cast<std::size_t>(PyBytes_GET_SIZE(e)))};
+    }
+    if (dates && PyDate_CheckExact(e)) return of_int_class(date_class, date_code(e));
+    if (dates && is_naive_datetime(e)) return of_int_class(datetime_class, datetime_code(e));
+    return {unknown_class};
 }
 
 // Tuples longer than this keep Python's comparison.
@@ -127,10 +158,8 @@ constexpr std::uint64_t sign_bit = std::uint64_t{1} << 63;
 // Ints: a first byte that orders by sign and length (0x77..0x88), then the
 // fewest big-endian bytes. Never starts with 0x00, the end of a tuple.
 unsigned char* put_int(unsigned char* o, std::int64_t v) noexcept {
-    std::uint64_t u = v < 0 ? ~static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
-    unsigned n = 0;
-    while (n < 8 && (u >> (8 * n)) != 0) ++n;
-    if (v < 0) u = ~u;
+    const unsigned n = int_size(v) - 1;
+    const auto u = static_cast<std::uint64_t>(v);
     *o++ = static_cast<unsigned char>(v < 0 ? 0x7F - n : 0x80 + n);
     for (unsigned k = n; k-- > 0;) *o++ = static_cast<unsigned char>(u >> (8 * k));
     return o;
@@ -199,16 +228,6 @@ unsigned char* put_element(unsigned char* o, PyObject* e, unsigned position_clas
     }
 }
 
-// Up to eight bytes, zero-padded, as an int key that orders as the bytes do.
-// Exact for encodings none of which is a prefix of another.
-sort_value packed_key(const char* p, std::size_t n) noexcept {
-    unsigned char b[8] = {};
-    std::memcpy(b, p, n);
-    std::uint64_t k = 0;
-    for (unsigned char c : b) k = (k << 8) | c;
-    return sort_value::of_int(static_cast<std::int64_t>(k ^ sign_bit));
-}
-
 // Bytes of up to seven bytes: the zero-padded bytes, then the length, so that
 // b'a' sorts before b'a\x00'.
 sort_value short_bytes_key(const char* p, std::size_t n) noexcept {
@@ -266,6 +285,15 @@ void encode_bytes_column(column_view col) {
     }
 }
 
+// The int key of an encoding of at most eight bytes: the bytes, zero-padded,
+// in order of significance. Exact for encodings none of which is a prefix of
+// another.
+std::uint64_t packed_code(const unsigned char* b) noexcept {
+    std::uint64_t k = 0;
+    for (unsigned i = 0; i < 8; ++i) k = (k << 8) | b[i];
+    return k ^ sign_bit;
+}
+
 // Tuples: each element in the encoding of its position's class, a tuple's
 // end as 0x00 (below the first byte of any element). When every encoding
 // takes eight bytes or fewer, they become int keys.
@@ -273,10 +301,25 @@ status encode_tuple_column(column_view col, key_store& store, bool& done) {
     done = false;
     bool dates = false;
     position_classes classes;
+    // Each tuple's encoding is written as its elements are classified, for
+    // as long as it fits in eight bytes with every element in the encoding
+    // of its own class. If all of them fit, those are the encodings: a
+    // position that mixed ints and floats would hold a float, whose nine
+    // bytes fit nowhere.
+    constexpr std::size_t inline_rows = 64;
+    std::uint64_t inline_codes[inline_rows];
+    std::vector<std::uint64_t> heap_codes;
+    if (col.size() > inline_rows) heap_codes.resize(col.size());
+    std::uint64_t* codes = col.size() > inline_rows ? heap_codes.data() : inline_codes;
+    bool fits = true;
     for (std::size_t r = 0; r < col.size(); ++r) {
         if (col[r].kind() != key_kind::object_key) continue;
         PyObject* t = col[r].as_object();
         if (static_cast<std::size_t>(PyTuple_GET_SIZE(t)) > max_positions) return ok();
+        // Eight bytes are used; the end byte and the padding stay zero. The
+        // rest is room that the writers cannot be seen not to need.
+        unsigned char packed[32] = {};
+        unsigned size = 1;             // the end byte
         for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(t); ++i) {
             PyObject* e = PyTuple_GET_ITEM(t, i);
             element_info info = classify(e, dates);
@@ -286,16 +329,41 @@ status encode_tuple_column(column_view col, key_store& store, bool& done) {
                 info = classify(e, dates);
             }
             if (info.cls == unknown_class) return ok();
-            if (info.cls == text_class && PyUnicode_AsUTF8AndSize(e, nullptr) == nullptr) {
-                return discard_ordinary_error();  // lone surrogates: Python compares
+            const char* text = nullptr;
+            Py_ssize_t text_length = 0;
+            if (info.cls == text_class) {
+                text = PyUnicode_AsUTF8AndSize(e, &text_length);
+                if (text == nullptr) return discard_ordinary_error();  // lone surrogates: Python compares
+                info.size = text_size(text, static_cast<std::size_t>(text_length));
+            } else if (info.cls == bytes_class) {
+                text = PyBytes_AS_STRING(e);
+                text_length = PyBytes_GET_SIZE(e);
             }
             classes.seen[i] |= info.cls;
             classes.wide[i] |= info.wide;
+            if (fits && size + info.size <= 8) {
+                unsigned char* o = packed + (size - 1);
+                if (text != nullptr) {
+                    put_bytes(o, text, static_cast<std::size_t>(text_length));
+                } else {
+                    put_int(o, info.value);
+                }
+            }
+            size += info.size;
         }
+        fits &= size <= 8;
+        if (fits) codes[r] = packed_code(packed);
     }
     if (!classes.ordered()) return ok();
 
-    bool fits = true;
+    if (fits) {
+        for (std::size_t r = 0; r < col.size(); ++r) {
+            if (col[r].kind() == key_kind::object_key) col[r] = sort_value::of_int(static_cast<std::int64_t>(codes[r]));
+        }
+        done = true;
+        return ok();
+    }
+
     std::vector<unsigned char> long_buffer;
     for (std::size_t r = 0; r < col.size(); ++r) {
         if (col[r].kind() != key_kind::object_key) continue;
@@ -313,15 +381,7 @@ status encode_tuple_column(column_view col, key_store& store, bool& done) {
         for (Py_ssize_t i = 0; i < len; ++i) o = put_element(o, PyTuple_GET_ITEM(t, i), classes.seen[i]);
         *o++ = 0;
         auto n = static_cast<std::size_t>(o - start);
-        fits &= n <= 8;
         col[r] = sort_value::of_text(store.copy_text(reinterpret_cast<const char*>(start), n), n);
-    }
-    if (fits) {
-        for (std::size_t r = 0; r < col.size(); ++r) {
-            if (col[r].kind() != key_kind::text_key) continue;
-            std::string_view s = col[r].as_text();
-            col[r] = packed_key(s.data(), s.size());
-        }
     }
     done = true;
     return ok();
