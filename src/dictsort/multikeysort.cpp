@@ -42,7 +42,7 @@ std::vector<ref> lookup_keys(const std::vector<sort_column>& columns) {
     std::vector<ref> keys;
     keys.reserve(columns.size());
     for (const sort_column& c : columns) {
-        keys.push_back(dictsort::lookup_key(c.name));
+        keys.push_back(dictsort::lookup_key(c));
     }
     return keys;
 }
@@ -282,7 +282,7 @@ result<ref> multikeysort_body(call_args& a) {
     for (int attempt = 1;; ++attempt) {
         const bool last_try = attempt == dictsort::sort_tries;
         const dictsort::sort_rows rows(items);
-        std::vector<sort_column> columns = last_try ? std::move(parsed) : parsed;
+        std::vector<sort_column> columns = last_try ? std::move(parsed) : dictsort::copy_of(parsed);
         result<ref> done = rows.size() <= dictsort::small_rows
                                ? dictsort::sort_small(rows, std::move(columns), inplace, last_try, ending)
                                : sort_large(rows, std::move(columns), inplace, last_try, ending);

@@ -209,7 +209,7 @@ result<ref> sort_small(const sort_rows& rows, std::vector<sort_column> columns, 
     const std::size_t n = rows.size();
     small_buffer<ref, 8> keys(m);
     for (std::size_t c = 0; c < m; ++c) {
-        keys[c] = lookup_key(columns[c].name);
+        keys[c] = lookup_key(columns[c]);
     }
 
     // Extraction: a lookup that shortens the list makes the next fetch fail

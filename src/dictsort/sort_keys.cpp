@@ -17,7 +17,11 @@ namespace {
 bool column_of(PyObject* element, std::vector<sort_column>& out, ending_error& ending) {
     std::string_view text;
     if (!PyUnicode_Check(element) || !utf8_of(element, text, ending)) return false;
-    out.push_back(parse_column_text(text));
+    sort_column column = parse_column_text(text);
+    if (!column.descending && PyUnicode_CheckExact(element) && PyUnicode_CHECK_INTERNED(element)) {
+        column.key = borrow(element);
+    }
+    out.push_back(std::move(column));
     return true;
 }
 
@@ -201,11 +205,13 @@ private:
 }  // namespace
 
 sort_column parse_column_text(std::string_view text) {
-    if (!text.empty() && text.front() == '-') return {std::string(text.substr(1)), true};
-    return {std::string(text), false};
+    if (!text.empty() && text.front() == '-') return {std::string(text.substr(1)), true, ref()};
+    return {std::string(text), false, ref()};
 }
 
-ref lookup_key(const std::string& name) {
+ref lookup_key(const sort_column& column) {
+    if (column.key) return borrow(column.key.get());
+    const std::string& name = column.name;
     PyObject* key = PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
     if (key != nullptr) PyUnicode_InternInPlace(&key);  // may replace `key`, giving its count back
     return created(key);

@@ -197,7 +197,16 @@ inline constexpr int sort_tries = 1;
 struct sort_column {
     std::string name;  // the dictionary key to read (UTF-8), may be empty
     bool descending = false;
+    ref key;           // the argument itself when it is that key: an interned exact str without '-'
 };
+
+// Another list of the same columns (a sort made again starts from them).
+inline std::vector<sort_column> copy_of(const std::vector<sort_column>& columns) {
+    std::vector<sort_column> out;
+    out.reserve(columns.size());
+    for (const sort_column& c : columns) out.push_back({c.name, c.descending, borrow(c.key.get())});
+    return out;
+}
 
 // "-x" is x descending; only the first "-" is taken off.
 sort_column parse_column_text(std::string_view text);
@@ -218,8 +227,9 @@ std::vector<sort_column> keep_known_columns(PyObject* items, std::vector<sort_co
 // The str looked up in every dict for a column: interned, so that it is the
 // very key object of dicts whose keys are interned (those written in source
 // code, and most others made from them), and each lookup matches it by
-// identity instead of comparing texts.
-ref lookup_key(const std::string& name);
+// identity instead of comparing texts. A column given as an interned str (a
+// name written in source code) is that str already; any other gets a new one.
+ref lookup_key(const sort_column& column);
 
 // --- key values --------------------------------------------------------------------
 
