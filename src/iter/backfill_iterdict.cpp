@@ -306,6 +306,7 @@ private:
         // certainly held by the copy: marks, and references to the values
         // that earlier rows wait for.
         nones_.clear();
+        nones_.reserve(taken_.size());
         fills_.clear();
         for (const auto& item : taken_) {
             key_slot& slot = keys_[item.slot];
@@ -342,9 +343,11 @@ private:
         // The copy holds every item taken: owned now, before any release or
         // lookup can run interpreter code.
         items_.clear();
+        items_.reserve(taken_.size());
         for (const auto& item : taken_) items_.emplace_back(borrow(item.key), borrow(item.value));
         taken_.clear();
-        std::vector<ref> absent;  // keys with None and no latest value yet
+        std::vector<ref>& absent = absent_;  // keys with None and no latest value yet
+        absent.clear();
         const Py_ssize_t len = PyDict_GET_SIZE(row);
         const std::size_t count = items_.size();
         for (std::size_t item = 0; item < count; ++item) {
@@ -377,6 +380,7 @@ private:
         for (ref& key : absent) {
             if (status s = remove_key(out.get(), key.get()); !s) return s;
         }
+        absent.clear();
         outputs_.push_back(std::move(out));
         return ok();
     }
@@ -431,6 +435,7 @@ private:
     };
     std::vector<taken_item> taken_;
     std::vector<std::pair<ref, ref>> items_;
+    std::vector<ref> absent_;  // edit_copy's keys with None and no latest value yet
     std::vector<std::uint32_t> nones_;
     std::vector<std::pair<std::uint32_t, ref>> fills_;
 };
