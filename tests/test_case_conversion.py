@@ -245,6 +245,20 @@ def test_ascii_lengths_around_word_and_block_edges(length, pattern):
     assert _tavo.underscore_to_camelcase(mixed) == model.underscore_to_camelcase(mixed, AsciiCase)
 
 
+# Identifiers of up to 32 ASCII bytes are cut into pieces (at capitals, at underscores), each
+# stored as one word where the word fits in the text and the result, byte-exact near the end:
+# every piece length at every offset, for every length around those edges.
+@pytest.mark.parametrize("length", range(1, 41))
+@pytest.mark.parametrize("piece", ["Ba", "Baaa", "Baaaaaa", "Baaaaaaaa", "Baaaaaaaaaaaaaaa", "BCd", "a9", "a1B",
+                                   "_a", "_aaaaaa", "_aaaaaaaaa", "__A", "a_", "_"])
+def test_short_ascii_pieces_at_every_offset(length, piece):
+    for offset in range(len(piece) + 1):
+        for lead in ("", "a", "A", "_", "7"):
+            text = (lead + "x" * offset + piece * 40)[:length]
+            assert _tavo.uncamel(text) == model.uncamel(text, AsciiCase), text
+            assert _tavo.underscore_to_camelcase(text) == model.underscore_to_camelcase(text, AsciiCase), text
+
+
 # --- every code point, against the model built from the Unicode data ----------------------
 
 def first_difference(got, expected):
