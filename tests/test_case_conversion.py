@@ -224,13 +224,18 @@ class _Str(str):
 
 
 # Identifiers of up to 32 bytes take a path of their own (words read straight from the str);
-# a str subclass keeps its text apart from the object, and is read there.
+# a str subclass keeps its text apart from the object, and is read there. One positional
+# argument goes to that path from the entry wrapper itself; a keyword argument is bound first.
 @given(st.text(alphabet="aAbBzZ09_ -.@`[{", max_size=34), st.booleans())
 @settings(max_examples=2000, deadline=None)
 def test_short_ascii_identifiers_match_model(text, subclass):
     arg = _Str(text) if subclass else text
-    assert _tavo.uncamel(arg) == model.uncamel(text, AsciiCase)
-    assert _tavo.underscore_to_camelcase(arg) == model.underscore_to_camelcase(text, AsciiCase)
+    expected = model.uncamel(text, AsciiCase)
+    assert _tavo.uncamel(arg) == expected
+    assert _tavo.uncamel(camel=arg) == expected
+    expected = model.underscore_to_camelcase(text, AsciiCase)
+    assert _tavo.underscore_to_camelcase(arg) == expected
+    assert _tavo.underscore_to_camelcase(s=arg) == expected
 
 
 @pytest.mark.parametrize("length", list(range(0, 70)) + [255, 256, 257, 4095, 4096, 4097, 10000])

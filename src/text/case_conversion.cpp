@@ -84,7 +84,7 @@ inline void put_upper(text_buffer& out, const code_point& c) noexcept {
 // loads that span several fresh stores wait for them.
 //
 // The text is a str's own bytes, which end with a NUL: it is read up to s[n].
-constexpr std::size_t short_text = 32;
+constexpr std::size_t short_text = short_identifier;
 
 inline bool ascii_upper(unsigned char c) noexcept { return static_cast<unsigned char>(c - 'A') < 26; }
 inline bool ascii_lower(unsigned char c) noexcept { return static_cast<unsigned char>(c - 'a') < 26; }
@@ -306,7 +306,7 @@ inline uncamel_flags uncamel_flags_of(const char* s, std::size_t n) noexcept {
     return f;
 }
 
-[[gnu::noinline]] ref uncamel_ascii_short(const char* s, std::size_t n) {
+ref uncamel_ascii_short(const char* s, std::size_t n) {
     const auto [upper, lower, lower_or_digit] = uncamel_flags_of(s, n);
     // Underscores go in front of these bytes (never byte 0).
     std::uint64_t cuts = upper & ((lower_or_digit << 1) | ((upper << 1) & (lower >> 1)));
@@ -413,11 +413,11 @@ ref underscore_to_camelcase_ascii(const char* s, std::size_t n) {
     return ascii_str(out.data(), static_cast<std::size_t>(o - out.data()));
 }
 
-// Kept out of line, like the long path, so that the body stays small. One
-// pass counts the bytes kept, and the result str is written directly, a byte
-// at a time: for so few bytes that is faster than words written into a buffer
-// and copied (the copy's loads wait for the stores they span).
-[[gnu::noinline]] ref underscore_to_camelcase_ascii_short(const unsigned char* s, std::size_t n) {
+// One pass counts the bytes kept, and the result str is written directly, a
+// byte at a time: for so few bytes that is faster than words written into a
+// buffer and copied (the copy's loads wait for the stores they span), and, in
+// wall time, than words compacted in registers.
+ref underscore_to_camelcase_ascii_short(const unsigned char* s, std::size_t n) {
     // Leading underscores are dropped, and the first character kept is
     // lowercased: nothing has been output yet.
     std::size_t start = 0;
@@ -469,13 +469,19 @@ ref underscore_to_camelcase_text(const unsigned char* p, std::size_t n) {
 
 }  // namespace
 
+ref uncamel_short(const char* s, std::size_t n) { return uncamel_ascii_short(s, n); }
+
+ref underscore_to_camelcase_short(const char* s, std::size_t n) {
+    return underscore_to_camelcase_ascii_short(reinterpret_cast<const unsigned char*>(s), n);
+}
+
 result<ref> uncamel_body(call_args& a) {
     auto text = text_arg(a, 0);
     if (!text) return std::move(text.error());
     const std::string_view s = text->utf8();
     if (s.empty()) return created(PyUnicode_New(0, 0));
     if (text->ascii()) {
-        if (s.size() <= short_text) return uncamel_ascii_short(s.data(), s.size());
+        if (s.size() <= short_text) return uncamel_short(s.data(), s.size());
         return uncamel_ascii(s.data(), s.size());
     }
     return uncamel_text(reinterpret_cast<const unsigned char*>(s.data()), s.size());
@@ -488,7 +494,7 @@ result<ref> underscore_to_camelcase_body(call_args& a) {
     if (s.empty()) return created(PyUnicode_New(0, 0));
     if (text->ascii()) {
         if (s.size() <= short_text) {
-            return underscore_to_camelcase_ascii_short(reinterpret_cast<const unsigned char*>(s.data()), s.size());
+            return underscore_to_camelcase_short(s.data(), s.size());
         }
         return underscore_to_camelcase_ascii(s.data(), s.size());
     }
