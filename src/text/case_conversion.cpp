@@ -104,14 +104,6 @@ inline void for_short_words(const char* s, std::size_t n, Add add) noexcept {
     }
 }
 
-// The number of set bits, without the library call that std::popcount
-// becomes where the target has no such instruction.
-inline unsigned bit_count(std::uint64_t x) noexcept {
-    x -= (x >> 1) & 0x5555555555555555u;
-    x = (x & 0x3333333333333333u) + ((x >> 2) & 0x3333333333333333u);
-    return static_cast<unsigned>((((x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Fu) * 0x0101010101010101u) >> 56);
-}
-
 inline std::uint32_t load4(const void* p) noexcept {
     std::uint32_t x;
     std::memcpy(&x, p, 4);
@@ -306,11 +298,16 @@ inline uncamel_flags uncamel_flags_of(const char* s, std::size_t n) noexcept {
     return f;
 }
 
-ref uncamel_ascii_short(const char* s, std::size_t n) {
+}  // namespace
+
+ref uncamel_short(const char* s, std::size_t n) {
     const auto [upper, lower, lower_or_digit] = uncamel_flags_of(s, n);
     // Underscores go in front of these bytes (never byte 0).
     std::uint64_t cuts = upper & ((lower_or_digit << 1) | ((upper << 1) & (lower >> 1)));
-    const std::size_t length = n + static_cast<std::size_t>(bit_count(cuts));
+    // Few bits are set: counting them one by one is cheaper than std::popcount,
+    // a library call where the target has no such instruction.
+    std::size_t length = n;
+    for (std::uint64_t c = cuts; c; c &= c - 1) ++length;
     ref out = created(PyUnicode_New(static_cast<Py_ssize_t>(length), 127));
     char* o = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(out.get()));
     // The output runs ahead of the text by the underscores written so far, so
@@ -330,6 +327,8 @@ ref uncamel_ascii_short(const char* s, std::size_t n) {
     }
     return out;
 }
+
+namespace {
 
 ref uncamel_text(const unsigned char* p, std::size_t n) {
     const unsigned char* const end = p + n;
@@ -413,18 +412,45 @@ ref underscore_to_camelcase_ascii(const char* s, std::size_t n) {
     return ascii_str(out.data(), static_cast<std::size_t>(o - out.data()));
 }
 
-// One pass counts the bytes kept, and the result str is written directly, a
-// byte at a time: for so few bytes that is faster than words written into a
-// buffer and copied (the copy's loads wait for the stores they span), and, in
-// wall time, than words compacted in registers.
-ref underscore_to_camelcase_ascii_short(const unsigned char* s, std::size_t n) {
+// The underscores of s[0..n) (n <= 32), bit i for byte i.
+inline std::uint64_t underscores_of(const char* s, std::size_t n) noexcept {
+    if constexpr (vec::available) {
+        using vec::in_range, vec::lane_bits;
+        if (n >= 16) {
+            return lane_bits(in_range<'_', '_'>(vec::load(s))) |
+                   (std::uint64_t{lane_bits(in_range<'_', '_'>(vec::load(s + n - 16)))} << (n - 16));
+        }
+        if (n >= 8) {
+            const vec::bytes16 x = vec::of_words(words::load(s), words::load(s + n - 8));
+            const std::uint32_t f = lane_bits(in_range<'_', '_'>(x));
+            return (f & 0xFF) | (std::uint64_t{f >> 8} << (n - 8));
+        }
+    }
+    std::uint64_t under = 0;
+    for_short_words(s, n, [&](std::uint64_t x, unsigned at) {
+        under |= std::uint64_t{words::flag_bits(words::in_range<'_', '_'>(x))} << at;
+    });
+    return under;
+}
+
+}  // namespace
+
+// The underscores give the length of the result, and the str is written
+// directly, a byte at a time: for so few bytes that is faster than words
+// written into a buffer and copied (the copy's loads wait for the stores they
+// span), and, in wall time, than words compacted in registers or pieces
+// stored as words.
+ref underscore_to_camelcase_short(const char* text, std::size_t n) {
+    const auto* s = reinterpret_cast<const unsigned char*>(text);
+    const std::uint64_t under = underscores_of(text, n);
     // Leading underscores are dropped, and the first character kept is
     // lowercased: nothing has been output yet.
-    std::size_t start = 0;
-    while (start < n && s[start] == '_') ++start;
-    std::size_t kept = 0;
-    for (std::size_t i = start; i < n; ++i) kept += s[i] != '_';
-    ref out = created(PyUnicode_New(static_cast<Py_ssize_t>(kept), 127));
+    const std::uint64_t kept = ~under & ((std::uint64_t{1} << n) - 1);
+    if (kept == 0) return created(PyUnicode_New(0, 0));
+    const auto start = static_cast<std::size_t>(std::countr_zero(kept));
+    std::size_t length = n;  // few bits are set: see uncamel_short
+    for (std::uint64_t u = under; u; u &= u - 1) --length;
+    ref out = created(PyUnicode_New(static_cast<Py_ssize_t>(length), 127));
     Py_UCS1* o = PyUnicode_1BYTE_DATA(out.get());
     bool after_underscore = false;
     for (std::size_t i = start; i < n; ++i) {
@@ -442,6 +468,8 @@ ref underscore_to_camelcase_ascii_short(const unsigned char* s, std::size_t n) {
     }
     return out;
 }
+
+namespace {
 
 ref underscore_to_camelcase_text(const unsigned char* p, std::size_t n) {
     const unsigned char* const end = p + n;
@@ -468,12 +496,6 @@ ref underscore_to_camelcase_text(const unsigned char* p, std::size_t n) {
 }
 
 }  // namespace
-
-ref uncamel_short(const char* s, std::size_t n) { return uncamel_ascii_short(s, n); }
-
-ref underscore_to_camelcase_short(const char* s, std::size_t n) {
-    return underscore_to_camelcase_ascii_short(reinterpret_cast<const unsigned char*>(s), n);
-}
 
 result<ref> uncamel_body(call_args& a) {
     auto text = text_arg(a, 0);
