@@ -76,12 +76,13 @@ inline void put_upper(text_buffer& out, const code_point& c) noexcept {
 
 // --- identifiers of up to 32 ASCII bytes ----------------------------------------------
 
-// Most calls convert one short identifier. For uncamel the flags of its bytes
-// are gathered into bit masks first (bit i for byte i), which give the length
-// of the result; the str is then made and written directly, a piece (the
-// bytes between two underscores of the result) at a time, with one word
-// store where it fits. Nothing is written into a buffer to be read back:
-// loads that span several fresh stores wait for them.
+// Most calls convert one short identifier. The flags of its bytes are
+// gathered into bit masks first (bit i for byte i), which give the length of
+// the result; the str is then made and written directly: by uncamel a piece
+// (the bytes between two underscores of the result) at a time, with one word
+// store where it fits, by underscore_to_camelcase a byte at a time. Nothing
+// is written into a buffer to be read back: loads that span several fresh
+// stores wait for them.
 //
 // The text is a str's own bytes, which end with a NUL: it is read up to s[n].
 constexpr std::size_t short_text = short_identifier;
