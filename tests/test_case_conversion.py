@@ -224,13 +224,18 @@ class _Str(str):
 
 
 # Identifiers of up to 32 bytes take a path of their own (words read straight from the str);
-# a str subclass keeps its text apart from the object, and is read there.
+# a str subclass keeps its text apart from the object, and is read there. One positional
+# argument goes to that path from the entry wrapper itself; a keyword argument is bound first.
 @given(st.text(alphabet="aAbBzZ09_ -.@`[{", max_size=34), st.booleans())
 @settings(max_examples=2000, deadline=None)
 def test_short_ascii_identifiers_match_model(text, subclass):
     arg = _Str(text) if subclass else text
-    assert _tavo.uncamel(arg) == model.uncamel(text, AsciiCase)
-    assert _tavo.underscore_to_camelcase(arg) == model.underscore_to_camelcase(text, AsciiCase)
+    expected = model.uncamel(text, AsciiCase)
+    assert _tavo.uncamel(arg) == expected
+    assert _tavo.uncamel(camel=arg) == expected
+    expected = model.underscore_to_camelcase(text, AsciiCase)
+    assert _tavo.underscore_to_camelcase(arg) == expected
+    assert _tavo.underscore_to_camelcase(s=arg) == expected
 
 
 @pytest.mark.parametrize("length", list(range(0, 70)) + [255, 256, 257, 4095, 4096, 4097, 10000])
@@ -243,6 +248,20 @@ def test_ascii_lengths_around_word_and_block_edges(length, pattern):
     mixed = text + "\u20ac"
     assert _tavo.uncamel(mixed) == model.uncamel(mixed, AsciiCase)
     assert _tavo.underscore_to_camelcase(mixed) == model.underscore_to_camelcase(mixed, AsciiCase)
+
+
+# Identifiers of up to 32 ASCII bytes are cut into pieces (at capitals, at underscores), each
+# stored as one word where the word fits in the text and the result, byte-exact near the end:
+# every piece length at every offset, for every length around those edges.
+@pytest.mark.parametrize("length", range(1, 41))
+@pytest.mark.parametrize("piece", ["Ba", "Baaa", "Baaaaaa", "Baaaaaaaa", "Baaaaaaaaaaaaaaa", "BCd", "a9", "a1B",
+                                   "_a", "_aaaaaa", "_aaaaaaaaa", "__A", "a_", "_"])
+def test_short_ascii_pieces_at_every_offset(length, piece):
+    for offset in range(len(piece) + 1):
+        for lead in ("", "a", "A", "_", "7"):
+            text = (lead + "x" * offset + piece * 40)[:length]
+            assert _tavo.uncamel(text) == model.uncamel(text, AsciiCase), text
+            assert _tavo.underscore_to_camelcase(text) == model.underscore_to_camelcase(text, AsciiCase), text
 
 
 # --- every code point, against the model built from the Unicode data ----------------------

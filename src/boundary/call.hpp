@@ -21,6 +21,7 @@
 #include <atomic>
 #include <cstdint>
 #include <new>
+#include <type_traits>
 
 // The counter is read on every call: keep it in the static TLS block, which
 // a module loaded by the interpreter can use (it is a single word), instead
@@ -52,17 +53,22 @@ inline void enter_lock_scope() noexcept {
 
 inline void leave_lock_scope() noexcept { --detail::lock_depth; }
 
-// Runs `body` (a callable returning result<ref>) inside the boundary.
+// Runs `body` (a callable returning result<ref>, or ref for a body that
+// has no error value to return) inside the boundary.
 template <class Body>
 PyObject* run_call(Body&& body) noexcept {
     enter_lock_scope();
     PyObject* out = nullptr;
     try {
-        result<ref> r = body();
-        if (r) {
-            out = r->release();
+        if constexpr (std::is_same_v<std::invoke_result_t<Body&>, ref>) {
+            out = body().release();
         } else {
-            detail::raise_error(std::move(r.error()));
+            result<ref> r = body();
+            if (r) {
+                out = r->release();
+            } else {
+                detail::raise_error(std::move(r.error()));
+            }
         }
     } catch (internal_failure& f) {
         if (!f.keep_pending || !PyErr_Occurred()) detail::raise_panic(std::move(f.text));

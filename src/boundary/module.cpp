@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <type_traits>
+#include <cstddef>
 #include <cstdint>
 
 namespace tavo {
@@ -15,8 +16,10 @@ namespace {
 using body_fn = result<ref> (*)(call_args&);
 
 // One entry wrapper per function: binds, then runs the body in the boundary.
+// Never inlined into text_entry, which only passes calls on to it: its frame
+// would be set up on text_entry's short path too.
 template <const function_description& D, body_fn Body>
-PyObject* entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+[[gnu::noinline]] PyObject* entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     return run_call([&]() -> result<ref> {
         if (plain_positional(D, nargs, kwnames)) {
             call_args a;
@@ -32,6 +35,27 @@ PyObject* entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
         if (!bound) return std::move(bound.error());
         return Body(*bound);
     });
+}
+
+using short_text_fn = ref (*)(const char*, std::size_t);
+
+// The entry wrapper of a function of one str with a short identifier path
+// (bodies.hpp): a call with one positional str of 1 to short_identifier ASCII
+// bytes goes there directly, any other call through `entry`.
+template <const function_description& D, body_fn Body, short_text_fn Short>
+PyObject* text_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    static_assert(D.count == 1 && D.required == 1 && !D.gathers);
+    if (nargs == 1 && !kwnames) {
+        PyObject* text = args[0];
+        if (PyUnicode_Check(text) && PyUnicode_IS_ASCII(text)) {
+            const auto n = static_cast<std::size_t>(PyUnicode_GET_LENGTH(text));
+            if (n - 1 < short_identifier) {
+                const char* s = static_cast<const char*>(PyUnicode_DATA(text));
+                return run_call([s, n] { return Short(s, n); });
+            }
+        }
+    }
+    return entry<D, Body>(self, args, nargs, kwnames);
 }
 
 constexpr function_description parse_desc{"parse", {"s"}, 1, 1, false};
@@ -53,6 +77,11 @@ struct table_entry {
 template <const function_description& D, body_fn Body>
 PyCFunction wrapper_of() {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(&entry<D, Body>));
+}
+
+template <const function_description& D, body_fn Body, short_text_fn Short>
+PyCFunction text_wrapper_of() {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(&text_entry<D, Body, Short>));
 }
 
 // The module's functions, in the order of __all__ (set when the library is loaded).
@@ -77,12 +106,13 @@ const table_entry function_table[] = {
      "    >>> sanitize_vulgar_string(\"Foo-Bar+Baz: 17s 4\u00be 1 \u215b 20 93\u00be - 94\u215b\")\n"
      "    'Foo-Bar+Baz: 17s 4.75 1.125 20 93.75 - 94.125'\n"
      "    >>> sanitize_vulgar_string(\"\u2153 cup\")\n    '0.333333 cup'"},
-    {"uncamel", wrapper_of<uncamel_desc, uncamel_body>(),
+    {"uncamel", text_wrapper_of<uncamel_desc, uncamel_body, uncamel_short>(),
      "uncamel(camel)\n--\n\nConvert camelCase to snake_case.\n\nArgs:\n    camel: CamelCase string.\n\n"
      "Returns:\n    snake_case string.\n\nExamples:\n    >>> uncamel('CamelCase')\n    'camel_case'\n"
      "    >>> uncamel('CamelCamelCase')\n    'camel_camel_case'\n"
      "    >>> uncamel('getHTTPResponseCode')\n    'get_http_response_code'"},
-    {"underscore_to_camelcase", wrapper_of<underscore_desc, underscore_to_camelcase_body>(),
+    {"underscore_to_camelcase",
+     text_wrapper_of<underscore_desc, underscore_to_camelcase_body, underscore_to_camelcase_short>(),
      "underscore_to_camelcase(s)\n--\n\nConvert underscore_delimited_text to camelCase.\n\nArgs:\n"
      "    s: Underscore-delimited string.\n\nReturns:\n    camelCase string.\n\nExamples:\n"
      "    >>> underscore_to_camelcase('foo_bar_baz')\n    'fooBarBaz'\n"

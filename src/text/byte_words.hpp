@@ -10,6 +10,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace tavo::words {
 
@@ -67,6 +70,12 @@ inline std::uint64_t load_within(const char* s, std::size_t i, std::size_t n) no
     return b(0) | b(k / 2) | b(k - 1);
 }
 
+// The flags of a word (bit 7 of its bytes, nothing else) as bits 0..7: the
+// multiplier moves bit 8i to bit 56 + i, and no two of its products meet.
+inline std::uint32_t flag_bits(std::uint64_t flags) noexcept {
+    return static_cast<std::uint32_t>(((flags >> 7) * 0x0102040810204080u) >> 56);
+}
+
 // Index of the byte that holds the lowest set bit of a nonzero mask.
 inline unsigned first_byte(std::uint64_t mask) noexcept {
     return static_cast<unsigned>(std::countr_zero(mask)) >> 3;
@@ -98,5 +107,19 @@ inline bytes16 in_range(bytes16 x) noexcept {
 
 inline std::uint64_t low_half(bytes16 v) noexcept { return reinterpret_cast<words2>(v)[0]; }
 inline std::uint64_t high_half(bytes16 v) noexcept { return reinterpret_cast<words2>(v)[1]; }
+
+// The vector of two words, `low` first.
+inline bytes16 of_words(std::uint64_t low, std::uint64_t high) noexcept {
+    return reinterpret_cast<bytes16>(words2{low, high});
+}
+
+// The lanes of a lane test (0xFF or 0x00 each) as bits 0..15.
+inline std::uint32_t lane_bits(bytes16 v) noexcept {
+#if defined(__SSE2__)
+    return static_cast<std::uint32_t>(_mm_movemask_epi8(reinterpret_cast<__m128i>(v)));
+#else
+    return words::flag_bits(low_half(v) & words::high) | (words::flag_bits(high_half(v) & words::high) << 8);
+#endif
+}
 
 }  // namespace tavo::vec

@@ -76,52 +76,72 @@ inline void put_upper(text_buffer& out, const code_point& c) noexcept {
 
 // --- identifiers of up to 32 ASCII bytes ----------------------------------------------
 
-// Most calls convert one short identifier. Its words are read once, straight
-// from the str (no copy to load back), and the flags of each byte computed
-// from the word and its two neighbours; the output goes word by word into a
-// buffer on the stack and is copied once into the result.
-constexpr std::size_t short_text = 32;
-constexpr std::size_t short_words = short_text / 8;
+// Most calls convert one short identifier. The flags of its bytes are
+// gathered into bit masks first (bit i for byte i), which give the length of
+// the result; the str is then made and written directly: by uncamel a piece
+// (the bytes between two underscores of the result) at a time, with one word
+// store where it fits, by underscore_to_camelcase a byte at a time. Nothing
+// is written into a buffer to be read back: loads that span several fresh
+// stores wait for them.
+//
+// The text is a str's own bytes, which end with a NUL: it is read up to s[n].
+constexpr std::size_t short_text = short_identifier;
 
-// The words of a text of 1 to short_text bytes, with zero words around them
-// (a zero byte is no letter, digit or underscore, as the missing neighbours
-// of the first and the last byte are).
-struct short_words_of {
-    short_words_of(const char* s, std::size_t n) noexcept : count((n + 7) / 8) {
-        for (std::size_t j = 0; j < count; ++j) w[j + 1] = words::load_within(s, 8 * j, n);
+inline bool ascii_upper(unsigned char c) noexcept { return static_cast<unsigned char>(c - 'A') < 26; }
+inline bool ascii_lower(unsigned char c) noexcept { return static_cast<unsigned char>(c - 'a') < 26; }
+inline bool ascii_digit(unsigned char c) noexcept { return static_cast<unsigned char>(c - '0') < 10; }
+
+// Calls add(word, at) for words that together hold s[0..n) (n <= 32), byte
+// i of a word being byte at + i of the text: the last word of a text of 8
+// bytes or more ends at its end, overlapping the one before; a shorter text
+// is one word, zero after its end.
+template <class Add>
+inline void for_short_words(const char* s, std::size_t n, Add add) noexcept {
+    if (n >= 8) {
+        for (std::size_t i = 0; i + 8 < n; i += 8) add(words::load(s + i), static_cast<unsigned>(i));
+        add(words::load(s + n - 8), static_cast<unsigned>(n - 8));
+    } else {
+        add(words::load_within(s, 0, n), 0u);
     }
-    std::uint64_t word(std::size_t j) const noexcept { return w[j + 1]; }
-    // The word one byte before / after word j.
-    std::uint64_t before(std::size_t j) const noexcept { return (w[j + 1] << 8) | (w[j] >> 56); }
-    std::uint64_t after(std::size_t j) const noexcept { return (w[j + 1] >> 8) | (w[j + 2] << 56); }
+}
 
-    std::size_t count;
-    std::uint64_t w[short_words + 2] = {};
-};
+inline std::uint32_t load4(const void* p) noexcept {
+    std::uint32_t x;
+    std::memcpy(&x, p, 4);
+    if constexpr (std::endian::native == std::endian::big) x = __builtin_bswap32(x);
+    return x;
+}
+inline void store4(void* p, std::uint32_t x) noexcept {
+    if constexpr (std::endian::native == std::endian::big) x = __builtin_bswap32(x);
+    std::memcpy(p, &x, 4);
+}
 
-// Copies `n` (at most 64) bytes with fixed-size moves, two overlapping ones at
-// most, instead of a call into the C library.
-inline void copy_short(void* dst, const void* src, std::size_t n) noexcept {
-    auto* d = static_cast<unsigned char*>(dst);
-    const auto* s = static_cast<const unsigned char*>(src);
-    if (n >= 16) {
-        if (n >= 32) {
-            std::memcpy(d, s, 32);
-            std::memcpy(d + n - 32, s + n - 32, 32);
-        } else {
-            std::memcpy(d, s, 16);
-            std::memcpy(d + n - 16, s + n - 16, 16);
-        }
-    } else if (n >= 8) {
-        std::memcpy(d, s, 8);
-        std::memcpy(d + n - 8, s + n - 8, 8);
-    } else if (n >= 4) {
-        std::memcpy(d, s, 4);
-        std::memcpy(d + n - 4, s + n - 4, 4);
-    } else if (n > 0) {
-        d[0] = s[0];
-        d[n / 2] = s[n / 2];
-        d[n - 1] = s[n - 1];
+inline std::uint64_t lowered_word(std::uint64_t x) noexcept { return x | (words::in_range<'A', 'Z'>(x) >> 2); }
+inline unsigned char lowered_byte(unsigned char c) noexcept {
+    return static_cast<unsigned char>(c | (ascii_upper(c) << 5));
+}
+
+// Writes s[a..b) lowered at `o`. When the piece has at most 8 bytes and
+// `one_word` (the caller's word: s[a..a+8) may be read, o[0..8) written) that
+// is one word, whose bytes after the piece land where the pieces after it go,
+// written later. Otherwise exactly the piece's bytes are written.
+inline void put_lowered_piece(char* o, const char* s, std::size_t a, std::size_t b, bool one_word) noexcept {
+    const std::size_t len = b - a;
+    if (len <= 8 && one_word) {
+        words::store(o, lowered_word(words::load(s + a)));
+    } else if (len >= 8) {
+        for (std::size_t i = 0; i + 8 < len; i += 8) words::store(o + i, lowered_word(words::load(s + a + i)));
+        words::store(o + len - 8, lowered_word(words::load(s + b - 8)));
+    } else if (len >= 4) {
+        const auto first = static_cast<std::uint32_t>(lowered_word(load4(s + a)));
+        const auto last = static_cast<std::uint32_t>(lowered_word(load4(s + b - 4)));
+        store4(o, first);
+        store4(o + len - 4, last);
+    } else {
+        const auto* p = reinterpret_cast<const unsigned char*>(s + a);
+        o[0] = static_cast<char>(lowered_byte(p[0]));
+        o[len / 2] = static_cast<char>(lowered_byte(p[len / 2]));
+        o[len - 1] = static_cast<char>(lowered_byte(p[len - 1]));
     }
 }
 
@@ -198,10 +218,6 @@ inline char* put_with_underscores(char* o, std::uint64_t lowered, std::uint64_t 
     return o + (count - done);
 }
 
-inline bool ascii_upper(unsigned char c) noexcept { return static_cast<unsigned char>(c - 'A') < 26; }
-inline bool ascii_lower(unsigned char c) noexcept { return static_cast<unsigned char>(c - 'a') < 26; }
-inline bool ascii_digit(unsigned char c) noexcept { return static_cast<unsigned char>(c - '0') < 10; }
-
 // The steps of uncamel's walk: bytes lowered, underscores inserted in front of the flagged ones.
 struct uncamel_steps {
     static constexpr std::size_t block_reach = 17;  // the byte after the block is read too
@@ -243,24 +259,77 @@ ref uncamel_ascii(const char* s, std::size_t n) {
     return ascii_str(out.data(), static_cast<std::size_t>(o - out.data()));
 }
 
-[[gnu::noinline]] ref uncamel_ascii_short(const char* s, std::size_t n) {
-    using namespace words;
-    const short_words_of text(s, n);
-    char buffer[2 * short_text + 8];  // an underscore at most per byte, and the last word's store
-    char* o = buffer;
-    for (std::size_t j = 0; j < text.count; ++j) {
-        const std::uint64_t x = text.word(j);
-        const std::uint64_t prev = text.before(j);
-        const std::uint64_t upper = in_range<'A', 'Z'>(x);
-        const std::uint64_t inserts = upper & (in_range<'a', 'z'>(prev) | in_range<'0', '9'>(prev) |
-                                               (in_range<'A', 'Z'>(prev) & in_range<'a', 'z'>(text.after(j))));
-        o = put_with_underscores(o, x | (upper >> 2), inserts, n - 8 * j < 8 ? n - 8 * j : 8);
+// The capitals, small letters, and small letters or digits of s[0..n) (n <= 32).
+struct uncamel_flags {
+    std::uint64_t upper, lower, lower_or_digit;
+};
+
+inline uncamel_flags uncamel_flags_of(const char* s, std::size_t n) noexcept {
+    if constexpr (vec::available) {
+        if (n >= 8) {
+            const auto of = [](vec::bytes16 x) {
+                using vec::in_range, vec::lane_bits;
+                const std::uint32_t lower = lane_bits(in_range<'a', 'z'>(x));
+                return uncamel_flags{lane_bits(in_range<'A', 'Z'>(x)), lower,
+                                     lower | lane_bits(in_range<'0', '9'>(x))};
+            };
+            if (n >= 16) {
+                // Two blocks, the second ending at the end of the text.
+                const uncamel_flags a = of(vec::load(s));
+                const uncamel_flags b = of(vec::load(s + n - 16));
+                const unsigned at = static_cast<unsigned>(n - 16);
+                return {a.upper | (b.upper << at), a.lower | (b.lower << at),
+                        a.lower_or_digit | (b.lower_or_digit << at)};
+            }
+            // The first eight bytes and the last eight, as one block.
+            const uncamel_flags f = of(vec::of_words(words::load(s), words::load(s + n - 8)));
+            const unsigned at = static_cast<unsigned>(n - 8);
+            return {(f.upper & 0xFF) | ((f.upper >> 8) << at), (f.lower & 0xFF) | ((f.lower >> 8) << at),
+                    (f.lower_or_digit & 0xFF) | ((f.lower_or_digit >> 8) << at)};
+        }
     }
-    const auto length = static_cast<std::size_t>(o - buffer);
+    uncamel_flags f{0, 0, 0};
+    for_short_words(s, n, [&](std::uint64_t x, unsigned at) {
+        using words::in_range, words::flag_bits;
+        const std::uint32_t l = flag_bits(in_range<'a', 'z'>(x));
+        f.upper |= std::uint64_t{flag_bits(in_range<'A', 'Z'>(x))} << at;
+        f.lower |= std::uint64_t{l} << at;
+        f.lower_or_digit |= std::uint64_t{l | flag_bits(in_range<'0', '9'>(x))} << at;
+    });
+    return f;
+}
+
+}  // namespace
+
+ref uncamel_short(const char* s, std::size_t n) {
+    const auto [upper, lower, lower_or_digit] = uncamel_flags_of(s, n);
+    // Underscores go in front of these bytes (never byte 0).
+    std::uint64_t cuts = upper & ((lower_or_digit << 1) | ((upper << 1) & (lower >> 1)));
+    // Few bits are set: counting them one by one is cheaper than std::popcount,
+    // a library call where the target has no such instruction.
+    std::size_t length = n;
+    for (std::uint64_t c = cuts; c; c &= c - 1) ++length;
     ref out = created(PyUnicode_New(static_cast<Py_ssize_t>(length), 127));
-    copy_short(PyUnicode_1BYTE_DATA(out.get()), buffer, length);
+    char* o = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(out.get()));
+    // The output runs ahead of the text by the underscores written so far, so
+    // a piece's word that ends at s[n] at the latest ends within the str's
+    // length + 1 bytes; only the last piece's word reaches o[length], where it
+    // writes the NUL it read at s[n].
+    cuts |= std::uint64_t{1} << n;  // the end of the last piece
+    std::size_t a = 0;
+    for (;;) {
+        const auto b = static_cast<std::size_t>(std::countr_zero(cuts));
+        put_lowered_piece(o, s, a, b, a + 8 <= n + 1);
+        o += b - a;
+        cuts &= cuts - 1;
+        if (!cuts) break;
+        *o++ = '_';
+        a = b;
+    }
     return out;
 }
+
+namespace {
 
 ref uncamel_text(const unsigned char* p, std::size_t n) {
     const unsigned char* const end = p + n;
@@ -344,18 +413,45 @@ ref underscore_to_camelcase_ascii(const char* s, std::size_t n) {
     return ascii_str(out.data(), static_cast<std::size_t>(o - out.data()));
 }
 
-// Kept out of line, like the long path, so that the body stays small. One
-// pass counts the bytes kept, and the result str is written directly, a byte
-// at a time: for so few bytes that is faster than words written into a buffer
-// and copied (the copy's loads wait for the stores they span).
-[[gnu::noinline]] ref underscore_to_camelcase_ascii_short(const unsigned char* s, std::size_t n) {
+// The underscores of s[0..n) (n <= 32), bit i for byte i.
+inline std::uint64_t underscores_of(const char* s, std::size_t n) noexcept {
+    if constexpr (vec::available) {
+        using vec::in_range, vec::lane_bits;
+        if (n >= 16) {
+            return lane_bits(in_range<'_', '_'>(vec::load(s))) |
+                   (std::uint64_t{lane_bits(in_range<'_', '_'>(vec::load(s + n - 16)))} << (n - 16));
+        }
+        if (n >= 8) {
+            const vec::bytes16 x = vec::of_words(words::load(s), words::load(s + n - 8));
+            const std::uint32_t f = lane_bits(in_range<'_', '_'>(x));
+            return (f & 0xFF) | (std::uint64_t{f >> 8} << (n - 8));
+        }
+    }
+    std::uint64_t under = 0;
+    for_short_words(s, n, [&](std::uint64_t x, unsigned at) {
+        under |= std::uint64_t{words::flag_bits(words::in_range<'_', '_'>(x))} << at;
+    });
+    return under;
+}
+
+}  // namespace
+
+// The underscores give the length of the result, and the str is written
+// directly, a byte at a time: for so few bytes that is faster than words
+// written into a buffer and copied (the copy's loads wait for the stores they
+// span), and, in wall time, than words compacted in registers or pieces
+// stored as words.
+ref underscore_to_camelcase_short(const char* text, std::size_t n) {
+    const auto* s = reinterpret_cast<const unsigned char*>(text);
+    const std::uint64_t under = underscores_of(text, n);
     // Leading underscores are dropped, and the first character kept is
     // lowercased: nothing has been output yet.
-    std::size_t start = 0;
-    while (start < n && s[start] == '_') ++start;
-    std::size_t kept = 0;
-    for (std::size_t i = start; i < n; ++i) kept += s[i] != '_';
-    ref out = created(PyUnicode_New(static_cast<Py_ssize_t>(kept), 127));
+    const std::uint64_t kept = ~under & ((std::uint64_t{1} << n) - 1);
+    if (kept == 0) return created(PyUnicode_New(0, 0));
+    const auto start = static_cast<std::size_t>(std::countr_zero(kept));
+    std::size_t length = n;  // few bits are set: see uncamel_short
+    for (std::uint64_t u = under; u; u &= u - 1) --length;
+    ref out = created(PyUnicode_New(static_cast<Py_ssize_t>(length), 127));
     Py_UCS1* o = PyUnicode_1BYTE_DATA(out.get());
     bool after_underscore = false;
     for (std::size_t i = start; i < n; ++i) {
@@ -373,6 +469,8 @@ ref underscore_to_camelcase_ascii(const char* s, std::size_t n) {
     }
     return out;
 }
+
+namespace {
 
 ref underscore_to_camelcase_text(const unsigned char* p, std::size_t n) {
     const unsigned char* const end = p + n;
@@ -406,7 +504,7 @@ result<ref> uncamel_body(call_args& a) {
     const std::string_view s = text->utf8();
     if (s.empty()) return created(PyUnicode_New(0, 0));
     if (text->ascii()) {
-        if (s.size() <= short_text) return uncamel_ascii_short(s.data(), s.size());
+        if (s.size() <= short_text) return uncamel_short(s.data(), s.size());
         return uncamel_ascii(s.data(), s.size());
     }
     return uncamel_text(reinterpret_cast<const unsigned char*>(s.data()), s.size());
@@ -419,7 +517,7 @@ result<ref> underscore_to_camelcase_body(call_args& a) {
     if (s.empty()) return created(PyUnicode_New(0, 0));
     if (text->ascii()) {
         if (s.size() <= short_text) {
-            return underscore_to_camelcase_ascii_short(reinterpret_cast<const unsigned char*>(s.data()), s.size());
+            return underscore_to_camelcase_short(s.data(), s.size());
         }
         return underscore_to_camelcase_ascii(s.data(), s.size());
     }
