@@ -228,15 +228,22 @@ unsigned char* put_element(unsigned char* o, PyObject* e, unsigned position_clas
     }
 }
 
+// The int key of an encoding of at most eight bytes: the bytes, zero-padded,
+// in order of significance. Exact for encodings none of which is a prefix of
+// another.
+std::uint64_t packed_code(const unsigned char* b) noexcept {
+    std::uint64_t k = 0;
+    for (unsigned i = 0; i < 8; ++i) k = (k << 8) | b[i];
+    return k ^ sign_bit;
+}
+
 // Bytes of up to seven bytes: the zero-padded bytes, then the length, so that
 // b'a' sorts before b'a\x00'.
 sort_value short_bytes_key(const char* p, std::size_t n) noexcept {
     unsigned char b[8] = {};
     std::memcpy(b, p, n);
     b[7] = static_cast<unsigned char>(n);
-    std::uint64_t k = 0;
-    for (unsigned char c : b) k = (k << 8) | c;
-    return sort_value::of_int(static_cast<std::int64_t>(k ^ sign_bit));
+    return sort_value::of_int(static_cast<std::int64_t>(packed_code(b)));
 }
 
 class column_view {
@@ -283,15 +290,6 @@ void encode_bytes_column(column_view col) {
         auto n = static_cast<std::size_t>(PyBytes_GET_SIZE(b));
         col[r] = short_only ? short_bytes_key(p, n) : sort_value::of_text(p, n);
     }
-}
-
-// The int key of an encoding of at most eight bytes: the bytes, zero-padded,
-// in order of significance. Exact for encodings none of which is a prefix of
-// another.
-std::uint64_t packed_code(const unsigned char* b) noexcept {
-    std::uint64_t k = 0;
-    for (unsigned i = 0; i < 8; ++i) k = (k << 8) | b[i];
-    return k ^ sign_bit;
 }
 
 // Tuples: each element in the encoding of its position's class, a tuple's
