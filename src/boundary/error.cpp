@@ -1,7 +1,7 @@
 #include "boundary/error.hpp"
 
 #include "boundary/call.hpp"
-#include "boundary/first_store.hpp"
+#include "shared/first_store.hpp"
 
 #include <sys/prctl.h>
 
@@ -31,7 +31,7 @@ std::atomic<PyObject*> panic_type_cell{nullptr};
 // type; CPython 3.11 keeps the three apart, and instantiates the value only
 // when asked to `normalise`.
 struct raised {
-    held type, value, tb;
+    ref type, value, tb;
 };
 
 raised take_raised(bool normalise) {
@@ -40,16 +40,16 @@ raised take_raised(bool normalise) {
     (void)normalise;
     ref exc = steal(PyErr_GetRaisedException());
     if (!exc) return r;
-    r.type = held(borrow(reinterpret_cast<PyObject*>(Py_TYPE(exc.get()))));
-    r.tb = held(steal(PyException_GetTraceback(exc.get())));
-    r.value = held(std::move(exc));
+    r.type = borrow(reinterpret_cast<PyObject*>(Py_TYPE(exc.get())));
+    r.tb = steal(PyException_GetTraceback(exc.get()));
+    r.value = std::move(exc);
 #else
     PyObject *t = nullptr, *v = nullptr, *tb = nullptr;
     PyErr_Fetch(&t, &v, &tb);
     if (normalise && t) PyErr_NormalizeException(&t, &v, &tb);
-    r.type = held(steal(t));
-    r.value = held(steal(v));
-    r.tb = held(steal(tb));
+    r.type = steal(t);
+    r.value = steal(v);
+    r.tb = steal(tb);
 #endif
     return r;
 }
@@ -212,7 +212,7 @@ error_value error_value::owned_error(PyObject* type, std::string text) noexcept 
 error_value error_value::type_mismatch(PyTypeObject* type, const char* target) noexcept {
     error_value e;
     e.state_ = state::mismatch;
-    e.type_ = held(borrow(reinterpret_cast<PyObject*>(type)));
+    e.type_ = borrow(reinterpret_cast<PyObject*>(type));
     e.static_text_ = target;
     return e;
 }
@@ -227,8 +227,8 @@ error_value error_value::panic(std::string text) noexcept {
 error_value error_value::from_instance(ref instance) noexcept {
     error_value e;
     e.state_ = state::normalised;
-    e.type_ = held(borrow(reinterpret_cast<PyObject*>(Py_TYPE(instance.get()))));
-    e.value_ = held(std::move(instance));
+    e.type_ = borrow(reinterpret_cast<PyObject*>(Py_TYPE(instance.get())));
+    e.value_ = std::move(instance);
     return e;
 }
 
@@ -347,12 +347,8 @@ void error_value::raise() && noexcept {
             ensure_error_pending();
             return;
         }
-        if (PyType_Check(type) &&
-            PyType_FastSubclass(reinterpret_cast<PyTypeObject*>(type), Py_TPFLAGS_BASE_EXC_SUBCLASS)) {
-            PyErr_SetObject(type, arg.get());
-        } else {
-            PyErr_SetString(PyExc_TypeError, "exceptions must derive from BaseException");
-        }
+        // Every deferred type is an exception class: a built-in one or PanicException.
+        PyErr_SetObject(type, arg.get());
     } catch (...) {
         // std::bad_alloc while composing the message, or a PanicException
         // met while reading a type's name (printed where it was taken).
@@ -379,29 +375,6 @@ void error_value::normalise() {
 
 namespace {
 
-// Holds the interpreter lock for a thread not known to hold it, for the scope.
-class lock_if_needed {
-public:
-    lock_if_needed() noexcept : taken_(current_lock_depth() == 0) {
-        if (taken_) {
-            gil_ = PyGILState_Ensure();
-            enter_lock_scope();
-        }
-    }
-    ~lock_if_needed() {
-        if (taken_) {
-            leave_lock_scope();
-            PyGILState_Release(gil_);
-        }
-    }
-    lock_if_needed(const lock_if_needed&) = delete;
-    lock_if_needed& operator=(const lock_if_needed&) = delete;
-
-private:
-    bool taken_;
-    PyGILState_STATE gil_{};
-};
-
 // The rendering is only ever the text of an internal failure, which ends the
 // call itself: an object that cannot be displayed (even for want of memory)
 // shows as a placeholder and its error is dropped.
@@ -412,7 +385,6 @@ void append_rendered(std::string& out, PyObject* obj) {
 }  // namespace
 
 std::string error_value::render() {
-    lock_if_needed lock;
     normalise();
     std::string out = "PyErr { type: ";
     if (type_) {
@@ -437,5 +409,21 @@ std::string error_value::render() {
     out += " }";
     return out;
 }
+
+namespace detail {
+
+void raise_error(error_value&& e) noexcept { std::move(e).raise(); }
+
+void raise_panic(std::string&& text) noexcept { error_value::panic(std::move(text)).raise(); }
+
+void raise_panic(const char* text) noexcept {
+    try {
+        raise_panic(std::string(text));
+    } catch (...) {  // no memory for the text
+        ensure_error_pending();
+    }
+}
+
+}  // namespace detail
 
 }  // namespace tavo

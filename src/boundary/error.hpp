@@ -1,11 +1,32 @@
-// Error values and internal failures.
+// Error values and internal failures: the module's one error convention.
 //
-// Inside the module a failure is a value: an operation returns `result<T>`,
-// holding either its value or an `error_value`, and only the call boundary
-// raises it in the interpreter. An internal failure (a failed object creation,
-// an invariant broken by Python code run during the call) is a C++ exception,
-// `internal_failure`, that unwinds to the boundary, releasing every `ref` on
-// the way, and is raised there as `PanicException`.
+// - A Python error (an argument refused, an exception raised by Python code
+//   the module called, a CPython call that failed with an exception the
+//   caller should see) is a value: the function that meets it returns
+//   `result<T>`, or `status` when it has no value, holding an `error_value`.
+//   The exception is taken out of the interpreter where the failed call is
+//   made (`error_value::fetch()`), so nothing is ever left pending across a
+//   return: no function answers false, -1 or an empty handle "with the error
+//   pending", and none reports an error through an out-parameter or a flag
+//   kept for later. Only the call boundary (call.hpp) raises, once.
+// - An internal failure (an object creation that failed, an invariant broken
+//   by Python code run during the call, a PanicException raised by Python
+//   code) is the one thrown type, `internal_failure`, made by `fail`,
+//   `failed_creation` and `created`. It unwinds to the boundary, releasing
+//   every `ref` on the way, and is raised there as PanicException. The C++
+//   library's std::bad_alloc ends the call the same way.
+// - An error is dropped only through `discard_ordinary_error`, which never
+//   drops what must end the call (an interrupt, MemoryError).
+//
+// The same condition gives the same outcome in every function:
+// - a list read past its current end: IndexError "list index out of range"
+//   (`index_out_of_range()`);
+// - a dict changed during its walk: internal failure "dictionary changed
+//   size during iteration" (or "... keys changed ...");
+// - an object of the wrong type: `type_mismatch` (TypeError "'{qualname}'
+//   object cannot be converted to '{target}'");
+// - a failed creation: `failed_creation`; a failed append or item store:
+//   the interpreter's exception, returned.
 #pragma once
 
 #include "boundary/ref.hpp"
@@ -19,35 +40,6 @@
 #include <variant>
 
 namespace tavo {
-
-// Gives one reference back by the release rule of the call boundary: at once
-// when this thread is inside a call, else through the pending release list.
-void release_reference(PyObject* p) noexcept;
-
-// Like `ref`, but released through `release_reference`: for references whose
-// holder may outlive the call scope (error values, process-wide cells).
-class held {
-public:
-    held() noexcept = default;
-    explicit held(ref r) noexcept : p_(r.release()) {}
-    held(held&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
-    held& operator=(held&& o) noexcept {
-        PyObject* old = std::exchange(p_, std::exchange(o.p_, nullptr));
-        if (old) release_reference(old);
-        return *this;
-    }
-    held(const held&) = delete;
-    held& operator=(const held&) = delete;
-    ~held() {
-        if (p_) release_reference(p_);
-    }
-    PyObject* get() const noexcept { return p_; }
-    PyObject* release() noexcept { return std::exchange(p_, nullptr); }
-    explicit operator bool() const noexcept { return p_ != nullptr; }
-
-private:
-    PyObject* p_ = nullptr;
-};
 
 // Thrown by `fail`; caught only by the call boundary.
 struct internal_failure {
@@ -120,7 +112,7 @@ private:
     PyObject* exc_type_ = nullptr;  // static exception type of a deferred error (borrowed)
     const char* static_text_ = nullptr;
     std::string text_;
-    held type_, value_, tb_;  // mismatch: type_ is the refused object's type
+    ref type_, value_, tb_;  // mismatch: type_ is the refused object's type
 };
 
 template <class T>

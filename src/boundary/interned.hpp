@@ -2,7 +2,7 @@
 #pragma once
 
 #include "boundary/error.hpp"
-#include "boundary/first_store.hpp"
+#include "shared/first_store.hpp"
 
 #include <atomic>
 

@@ -1,7 +1,7 @@
 // The module definition, its function table and PyInit__tavo.
 #include "boundary/bodies.hpp"
 #include "boundary/call.hpp"
-#include "boundary/first_store.hpp"
+#include "shared/first_store.hpp"
 #include "boundary/interned.hpp"
 
 #include <array>
