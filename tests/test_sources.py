@@ -62,17 +62,38 @@ def test_no_c_api_removed_by_newer_releases(name):
     assert uses(rf"(?<![A-Za-z0-9_]){name}(?![A-Za-z0-9_])") == []
 
 
-# The layout of lists, tuples and str arguments is read and written only in src/boundary (its typed
-# views and argument conversions); the bodies of the functions go through them.
-LAYOUT = ["ob_item", "Py_SET_SIZE", "PyListObject", "PyTupleObject", "PyUnicode_IS_ASCII"]
-BODY_FOLDERS = ["text", "iter", "dictsort", "numparse"]
+# The layout of str, bytes, lists, tuples and dicts is read and written only in src/boundary (its
+# typed views and argument conversions); the bodies of the functions go through them. The rule:
+# no macro-level name of those types (an upper-case name after the type's prefix: PyUnicode_KIND,
+# PyList_GET_ITEM, PyTuple_SET_ITEM, PyDict_GET_SIZE, PyBytes_AS_STRING...), none of their object
+# structs, and no direct item array or size store.
+LAYOUT = (r"(?<![A-Za-z0-9_])(?:Py(?:Unicode|List|Tuple|Dict|Bytes)_[A-Z0-9][A-Z0-9_]*"
+          r"|Py(?:Unicode|ASCII|CompactUnicode|List|Tuple|Dict|Bytes)Object|ob_item|ob_sval|Py_SET_SIZE)"
+          r"(?![A-Za-z0-9_])")
+# Folders still to be moved onto the views (their owners are on it); a folder that becomes clean
+# makes its case pass, and strict xfail then asks for its removal here.
+NOT_YET_CLEAN = {"text", "dictsort"}
+BODY_FOLDERS = ["text", "iter", "dictsort", "numparse", "columns"]
 
 
-@pytest.mark.parametrize("name", LAYOUT)
-def test_bodies_use_no_object_layout(name):
-    found = uses(rf"(?<![A-Za-z0-9_]){name}(?![A-Za-z0-9_])")
-    assert found, "the boundary uses it: the scan must see it there"
-    assert [use for use in found if use.split("/")[1] in BODY_FOLDERS] == []
+def layout_uses(folder):
+    return [use for use in uses(LAYOUT) if use.split("/")[1] == folder]
+
+
+@pytest.mark.parametrize("folder", [
+    pytest.param(f, marks=pytest.mark.xfail(strict=True, reason="still reads object layout directly"))
+    if f in NOT_YET_CLEAN else f for f in BODY_FOLDERS])
+def test_bodies_use_no_object_layout(folder):
+    assert layout_uses(folder) == []
+
+
+def test_the_layout_rule_sees_the_boundary():
+    found = [use.split(": ")[1] for use in layout_uses("boundary")]
+    for name in ["PyUnicode_KIND", "PyUnicode_DATA", "PyList_GET_SIZE", "PyTuple_GET_SIZE", "ob_item",
+                 "PyListObject", "Py_SET_SIZE", "PyBytes_AS_STRING", "PyDict_GET_SIZE"]:
+        assert name in found
+    # functions are not layout
+    assert not re.search(LAYOUT, "PyUnicode_Check(o) PyList_GetItem(l, 0) PyTuple_New(2) PyDict_Next")
 
 
 def test_the_scan_sees_code_and_not_comments(tmp_path):

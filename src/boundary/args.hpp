@@ -7,6 +7,7 @@
 #pragma once
 
 #include "boundary/error.hpp"
+#include "boundary/views.hpp"
 
 #include <array>
 #include <cstdint>
@@ -56,10 +57,9 @@ inline bool plain_positional(const function_description& desc, Py_ssize_t nargs,
     return !kwnames && !desc.gathers && nargs >= desc.required && nargs <= desc.count;
 }
 
-// Binds a plain positional call into `a` where it stands. Entry wrappers bind
-// in place rather than through the general binder: moving call_args out of a
-// result<call_args> reloads its slots with 16-byte loads right after 8-byte
-// stores, a store-forwarding stall that cost about 15 ns per call.
+// Binds a plain positional call into `a` where it stands (the general binder
+// returns a result<call_args>, a copy of the slots the common call does not
+// need).
 inline void bind_positional(call_args& a, const function_description& desc, PyObject* const* args,
                             Py_ssize_t nargs) noexcept {
     a.desc = &desc;
@@ -132,17 +132,15 @@ private:
     PyObject* owner_;
 };
 
-// The accepted case builds its result in place: passing a finished result
-// through prefixed() copied the view with one 16-byte load right after two
-// 8-byte stores, a store-forwarding stall of about 10 ns on every call of a
-// string function.
+// A str argument. The accepted case builds its result in place rather than
+// through prefixed(), which would copy it once more.
 inline result<str_text> text_arg(const call_args& a, std::size_t i) {
     PyObject* obj = a[i];
     if (!PyUnicode_Check(obj)) return prefixed<str_text>(a, i, type_mismatch(obj, "PyString"));
     // ASCII text is its own UTF-8 form: the bytes are read in place, without
     // the call that would hand back the same pointer.
-    if (PyUnicode_IS_ASCII(obj)) {
-        return str_text(static_cast<const char*>(PyUnicode_DATA(obj)), PyUnicode_GET_LENGTH(obj), obj);
+    if (const auto ascii = ascii_text(obj)) {
+        return str_text(ascii->data(), static_cast<Py_ssize_t>(ascii->size()), obj);
     }
     Py_ssize_t n = 0;
     const char* u = PyUnicode_AsUTF8AndSize(obj, &n);

@@ -47,10 +47,10 @@ PyObject* text_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
     static_assert(D.count == 1 && D.required == 1 && !D.gathers);
     if (nargs == 1 && !kwnames) {
         PyObject* text = args[0];
-        if (PyUnicode_Check(text) && PyUnicode_IS_ASCII(text)) {
-            const auto n = static_cast<std::size_t>(PyUnicode_GET_LENGTH(text));
-            if (n - 1 < short_identifier) {
-                const char* s = static_cast<const char*>(PyUnicode_DATA(text));
+        if (PyUnicode_Check(text)) {
+            if (const auto ascii = ascii_text(text); ascii && ascii->size() - 1 < short_identifier) {
+                const char* s = ascii->data();
+                const std::size_t n = ascii->size();
                 return run_call([s, n] { return Short(s, n); });
             }
         }

@@ -1,113 +1,20 @@
-// Per-object locks and typed views of the lists and dicts that bodies read.
-//
-// With the interpreter lock, a body's native code runs without any other
-// thread in between: a list or dict can change under it only when it runs
-// Python code (a comparison, a lookup, a finalizer). A free-threaded build has
-// no such lock. There every list and dict carries a lock of its own (a CPython
-// critical section), and `object_lock` holds it for a scope, so that the
-// native code in that scope sees no other thread's operation half done. The
-// lock is given up whenever the thread blocks (waiting for another object's
-// lock, or in Python code that sleeps or waits) and taken again before the
-// thread goes on: it makes the stretches of native code between such points
-// atomic, as the interpreter lock does, and no more. So the rules of the
-// interpreter-lock build hold unchanged: a reference read from a container is
-// kept past any such point only as an owned `ref`, and the container is read
-// again through checked accesses afterwards.
-//
-// On builds with the interpreter lock `object_lock` is empty and costs nothing.
+// Typed views of the lists, tuples, dicts, str and bytes that bodies read:
+// the only code outside src/boundary that knows their layout is here.
 #pragma once
 
-#include <atomic>
-
 #include "boundary/error.hpp"
+#include "shared/object_lock.hpp"
+
+#include <atomic>
+#include <optional>
+#include <string_view>
 
 namespace tavo {
 
-// True on free-threaded builds, where the per-object locks exist: code that
-// only matters there is compiled out elsewhere.
-#ifdef Py_GIL_DISABLED
-inline constexpr bool free_threaded = true;
-#else
-inline constexpr bool free_threaded = false;
-#endif
-
 // IndexError "list index out of range": a read past the current end of a list.
-error_value index_out_of_range() noexcept;
-
-// Holds one object's lock (free-threaded builds) for the scope.
-class object_lock {
-public:
-    explicit object_lock(PyObject* o) noexcept
-#ifdef Py_GIL_DISABLED
-        : obj_(o) {
-        PyCriticalSection_Begin(&cs_, o);
-    }
-    ~object_lock() { PyCriticalSection_End(&cs_); }
-    // Gives the lock up (around a call into Python code) and takes it again.
-    void release() noexcept { PyCriticalSection_End(&cs_); }
-    void reacquire() noexcept { PyCriticalSection_Begin(&cs_, obj_); }
-#else
-    {
-        (void)o;
-    }
-    void release() noexcept {}
-    void reacquire() noexcept {}
-#endif
-    object_lock(const object_lock&) = delete;
-    object_lock& operator=(const object_lock&) = delete;
-
-private:
-#ifdef Py_GIL_DISABLED
-    PyObject* obj_;
-    PyCriticalSection cs_;
-#endif
-};
-
-// Holds the locks of two objects (free-threaded builds) for the scope. Two
-// objects are locked together or not at all: an inner lock taken while an
-// outer one is held may release the outer one, so nesting two object_locks
-// does not keep both.
-class object_lock2 {
-public:
-    object_lock2(PyObject* a, PyObject* b) noexcept
-#ifdef Py_GIL_DISABLED
-        : a_(a), b_(b) {
-        PyCriticalSection2_Begin(&cs_, a, b);
-    }
-    ~object_lock2() { PyCriticalSection2_End(&cs_); }
-    void release() noexcept { PyCriticalSection2_End(&cs_); }
-    void reacquire() noexcept { PyCriticalSection2_Begin(&cs_, a_, b_); }
-#else
-    {
-        (void)a, (void)b;
-    }
-    void release() noexcept {}
-    void reacquire() noexcept {}
-#endif
-    object_lock2(const object_lock2&) = delete;
-    object_lock2& operator=(const object_lock2&) = delete;
-
-private:
-#ifdef Py_GIL_DISABLED
-    PyObject* a_;
-    PyObject* b_;
-    PyCriticalSection2 cs_;
-#endif
-};
-
-// Gives a held lock up for the scope: around a call into Python code, which
-// may take other locks or wait for other threads.
-template <class Lock>
-class unlocked {
-public:
-    explicit unlocked(Lock& lock) noexcept : lock_(lock) { lock_.release(); }
-    ~unlocked() { lock_.reacquire(); }
-    unlocked(const unlocked&) = delete;
-    unlocked& operator=(const unlocked&) = delete;
-
-private:
-    Lock& lock_;
-};
+inline error_value index_out_of_range() noexcept {
+    return error_value::static_error(PyExc_IndexError, "list index out of range");
+}
 
 // A new list of n slots for the caller to fill with PyList_SET_ITEM, or the
 // failed-creation internal failure. On free-threaded CPython 3.13, a
@@ -151,12 +58,12 @@ public:
     PyObject** empty_slots() const noexcept { return slot_array() + filled_; }
     void add_filled(Py_ssize_t k) noexcept { filled_ += k; }
 
-    // Adds `o` past the slots the list was created with (room() == 0). False,
-    // with the exception pending, when the list could not grow.
-    bool append(PyObject* o) noexcept {
-        if (PyList_Append(list_.get(), o) < 0) return false;
+    // Adds `o` past the slots the list was created with (room() == 0); the
+    // interpreter's error when the list could not grow.
+    status append(PyObject* o) {
+        if (PyList_Append(list_.get(), o) < 0) return error_value::fetch();
         ++filled_;
-        return true;
+        return ok();
     }
 
     // The list, holding the filled slots.
@@ -267,6 +174,7 @@ public:
     PyObject* object() const noexcept { return p_; }
     Py_ssize_t size() const noexcept { return PyTuple_GET_SIZE(p_); }
     PyObject* const* items() const noexcept { return reinterpret_cast<PyTupleObject*>(p_)->ob_item; }
+    PyObject* operator[](Py_ssize_t i) const noexcept { return items()[i]; }
 
 private:
     PyObject* p_;
@@ -302,11 +210,26 @@ inline ref steady_list(PyObject* list) {
 }
 
 // d[key] for a dict (or subclass) through the dict's own storage, as an
-// owned reference. Empty when the key is missing (no exception set) or when
-// the lookup raised (a key whose hash or equality failed; the exception is
-// left pending). With the interpreter lock the borrowed value is taken
-// before anything else can run; on free-threaded builds another thread could
-// release it in between, so the lookup itself takes the reference.
+// owned reference: empty when the key is missing, the error when the lookup
+// raised (a key whose hash or equality failed). With the interpreter lock the
+// borrowed value is taken before anything else can run; on free-threaded
+// builds another thread could release it in between, so the lookup itself
+// takes the reference.
+inline result<ref> dict_item(PyObject* d, PyObject* key) {
+#ifdef Py_GIL_DISABLED
+    PyObject* v = nullptr;
+    if (PyDict_GetItemRef(d, key, &v) < 0) return error_value::fetch();
+    return steal(v);
+#else
+    PyObject* v = PyDict_GetItemWithError(d, key);
+    if (v == nullptr && PyErr_Occurred()) return error_value::fetch();
+    return borrow(v);
+#endif
+}
+
+// dict_item's former form, for src/dictsort until it moves to dict_item:
+// empty both when the key is missing and when the lookup raised (the
+// exception then left pending).
 inline ref dict_lookup(PyObject* d, PyObject* key) noexcept {
 #ifdef Py_GIL_DISABLED
     PyObject* v = nullptr;
@@ -315,6 +238,52 @@ inline ref dict_lookup(PyObject* d, PyObject* key) noexcept {
 #else
     return borrow(PyDict_GetItemWithError(d, key));
 #endif
+}
+
+// The number of items of a dict (or subclass), read from its own storage.
+inline Py_ssize_t dict_size(PyObject* d) noexcept { return PyDict_GET_SIZE(d); }
+
+// The text of a str (or subclass) whose characters are all ASCII: its own
+// bytes, which are its UTF-8 form, valid while the str lives. Nothing for any
+// other str.
+inline std::optional<std::string_view> ascii_text(PyObject* s) noexcept {
+    if (!PyUnicode_IS_ASCII(s)) return std::nullopt;
+    return std::string_view(static_cast<const char*>(PyUnicode_DATA(s)),
+                            static_cast<std::size_t>(PyUnicode_GET_LENGTH(s)));
+}
+
+// An exact str in the compact form every str made by the interpreter has,
+// read as its code units: `length` units of `width` bytes (1, 2 or 4) each.
+// Two such str are equal exactly when their widths and units are equal.
+struct str_units {
+    Py_ssize_t length;
+    int width;
+    const unsigned char* data;
+};
+inline bool compact_exact_str(PyObject* o) noexcept { return PyUnicode_CheckExact(o) && PyUnicode_IS_COMPACT(o); }
+inline str_units units_of(PyObject* compact_str) noexcept {
+    return {PyUnicode_GET_LENGTH(compact_str), static_cast<int>(PyUnicode_KIND(compact_str)),
+            static_cast<const unsigned char*>(PyUnicode_DATA(compact_str))};
+}
+
+// Whether a str is interned (then the same text is the same object there).
+inline bool is_interned(PyObject* s) noexcept { return PyUnicode_CHECK_INTERNED(s) != 0; }
+
+// A new str of n ASCII characters for the caller to write, before anything
+// else sees it: `bytes` points at its n bytes (followed by its NUL).
+struct new_ascii {
+    ref str;
+    char* bytes;
+};
+inline new_ascii new_ascii_str(std::size_t n) {
+    ref s = created(PyUnicode_New(static_cast<Py_ssize_t>(n), 127));
+    char* bytes = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(s.get()));
+    return {std::move(s), bytes};
+}
+
+// The bytes of a bytes object (or subclass), valid while it lives.
+inline std::string_view bytes_of(PyObject* b) noexcept {
+    return std::string_view(PyBytes_AS_STRING(b), static_cast<std::size_t>(PyBytes_GET_SIZE(b)));
 }
 
 }  // namespace tavo

@@ -1,57 +1,24 @@
 // backfill_iterdict(iterdict): back-filling key by key over a list of rows.
 //
-// Each row gives a new plain dict. A None value takes the latest real value
-// seen for its key; a None met before any real value for its key leaves the
-// key out of that row's output for now, and the row is remembered. When the
-// first real value for the key arrives, exactly the remembered rows get it
-// (the key then comes last in those outputs). A key that never gets a real
-// value stays absent where it was None.
-//
 // Keys are told apart by their UTF-8 text, never by interpreter equality or
-// hashing. Every distinct text gets one slot per call holding a key object
-// for the outputs (a new plain str made from the text, shared by every row,
-// so its hash is computed once), the latest real value and the rows waiting
-// for one.
+// hashing: each distinct text has one slot per call, holding the key object
+// the outputs use (shared by every row, so its hash is computed once), the
+// latest real value and the rows still waiting for one.
 //
-// Interpreter code runs in the middle of the call whenever a release drops
-// the last count of an object with a finalizer, and, on interpreters that
-// collect garbage during allocations, at any allocation (finalizers and
-// gc.callbacks run then). So the call never keeps a borrowed key or value:
-// each item is taken with references of its own right after PyDict_Next,
-// before anything else. The walk owns the row and checks the row's length
-// before taking each next item: a row that changed under the walk ends the
-// call with an internal failure.
+// A release or an allocation may run interpreter code (finalizers, gc
+// callbacks), so nothing borrowed is kept across one, and a row that changes
+// under its walk ends the call with an internal failure.
 //
 // An exact dict whose keys are all exact str is copied with PyDict_Copy (one
-// block copy, already the right size, in the row's order) and the copy is
-// edited into the output: a None is replaced in place by the latest value or,
-// with none known yet, removed, so that a later fill adds the key at the end,
-// as building the output entry by entry would. Its keys are then the row's
-// own str objects, which have the same text. Any other row (a dict subclass,
-// a key of a str subclass) is walked and its output built entry by entry.
-//
-// The row's items are read once, before the copy: one walk both checks the
-// keys and takes the items; reading them back from the copy would cost a
-// second walk, as much as the copy itself. Nothing that can run interpreter
-// code happens between that walk and the copy, so the copy has the very items
-// taken, in their order, and holds each of them: the walk takes them as
-// borrowed pointers (a row refused for its keys is then left exactly as it
-// was found, with no count taken and given back).
-//
-// Most rows have the very key objects of the row before, at the same
-// positions; the walk then finds every slot by pointer, and the copy is
-// filled without owning its items: a real value only marks its row as the
-// one holding the slot's latest value (the row's output holds it), and a None
-// reads that value back from there by key, so that no count is taken and
-// given back for the values that need none. What needs a value held across
-// interpreter code (the earlier rows waiting for a first value) takes its
-// reference before anything else runs. A row with other keys has its items
-// owned right after the copy, before anything else, and its keys found by
-// text.
-//
-// A slot's key object is the first exact str met with its text, or a new
-// str made from the text when that is a str subclass. Few keys are found by
-// a scan of the slots; a hash map is built once there are more.
+// block copy in the row's order) and the copy is edited into the output: a
+// None is replaced in place or, with no value known yet, removed, so that a
+// later fill adds the key last, as building the output entry by entry would.
+// Its items are taken, borrowed, in the same stretch without interpreter
+// code as the copy, which then holds them. Any other row (a dict subclass, a
+// key of a str subclass) is walked and its output built entry by entry. When
+// a row has the very key objects of the row before at the same positions,
+// the slots are found by pointer and a real value only marks the row whose
+// output holds it, read back from there when a None needs it.
 #include "boundary/bodies.hpp"
 #include "boundary/views.hpp"
 
@@ -181,18 +148,17 @@ private:
 }
 
 // Gives the slot's first real value to the earlier rows that waited for it.
-// False when setting an item failed (the error is pending).
-bool fill_waiting(key_slot& slot, std::vector<ref>& outputs, Py_ssize_t current) {
+status fill_waiting(key_slot& slot, std::vector<ref>& outputs, Py_ssize_t current) {
     std::vector<Py_ssize_t> waiting;
     waiting.swap(slot.waiting);
     for (Py_ssize_t p : waiting) {
         // The row being walked gets the value right after.
         if (p == current) continue;
         if (PyDict_SetItem(outputs[static_cast<std::size_t>(p)].get(), slot.key.get(), slot.latest.get()) < 0) {
-            return false;
+            return error_value::fetch();
         }
     }
-    return true;
+    return ok();
 }
 
 // Takes a key with a None and no real value yet out of a row's copy. A copy
@@ -242,12 +208,13 @@ private:
     }
 
     // A real value for the slot: it becomes the latest, and the rows that
-    // waited for one get it. False with the error pending.
-    bool take_real(key_slot& slot, ref value, Py_ssize_t r) {
+    // waited for one get it.
+    status take_real(key_slot& slot, ref value, Py_ssize_t r) {
         slot.latest_row = -1;
         // Replacing the latest value may run a finalizer; `value` is owned.
         if (slot.latest.get() != value.get()) slot.latest = std::move(value);
-        return slot.waiting.empty() || fill_waiting(slot, outputs_, r);
+        if (slot.waiting.empty()) return ok();
+        return fill_waiting(slot, outputs_, r);
     }
 
     // The slot's latest real value, read back from the output that holds it
@@ -256,9 +223,11 @@ private:
     const ref& latest(key_slot& slot) {
         if (slot.latest_row >= 0) {
             PyObject* out = outputs_[static_cast<std::size_t>(slot.latest_row)].get();
-            // An exact str key in a plain dict: the lookup runs no interpreter code.
-            ref value = dict_lookup(out, slot.key.get());
-            if (!value) fail(changed_size);
+            // An exact str key in a plain dict: the lookup runs no interpreter
+            // code and cannot raise.
+            result<ref> found = dict_item(out, slot.key.get());
+            if (!found || !*found) fail(changed_size);
+            ref value = std::move(*found);
             slot.latest_row = -1;
             // Replacing the older value may run a finalizer; `value` is owned.
             slot.latest = std::move(value);
@@ -275,7 +244,7 @@ private:
     // it and the copy.
     taken take_items(PyObject* row) {
         taken_.clear();
-        taken_.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(row)));
+        taken_.reserve(static_cast<std::size_t>(dict_size(row)));
         Py_ssize_t pos = 0;
         PyObject* k = nullptr;
         PyObject* v = nullptr;
@@ -319,7 +288,7 @@ private:
         }
         taken_.clear();
         for (auto& [index, value] : fills_) {
-            if (!take_real(keys_[index], std::move(value), r)) return error_value::fetch();
+            if (status s = take_real(keys_[index], std::move(value), r); !s) return s;
         }
         fills_.clear();
         for (std::uint32_t index : nones_) {
@@ -348,12 +317,12 @@ private:
         taken_.clear();
         std::vector<ref>& absent = absent_;  // keys with None and no latest value yet
         absent.clear();
-        const Py_ssize_t len = PyDict_GET_SIZE(row);
+        const Py_ssize_t len = dict_size(row);
         const std::size_t count = items_.size();
         for (std::size_t item = 0; item < count; ++item) {
             // The row itself changing under the walk ends the call, as it
             // does when the row is walked directly.
-            if (PyDict_GET_SIZE(row) != len) fail(changed_size);
+            if (dict_size(row) != len) fail(changed_size);
             auto& [key, value] = items_[item];
             // Most rows repeat the key objects of the row before.
             std::uint32_t index = keys_.guess(item, key.get());
@@ -374,7 +343,7 @@ private:
                 }
                 continue;
             }
-            if (!take_real(slot, std::move(value), r)) return error_value::fetch();
+            if (status s = take_real(slot, std::move(value), r); !s) return s;
         }
         items_.clear();
         for (ref& key : absent) {
@@ -392,13 +361,13 @@ private:
         // the thread waits, as with the interpreter lock.
         object_lock hold(row);
         // The walk starts here: creating the output may have run a collection.
-        const Py_ssize_t len = PyDict_GET_SIZE(row);
+        const Py_ssize_t len = dict_size(row);
         Py_ssize_t pos = 0;
         Py_ssize_t walked = 0;
         PyObject* k = nullptr;
         PyObject* v = nullptr;
         for (std::size_t item = 0;; ++item) {
-            if (PyDict_GET_SIZE(row) != len) fail(changed_size);
+            if (dict_size(row) != len) fail(changed_size);
             if (!PyDict_Next(row, &pos, &k, &v)) break;
             ref key = borrow(k);
             ref value = borrow(v);
@@ -415,7 +384,7 @@ private:
                 }
                 continue;
             }
-            if (!take_real(slot, std::move(value), r)) return error_value::fetch();
+            if (status s = take_real(slot, std::move(value), r); !s) return s;
             if (PyDict_SetItem(out.get(), slot.key.get(), slot.latest.get()) < 0) return error_value::fetch();
         }
         outputs_.push_back(std::move(out));
@@ -461,11 +430,11 @@ result<ref> backfill_iterdict_body(call_args& a) {
     }
 
     std::vector<ref>& outputs = run.outputs();
-    ref result_list = new_list(n);
-    for (Py_ssize_t r = 0; r < n; ++r) {
-        PyList_SET_ITEM(result_list.get(), r, outputs[static_cast<std::size_t>(r)].release());
-    }
-    return result_list;
+    list_builder result_list(n);
+    PyObject** slots = result_list.empty_slots();
+    for (Py_ssize_t r = 0; r < n; ++r) slots[r] = outputs[static_cast<std::size_t>(r)].release();
+    result_list.add_filled(n);
+    return result_list.finish();
 }
 
 }  // namespace tavo

@@ -127,9 +127,9 @@ public:
     explicit flat_result(Py_ssize_t expected) : list_(expected) {}
 
     // Stores new references to the leaves of items[from, to) up to the first
-    // container, and returns the index of that container (or `to`). Returns
-    // -1, with the error pending, when growing the list failed.
-    Py_ssize_t add_leaves(PyObject* const* items, Py_ssize_t from, Py_ssize_t to) {
+    // container, and returns the index of that container (or `to`); the
+    // interpreter's error when growing the list failed.
+    result<Py_ssize_t> add_leaves(PyObject* const* items, Py_ssize_t from, Py_ssize_t to) {
         Py_ssize_t i = from;
         const Py_ssize_t room = std::min(to - from, list_.room());
         const Py_ssize_t stop = from + std::max<Py_ssize_t>(room, 0);
@@ -151,7 +151,7 @@ public:
         for (; i < to; ++i) {
             PyObject* o = items[i];
             if (is_container(o)) break;
-            if (!list_.append(o)) return -1;
+            if (status added = list_.append(o); !added) return std::move(added.error());
         }
         return i;
     }
@@ -286,11 +286,8 @@ std::optional<ref> collapse_small(const call_args& args) {
 }
 
 // The general walk: the leaves of the arguments tuple into `out`, the tuple
-// being the first open container. Out of line, so that it reaches the result
-// through a reference, read again after each append: inlined into the body,
-// the result list stayed in a register through the whole walk, and the
-// registers it took were saved and restored around every run of appends
-// (a tenth more instructions on input nested a few levels deep).
+// being the first open container. Kept out of line: inlined into the body,
+// it keeps the result in registers that are saved around every append.
 [[gnu::noinline]] status walk(PyObject* args, flat_result& out) {
     const Py_ssize_t nargs = tuple_view(args).size();
     std::vector<frame> stack;
@@ -311,8 +308,9 @@ std::optional<ref> collapse_small(const call_args& args) {
         } else {
             items = tuple_view(seq).items();
         }
-        Py_ssize_t at = out.add_leaves(items, f->next, stop);
-        if (at < 0) [[unlikely]] return error_value::fetch();
+        result<Py_ssize_t> added = out.add_leaves(items, f->next, stop);
+        if (!added) [[unlikely]] return std::move(added.error());
+        const Py_ssize_t at = *added;
         PyObject* child = nullptr;
         if (at < stop) {
             child = items[at];

@@ -23,9 +23,7 @@
 namespace tavo {
 namespace {
 
-inline bool plain_str(PyObject* o) noexcept {
-    return PyUnicode_CheckExact(o) && PyUnicode_IS_COMPACT(o);
-}
+inline bool plain_str(PyObject* o) noexcept { return compact_exact_str(o); }
 
 inline std::uint64_t load8(const unsigned char* p) noexcept {
     std::uint64_t v;
@@ -39,10 +37,11 @@ inline std::uint64_t load8(const unsigned char* p) noexcept {
 class str_probe {
 public:
     str_probe() noexcept = default;
-    explicit str_probe(PyObject* s) noexcept
-        : length_(PyUnicode_GET_LENGTH(s)),
-          kind_(PyUnicode_KIND(s)),
-          data_(static_cast<const unsigned char*>(PyUnicode_DATA(s))),
+    explicit str_probe(PyObject* s) noexcept : str_probe(units_of(s)) {}
+    explicit str_probe(str_units u) noexcept
+        : length_(u.length),
+          kind_(u.width),
+          data_(u.data),
           nbytes_(static_cast<std::size_t>(length_) * static_cast<std::size_t>(kind_)) {
         if (nbytes_ >= 8) {
             head_ = load8(data_);
@@ -51,8 +50,9 @@ public:
     }
 
     bool equals(PyObject* c) const noexcept {
-        if (PyUnicode_GET_LENGTH(c) != length_ || static_cast<int>(PyUnicode_KIND(c)) != kind_) return false;
-        const auto* d = static_cast<const unsigned char*>(PyUnicode_DATA(c));
+        const str_units u = units_of(c);
+        if (u.length != length_ || u.width != kind_) return false;
+        const unsigned char* d = u.data;
         if (nbytes_ < 8) return std::memcmp(d, data_, nbytes_) == 0;
         if (load8(d) != head_ || load8(d + nbytes_ - 8) != tail_) return false;
         return nbytes_ <= 16 || std::memcmp(d + 8, data_ + 8, nbytes_ - 16) == 0;
@@ -102,7 +102,7 @@ result<ref> same_order_body(call_args& a) {
     // Both lists are read under their locks (free-threaded builds), given up
     // only while a comparison runs Python code: between comparisons the call
     // sees no other thread's operation, as with the interpreter lock.
-    object_lock2 hold(refs.object(), comp.object());
+    object_lock hold(refs.object(), comp.object());
     const Py_ssize_t m = refs.size();
     const Py_ssize_t n = comp.size();
     if (n < m) return bool_result(false);
@@ -137,7 +137,7 @@ result<ref> same_order_body(call_args& a) {
             ref candidate = borrow(c);
             result<bool> eq = [&] {
                 if (!free_threaded || native_pair(w, c)) return rich_equal(w, candidate.get());
-                unlocked<object_lock2> python_runs(hold);
+                unlocked python_runs(hold);
                 return rich_equal(w, candidate.get());
             }();
             if (!eq) return std::move(eq.error());
