@@ -342,6 +342,40 @@ def test_lone_surrogate_is_the_interpreters_error(fn):
     assert not str(info.value).startswith("argument")
 
 
+# CPython 3.11 still makes str objects that are not "ready" (PyUnicode_FromUnicode(NULL, n), the
+# characters written afterwards through PyUnicode_AsUnicode): their flags may be read only once
+# the str is. A build with assertions (tools/sanitize_check.sh, CMAKE_BUILD_TYPE=Debug) aborts on
+# "Assertion 'PyUnicode_IS_READY(op)' failed" where a conversion reads them too early; so the call
+# runs in a child process.
+NOT_READY_CHILD = """
+import ctypes, sys, _tavo
+api = ctypes.pythonapi
+api.PyUnicode_FromUnicode.restype = ctypes.py_object
+api.PyUnicode_FromUnicode.argtypes = [ctypes.c_void_p, ctypes.c_ssize_t]
+api.PyUnicode_AsUnicode.restype = ctypes.c_void_p
+api.PyUnicode_AsUnicode.argtypes = [ctypes.py_object]
+fn, text = sys.argv[1], sys.argv[2]
+s = api.PyUnicode_FromUnicode(None, len(text))
+ctypes.memmove(api.PyUnicode_AsUnicode(s), ctypes.create_unicode_buffer(text, len(text)),
+               len(text) * ctypes.sizeof(ctypes.c_wchar))
+print(repr(getattr(_tavo, fn)(s)))
+"""
+
+
+@pytest.mark.skipif(sys.version_info >= (3, 12), reason="PyUnicode_FromUnicode was removed in CPython 3.12")
+@pytest.mark.thread_unsafe(reason="starts interpreters of its own: threads would only add time")
+@pytest.mark.parametrize("fn, text", [
+    ("uncamel", "getHTTPResponse"), ("uncamel", "x" * 40 + "Yz"), ("underscore_to_camelcase", "foo_bar"),
+    ("parse", "1,200m"), ("parse", "(1)"), ("sanitize_vulgar_string", "4\u00be cups"), ("sanitize_vulgar_string", "plain"),
+])
+def test_str_not_yet_ready(fn, text):
+    out = subprocess.run([sys.executable, "-W", "ignore::DeprecationWarning", "-c", NOT_READY_CHILD, fn, text],
+                         capture_output=True, text=True, timeout=60,
+                         env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.strip() == repr(getattr(_tavo, fn)(text))
+
+
 def numpy_bools():
     np = pytest.importorskip("numpy")
     return np

@@ -245,8 +245,14 @@ inline Py_ssize_t dict_size(PyObject* d) noexcept { return PyDict_GET_SIZE(d); }
 
 // The text of a str (or subclass) whose characters are all ASCII: its own
 // bytes, which are its UTF-8 form, valid while the str lives. Nothing for any
-// other str.
+// other str. (CPython 3.11 still has str objects that are not "ready", made
+// by the deprecated PyUnicode_FromUnicode: their flags are read only once
+// the str is, and until then such a str takes the general path, which
+// readies it.)
 inline std::optional<std::string_view> ascii_text(PyObject* s) noexcept {
+#if PY_VERSION_HEX < 0x030C0000
+    if (!PyUnicode_IS_READY(s)) return std::nullopt;
+#endif
     if (!PyUnicode_IS_ASCII(s)) return std::nullopt;
     return std::string_view(static_cast<const char*>(PyUnicode_DATA(s)),
                             static_cast<std::size_t>(PyUnicode_GET_LENGTH(s)));
