@@ -225,6 +225,33 @@ class Float:
         return self.value
 
 
+class Text(str):
+    """A str subclass whose str() says something else: the module reads a str
+    argument's characters, never its str()."""
+
+    def __str__(self):
+        return "999"
+
+
+class ListSub(list):
+    """A plain list subclass."""
+
+
+class TupleSub(tuple):
+    """A plain tuple subclass."""
+
+
+class DistinctKey(str):
+    """Same text as a plain key but a different dict key: both land on one
+    key text in backfill_iterdict."""
+
+    def __eq__(self, other):
+        return type(other) is DistinctKey and str.__eq__(self, other)
+
+    def __hash__(self):
+        return hash(("distinct", str(self)))
+
+
 class Getter:
     """A non-dict item: __getitem__ runs `fn(key)`."""
 

@@ -13,7 +13,7 @@ from hypothesis import given, strategies as st
 import _tavo
 import catalogue
 from hostile_kit import (
-    Finalized, SlowStr, collections_run, finalized_str, interrupted, is_panic, main_thread_only,
+    DistinctKey, Finalized, SlowStr, collections_run, finalized_str, interrupted, is_panic, main_thread_only,
 )
 from models import sequences as model
 from strategies import DictSub, ListSub, Plain, SETTINGS, leaves, same_objects
@@ -159,16 +159,6 @@ def test_backfill_iterdict_carries_the_values():
 
 class Key(str):
     pass
-
-
-class DistinctKey(str):
-    """Equal text to a plain key, but a different dict key."""
-
-    def __eq__(self, other):
-        return type(other) is DistinctKey and str.__eq__(self, other)
-
-    def __hash__(self):
-        return hash(("distinct", str(self)))
 
 
 def test_backfill_iterdict_keys_are_new_plain_str():

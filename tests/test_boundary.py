@@ -20,7 +20,7 @@ import pytest
 
 import _tavo
 import catalogue
-from hostile_kit import Answers, Boom, RaisesPanic, hostile_str, is_panic, panic_type
+from hostile_kit import Answers, Boom, DistinctKey, RaisesPanic, hostile_str, is_panic, panic_type
 
 
 REPO = pathlib.Path(__file__).resolve().parent.parent
@@ -503,17 +503,6 @@ PANIC_DOC = (
     "it will typically propagate all the way through the stack and cause the\n"
     "Python interpreter to exit.\n"
 )
-
-
-class DistinctKey(str):
-    """Same text as a plain key but a different dict key: both land on one
-    key text, so the second replaces the first one's value in the output."""
-
-    def __eq__(self, other):
-        return type(other) is DistinctKey and str.__eq__(self, other)
-
-    def __hash__(self):
-        return hash(("distinct", str(self)))
 
 
 # The reference count is read and written at the start of the object, which is

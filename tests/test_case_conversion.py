@@ -8,7 +8,7 @@ from hypothesis import given, settings, strategies as st
 
 import _tavo
 import catalogue
-from hostile_kit import same_under_collections
+from hostile_kit import Text, same_under_collections
 from models import text as model
 from strategies import SETTINGS, maybe_sub, nasty_text
 
@@ -151,10 +151,6 @@ def test_uncamel_tricky_code_points(text, expected):
 )
 def test_underscore_to_camelcase_tricky_code_points(text, expected):
     assert _tavo.underscore_to_camelcase(text) == expected
-
-
-class Text(str):
-    pass
 
 
 @pytest.mark.parametrize("fn", [_tavo.uncamel, _tavo.underscore_to_camelcase])

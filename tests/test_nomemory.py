@@ -45,6 +45,8 @@ ALLOWED_PANICS = ("Python API call failed", "memory allocation failed")
 # before the failure is armed.
 
 
+# The child processes import this file before the import of _tavo is put to
+# the test, so its hostile objects are its own: hostile_kit imports _tavo.
 class Raising:
     def _boom(self, *a):
         raise ValueError("hostile")

@@ -10,7 +10,7 @@ from hypothesis import assume, example, given, settings, strategies as st
 
 import _tavo
 import catalogue
-from hostile_kit import same_under_collections
+from hostile_kit import Text, same_under_collections
 from models import text as model
 from strategies import SETTINGS, fraction_text, maybe_sub
 
@@ -142,10 +142,6 @@ def test_white_space_between_number_and_fraction(space, joins):
 )
 def test_match_boundaries(text, expected):
     assert sanitize(text) == expected
-
-
-class Text(str):
-    pass
 
 
 @pytest.mark.parametrize("text", ["plain ascii", "caf\u00e9 \u2014 no fraction", "4\u00be cups", ""])
