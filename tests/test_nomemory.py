@@ -20,8 +20,6 @@ in alone, in a process of its own, so the report names the exact case. The
 import and the calls that first build process-wide data (the exception type,
 interned names) run one k per process, since they take their path only once.
 """
-import collections
-import decimal
 import gc
 import math
 import os
@@ -36,240 +34,21 @@ ALLOWED_PANICS = ("Python API call failed", "memory allocation failed")
 
 
 # --- the calls ------------------------------------------------------------------
-# Each factory builds fresh inputs and returns (function, args, kwargs,
-# inputs, in_place): `inputs` is what must be left unchanged (a list sorted in
-# place must keep its items). The function is called directly, not through a
-# Python wrapper: CPython itself loses an exception when the frame object of
-# a function it unwinds cannot be allocated (SystemError "error return
-# without exception set", 3.11 to 3.13); the calling frame's object is made
-# before the failure is armed.
-
-
-# The child processes import this file before the import of _tavo is put to
-# the test, so its hostile objects are its own: hostile_kit imports _tavo.
-class Raising:
-    def _boom(self, *a):
-        raise ValueError("hostile")
-
-    __eq__ = __lt__ = __gt__ = __bool__ = _boom
-    __hash__ = object.__hash__
-
-
-class NoCmp:
-    def __eq__(self, other):
-        return NotImplemented
-
-    __lt__ = __gt__ = __eq__
-    __hash__ = object.__hash__
-
-
-class Version:
-    """An object column value: ordered through __lt__ and __gt__ in Python."""
-
-    def __init__(self, v):
-        self.v = v
-
-    def __lt__(self, other):
-        return self.v < other.v
-
-    def __gt__(self, other):
-        return self.v > other.v
-
-
-class Getter:
-    def __init__(self, fn):
-        self.fn = fn
-
-    def __getitem__(self, key):
-        return self.fn(key)
-
-
-class Keyed(str):
-    pass
-
-
-class ListSub(list):
-    pass
-
-
-def numpy_bool(value):
-    t = type("bool_", (), {"__module__": "numpy", "__bool__": lambda self: value})
-    return t()
-
-
-def _t(fn, *args, **kwargs):
-    """A case calling fn(*args, **kwargs) on fresh copies of the arguments."""
-
-    def make():
-        a = build(args)
-        kw = build(kwargs)
-        return fn, a, kw, (a, kw), False
-
-    return make
-
-
-def build(x):
-    """A fresh copy of a nest of lists, tuples and dicts (leaves shared)."""
-    if isinstance(x, list) and type(x) in (list, ListSub):
-        return type(x)(build(v) for v in x)
-    if type(x) is tuple:
-        return tuple(build(v) for v in x)
-    if type(x) is dict:
-        return {k: build(v) for k, v in x.items()}
-    return x
-
-
-def _self_list():
-    x = [1, "a"]
-    x.append(x)
-    import _tavo
-
-    return _tavo.collapse, ([0, x],), {}, (x,), False
-
-
-def _deep_self():
-    x = [1]
-    inner = x
-    for _ in range(30):
-        inner = [inner, 2]
-    x.append(inner)
-    import _tavo
-
-    return _tavo.collapse, (inner,), {}, (inner,), False
-
-
-def _sort_in_place(columns, rows):
-    def make():
-        import _tavo
-
-        items = build(rows)
-        return _tavo.multikeysort, (items, columns, True), {}, (items,), True
-
-    return make
-
-
-def _sort_clears():
-    import _tavo
-
-    items = []
-
-    class Clears:
-        def __lt__(self, other):
-            items.clear()
-            return False
-
-        __gt__ = __lt__
-
-    items.extend({"k": Clears()} for _ in range(3))
-    return _tavo.multikeysort, (items, "k"), {}, (), False
-
-
-def _clears_comp():
-    import _tavo
-
-    comp = ["a", "b", "y"]
-
-    class Clears:
-        def __eq__(self, other):
-            comp.clear()
-            return False
-
-        __hash__ = object.__hash__
-
-    return _tavo.same_order, ([Clears(), "y"], comp), {}, (), False
+# Every function's calls are in its catalogue module (NOMEMORY): factories that
+# build fresh inputs and return (function, args, kwargs, inputs, in_place);
+# `inputs` is what must be left unchanged (a list sorted in place must keep its
+# items). The function is called directly, not through a Python wrapper:
+# CPython itself loses an exception when the frame object of a function it
+# unwinds cannot be allocated (SystemError "error return without exception
+# set", 3.11 to 3.13); the calling frame's object is made before the failure
+# is armed. The catalogue (which imports _tavo) is read only by the children
+# that call a function, never by the one that imports the module under failure.
 
 
 def _cases():
-    import _tavo as t
+    import catalogue
 
-    rows = [{"price": 3, "name": "c"}, {"price": 1, "name": "a"}, {"price": 3, "name": "b"},
-            {"price": 2.5, "name": "z"}, {"name": "q"}]
-    obj_rows = [{"v": Version(i % 3), "d": decimal.Decimal(i)} for i in range(6)]
-    keyed = Keyed("k")
-    many_rows = [{"a": i % 7, "b": f"s{i % 5}", "c": (i * 0.5 if i % 3 else None)} if i % 11 else {"b": "x"}
-                 for i in range(40)]
-    sparse_rows = [{k: (i if (i + j) % 3 == 0 else None) for j, k in enumerate("wxyz")} for i in range(30)]
-    wide = [[i, (i, [str(i)])] if i % 4 else i for i in range(150)]
-    cases = {
-        # parse
-        "parse-plain": _t(t.parse, "1,200m"),
-        "parse-negative": _t(t.parse, "USD (1,234.50)"),
-        "parse-none": _t(t.parse, "abc"),
-        "parse-huge-int": _t(t.parse, "9" * 60),
-        "parse-huge-negative": _t(t.parse, "(" + "3" * 400 + ")"),
-        "parse-huge-float": _t(t.parse, "1" + "0" * 400 + ".5"),
-        "parse-no-argument": _t(t.parse),
-        "parse-two-arguments": _t(t.parse, "1", "2"),
-        "parse-unknown-keyword": _t(t.parse, x="1"),
-        "parse-twice": _t(t.parse, "1", s="2"),
-        "parse-surrogate-keyword": _t(t.parse, **{"\ud800": "1"}),
-        "parse-mismatch": _t(t.parse, 5),
-        "parse-keyword-mismatch": _t(t.parse, s=5.5),
-        # multikeysort
-        "multikeysort-columns": _t(t.multikeysort, rows, ["-price", "name"]),
-        "multikeysort-str-column": _t(t.multikeysort, rows, "name"),
-        "multikeysort-tuple-columns": _t(t.multikeysort, rows, ("price", "-name", "zz")),
-        "multikeysort-object-columns": _t(t.multikeysort, obj_rows, ["v", "-d"]),
-        "multikeysort-getter": _t(t.multikeysort, [rows[0], Getter(lambda k: 5), rows[1]], ["price"]),
-        "multikeysort-raising-values": _t(t.multikeysort, [{"k": Raising()}, {"k": Raising()}, {"k": 1}], "k"),
-        "multikeysort-in-place": _sort_in_place(["-price", "name"], rows),
-        "multikeysort-numpy-flag": _t(t.multikeysort, rows, ["name"], numpy_bool(False)),
-        "multikeysort-flag-mismatch": _t(t.multikeysort, rows, ["name"], None),
-        "multikeysort-items-mismatch": _t(t.multikeysort, (1, 2), ["name"]),
-        "multikeysort-too-many": _t(t.multikeysort, [], [], False, 4),
-        "multikeysort-panic": _sort_clears,
-        "multikeysort-many-rows": _t(t.multikeysort, many_rows, ["-a", "b", "c", "missing"]),
-        "multikeysort-many-rows-in-place": _sort_in_place(["c", "-b"], many_rows),
-        # sanitize_vulgar_string
-        "sanitize-fractions": _t(t.sanitize_vulgar_string, "4\u00be cups, \u2153 tsp, 93\u00be - 94\u215b"),
-        "sanitize-inf": _t(t.sanitize_vulgar_string, "1" + "0" * 320 + "\u00bd"),
-        "sanitize-plain": _t(t.sanitize_vulgar_string, "nothing here"),
-        "sanitize-many": _t(t.sanitize_vulgar_string, "1\u00bd cup, \u2155x \u0663\u00bc; " * 40),
-        "sanitize-mismatch": _t(t.sanitize_vulgar_string, b"\xc2\xbd"),
-        # uncamel
-        "uncamel-ascii": _t(t.uncamel, "getHTTPResponseCode"),
-        "uncamel-non-ascii": _t(t.uncamel, "\u00c9coleNormale\U0001d400Bold\u0130"),
-        "uncamel-keyword": _t(t.uncamel, camel="CamelCase"),
-        "uncamel-wrong-keyword": _t(t.uncamel, Camel="x"),
-        "uncamel-mismatch": _t(t.uncamel, 5),
-        "uncamel-long": _t(t.uncamel, "\u00c9t\u00e9HTTPServer\u0130\u01c5X" * 50),
-        "uncamel-surrogate": _t(t.uncamel, "a\ud800B"),
-        # underscore_to_camelcase
-        "underscore-ascii": _t(t.underscore_to_camelcase, "foo_bar_baz"),
-        "underscore-non-ascii": _t(t.underscore_to_camelcase, "x_\u00dfa_\u01c6_\u039f\u0394\u039f\u03a3"),
-        "underscore-mismatch": _t(t.underscore_to_camelcase, ["a"]),
-        # collapse
-        "collapse-nested": _t(t.collapse, [["a", ["b", ("c", "d")]], -2, -1, [0, 1]]),
-        "collapse-args": _t(t.collapse, 1, (2, [3, (4,)]), [], "x"),
-        "collapse-namedtuple": _t(t.collapse, [collections.namedtuple("P", "x y")(1, [2])]),
-        "collapse-subclass": _t(t.collapse, ListSub([1, ListSub([2, 3])])),
-        "collapse-self-containing": _self_list,
-        "collapse-deep-self-containing": _deep_self,
-        "collapse-keyword": _t(t.collapse, 1, x=2),
-        "collapse-wide": _t(t.collapse, wide, tuple(wide)),
-        # backfill
-        "backfill-example": _t(t.backfill, [None, None, 1, 2, 3, None, 4]),
-        "backfill-subclass": _t(t.backfill, ListSub([None, "a", None])),
-        "backfill-mismatch": _t(t.backfill, "abc"),
-        # backfill_iterdict
-        "backfill_iterdict-example": _t(t.backfill_iterdict,
-                                        [{"a": 1, "b": None}, {"a": 4, "b": 2}, {"a": None, "b": None}]),
-        "backfill_iterdict-keys": _t(t.backfill_iterdict,
-                                     [{keyed: None, "\u00e9": 1}, {keyed: 2, "\U0001f600": None}, {}]),
-        "backfill_iterdict-non-dict-row": _t(t.backfill_iterdict, [{"a": 1}, 5]),
-        "backfill_iterdict-int-key": _t(t.backfill_iterdict, [{"a": None}, {1: 2}]),
-        "backfill_iterdict-sparse": _t(t.backfill_iterdict, sparse_rows),
-        "backfill_iterdict-surrogate-key": _t(t.backfill_iterdict, [{"a": None}, {"\ud800": 1}]),
-        # same_order
-        "same_order-true": _t(t.same_order, ["x", "y", "z"], ["x", "a", "b", "y", "d", "z"]),
-        "same_order-false": _t(t.same_order, ["x", "y", "z"], ["x", "z", "y"]),
-        "same_order-objects": _t(t.same_order, [[1, 2], NoCmp(), 1.0], [[1, 2], 3, 1]),
-        "same_order-eq-raises": _t(t.same_order, [Raising()], ["a"]),
-        "same_order-missing": _t(t.same_order, [1]),
-        "same_order-mismatch": _t(t.same_order, [1], (1,)),
-        "same_order-clears-comp": _clears_comp,
-    }
-    return cases
+    return catalogue.NOMEMORY
 
 
 # Cases in which the module calls Python code (comparisons, __getitem__,
@@ -557,8 +336,18 @@ def cold_attempt(name, k, stop, report):
     return attempt(_cases()[COLD[name]], k, stop, REFERENCES[name], report, COLD[name] in PYTHON_CODE)
 
 
-EXPECTED_ALL = ["parse", "multikeysort", "sanitize_vulgar_string", "uncamel", "underscore_to_camelcase",
-                "collapse", "backfill", "backfill_iterdict", "same_order"]
+def _stub_all():
+    """The module's __all__ as the stub lists it (read without importing _tavo)."""
+    import ast
+
+    stub = os.path.join(HERE, os.pardir, "stubs", "_tavo-stubs", "__init__.pyi")
+    with open(stub, encoding="utf-8") as f:
+        tree = ast.parse(f.read())
+    return next(ast.literal_eval(n.value) for n in tree.body
+                if isinstance(n, ast.Assign) and [t.id for t in n.targets] == ["__all__"])
+
+
+EXPECTED_ALL = _stub_all()
 REFERENCES = {}
 
 

@@ -1,23 +1,40 @@
-"""A catalogue of calls into _tavo, each with the outcome it must have.
+"""A catalogue of calls into _tavo, each with the outcome it must have, and the
+inputs of the sweeps that run every function.
 
 Every function appears on its success paths, on every binding and conversion
 error, and under hostile objects. The cases live beside their function, one
-module a function (boundary.py holds the binding and conversion errors of all
-nine); the same cases drive three checks: each function's test file runs its
-cases once and checks their outcomes (`test_catalogue`), test_refleaks.py runs
-every case many times and checks that nothing leaks, and test_threads.py runs
-them from many threads at once.
+module a function or two (boundary.py holds the binding and conversion errors
+of all nine); the same cases drive three checks: each function's test file runs
+its cases once and checks their outcomes (`test_catalogue`), test_refleaks.py
+runs every case many times and checks that nothing leaks, and test_threads.py
+runs them from many threads at once.
 
 A case either has fixed `args` (the same objects on every call, so a leak of a
 reference to them shows in their reference counts) or a `make` factory that
 builds fresh arguments per call (for calls that mutate their input).
+
+Beside CASES, a function's module gives each of its functions the inputs of
+the sweeps that run every function, so that a new function is added to all
+of them in its own module (test_boundary.py checks that none is missing):
+
+- NOMEMORY: name -> factory of one call (see `fresh`) whose every allocation
+  test_nomemory.py makes fail in turn;
+- HAMMER: function -> a call without arguments that test_threads.py makes from
+  many threads at once on the same objects;
+- SCALE: name -> (function, setup code defining `args`, check expression on
+  the result `r`, extra memory allowed as a multiple of the input's) for
+  test_large_inputs.py.
+
+Modules are found by name: every module of this package is read.
 """
+import importlib
+import pkgutil
 import sys
 
 import pytest
 
 import _tavo
-from hostile_kit import Boom, hostile_str, is_panic, raise_
+from hostile_kit import Boom, ListSub, hostile_str, is_panic, raise_
 from models import same
 
 
@@ -196,11 +213,50 @@ TupleSpy = type("TupleSpy", (tuple,), {n: (lambda n: lambda self, *a: (list_call
 PANIC_TEXT = "raised from Python"
 
 
-from . import (  # noqa: E402 - the modules use what is defined above
-    backfill, boundary, case_conversion, collapse, multikeysort, parse, same_order, vulgar_fractions,
-)
+# The text that HAMMER calls of text functions share.
+HAMMER_TEXT = "getHTTPResponse_code 4\u00be cups, \u2153 tsp USD (1,234.50) " * 20
 
-CASES = [c for m in (boundary, case_conversion, vulgar_fractions, parse, collapse, backfill, same_order,
-                     multikeysort) for c in m.CASES]
+
+def fresh(fn, *args, **kwargs):
+    """A NOMEMORY factory calling _tavo.<fn>(*args, **kwargs) on fresh copies of
+    the arguments: it returns (function, args, kwargs, inputs, in_place), where
+    `inputs` must come out of the call unchanged."""
+
+    def make():
+        a = build(args)
+        kw = build(kwargs)
+        return getattr(_tavo, fn), a, kw, (a, kw), False
+
+    return make
+
+
+def build(x):
+    """A fresh copy of a nest of lists, tuples and dicts (leaves shared)."""
+    if isinstance(x, list) and type(x) in (list, ListSub):
+        return type(x)(build(v) for v in x)
+    if type(x) is tuple:
+        return tuple(build(v) for v in x)
+    if type(x) is dict:
+        return {k: build(v) for k, v in x.items()}
+    return x
+
+
+MODULES = [importlib.import_module(f"{__name__}.{m.name}") for m in sorted(pkgutil.iter_modules(__path__),
+                                                                          key=lambda m: m.name)]
+CASES = [c for m in MODULES for c in m.CASES]
 BY_NAME = {c.name: c for c in CASES}
 assert len(BY_NAME) == len(CASES), "case names must be unique"
+
+
+def _merged(attr):
+    merged = {}
+    for m in MODULES:
+        for name, value in getattr(m, attr, {}).items():
+            assert name not in merged, f"{attr}: {name} given twice"
+            merged[name] = value
+    return merged
+
+
+NOMEMORY = _merged("NOMEMORY")
+HAMMER = _merged("HAMMER")
+SCALE = _merged("SCALE")

@@ -2,8 +2,9 @@
 import collections
 import math
 
-from catalogue import ListSpy, case_list, list_calls, mismatch, raises, returns_where
-from hostile_kit import Boom, Raising, hostile_str, raise_
+import _tavo
+from catalogue import ListSpy, case_list, fresh, list_calls, mismatch, raises, returns_where
+from hostile_kit import Boom, ListSub, Raising, Text, hostile_str, raise_
 from models import same
 
 CASES, add = case_list()
@@ -68,3 +69,36 @@ add("backfill_iterdict-key-hostile", "backfill_iterdict", [{"a": 1, Raising(): N
     check=mismatch(None, "Raising", "PyString"))
 add("backfill_iterdict-key-surrogate", "backfill_iterdict", [{"a": None}, {"\ud800": 1}],
     check=raises(UnicodeEncodeError))
+
+# --- the sweeps --------------------------------------------------------------
+
+_keyed = Text("k")
+_sparse_rows = [{k: (i if (i + j) % 3 == 0 else None) for j, k in enumerate("wxyz")} for i in range(30)]
+NOMEMORY = {
+    "backfill-example": fresh("backfill", [None, None, 1, 2, 3, None, 4]),
+    "backfill-subclass": fresh("backfill", ListSub([None, "a", None])),
+    "backfill-mismatch": fresh("backfill", "abc"),
+    "backfill_iterdict-example": fresh("backfill_iterdict",
+                                       [{"a": 1, "b": None}, {"a": 4, "b": 2}, {"a": None, "b": None}]),
+    "backfill_iterdict-keys": fresh("backfill_iterdict",
+                                    [{_keyed: None, "\u00e9": 1}, {_keyed: 2, "\U0001f600": None}, {}]),
+    "backfill_iterdict-non-dict-row": fresh("backfill_iterdict", [{"a": 1}, 5]),
+    "backfill_iterdict-int-key": fresh("backfill_iterdict", [{"a": None}, {1: 2}]),
+    "backfill_iterdict-sparse": fresh("backfill_iterdict", _sparse_rows),
+    "backfill_iterdict-surrogate-key": fresh("backfill_iterdict", [{"a": None}, {"\ud800": 1}]),
+}
+_hammer_values = [None if i % 3 else i for i in range(500)]
+_hammer_rows = [{"a": None if i % 2 else i, "b": i} for i in range(300)]
+HAMMER = {
+    "backfill": lambda: _tavo.backfill(_hammer_values),
+    "backfill_iterdict": lambda: _tavo.backfill_iterdict(_hammer_rows),
+}
+SCALE = {
+    "backfill-1e7": ("backfill", "args = ([None, 1, None, None, 2] * (2 * 10**6),)",
+                     "len(r) == 10**7 and r[-1] == 2 and r[0] == 1", 3),
+    "backfill_iterdict-1e7-values": (
+        "backfill_iterdict",
+        "row = {'a': None, 'b': 1, 'c': None, 'd': 2, 'e': None}\n"
+        "args = ([{'a': 0, 'b': None, 'c': 3, 'd': None, 'e': 4}] + [row] * (2 * 10**6 - 1),)",
+        "len(r) == 2 * 10**6 and r[-1] == {'a': 0, 'b': 1, 'c': 3, 'd': 2, 'e': 4}", 30),
+}

@@ -4,10 +4,11 @@ import collections
 import decimal
 import math
 
-from catalogue import ListSpy, PANIC_TEXT, case_list, list_calls, panics, raises, returns_where
+import _tavo
+from catalogue import ListSpy, PANIC_TEXT, build, case_list, fresh, list_calls, panics, raises, returns_where
 from hostile_kit import (
     Answers, BadBool, Boom, Float, Getter, Index, Missing, Mutating, NotImplementedCmp, PanicCmp, Raising,
-    RaisesPanic, hostile_str, panic_type, raise_,
+    RaisesPanic, hostile_str, numpy_like_bool, panic_type, raise_,
 )
 
 CASES, add = case_list()
@@ -162,3 +163,73 @@ for label, make in [
     ("index", lambda: (([{"k": 1}, {"k": RaisesPanic(PANIC_TEXT)}], "k"), {})),
 ]:
     add(f"panic-multikeysort-{label}", "multikeysort", make=make, check=panics(PANIC_TEXT))
+
+# --- the sweeps --------------------------------------------------------------
+
+
+class _Version:
+    """An object column value: ordered through __lt__ and __gt__ in Python."""
+
+    def __init__(self, v):
+        self.v = v
+
+    def __lt__(self, other):
+        return self.v < other.v
+
+    def __gt__(self, other):
+        return self.v > other.v
+
+
+def _sort_in_place(columns, rows):
+    def make():
+        items = build(rows)
+        return _tavo.multikeysort, (items, columns, True), {}, (items,), True
+
+    return make
+
+
+def _sort_clears():
+    items = []
+    items.extend({"k": Mutating(items.clear)} for _ in range(3))
+    return _tavo.multikeysort, (items, "k"), {}, (), False
+
+
+_rows = [{"price": 3, "name": "c"}, {"price": 1, "name": "a"}, {"price": 3, "name": "b"},
+         {"price": 2.5, "name": "z"}, {"name": "q"}]
+_obj_rows = [{"v": _Version(i % 3), "d": decimal.Decimal(i)} for i in range(6)]
+_many_rows = [{"a": i % 7, "b": f"s{i % 5}", "c": (i * 0.5 if i % 3 else None)} if i % 11 else {"b": "x"}
+              for i in range(40)]
+NOMEMORY = {
+    "multikeysort-columns": fresh("multikeysort", _rows, ["-price", "name"]),
+    "multikeysort-str-column": fresh("multikeysort", _rows, "name"),
+    "multikeysort-tuple-columns": fresh("multikeysort", _rows, ("price", "-name", "zz")),
+    "multikeysort-object-columns": fresh("multikeysort", _obj_rows, ["v", "-d"]),
+    "multikeysort-getter": fresh("multikeysort", [_rows[0], Getter(lambda k: 5), _rows[1]], ["price"]),
+    "multikeysort-raising-values": fresh("multikeysort", [{"k": Raising()}, {"k": Raising()}, {"k": 1}], "k"),
+    "multikeysort-in-place": _sort_in_place(["-price", "name"], _rows),
+    "multikeysort-numpy-flag": fresh("multikeysort", _rows, ["name"],
+                                     numpy_like_bool(bool_method=lambda self: False)()),
+    "multikeysort-flag-mismatch": fresh("multikeysort", _rows, ["name"], None),
+    "multikeysort-items-mismatch": fresh("multikeysort", (1, 2), ["name"]),
+    "multikeysort-too-many": fresh("multikeysort", [], [], False, 4),
+    "multikeysort-panic": _sort_clears,
+    "multikeysort-many-rows": fresh("multikeysort", _many_rows, ["-a", "b", "c", "missing"]),
+    "multikeysort-many-rows-in-place": _sort_in_place(["c", "-b"], _many_rows),
+}
+_hammer_items = [{"k": (i * 37) % 101, "n": str(i)} for i in range(300)]
+HAMMER = {"multikeysort": lambda: _tavo.multikeysort(_hammer_items, ["k", "-n"])}
+SCALE = {
+    "multikeysort-1e7-ints": (
+        "multikeysort",
+        "rows = [{'k': (i * 7919) % 1000, 'n': i % 97} for i in range(1000)]\n"
+        "args = (rows * 10**4, ['k', '-n'])",
+        "len(r) == 10**7 and all(r[i]['k'] <= r[i + 1]['k'] for i in range(0, 10**7 - 1, 997))", 20),
+    "multikeysort-1e6-text": (
+        "multikeysort",
+        "args = ([{'s': 'key%07d' % ((i * 7919) % 10**6)} for i in range(10**6)], 's')",
+        "len(r) == 10**6 and r[0]['s'] == 'key0000000' and r[-1]['s'] == 'key0999999'", 6),
+    "multikeysort-1e5-long-prefixes": (
+        "multikeysort",
+        "args = ([{'s': 'x' * 2000 + str((i * 7919) % 10**5)} for i in range(10**5)], ['s', '-s'])",
+        "len(r) == 10**5 and all(r[i]['s'] <= r[i + 1]['s'] for i in range(10**5 - 1))", 6),
+}

@@ -1,7 +1,8 @@
 """Catalogue cases of parse."""
 import math
 
-from catalogue import add_text_cases, case_list
+import _tavo
+from catalogue import HAMMER_TEXT, add_text_cases, case_list, fresh
 
 CASES, add = case_list()
 
@@ -11,3 +12,27 @@ add_text_cases(add, "parse", "s", [
     ("(" + "3" * 4300 + ")", -int("3" * 4300)), ("7" * 5000, None), ("0" * 5000 + "12", 12),
     ("1" + "0" * 400 + ".0", math.inf), ("١٢٣", None), ("2.5e-3", None),
 ])
+
+# --- the sweeps --------------------------------------------------------------
+
+NOMEMORY = {
+    "parse-plain": fresh("parse", "1,200m"),
+    "parse-negative": fresh("parse", "USD (1,234.50)"),
+    "parse-none": fresh("parse", "abc"),
+    "parse-huge-int": fresh("parse", "9" * 60),
+    "parse-huge-negative": fresh("parse", "(" + "3" * 400 + ")"),
+    "parse-huge-float": fresh("parse", "1" + "0" * 400 + ".5"),
+    "parse-no-argument": fresh("parse"),
+    "parse-two-arguments": fresh("parse", "1", "2"),
+    "parse-unknown-keyword": fresh("parse", x="1"),
+    "parse-twice": fresh("parse", "1", s="2"),
+    "parse-surrogate-keyword": fresh("parse", **{"\ud800": "1"}),
+    "parse-mismatch": fresh("parse", 5),
+    "parse-keyword-mismatch": fresh("parse", s=5.5),
+}
+HAMMER = {"parse": lambda: _tavo.parse(HAMMER_TEXT)}
+SCALE = {
+    "parse-100MB-digits": ("parse", "args = ('1' * (100 * 2**20),)", "r is None", 6),
+    "parse-100MB-fraction": ("parse", "args = ('0.' + '3' * (100 * 2**20),)", "r == 1/3", 6),
+    "parse-100MB-noise": ("parse", "args = ('x,' * (50 * 2**20) + '(42)',)", "r == -42", 6),
+}

@@ -1,7 +1,8 @@
 """Catalogue cases of same_order: equality and truth rules, lists changed by __eq__."""
 import math
 
-from catalogue import PANIC_TEXT, case_list, panics, raises, returns
+import _tavo
+from catalogue import PANIC_TEXT, case_list, fresh, panics, raises, returns
 from hostile_kit import Answers, BadBool, Boom, BoolReturnsInt, Mutating, NotImplementedCmp, Raising, RaisesPanic
 
 CASES, add = case_list()
@@ -88,3 +89,27 @@ for label, make in [
     ("bool", lambda: (([Answers(RaisesPanic(PANIC_TEXT))], ["a"]), {})),
 ]:
     add(f"panic-same_order-{label}", "same_order", make=make, check=panics(PANIC_TEXT))
+
+# --- the sweeps --------------------------------------------------------------
+
+
+def _clears_comp():
+    comp = ["a", "b", "y"]
+    return _tavo.same_order, ([Mutating(comp.clear), "y"], comp), {}, (), False
+
+
+NOMEMORY = {
+    "same_order-true": fresh("same_order", ["x", "y", "z"], ["x", "a", "b", "y", "d", "z"]),
+    "same_order-false": fresh("same_order", ["x", "y", "z"], ["x", "z", "y"]),
+    "same_order-objects": fresh("same_order", [[1, 2], NotImplementedCmp(), 1.0], [[1, 2], 3, 1]),
+    "same_order-eq-raises": fresh("same_order", [Raising()], ["a"]),
+    "same_order-missing": fresh("same_order", [1]),
+    "same_order-mismatch": fresh("same_order", [1], (1,)),
+    "same_order-clears-comp": _clears_comp,
+}
+_hammer_ref, _hammer_comp = list(range(0, 300, 3)), list(range(300))
+HAMMER = {"same_order": lambda: _tavo.same_order(_hammer_ref, _hammer_comp)}
+SCALE = {
+    "same_order-1e7": ("same_order", "args = ([7] * 10**7, [7] * 10**7)", "r is True", 3),
+    "same_order-1e7-distinct": ("same_order", "x = list(range(10**7)); args = (x[:1000], x)", "r is True", 3),
+}
