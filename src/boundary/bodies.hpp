@@ -1,21 +1,14 @@
-// The nine function bodies, each defined in its subsystem's folder. A body
-// receives its bound arguments, converts them, computes, and returns a new
-// reference or an error value.
+// What a function body sees: its bound arguments (call_args), their
+// conversions and the result kinds (args.hpp), error values (error.hpp) and
+// the typed views (views.hpp). A body is
+//     result<ref> name_body(call_args& a);
+// declared and listed in the function table (module.cpp), and defined in its
+// subsystem's folder.
 #pragma once
 
 #include "boundary/args.hpp"
 
 namespace tavo {
-
-result<ref> parse_body(call_args& a);                    // src/numparse
-result<ref> multikeysort_body(call_args& a);             // src/dictsort
-result<ref> sanitize_vulgar_string_body(call_args& a);   // src/text
-result<ref> uncamel_body(call_args& a);                  // src/text
-result<ref> underscore_to_camelcase_body(call_args& a);  // src/text
-result<ref> collapse_body(call_args& a);                 // src/iter
-result<ref> backfill_body(call_args& a);                 // src/iter
-result<ref> backfill_iterdict_body(call_args& a);        // src/iter
-result<ref> same_order_body(call_args& a);               // src/iter
 
 // The common call of the two identifier functions, one positional str of 1
 // to short_identifier ASCII bytes, skips binding and conversion: the entry

@@ -11,6 +11,19 @@
 #include <cstdint>
 
 namespace tavo {
+
+// The function bodies, each defined in its subsystem's folder; the function
+// table below gives each its description and its docstring.
+result<ref> parse_body(call_args& a);                    // src/numparse
+result<ref> multikeysort_body(call_args& a);             // src/dictsort
+result<ref> sanitize_vulgar_string_body(call_args& a);   // src/text
+result<ref> uncamel_body(call_args& a);                  // src/text
+result<ref> underscore_to_camelcase_body(call_args& a);  // src/text
+result<ref> collapse_body(call_args& a);                 // src/iter
+result<ref> backfill_body(call_args& a);                 // src/iter
+result<ref> backfill_iterdict_body(call_args& a);        // src/iter
+result<ref> same_order_body(call_args& a);               // src/iter
+
 namespace {
 
 using body_fn = result<ref> (*)(call_args&);
