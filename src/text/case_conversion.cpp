@@ -309,8 +309,8 @@ ref uncamel_short(const char* s, std::size_t n) {
     // a library call where the target has no such instruction.
     std::size_t length = n;
     for (std::uint64_t c = cuts; c; c &= c - 1) ++length;
-    ref out = created(PyUnicode_New(static_cast<Py_ssize_t>(length), 127));
-    char* o = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(out.get()));
+    char* o = nullptr;
+    ref out = new_ascii_str(length, o);
     // The output runs ahead of the text by the underscores written so far, so
     // a piece's word that ends at s[n] at the latest ends within the str's
     // length + 1 bytes; only the last piece's word reaches o[length], where it
@@ -451,8 +451,8 @@ ref underscore_to_camelcase_short(const char* text, std::size_t n) {
     const auto start = static_cast<std::size_t>(std::countr_zero(kept));
     std::size_t length = n;  // few bits are set: see uncamel_short
     for (std::uint64_t u = under; u; u &= u - 1) --length;
-    ref out = created(PyUnicode_New(static_cast<Py_ssize_t>(length), 127));
-    Py_UCS1* o = PyUnicode_1BYTE_DATA(out.get());
+    char* o = nullptr;
+    ref out = new_ascii_str(length, o);
     bool after_underscore = false;
     for (std::size_t i = start; i < n; ++i) {
         const unsigned char c = s[i];
@@ -461,9 +461,9 @@ ref underscore_to_camelcase_short(const char* text, std::size_t n) {
             continue;
         }
         if (after_underscore) {
-            *o++ = static_cast<Py_UCS1>(ascii_lower(c) ? c - 0x20 : c);
+            *o++ = static_cast<char>(ascii_lower(c) ? c - 0x20 : c);
         } else {
-            *o++ = static_cast<Py_UCS1>(ascii_upper(c) ? c | 0x20 : c);
+            *o++ = static_cast<char>(ascii_upper(c) ? c | 0x20 : c);
         }
         after_underscore = false;
     }

@@ -5,7 +5,7 @@
 // (`reserve_more`) and then write through the cursor without further checks.
 #pragma once
 
-#include "boundary/error.hpp"
+#include "boundary/views.hpp"
 #include "text/utf8.hpp"
 
 #include <cstddef>
@@ -64,17 +64,5 @@ private:
     char* begin_ = inline_;
     char* limit_ = inline_ + sizeof(inline_);
 };
-
-// A new `str` of ASCII bytes, copied without decoding.
-inline ref ascii_str(const char* p, std::size_t n) {
-    ref s = created(PyUnicode_New(static_cast<Py_ssize_t>(n), 127));
-    std::memcpy(PyUnicode_1BYTE_DATA(s.get()), p, n);
-    return s;
-}
-
-// A new `str` of UTF-8 text.
-inline ref utf8_str(const char* p, std::size_t n) {
-    return created(PyUnicode_FromStringAndSize(p, static_cast<Py_ssize_t>(n)));
-}
 
 }  // namespace tavo
