@@ -204,7 +204,7 @@ namespace {
 // The result str of a conversion of `in` into a buffer.
 template <void (*Convert)(std::string_view, bool, byte_sink&)>
 ref converted(std::string_view in, bool ascii) {
-    byte_sink out(in.size() + 16);
+    byte_sink out(0);  // the conversion reserves what it needs
     Convert(in, ascii, out);
     if (ascii) return ascii_str(out.data(), out.size());
     return utf8_str(out.data(), out.size());
