@@ -16,7 +16,7 @@ struct number {
     enum class kind : std::uint8_t {
         none,     // nothing could be read
         int64,    // `integer` holds the value
-        big_int,  // `digits` (no leading zero, at least 20 of them) with `negative`: outside 64 bits
+        big_int,  // `digits` (no leading zero, at least 19 of them) with `negative`: outside 64 bits
         real      // `real` holds the value
     };
     kind what = kind::none;

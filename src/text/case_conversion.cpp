@@ -1,7 +1,8 @@
 // The bodies of uncamel and underscore_to_camelcase. The conversion itself
 // is text::uncamel / text::underscore_to_camelcase (convert_case.cpp); the
 // common call, one identifier of up to 32 ASCII bytes, takes a path of its
-// own here that writes the result str directly.
+// own here that writes the result str directly: for so short a text, binding,
+// a buffer and the copy out of it would be a large share of the call.
 #include "boundary/bodies.hpp"
 #include "boundary/views.hpp"
 #include "text/byte_words.hpp"
