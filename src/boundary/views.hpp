@@ -18,8 +18,6 @@
 #pragma once
 
 #include <atomic>
-#include <cstddef>
-#include <cstring>
 
 #include "boundary/error.hpp"
 
@@ -319,28 +317,16 @@ inline ref dict_lookup(PyObject* d, PyObject* key) noexcept {
 #endif
 }
 
-// --- str results -------------------------------------------------------------------
-
-// A new str of `n` ASCII characters for the caller to write: `bytes` receives
-// where they go. Byte n is the str's terminating NUL; a writer may store past
-// its n bytes into it only if it leaves a NUL there.
-inline ref new_ascii_str(std::size_t n, char*& bytes) {
+// A new str of n ASCII characters for the caller to write, before anything
+// else sees it: `bytes` points at its n bytes (followed by its NUL).
+struct new_ascii {
+    ref str;
+    char* bytes;
+};
+inline new_ascii new_ascii_str(std::size_t n) {
     ref s = created(PyUnicode_New(static_cast<Py_ssize_t>(n), 127));
-    bytes = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(s.get()));
-    return s;
-}
-
-// A new str of ASCII bytes, copied without decoding.
-inline ref ascii_str(const char* p, std::size_t n) {
-    char* bytes = nullptr;
-    ref s = new_ascii_str(n, bytes);
-    std::memcpy(bytes, p, n);
-    return s;
-}
-
-// A new str of UTF-8 text (valid: the interpreter checks it all the same).
-inline ref utf8_str(const char* p, std::size_t n) {
-    return created(PyUnicode_FromStringAndSize(p, static_cast<Py_ssize_t>(n)));
+    char* bytes = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(s.get()));
+    return {std::move(s), bytes};
 }
 
 }  // namespace tavo

@@ -4,7 +4,6 @@
 // own here that writes the result str directly: for so short a text, binding,
 // a buffer and the copy out of it would be a large share of the call.
 #include "boundary/bodies.hpp"
-#include "boundary/views.hpp"
 #include "text/byte_words.hpp"
 #include "text/convert.hpp"
 
@@ -122,8 +121,8 @@ ref uncamel_short(const char* s, std::size_t n) {
     // a library call where the target has no such instruction.
     std::size_t length = n;
     for (std::uint64_t c = cuts; c; c &= c - 1) ++length;
-    char* o = nullptr;
-    ref out = new_ascii_str(length, o);
+    new_ascii out = new_ascii_str(length);
+    char* o = out.bytes;
     // The output runs ahead of the text by the underscores written so far, so
     // a piece's word that ends at s[n] at the latest ends within the str's
     // length + 1 bytes; only the last piece's word reaches o[length], where it
@@ -139,7 +138,7 @@ ref uncamel_short(const char* s, std::size_t n) {
         *o++ = '_';
         a = b;
     }
-    return out;
+    return std::move(out.str);
 }
 
 
@@ -176,12 +175,12 @@ ref underscore_to_camelcase_short(const char* text, std::size_t n) {
     // Leading underscores are dropped, and the first character kept is
     // lowercased: nothing has been output yet.
     const std::uint64_t kept = ~under & ((std::uint64_t{1} << n) - 1);
-    if (kept == 0) return ascii_str("", 0);
+    if (kept == 0) return ascii_result({});
     const auto start = static_cast<std::size_t>(std::countr_zero(kept));
     std::size_t length = n;  // few bits are set: see uncamel_short
     for (std::uint64_t u = under; u; u &= u - 1) --length;
-    char* o = nullptr;
-    ref out = new_ascii_str(length, o);
+    new_ascii out = new_ascii_str(length);
+    char* o = out.bytes;
     bool after_underscore = false;
     for (std::size_t i = start; i < n; ++i) {
         const unsigned char c = s[i];
@@ -196,9 +195,8 @@ ref underscore_to_camelcase_short(const char* text, std::size_t n) {
         }
         after_underscore = false;
     }
-    return out;
+    return std::move(out.str);
 }
-
 
 namespace {
 
@@ -207,8 +205,8 @@ template <void (*Convert)(std::string_view, bool, byte_sink&)>
 ref converted(std::string_view in, bool ascii) {
     byte_sink out(0);  // the conversion reserves what it needs
     Convert(in, ascii, out);
-    if (ascii) return ascii_str(out.data(), out.size());
-    return utf8_str(out.data(), out.size());
+    if (ascii) return ascii_result({out.data(), out.size()});
+    return string_result({out.data(), out.size()});
 }
 
 }  // namespace
