@@ -1,6 +1,6 @@
 """The conversion cores as the column kernels call them: no Python objects, every row of a column
-appended to one buffer, one number scratch for all rows, rows in blocks of exactly their size, two
-threads converting the same column at once (cores/column_driver.cpp, built here, under
+appended to one buffer, one number scratch for all rows, each row right against an unreadable page
+(after it or before it), two threads converting the same column at once (cores/column_driver.cpp, built here, under
 AddressSanitizer when the compiler has it). Each row must equal the per-element function's result.
 The per-element tests cover the conversions themselves; these cover what only a column reaches."""
 import pathlib
@@ -33,10 +33,10 @@ def driver(tmp_path_factory):
     pytest.fail(built.stderr)
 
 
-def run_column(driver, rows, threads=2):
+def run_column(driver, rows, threads=2, placement="end"):
     data = b"".join(op.encode() + struct.pack("<I", len(b)) + b for op, b in
                     ((op, text.encode("utf-8")) for op, text in rows))
-    out = subprocess.run([str(driver), str(threads)], input=data, capture_output=True, timeout=300)
+    out = subprocess.run([str(driver), str(threads), placement], input=data, capture_output=True, timeout=300)
     assert out.returncode == 0, (out.returncode, out.stderr.decode(errors="replace")[-3000:])
     results, pos = [], 0
     while pos < len(out.stdout):
@@ -78,7 +78,8 @@ def check(rows, results):
 
 
 IDENTIFIERS = ["getHTTPResponseCode", "", "x", "ÜberGrößeXML", "ΟδόςΑθηνών", "_private_name", "___", "a" * 70,
-               "ﬃCase", "Ǆungla", "tcp2Server" * 40, "__dunder__", "ŉ_ǰ_ΐ"]
+               "ﬃCase", "Ǆungla", "tcp2Server" * 40, "__dunder__", "ŉ_ǰ_ΐ"] + [
+    "".join("abCD_e1Fg"[(i * i + k) % 9] for i in range(k)) for k in range(1, 40)]  # every short length
 FIGURES = ["1", "", "abc", "USD (1,234.50)", "-9223372036854775808", "9223372036854775808", "1" * 400,
            "x" * 300 + "12.5", "0." + "0" * 330 + "1", "9" * 309 + ".5", "(" + "7" * 150 + ")", "١٢٣"]
 FRACTIONS = ["4¾ cups", "no fraction here", "café", "1 ½ and ⅞", "9" * 25 + "½", "٣½", "x\u00a0\u00bd"]
@@ -86,15 +87,17 @@ DIGITS = ["1", "0.1", "1" * 3000, "0." + "0" * 400 + "24703282292062327208828439
           "1" + "0" * 308 + ".5", "123456789012345678901234567890.5", "." + "3" * 5000]
 
 
-@pytest.mark.parametrize("threads", [1, 2])
-def test_catalogue_column(driver, threads):
+@pytest.mark.parametrize("threads, placement", [(1, "end"), (2, "end"), (2, "start")])
+def test_catalogue_column(driver, threads, placement):
     rows = ([(op, t) for op in "uc" for t in IDENTIFIERS] + [("p", t) for t in FIGURES]
             + [("v", t) for t in FRACTIONS] + [("d", t) for t in DIGITS])
-    check(rows, run_column(driver, rows, threads))
+    check(rows, run_column(driver, rows, threads, placement))
 
 
 @settings(max_examples=60, deadline=None)
-@given(st.lists(st.tuples(st.sampled_from("ucvp"), st.text(max_size=80)), max_size=60))
+@given(st.lists(st.tuples(st.sampled_from("ucvp"),
+                          st.one_of(st.text(max_size=80), st.text(alphabet="aBzZ09_ \u00bd", max_size=40))),
+                max_size=60))
 def test_any_column(driver, rows):
     rows = [(op, t) for op, t in rows if not any("\ud800" <= ch <= "\udfff" for ch in t)]
     check(rows, run_column(driver, rows))

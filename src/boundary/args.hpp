@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace tavo {
@@ -158,6 +159,12 @@ inline result<bool> bool_arg(const call_args& a, std::size_t i) {
 
 inline ref string_result(std::string_view text) {
     return created(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+}
+// A str of ASCII text, copied without decoding.
+inline ref ascii_result(std::string_view text) {
+    new_ascii s = new_ascii_str(text.size());
+    std::memcpy(s.bytes, text.data(), text.size());
+    return std::move(s.str);
 }
 inline ref int_result(std::int64_t v) { return created(PyLong_FromLongLong(v)); }
 inline ref float_result(double v) { return created(PyFloat_FromDouble(v)); }

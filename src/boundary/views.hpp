@@ -6,8 +6,6 @@
 #include "shared/object_lock.hpp"
 
 #include <atomic>
-#include <cstddef>
-#include <cstring>
 #include <optional>
 #include <string_view>
 
@@ -277,33 +275,21 @@ inline str_units units_of(PyObject* compact_str) noexcept {
 // Whether a str is interned (then the same text is the same object there).
 inline bool is_interned(PyObject* s) noexcept { return PyUnicode_CHECK_INTERNED(s) != 0; }
 
+// A new str of n ASCII characters for the caller to write, before anything
+// else sees it: `bytes` points at its n bytes (followed by its NUL).
+struct new_ascii {
+    ref str;
+    char* bytes;
+};
+inline new_ascii new_ascii_str(std::size_t n) {
+    ref s = created(PyUnicode_New(static_cast<Py_ssize_t>(n), 127));
+    char* bytes = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(s.get()));
+    return {std::move(s), bytes};
+}
+
 // The bytes of a bytes object (or subclass), valid while it lives.
 inline std::string_view bytes_of(PyObject* b) noexcept {
     return std::string_view(PyBytes_AS_STRING(b), static_cast<std::size_t>(PyBytes_GET_SIZE(b)));
-}
-
-// --- str results -------------------------------------------------------------------
-
-// A new str of `n` ASCII characters for the caller to write: `bytes` receives
-// where they go. Byte n is the str's terminating NUL; a writer may store past
-// its n bytes into it only if it leaves a NUL there.
-inline ref new_ascii_str(std::size_t n, char*& bytes) {
-    ref s = created(PyUnicode_New(static_cast<Py_ssize_t>(n), 127));
-    bytes = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(s.get()));
-    return s;
-}
-
-// A new str of ASCII bytes, copied without decoding.
-inline ref ascii_str(const char* p, std::size_t n) {
-    char* bytes = nullptr;
-    ref s = new_ascii_str(n, bytes);
-    std::memcpy(bytes, p, n);
-    return s;
-}
-
-// A new str of UTF-8 text (valid: the interpreter checks it all the same).
-inline ref utf8_str(const char* p, std::size_t n) {
-    return created(PyUnicode_FromStringAndSize(p, static_cast<Py_ssize_t>(n)));
 }
 
 }  // namespace tavo

@@ -4,10 +4,12 @@
 // mappings.
 //
 // ASCII text takes a path that works on sixteen or eight bytes at a time and
-// touches no table; any other text is walked code point by code point, with
+// touches no table (identifiers of up to 32 bytes the bit-mask path of
+// short_ascii.hpp); any other text is walked code point by code point, with
 // ASCII code points still answered without a table.
 #include "text/byte_words.hpp"
 #include "text/convert.hpp"
+#include "text/short_ascii.hpp"
 #include "text/unicode_tables.hpp"
 #include "text/utf8.hpp"
 
@@ -296,14 +298,25 @@ void underscore_to_camelcase_text(const unsigned char* p, std::size_t n, byte_si
 }  // namespace
 
 void uncamel(std::string_view in, bool ascii, byte_sink& out) {
-    if (in.empty()) return;
-    if (ascii) return uncamel_ascii(in.data(), in.size(), out);
-    uncamel_text(reinterpret_cast<const unsigned char*>(in.data()), in.size(), out);
+    const std::size_t n = in.size();
+    if (n == 0) return;
+    if (!ascii) return uncamel_text(reinterpret_cast<const unsigned char*>(in.data()), n, out);
+    if (n > short_ascii) return uncamel_ascii(in.data(), n, out);
+    const short_plan plan = plan_uncamel(in.data(), n);
+    out.reserve_more(plan.length);
+    write_uncamel(out.cursor, in.data(), n, plan, false);
+    out.cursor += plan.length;
 }
 
 void underscore_to_camelcase(std::string_view in, bool ascii, byte_sink& out) {
-    if (ascii) return underscore_to_camelcase_ascii(in.data(), in.size(), out);
-    underscore_to_camelcase_text(reinterpret_cast<const unsigned char*>(in.data()), in.size(), out);
+    const std::size_t n = in.size();
+    if (n == 0) return;
+    if (!ascii) return underscore_to_camelcase_text(reinterpret_cast<const unsigned char*>(in.data()), n, out);
+    if (n > short_ascii) return underscore_to_camelcase_ascii(in.data(), n, out);
+    const short_plan plan = plan_camelcase(in.data(), n);
+    out.reserve_more(plan.length);
+    write_camelcase(out.cursor, in.data(), n, plan);
+    out.cursor += plan.length;
 }
 
 }  // namespace tavo::text

@@ -1,7 +1,6 @@
 // The body of sanitize_vulgar_string; the conversion is text::sanitize_vulgar
 // (convert_vulgar.cpp).
 #include "boundary/bodies.hpp"
-#include "boundary/views.hpp"
 #include "text/convert.hpp"
 
 namespace tavo {
@@ -15,7 +14,7 @@ result<ref> sanitize_vulgar_string_body(call_args& a) {
     const std::string_view text = arg->utf8();
     byte_sink out(0);  // the conversion reserves room once it finds a fraction
     if (!text::sanitize_vulgar(text, out)) return arg->exact_str();
-    return utf8_str(out.data(), out.size());
+    return string_result({out.data(), out.size()});
 }
 
 }  // namespace tavo

@@ -1,9 +1,10 @@
 // Runs the conversion cores the way a column kernel does, without Python:
 // every row of a column appended to one byte_sink, one number_scratch for all
-// rows, each row in a heap block of exactly its size (no NUL after it), and
-// the same column converted by several threads at once. test_cores.py builds
-// it (under AddressSanitizer when the compiler has it) and compares each row
-// with the per-element function.
+// rows, and the same column converted by several threads at once. Each row
+// lies right against a page that cannot be read, after it ("end", no NUL
+// after the text) or before it ("start"): a read outside the row stops the
+// process. test_cores.py builds it (under AddressSanitizer when the compiler
+// has it) and compares each row with the per-element function.
 //
 // stdin: records of one operation byte ('u' uncamel, 'c' underscore_to_camelcase,
 // 'v' sanitize_vulgar, 'p' parse, 'd' to_double), a 4-byte little-endian
@@ -23,11 +24,39 @@
 #include <thread>
 #include <vector>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 namespace {
+
+// n bytes between unreadable pages: against the one after them (at_end) or
+// the one before them.
+class guarded {
+public:
+    guarded(std::size_t n, bool at_end) {
+        const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+        const std::size_t body = (n + page - 1) / page * page + page;
+        total_ = body + 2 * page;
+        void* p = mmap(nullptr, total_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) std::abort();
+        base_ = static_cast<char*>(p);
+        if (mprotect(base_, page, PROT_NONE) != 0 || mprotect(base_ + page + body, page, PROT_NONE) != 0) std::abort();
+        text_ = at_end ? base_ + page + body - n : base_ + page;
+    }
+    guarded(const guarded&) = delete;
+    guarded& operator=(const guarded&) = delete;
+    ~guarded() { munmap(base_, total_); }
+    char* get() const noexcept { return text_; }
+
+private:
+    char* base_;
+    char* text_;
+    std::size_t total_;
+};
 
 struct row {
     char op;
-    std::unique_ptr<char[]> text;
+    std::unique_ptr<guarded> text;
     std::size_t size;
 };
 
@@ -46,7 +75,7 @@ std::string convert_column(const std::vector<row>& rows) {
     std::vector<std::string> others(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const row& r = rows[i];
-        const std::string_view in(r.text.get(), r.size);
+        const std::string_view in(r.text->get(), r.size);
         bool ascii = true;
         for (char c : in) ascii &= static_cast<unsigned char>(c) < 0x80;
         if (r.op == 'u') tavo::text::uncamel(in, ascii, sink);
@@ -82,13 +111,14 @@ std::string convert_column(const std::vector<row>& rows) {
 
 int main(int argc, char** argv) {
     const int threads = argc > 1 ? std::atoi(argv[1]) : 1;
+    const bool at_end = argc <= 2 || std::strcmp(argv[2], "start") != 0;
     std::vector<row> rows;
     for (;;) {
         unsigned char head[5];
         if (std::fread(head, 1, 5, stdin) != 5) break;
         const std::size_t n = head[1] | (head[2] << 8) | (head[3] << 16) | (std::size_t{head[4]} << 24);
-        row r{static_cast<char>(head[0]), std::make_unique<char[]>(n), n};
-        if (std::fread(r.text.get(), 1, n, stdin) != n) return 2;
+        row r{static_cast<char>(head[0]), std::make_unique<guarded>(n, at_end), n};
+        if (std::fread(r.text->get(), 1, n, stdin) != n) return 2;
         rows.push_back(std::move(r));
     }
     std::vector<std::string> results(static_cast<std::size_t>(threads));
