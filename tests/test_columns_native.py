@@ -440,3 +440,47 @@ def test_pyarrow_round_trip(function, pa_type):
         assert same_rows(got, rows)
         assert pa.array(col).to_pylist() == got
         assert pa.chunked_array(col).num_chunks == (arr.num_chunks if hasattr(arr, "num_chunks") else 1)
+
+
+# --- leaks: references and memory blocks on a debug interpreter (tools/leak_check.sh) ------------
+
+
+def _expect(error, call):
+    try:
+        call()
+    except error:
+        return
+    raise AssertionError(f"{error.__name__} expected")
+
+
+def _export_unread():
+    col = columns.parse(source("u", [Chunk.strings(["1", None]), Chunk.strings(["2.5"])])[0])
+    col.__arrow_c_stream__()
+    col.__arrow_c_array__()
+
+
+LEAK_CASES = {
+    "text, read back": lambda: ak.read_stream(columns.uncamel(source("vu", [Chunk.strings(["aB", None, "Étudiant" * 3], "vu")])[0])),
+    "parse, joined": lambda: ak.read_single(columns.parse(source("u", [Chunk.strings(["1"]), Chunk.strings(["x", "2"])])[0])),
+    "exports never read": _export_unread,
+    "malformed row": lambda: _expect(ValueError, lambda: columns.uncamel(source("u", [utf8_chunk([0, 2, 1], b"ab")])[0])),
+    "refused type": lambda: _expect(TypeError, lambda: columns.parse(source("l", [Chunk("l", 1, [None, b"\0" * 8])])[0])),
+    "not arrow": lambda: _expect(TypeError, lambda: columns.sanitize_vulgar_string(["x"])),
+    "bad parse type": lambda: _expect(ValueError, lambda: columns.parse(source("u", [Chunk.strings(["1"])])[0], "int8")),
+    "failing stream": lambda: _expect(RuntimeError, lambda: columns.uncamel(source("u", [Chunk.strings(["a"])], fail_at=0)[0])),
+}
+
+
+@pytest.mark.parametrize("case", LEAK_CASES, ids=list(LEAK_CASES))
+@pytest.mark.usefixtures("settled_heap")
+def test_no_leak(case):
+    from test_refleaks import CALLS, DEBUG, ROUNDS, leaks, measure
+
+    call = LEAK_CASES[case]
+    if not DEBUG:
+        pytest.skip("total reference counts need a debug interpreter (tools/leak_check.sh)")
+    for _ in range(CALLS):
+        call()
+    refs, blocks = measure(call, CALLS, ROUNDS)
+    assert not leaks(refs[1:]), f"references leak: deltas {refs} over rounds of {CALLS} calls"
+    assert not leaks(blocks[1:]), f"memory blocks leak: deltas {blocks} over rounds of {CALLS} calls"
