@@ -157,7 +157,9 @@ class Producer:
         self._next = 0
         self.snapshots = [[None if b is None else bytes(b) for b in c.buffers] for c in self.chunks]
         self.structs = []  # every struct handed over, as the producer filled it
-        self.live_buffers = []  # the buffers the consumer was given, per array
+        # the memory the consumer reads, made before any call: per chunk, its buffers
+        self.live_buffers = [[None if b is None else ctypes.create_string_buffer(b, len(b)) for b in c.buffers]
+                             for c in self.chunks]
 
     def _on_release_schema(self, p):
         self.released["schema"] += 1
@@ -178,11 +180,10 @@ class Producer:
         s.release, s.private_data = self._release_schema, None
         self.handed["schema"] += 1
 
-    def _fill_array(self, a, chunk):
-        bufs = [ctypes.create_string_buffer(b, len(b)) if b is not None else None for b in chunk.buffers]
+    def _fill_array(self, a, index):
+        chunk, bufs = self.chunks[index], self.live_buffers[index]
         ptrs = (c_void_p * len(bufs))(*[ctypes.addressof(b) if b is not None else None for b in bufs])
-        self._keep += [bufs, ptrs]
-        self.live_buffers.append(bufs)
+        self._keep.append(ptrs)
         a.length, a.null_count, a.offset = chunk.length, chunk.null_count, chunk.offset
         a.n_buffers, a.n_children, a.buffers = len(bufs), 0, ptrs
         a.children = a.dictionary = a.private_data = None
@@ -199,7 +200,7 @@ class Producer:
         if self._next == len(self.chunks):
             out[0].release = ArrayRelease()
             return 0
-        self._fill_array(out[0], self.chunks[self._next])
+        self._fill_array(out[0], self._next)
         self._next += 1
         return 0
 
@@ -213,7 +214,7 @@ class Producer:
     def arrow_c_array(self, requested_schema=None):
         schema, array = ArrowSchema(), ArrowArray()
         self._fill_schema(schema)
-        self._fill_array(array, self.chunks[0])
+        self._fill_array(array, 0)
         self._keep += [schema, array]
         self.structs += [schema, array]
         return capsule(schema, SCHEMA_NAME), capsule(array, ARRAY_NAME)

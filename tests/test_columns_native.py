@@ -9,7 +9,9 @@ pyarrow, when installed, is checked as a producer and consumer at the end.
 import ctypes
 import gc
 import math
+import os
 import re
+import subprocess
 import sys
 import threading
 
@@ -520,3 +522,40 @@ def test_text_past_two_gigabytes_becomes_large_utf8():
     s.release(ctypes.byref(s))
     with pytest.raises(ValueError, match="too large for one utf8 array"):
         columns.uncamel(source("u", [Chunk.strings([row] * 800), Chunk.strings([row] * 800)])[0]).__arrow_c_array__()
+
+
+# --- allocation failure: MemoryError, the process carries on --------------------------------
+
+
+@pytest.mark.skipif(os.environ.get("TAVO_SANITIZED") == "1", reason="address limits do not mix with ASan")
+@pytest.mark.parametrize("function", TEXT_FUNCTIONS + ["parse"])
+@pytest.mark.parametrize("how", ["address space", "claimed length"])
+def test_allocation_failure_is_a_memory_error(function, how):
+    if how == "address space" and function == "parse":
+        pytest.skip("parse's output (8 bytes a row) fits in what the setup leaves free in the heap")
+    if how == "address space":
+        # the column's output cannot be had within the address space left
+        setup = "src, p = ak.source('u', [ak.Chunk.strings(['aBcD' * 4] * 1_000_000)])"
+        limit = ("usage = int(open('/proc/self/statm').read().split()[0]) * resource.getpagesize()\n"
+                 "resource.setrlimit(resource.RLIMIT_AS, (usage + (4 << 20), resource.RLIM_INFINITY))")
+    else:
+        # a producer claims 2**44 rows of string_view (nulls, so no view is read): the output's
+        # buffers are asked for, and refused, before any row
+        setup = ("src, p = ak.source('vu', [ak.Chunk('vu', 1 << 44, [b'\\0' * 8, b'\\0' * 16, b''], 0, 1 << 44)])")
+        limit = ""
+    script = "\n".join([
+        "import resource, sys",
+        "import arrow_kit as ak",
+        "try:\n    from tavo import _columns as columns\nexcept ImportError:\n    import _columns as columns",
+        setup, limit,
+        "try:",
+        f"    columns.{function}(src)",
+        "    print('returned')",
+        "except BaseException as e:",
+        "    print('raised', type(e).__name__, e)",
+        "print('alive', p.all_released_once())",
+    ])
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    proc = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=300, env=env)
+    assert proc.returncode == 0, proc.stderr[-2000:]
+    assert proc.stdout.splitlines() == ["raised MemoryError out of memory while building the column", "alive True"]
