@@ -1,11 +1,10 @@
 """tavo.columns: every row of the four column functions against the per-element function,
 over the three string types, slices, chunks and each library's container; the caller's kind
-of column back; parse's types; what is refused; the integrations (polars lazy queries,
-pandas pipe, DuckDB Arrow UDFs, Spark mapInArrow)."""
+of column back; parse's types; what is refused. The integrations (pyarrow, a polars lazy
+query, pandas pipe, a DuckDB Arrow UDF, Spark mapInArrow) are the README's Columns blocks,
+run by tests/test_readme.py."""
 import importlib.util
 import math
-import os
-import shutil
 import subprocess
 import sys
 
@@ -365,58 +364,3 @@ def test_the_callers_buffers_are_not_written():
     for name in FUNCTIONS:
         getattr(columns, name)(source)
     assert [bytes(b) if b is not None else None for b in source.buffers()] == before
-
-
-# --- integrations ----------------------------------------------------------------------------
-
-@needs(pl, "polars")
-def test_polars_lazy_query():
-    frame = pl.DataFrame({"x": ["getHTTPCode", None, "userID"], "price": ["$1,200", "n/a", "(3.5)"]})
-    out = frame.lazy().with_columns(
-        pl.col("x").map_batches(columns.uncamel),
-        pl.col("price").map_batches(columns.parse, return_dtype=pl.Float64),
-    ).collect()
-    assert out.to_dict(as_series=False) == {"x": ["get_http_code", None, "user_id"], "price": [1200.0, None, -3.5]}
-
-
-@needs(pd, "pandas")
-def test_pandas_pipe():
-    frame = pd.DataFrame({"name": ["getHTTPCode", None, "ÉcoleNormale"]}, index=[7, 8, 9])
-    out = frame["name"].pipe(columns.uncamel)
-    assert out.index.tolist() == [7, 8, 9] and out.name == "name"
-    assert rows_of(out) == ["get_http_code", None, "école_normale"]
-
-
-def test_duckdb_arrow_udf():
-    duckdb = pytest.importorskip("duckdb")
-    con = duckdb.connect()
-    varchar, double = duckdb.sqltype("VARCHAR"), duckdb.sqltype("DOUBLE")
-    # null_handling="special": null rows reach the function, and a null result is allowed
-    con.create_function("uncamel", columns.uncamel, [varchar], varchar, type="arrow", null_handling="special")
-    con.create_function("parse_number", lambda c: columns.parse(c, type="float64"), [varchar], double,
-                        type="arrow", null_handling="special")
-    rows = con.sql("SELECT uncamel(x), parse_number(p) FROM (VALUES ('getHTTPCode', '$1,200.50'), "
-                   "(NULL, 'n/a'), ('userID', NULL)) t(x, p)").fetchall()
-    assert rows == [("get_http_code", 1200.5), (None, None), ("user_id", None)]
-
-
-@pytest.mark.thread_unsafe(reason="starts a Spark session")
-def test_spark_map_in_arrow():
-    pytest.importorskip("pyspark")
-    if shutil.which("java") is None and not os.environ.get("JAVA_HOME"):
-        pytest.skip("Spark needs a Java runtime (tools/spark_check.sh installs one)")
-    from pyspark.sql import SparkSession
-
-    os.environ.setdefault("PYSPARK_PYTHON", sys.executable)
-    spark = SparkSession.builder.master("local[2]").getOrCreate()
-    df = spark.createDataFrame([("getHTTPCode", "$1,200"), (None, "(3.5)"), ("userID", None)], "name string, price string")
-
-    def clean(batches):
-        for batch in batches:
-            yield pa.RecordBatch.from_arrays(
-                [columns.uncamel(batch.column("name")), columns.parse(batch.column("price"), type="float64")],
-                names=["name", "price"])
-
-    got = df.mapInArrow(clean, "name string, price double").collect()
-    assert sorted(map(tuple, got), key=repr) == sorted(
-        [("get_http_code", 1200.0), (None, -3.5), ("user_id", None)], key=repr)
