@@ -75,6 +75,34 @@ def test_bodies_use_no_object_layout(name):
     assert [use for use in found if use.split("/")[1] in BODY_FOLDERS] == []
 
 
+def included(path):
+    """Every source that `path` includes, directly or not, itself first."""
+    seen, todo = [], [path]
+    while todo:
+        p = todo.pop()
+        if p in seen:
+            continue
+        seen.append(p)
+        for name in re.findall(r'^\s*#\s*include\s*[<"]([^>"]+)[>"]', p.read_text(encoding="utf-8"), re.M):
+            if (SRC / name).is_file():
+                todo.append(SRC / name)
+            else:
+                assert name != "Python.h", f"{p.relative_to(SRC.parent)} includes Python.h"
+    return seen
+
+
+def test_conversion_cores_know_no_python():
+    # The cores run without the interpreter lock (column kernels): no Python header, nothing from
+    # src/boundary, no Python name, however deep the include.
+    cmake = (SRC.parent / "CMakeLists.txt").read_text(encoding="utf-8")
+    cores = re.search(r"set\(TAVO_CORE_SOURCES\n(.*?)\)", cmake, re.S).group(1).split()
+    assert cores
+    for core in cores:
+        for path in included(SRC.parent / core):
+            assert path.relative_to(SRC).parts[0] != "boundary", (core, str(path))
+            assert re.findall(r"(?<![A-Za-z0-9_])_?Py[A-Z_][A-Za-z0-9_]*", code_of(path)) == [], str(path)
+
+
 def test_the_scan_sees_code_and_not_comments(tmp_path):
     sample = tmp_path / "sample.cpp"
     sample.write_text(

@@ -18,6 +18,8 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
+#include <cstring>
 
 #include "boundary/error.hpp"
 
@@ -315,6 +317,30 @@ inline ref dict_lookup(PyObject* d, PyObject* key) noexcept {
 #else
     return borrow(PyDict_GetItemWithError(d, key));
 #endif
+}
+
+// --- str results -------------------------------------------------------------------
+
+// A new str of `n` ASCII characters for the caller to write: `bytes` receives
+// where they go. Byte n is the str's terminating NUL; a writer may store past
+// its n bytes into it only if it leaves a NUL there.
+inline ref new_ascii_str(std::size_t n, char*& bytes) {
+    ref s = created(PyUnicode_New(static_cast<Py_ssize_t>(n), 127));
+    bytes = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(s.get()));
+    return s;
+}
+
+// A new str of ASCII bytes, copied without decoding.
+inline ref ascii_str(const char* p, std::size_t n) {
+    char* bytes = nullptr;
+    ref s = new_ascii_str(n, bytes);
+    std::memcpy(bytes, p, n);
+    return s;
+}
+
+// A new str of UTF-8 text (valid: the interpreter checks it all the same).
+inline ref utf8_str(const char* p, std::size_t n) {
+    return created(PyUnicode_FromStringAndSize(p, static_cast<Py_ssize_t>(n)));
 }
 
 }  // namespace tavo

@@ -20,6 +20,11 @@ namespace tavo::words {
 inline constexpr std::uint64_t ones = 0x0101010101010101u;
 inline constexpr std::uint64_t high = 0x8080808080808080u;
 
+// One ASCII byte.
+inline bool is_upper(unsigned char c) noexcept { return static_cast<unsigned char>(c - 'A') < 26; }
+inline bool is_lower(unsigned char c) noexcept { return static_cast<unsigned char>(c - 'a') < 26; }
+inline bool is_digit(unsigned char c) noexcept { return static_cast<unsigned char>(c - '0') < 10; }
+
 inline std::uint64_t load(const void* p) noexcept {
     std::uint64_t x;
     std::memcpy(&x, p, 8);
@@ -39,6 +44,18 @@ inline void store(void* p, std::uint64_t x) noexcept {
     std::memcpy(p, &x, 8);
 }
 
+// Four bytes, byte i in bits 8i..8i+7.
+inline std::uint32_t load4(const void* p) noexcept {
+    std::uint32_t x;
+    std::memcpy(&x, p, 4);
+    if constexpr (std::endian::native == std::endian::big) x = __builtin_bswap32(x);
+    return x;
+}
+inline void store4(void* p, std::uint32_t x) noexcept {
+    if constexpr (std::endian::native == std::endian::big) x = __builtin_bswap32(x);
+    std::memcpy(p, &x, 4);
+}
+
 // For a word of ASCII bytes: the high bit of each byte that lies in [lo, hi].
 template <unsigned char lo, unsigned char hi>
 inline std::uint64_t in_range(std::uint64_t x) noexcept {
@@ -56,16 +73,7 @@ inline std::uint64_t load_within(const char* s, std::size_t i, std::size_t n) no
     if (k >= 8) return load(s + i);
     if (n >= 8) return load(s + n - 8) >> (8 * (8 - k));
     // A text of fewer than eight bytes (i is 0): two overlapping halves.
-    std::uint32_t lo = 0, hi = 0;
-    if (k >= 4) {
-        std::memcpy(&lo, s, 4);
-        std::memcpy(&hi, s + k - 4, 4);
-        if constexpr (std::endian::native == std::endian::big) {
-            lo = __builtin_bswap32(lo);
-            hi = __builtin_bswap32(hi);
-        }
-        return lo | (std::uint64_t{hi} << (8 * (k - 4)));
-    }
+    if (k >= 4) return load4(s) | (std::uint64_t{load4(s + k - 4)} << (8 * (k - 4)));
     const auto b = [s](std::size_t j) { return std::uint64_t{static_cast<unsigned char>(s[j])} << (8 * j); };
     return b(0) | b(k / 2) | b(k - 1);
 }

@@ -82,9 +82,10 @@ inline mapping upper_of(char32_t c, case_entry e) noexcept {
     return expand(c, r.upper, r.flags & upper_sequence_flag);
 }
 
-// The decimal value of a general category Nd code point, or -1.
-inline int digit_value(char32_t c) noexcept {
-    if (c - U'0' < 10) return static_cast<int>(c - U'0');
+// The decimal value of a general category Nd code point: 0..9, or 10 or more
+// for any other code point.
+inline unsigned digit_value(char32_t c) noexcept {
+    if (c - U'0' < 10) return static_cast<unsigned>(c - U'0');
     std::size_t lo = 0, hi = std::size(decimal_digits);
     while (lo < hi) {
         const std::size_t mid = (lo + hi) / 2;
@@ -94,8 +95,8 @@ inline int digit_value(char32_t c) noexcept {
             hi = mid;
         }
     }
-    if (lo == std::size(decimal_digits) || decimal_digits[lo].first > c) return -1;
-    return decimal_digits[lo].first_value + static_cast<int>(c - decimal_digits[lo].first);
+    if (lo == std::size(decimal_digits) || decimal_digits[lo].first > c) return 10;
+    return decimal_digits[lo].first_value + static_cast<unsigned>(c - decimal_digits[lo].first);
 }
 
 inline bool is_white_space(char32_t c) noexcept {

@@ -1,9 +1,9 @@
-// Decimal text to double. Two exact integer computations cover the texts the
-// module meets in practice, and the interpreter's own correctly rounded
-// conversion, `PyOS_string_to_double` (the one `float()` uses), the rest. The
-// C++ library's `std::from_chars` for doubles would do it all, but it needs
-// libstdc++ 11 or later (GLIBCXX_3.4.29), which would raise the oldest system
-// a wheel of the module installs on.
+// Decimal text to double, correctly rounded, without the interpreter. Two
+// exact integer computations cover the texts the module meets in practice,
+// and the C library's `strtod` (correctly rounded in glibc and musl) the rest.
+// The C++ library's `std::from_chars` for doubles would do it all, but it
+// needs libstdc++ 11 or later (GLIBCXX_3.4.29), which would raise the oldest
+// system a wheel of the module installs on.
 //
 // The text's value is written 0.<significant digits> * 10^E.
 //
@@ -14,32 +14,30 @@
 // value lies strictly between w * 10^e and (w + 1) * 10^e; rounding is
 // monotonic, so when those two round to the same double, so does the value.
 //
-// Otherwise an infinity or a zero when E alone decides it, and else the
-// interpreter's conversion on a short normal form "0.<digits>e<E>": at most
-// `kept_digits` significant digits, and a "1" after them when any digit after
-// them is not zero. That changes no result: every double and every point
-// halfway between two neighbouring doubles is written with at most 767
-// significant digits, so none of them lies strictly between the kept digits
-// and the exact value, nor between the kept digits and the kept digits with
-// the "1" after them, and both round alike. So the conversion works on at most
-// `kept_digits` + 1 digits whatever the length of the text.
-#include "boundary/decimal_text.hpp"
+// Otherwise an infinity or a zero when E alone decides it, and else `strtod`
+// on a short normal form "<digits>e<exponent>": at most `kept_digits`
+// significant digits, and a "1" after them when any digit after them is not
+// zero. That changes no result: every double and every point halfway between
+// two neighbouring doubles is written with at most 767 significant digits, so
+// none of them lies strictly between the kept digits and the exact value, nor
+// between the kept digits and the kept digits with the "1" after them, and
+// both round alike. So the conversion works on at most `kept_digits` + 1
+// digits whatever the length of the text. The normal form has no point, so
+// the locale's decimal point plays no part.
+#include "numparse/number.hpp"
+#include "numparse/u128.hpp"
+#include "text/byte_words.hpp"
 
-#include "boundary/error.hpp"
-
-#include <Python.h>
-
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <stdexcept>
 
-namespace tavo {
+namespace tavo::numparse {
 namespace {
-
-__extension__ typedef unsigned __int128 u128;  // a GCC and Clang extension
 
 constexpr std::size_t kept_digits = 800;
 constexpr int max_short_digits = 19;  // 10^19 < 2^64
@@ -108,7 +106,7 @@ double scaled_value(std::uint64_t w, int e) {
     return rounded(quotient, numerator - quotient * divisor != 0, e - s);
 }
 
-[[noreturn]] void refused() { fail("decimal conversion refused a checked digit text"); }
+[[noreturn]] void refused() { throw std::invalid_argument("not a decimal digit text"); }
 
 // True when [p, end) holds only ASCII digits.
 bool all_digits(const char* p, const char* end) {
@@ -124,8 +122,8 @@ bool any_nonzero(const char* p, const char* end) {
     return found != 0;
 }
 
-// Eight ASCII digits read at once from a little-endian word (the first
-// character in the lowest byte).
+// Eight ASCII digits read at once from a word (the first character in the
+// lowest byte).
 bool eight_digits(std::uint64_t chunk) {
     return ((chunk & 0xF0F0F0F0F0F0F0F0) | (((chunk + 0x0606060606060606) & 0xF0F0F0F0F0F0F0F0) >> 4)) ==
            0x3333333333333333;
@@ -138,27 +136,24 @@ std::uint64_t eight_digits_value(std::uint64_t chunk) {
     return (((chunk & pairs) * (100 + (1000000ULL << 32))) + (((chunk >> 16) & pairs) * (1 + (10000ULL << 32)))) >> 32;
 }
 
-// The interpreter's conversion of 0.<digits from `first`>e<exponent>.
+// strtod of <digits from `first`>e<exponent - digits written>: the value
+// 0.<digits> * 10^exponent.
 double converted(const char* first, const char* end, long long exponent) {
-    char normal[2 + kept_digits + 1 + 2 + 20 + 1];  // "0." digits "1" "e-" exponent null
-    std::size_t n = 2;
-    normal[0] = '0';
-    normal[1] = '.';
+    char normal[kept_digits + 1 + 2 + 20 + 1];  // digits "1" "e-" exponent null
+    std::size_t n = 0;
     const char* p = first;
-    for (; p != end && n < 2 + kept_digits; ++p) {
+    for (; p != end && n < kept_digits; ++p) {
         if (*p != '.') normal[n++] = *p;
     }
     if (any_nonzero(p, end)) normal[n++] = '1';
-    const int written = std::snprintf(normal + n, sizeof(normal) - n, "e%lld", exponent);
+    const long long scale = exponent - static_cast<long long>(n);
+    const int written = std::snprintf(normal + n, sizeof(normal) - n, "e%lld", scale);
     if (written <= 0 || static_cast<std::size_t>(written) >= sizeof(normal) - n) refused();
-    // Overflow gives an infinity and no exception (no exception type is
-    // given), underflow a zero.
-    const double v = PyOS_string_to_double(normal, nullptr, nullptr);
-    if (v == -1.0 && PyErr_Occurred()) {
-        if (PyErr_ExceptionMatches(PyExc_MemoryError)) failed_creation();
-        PyErr_Clear();
-        refused();
-    }
+    // Overflow gives an infinity, underflow a zero or a subnormal (errno is
+    // set to ERANGE; the values are the correctly rounded ones all the same).
+    char* stop = nullptr;
+    const double v = std::strtod(normal, &stop);
+    if (stop != normal + n + static_cast<std::size_t>(written)) refused();
     return v;
 }
 
@@ -173,16 +168,13 @@ double magnitude(std::string_view text) {
     int taken = 0;
     const char* p = first;
     for (; p != end && taken < max_short_digits; ++p) {
-        if constexpr (std::endian::native == std::endian::little) {
-            if (taken != 0 && taken <= max_short_digits - 8 && end - p >= 8) {
-                std::uint64_t chunk;
-                std::memcpy(&chunk, p, 8);
-                if (eight_digits(chunk)) {
-                    w = w * 100000000 + eight_digits_value(chunk);
-                    taken += 8;
-                    p += 7;
-                    continue;
-                }
+        if (taken != 0 && taken <= max_short_digits - 8 && end - p >= 8) {
+            const std::uint64_t chunk = words::load(p);
+            if (eight_digits(chunk)) {
+                w = w * 100000000 + eight_digits_value(chunk);
+                taken += 8;
+                p += 7;
+                continue;
             }
         }
         const auto d = static_cast<unsigned char>(*p - '0');
@@ -224,9 +216,9 @@ double magnitude(std::string_view text) {
 
 }  // namespace
 
-double decimal_to_double(std::string_view text, bool negative) {
+double to_double(std::string_view text, bool negative) {
     const double v = magnitude(text);
     return negative ? -v : v;
 }
 
-}  // namespace tavo
+}  // namespace tavo::numparse

@@ -1,0 +1,328 @@
+// tavo._columns: the column versions of uncamel, underscore_to_camelcase,
+// sanitize_vulgar_string and parse, over Arrow data from any producer.
+//
+// A call reads the input chunk by chunk (arrow_input), checks each array's
+// structure, and runs the kernel on it, without the interpreter lock when the
+// chunk is of any real size; the input array is given back before the next
+// one is asked for. The chunks built become one Column.
+#include "boundary/args.hpp"
+#include "boundary/call.hpp"
+#include "boundary/first_store.hpp"
+#include "columns/arrow_import.hpp"
+#include "columns/column_object.hpp"
+#include "columns/kernels.hpp"
+
+#include <atomic>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+namespace tavo::columns {
+namespace {
+
+// Chunks smaller than this keep the lock: giving it up and taking it back
+// costs more than the work.
+constexpr std::int64_t unlocked_rows = 2048;
+constexpr std::int64_t unlocked_bytes = 32 * 1024;
+
+// Gives up the interpreter lock for its scope when asked to. The lock depth
+// counter goes down with it: this thread is not known to hold the lock until
+// it is taken back, also when the scope is left by an exception.
+class without_lock {
+public:
+    explicit without_lock(bool release) noexcept {
+        if (release) {
+            leave_lock_scope();
+            saved_ = PyEval_SaveThread();
+        }
+    }
+    ~without_lock() {
+        if (saved_) {
+            PyEval_RestoreThread(saved_);
+            enter_lock_scope();
+        }
+    }
+    without_lock(const without_lock&) = delete;
+    without_lock& operator=(const without_lock&) = delete;
+
+private:
+    PyThreadState* saved_ = nullptr;
+};
+
+bool worth_unlocking(const string_chunk& c) noexcept {
+    return c.length >= unlocked_rows || c.text_bytes_hint >= unlocked_bytes;
+}
+
+error_value malformed(const row_fault& f, std::int64_t first_row, std::size_t chunk_index) {
+    std::string text = "malformed Arrow data: ";
+    if (f.row >= 0) {
+        text += "row " + std::to_string(first_row + f.row) + ": ";
+    } else {
+        text += "chunk " + std::to_string(chunk_index) + ": ";
+    }
+    text += f.text;
+    return error_value::owned_error(PyExc_ValueError, std::move(text));
+}
+
+error_value out_of_memory() {
+    return error_value::static_error(PyExc_MemoryError, "out of memory while building the column");
+}
+
+// Runs `kernel(chunk)` -> kernel_output over every input chunk; `done(out)`
+// takes each result.
+template <class Kernel, class Done>
+status each_chunk(arrow_input& in, Kernel&& kernel, Done&& done) {
+    std::int64_t first_row = 0;
+    for (std::size_t index = 0;; ++index) {
+        result<owned<arrow::ArrowArray>> a = in.next();
+        if (!a) return std::move(a.error());
+        if (!*a) return ok();
+        string_chunk c;
+        if (std::optional<row_fault> f = describe_strings(**a, in.layout(), c)) return malformed(*f, first_row, index);
+        kernel_output k;
+        {
+            without_lock unlocked(worth_unlocking(c));
+            k = kernel(c);
+        }
+        if (k.fault) return malformed(*k.fault, first_row, index);
+        a->reset();  // the producer's buffers are given back before the next chunk is asked for
+        done(std::move(k.out));
+        first_row += c.length;
+    }
+}
+
+// The column of the built chunks, which are not written again.
+std::shared_ptr<const column_data> finished(std::vector<std::shared_ptr<chunk>> chunks, value_type type) {
+    auto column = std::make_shared<column_data>();
+    column->type = type;
+    column->chunks.reserve(chunks.size());
+    for (auto& c : chunks) {
+        column->length += c->length;
+        column->chunks.push_back(std::move(c));
+    }
+    return column;
+}
+
+result<ref> text_column(PyObject* source, text_function f) {
+    result<arrow_input> in = arrow_input::open(source);
+    if (!in) return std::move(in.error());
+    std::vector<std::shared_ptr<chunk>> chunks;
+    const bool large = in->layout() == string_layout::large_utf8;
+    bool any_large = large;
+    status s = each_chunk(
+        *in, [&](const string_chunk& c) { return run_text_kernel(f, c, large); },
+        [&](std::shared_ptr<chunk> out) {
+            any_large = any_large || out->large;
+            chunks.push_back(std::move(out));
+        });
+    if (!s) return std::move(s.error());
+    // One type for the whole column: large_utf8 when any chunk's text
+    // needed 64-bit offsets.
+    if (any_large) {
+        for (auto& c : chunks) widen_offsets(*c);
+    }
+    return make_column(finished(std::move(chunks), any_large ? value_type::large_utf8 : value_type::utf8));
+}
+
+// sys.get_int_max_str_digits(): the longest int text the interpreter converts
+// (0: no limit).
+result<std::int64_t> max_int_digits() {
+    ref sys = steal(PyImport_ImportModule("sys"));
+    if (!sys) return error_value::fetch();
+    ref limit = steal(PyObject_CallMethod(sys.get(), "get_int_max_str_digits", nullptr));
+    if (!limit) return error_value::fetch();
+    const long long n = PyLong_AsLongLong(limit.get());
+    if (n == -1 && PyErr_Occurred()) return error_value::fetch();
+    return static_cast<std::int64_t>(n);
+}
+
+constexpr const char* type_choices = "type must be None, 'int64' or 'float64'";
+
+result<number_target> target_of(PyObject* type) {
+    if (!type || type == Py_None) return number_target::inferred;
+    if (!PyUnicode_Check(type)) {
+        return error_value::owned_error(PyExc_TypeError,
+                                        std::string(type_choices) + ", not '" + Py_TYPE(type)->tp_name + "'");
+    }
+    Py_ssize_t n = 0;
+    const char* u = PyUnicode_AsUTF8AndSize(type, &n);
+    if (!u) return error_value::fetch();
+    const std::string_view name(u, static_cast<std::size_t>(n));
+    if (name == "int64") return number_target::int64;
+    if (name == "float64") return number_target::float64;
+    std::string text = type_choices;
+    text += ", not '";
+    text += name;
+    text += "'";
+    return error_value::owned_error(PyExc_ValueError, std::move(text));
+}
+
+result<ref> number_column(PyObject* source, PyObject* type) {
+    result<number_target> target = target_of(type);
+    if (!target) return std::move(target.error());
+    result<std::int64_t> digits = max_int_digits();
+    if (!digits) return std::move(digits.error());
+    const number_limits limits{*digits};
+    result<arrow_input> in = arrow_input::open(source);
+    if (!in) return std::move(in.error());
+    std::vector<std::shared_ptr<chunk>> chunks;
+    bool any_float = *target == number_target::float64;
+    std::vector<bool> floats;
+    status s = each_chunk(
+        *in,
+        [&](const string_chunk& c) {
+            bool is_float = false;
+            kernel_output k = run_parse_kernel(c, *target, limits, is_float);
+            if (k.out) {
+                any_float = any_float || is_float;
+                floats.push_back(is_float);
+            }
+            return k;
+        },
+        [&](std::shared_ptr<chunk> out) { chunks.push_back(std::move(out)); });
+    if (!s) return std::move(s.error());
+    // One type for the whole column: float64 when any chunk needed it.
+    if (any_float) {
+        for (std::size_t i = 0; i < chunks.size(); ++i) {
+            if (!floats[i]) ints_to_doubles(*chunks[i]);
+        }
+    }
+    return make_column(finished(std::move(chunks), any_float ? value_type::float64 : value_type::int64));
+}
+
+// The body of a column function: its allocation failures are a MemoryError
+// (a column can be large), any other failure goes to the call boundary.
+template <class Body>
+result<ref> guarded(Body&& body) {
+    try {
+        return body();
+    } catch (std::bad_alloc&) {
+        return out_of_memory();
+    }
+}
+
+template <text_function F>
+result<ref> text_body(call_args& a) {
+    return guarded([&] { return text_column(a[0], F); });
+}
+
+result<ref> parse_body(call_args& a) {
+    return guarded([&] { return number_column(a[0], a.given(1) ? a[1] : nullptr); });
+}
+
+using body_fn = result<ref> (*)(call_args&);
+
+template <const function_description& D, body_fn Body>
+PyObject* entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return run_call([&]() -> result<ref> {
+        if (plain_positional(D, nargs, kwnames)) {
+            call_args a;
+            bind_positional(a, D, args, nargs);
+            return Body(a);
+        }
+        result<call_args> bound = bind_arguments(D, args, nargs, kwnames);
+        if (!bound) return std::move(bound.error());
+        return Body(*bound);
+    });
+}
+
+template <const function_description& D, body_fn Body>
+PyCFunction wrapper_of() {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(&entry<D, Body>));
+}
+
+constexpr function_description uncamel_desc{"uncamel", {"source"}, 1, 1, false};
+constexpr function_description underscore_desc{"underscore_to_camelcase", {"source"}, 1, 1, false};
+constexpr function_description sanitize_desc{"sanitize_vulgar_string", {"source"}, 1, 1, false};
+constexpr function_description parse_desc{"parse", {"source", "type"}, 2, 1, false};
+
+#define TAVO_SOURCE_DOC                                                                                   \
+    "source: any object with __arrow_c_stream__ or __arrow_c_array__ (a pyarrow Array or\n"             \
+    "    ChunkedArray, a polars or pandas Series, ...) holding utf8, large_utf8 or string_view.\n"      \
+    "    Anything else raises TypeError; malformed Arrow data (bad offsets or views, text that is\n"    \
+    "    not UTF-8) raises ValueError naming the row.\n"
+
+PyMethodDef functions[] = {
+    {"uncamel", wrapper_of<uncamel_desc, text_body<text_function::uncamel>>(), METH_FASTCALL | METH_KEYWORDS,
+     "uncamel(source)\n--\n\nConvert every string of an Arrow string column from camelCase to snake_case.\n\n"
+     "Args:\n    " TAVO_SOURCE_DOC
+     "\nReturns:\n    Column: one chunk per input chunk; each row is uncamel() of the input row, null\n"
+     "    for null. utf8 in gives utf8 (large_utf8 when the text passes 2**31 - 1 bytes),\n"
+     "    large_utf8 gives large_utf8, string_view gives utf8."},
+    {"underscore_to_camelcase", wrapper_of<underscore_desc, text_body<text_function::underscore_to_camelcase>>(),
+     METH_FASTCALL | METH_KEYWORDS,
+     "underscore_to_camelcase(source)\n--\n\n"
+     "Convert every string of an Arrow string column from underscore_delimited_text to camelCase.\n\n"
+     "Args:\n    " TAVO_SOURCE_DOC
+     "\nReturns:\n    Column: each row is underscore_to_camelcase() of the input row, null for null;\n"
+     "    types as for uncamel()."},
+    {"sanitize_vulgar_string", wrapper_of<sanitize_desc, text_body<text_function::sanitize_vulgar>>(),
+     METH_FASTCALL | METH_KEYWORDS,
+     "sanitize_vulgar_string(source)\n--\n\n"
+     "Replace vulgar fractions with decimal equivalents in every string of an Arrow string column.\n\n"
+     "Args:\n    " TAVO_SOURCE_DOC
+     "\nReturns:\n    Column: each row is sanitize_vulgar_string() of the input row, null for null;\n"
+     "    types as for uncamel()."},
+    {"parse", wrapper_of<parse_desc, parse_body>(), METH_FASTCALL | METH_KEYWORDS,
+     "parse(source, type=None)\n--\n\nExtract a number from every string of an Arrow string column.\n\n"
+     "Args:\n    " TAVO_SOURCE_DOC
+     "    type: None (inferred: 'int64' when every number read is an int within 64 bits, else\n"
+     "        'float64'), 'int64' or 'float64'.\n\n"
+     "Returns:\n    Column of int64 or float64: each row is parse() of the input row, null where\n"
+     "    parse() gives None (and for null rows). float64 holds each int as the nearest double,\n"
+     "    as float() gives it; an int beyond the float range is inf or -inf. A forced 'int64'\n"
+     "    never wraps: a value that int64 cannot hold exactly (a fraction, a number outside\n"
+     "    64 bits) is null. A digit string longer than sys.get_int_max_str_digits() is null,\n"
+     "    as parse() gives None for it."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+#undef TAVO_SOURCE_DOC
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "tavo._columns",
+    "The column versions of uncamel, underscore_to_camelcase, sanitize_vulgar_string and parse,\n"
+    "over Arrow string columns from any producer (the Arrow PyCapsule interface).",
+    0,
+    functions,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+std::atomic<std::int64_t> initialising_interpreter{-1};
+std::atomic<PyObject*> module_cell{nullptr};
+
+result<ref> initialise() {
+    const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (id == -1) return error_value::fetch();
+    std::int64_t expected = -1;
+    if (!initialising_interpreter.compare_exchange_strong(expected, id, std::memory_order_seq_cst) &&
+        expected != id) {
+        return error_value::static_error(
+            PyExc_ImportError,
+            "tavo._columns keeps process-wide state and can be imported by the main interpreter only");
+    }
+    if (PyObject* stored = module_cell.load(std::memory_order_acquire)) return borrow(stored);
+    result<ref> type = column_type();
+    if (!type) return std::move(type.error());
+    ref module = steal(PyModule_Create2(&module_def, PYTHON_API_VERSION));
+    if (!module) return error_value::fetch();
+#ifdef Py_GIL_DISABLED
+    // No function keeps mutable state, and a Column never changes once built.
+    if (PyUnstable_Module_SetGIL(module.get(), Py_MOD_GIL_NOT_USED) < 0) return error_value::fetch();
+#endif
+    if (PyModule_AddObjectRef(module.get(), "Column", type->get()) < 0) return error_value::fetch();
+    PyObject* kept = keep_first(module_cell, module.get());
+    if (kept == module.get()) return borrow(module.release());  // the cell keeps the created reference
+    return borrow(kept);
+}
+
+}  // namespace
+}  // namespace tavo::columns
+
+PyMODINIT_FUNC PyInit__columns(void) {
+    return tavo::run_call([] { return tavo::columns::initialise(); });
+}

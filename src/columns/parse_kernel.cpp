@@ -1,0 +1,131 @@
+// The parse kernel: each row read by the same lenient number reading as the
+// per-element parse(), into int64 or float64 values.
+//
+// Inferred type: a chunk is written as int64 until its first row that only a
+// float can hold (a decimal, or an int beyond 64 bits); the rows before it
+// are then turned into doubles in place and the rest written as doubles. The
+// column's type is settled once every chunk is in (ints_to_doubles).
+#include "columns/kernels.hpp"
+
+#include "numparse/number.hpp"
+
+#include <cmath>
+#include <cstring>
+
+namespace tavo::columns {
+
+namespace {
+
+// The first n int64 values at p become doubles, in place.
+void to_doubles(char* p, std::int64_t n) noexcept {
+    for (std::int64_t i = 0; i < n; ++i) {
+        std::int64_t v;
+        std::memcpy(&v, p + i * 8, 8);
+        const auto d = static_cast<double>(v);  // nearest, ties to even: what float(int) gives
+        std::memcpy(p + i * 8, &d, 8);
+    }
+}
+
+// A double that an int64 holds exactly: integral and within [-2^63, 2^63).
+bool exact_int64(double r, std::int64_t& out) noexcept {
+    if (!(r >= -9223372036854775808.0 && r < 9223372036854775808.0) || std::trunc(r) != r) return false;
+    out = static_cast<std::int64_t>(r);
+    return true;
+}
+
+class number_writer {
+public:
+    number_writer(chunk& c, bool floats) noexcept
+        : values_(static_cast<char*>(c.values.get())),
+          bits_(static_cast<std::uint8_t*>(c.validity.get())), floats_(floats) {}
+
+    bool floats() const noexcept { return floats_; }
+
+    void put_int(std::int64_t i, std::int64_t v) noexcept {
+        if (floats_) {
+            put_real(i, static_cast<double>(v));
+            return;
+        }
+        std::memcpy(values_ + i * 8, &v, 8);
+        mark(i);
+    }
+    void put_real(std::int64_t i, double v) noexcept {
+        std::memcpy(values_ + i * 8, &v, 8);
+        mark(i);
+    }
+    void put_null(std::int64_t i) noexcept {
+        std::memset(values_ + i * 8, 0, 8);
+        ++nulls_;
+    }
+    // Rows 0..i-1 become doubles; later rows are written as doubles.
+    void switch_to_floats(std::int64_t i) noexcept {
+        to_doubles(values_, i);
+        floats_ = true;
+    }
+    std::int64_t nulls() const noexcept { return nulls_; }
+
+private:
+    void mark(std::int64_t i) noexcept { bits_[i >> 3] = static_cast<std::uint8_t>(bits_[i >> 3] | (1u << (i & 7))); }
+
+    char* values_;
+    std::uint8_t* bits_;
+    bool floats_;
+    std::int64_t nulls_ = 0;
+};
+
+}  // namespace
+
+void ints_to_doubles(chunk& c) noexcept { to_doubles(static_cast<char*>(c.values.get()), c.length); }
+
+kernel_output run_parse_kernel(const string_chunk& in, number_target target, number_limits limits,
+                               bool& is_float) {
+    auto out = std::make_shared<chunk>();
+    out->length = in.length;
+    out->values = allocate_block(static_cast<std::size_t>(in.length) * 8);
+    out->validity = allocate_block(bitmap_bytes(in.length));
+    std::memset(out->validity.get(), 0, bitmap_bytes(in.length));
+
+    number_writer w(*out, target == number_target::float64);
+    numparse::number_scratch scratch;
+    const auto too_many_digits = [&](std::string_view digits) {
+        return limits.max_int_digits > 0 && static_cast<std::int64_t>(digits.size()) > limits.max_int_digits;
+    };
+    std::optional<row_fault> fault = walk_rows(
+        in,
+        [&](std::int64_t i, std::string_view s, bool) {
+            const numparse::number n = numparse::parse(s, scratch);
+            switch (n.what) {
+                case numparse::number::kind::int64:
+                    w.put_int(i, n.integer);
+                    return;
+                case numparse::number::kind::big_int:
+                    // The per-element parse gives None past the interpreter's
+                    // limit on int text, and int64 cannot hold the value.
+                    if (too_many_digits(n.digits) || target == number_target::int64) break;
+                    if (!w.floats()) w.switch_to_floats(i);
+                    w.put_real(i, numparse::to_double(n.digits, n.negative));
+                    return;
+                case numparse::number::kind::real:
+                    if (target == number_target::int64) {
+                        std::int64_t v;
+                        if (!exact_int64(n.real, v)) break;
+                        w.put_int(i, v);
+                        return;
+                    }
+                    if (!w.floats()) w.switch_to_floats(i);
+                    w.put_real(i, n.real);
+                    return;
+                case numparse::number::kind::none:
+                    break;
+            }
+            w.put_null(i);
+        },
+        [&](std::int64_t i) { w.put_null(i); });
+    if (fault) return {nullptr, std::move(fault)};
+    out->null_count = w.nulls();
+    if (out->null_count == 0) out->validity.reset();
+    is_float = w.floats();
+    return {std::move(out), std::nullopt};
+}
+
+}  // namespace tavo::columns

@@ -1,0 +1,173 @@
+// The rows of an Arrow string array handed over by another library, checked
+// as they are read.
+//
+// Nothing in a foreign array is trusted: the structure is checked once
+// (`describe_strings`), and every row as the kernel reaches it: offsets that
+// start below zero or decrease, a string_view that names a data buffer the
+// array does not have or a span outside its buffer, text that is not UTF-8.
+// No byte outside the span that the offsets (or the view) give is read. For
+// utf8 and large_utf8 the data buffer's size is not part of the interface:
+// the last offset is its extent.
+//
+// Nothing here touches a Python object: it runs without the interpreter lock.
+#pragma once
+
+#include "columns/arrow_abi.hpp"
+#include "columns/column_data.hpp"
+
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tavo::columns {
+
+enum class string_layout : std::uint8_t { utf8, large_utf8, string_view };
+
+// One input array, its structure checked.
+struct string_chunk {
+    string_layout layout = string_layout::utf8;
+    std::int64_t length = 0;
+    std::int64_t offset = 0;
+    const std::uint8_t* validity = nullptr;  // null: every row has a value
+    const void* offsets = nullptr;           // int32 or int64 offsets, or 16-byte views
+    const char* data = nullptr;              // utf8, large_utf8: the text bytes
+    const char* const* view_buffers = nullptr;  // string_view: the variadic data buffers
+    const std::int64_t* view_buffer_sizes = nullptr;
+    std::int64_t view_buffer_count = 0;
+    std::int64_t text_bytes_hint = 0;  // the size of the text, or a guess for views
+
+    bool has_value(std::int64_t i) const noexcept { return !validity || bit_is_set(validity, offset + i); }
+};
+
+// A fault of one row (numbered within its chunk), or of the whole array (row -1).
+struct row_fault {
+    std::int64_t row;
+    std::string text;
+};
+
+// Checks the structure of `a`: sizes, buffer count, the buffers a non-empty
+// array needs. Returns the fault, or nothing and fills `out`.
+std::optional<row_fault> describe_strings(const arrow::ArrowArray& a, string_layout layout, string_chunk& out);
+
+// --- UTF-8 ---------------------------------------------------------------------
+
+// True when every byte is below 0x80.
+inline bool ascii_only(const char* p, std::size_t n) noexcept {
+    std::uint64_t acc = 0;
+    std::size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        std::uint64_t w[4];
+        std::memcpy(w, p + i, 32);
+        acc |= w[0] | w[1] | w[2] | w[3];
+    }
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        acc |= w;
+    }
+    for (; i < n; ++i) acc |= static_cast<unsigned char>(p[i]);
+    return (acc & 0x8080808080808080u) == 0;
+}
+
+enum class utf8_state : std::uint8_t { ascii, valid, invalid };
+
+struct utf8_check {
+    utf8_state state;
+    std::size_t bad_at;  // invalid: the byte where the first bad sequence starts
+};
+
+// Well-formed UTF-8 as the Unicode Standard defines it (no overlong forms,
+// no surrogates, nothing past U+10FFFF, no truncated sequence).
+utf8_check check_utf8(std::string_view s) noexcept;
+
+std::string invalid_utf8_text(std::string_view s, std::size_t at);
+
+// --- the row walk ----------------------------------------------------------------
+
+// Calls text(i, bytes, ascii) for each row with a value and null(i) for each
+// null row, in order; stops at the first bad row and returns its fault.
+template <class Text, class Null>
+std::optional<row_fault> walk_rows(const string_chunk& c, Text&& text, Null&& null);
+
+namespace detail {
+
+std::string decreasing_offsets_text(std::int64_t before, std::int64_t after);
+std::string view_fault_text(const arrow::string_view_row& v, std::int64_t buffer_count, const std::int64_t* sizes);
+
+template <class Offset, class Text, class Null>
+std::optional<row_fault> walk_offsets(const string_chunk& c, Text& text, Null& null) {
+    if (c.length == 0) return std::nullopt;
+    const Offset* off = static_cast<const Offset*>(c.offsets) + c.offset;
+    Offset prev = off[0];
+    if (prev < 0) return row_fault{0, "negative offset " + std::to_string(prev)};
+    const Offset last = off[c.length];
+    const char* const data = c.data ? c.data : "";
+    // One scan of the whole span: when it is all ASCII, so is every row, and
+    // no row needs a UTF-8 check of its own.
+    const bool span_ascii = last >= prev && (c.data || last == prev) &&
+                            ascii_only(data + prev, static_cast<std::size_t>(last - prev));
+    for (std::int64_t i = 0; i < c.length; ++i) {
+        const Offset next = off[i + 1];
+        if (next < prev) return row_fault{i, decreasing_offsets_text(prev, next)};
+        if (c.has_value(i)) {
+            if (!c.data && next != prev) return row_fault{i, "the array has no data buffer"};
+            const std::string_view s(data + prev, static_cast<std::size_t>(next - prev));
+            bool ascii = span_ascii;
+            if (!ascii) {
+                const utf8_check u = check_utf8(s);
+                if (u.state == utf8_state::invalid) return row_fault{i, invalid_utf8_text(s, u.bad_at)};
+                ascii = u.state == utf8_state::ascii;
+            }
+            text(i, s, ascii);
+        } else {
+            null(i);
+        }
+        prev = next;
+    }
+    return std::nullopt;
+}
+
+template <class Text, class Null>
+std::optional<row_fault> walk_views(const string_chunk& c, Text& text, Null& null) {
+    const auto* views = static_cast<const char*>(c.offsets) + c.offset * 16;
+    for (std::int64_t i = 0; i < c.length; ++i) {
+        if (!c.has_value(i)) {
+            null(i);
+            continue;
+        }
+        const char* row = views + i * 16;
+        arrow::string_view_row v;
+        std::memcpy(&v, row, sizeof v);
+        std::string_view s;
+        if (v.size >= 0 && v.size <= arrow::max_inline_view) {
+            s = std::string_view(row + 4, static_cast<std::size_t>(v.size));
+        } else {
+            const std::int64_t b = v.ref.buffer_index;
+            if (v.size < 0 || b < 0 || b >= c.view_buffer_count || v.ref.offset < 0 ||
+                std::int64_t{v.ref.offset} + v.size > c.view_buffer_sizes[b] || !c.view_buffers[b]) {
+                return row_fault{i, view_fault_text(v, c.view_buffer_count, c.view_buffer_sizes)};
+            }
+            s = std::string_view(c.view_buffers[b] + v.ref.offset, static_cast<std::size_t>(v.size));
+        }
+        const utf8_check u = check_utf8(s);
+        if (u.state == utf8_state::invalid) return row_fault{i, invalid_utf8_text(s, u.bad_at)};
+        text(i, s, u.state == utf8_state::ascii);
+    }
+    return std::nullopt;
+}
+
+}  // namespace detail
+
+template <class Text, class Null>
+std::optional<row_fault> walk_rows(const string_chunk& c, Text&& text, Null&& null) {
+    switch (c.layout) {
+        case string_layout::utf8: return detail::walk_offsets<std::int32_t>(c, text, null);
+        case string_layout::large_utf8: return detail::walk_offsets<std::int64_t>(c, text, null);
+        case string_layout::string_view: return detail::walk_views(c, text, null);
+    }
+    return std::nullopt;
+}
+
+}  // namespace tavo::columns

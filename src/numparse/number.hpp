@@ -1,0 +1,65 @@
+// The number conversions over UTF-8 bytes, shared by the per-element parse()
+// and the column kernels. They know nothing of Python objects: they run with
+// or without the interpreter lock, on any number of threads at once; the only
+// failure is std::bad_alloc.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+namespace tavo::numparse {
+
+// What parse() read from a text.
+struct number {
+    enum class kind : std::uint8_t {
+        none,     // nothing could be read
+        int64,    // `integer` holds the value
+        big_int,  // `digits` (no leading zero, at least 20 of them) with `negative`: outside 64 bits
+        real      // `real` holds the value
+    };
+    kind what = kind::none;
+    bool negative = false;
+    std::int64_t integer = 0;
+    double real = 0.0;
+    std::string_view digits;
+};
+
+// Where parse() keeps the number characters of a text, which a big_int's
+// `digits` points into: valid until the next parse() with the same scratch.
+// Short filtered texts stay in the inline storage; a longer one takes a heap
+// block, kept for the next texts.
+class number_scratch {
+public:
+    number_scratch() = default;
+    number_scratch(const number_scratch&) = delete;
+    number_scratch& operator=(const number_scratch&) = delete;
+
+    // Keeps the number characters of `in` (ASCII digits and "(", ")", "-",
+    // "."), in order.
+    std::string_view filter(std::string_view in);
+
+private:
+    static constexpr std::size_t small_text = 128;
+    void grow(std::size_t used, std::size_t cap);
+
+    char small_[small_text];
+    std::unique_ptr<char[]> large_;
+    char* buf_ = small_;
+    std::size_t cap_ = small_text;
+};
+
+// The whole lenient reading of parse(): the number characters of `in` are
+// kept, then read by the strict grammar (an integer, or a float when there is
+// a point; "(x)" is -x) and converted. A big_int's digit count is for the
+// caller to compare with the interpreter's limit on integer text.
+number parse(std::string_view in, number_scratch& scratch);
+
+// The nearest double to the decimal text `digits` (ASCII digits with at most
+// one ".", at least one digit; any length), ties to even, negated when
+// `negative`; too large gives an infinity, too small a zero. A text outside
+// that form throws std::invalid_argument.
+double to_double(std::string_view digits, bool negative);
+
+}  // namespace tavo::numparse
