@@ -3,8 +3,11 @@ over the three string types, slices, chunks and each library's container; the ca
 of column back; parse's types; what is refused. The integrations (pyarrow, a polars lazy
 query, pandas pipe, a DuckDB Arrow UDF, Spark mapInArrow) are the README's Columns blocks,
 run by tests/test_readme.py."""
+import array
+import ctypes
 import importlib.util
 import math
+import struct
 import subprocess
 import sys
 
@@ -335,27 +338,123 @@ def test_refused_columns_raise_type_error(name, bad):
         getattr(columns, name)(BAD_COLUMNS[bad]())
 
 
-def utf8_from_buffers(offsets, data, arrow_type=pa.string()):
-    """An array made straight from buffers, which pyarrow does not check."""
-    import array
-    width = "q" if arrow_type == pa.large_string() else "i"
-    return pa.Array.from_buffers(arrow_type, len(offsets) - 1,
-                                 [None, pa.py_buffer(array.array(width, offsets).tobytes()), pa.py_buffer(data)])
+# --- malformed data from a producer of our own ------------------------------------------------
+# pyarrow checks what it builds, so the malformed arrays are C Data Interface structures made
+# here with ctypes, whose release callbacks count their calls.
 
 
-@pytest.mark.parametrize("arrow_type", [pa.string(), pa.large_string()], ids=["utf8", "large_utf8"])
-@pytest.mark.parametrize("offsets, data, row", [
-    ([0, 2, 4, 3, 6], b"aBcDeF", 2),     # decreasing
-    ([0, 2, 9], b"aBcDeF", 1),           # past the data
-    ([-1, 2], b"aBcDeF", 0),             # negative
-    ([0, 1, 3, 4], b"ab\xffc", 2),       # not UTF-8
-    ([0, 1, 3], b"a\xc3\xa9"[:2] + b"x", 1),  # a sequence cut short
-])
+class ArrowSchema(ctypes.Structure):
+    pass
+
+
+class ArrowArray(ctypes.Structure):
+    pass
+
+
+SCHEMA_RELEASE = ctypes.CFUNCTYPE(None, ctypes.POINTER(ArrowSchema))
+ARRAY_RELEASE = ctypes.CFUNCTYPE(None, ctypes.POINTER(ArrowArray))
+ArrowSchema._fields_ = [
+    ("format", ctypes.c_char_p), ("name", ctypes.c_char_p), ("metadata", ctypes.c_char_p),
+    ("flags", ctypes.c_int64), ("n_children", ctypes.c_int64), ("children", ctypes.c_void_p),
+    ("dictionary", ctypes.c_void_p), ("release", SCHEMA_RELEASE), ("private_data", ctypes.c_void_p)]
+ArrowArray._fields_ = [
+    ("length", ctypes.c_int64), ("null_count", ctypes.c_int64), ("offset", ctypes.c_int64),
+    ("n_buffers", ctypes.c_int64), ("n_children", ctypes.c_int64), ("buffers", ctypes.POINTER(ctypes.c_void_p)),
+    ("children", ctypes.c_void_p), ("dictionary", ctypes.c_void_p), ("release", ARRAY_RELEASE),
+    ("private_data", ctypes.c_void_p)]
+capsule_new = ctypes.pythonapi.PyCapsule_New
+capsule_new.restype = ctypes.py_object
+capsule_new.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
+SCHEMA_NAME, ARRAY_NAME = b"arrow_schema", b"arrow_array"  # kept alive: a capsule keeps the pointer
+
+
+class RawArray:
+    """One array exported by hand: format, length, buffers (bytes, or None for an absent
+    validity buffer). Counts the calls of each release callback."""
+
+    def __init__(self, fmt, length, buffers):
+        self.fmt, self.length = fmt, length
+        self.buffers = [None if b is None else ctypes.create_string_buffer(bytes(b), max(len(b), 1)) for b in buffers]
+        self.released = {"schema": 0, "array": 0}
+
+        def release_schema(p):
+            self.released["schema"] += 1
+            p.contents.release = SCHEMA_RELEASE()
+
+        def release_array(p):
+            self.released["array"] += 1
+            p.contents.release = ARRAY_RELEASE()
+
+        self.callbacks = SCHEMA_RELEASE(release_schema), ARRAY_RELEASE(release_array)
+
+    def __arrow_c_array__(self, requested_schema=None):
+        pointers = (ctypes.c_void_p * len(self.buffers))(
+            *[None if b is None else ctypes.addressof(b) for b in self.buffers])
+        self.schema = ArrowSchema(self.fmt.encode(), None, None, 2, 0, None, None, self.callbacks[0], None)
+        self.array = ArrowArray(self.length, 0, 0, len(self.buffers), 0, pointers, None, None, self.callbacks[1], None)
+        self.pointers = pointers
+        return (capsule_new(ctypes.addressof(self.schema), SCHEMA_NAME, None),
+                capsule_new(ctypes.addressof(self.array), ARRAY_NAME, None))
+
+
+def offsets_array(fmt, offsets, data):
+    width = "q" if fmt == "U" else "i"
+    return RawArray(fmt, len(offsets) - 1, [None, array.array(width, offsets).tobytes(), data])
+
+
+def view(text=b"", length=None, buffer=0, offset=0):
+    """One string_view row: inline up to 12 bytes, else a prefix, a buffer index and an offset."""
+    length = len(text) if length is None else length
+    if 0 <= length <= 12:
+        return struct.pack("<i12s", length, text)
+    return struct.pack("<i4sii", length, text[:4], buffer, offset)
+
+
+def views_array(views, data_buffers):
+    sizes = array.array("q", [len(b) for b in data_buffers]).tobytes()
+    return RawArray("vu", len(views), [None, b"".join(views), *data_buffers, sizes])
+
+
+LONG = b"getHTTPResponseCode"
+MALFORMED = {
+    # name: (the producer, the row at fault)
+    "decreasing offsets": (lambda f: offsets_array(f, [0, 2, 4, 3, 6], b"aBcDeF"), 2),
+    "negative offset": (lambda f: offsets_array(f, [-1, 2], b"aBcDeF"), 0),
+    "invalid UTF-8": (lambda f: offsets_array(f, [0, 1, 2, 4], b"ab\xffc"), 2),
+    "UTF-8 cut short": (lambda f: offsets_array(f, [0, 1, 2, 4], b"a\xc3xy"), 1),
+    "surrogate in UTF-8": (lambda f: offsets_array(f, [0, 3, 6], b"abc\xed\xa0\x80"), 1),
+    "view of a missing buffer": (lambda f: views_array([view(b"ok"), view(LONG, buffer=1)], [LONG]), 1),
+    "view past its buffer": (lambda f: views_array([view(LONG, offset=4)], [LONG]), 0),
+    "view of negative length": (lambda f: views_array([view(b"ok"), view(b"ok"), view(length=-3)], [LONG]), 2),
+    "inline view not UTF-8": (lambda f: views_array([view(b"ok"), view(b"a\xffb")], [LONG]), 1),
+}
+
+
+@pytest.mark.parametrize("case, fmt", [(case, fmt) for case in MALFORMED
+                                       for fmt in (["vu"] if "view" in case else ["u", "U"])])
 @pytest.mark.parametrize("name", FUNCTIONS)
-def test_malformed_data_raises_value_error_naming_the_row(name, arrow_type, offsets, data, row):
-    column = utf8_from_buffers(offsets, data, arrow_type)
-    with pytest.raises(ValueError, match=rf"\b{row}\b"):
-        getattr(columns, name)(column)
+def test_malformed_data_raises_value_error_naming_the_row(name, case, fmt):
+    make, row = MALFORMED[case]
+    source = make(fmt)
+    with pytest.raises(ValueError, match=rf"\brow {row}\b"):
+        getattr(columns, name)(source)
+    assert source.released == {"schema": 1, "array": 1}
+
+
+@pytest.mark.parametrize("make, kind", [
+    (lambda: offsets_array("u", [0, 6, 6, 9], b"fooBarx_y"), "utf8"),
+    (lambda: offsets_array("U", [0, 6, 6, 9], b"fooBarx_y"), "large_utf8"),
+    (lambda: views_array([view(b"fooBar"), view(b""), view(b"x_y")], []), "utf8"),
+    (lambda: views_array([view(LONG, offset=1), view(b""), view(b"x_y")], [b"x" + LONG]), "utf8"),
+])
+def test_hand_made_arrays_are_read_and_released_once(make, kind):
+    source = make()
+    rows = ["getHTTPResponseCode" if source.buffers[2:-1] else "fooBar", "", "x_y"]
+    for name in FUNCTIONS:
+        result = getattr(columns, name)(source)
+        assert result.type == (kind if name != "parse" else "int64")
+        same_rows(pa.chunked_array(result).to_pylist(), expected_rows(name, rows, None)[1])
+    assert source.released == {"schema": 4, "array": 4}
 
 
 def test_the_callers_buffers_are_not_written():
