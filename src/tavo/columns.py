@@ -38,6 +38,7 @@ pandas is needed otherwise. A pandas Series is read and rebuilt through pyarrow.
 
 from __future__ import annotations
 
+import importlib
 import sys
 from typing import Any, Literal, Optional, Protocol, Union
 
@@ -132,7 +133,7 @@ def _apply(kernel: Any, column: Any, args: tuple[Any, ...]) -> Any:
 
 def _pandas(kernel: Any, series: Any, args: tuple[Any, ...], pd: Any) -> Any:
     try:
-        import pyarrow as pa
+        pa = importlib.import_module("pyarrow")
     except ImportError:
         raise TypeError("tavo.columns reads a pandas Series through pyarrow, which is not installed "
                         "(pip install pyarrow)") from None
