@@ -42,8 +42,9 @@ def libraries(code):
     return sorted(imports(code) - {"_tavo", "tavo"} - set(sys.stdlib_module_names))
 
 
-# DuckDB hands an Arrow UDF pyarrow arrays
-NEEDS_ALSO = {"duckdb": ["pyarrow"]}
+# what a block needs without importing it, by the libraries it imports: DuckDB hands an
+# Arrow UDF pyarrow arrays, and Spark's mapInArrow needs pandas
+NEEDS_ALSO = {"duckdb": ["pyarrow"], "pyarrow pyspark": ["pandas"]}
 
 
 def block_ids(blocks):
@@ -56,9 +57,8 @@ def block_ids(blocks):
 def test_readme_code_block(code):
     if "tavo" in imports(code) and importlib.util.find_spec("tavo") is None:
         pytest.skip("the tavo package is not installed (pip install .)")
-    for name in libraries(code):
-        for needed in [name] + NEEDS_ALSO.get(name, []):
-            pytest.importorskip(needed, reason=f"{needed} is not installed")
+    for name in libraries(code) + NEEDS_ALSO.get(" ".join(libraries(code)), []):
+        pytest.importorskip(name, reason=f"{name} is not installed")
     # run as a script would be, so its `if __name__ == "__main__":` part runs too
     exec(compile(code, str(README), "exec"), {"__name__": "__main__"})
 

@@ -23,8 +23,8 @@ venv=build/spark-venv
 if [ ! -x "$venv/bin/python" ]; then
     "$tool_python" -m venv "$venv"
 fi
-echo "--- spark: installing pyspark, pyarrow and the module"
-pip_q "$venv/bin/python" -m pip install -q --disable-pip-version-check --only-binary pyarrow,numpy pyspark pyarrow pytest hypothesis
+echo "--- spark: installing pyspark, pyarrow and pandas (mapInArrow needs both) and the module"
+pip_q "$venv/bin/python" -m pip install -q --disable-pip-version-check --only-binary pyarrow,pandas,numpy pyspark pyarrow pandas pytest hypothesis
 pip_q "$venv/bin/python" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps "${1:-.}"
 echo "pyspark $("$venv/bin/python" -c 'import pyspark; print(pyspark.__version__)')"
 
