@@ -350,17 +350,29 @@ def signed(value, style):
 
 
 short_digits = st.text(alphabet="0123456789", max_size=30)
-long_digits = st.text(alphabet="0123456789", min_size=300, max_size=1500)
+long_digits = st.one_of(
+    st.text(alphabet="0123456789", min_size=300, max_size=1500),
+    # past the 800 digits the long conversion keeps, the rest folded into one sticky digit
+    st.builds(lambda head, zeros, tail: head + "0" * zeros + tail,
+              st.text(alphabet="0123456789", min_size=790, max_size=810), st.integers(0, 3000),
+              st.sampled_from(["", "0", "1", "5", "9" * 40])),
+)
 any_digits = st.one_of(short_digits, short_digits, long_digits)
 styles = st.sampled_from(["plain", "minus", "parens"])
+
+
+with localcontext() as _ctx:
+    _ctx.prec = 2000
+    HALF_MIN_SUBNORMAL = exact_text(Decimal(MIN_SUBNORMAL) / 2)  # 751 significant digits
 
 
 @st.composite
 def decimal_texts(draw):
     """Digit texts with a point: leading zeros, digits far before the point
     (towards overflow) or far after it (towards underflow), long tails."""
-    whole = "0" * draw(st.integers(0, 3)) + draw(any_digits) + "0" * draw(st.sampled_from([0, 0, 5, 290, 310]))
-    fraction = "0" * draw(st.one_of(st.integers(0, 25), st.sampled_from([300, 320, 330]))) + draw(any_digits)
+    whole = "0" * draw(st.integers(0, 3)) + draw(any_digits) + "0" * draw(
+        st.one_of(st.sampled_from([0, 0, 5]), st.integers(285, 312)))
+    fraction = "0" * draw(st.one_of(st.integers(0, 25), st.integers(300, 345))) + draw(any_digits)
     assume(whole or fraction)
     return whole + "." + fraction
 
@@ -369,6 +381,8 @@ def decimal_texts(draw):
 @given(decimal_texts(), styles)
 @example("9007199254740993.0", "plain")
 @example("0." + "0" * 323 + "2470328229206232720882843964341106861825299013071623822127928412503377536351", "minus")
+@example(HALF_MIN_SUBNORMAL + "0" * 2000, "plain")  # a tie: to zero, the even side
+@example(HALF_MIN_SUBNORMAL + "0" * 2000 + "1", "plain")  # a hair above, 2,750 digits on: rounds up
 def test_floats_round_like_float(core, style):
     assert_same(parse(wrap(core, style)), signed(float(core), style))
 

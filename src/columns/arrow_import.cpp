@@ -45,7 +45,7 @@ result<string_layout> layout_of(const ArrowSchema& schema) {
     std::string text = accepted;
     text += schema.dictionary ? ", got a dictionary-encoded column (Arrow format '" : ", got Arrow format '";
     text += format;
-    text += "'";
+    text += schema.dictionary ? "')" : "'";
     return error_value::owned_error(PyExc_TypeError, std::move(text));
 }
 

@@ -32,11 +32,10 @@ std::atomic<PyObject*> type_cell{nullptr};
 // no consumer took, then frees the memory.
 template <class S>
 void capsule_destructor(PyObject* capsule, const char* name) noexcept {
+    // Checked first: a destructor may run while an exception is pending,
+    // which a failed PyCapsule_GetPointer would replace.
+    if (!PyCapsule_IsValid(capsule, name)) return;
     auto* s = static_cast<S*>(PyCapsule_GetPointer(capsule, name));
-    if (!s) {
-        PyErr_Clear();
-        return;
-    }
     if (s->release) s->release(s);
     std::free(s);
 }

@@ -103,17 +103,17 @@ std::optional<row_fault> walk_offsets(const string_chunk& c, Text& text, Null& n
     Offset prev = off[0];
     if (prev < 0) return row_fault{0, "negative offset " + std::to_string(prev)};
     const Offset last = off[c.length];
-    const char* const data = c.data ? c.data : "";
     // One scan of the whole span: when it is all ASCII, so is every row, and
     // no row needs a UTF-8 check of its own.
-    const bool span_ascii = last >= prev && (c.data || last == prev) &&
-                            ascii_only(data + prev, static_cast<std::size_t>(last - prev));
+    const bool span_ascii = last >= prev && c.data && ascii_only(c.data + prev, static_cast<std::size_t>(last - prev));
     for (std::int64_t i = 0; i < c.length; ++i) {
         const Offset next = off[i + 1];
         if (next < prev) return row_fault{i, decreasing_offsets_text(prev, next)};
         if (c.has_value(i)) {
+            // Without a data buffer only empty rows can be read.
             if (!c.data && next != prev) return row_fault{i, "the array has no data buffer"};
-            const std::string_view s(data + prev, static_cast<std::size_t>(next - prev));
+            const std::string_view s = c.data ? std::string_view(c.data + prev, static_cast<std::size_t>(next - prev))
+                                              : std::string_view();
             bool ascii = span_ascii;
             if (!ascii) {
                 const utf8_check u = check_utf8(s);

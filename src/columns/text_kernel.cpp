@@ -10,6 +10,7 @@
 #include "text/byte_sink.hpp"
 #include "text/convert.hpp"
 
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -115,7 +116,11 @@ kernel_output convert_chunk(const string_chunk& in, bool large) {
     out->values = offsets.take();
     std::size_t size = 0;
     out->data = block(sink.take(size));
-    if (!out->data) out->data = allocate_block(0);
+    // The room left over from the estimate goes back (in place: a block only shrinks).
+    if (void* fitted = std::realloc(out->data.get(), size == 0 ? 1 : size)) {
+        (void)out->data.release();
+        out->data.reset(fitted);
+    }
     out->data_size = static_cast<std::int64_t>(size);
     if (in.validity) {
         const std::int64_t nulls = in.length - count_set_bits(in.validity, in.offset, in.length);

@@ -16,7 +16,7 @@ struct number {
     enum class kind : std::uint8_t {
         none,     // nothing could be read
         int64,    // `integer` holds the value
-        big_int,  // `digits` (no leading zero, at least 20 of them) with `negative`: outside 64 bits
+        big_int,  // `digits` (no leading zero, at least 19 of them) with `negative`: outside 64 bits
         real      // `real` holds the value
     };
     kind what = kind::none;
@@ -36,13 +36,15 @@ public:
     number_scratch(const number_scratch&) = delete;
     number_scratch& operator=(const number_scratch&) = delete;
 
+private:
+    friend number parse(std::string_view in, number_scratch& scratch);
     // Keeps the number characters of `in` (ASCII digits and "(", ")", "-",
     // "."), in order.
     std::string_view filter(std::string_view in);
-
-private:
-    static constexpr std::size_t small_text = 128;
+    std::string_view filter_long(std::string_view in);
     void grow(std::size_t used, std::size_t cap);
+
+    static constexpr std::size_t small_text = 128;
 
     char small_[small_text];
     std::unique_ptr<char[]> large_;

@@ -1,7 +1,8 @@
 // The bodies of uncamel and underscore_to_camelcase. The conversion itself
 // is text::uncamel / text::underscore_to_camelcase (convert_case.cpp); the
 // common call, one identifier of up to 32 ASCII bytes, takes a path of its
-// own here that writes the result str directly.
+// own here that writes the result str directly: for so short a text, binding,
+// a buffer and the copy out of it would be a large share of the call.
 #include "boundary/bodies.hpp"
 #include "boundary/views.hpp"
 #include "text/byte_words.hpp"
@@ -204,7 +205,7 @@ namespace {
 // The result str of a conversion of `in` into a buffer.
 template <void (*Convert)(std::string_view, bool, byte_sink&)>
 ref converted(std::string_view in, bool ascii) {
-    byte_sink out(in.size() + 16);
+    byte_sink out(0);  // the conversion reserves what it needs
     Convert(in, ascii, out);
     if (ascii) return ascii_str(out.data(), out.size());
     return utf8_str(out.data(), out.size());

@@ -189,6 +189,7 @@ void uncamel_ascii(const char* s, std::size_t n, byte_sink& out) {
 
 void uncamel_text(const unsigned char* p, std::size_t n, byte_sink& out) {
     const unsigned char* const end = p + n;
+    out.reserve_more(n + 10);
     code_point cur = read_code_point(p);
     std::uint8_t prev_cls = 0;
     for (;;) {
@@ -270,6 +271,7 @@ void underscore_to_camelcase_ascii(const char* s, std::size_t n, byte_sink& out)
 
 void underscore_to_camelcase_text(const unsigned char* p, std::size_t n, byte_sink& out) {
     const unsigned char* const end = p + n;
+    out.reserve_more(n);
     bool after_underscore = false;
     bool output_empty = true;
     while (p < end) {

@@ -1,7 +1,8 @@
 // UTF-8 code points for the text transforms.
 //
-// Input text comes from CPython's own UTF-8 encoder, so it is always valid
-// (no surrogates, no overlong forms): decoding checks nothing.
+// Input text is always valid (no surrogates, no overlong forms): it comes
+// from CPython's own UTF-8 encoder, or from a column checked before any
+// conversion reads it. Decoding checks nothing.
 #pragma once
 
 #include <cstdint>

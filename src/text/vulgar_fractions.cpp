@@ -13,7 +13,7 @@ result<ref> sanitize_vulgar_string_body(call_args& a) {
     // a str: the same object when it is an exact str.
     if (arg->ascii()) return arg->exact_str();
     const std::string_view text = arg->utf8();
-    byte_sink out(text.size() + 16);
+    byte_sink out(0);  // the conversion reserves room once it finds a fraction
     if (!text::sanitize_vulgar(text, out)) return arg->exact_str();
     return utf8_str(out.data(), out.size());
 }

@@ -1,0 +1,103 @@
+// Runs the conversion cores the way a column kernel does, without Python:
+// every row of a column appended to one byte_sink, one number_scratch for all
+// rows, each row in a heap block of exactly its size (no NUL after it), and
+// the same column converted by several threads at once. test_cores.py builds
+// it (under AddressSanitizer when the compiler has it) and compares each row
+// with the per-element function.
+//
+// stdin: records of one operation byte ('u' uncamel, 'c' underscore_to_camelcase,
+// 'v' sanitize_vulgar, 'p' parse, 'd' to_double), a 4-byte little-endian
+// length and the text. stdout: per record a 4-byte length and the result:
+// the text ('v': "=" alone when there was no fraction), or for 'p' a kind
+// letter ('n' none, 'i' int64, 'b' big_int, 'r' real) and the value (decimal,
+// digits with a sign, or the double's bits in hex), for 'd' the bits in hex.
+#include "numparse/number.hpp"
+#include "text/convert.hpp"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct row {
+    char op;
+    std::unique_ptr<char[]> text;
+    std::size_t size;
+};
+
+std::string bits_of(double v) {
+    std::uint64_t b;
+    std::memcpy(&b, &v, 8);
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016" PRIx64, b);
+    return hex;
+}
+
+std::string convert_column(const std::vector<row>& rows) {
+    tavo::byte_sink sink(0);
+    tavo::numparse::number_scratch scratch;
+    std::vector<std::size_t> ends;  // where each text result ends in the sink
+    std::vector<std::string> others(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const row& r = rows[i];
+        const std::string_view in(r.text.get(), r.size);
+        bool ascii = true;
+        for (char c : in) ascii &= static_cast<unsigned char>(c) < 0x80;
+        if (r.op == 'u') tavo::text::uncamel(in, ascii, sink);
+        if (r.op == 'c') tavo::text::underscore_to_camelcase(in, ascii, sink);
+        if (r.op == 'v' && !tavo::text::sanitize_vulgar(in, sink)) others[i] = "=";
+        if (r.op == 'p') {
+            using kind = tavo::numparse::number::kind;
+            const tavo::numparse::number n = tavo::numparse::parse(in, scratch);
+            others[i] = n.what == kind::none      ? "n"
+                        : n.what == kind::int64   ? "i" + std::to_string(n.integer)
+                        : n.what == kind::big_int ? std::string("b") + (n.negative ? "-" : "") + std::string(n.digits)
+                                                  : "r" + bits_of(n.real);
+        }
+        if (r.op == 'd') others[i] = bits_of(tavo::numparse::to_double(in, false));
+        ends.push_back(sink.size());
+    }
+    std::size_t size = 0;
+    char* block = sink.take(size);
+    std::string out;
+    std::size_t begin = 0;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        std::string one = ends[i] > begin ? std::string(block + begin, ends[i] - begin) : others[i];
+        begin = ends[i];
+        const auto n = static_cast<std::uint32_t>(one.size());
+        for (int k = 0; k < 4; ++k) out.push_back(static_cast<char>((n >> (8 * k)) & 0xFF));
+        out += one;
+    }
+    std::free(block);
+    return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int threads = argc > 1 ? std::atoi(argv[1]) : 1;
+    std::vector<row> rows;
+    for (;;) {
+        unsigned char head[5];
+        if (std::fread(head, 1, 5, stdin) != 5) break;
+        const std::size_t n = head[1] | (head[2] << 8) | (head[3] << 16) | (std::size_t{head[4]} << 24);
+        row r{static_cast<char>(head[0]), std::make_unique<char[]>(n), n};
+        if (std::fread(r.text.get(), 1, n, stdin) != n) return 2;
+        rows.push_back(std::move(r));
+    }
+    std::vector<std::string> results(static_cast<std::size_t>(threads));
+    std::vector<std::thread> pool;
+    for (int t = 0; t < threads; ++t) pool.emplace_back([&, t] { results[static_cast<std::size_t>(t)] = convert_column(rows); });
+    for (std::thread& t : pool) t.join();
+    for (const std::string& r : results) {
+        if (r != results[0]) return 3;  // threads disagree
+    }
+    std::fwrite(results[0].data(), 1, results[0].size(), stdout);
+    return 0;
+}

@@ -1,0 +1,486 @@
+"""tavo._columns, the column kernels, at the level of the Arrow C interfaces.
+
+Columns are made and read with ctypes (arrow_kit), so every case runs without
+pyarrow: the three string layouts, slices, chunks and nulls, compared row by row
+with the per-element functions; malformed arrays from a producer that counts its
+release callbacks and keeps a copy of its buffers; the exports of a Column.
+pyarrow, when installed, is checked as a producer and consumer at the end.
+"""
+import ctypes
+import gc
+import math
+import re
+import sys
+import threading
+
+import pytest
+from hypothesis import given, strategies as st
+
+import _tavo
+import arrow_kit as ak
+from arrow_kit import Chunk, source, utf8_chunk, view, view_chunk
+from strategies import FRACTIONS, SETTINGS
+
+try:
+    from tavo import _columns as columns
+except ImportError:
+    import _columns as columns
+
+TEXT_FUNCTIONS = ["uncamel", "underscore_to_camelcase", "sanitize_vulgar_string"]
+LAYOUTS = ["u", "U", "vu"]
+OUT_FORMAT = {"u": "u", "U": "U", "vu": "u"}
+INT64_MIN, INT64_MAX = -(2**63), 2**63 - 1
+
+
+# --- the model: what each row must be ------------------------------------------------------
+
+
+def to_float(r):
+    """float(r), or the infinity of r's sign for an int past the float range."""
+    try:
+        return float(r)
+    except OverflowError:
+        return math.copysign(math.inf, r)
+
+
+def parse_model(values, type=None):
+    """(format, rows) that tavo._columns.parse gives for `values` (str or None)."""
+    results = [None if v is None else _tavo.parse(v) for v in values]
+    if type is None:
+        fits = all(r is None or (isinstance(r, int) and INT64_MIN <= r <= INT64_MAX) for r in results)
+        type = "int64" if fits else "float64"
+    if type == "float64":
+        return "g", [None if r is None else to_float(r) for r in results]
+    rows = []
+    for r in results:
+        if isinstance(r, float) and math.isfinite(r) and r.is_integer():
+            r = int(r)
+        rows.append(r if isinstance(r, int) and INT64_MIN <= r <= INT64_MAX else None)
+    return "l", rows
+
+
+def model(function, values, fmt, type=None):
+    if function == "parse":
+        return parse_model(values, type)
+    f = getattr(_tavo, function)
+    return OUT_FORMAT[fmt], [None if v is None else f(v) for v in values]
+
+
+def run(function, src, type=None):
+    f = getattr(columns, function)
+    return f(src) if function != "parse" or type is None else f(src, type)
+
+
+def flat(chunks):
+    return [v for c in chunks for v in c]
+
+
+def same_rows(got, want):
+    """Equal row by row, floats by their bits (so -0.0 and 0.0 differ, and inf is inf)."""
+    return len(got) == len(want) and all(
+        (g is None and w is None) or (type(g) is type(w) and (g == w if not isinstance(g, float) else
+                                                              math.copysign(1, g) == math.copysign(1, w) and g == w))
+        for g, w in zip(got, want)
+    )
+
+
+# --- differential: every row against the per-element function --------------------------------
+
+ident = st.text(alphabet=st.sampled_from("abcXYZ_019 é-ÉßΣ" + FRACTIONS[:4]), max_size=30)
+prices = st.one_of(
+    st.integers(INT64_MIN - 10, INT64_MAX + 10).map(str),
+    st.integers(0, 10**6).map(lambda v: f"${v:,}"),
+    st.floats(allow_nan=False).map(repr),
+    st.text(alphabet=st.sampled_from("0123456789.,()-$ mk€"), max_size=24),
+    st.sampled_from(["9" * 25, "-" + "9" * 40, "1" * 330 + ".5", "(" + "4" * 19 + ")", "n/a", ""]),
+)
+
+
+@st.composite
+def columns_of(draw, texts):
+    """(layout, values, chunk sizes, slice offset): values to be sent in chunks of those sizes,
+    the first chunk sliced at `offset`."""
+    values = draw(st.lists(st.one_of(st.none(), texts), max_size=40))
+    cuts = sorted(draw(st.lists(st.integers(0, len(values)), max_size=3)))
+    sizes = [b - a for a, b in zip([0, *cuts], [*cuts, len(values)])]
+    return draw(st.sampled_from(LAYOUTS)), values, sizes, draw(st.integers(0, 3))
+
+
+def chunked(fmt, values, sizes, pad):
+    chunks, at = [], 0
+    for k, n in enumerate(sizes):
+        part = values[at:at + n]
+        chunks.append(Chunk.strings((["pad\xe9"] * pad if k == 0 else []) + part, fmt, offset=pad if k == 0 else 0))
+        at += n
+    return chunks
+
+
+@pytest.mark.parametrize("function", TEXT_FUNCTIONS)
+@SETTINGS
+@given(data=columns_of(ident))
+def test_text_rows_equal_the_per_element_function(function, data):
+    fmt, values, sizes, pad = data
+    src, producer = source(fmt, chunked(fmt, values, sizes, pad))
+    col = run(function, src)
+    assert producer.all_released_once() and producer.buffers_unchanged()
+    assert (len(col), col.num_chunks) == (len(values), len(sizes))
+    out_fmt, chunks = ak.read_stream(col)
+    assert (out_fmt, flat(chunks)) == model(function, values, fmt)
+    assert [len(c) for c in chunks] == sizes
+
+
+@pytest.mark.parametrize("type", [None, "int64", "float64"])
+@SETTINGS
+@given(data=columns_of(prices))
+def test_parse_rows_equal_the_per_element_parse(type, data):
+    fmt, values, sizes, pad = data
+    src, producer = source(fmt, chunked(fmt, values, sizes, pad))
+    col = run("parse", src, type)
+    assert producer.all_released_once()
+    out_fmt, chunks = ak.read_stream(col)
+    want_fmt, want = parse_model(values, type)
+    assert out_fmt == want_fmt and same_rows(flat(chunks), want)
+    assert col.type == {"l": "int64", "g": "float64"}[out_fmt]
+
+
+@pytest.mark.parametrize("values, type, fmt, rows", [
+    # one float anywhere makes the whole inferred column float64, ints as their nearest doubles
+    (["1", "2.5", None], None, "g", [1.0, 2.5, None]),
+    (["9007199254740993", "0.5"], None, "g", [9007199254740992.0, 0.5]),
+    ([str(2**63 - 1), str(-(2**63))], None, "l", [2**63 - 1, -(2**63)]),
+    # past 64 bits: float64 inferred, and past the float range an infinity of the sign
+    ([str(2**63)], None, "g", [9.223372036854776e18]),
+    (["9" * 400, "-" + "9" * 400], None, "g", [math.inf, -math.inf]),
+    # forced int64 never wraps: what it cannot hold exactly is null
+    (["2.5", "3.0", str(2**63), "1" + "0" * 30 + ".0", "7"], "int64", "l", [None, 3, None, None, 7]),
+    (["12", "(3)"], "float64", "g", [12.0, -3.0]),
+    ([None, "abc"], None, "l", [None, None]),
+])
+def test_parse_column_types(values, type, fmt, rows):
+    for layout in LAYOUTS:
+        col = run("parse", source(layout, [Chunk.strings(values, layout)])[0], type)
+        fmt_got, chunks = ak.read_stream(col)
+        assert fmt_got == fmt and same_rows(chunks[0], rows)
+
+
+def test_parse_inferred_type_settles_over_every_chunk():
+    # the float in the last chunk turns the ints of the first into doubles
+    src, _ = source("u", [Chunk.strings(["1", "2"]), Chunk.strings(["x"]), Chunk.strings(["0.5"])])
+    col = columns.parse(src)
+    assert col.type == "float64"
+    assert ak.read_stream(col) == ("g", [[1.0, 2.0], [None], [0.5]])
+
+
+def test_parse_digit_limit_is_the_interpreters():
+    digits = "7" * 700
+    old = sys.get_int_max_str_digits()
+    try:
+        for limit, want in [(640, [None, 1]), (0, [math.inf, 1.0]), (700, [math.inf, 1.0])]:
+            sys.set_int_max_str_digits(limit)
+            col = columns.parse(source("u", [Chunk.strings([digits, "1"])])[0])
+            fmt, rows = ak.read_stream(col)
+            assert (fmt, rows[0]) == (("l" if want[0] is None else "g"), want)
+    finally:
+        sys.set_int_max_str_digits(old)
+
+
+@pytest.mark.parametrize("type, error, text", [
+    ("float32", ValueError, "type must be None, 'int64' or 'float64', not 'float32'"),
+    ("", ValueError, "not ''"),
+    (64, TypeError, "type must be None, 'int64' or 'float64', not 'int'"),
+    (b"int64", TypeError, "not 'bytes'"),
+])
+def test_parse_refuses_other_types(type, error, text):
+    with pytest.raises(error, match=text.replace("(", r"\(").replace(")", r"\)").replace("'", "'")):
+        columns.parse(source("u", [Chunk.strings(["1"])])[0], type)
+
+
+# --- layouts, slices and validity ------------------------------------------------------------
+
+
+@pytest.mark.parametrize("fmt", LAYOUTS)
+@pytest.mark.parametrize("pad", [0, 1, 7, 8, 9])
+def test_slices_and_nulls_at_every_bit_position(fmt, pad):
+    values = [None if i % 3 == 0 else f"someValue{i}ÉtéX" * (i % 4) for i in range(37)]
+    chunk = Chunk.strings(["zzTop"] * pad + values, fmt, offset=pad)
+    for via_stream in (True, False):
+        src, producer = source(fmt, [chunk], stream=via_stream)
+        col = columns.uncamel(src)
+        assert producer.all_released_once() and producer.buffers_unchanged()
+        assert ak.read_single(col) == model("uncamel", values, fmt)
+
+
+def test_no_nulls_gives_no_validity_buffer():
+    col = columns.uncamel(source("u", [Chunk.strings(["aB", "cD"])])[0])
+    schema_cap, array_cap = col.__arrow_c_array__()
+    a = ak.ArrowArray.from_address(ak._capsule_pointer(array_cap, ak.ARRAY_NAME))
+    assert (a.null_count, a.offset, a.n_buffers, a.buffers[0]) == (0, 0, 3, None)
+
+
+def test_invalid_utf8_in_a_null_row_is_not_read():
+    chunk = utf8_chunk([0, 2, 4], b"ab\xff\xfe", valid=[True, False])
+    assert ak.read_stream(columns.uncamel(source("u", [chunk])[0])) == ("u", [["ab", None]])
+
+
+def test_empty_column_and_empty_chunks():
+    src, producer = source("u", [])
+    col = columns.uncamel(src)
+    assert (len(col), col.num_chunks, col.type) == (0, 0, "utf8") and producer.all_released_once()
+    assert ak.read_single(col) == ("u", [])
+    col = columns.parse(source("vu", [Chunk.strings([], "vu"), Chunk.strings([], "vu")])[0])
+    assert (len(col), col.num_chunks, col.type) == (0, 2, "int64")
+
+
+# --- malformed input: ValueError naming the row, every release made once ----------------------
+
+BAD_UTF8 = [b"\xff", b"\xc0\x80", b"\xed\xa0\x80", b"\xe2\x82", b"\xf4\x90\x80\x80", b"\xf8\x88\x80\x80\x80", b"a\x80"]
+
+MALFORMED = [
+    ("decreasing offsets", "u", [utf8_chunk([0, 3, 2, 5], b"abcde")], "row 1: offsets decrease"),
+    ("decreasing large offsets", "U", [utf8_chunk([0, 1, 2, 1], b"ab", fmt="U")], "row 2: offsets decrease"),
+    ("negative first offset", "u", [utf8_chunk([-1, 2, 3], b"abc")], "row 0: negative offset"),
+    ("negative offset in a slice", "u", [utf8_chunk([0, 1, -5, 3], b"abc", offset=2)], "row 0: negative offset"),
+    ("decrease in a later chunk", "u", [utf8_chunk([0, 1, 2], b"ab"), utf8_chunk([0, 1, 0], b"a")], "row 3:"),
+    ("a character split by a row boundary", "u", [utf8_chunk([0, 2, 4], "aéb".encode())], "row 0: invalid UTF-8"),
+    ("view naming a missing buffer", "vu", [view_chunk([view(2, b"ab"), view(20, b"x" * 20, 1)], [b"x" * 20])],
+     "row 1: string_view names data buffer 1, the array has 1"),
+    ("view naming a negative buffer", "vu", [view_chunk([view(20, b"x" * 20, -1)], [b"x" * 20])],
+     "row 0: string_view names data buffer -1"),
+    ("view span outside its buffer", "vu", [view_chunk([view(20, b"x" * 20, 0, 10)], [b"x" * 25])],
+     "row 0: string_view span of 20 bytes at offset 10 lies outside data buffer 0"),
+    ("view of negative offset", "vu", [view_chunk([view(20, b"x" * 20, 0, -4)], [b"x" * 25])], "row 0:"),
+    ("view of negative size", "vu", [view_chunk([view(-3)], [])], "row 0: string_view of negative size"),
+    ("null count without a bitmap", "u", [Chunk("u", 1, [None, b"\0\0\0\0\1\0\0\0", b"a"], 0, 1)],
+     "chunk 0: null_count is 1 but the array has no validity buffer"),
+    ("two buffers", "u", [Chunk("u", 1, [None, b"\0\0\0\0\1\0\0\0"])], "chunk 0: a string array has 3 buffers"),
+    ("negative length", "u", [Chunk("u", -1, [None, b"\0\0\0\0", b""])], "chunk 0: negative length"),
+    ("no offsets buffer", "U", [Chunk("U", 2, [None, None, b"ab"])], "chunk 0: the array has no offsets buffer"),
+    ("no variadic sizes", "vu", [Chunk("vu", 1, [None, view(20, b"x" * 20), b"x" * 20, None])],
+     "chunk 0: the array has no buffer of variadic buffer sizes"),
+    ("null count above the length", "u", [Chunk("u", 1, [b"\1", b"\0\0\0\0\1\0\0\0", b"a"], 0, 2)], "chunk 0:"),
+] + [
+    (f"invalid UTF-8 {bad!r} in {fmt}", fmt, [Chunk.strings(["fine", "okToo", bad + b"suffixLongerThan12"], fmt)],
+     "row 2: invalid UTF-8")
+    for bad in BAD_UTF8 for fmt in LAYOUTS
+]
+
+
+@pytest.mark.parametrize("function", TEXT_FUNCTIONS + ["parse"])
+@pytest.mark.parametrize("stream", [True, False], ids=["stream", "array"])
+@pytest.mark.parametrize("case, fmt, chunks, text", MALFORMED, ids=[m[0] for m in MALFORMED])
+def test_malformed_arrays_raise_value_error(function, stream, case, fmt, chunks, text):
+    if not stream and len(chunks) > 1:
+        pytest.skip("one array only through __arrow_c_array__")
+    src, producer = source(fmt, chunks, stream=stream)
+    with pytest.raises(ValueError, match="^malformed Arrow data: " + text.replace("(", r"\(")):
+        run(function, src)
+    assert producer.all_released_once() and producer.buffers_unchanged()
+
+
+# --- what is not a string column: TypeError ------------------------------------------------------
+
+NOT_STRINGS = "expected an Arrow string column (utf8, large_utf8 or string_view)"
+
+
+_an_int = ctypes.c_int64(0)
+
+
+class WrongCapsule:
+    def __arrow_c_stream__(self, requested_schema=None):
+        return ak._new_capsule(ctypes.addressof(_an_int), b"not_a_stream", None)
+
+
+class NotATuple:
+    def __arrow_c_array__(self, requested_schema=None):
+        return [1, 2]
+
+
+class Raising:
+    def __arrow_c_stream__(self, requested_schema=None):
+        raise KeyError("producer's own error")
+
+
+
+@pytest.mark.parametrize("obj, error, text", [
+    (object(), TypeError,
+     re.escape(NOT_STRINGS + " from an object with __arrow_c_stream__ or __arrow_c_array__, got 'object'")),
+    (["camelCase"], TypeError, "got 'list'"),
+    (5, TypeError, "got 'int'"),
+    (WrongCapsule(), TypeError, "__arrow_c_stream__\\(\\) did not return a PyCapsule named 'arrow_array_stream'"),
+    (NotATuple(), TypeError, "did not return a \\(schema, array\\) tuple"),
+    (Raising(), KeyError, "producer's own error"),
+])
+def test_objects_without_string_data(obj, error, text):
+    for function in TEXT_FUNCTIONS + ["parse"]:
+        with pytest.raises(error, match=text):
+            run(function, obj)
+
+
+@pytest.mark.parametrize("stream", [True, False], ids=["stream", "array"])
+@pytest.mark.parametrize("fmt, dictionary, shown", [
+    ("l", False, "got Arrow format 'l'"), ("z", False, "got Arrow format 'z'"),
+    ("vz", False, "got Arrow format 'vz'"), ("", False, "got Arrow format ''"),
+    ("i", True, "got a dictionary-encoded column \\(Arrow format 'i'\\)"),
+])
+def test_other_arrow_types_are_refused(stream, fmt, dictionary, shown):
+    src, producer = source(fmt, [Chunk(fmt, 1, [None, b"\0" * 8])], stream=stream, dictionary=dictionary)
+    with pytest.raises(TypeError, match=shown):
+        columns.uncamel(src)
+    assert producer.all_released_once()
+
+
+def test_a_failing_stream_ends_the_call_with_its_error():
+    src, producer = source("u", [Chunk.strings(["aB"]), Chunk.strings(["cD"])], fail_at=1)
+    with pytest.raises(RuntimeError, match=r"the Arrow stream failed \(error 5\): the disk is on fire"):
+        columns.uncamel(src)
+    assert producer.all_released_once()
+
+
+def test_a_consumed_capsule_is_refused():
+    src, producer = source("u", [Chunk.strings(["aB"])], stream=False)
+    pair = src.__arrow_c_array__()
+    src.__arrow_c_array__ = lambda requested_schema=None: pair
+    columns.uncamel(src)
+    with pytest.raises(ValueError, match="'arrow_schema' capsule was already consumed"):
+        columns.uncamel(src)
+
+
+# --- the Column and its exports ---------------------------------------------------------------
+
+
+def test_column_attributes():
+    col = columns.uncamel(source("U", [Chunk.strings(["aB", None], "U"), Chunk.strings(["x"], "U")])[0])
+    assert (len(col), col.type, col.num_chunks) == (3, "large_utf8", 2)
+    assert repr(col) == "<tavo._columns.Column large_utf8, 3 rows in 2 chunks>"
+    assert type(col).__module__ == "tavo._columns" and type(col).__name__ == "Column"
+    with pytest.raises(TypeError):
+        type(col)()
+    with pytest.raises(AttributeError):
+        col.type = "utf8"
+
+
+def test_exports_are_fresh_each_time_and_outlive_the_column():
+    chunks = [Chunk.strings(["aB", None, "cD"]), Chunk.strings([None] * 5), Chunk.strings(["eF"] * 3)]
+    col = columns.uncamel(source("u", chunks)[0])
+    want = [["a_b", None, "c_d"], [None] * 5, ["e_f"] * 3]
+    assert ak.read_stream(col) == ak.read_stream(col) == ("u", want)
+    # two streams open at once, read in turn
+    caps = [col.__arrow_c_stream__(), col.__arrow_c_stream__(requested_schema=None)]
+    array_caps = col.__arrow_c_array__()
+    del col
+    gc.collect()
+    for cap in caps:
+        holder = type("Holder", (), {"__arrow_c_stream__": lambda self, requested_schema=None, c=cap: c})()
+        assert ak.read_stream(holder) == ("u", want)
+    holder = type("Holder", (), {"__arrow_c_array__": lambda self, requested_schema=None: array_caps})()
+    assert ak.read_single(holder) == ("u", flat(want))
+
+
+def test_unconsumed_capsules_release_what_they_hold():
+    col = columns.parse(source("u", [Chunk.strings(["1", "x"]), Chunk.strings(["2.5"])])[0])
+    for _ in range(50):
+        col.__arrow_c_stream__()
+        col.__arrow_c_array__()
+    assert ak.read_single(col) == ("g", [1.0, None, 2.5])
+
+
+@pytest.mark.parametrize("method", ["__arrow_c_stream__", "__arrow_c_array__"])
+def test_export_argument_binding(method):
+    col = columns.uncamel(source("u", [Chunk.strings(["aB"])])[0])
+    with pytest.raises(TypeError, match=rf"{method}\(\) takes from 0 to 1 positional arguments but 2 were given"):
+        getattr(col, method)(None, None)
+    with pytest.raises(TypeError, match="unexpected keyword argument 'schema'"):
+        getattr(col, method)(schema=None)
+
+
+@pytest.mark.parametrize("function", TEXT_FUNCTIONS + ["parse"])
+def test_function_argument_binding(function):
+    f = getattr(columns, function)
+    with pytest.raises(TypeError, match=rf"{function}\(\) missing 1 required positional argument: 'source'"):
+        f()
+    src = source("u", [Chunk.strings(["aB"])])[0]
+    assert len(f(source=src)) == 1
+
+
+def test_threads_convert_their_own_columns_at_once():
+    values = [f"someLongerIdentifierNumber{i}" for i in range(5000)]
+    want = model("uncamel", values, "u")
+    results, errors = [], []
+
+    def work():
+        try:
+            for _ in range(5):
+                results.append(ak.read_stream(columns.uncamel(source("u", [Chunk.strings(values)])[0])))
+        except BaseException as e:  # noqa: BLE001 - reported below
+            errors.append(e)
+
+    threads = [threading.Thread(target=work) for _ in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert errors == [] and results == [(want[0], [want[1]])] * 20
+
+
+# --- pyarrow as producer and consumer, when installed ---------------------------------------
+
+
+@pytest.mark.parametrize("function", TEXT_FUNCTIONS + ["parse"])
+@pytest.mark.parametrize("pa_type", ["string", "large_string", "string_view"])
+def test_pyarrow_round_trip(function, pa_type):
+    pa = pytest.importorskip("pyarrow")
+    values = ["fooBar", None, "4¾ cups", "ÉtéCafé_x", "1,200m", "(3)", "", "getHTTPResponseCode"] * 3
+    t = getattr(pa, pa_type)()
+    whole = pa.array(values, type=t)
+    want_fmt, want = model(function, values, {"string": "u", "large_string": "U", "string_view": "vu"}[pa_type])
+    for arr, rows in [(whole, want), (whole.slice(3, 11), want[3:14]),
+                      (pa.chunked_array([whole[:5], whole[5:5], whole[5:]]), want)]:
+        col = run(function, arr)
+        got = pa.chunked_array(col).to_pylist()
+        assert same_rows(got, rows)
+        assert pa.array(col).to_pylist() == got
+        assert pa.chunked_array(col).num_chunks == (arr.num_chunks if hasattr(arr, "num_chunks") else 1)
+
+
+# --- leaks: references and memory blocks on a debug interpreter (tools/leak_check.sh) ------------
+
+
+def _expect(error, call):
+    try:
+        call()
+    except error:
+        return
+    raise AssertionError(f"{error.__name__} expected")
+
+
+def _export_unread():
+    col = columns.parse(source("u", [Chunk.strings(["1", None]), Chunk.strings(["2.5"])])[0])
+    col.__arrow_c_stream__()
+    col.__arrow_c_array__()
+
+
+LEAK_CASES = {
+    "text, read back": lambda: ak.read_stream(columns.uncamel(source("vu", [Chunk.strings(["aB", None, "Étudiant" * 3], "vu")])[0])),
+    "parse, joined": lambda: ak.read_single(columns.parse(source("u", [Chunk.strings(["1"]), Chunk.strings(["x", "2"])])[0])),
+    "exports never read": _export_unread,
+    "malformed row": lambda: _expect(ValueError, lambda: columns.uncamel(source("u", [utf8_chunk([0, 2, 1], b"ab")])[0])),
+    "refused type": lambda: _expect(TypeError, lambda: columns.parse(source("l", [Chunk("l", 1, [None, b"\0" * 8])])[0])),
+    "not arrow": lambda: _expect(TypeError, lambda: columns.sanitize_vulgar_string(["x"])),
+    "bad parse type": lambda: _expect(ValueError, lambda: columns.parse(source("u", [Chunk.strings(["1"])])[0], "int8")),
+    "failing stream": lambda: _expect(RuntimeError, lambda: columns.uncamel(source("u", [Chunk.strings(["a"])], fail_at=0)[0])),
+}
+
+
+@pytest.mark.parametrize("case", LEAK_CASES, ids=list(LEAK_CASES))
+@pytest.mark.usefixtures("settled_heap")
+def test_no_leak(case):
+    from test_refleaks import CALLS, DEBUG, ROUNDS, leaks, measure
+
+    call = LEAK_CASES[case]
+    if not DEBUG:
+        pytest.skip("total reference counts need a debug interpreter (tools/leak_check.sh)")
+    for _ in range(CALLS):
+        call()
+    refs, blocks = measure(call, CALLS, ROUNDS)
+    assert not leaks(refs[1:]), f"references leak: deltas {refs} over rounds of {CALLS} calls"
+    assert not leaks(blocks[1:]), f"memory blocks leak: deltas {blocks} over rounds of {CALLS} calls"
