@@ -1,13 +1,13 @@
-"""tavo.columns: every row of the four column functions against the per-element function,
-over the three string types, slices, chunks and each library's container; the caller's kind
-of column back; parse's types; what is refused. The integrations (pyarrow, a polars lazy
+"""tavo.columns, the package over the native kernels: every row of the four column functions
+against the per-element function through each library's container (pyarrow Array and
+ChunkedArray, polars Series, pandas Series of each string dtype, bare capsule producers),
+over the three string types, slices and chunks; the caller's kind of column back; what is
+refused. The kernels' own contract (malformed arrays, release callbacks, parse's types at
+the C interface) is tests/test_columns_native.py's; the integrations (pyarrow, a polars lazy
 query, pandas pipe, a DuckDB Arrow UDF, Spark mapInArrow) are the README's Columns blocks,
 run by tests/test_readme.py."""
-import array
-import ctypes
 import importlib.util
 import math
-import struct
 import subprocess
 import sys
 
@@ -205,53 +205,6 @@ def test_every_row_is_the_per_element_result(kind, name, data):
     same_rows(got, expected)
 
 
-# --- parse: the column type ------------------------------------------------------------------
-
-PARSE_CASES = [
-    # rows, type argument, (column type, values)
-    (["1", "-2", None, "$1,200"], None, ("int64", [1, -2, None, 1200])),
-    (["1", "2.5", None], None, ("float64", [1.0, 2.5, None])),
-    ([], None, ("int64", [])),
-    (["n/a", None, "1.2.3"], None, ("int64", [None, None, None])),
-    (["9223372036854775807", "(9223372036854775808)"], None, ("int64", [2**63 - 1, -(2**63)])),
-    (["9223372036854775808", "1"], None, ("float64", [9.223372036854775808e18, 1.0])),
-    (["9007199254740993"], "float64", ("float64", [9007199254740992.0])),  # nearest, ties to even
-    (["1" * 400, "(" + "1" * 400 + ")", "1"], None, ("float64", [math.inf, -math.inf, 1.0])),
-    (["1" * 400 + ".5", "-0.0"], None, ("float64", [math.inf, -0.0])),
-    (["1" * 400, "7", "9223372036854775808", "2.5"], "int64", ("int64", [None, 7, None, None])),
-    (["2.0", "-0.0", "1e3"], "int64", ("int64", [2, 0, 13])),
-    (["1" + "0" * 4300, "5"], None, ("int64", [None, 5])),  # past sys.get_int_max_str_digits()
-]
-
-
-@pytest.mark.parametrize("rows, type_arg, expected", PARSE_CASES)
-def test_parse_column_type(rows, type_arg, expected):
-    # the table is the model's, and the column is the table's
-    assert expected_rows("parse", rows, type_arg) == expected
-    result = columns.parse(StreamOnly(pa.chunked_array([pa.array(rows, pa.string())], pa.string())), type=type_arg)
-    assert result.type == expected[0]
-    same_rows(pa.chunked_array(result).to_pylist(), expected[1])
-
-
-@pytest.mark.thread_unsafe(reason="changes the interpreter's int digit limit")
-def test_parse_reads_the_int_digit_limit_of_the_call():
-    saved = sys.get_int_max_str_digits()
-    rows = ["1" * 641, "2" * 640]
-    try:
-        for limit in (640, 0):
-            sys.set_int_max_str_digits(limit)
-            result = columns.parse(pa.array(rows))
-            same_rows(result.to_pylist(), expected_rows("parse", rows, None)[1])
-    finally:
-        sys.set_int_max_str_digits(saved)
-
-
-@pytest.mark.parametrize("bad", ["int32", "Int64", int, "", 64])
-def test_parse_type_argument(bad):
-    with pytest.raises(ValueError, match="int64"):
-        columns.parse(pa.array(["1"]), type=bad)
-
-
 # --- the caller's kind of column ------------------------------------------------------------
 
 @needs(pd, "pandas")
@@ -337,130 +290,3 @@ BAD_COLUMNS = {
 def test_refused_columns_raise_type_error(name, bad):
     with pytest.raises(TypeError, match="utf8|str"):
         getattr(columns, name)(BAD_COLUMNS[bad]())
-
-
-# --- malformed data from a producer of our own ------------------------------------------------
-# pyarrow checks what it builds, so the malformed arrays are C Data Interface structures made
-# here with ctypes, whose release callbacks count their calls.
-
-
-class ArrowSchema(ctypes.Structure):
-    pass
-
-
-class ArrowArray(ctypes.Structure):
-    pass
-
-
-SCHEMA_RELEASE = ctypes.CFUNCTYPE(None, ctypes.POINTER(ArrowSchema))
-ARRAY_RELEASE = ctypes.CFUNCTYPE(None, ctypes.POINTER(ArrowArray))
-ArrowSchema._fields_ = [
-    ("format", ctypes.c_char_p), ("name", ctypes.c_char_p), ("metadata", ctypes.c_char_p),
-    ("flags", ctypes.c_int64), ("n_children", ctypes.c_int64), ("children", ctypes.c_void_p),
-    ("dictionary", ctypes.c_void_p), ("release", SCHEMA_RELEASE), ("private_data", ctypes.c_void_p)]
-ArrowArray._fields_ = [
-    ("length", ctypes.c_int64), ("null_count", ctypes.c_int64), ("offset", ctypes.c_int64),
-    ("n_buffers", ctypes.c_int64), ("n_children", ctypes.c_int64), ("buffers", ctypes.POINTER(ctypes.c_void_p)),
-    ("children", ctypes.c_void_p), ("dictionary", ctypes.c_void_p), ("release", ARRAY_RELEASE),
-    ("private_data", ctypes.c_void_p)]
-capsule_new = ctypes.pythonapi.PyCapsule_New
-capsule_new.restype = ctypes.py_object
-capsule_new.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
-SCHEMA_NAME, ARRAY_NAME = b"arrow_schema", b"arrow_array"  # kept alive: a capsule keeps the pointer
-
-
-class RawArray:
-    """One array exported by hand: format, length, buffers (bytes, or None for an absent
-    validity buffer). Counts the calls of each release callback."""
-
-    def __init__(self, fmt, length, buffers):
-        self.fmt, self.length = fmt, length
-        self.buffers = [None if b is None else ctypes.create_string_buffer(bytes(b), max(len(b), 1)) for b in buffers]
-        self.released = {"schema": 0, "array": 0}
-
-        def release_schema(p):
-            self.released["schema"] += 1
-            p.contents.release = SCHEMA_RELEASE()
-
-        def release_array(p):
-            self.released["array"] += 1
-            p.contents.release = ARRAY_RELEASE()
-
-        self.callbacks = SCHEMA_RELEASE(release_schema), ARRAY_RELEASE(release_array)
-
-    def __arrow_c_array__(self, requested_schema=None):
-        pointers = (ctypes.c_void_p * len(self.buffers))(
-            *[None if b is None else ctypes.addressof(b) for b in self.buffers])
-        self.schema = ArrowSchema(self.fmt.encode(), None, None, 2, 0, None, None, self.callbacks[0], None)
-        self.array = ArrowArray(self.length, 0, 0, len(self.buffers), 0, pointers, None, None, self.callbacks[1], None)
-        self.pointers = pointers
-        return (capsule_new(ctypes.addressof(self.schema), SCHEMA_NAME, None),
-                capsule_new(ctypes.addressof(self.array), ARRAY_NAME, None))
-
-
-def offsets_array(fmt, offsets, data):
-    width = "q" if fmt == "U" else "i"
-    return RawArray(fmt, len(offsets) - 1, [None, array.array(width, offsets).tobytes(), data])
-
-
-def view(text=b"", length=None, buffer=0, offset=0):
-    """One string_view row: inline up to 12 bytes, else a prefix, a buffer index and an offset."""
-    length = len(text) if length is None else length
-    if 0 <= length <= 12:
-        return struct.pack("<i12s", length, text)
-    return struct.pack("<i4sii", length, text[:4], buffer, offset)
-
-
-def views_array(views, data_buffers):
-    sizes = array.array("q", [len(b) for b in data_buffers]).tobytes()
-    return RawArray("vu", len(views), [None, b"".join(views), *data_buffers, sizes])
-
-
-LONG = b"getHTTPResponseCode"
-MALFORMED = {
-    # name: (the producer, the row at fault)
-    "decreasing offsets": (lambda f: offsets_array(f, [0, 2, 4, 3, 6], b"aBcDeF"), 2),
-    "negative offset": (lambda f: offsets_array(f, [-1, 2], b"aBcDeF"), 0),
-    "invalid UTF-8": (lambda f: offsets_array(f, [0, 1, 2, 4], b"ab\xffc"), 2),
-    "UTF-8 cut short": (lambda f: offsets_array(f, [0, 1, 2, 4], b"a\xc3xy"), 1),
-    "surrogate in UTF-8": (lambda f: offsets_array(f, [0, 3, 6], b"abc\xed\xa0\x80"), 1),
-    "view of a missing buffer": (lambda f: views_array([view(b"ok"), view(LONG, buffer=1)], [LONG]), 1),
-    "view past its buffer": (lambda f: views_array([view(LONG, offset=4)], [LONG]), 0),
-    "view of negative length": (lambda f: views_array([view(b"ok"), view(b"ok"), view(length=-3)], [LONG]), 2),
-    "inline view not UTF-8": (lambda f: views_array([view(b"ok"), view(b"a\xffb")], [LONG]), 1),
-}
-
-
-@pytest.mark.parametrize("case, fmt", [(case, fmt) for case in MALFORMED
-                                       for fmt in (["vu"] if "view" in case else ["u", "U"])])
-@pytest.mark.parametrize("name", FUNCTIONS)
-def test_malformed_data_raises_value_error_naming_the_row(name, case, fmt):
-    make, row = MALFORMED[case]
-    source = make(fmt)
-    with pytest.raises(ValueError, match=rf"\brow {row}\b"):
-        getattr(columns, name)(source)
-    assert source.released == {"schema": 1, "array": 1}
-
-
-@pytest.mark.parametrize("make, kind", [
-    (lambda: offsets_array("u", [0, 6, 6, 9], b"fooBarx_y"), "utf8"),
-    (lambda: offsets_array("U", [0, 6, 6, 9], b"fooBarx_y"), "large_utf8"),
-    (lambda: views_array([view(b"fooBar"), view(b""), view(b"x_y")], []), "utf8"),
-    (lambda: views_array([view(LONG, offset=1), view(b""), view(b"x_y")], [b"x" + LONG]), "utf8"),
-])
-def test_hand_made_arrays_are_read_and_released_once(make, kind):
-    source = make()
-    rows = ["getHTTPResponseCode" if source.buffers[2:-1] else "fooBar", "", "x_y"]
-    for name in FUNCTIONS:
-        result = getattr(columns, name)(source)
-        assert result.type == (kind if name != "parse" else "int64")
-        same_rows(pa.chunked_array(result).to_pylist(), expected_rows(name, rows, None)[1])
-    assert source.released == {"schema": 4, "array": 4}
-
-
-def test_the_callers_buffers_are_not_written():
-    source = pa.array(["fooBar", None, "x_y", "1½"] * 50)
-    before = [bytes(b) if b is not None else None for b in source.buffers()]
-    for name in FUNCTIONS:
-        getattr(columns, name)(source)
-    assert [bytes(b) if b is not None else None for b in source.buffers()] == before

@@ -58,9 +58,6 @@ class ArrowArrayExportable(Protocol):
 
 ArrowColumn = Union[ArrowStreamExportable, ArrowArrayExportable]
 
-_PARSE_TYPES = (None, "int64", "float64")
-
-
 def uncamel(column: ArrowColumn) -> Any:
     """camelCase or PascalCase to snake_case, row by row (see `tavo.uncamel`).
 
@@ -109,8 +106,6 @@ def parse(column: ArrowColumn, type: Optional[Literal["int64", "float64"]] = Non
     is null. Ints past the float range (beyond about 1.8e308) are +inf or -inf in float64,
     as a decimal text too large for a double is, and null in int64.
     """
-    if type not in _PARSE_TYPES:
-        raise ValueError("type must be None, 'int64' or 'float64', not %r" % (type,))
     return _apply(_columns.parse, column, (type,))
 
 
