@@ -85,12 +85,11 @@ def prices(n, seed=5, messy=True):
     rnd = random.Random(seed)
     out = []
     for _ in range(n):
-        whole, cents = rnd.randrange(1, 999_999), rnd.randrange(100)
+        whole, cents, form = rnd.randrange(1, 999_999), rnd.randrange(100), rnd.randrange(4)
         if not messy:
             out.append("%d.%02d" % (whole, cents))
             continue
         figure = "{:,}.{:02d}".format(whole, cents)
-        form = rnd.randrange(4)
         out.append(["$" + figure, "USD (%s)" % figure, figure + " EUR", " %s m" % figure][form])
     return out
 
@@ -141,6 +140,11 @@ def cases():
                                 "1,000,000 non-ASCII texts without fractions (mixed scripts), pyarrow Array",
                                 columns.sanitize_vulgar_string, text_u, lower(text_u, False)))
     messy, clean = pa.array(prices(ROWS)), pa.array(prices(ROWS, messy=False))
+    # the inputs are what their labels say: identifiers of 5-40 ASCII characters, and the
+    # same figures written messily and plainly (the messy ones negative in parentheses)
+    assert pc.all(pc.and_(pc.greater_equal(pc.utf8_length(camel), 5), pc.less_equal(pc.utf8_length(camel), 40))).as_py()
+    assert pc.all(pc.string_is_ascii(camel)).as_py() and pc.all(pc.string_is_ascii(snake)).as_py()
+    assert pc.all(pc.equal(pc.abs(columns.parse(messy)), pc.cast(clean, pa.float64()))).as_py()
     out.append(_time_candidates(
         "parse", "1,000,000 messy price texts, pyarrow Array", columns.parse, messy,
         [Candidate("pyarrow.compute.cast(clean numeric text, float64)", "built-in", "f(x, t)",
