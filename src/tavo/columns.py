@@ -10,10 +10,10 @@ interface (`__arrow_c_stream__`, preferred, or `__arrow_c_array__`) whose type i
 large_utf8 or string_view, with any offset and any number of chunks. That covers a
 pyarrow `Array` or `ChunkedArray`, a polars `Series` of `pl.String`, a pandas `Series` of
 the default `str` dtype, of `string`, of an `ArrowDtype` of a string type, or of `object`
-holding `str` (missing values: `None`, `NaN`, `pd.NA`), a DuckDB relation, a nanoarrow
-array. Anything else (a column of numbers, a list, a plain object) raises `TypeError`;
-malformed Arrow data (offsets that decrease or point outside the data, invalid UTF-8)
-raises `ValueError` naming the row.
+holding `str` (missing values: `None`, `NaN`, `pd.NA`), the column DuckDB hands to an
+Arrow UDF, a nanoarrow array. Anything else (a column of numbers, a table, a list, a plain
+object) raises `TypeError`; malformed Arrow data (negative or decreasing offsets, a
+string_view row outside its buffers, invalid UTF-8) raises `ValueError` naming the row.
 
 What a function returns: the caller's kind of column.
 
