@@ -42,9 +42,9 @@ def libraries(code):
     return sorted(imports(code) - {"_tavo", "tavo"} - set(sys.stdlib_module_names))
 
 
-# what a block needs without importing it, by the libraries it imports: DuckDB hands an
-# Arrow UDF pyarrow arrays, and Spark's mapInArrow needs pandas
-NEEDS_ALSO = {"duckdb": ["pyarrow"], "pyarrow pyspark": ["pandas"]}
+# what a block of tavo.columns needs beyond its imports: a pandas Series and DuckDB's Arrow
+# UDFs go through pyarrow, and Spark's mapInArrow needs pandas
+COLUMNS_NEED = {"pandas": ["pyarrow"], "duckdb": ["pyarrow"], "pyspark": ["pandas"]}
 
 
 def block_ids(blocks):
@@ -57,7 +57,10 @@ def block_ids(blocks):
 def test_readme_code_block(code):
     if "tavo" in imports(code) and importlib.util.find_spec("tavo") is None:
         pytest.skip("the tavo package is not installed (pip install .)")
-    for name in libraries(code) + NEEDS_ALSO.get(" ".join(libraries(code)), []):
+    needed = libraries(code)
+    if "tavo" in imports(code):
+        needed += [n for lib in libraries(code) for n in COLUMNS_NEED.get(lib, [])]
+    for name in needed:
         pytest.importorskip(name, reason=f"{name} is not installed")
     # run as a script would be, so its `if __name__ == "__main__":` part runs too
     exec(compile(code, str(README), "exec"), {"__name__": "__main__"})
