@@ -209,7 +209,8 @@ def test_every_row_is_the_per_element_result(kind, name, data):
 
 @needs(pd, "pandas")
 @pytest.mark.parametrize("dtype, text, ints, floats", [
-    ("str", "str", "int64", "float64"),
+    pytest.param("str", "str", "int64", "float64", marks=pytest.mark.skipif(
+        pd is not None and int(pd.__version__.split(".")[0]) < 3, reason="pandas 3's default str dtype")),
     ("string", "string", "Int64", "Float64"),
     (object, "object", "int64", "float64"),
     ("arrow string", "string[pyarrow]", "int64[pyarrow]", "double[pyarrow]"),
