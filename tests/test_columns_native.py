@@ -484,3 +484,39 @@ def test_no_leak(case):
     refs, blocks = measure(call, CALLS, ROUNDS)
     assert not leaks(refs[1:]), f"references leak: deltas {refs} over rounds of {CALLS} calls"
     assert not leaks(blocks[1:]), f"memory blocks leak: deltas {blocks} over rounds of {CALLS} calls"
+
+
+@pytest.mark.scale
+def test_text_past_two_gigabytes_becomes_large_utf8():
+    # 1,500 rows of 1 MB camelCase (utf8 in: 1.5 GB fits int32 offsets) give 2.25 GB of
+    # snake_case: the chunk's offsets widen to int64 on the way, and the small chunk
+    # before it, made with int32 offsets, is widened at the end.
+    row = "aB" * 500_000
+    src, producer = source("u", [Chunk.strings(["xY", None]), Chunk.strings([row] * 1500)])
+    col = columns.uncamel(src)
+    del src, producer
+    gc.collect()
+    assert (col.type, len(col), col.num_chunks) == ("large_utf8", 1502, 2)
+    cap = col.__arrow_c_stream__()
+    s = ak.ArrowArrayStream.from_address(ak._capsule_pointer(cap, ak.STREAM_NAME))
+    schema = ak.ArrowSchema()
+    assert s.get_schema(ctypes.byref(s), ctypes.byref(schema)) == 0 and schema.format == b"U"
+    schema.release(ctypes.byref(schema))
+    out_row = "a_b" * 500_000
+    arrays = []
+    for _ in range(2):
+        a = ak.ArrowArray()
+        assert s.get_next(ctypes.byref(s), ctypes.byref(a)) == 0
+        arrays.append(a)
+    offsets = [ctypes.c_int64.from_address(arrays[0].buffers[1] + 8 * i).value for i in range(3)]
+    assert offsets == [0, 3, 3] and ak.read_array("U", arrays[0]) == ["x_y", None]
+    big = arrays[1]
+    ends = [ctypes.c_int64.from_address(big.buffers[1] + 8 * i).value for i in (0, 1, 1431, 1432, 1500)]
+    assert ends == [0, len(out_row), 1431 * len(out_row), 1432 * len(out_row), 1500 * len(out_row)]
+    for i in (0, 1431, 1499):  # the rows before, across and after 2**31
+        assert ctypes.string_at(big.buffers[2] + i * len(out_row), len(out_row)).decode() == out_row
+    for a in arrays:
+        a.release(ctypes.byref(a))
+    s.release(ctypes.byref(s))
+    with pytest.raises(ValueError, match="too large for one utf8 array"):
+        columns.uncamel(source("u", [Chunk.strings([row] * 800), Chunk.strings([row] * 800)])[0]).__arrow_c_array__()

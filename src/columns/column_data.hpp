@@ -23,10 +23,16 @@ struct free_block {
 // A block from std::malloc (an Arrow buffer, or a byte_sink's taken storage).
 using block = std::unique_ptr<void, free_block>;
 
+// Asks for the large pages of [p, p + n) to be backed by huge pages: a
+// column's output is written once, front to back, into fresh memory, and
+// 2 MB pages take one fault where 4 KB pages take 512. Only a hint.
+void prefer_huge_pages(void* p, std::size_t n) noexcept;
+
 // `n` bytes (at least one, so that a buffer pointer is never null).
 inline block allocate_block(std::size_t n) {
     void* p = std::malloc(n == 0 ? 1 : n);
     if (!p) throw std::bad_alloc();
+    prefer_huge_pages(p, n);
     return block(p);
 }
 

@@ -13,6 +13,8 @@
 #include <limits>
 #include <string>
 
+#include <sys/mman.h>
+
 namespace tavo::columns {
 
 const char* arrow_format(value_type t) noexcept {
@@ -86,6 +88,14 @@ std::int64_t count_set_bits(const std::uint8_t* bits, std::int64_t from, std::in
     for (; i + 8 <= end; i += 8) n += std::popcount(static_cast<unsigned>(bits[i >> 3]));
     for (; i < end; ++i) n += bit_is_set(bits, i);
     return n;
+}
+
+void prefer_huge_pages(void* p, std::size_t n) noexcept {
+    constexpr std::uintptr_t huge = std::uintptr_t{2} << 20;
+    if (n < 2 * huge) return;
+    const auto start = (reinterpret_cast<std::uintptr_t>(p) + huge - 1) & ~(huge - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(p) + n) & ~(huge - 1);
+    if (end > start) (void)madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
 }
 
 namespace {

@@ -99,7 +99,9 @@ inline void convert_row(std::string_view s, bool ascii, byte_sink& out) {
 
 template <text_function F>
 kernel_output convert_chunk(const string_chunk& in, bool large) {
-    byte_sink sink(first_capacity(F, in));
+    const std::size_t capacity = first_capacity(F, in);
+    byte_sink sink(capacity);
+    prefer_huge_pages(const_cast<char*>(sink.data()), capacity);
     offsets_writer offsets(in.length, large);
     std::optional<row_fault> fault = walk_rows(
         in,
