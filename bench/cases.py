@@ -17,13 +17,15 @@ import warnings
 
 import _tavo
 
+import column_cases
 import reference as ref
 from harness import Candidate, Case, same_answer, short
 
 # --- availability ------------------------------------------------------------
 
 FUNCTIONS = ["uncamel", "underscore_to_camelcase", "sanitize_vulgar_string", "parse",
-             "multikeysort", "collapse", "backfill", "backfill_iterdict", "same_order"]
+             "multikeysort", "collapse", "backfill", "backfill_iterdict", "same_order",
+             "columns"]  # tavo.columns: the four text and number functions over Arrow columns
 
 _PROBES = {
     "uncamel": ("aB",), "underscore_to_camelcase": ("a_b",), "sanitize_vulgar_string": ("1½",),
@@ -37,6 +39,9 @@ def availability():
     """function name -> '' when it works, else why it is left out."""
     out = {}
     for name in FUNCTIONS:
+        if name == "columns":
+            out[name] = column_cases.unavailable()
+            continue
         f = getattr(_tavo, name, None)
         if f is None:
             out[name] = "not in _tavo"
@@ -54,6 +59,7 @@ def availability():
 PEERS = {  # import name -> distribution name
     "inflection": "inflection", "humps": "pyhumps", "more_itertools": "more-itertools",
     "boltons.iterutils": "boltons", "pandas": "pandas", "price_parser": "price-parser",
+    "pyarrow": "pyarrow", "polars": "polars",  # the column cases (bench/column_cases.py)
 }
 _peer_modules = {}
 peer_notes = {}
@@ -656,6 +662,7 @@ BUILDERS = {
     "sanitize_vulgar_string": sanitize_cases, "parse": parse_cases,
     "multikeysort": multikeysort_cases, "collapse": collapse_cases, "backfill": backfill_cases,
     "backfill_iterdict": backfill_iterdict_cases, "same_order": same_order_cases,
+    "columns": column_cases.cases,
 }
 
 # --- targets -----------------------------------------------------------------
@@ -723,4 +730,4 @@ TARGETS = [
      "backfill_iterdict/%s%d rows of 8 keys" % ("small: " if n < 1000 else "", n),
      "[r.copy() for r in rows]", "ratio", 1.5, 16)
     for n in (10, 100, 100_000)
-]
+] + column_cases.TARGETS

@@ -1,5 +1,6 @@
 """The README as written: its >>> examples run as doctests, its code blocks run as they stand."""
 import doctest
+import importlib.util
 import pathlib
 import re
 import sys
@@ -32,20 +33,40 @@ def test_docstring_examples():
     assert result.attempted == 16
 
 
+def imports(code):
+    return {m for m in re.findall(r"^(?:from|import) (\w+)", code, re.M)}
+
+
 def libraries(code):
-    """The libraries a block needs beyond the module and the standard library."""
-    found = {m for m in re.findall(r"^(?:from|import) (\w+)", code, re.M)}
-    return sorted(found - {"_tavo"} - set(sys.stdlib_module_names))
+    """The libraries a block needs beyond the module, its package and the standard library."""
+    return sorted(imports(code) - {"_tavo", "tavo"} - set(sys.stdlib_module_names))
 
 
-@pytest.mark.parametrize("code", BLOCKS, ids=[" ".join(libraries(b)) or "plain" for b in BLOCKS])
+# what a block of tavo.columns needs beyond its imports: a pandas Series and DuckDB's Arrow
+# UDFs go through pyarrow, and Spark's mapInArrow needs pandas
+COLUMNS_NEED = {"pandas": ["pyarrow"], "duckdb": ["pyarrow"], "pyspark": ["pandas"]}
+
+
+def block_ids(blocks):
+    """The libraries of each block, numbered where two blocks use the same ones."""
+    ids = [" ".join(libraries(b)) or "plain" for b in blocks]
+    return [i if ids.count(i) == 1 else f"{i} {ids[:n].count(i) + 1}" for n, i in enumerate(ids)]
+
+
+@pytest.mark.parametrize("code", BLOCKS, ids=block_ids(BLOCKS))
 def test_readme_code_block(code):
-    for name in libraries(code):
+    if "tavo" in imports(code) and importlib.util.find_spec("tavo") is None:
+        pytest.skip("the tavo package is not installed (pip install .)")
+    needed = libraries(code)
+    if "tavo" in imports(code):
+        needed += [n for lib in libraries(code) for n in COLUMNS_NEED.get(lib, [])]
+    for name in needed:
         pytest.importorskip(name, reason=f"{name} is not installed")
     # run as a script would be, so its `if __name__ == "__main__":` part runs too
     exec(compile(code, str(README), "exec"), {"__name__": "__main__"})
 
 
 def test_readme_has_the_blocks_it_promises():
-    assert [libraries(b) for b in BLOCKS] == [["pandas"], ["dask"], ["pyspark"]]
+    assert block_ids(BLOCKS) == ["pandas 1", "dask", "pyspark", "pyarrow", "polars", "pandas 2", "duckdb",
+                                 "pyarrow pyspark"]
     assert len(re.findall(r"^```pycon$", TEXT, re.M)) >= 10

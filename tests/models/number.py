@@ -2,6 +2,7 @@
 native code: keep the number characters, read an accounting negative, then
 match the float or the integer grammar. Python's own float() is the
 reference for the correctly rounded conversion."""
+import math
 import re
 import sys
 
@@ -32,3 +33,34 @@ def parse_model(s):
         return None
     value = int(digits)
     return -value if negative else value
+
+
+INT64_MIN, INT64_MAX = -(2**63), 2**63 - 1
+
+
+def _float(v):
+    """float() of a parse result, with ints past the float range as infinities."""
+    try:
+        return float(v)
+    except OverflowError:
+        return math.inf if v > 0 else -math.inf
+
+
+def _int64(v):
+    """v as an int64 if it holds it exactly, else None (never wraps)."""
+    if isinstance(v, float):
+        if not math.isfinite(v) or v != int(v):
+            return None
+        v = int(v)
+    return v if INT64_MIN <= v <= INT64_MAX else None
+
+
+def column_model(results, type=None):
+    """The column form of parse: the per-element results (None for a null row) become
+    (type name, values). Inferred int64 when every result is an int within 64 bits,
+    else float64; a forced int64 holds only what it holds exactly."""
+    if type is None:
+        fits = all(r is None or (isinstance(r, int) and INT64_MIN <= r <= INT64_MAX) for r in results)
+        type = "int64" if fits else "float64"
+    convert = _int64 if type == "int64" else _float
+    return type, [None if r is None else convert(r) for r in results]

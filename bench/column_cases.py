@@ -1,0 +1,278 @@
+"""The column cases: tavo.columns over 1,000,000-row columns against pyarrow's own
+kernels and against the per-element ways people call the module today; two threads
+each converting its own column; the peak memory of a call.
+
+Needs pyarrow (and polars for the polars line); without them the cases are skipped.
+"""
+
+import gc
+import importlib
+import random
+import re
+import time
+
+import _tavo
+
+from harness import Candidate, Case
+
+ROWS = 1_000_000
+THREAD_ROWS = 400_000
+
+WORDS = ["get", "set", "user", "id", "http", "response", "code", "parse", "xml", "document", "max", "retry",
+         "count", "first", "name", "last", "modified", "at", "page", "size", "row", "index", "to", "json",
+         "load", "config", "from", "file", "send", "request", "value", "is", "valid", "tcp2", "server", "url"]
+CAPITALS = ["HTTP", "XML", "ID", "URL", "JSON", "IO", "TCP"]
+# mixed scripts: Latin with diacritics, Greek, Cyrillic, and ASCII words among them
+WORDS_UNICODE = ["école", "normale", "straße", "größe", "ändern", "οδός", "αθηνών", "имя", "файла", "μέγεθος",
+                 "αρχείου", "års", "rapport", "ça", "niño", "pequeño", "łódź", "centrum", "пользователя",
+                 "über", "øre", "sund", "user", "name", "value"]
+PROSE = ("Preheat the oven to 200 degrees. Mix 2 cups of flour with 1 tsp of salt and 3 eggs, then stir for "
+         "5 minutes until smooth; rest the dough for 30 minutes.").split()
+PROSE_UNICODE = ("Préchauffez le four à 200 °C. Mélangez la crème brûlée — 2 tasses — avec 1 c. à café de sel; "
+                 "Ψήστε στους 180 βαθμούς. Смешайте муку с солью, 5 минут.").split()
+
+
+def unavailable():
+    """'' when the column cases can run, else why not."""
+    try:
+        importlib.import_module("tavo.columns")
+    except ImportError as e:
+        return "tavo.columns is not installed (pip install .): %s" % e
+    try:
+        importlib.import_module("pyarrow.compute")
+    except ImportError:
+        return "pyarrow is not installed (pip install .[bench])"
+    return ""
+
+
+def camel_identifiers(n, seed=1):
+    """camelCase identifiers of 5 to 40 ASCII characters."""
+    rnd = random.Random(seed)
+    out = []
+    for _ in range(n):
+        words = [rnd.choice(WORDS)]
+        while len(words) < 6 and (len(words) < 2 or rnd.random() < 0.6):
+            w = rnd.choice(CAPITALS) if rnd.random() < 0.15 else rnd.choice(WORDS).capitalize()
+            words.append(w)
+        s = "".join(words)[:40]
+        out.append(s if len(s) >= 5 else s + "Value")
+    return out
+
+
+def snake_identifiers(n, words, seed=2):
+    rnd = random.Random(seed)
+    return ["_".join(rnd.choice(words) for _ in range(rnd.randint(2, 5))) for _ in range(n)]
+
+
+def camel_unicode(n, seed=3):
+    rnd = random.Random(seed)
+    return ["".join(w if i == 0 else w.capitalize() for i, w in enumerate(rnd.choice(WORDS_UNICODE)
+                                                                          for _ in range(rnd.randint(2, 4))))
+            for _ in range(n)]
+
+
+def sentences(n, words, seed=4):
+    rnd = random.Random(seed)
+    out = []
+    for _ in range(n):
+        i = rnd.randrange(len(words))
+        out.append(" ".join(words[i:i + rnd.randint(3, 8)]) or words[0])
+    return out
+
+
+def prices(n, seed=5, messy=True):
+    """Messy price texts ('$1,234.56', 'USD (12.50)', '1,200m'), or the same figures plainly written."""
+    rnd = random.Random(seed)
+    out = []
+    for _ in range(n):
+        whole, cents, form = rnd.randrange(1, 999_999), rnd.randrange(100), rnd.randrange(4)
+        if not messy:
+            out.append("%d.%02d" % (whole, cents))
+            continue
+        figure = "{:,}.{:02d}".format(whole, cents)
+        out.append(["$" + figure, "USD (%s)" % figure, figure + " EUR", " %s m" % figure][form])
+    return out
+
+
+def _time_candidates(func_label, data_label, module_fn, x, others):
+    case = Case("columns", "%s: %s" % (func_label, data_label), "large", {"main": data_label},
+                {"main": Candidate("tavo.columns." + func_label, "module", "f(x)", {"f": module_fn, "x": x})}, [])
+    case.others.extend(others)
+    return case
+
+
+def cases():
+    import pyarrow as pa
+    import pyarrow.compute as pc
+    from tavo import columns
+
+    def per_element(fn, x):
+        return Candidate("per element: to_pylist, %s, pa.array" % fn.__name__, "reference",
+                         "pa.array([f(s) for s in x.to_pylist()], t)",
+                         {"pa": pa, "f": fn, "x": x, "t": x.type})
+
+    def lower(x, ascii_too=True):
+        out = [Candidate("pyarrow.compute.utf8_lower", "built-in", "f(x)", {"f": pc.utf8_lower, "x": x}, check=False)]
+        if ascii_too:
+            out.append(Candidate("pyarrow.compute.ascii_lower", "built-in", "f(x)", {"f": pc.ascii_lower, "x": x},
+                                 check=False))
+        return out
+
+    out = []
+    camel = pa.array(camel_identifiers(ROWS))
+    out.append(_time_candidates("uncamel", "1,000,000 ASCII identifiers of 5-40 characters, pyarrow Array",
+                                columns.uncamel, camel, lower(camel) + [per_element(_tavo.uncamel, camel)]))
+    camel_u = pa.array(camel_unicode(ROWS))
+    out.append(_time_candidates("uncamel", "1,000,000 non-ASCII identifiers (mixed scripts), pyarrow Array",
+                                columns.uncamel, camel_u, lower(camel_u, False)))
+    snake = pa.array(snake_identifiers(ROWS, WORDS))
+    out.append(_time_candidates("underscore_to_camelcase", "1,000,000 ASCII identifiers, pyarrow Array",
+                                columns.underscore_to_camelcase, snake, lower(snake)))
+    snake_u = pa.array(snake_identifiers(ROWS, WORDS_UNICODE))
+    out.append(_time_candidates("underscore_to_camelcase",
+                                "1,000,000 non-ASCII identifiers (mixed scripts), pyarrow Array",
+                                columns.underscore_to_camelcase, snake_u, lower(snake_u, False)))
+    text = pa.array(sentences(ROWS, PROSE))
+    out.append(_time_candidates("sanitize_vulgar_string", "1,000,000 ASCII texts without fractions, pyarrow Array",
+                                columns.sanitize_vulgar_string, text, lower(text)))
+    text_u = pa.array(sentences(ROWS, PROSE_UNICODE))
+    out.append(_time_candidates("sanitize_vulgar_string",
+                                "1,000,000 non-ASCII texts without fractions (mixed scripts), pyarrow Array",
+                                columns.sanitize_vulgar_string, text_u, lower(text_u, False)))
+    messy, clean = pa.array(prices(ROWS)), pa.array(prices(ROWS, messy=False))
+    # the inputs are what their labels say: identifiers of 5-40 ASCII characters, and the
+    # same figures written messily and plainly (the messy ones negative in parentheses)
+    assert pc.all(pc.and_(pc.greater_equal(pc.utf8_length(camel), 5), pc.less_equal(pc.utf8_length(camel), 40))).as_py()
+    assert pc.all(pc.string_is_ascii(camel)).as_py() and pc.all(pc.string_is_ascii(snake)).as_py()
+    assert pc.all(pc.equal(pc.abs(columns.parse(messy)), pc.cast(clean, pa.float64()))).as_py()
+    out.append(_time_candidates(
+        "parse", "1,000,000 messy price texts, pyarrow Array", columns.parse, messy,
+        [Candidate("pyarrow.compute.cast(clean numeric text, float64)", "built-in", "f(x, t)",
+                   {"f": pc.cast, "x": clean, "t": pa.float64()}, check=False),
+         per_element(_tavo.parse, messy)]))
+    out[-1].others[-1].expr = "pa.array([f(s) for s in x.to_pylist()], pa.float64())"
+
+    try:
+        import polars as pl
+    except ImportError:
+        return out  # its target says the case did not run
+    series = pl.Series("name", camel)
+    # a polars Series compares row by row: checked here once, not by the harness
+    assert columns.uncamel(series).equals(series.map_elements(_tavo.uncamel, return_dtype=pl.String))
+    out.append(_time_candidates(
+        "uncamel", "1,000,000 ASCII identifiers, polars Series", columns.uncamel, series,
+        [Candidate("polars map_elements(_tavo.uncamel)", "peer", "x.map_elements(f, return_dtype=t)",
+                   {"x": series, "f": _tavo.uncamel, "t": pl.String}, check=False,
+                   notes=["checked equal to tavo.columns.uncamel before timing"])]))
+    return out
+
+
+CASE_IDS = {
+    "uncamel": "columns/uncamel: 1,000,000 ASCII identifiers of 5-40 characters, pyarrow Array",
+    "uncamel_u": "columns/uncamel: 1,000,000 non-ASCII identifiers (mixed scripts), pyarrow Array",
+    "underscore": "columns/underscore_to_camelcase: 1,000,000 ASCII identifiers, pyarrow Array",
+    "underscore_u": "columns/underscore_to_camelcase: 1,000,000 non-ASCII identifiers (mixed scripts), pyarrow Array",
+    "sanitize": "columns/sanitize_vulgar_string: 1,000,000 ASCII texts without fractions, pyarrow Array",
+    "sanitize_u": "columns/sanitize_vulgar_string: 1,000,000 non-ASCII texts without fractions (mixed scripts), "
+                  "pyarrow Array",
+    "parse": "columns/parse: 1,000,000 messy price texts, pyarrow Array",
+    "polars": "columns/uncamel: 1,000,000 ASCII identifiers, polars Series",
+}
+LOWER = "pyarrow.compute.utf8_lower"
+# (title, case id, candidate label, rule, bound, issue), as cases.TARGETS
+TARGETS = [
+    ("columns uncamel 1M ASCII identifiers vs utf8_lower", CASE_IDS["uncamel"], LOWER, "ratio", 1.0, 23),
+    ("columns underscore_to_camelcase 1M ASCII vs utf8_lower", CASE_IDS["underscore"], LOWER, "ratio", 1.0, 23),
+    ("columns sanitize_vulgar_string 1M ASCII without fractions vs utf8_lower", CASE_IDS["sanitize"], LOWER,
+     "ratio", 1.0, 23),
+    ("columns underscore_to_camelcase 1M non-ASCII vs utf8_lower", CASE_IDS["underscore_u"], LOWER, "ratio", 2.0,
+     23),
+    ("columns sanitize_vulgar_string 1M non-ASCII without fractions vs utf8_lower", CASE_IDS["sanitize_u"], LOWER,
+     "ratio", 2.0, 23),
+    ("columns parse 1M messy prices vs cast of clean text to float64", CASE_IDS["parse"],
+     "pyarrow.compute.cast(clean numeric text, float64)", "ratio", 1.5, 23),
+    ("columns uncamel polars Series vs map_elements", CASE_IDS["polars"], "polars map_elements(_tavo.uncamel)",
+     "speedup", 5, 23),
+]
+
+
+# --- two threads ------------------------------------------------------------------------------
+
+def thread_round(seed):
+    """A thread's own 400,000-row column, and one round: uncamel over it."""
+    import pyarrow as pa
+    from tavo import columns
+    x = pa.array(camel_identifiers(THREAD_ROWS, seed=seed))
+    f = columns.uncamel
+
+    def one_round():
+        f(x)
+
+    return one_round
+
+
+# --- peak memory ------------------------------------------------------------------------------
+# The peak resident size of the process during one call, over its resident size before the
+# call (Linux: /proc/self/status, the peak reset through /proc/self/clear_refs), against the
+# size of the output's buffers. Before each call the C library's allocator gives its free
+# memory back (malloc_trim), so that the call's pages count as it touches them.
+
+SLACK_BYTES = 4 << 20
+
+
+def _status(field):
+    with open("/proc/self/status") as f:
+        return int(re.search(r"^%s:\s+(\d+) kB" % field, f.read(), re.M).group(1)) * 1024
+
+
+def _reset_peak():
+    with open("/proc/self/clear_refs", "w") as f:
+        f.write("5")
+
+
+def peak_memory():
+    """[(label, output bytes, peak bytes over the start)] or a str saying why not measured."""
+    try:
+        import ctypes
+        trim = ctypes.CDLL(None).malloc_trim
+        _reset_peak()
+        _status("VmHWM")
+    except (OSError, AttributeError) as e:
+        return "the peak resident size cannot be measured here: %s" % e
+    import pyarrow as pa
+    from tavo import columns
+    out = []
+    for label, fn, rows in (("uncamel", columns.uncamel, camel_identifiers(ROWS)),
+                            ("sanitize_vulgar_string", columns.sanitize_vulgar_string, sentences(ROWS, PROSE)),
+                            ("parse", columns.parse, prices(ROWS))):
+        x = pa.array(rows)
+        del rows
+        fn(x)  # once before: the code and the allocator's first arenas
+        peaks = []
+        for _ in range(3):
+            gc.collect()
+            trim(0)
+            time.sleep(0.05)
+            _reset_peak()
+            start = _status("VmRSS")
+            result = fn(x)
+            peaks.append(_status("VmHWM") - start)
+            size = sum(b.size for b in result.buffers() if b is not None)
+            del result
+        out.append((label, size, min(peaks)))
+        del x
+    return out
+
+
+def memory_target(m):
+    title = "columns peak memory of a call: the output's size plus a small constant"
+    if isinstance(m, str):
+        return {"title": title, "status": "SKIPPED", "why": m, "issue": 23, "line": "%s: SKIPPED (%s)" % (title, m)}
+    worst = max(peak - size for _, size, peak in m)
+    status = "MET" if worst <= SLACK_BYTES else "MISSED"
+    parts = ", ".join("%s %.1f MB over an output of %.1f MB" % (label, peak / 1e6, size / 1e6)
+                      for label, size, peak in m)
+    line = "%s: %s; at most %+.1f MB beyond the output (target <= %.0f MB) %s" % (
+        title, parts, worst / 1e6, SLACK_BYTES / 1e6, status)
+    return {"title": title, "status": status, "value": worst, "bound": SLACK_BYTES, "rule": "memory", "issue": 23,
+            "line": line}

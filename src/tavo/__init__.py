@@ -1,0 +1,33 @@
+"""tavo: fast native helpers for cleaning and reshaping everyday data.
+
+The nine functions are those of the extension module `_tavo` (the very same objects);
+`tavo.columns` has the text and number functions over whole Arrow columns (pyarrow,
+polars, pandas, DuckDB, Spark, or any producer of the Arrow PyCapsule interface).
+"""
+
+from _tavo import (
+    backfill,
+    backfill_iterdict,
+    collapse,
+    multikeysort,
+    parse,
+    same_order,
+    sanitize_vulgar_string,
+    uncamel,
+    underscore_to_camelcase,
+)
+
+from . import columns
+
+__all__ = [
+    "backfill",
+    "backfill_iterdict",
+    "collapse",
+    "columns",
+    "multikeysort",
+    "parse",
+    "same_order",
+    "sanitize_vulgar_string",
+    "uncamel",
+    "underscore_to_camelcase",
+]

@@ -1,0 +1,164 @@
+"""The text and number functions of tavo over whole Arrow columns.
+
+Each function takes a column of strings and returns a new column of the same length:
+row i of the result is what the per-element function of `tavo` gives for row i, and a
+null row gives a null row. The work runs in native code over the column's Arrow buffers,
+without a Python object per row and without the interpreter lock.
+
+What a function accepts: any object that exports Arrow data through the Arrow PyCapsule
+interface (`__arrow_c_stream__`, preferred, or `__arrow_c_array__`) whose type is utf8,
+large_utf8 or string_view, with any offset and any number of chunks. That covers a
+pyarrow `Array` or `ChunkedArray`, a polars `Series` of `pl.String`, a pandas `Series` of
+the default `str` dtype, of `string`, of an `ArrowDtype` of a string type, or of `object`
+holding `str` (missing values: `None`, `NaN`, `pd.NA`), the column DuckDB hands to an
+Arrow UDF, a nanoarrow array. Anything else (a column of numbers, a table, a list, a plain
+object) raises `TypeError`; malformed Arrow data (negative or decreasing offsets, a
+string_view row outside its buffers, invalid UTF-8) raises `ValueError` naming the row.
+
+What a function returns: the caller's kind of column.
+
+- pyarrow `Array` -> `Array`; `ChunkedArray` -> `ChunkedArray` (one output chunk per
+  input chunk);
+- polars `Series` -> `Series` with the same name;
+- pandas `Series` -> `Series` with the same index and name, in the caller's dtype family:
+  text stays in the input's dtype (`str`, `string`, `ArrowDtype` or `object`); numbers are
+  `ArrowDtype` for an `ArrowDtype` input, the nullable `Int64`/`Float64` for `string`, and
+  NumPy `int64`/`float64` for `str` and `object` (missing values there are `NaN`, so an
+  `int64` result with nulls becomes `float64`, as pandas does with any such column);
+- anything else -> a `tavo.columns.Column`, which exports `__arrow_c_stream__` and
+  `__arrow_c_array__` for any Arrow consumer (`pyarrow.chunked_array(col)`,
+  `pl.Series(col)`, `duckdb`...).
+
+Text comes back as utf8 (large_utf8 when a chunk's text passes 2**31 - 1 bytes) for utf8
+and string_view input, and as large_utf8 for large_utf8 input.
+
+A library is imported only when the column came from it: none of pyarrow, polars or
+pandas is needed otherwise. A pandas Series is read and rebuilt through pyarrow.
+"""
+
+from __future__ import annotations
+
+import importlib
+import sys
+from typing import Any, Literal, Optional, Protocol, Union
+
+from . import _columns
+from ._columns import Column
+
+__all__ = ["Column", "parse", "sanitize_vulgar_string", "uncamel", "underscore_to_camelcase"]
+
+
+class ArrowStreamExportable(Protocol):
+    def __arrow_c_stream__(self, requested_schema: object = None) -> object: ...
+
+
+class ArrowArrayExportable(Protocol):
+    def __arrow_c_array__(self, requested_schema: object = None) -> tuple[object, object]: ...
+
+
+ArrowColumn = Union[ArrowStreamExportable, ArrowArrayExportable]
+
+def uncamel(column: ArrowColumn) -> Any:
+    """camelCase or PascalCase to snake_case, row by row (see `tavo.uncamel`).
+
+    `column`: a column of strings (pyarrow Array or ChunkedArray, polars Series, pandas
+    Series, or any Arrow PyCapsule producer of utf8, large_utf8 or string_view). Returns a
+    text column of the same kind and length; null rows stay null.
+    """
+    return _apply(_columns.uncamel, column, ())
+
+
+def underscore_to_camelcase(column: ArrowColumn) -> Any:
+    """underscore_delimited text to camelCase, row by row (see
+    `tavo.underscore_to_camelcase`).
+
+    `column`: a column of strings (pyarrow Array or ChunkedArray, polars Series, pandas
+    Series, or any Arrow PyCapsule producer of utf8, large_utf8 or string_view). Returns a
+    text column of the same kind and length; null rows stay null.
+    """
+    return _apply(_columns.underscore_to_camelcase, column, ())
+
+
+def sanitize_vulgar_string(column: ArrowColumn) -> Any:
+    """Replaces the vulgar fractions (and the whole number in front of each) by decimal
+    numbers, row by row (see `tavo.sanitize_vulgar_string`).
+
+    `column`: a column of strings (pyarrow Array or ChunkedArray, polars Series, pandas
+    Series, or any Arrow PyCapsule producer of utf8, large_utf8 or string_view). Returns a
+    text column of the same kind and length; null rows stay null.
+    """
+    return _apply(_columns.sanitize_vulgar_string, column, ())
+
+
+def parse(column: ArrowColumn, type: Optional[Literal["int64", "float64"]] = None) -> Any:
+    """Reads a number out of each row (see `tavo.parse`) into an int64 or float64 column.
+
+    `column`: a column of strings (pyarrow Array or ChunkedArray, polars Series, pandas
+    Series, or any Arrow PyCapsule producer of utf8, large_utf8 or string_view). Returns a
+    number column of the same kind and length. A null row, and a row that `tavo.parse`
+    reads as None (no number, or an int with more digits than
+    `sys.get_int_max_str_digits()`), is null.
+
+    `type=None` infers the type from the values: int64 when every non-null result is an
+    int within the 64-bit range, otherwise float64, each int converted to the nearest
+    double as `float()` does. `type="int64"` or `type="float64"` forces it. A forced int64
+    never wraps: a value it cannot hold exactly (a fraction, an int past the 64-bit range)
+    is null. Ints past the float range (beyond about 1.8e308) are +inf or -inf in float64,
+    as a decimal text too large for a double is, and null in int64.
+    """
+    return _apply(_columns.parse, column, (type,))
+
+
+def _apply(kernel: Any, column: Any, args: tuple[Any, ...]) -> Any:
+    # The libraries are looked up, not imported: a column of theirs means they are loaded.
+    pa = sys.modules.get("pyarrow")
+    if pa is not None:
+        if isinstance(column, pa.ChunkedArray):
+            return pa.chunked_array(kernel(column, *args))
+        if isinstance(column, pa.Array):
+            return pa.array(kernel(column, *args))
+    pl = sys.modules.get("polars")
+    if pl is not None and isinstance(column, pl.Series):
+        return pl.Series(kernel(column, *args)).alias(column.name)
+    pd = sys.modules.get("pandas")
+    if pd is not None and isinstance(column, pd.Series):
+        return _pandas(kernel, column, args, pd)
+    return kernel(column, *args)
+
+
+def _pandas(kernel: Any, series: Any, args: tuple[Any, ...], pd: Any) -> Any:
+    try:
+        pa = importlib.import_module("pyarrow")
+    except ImportError:
+        raise TypeError("tavo.columns reads a pandas Series through pyarrow, which is not installed "
+                        "(pip install pyarrow)") from None
+    try:
+        # pandas' own conversion: None, NaN and pd.NA of an object column are nulls
+        data = pa.array(series)
+    except (pa.ArrowInvalid, pa.ArrowTypeError) as e:
+        raise TypeError("expected a pandas Series of strings (dtype str, string, object holding str, "
+                        "or an ArrowDtype of a string type), got one of dtype %s that pyarrow cannot "
+                        "read as text: %s" % (series.dtype, e)) from e
+    if pa.types.is_null(data.type):  # an object column of missing values only, or empty
+        data = data.cast(pa.string())
+    result = pa.chunked_array(kernel(data, *args))
+    values = _pandas_values(result, series.dtype, pd, pa)
+    # an object array of str would otherwise become pandas' str dtype
+    dtype = object if series.dtype == object and values.dtype == object else None
+    return pd.Series(values, dtype=dtype, index=series.index, name=series.name, copy=False)
+
+
+def _pandas_values(result: Any, dtype: Any, pd: Any, pa: Any) -> Any:
+    """The result as pandas values in the dtype family of the input."""
+    if isinstance(dtype, pd.ArrowDtype):
+        return pd.arrays.ArrowExtensionArray(result)
+    is_text = pa.types.is_string(result.type) or pa.types.is_large_string(result.type)
+    if isinstance(dtype, pd.StringDtype):
+        if is_text:
+            return dtype.__from_arrow__(result)
+        if dtype.na_value is pd.NA:
+            numbers = pd.Int64Dtype() if pa.types.is_int64(result.type) else pd.Float64Dtype()
+            return numbers.__from_arrow__(result)
+    # object (and the NaN-valued str dtype for numbers): str and None, or NumPy numbers
+    # with NaN for nulls
+    return result.to_numpy(zero_copy_only=False)

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Column check: installs the module and the column libraries (the columns-test extra:
+# pyarrow, polars, pandas, DuckDB; binary wheels only, never built from source) into a
+# virtual environment, then runs tests/test_columns.py and the README's Columns blocks
+# (pyarrow, polars, pandas, DuckDB; the Spark one runs in tools/spark_check.sh) against it.
+# Fails when any of those tests is skipped.
+# Usage: bash tools/columns_check.sh [WHEEL]   (without WHEEL the module is built from this checkout)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. tools/python_for_tools.sh
+pip_q() { "$@" 2> >(grep -v 'is ignored: it is neither a file nor a directory' >&2); }
+
+venv=build/columns-venv
+if [ ! -x "$venv/bin/python" ]; then
+    "$tool_python" -m venv "$venv"
+fi
+echo "--- columns: installing the module and the column libraries"
+if [ -n "${1:-}" ]; then
+    target="tavo[columns-test] @ file://$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
+else
+    target=".[columns-test]"
+fi
+pip_q "$venv/bin/python" -m pip install -q --disable-pip-version-check \
+    --only-binary pyarrow,polars,duckdb,pandas,numpy "$target"
+"$venv/bin/python" - <<'PY'
+import importlib.metadata as md
+print("--- columns: " + ", ".join("%s %s" % (d, md.version(d)) for d in ("pyarrow", "polars", "pandas", "duckdb")))
+PY
+
+log=build/columns-check.log
+"$venv/bin/python" -m pytest -q -p no:cacheprovider -rs tests/test_columns.py \
+    "tests/test_readme.py::test_readme_code_block[pyarrow]" "tests/test_readme.py::test_readme_code_block[polars]" \
+    "tests/test_readme.py::test_readme_code_block[pandas 2]" "tests/test_readme.py::test_readme_code_block[duckdb]" \
+    2>&1 | tee "$log"
+status=${PIPESTATUS[0]}
+[ "$status" -eq 0 ] || exit "$status"
+if tail -1 "$log" | grep -q 'skipped'; then
+    echo "some column tests were skipped (see above)" >&2
+    exit 1
+fi
