@@ -9,6 +9,7 @@
 
 #include "text/byte_sink.hpp"
 #include "text/convert.hpp"
+#include "text/short_ascii.hpp"
 
 #include <cstdlib>
 #include <cstring>
@@ -82,8 +83,49 @@ std::size_t first_capacity(text_function f, const string_chunk& in) {
     return bytes + 64;
 }
 
+// The end of the text bytes a utf8 or large_utf8 chunk holds (its last
+// offset, which is also the extent the ASCII scan of the walk reads), or null
+// for views and for a chunk whose offsets end below where they start.
+const char* text_end(const string_chunk& in) noexcept {
+    if (in.layout == string_layout::string_view || !in.data || in.length == 0) return nullptr;
+    std::int64_t first = 0, last = 0;
+    if (in.layout == string_layout::utf8) {
+        first = static_cast<const std::int32_t*>(in.offsets)[in.offset];
+        last = static_cast<const std::int32_t*>(in.offsets)[in.offset + in.length];
+    } else {
+        first = static_cast<const std::int64_t*>(in.offsets)[in.offset];
+        last = static_cast<const std::int64_t*>(in.offsets)[in.offset + in.length];
+    }
+    return first >= 0 && last >= first ? in.data + last : nullptr;
+}
+
+// A short ASCII identifier with 8 more bytes of the chunk's text after it:
+// the case conversions store whole words, reading and writing up to 8 bytes
+// past the row (the sink keeps the room; later rows overwrite what lands
+// there). True when the row was written.
 template <text_function F>
-inline void convert_row(std::string_view s, bool ascii, byte_sink& out) {
+inline bool convert_short_row(std::string_view s, const char* end, byte_sink& out) {
+    const std::size_t n = s.size();
+    if (n - 1 >= text::short_ascii || !end || static_cast<std::size_t>(end - s.data()) < n + 8) return false;
+    if constexpr (F == text_function::uncamel) {
+        const text::short_plan plan = text::plan_uncamel(s.data(), n);
+        out.reserve_more(plan.length + 8);
+        text::write_uncamel_padded(out.cursor, s.data(), n, plan);
+        out.cursor += plan.length;
+    } else {
+        const text::short_plan plan = text::plan_camelcase(s.data(), n);
+        out.reserve_more(plan.length + 8);
+        text::write_camelcase_padded(out.cursor, s.data(), n, plan);
+        out.cursor += plan.length;
+    }
+    return true;
+}
+
+template <text_function F>
+inline void convert_row(std::string_view s, bool ascii, const char* end, byte_sink& out) {
+    if constexpr (F != text_function::sanitize_vulgar) {
+        if (ascii && convert_short_row<F>(s, end, out)) return;
+    }
     if constexpr (F == text_function::uncamel) {
         text::uncamel(s, ascii, out);
     } else if constexpr (F == text_function::underscore_to_camelcase) {
@@ -103,10 +145,11 @@ kernel_output convert_chunk(const string_chunk& in, bool large) {
     byte_sink sink(capacity);
     prefer_huge_pages(const_cast<char*>(sink.data()), capacity);
     offsets_writer offsets(in.length, large);
+    const char* const end = text_end(in);
     std::optional<row_fault> fault = walk_rows(
         in,
         [&](std::int64_t i, std::string_view s, bool ascii) {
-            convert_row<F>(s, ascii, sink);
+            convert_row<F>(s, ascii, end, sink);
             offsets.put(i + 1, sink.size());
         },
         [&](std::int64_t i) { offsets.put(i + 1, sink.size()); });

@@ -174,6 +174,24 @@ inline void write_uncamel(char* o, const char* s, std::size_t n, short_plan plan
     }
 }
 
+// The same result for a writer with room to spare, such as a column's
+// buffer: s[0..n+8) may be read and o[0..length+8) written. Each piece is
+// stored a whole word at a time, the bytes past its end landing where the
+// next piece (or nothing) goes.
+inline void write_uncamel_padded(char* o, const char* s, std::size_t n, short_plan plan) noexcept {
+    std::uint64_t cuts = plan.mask | (std::uint64_t{1} << n);
+    std::size_t a = 0;
+    for (;;) {
+        const auto b = static_cast<std::size_t>(std::countr_zero(cuts));
+        for (std::size_t i = a; i < b; i += 8) words::store(o + (i - a), short_detail::lowered_word(words::load(s + i)));
+        o += b - a;
+        cuts &= cuts - 1;
+        if (!cuts) break;
+        *o++ = '_';
+        a = b;
+    }
+}
+
 // underscore_to_camelcase of s[0..n), 1 <= n <= 32: `mask` flags the underscores.
 inline short_plan plan_camelcase(const char* s, std::size_t n) noexcept {
     const std::uint64_t under = short_detail::underscores_of(s, n);
@@ -200,6 +218,24 @@ inline void write_camelcase(char* o, const char* text, std::size_t n, short_plan
             *o++ = static_cast<char>(words::is_upper(c) ? c | 0x20 : c);
         }
         after_underscore = false;
+    }
+}
+
+// The same result for a writer with room to spare: s[0..n+8) may be read and
+// o[0..length+8) written. Each run of kept bytes is stored lowered a word at a
+// time; the first byte of every run after the first is then made a capital.
+inline void write_camelcase_padded(char* o, const char* s, std::size_t n, short_plan plan) noexcept {
+    std::uint64_t kept = ~plan.mask & ((std::uint64_t{1} << n) - 1);
+    unsigned capital = 0;  // 0x20 from the second run on
+    while (kept) {
+        const auto a = static_cast<std::size_t>(std::countr_zero(kept));
+        const auto len = static_cast<std::size_t>(std::countr_zero(~(kept >> a)));
+        for (std::size_t i = 0; i < len; i += 8) words::store(o + i, short_detail::lowered_word(words::load(s + a + i)));
+        const unsigned char c = short_detail::lowered_byte(static_cast<unsigned char>(s[a]));
+        o[0] = static_cast<char>(words::is_lower(c) ? c - capital : c);
+        capital = 0x20;
+        o += len;
+        kept &= ~std::uint64_t{0} << (a + len);
     }
 }
 
