@@ -99,24 +99,20 @@ const char* text_end(const string_chunk& in) noexcept {
     return first >= 0 && last >= first ? in.data + last : nullptr;
 }
 
-// A short ASCII identifier with 8 more bytes of the chunk's text after it:
-// the case conversions store whole words, reading and writing up to 8 bytes
-// past the row (the sink keeps the room; later rows overwrite what lands
-// there). True when the row was written.
+// A short ASCII identifier with at least 40 bytes of the chunk's text from
+// its start: the case conversions load 32 bytes whatever its length and store
+// whole words, reading and writing up to 8 bytes past the row (the sink keeps
+// the room; later rows overwrite what lands there). True when the row was
+// written.
 template <text_function F>
 inline bool convert_short_row(std::string_view s, const char* end, byte_sink& out) {
     const std::size_t n = s.size();
-    if (n - 1 >= text::short_ascii || !end || static_cast<std::size_t>(end - s.data()) < n + 8) return false;
+    if (n - 1 >= text::short_ascii || !end || end - s.data() < 40) return false;
+    out.reserve_more(2 * text::short_ascii + 8);
     if constexpr (F == text_function::uncamel) {
-        const text::short_plan plan = text::plan_uncamel(s.data(), n);
-        out.reserve_more(plan.length + 8);
-        text::write_uncamel_padded(out.cursor, s.data(), n, plan);
-        out.cursor += plan.length;
+        out.cursor = text::write_uncamel_padded(out.cursor, s.data(), n, text::uncamel_mask_padded(s.data(), n));
     } else {
-        const text::short_plan plan = text::plan_camelcase(s.data(), n);
-        out.reserve_more(plan.length + 8);
-        text::write_camelcase_padded(out.cursor, s.data(), n, plan);
-        out.cursor += plan.length;
+        out.cursor = text::write_camelcase_padded(out.cursor, s.data(), n, text::underscores_padded(s.data(), n));
     }
     return true;
 }

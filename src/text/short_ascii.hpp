@@ -174,19 +174,51 @@ inline void write_uncamel(char* o, const char* s, std::size_t n, short_plan plan
     }
 }
 
+// The masks of plan_uncamel and plan_camelcase when s[0..32) may be read
+// whatever n is: both blocks are always loaded, and the flags past the text
+// cleared, with no branch on the length. (The result's length is where the
+// padded writers end.)
+inline std::uint64_t uncamel_mask_padded(const char* s, std::size_t n) noexcept {
+    if constexpr (vec::available) {
+        using vec::in_range, vec::lane_bits;
+        const vec::bytes16 x0 = vec::load(s), x1 = vec::load(s + 16);
+        const std::uint64_t within = (std::uint64_t{1} << n) - 1;
+        const std::uint64_t upper =
+            (lane_bits(in_range<'A', 'Z'>(x0)) | (std::uint64_t{lane_bits(in_range<'A', 'Z'>(x1))} << 16)) & within;
+        const std::uint64_t lower =
+            (lane_bits(in_range<'a', 'z'>(x0)) | (std::uint64_t{lane_bits(in_range<'a', 'z'>(x1))} << 16)) & within;
+        const std::uint64_t digit =
+            (lane_bits(in_range<'0', '9'>(x0)) | (std::uint64_t{lane_bits(in_range<'0', '9'>(x1))} << 16)) & within;
+        return upper & (((lower | digit) << 1) | ((upper << 1) & (lower >> 1)));
+    } else {
+        return plan_uncamel(s, n).mask;
+    }
+}
+
+inline std::uint64_t underscores_padded(const char* s, std::size_t n) noexcept {
+    if constexpr (vec::available) {
+        using vec::in_range, vec::lane_bits;
+        const std::uint64_t under = lane_bits(in_range<'_', '_'>(vec::load(s))) |
+                                    (std::uint64_t{lane_bits(in_range<'_', '_'>(vec::load(s + 16)))} << 16);
+        return under & ((std::uint64_t{1} << n) - 1);
+    } else {
+        return short_detail::underscores_of(s, n);
+    }
+}
+
 // The same result for a writer with room to spare, such as a column's
 // buffer: s[0..n+8) may be read and o[0..length+8) written. Each piece is
 // stored a whole word at a time, the bytes past its end landing where the
 // next piece (or nothing) goes.
-inline void write_uncamel_padded(char* o, const char* s, std::size_t n, short_plan plan) noexcept {
-    std::uint64_t cuts = plan.mask | (std::uint64_t{1} << n);
+inline char* write_uncamel_padded(char* o, const char* s, std::size_t n, std::uint64_t mask) noexcept {
+    std::uint64_t cuts = mask | (std::uint64_t{1} << n);
     std::size_t a = 0;
     for (;;) {
         const auto b = static_cast<std::size_t>(std::countr_zero(cuts));
         for (std::size_t i = a; i < b; i += 8) words::store(o + (i - a), short_detail::lowered_word(words::load(s + i)));
         o += b - a;
         cuts &= cuts - 1;
-        if (!cuts) break;
+        if (!cuts) return o;
         *o++ = '_';
         a = b;
     }
@@ -224,8 +256,8 @@ inline void write_camelcase(char* o, const char* text, std::size_t n, short_plan
 // The same result for a writer with room to spare: s[0..n+8) may be read and
 // o[0..length+8) written. Each run of kept bytes is stored lowered a word at a
 // time; the first byte of every run after the first is then made a capital.
-inline void write_camelcase_padded(char* o, const char* s, std::size_t n, short_plan plan) noexcept {
-    std::uint64_t kept = ~plan.mask & ((std::uint64_t{1} << n) - 1);
+inline char* write_camelcase_padded(char* o, const char* s, std::size_t n, std::uint64_t mask) noexcept {
+    std::uint64_t kept = ~mask & ((std::uint64_t{1} << n) - 1);
     unsigned capital = 0;  // 0x20 from the second run on
     while (kept) {
         const auto a = static_cast<std::size_t>(std::countr_zero(kept));
@@ -237,6 +269,7 @@ inline void write_camelcase_padded(char* o, const char* s, std::size_t n, short_
         o += len;
         kept &= ~std::uint64_t{0} << (a + len);
     }
+    return o;
 }
 
 }  // namespace tavo::text
