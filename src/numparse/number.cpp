@@ -138,6 +138,17 @@ constexpr unsigned ascii_digit_value(char c) noexcept {
     return {out, n};
 }
 
+[[gnu::always_inline]] inline std::string_view number_scratch::filter_branch_free(std::string_view in) {
+    if (in.size() > cap_) return filter_long(in);
+    char* const out = buf_;
+    std::size_t n = 0;
+    for (char c : in) {
+        out[n] = c;
+        n += number_chars[static_cast<unsigned char>(c)];
+    }
+    return {out, n};
+}
+
 std::string_view number_scratch::filter_long(std::string_view in) {
     const char* p = in.data();
     std::size_t left = in.size();
@@ -171,6 +182,12 @@ void number_scratch::grow(std::size_t used, std::size_t cap) {
 
 number parse(std::string_view in, number_scratch& scratch) {
     const std::string_view text = scratch.filter(in);
+    if (text.empty()) return number{};
+    return read_number_text(text);
+}
+
+number parse_row(std::string_view in, number_scratch& scratch) {
+    const std::string_view text = scratch.filter_branch_free(in);
     if (text.empty()) return number{};
     return read_number_text(text);
 }
