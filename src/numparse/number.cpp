@@ -142,6 +142,7 @@ constexpr unsigned ascii_digit_value(char c) noexcept {
     if (in.size() > cap_) return filter_long(in);
     char* const out = buf_;
     std::size_t n = 0;
+#pragma GCC unroll 8
     for (char c : in) {
         out[n] = c;
         n += number_chars[static_cast<unsigned char>(c)];
