@@ -80,11 +80,12 @@ void keep_few_known_columns(PyObject* items, std::vector<sort_column>& columns, 
     }
     const bool read = for_each_key_text(
         items, ending, [&] { return missing > 0; },
-        [&](std::string_view text) {
+        [&](std::string_view text, PyObject* key) {
             for (std::size_t c = 0; c < width; ++c) {
                 if (found[c] == 0 && columns[c].name == text) {
                     found[c] = 1;
                     --missing;
+                    if (PyUnicode_CheckExact(key)) columns[c].key = borrow(key);
                 }
             }
         });

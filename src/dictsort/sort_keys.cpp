@@ -17,11 +17,7 @@ namespace {
 bool column_of(PyObject* element, std::vector<sort_column>& out, ending_error& ending) {
     std::string_view text;
     if (!PyUnicode_Check(element) || !utf8_of(element, text, ending)) return false;
-    sort_column column = parse_column_text(text);
-    if (!column.descending && PyUnicode_CheckExact(element) && PyUnicode_CHECK_INTERNED(element)) {
-        column.key = borrow(element);
-    }
-    out.push_back(std::move(column));
+    out.push_back(parse_column_text(text));
     return true;
 }
 
@@ -212,9 +208,7 @@ sort_column parse_column_text(std::string_view text) {
 ref lookup_key(const sort_column& column) {
     if (column.key) return borrow(column.key.get());
     const std::string& name = column.name;
-    PyObject* key = PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
-    if (key != nullptr) PyUnicode_InternInPlace(&key);  // may replace `key`, giving its count back
-    return created(key);
+    return created(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size())));
 }
 
 std::vector<sort_column> parse_columns(PyObject* columns, ending_error& ending) {
@@ -333,14 +327,16 @@ std::vector<sort_column> keep_known_columns(PyObject* items, std::vector<sort_co
     {
         distinct_names names(columns);
         std::vector<char> found(names.size(), 0);
+        std::vector<ref> keys(names.size());  // the first exact str key found for each name
         std::size_t missing = names.size();
         const bool read = for_each_key_text(
             items, ending, [&] { return missing > 0; },
-            [&](std::string_view text) {
+            [&](std::string_view text, PyObject* key) {
                 std::size_t k = names.find(text);
                 if (k < names.size() && !found[k]) {
                     found[k] = 1;
                     --missing;
+                    if (PyUnicode_CheckExact(key)) keys[k] = borrow(key);
                 }
             });
         if (!read) return {};
@@ -349,6 +345,7 @@ std::vector<sort_column> keep_known_columns(PyObject* items, std::vector<sort_co
             std::size_t k = names.of_column(c);
             if (found[k] && !taken[k]) {
                 taken[k] = 1;
+                columns[c].key = std::move(keys[k]);
                 keep.push_back(c);
             }
         }

@@ -69,8 +69,8 @@ inline bool utf8_of(PyObject* s, std::string_view& out, ending_error& ending) {
     return true;
 }
 
-// Calls `seen(text)` with the UTF-8 text of every str key of every dict item
-// of the list `items`, in order, for as long as `more()` is true; a key without
+// Calls `seen(text, key)` with every str key of every dict item of the list
+// `items` and its UTF-8 text, in order, for as long as `more()` is true; a key without
 // UTF-8 text is passed over. The list and its dicts are read again after every
 // step: getting a key's text may allocate, a collection may then run
 // finalizers that change them, and a dict's lock (free-threaded builds) is
@@ -96,7 +96,7 @@ bool for_each_key_text(PyObject* items, ending_error& ending, More more, Seen se
                 if (ending.is_set()) return false;
                 continue;
             }
-            seen(text);
+            seen(text, key);
         }
     }
     return true;
@@ -197,7 +197,7 @@ inline constexpr int sort_tries = 1;
 struct sort_column {
     std::string name;  // the dictionary key to read (UTF-8), may be empty
     bool descending = false;
-    ref key;           // the argument itself when it is that key: an interned exact str without '-'
+    ref key;           // an exact str key with that name, from a dict item of the list
 };
 
 // Another list of the same columns (a sort made again starts from them).
@@ -224,11 +224,12 @@ std::vector<sort_column> parse_columns(PyObject* columns, ending_error& ending);
 std::vector<sort_column> keep_known_columns(PyObject* items, std::vector<sort_column> columns,
                                             ending_error& ending);
 
-// The str looked up in every dict for a column: interned, so that it is the
-// very key object of dicts whose keys are interned (those written in source
-// code, and most others made from them), and each lookup matches it by
-// identity instead of comparing texts. A column given as an interned str (a
-// name written in source code) is that str already; any other gets a new one.
+// The str looked up in every dict for a column: the key object of the first
+// dict item that has the name, when it is an exact str, so that lookups in
+// dicts sharing their key objects (rows made from one literal, or by one
+// decoder) match it by identity instead of comparing texts; otherwise a new
+// str. Never an interned one: on some versions interned strings live as long
+// as the process, and column names made at run time would pile up.
 ref lookup_key(const sort_column& column);
 
 // --- key values --------------------------------------------------------------------
