@@ -10,6 +10,7 @@ import random
 import signal
 import sys
 import threading
+import uuid
 
 import pytest
 from hypothesis import given, settings, strategies as st
@@ -256,11 +257,34 @@ class BackwardsBytes(bytes):
         (2.5, 3, -1),
         (-1, 0, -1),
         (-(2**63), 2**63 - 1, -1),
-        (2**64, 2.0**64, 0),  # a float key, equal to the float
-        (2**64 + 1, 2.0**64, 0),  # nearest double
-        (2**63, 2**63 - 1, 0),  # 2**63 - 1 becomes 2.0**63 against a float key
-        (-(2**63) - 1, -(2**63), 0),
-        (2**53 + 1, 2**53, 1),  # two int keys compare exactly
+        # ints of any size compare exactly, with each other and with floats
+        (2**64, 2.0**64, 0),
+        (2**64 + 1, 2.0**64, 1),
+        (2**64 + 1, 2**64, 1),
+        (2**63, 2**63 - 1, 1),
+        (2**63, 2.0**63, 0),
+        (2**63 - 1, 2.0**63, -1),
+        (-(2**63), -(2.0**63), 0),
+        (-(2**63) + 1, -(2.0**63), 1),
+        (-(2**63) - 1, -(2**63), -1),
+        (-(2**63) - 1, -(2.0**63), -1),
+        ((1 << 100) + 1, 1 << 100, 1),
+        (-(1 << 100), -(1 << 100) - 1, 1),
+        (2**53 + 1, 2**53, 1),
+        (2**53 + 1, 2.0**53, 1),
+        (2**53 - 1, 2.0**53, -1),
+        (-(2**53) - 1, -(2.0**53), -1),
+        (2**62 + 1, 2.0**62, 1),
+        (2**64, 2**63 - 1, 1),
+        (-(2**64), -(2**63), -1),
+        (2**64, 1.5, 1),
+        (2**64, NAN, 0),
+        (2**64, "a", 0),
+        (2**64, float("inf"), -1),
+        (-(2**64), float("-inf"), 1),
+        (True, 1.0, 0),
+        (Index(2**64 + 1), 2**64, 1),  # __index__ beyond 64 bits: its integer, exactly
+        (Index(2**64), 2.0**64, 0),
         (10**400, 10**401, -1),  # too big for a double: compared by Python
         (10**400, 5, 1),
         (10**400, float("inf"), -1),
@@ -290,6 +314,9 @@ class BackwardsBytes(bytes):
         (decimal.Decimal("2.5"), 2, 1),  # __float__
         (decimal.Decimal("1.5"), 1.5, 0),
         (fractions.Fraction(1, 3), 0.3, 1),
+        # __float__ without __index__: the nearest double, even against an int
+        (decimal.Decimal("1.00000000000000000001"), decimal.Decimal(1), 0),
+        (fractions.Fraction(2**64 + 1), 2**64, 0),
         (Index(7), 7, 0),
         (Index(7), 6.5, 1),
         (Index(2**70), 2**70, 0),  # through __index__, then through the double
@@ -731,9 +758,19 @@ def test_math_inf_and_extremes():
 
 
 @pytest.mark.parametrize("column", ["a", "-a"])
-def test_wide_ints_beside_floats_compare_exactly_among_themselves(column):
-    # Ints past 2**53 share a double, but two int keys compare as integers.
-    values = [2**53 + 1, 2**53, 0.5, 2**62 + 1, 2**62, -1.5, -(2**62) - 1, -(2**62)]
+@pytest.mark.parametrize(
+    "values",
+    [
+        [2**53 + 1, 2**53, 0.5, 2**62 + 1, 2**62, -1.5, -(2**62) - 1, -(2**62)],
+        [2**64 + 1, 2**64, 2.0**64, 2**63, 2**63 - 1, 2.0**63, -(2**63), -(2**63) - 1, -(2.0**63)],
+        [(1 << 100) + 1, 1 << 100, float(1 << 100), -(1 << 100), 10**400, -(10**400), 0, 0.5],
+        [2**53 + 1, 2.0**53, 2**53 - 1, 2**53, float(2**53 + 2)],
+        [uuid.UUID(int=(1 << 127) + (i * 7919) % 41).int for i in range(41)],  # one double for all
+    ],
+    ids=["past 2**53", "around 64 bits", "past 64 bits", "one double", "uuids"],
+)
+def test_ints_of_any_size_and_floats_compare_exactly(values, column):
+    # As Python compares them: no int rounds to a double, beside floats or not.
     rows = [{"a": v} for v in values]
     out = multikeysort(rows, column)
     assert [r["a"] for r in out] == sorted(values, reverse=column == "-a")
@@ -780,6 +817,16 @@ FAMILIES = {
         st.floats(allow_nan=False),
         st.sampled_from([0.0, -0.0, 0.5, -1.5, 2.0**64, 2**64, -(2**64), 2**70 + 1, 10**400, -(10**400)]),
         st.booleans(),
+    ),
+    # Ints of any size beside floats: every pair compares exactly.
+    "wide numbers": st.one_of(
+        st.integers(),
+        st.integers(2**53 - 4, 2**53 + 4),
+        st.integers(2**63 - 4, 2**64 + 4),
+        st.integers(-(2**64) - 4, -(2**63) + 4),
+        st.integers(2**126, 2**128),
+        st.floats(allow_nan=False),
+        st.sampled_from([2.0**53, 2.0**63, -(2.0**63), 2.0**64, float(2**127)]),
     ),
     "texts": st.one_of(
         st.sampled_from(["", "a", "ab", "b", "B", "a\x00", "ä", "aa", "\U0001f600", "abcdefghi", "abcdefghj"]),

@@ -56,13 +56,7 @@ sort_value convert_value(PyObject* v, key_store& store, ending_error& ending) {
         int overflow = 0;
         long long x = PyLong_AsLongLongAndOverflow(v, &overflow);
         if (overflow == 0) return sort_value::of_int(x);
-        double d = PyLong_AsDouble(v);
-        if (d == -1.0 && PyErr_Occurred()) {
-            ending.discard_pending();
-            if (ending.is_set()) return sort_value::null();
-            return sort_value::of_object(store.keep(borrow(v)));
-        }
-        return sort_value::of_float(d);
+        return sort_value::of_object(store.keep(borrow(v)));  // a wide int, compared exactly
     }
     if (t == &PyFloat_Type) return sort_value::of_float(PyFloat_AS_DOUBLE(v));
     if (t == &PyBool_Type) return sort_value::of_int(v == Py_True ? 1 : 0);
@@ -80,8 +74,19 @@ sort_value convert_value(PyObject* v, key_store& store, ending_error& ending) {
     PyNumberMethods* number = t->tp_as_number;
     bool has_index = PyLong_Check(v) || (number && number->nb_index);
     if (has_index) {
-        long long x = PyLong_AsLongLong(v);
-        if (x != -1 || !PyErr_Occurred()) return sort_value::of_int(x);
+        // The integer itself: its value when it fits in 64 bits, else the
+        // exact int (a wide int, compared exactly like one given as an int).
+        int overflow = 0;
+        if (PyLong_Check(v)) {
+            long long x = PyLong_AsLongLongAndOverflow(v, &overflow);
+            if (overflow == 0) return sort_value::of_int(x);
+        }
+        ref index = steal(PyNumber_Index(v));  // exact int; runs __index__ for other types
+        if (index) {
+            long long x = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+            if (overflow == 0) return sort_value::of_int(x);
+            return sort_value::of_object(store.keep(std::move(index)));
+        }
         ending.discard_pending();
         if (ending.is_set()) return sort_value::null();
     }
@@ -123,6 +128,16 @@ PyObject* python_object_of(const sort_value& v, ref& temp) {
             return Py_None;
     }
     return temp.get();
+}
+
+order reverse(order o) noexcept { return static_cast<order>(-static_cast<int>(o)); }
+
+// An exact int against a 64-bit integer, natively (no exception is possible).
+order compare_wide_int(PyObject* wide, std::int64_t y) noexcept {
+    int overflow = 0;
+    long long x = PyLong_AsLongLongAndOverflow(wide, &overflow);
+    if (overflow != 0) return overflow > 0 ? order::greater : order::less;
+    return x < y ? order::less : x > y ? order::greater : order::equal;
 }
 
 // 1 when `x op y` is true, 0 when false, -1 when it raised (the exception
@@ -308,6 +323,15 @@ order python_compare(PyObject* x, PyObject* y, ending_error& ending, bool tell_g
 order compare_through_python(const sort_value& a, const sort_value& b, ending_error& ending, bool tell_greater) {
     assert(a.kind() == key_kind::object_key || b.kind() == key_kind::object_key);
     if (ending.is_set()) return order::equal;
+    // An int key against a wide int: the wide int's sign decides, without a
+    // temporary int. A float key against one goes through Python below, whose
+    // comparison of an int with a float is exact.
+    if (a.kind() == key_kind::int_key && PyLong_CheckExact(b.as_object())) {
+        return reverse(compare_wide_int(b.as_object(), a.as_int()));
+    }
+    if (b.kind() == key_kind::int_key && PyLong_CheckExact(a.as_object())) {
+        return compare_wide_int(a.as_object(), b.as_int());
+    }
     // Object keys are held by the key store; temporaries by these handles.
     ref temp_x, temp_y;
     PyObject* x = python_object_of(a, temp_x);

@@ -352,6 +352,20 @@ inline order compare_texts(std::string_view x, std::string_view y) noexcept {
     return x.size() < y.size() ? order::less : order::greater;
 }
 
+// An int against a double, exactly as Python compares them (NaN is equal).
+// The int's nearest double orders it wherever it differs from y (rounding
+// keeps the order); where they are equal, y is a whole number in
+// [-2^63, 2^63] and is compared as an integer.
+inline order compare_int_double(std::int64_t x, double y) noexcept {
+    double d = static_cast<double>(x);
+    if (d < y) return order::less;
+    if (d > y) return order::greater;
+    if (d != y) return order::equal;  // NaN
+    if (y >= 0x1p63) return order::less;  // 2^63, above every 64-bit integer
+    auto w = static_cast<std::int64_t>(y);
+    return x < w ? order::less : x > w ? order::greater : order::equal;
+}
+
 // The order of a relative to b. With `tell_greater` false, greater may come
 // back as equal (for callers that only ask whether a is less).
 inline order compare_sort_values(const sort_value& a, const sort_value& b, ending_error& ending,
@@ -379,9 +393,10 @@ inline order compare_sort_values(const sort_value& a, const sort_value& b, endin
     // A str against an int or a float: both `<` and `>` raise TypeError for
     // the built-in types, so the pair is equal; no need to ask Python.
     if (ka == key_kind::text_key || kb == key_kind::text_key) return order::equal;
-    double x = ka == key_kind::int_key ? static_cast<double>(a.as_int()) : a.as_float();
-    double y = kb == key_kind::int_key ? static_cast<double>(b.as_int()) : b.as_float();
-    return compare_numbers(x, y);
+    // An int against a float, exactly.
+    if (ka == key_kind::int_key) return compare_int_double(a.as_int(), b.as_float());
+    order o = compare_int_double(b.as_int(), a.as_float());
+    return static_cast<order>(-static_cast<int>(o));
 }
 
 // True when record a sorts strictly before record b, comparing columns
