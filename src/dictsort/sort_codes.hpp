@@ -2,7 +2,7 @@
 // have a native order. Both the general sort and the short-list path use them.
 #pragma once
 
-#include "dictsort/sort_keys.hpp"
+#include "dictsort/key_values.hpp"
 
 #include <bit>
 #include <cstdint>
@@ -28,6 +28,14 @@ inline column_plan plan_for(const column_profile& p) {
 
 inline constexpr std::uint64_t sign_bit = std::uint64_t{1} << 63;
 
+// A double as an unsigned code in the same order (-0.0 as 0.0; not for NaN):
+// the sign bit set for positives, every bit flipped for negatives.
+inline std::uint64_t double_code(double d) noexcept {
+    if (d == 0.0) d = 0.0;  // -0.0 equals 0.0
+    auto b = std::bit_cast<std::uint64_t>(d);
+    return (b & sign_bit) ? ~b : b | sign_bit;
+}
+
 // The code of a key of a column with that plan (0 for compare_only). Text
 // codes hold the first eight bytes, big-endian, zero-padded: ordering by them
 // is a coarser form of the byte order, so equal codes still need a look at
@@ -36,12 +44,8 @@ inline std::uint64_t code_of(column_plan plan, const sort_value& v) {
     switch (plan) {
         case column_plan::exact_int:
             return static_cast<std::uint64_t>(v.as_int()) ^ sign_bit;
-        case column_plan::exact_double: {
-            double d = v.kind() == key_kind::int_key ? static_cast<double>(v.as_int()) : v.as_float();
-            if (d == 0.0) d = 0.0;  // -0.0 equals 0.0
-            auto b = std::bit_cast<std::uint64_t>(d);
-            return (b & sign_bit) ? ~b : b | sign_bit;
-        }
+        case column_plan::exact_double:
+            return double_code(v.kind() == key_kind::int_key ? static_cast<double>(v.as_int()) : v.as_float());
         case column_plan::text_prefix: {
             std::string_view s = v.as_text();
             std::uint64_t k = 0;
