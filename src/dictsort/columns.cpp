@@ -11,14 +11,18 @@
 namespace tavo::dictsort {
 namespace {
 
-// A column from a str element; nothing when it is not a str with UTF-8 text.
-// The caller holds a reference to `element`.
-result<std::optional<sort_column>> column_of(PyObject* element) {
-    if (!PyUnicode_Check(element)) return std::optional<sort_column>();
-    result<std::optional<std::string_view>> text = unless_ordinary(str_utf8(element));
-    if (!text) return std::move(text.error());
-    if (!*text) return std::optional<sort_column>();
-    return std::optional<sort_column>(parse_column_text(**text));
+// Adds the column of a str element to `out`; false when it is not a str
+// with UTF-8 text. The caller holds a reference to `element`.
+result<bool> add_column(PyObject* element, std::vector<sort_column>& out) {
+    if (!PyUnicode_Check(element)) return false;
+    result<std::string_view> text = str_utf8(element);
+    if (!text) {
+        status ordinary = unless_ordinary(std::move(text.error()));
+        if (!ordinary) return std::move(ordinary.error());
+        return false;
+    }
+    out.push_back(parse_column_text(*text));
+    return true;
 }
 
 // The columns of a sequence other than a list: all of its elements, or no
@@ -39,10 +43,9 @@ result<std::vector<sort_column>> columns_of_sequence(PyObject* columns) {
         return std::vector<sort_column>();
     }
     while (ref element = steal(PyIter_Next(it.get()))) {
-        result<std::optional<sort_column>> column = column_of(element.get());
-        if (!column) return std::move(column.error());
-        if (!*column) return std::vector<sort_column>();
-        out.push_back(std::move(**column));
+        result<bool> added = add_column(element.get(), out);
+        if (!added) return std::move(added.error());
+        if (!*added) return std::vector<sort_column>();
     }
     if (PyErr_Occurred()) {
         status cleared = discard_ordinary_error();
@@ -71,9 +74,13 @@ status for_each_key_text(PyObject* items, More more, Seen seen) {
         while (more() && PyDict_Next(item.get(), &pos, &key, &value)) {
             if (!PyUnicode_Check(key)) continue;
             ref held_key = borrow(key);
-            result<std::optional<std::string_view>> text = unless_ordinary(str_utf8(key));
-            if (!text) return std::move(text.error());
-            if (*text) seen(**text, key);
+            result<std::string_view> text = str_utf8(key);
+            if (text) {
+                seen(*text, key);
+            } else {
+                status ordinary = unless_ordinary(std::move(text.error()));
+                if (!ordinary) return ordinary;
+            }
         }
     }
     return ok();
@@ -101,9 +108,8 @@ sort_column parse_column_text(std::string_view text) {
 result<std::vector<sort_column>> parse_columns(PyObject* columns) {
     std::vector<sort_column> out;
     if (PyUnicode_Check(columns)) {
-        result<std::optional<sort_column>> column = column_of(columns);  // none without UTF-8 text
-        if (!column) return std::move(column.error());
-        if (*column) out.push_back(std::move(**column));
+        result<bool> added = add_column(columns, out);  // none without UTF-8 text
+        if (!added) return std::move(added.error());
         return out;
     }
     if (PyList_Check(columns)) {
@@ -113,9 +119,8 @@ result<std::vector<sort_column>> parse_columns(PyObject* columns) {
         for (Py_ssize_t i = 0;; ++i) {
             ref element = list_view(columns).item(i);
             if (!element) break;
-            result<std::optional<sort_column>> column = column_of(element.get());
-            if (!column) return std::move(column.error());
-            if (*column) out.push_back(std::move(**column));
+            result<bool> added = add_column(element.get(), out);
+            if (!added) return std::move(added.error());
         }
         return out;
     }

@@ -19,4 +19,10 @@ result<std::optional<T>> unless_ordinary(result<T> r) {
     return std::optional<T>();
 }
 
+// The same for a failure alone: ok when `e` is ordinary (dropped), else `e`.
+inline status unless_ordinary(error_value&& e) {
+    if (must_end_call(e.type())) return std::move(e);
+    return ok();
+}
+
 }  // namespace tavo::dictsort

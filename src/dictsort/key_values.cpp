@@ -20,28 +20,15 @@ result<sort_value> text_key(PyObject* v, key_store& store) {
     return sort_value::of_text(store.copy_text(t.data(), t.size()), t.size());
 }
 
-// The value of a lookup as a key value (rules 2 to 5 of the extraction). The
-// caller holds a reference to `v`.
-result<sort_value> convert_value(PyObject* v, key_store& store, python_trace& trace) {
-    if (v == Py_None) return sort_value::null();
-    PyTypeObject* t = Py_TYPE(v);
-    // Exact built-in types first: for them the conversion calls below run no
-    // Python code, so their outcome is known without making them.
-    if (t == &PyLong_Type) {
-        int overflow = 0;
-        long long x = PyLong_AsLongLongAndOverflow(v, &overflow);
-        if (overflow == 0) return sort_value::of_int(x);
-        return sort_value::of_object(store.keep(borrow(v)));  // a wide int, compared exactly
-    }
-    if (t == &PyFloat_Type) return sort_value::of_float(PyFloat_AS_DOUBLE(v));
-    if (t == &PyBool_Type) return sort_value::of_int(v == Py_True ? 1 : 0);
-    if (t == &PyUnicode_Type) return text_key(v, store);
-
+// The value of a lookup of another type than None, int, float, bool and str
+// as a key value: a subclass, an object with __index__ or __float__, any
+// other object. The caller holds a reference to `v`.
+[[gnu::noinline]] result<sort_value> convert_other(PyObject* v, key_store& store, python_trace& trace) {
     trace.ran = true;  // a subclass's or another type's conversion methods
     // Without an __index__ slot (nor __float__, for the second call) the
     // conversion calls can only raise TypeError: skip them and the message
     // they would format.
-    PyNumberMethods* number = t->tp_as_number;
+    PyNumberMethods* number = Py_TYPE(v)->tp_as_number;
     bool has_index = PyLong_Check(v) || (number && number->nb_index);
     if (has_index) {
         // The integer itself: its value when it fits in 64 bits, else the
@@ -70,6 +57,53 @@ result<sort_value> convert_value(PyObject* v, key_store& store, python_trace& tr
     }
     if (PyUnicode_Check(v)) return text_key(v, store);
     return sort_value::of_object(store.keep(borrow(v)));
+}
+
+// The value of a lookup as a key value (rules 2 to 5 of the extraction). The
+// caller holds a reference to `v`. Exact built-in types first: for them the
+// conversion calls run no Python code, so their outcome is known without
+// making them.
+inline result<sort_value> convert_value(PyObject* v, key_store& store, python_trace& trace) {
+    if (v == Py_None) return sort_value::null();
+    PyTypeObject* t = Py_TYPE(v);
+    if (t == &PyLong_Type) {
+        int overflow = 0;
+        long long x = PyLong_AsLongLongAndOverflow(v, &overflow);
+        if (overflow == 0) return sort_value::of_int(x);
+        return sort_value::of_object(store.keep(borrow(v)));  // a wide int, compared exactly
+    }
+    if (t == &PyFloat_Type) return sort_value::of_float(PyFloat_AS_DOUBLE(v));
+    if (t == &PyBool_Type) return sort_value::of_int(v == Py_True ? 1 : 0);
+    if (t == &PyUnicode_Type) return text_key(v, store);
+    return convert_other(v, store, trace);
+}
+
+// A failed lookup: a null key, unless its exception must end the call.
+[[gnu::noinline]] result<sort_value> failed_lookup() {
+    status cleared = discard_ordinary_error();
+    if (!cleared) return std::move(cleared.error());
+    return sort_value::null();
+}
+
+// item[key] as a key value; `key` is the column's lookup str.
+[[gnu::always_inline]] inline result<sort_value> extract_sort_value(PyObject* item, PyObject* key, key_store& store,
+                                                                   python_trace& trace) {
+    ref value;
+    if (PyDict_CheckExact(item)) {
+        // A plain dict has no __missing__: a missing key is simply null. The
+        // value is held: conversions below may run code that drops it from
+        // the dict (or another thread may, on free-threaded builds).
+        value = dict_lookup(item, key);
+        if (!value) {
+            if (PyErr_Occurred()) return failed_lookup();  // a key whose hash or equality raised
+            return sort_value::null();
+        }
+    } else {
+        trace.ran = true;
+        value = steal(PyObject_GetItem(item, key));
+        if (!value) return failed_lookup();
+    }
+    return convert_value(value.get(), store, trace);
 }
 
 }  // namespace
@@ -104,32 +138,6 @@ void column_profile::note(const sort_value& v) noexcept {
         constexpr std::int64_t exact = std::int64_t{1} << 53;
         has_wide_int |= v.as_int() > exact || v.as_int() < -exact;
     }
-}
-
-result<sort_value> extract_sort_value(PyObject* item, PyObject* key, key_store& store, python_trace& trace) {
-    ref value;
-    if (PyDict_CheckExact(item)) {
-        // A plain dict has no __missing__: a missing key is simply null. The
-        // value is held: conversions below may run code that drops it from
-        // the dict (or another thread may, on free-threaded builds).
-        value = dict_lookup(item, key);
-        if (!value) {
-            if (PyErr_Occurred()) {  // a key whose hash or equality raised; none when it is missing
-                status cleared = discard_ordinary_error();
-                if (!cleared) return std::move(cleared.error());
-            }
-            return sort_value::null();
-        }
-    } else {
-        trace.ran = true;
-        value = steal(PyObject_GetItem(item, key));
-        if (!value) {
-            status cleared = discard_ordinary_error();
-            if (!cleared) return std::move(cleared.error());
-            return sort_value::null();
-        }
-    }
-    return convert_value(value.get(), store, trace);
 }
 
 status extract_rows(const sort_rows& rows, std::size_t n, const std::vector<sort_column>& columns,

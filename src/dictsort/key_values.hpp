@@ -23,7 +23,7 @@ enum class key_kind : std::uint8_t { null_key, int_key, float_key, text_key, obj
 // outside 64 bits is an object key holding the exact int (a wide int).
 class sort_value {
 public:
-    sort_value() noexcept : sort_value(key_kind::null_key, 0) {}
+    sort_value() noexcept = default;  // unwritten, as a plain array element: null() for a null key
     static sort_value null() noexcept { return sort_value(key_kind::null_key, 0); }
     static sort_value of_int(std::int64_t v) noexcept {
         sort_value s(key_kind::int_key, 0);
@@ -108,16 +108,14 @@ struct python_trace {
     bool ran = false;
 };
 
-// item[key] as a key value; `key` is the column's lookup str, built once per
-// call. An ordinary exception from the lookup or a conversion gives the
-// fallback (null, or the next rule); one that must end the call comes back.
-result<sort_value> extract_sort_value(PyObject* item, PyObject* key, key_store& store, python_trace& trace);
-
-// The extraction pass: for each of the first n rows, one key value per column
-// into values (row after row, n * columns.size() of them), and each column's
-// profile. n is the number of rows when the pass starts. Fails with the
-// list's IndexError when Python code run by a lookup has shortened the list,
-// and with an exception that must end the call.
+// The extraction pass: for each of the first n rows, item[name] as a key
+// value for each column (looked up with the column's lookup_key str), into
+// values (row after row, n * columns.size() of them), and each column's
+// profile; n is the number of rows when the pass starts. An ordinary
+// exception from a lookup or a conversion gives the fallback (null, or the
+// next rule of the conversion). Fails with the list's IndexError when Python
+// code run by a lookup has shortened the list, and with an exception that
+// must end the call.
 status extract_rows(const sort_rows& rows, std::size_t n, const std::vector<sort_column>& columns,
                     sort_value* values, column_profile* profiles, key_store& store, python_trace& trace);
 

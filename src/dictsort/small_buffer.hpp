@@ -6,18 +6,19 @@
 
 namespace tavo::dictsort {
 
-// An array of n value-initialised elements: inside the object when n <= N,
-// else in one block on the heap.
+// An array of n default-initialised elements (trivial types are left
+// unwritten, as in a plain array): inside the object when n <= N, else in
+// one block on the heap.
 template <class T, std::size_t N>
 class small_buffer {
 public:
     explicit small_buffer(std::size_t n) : size_(n) {
         if (n > N) {
-            heap_ = std::make_unique<T[]>(n);
+            heap_ = std::make_unique_for_overwrite<T[]>(n);
             data_ = heap_.get();
         } else {
             data_ = reinterpret_cast<T*>(inline_);
-            std::uninitialized_value_construct_n(data_, n);
+            std::uninitialized_default_construct_n(data_, n);
         }
     }
     small_buffer(const small_buffer&) = delete;
