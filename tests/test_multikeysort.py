@@ -739,8 +739,11 @@ def test_math_inf_and_extremes():
         [(1 << 100) + 1, 1 << 100, float(1 << 100), -(1 << 100), 10**400, -(10**400), 0, 0.5],
         [2**53 + 1, 2.0**53, 2**53 - 1, 2**53, float(2**53 + 2)],
         [uuid.UUID(int=(1 << 127) + (i * 7919) % 41).int for i in range(41)],  # one double for all
+        [uuid.UUID(int=(i * 0x9E3779B97F4A7C15F39CC0605CEDC835) % 2**128).int for i in range(300)],
+        [2**127, 2**127 - 1, 2.0**127, 2**128 - 1, 2**128, 2.0**128, -(2**127), -(2**127) - 1, -(2.0**127),
+         3 * 2**126, 3.0 * 2**126, 2**64 - 1, 2**64, -(2**64), -(2.0**64), -(2**64) + 1, 2**96 + 1, 2.0**96],
     ],
-    ids=["past 2**53", "around 64 bits", "past 64 bits", "one double", "uuids"],
+    ids=["past 2**53", "around 64 bits", "past 64 bits", "one double", "uuids", "many uuids", "128-bit edges"],
 )
 def test_ints_of_any_size_and_floats_compare_exactly(values, column):
     # As Python compares them: no int rounds to a double, beside floats or not.

@@ -24,6 +24,8 @@ PyObject* python_object_of(const sort_value& v, ref& temp) {
         }
         case key_kind::object_key:
             return v.as_object();
+        case key_kind::wide_int_key:
+            return v.as_wide_int().object;
         case key_kind::null_key:
             assert(!"a null key never goes to Python");
             return Py_None;
@@ -69,8 +71,9 @@ result<std::optional<bool>> comparison_truth(PyObject* x, PyObject* y, int op) {
     return std::optional<bool>(truth != 0);
 }
 
-// A wide int (an exact int) against a 64-bit integer, natively: no exception
-// is possible.
+// An exact int against a 64-bit integer, natively: no exception is possible.
+// An int too wide for a wide int key is ordered against one by its sign, as
+// against 0.
 order compare_wide_int(PyObject* wide, std::int64_t y) noexcept {
     int overflow = 0;
     long long x = PyLong_AsLongLongAndOverflow(wide, &overflow);
@@ -93,14 +96,20 @@ result<order> python_compare(PyObject* x, PyObject* y, bool tell_greater) {
 
 result<order> compare_with_object(const sort_value& a, const sort_value& b, bool tell_greater) {
     assert(a.kind() == key_kind::object_key || b.kind() == key_kind::object_key);
-    // An int key against a wide int: the wide int's sign decides, without a
-    // temporary int. A float key against one goes through Python below, whose
-    // comparison of an int with a float is exact.
+    // An int key or a wide int key against an int too wide for a wide int
+    // key: its sign decides, without a temporary int. A float key against one goes
+    // through Python below, whose comparison of an int with a float is exact.
     if (a.kind() == key_kind::int_key && PyLong_CheckExact(b.as_object())) {
         return reverse(compare_wide_int(b.as_object(), a.as_int()));
     }
     if (b.kind() == key_kind::int_key && PyLong_CheckExact(a.as_object())) {
         return compare_wide_int(a.as_object(), b.as_int());
+    }
+    if (a.kind() == key_kind::wide_int_key && PyLong_CheckExact(b.as_object())) {
+        return reverse(compare_wide_int(b.as_object(), 0));
+    }
+    if (b.kind() == key_kind::wide_int_key && PyLong_CheckExact(a.as_object())) {
+        return compare_wide_int(a.as_object(), 0);
     }
     // Object keys are held by the key store; temporaries by these handles.
     ref temp_x, temp_y;

@@ -1,14 +1,16 @@
 // The order of key values and of records (one key value per column).
 //
-// Null, int, float and text keys compare natively, without a Python call and
-// without allocating; a pair that involves an object key is compared through
-// Python (`<`, then `>`), except an int key against a wide int.
+// Null, int, wide int, float and text keys compare natively, without a
+// Python call and without allocating; a pair that involves an object key is
+// compared through Python (`<`, then `>`), except an int key against an int
+// wider than a wide int key.
 #pragma once
 
 #include "dictsort/columns.hpp"
 #include "dictsort/key_values.hpp"
 
 #include <cassert>
+#include <cmath>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -37,6 +39,39 @@ inline order compare_int_double(std::int64_t x, double y) noexcept {
     if (y >= 0x1p63) return order::less;  // 2^63, above every 64-bit integer
     auto w = static_cast<std::int64_t>(y);
     return x < w ? order::less : x > w ? order::greater : order::equal;
+}
+
+// Two integers of 129 bits, each -2^128 (when negative) + high * 2^64 + low.
+inline order compare_129(bool xn, std::uint64_t xh, std::uint64_t xl, bool yn, std::uint64_t yh,
+                         std::uint64_t yl) noexcept {
+    if (xn != yn) return xn ? order::less : order::greater;
+    if (xh != yh) return xh < yh ? order::less : order::greater;
+    return xl < yl ? order::less : xl > yl ? order::greater : order::equal;
+}
+
+inline order compare_wide_ints(const wide_int& x, const wide_int& y) noexcept {
+    return compare_129(x.negative, x.high, x.low, y.negative, y.high, y.low);
+}
+
+inline order compare_wide_int64(const wide_int& w, std::int64_t y) noexcept {
+    return compare_129(w.negative, w.high, w.low, y < 0, y < 0 ? ~std::uint64_t{0} : 0, static_cast<std::uint64_t>(y));
+}
+
+// A wide int against a double, exactly (NaN is equal). The wide int is
+// outside [-2^63, 2^63) and within [-2^127, 2^128): a double within the first
+// range is on the side of zero the int's sign says, one outside the second
+// is beyond it, and any other is a whole number whose exact form is taken.
+inline order compare_wide_double(const wide_int& w, double y) noexcept {
+    if (y != y) return order::equal;
+    if (y >= 0x1p128) return order::less;
+    if (y < -0x1p127) return order::greater;
+    if (y >= -0x1p63 && y < 0x1p63) return w.negative ? order::less : order::greater;
+    double high = std::floor(y * 0x1p-64);  // in [-2^63, 2^64)
+    double low = y - high * 0x1p64;         // in [0, 2^64), exact: y's own low bits
+    bool negative = high < 0;
+    std::uint64_t high_bits = negative ? static_cast<std::uint64_t>(static_cast<std::int64_t>(high))
+                                       : static_cast<std::uint64_t>(high);
+    return compare_129(w.negative, w.high, w.low, negative, high_bits, static_cast<std::uint64_t>(low));
 }
 
 inline order compare_texts(std::string_view x, std::string_view y) noexcept {
@@ -72,6 +107,8 @@ inline order compare_native(const sort_value& a, const sort_value& b) noexcept {
                 return compare_numbers(a.as_float(), b.as_float());
             case key_kind::text_key:
                 return compare_texts(a.as_text(), b.as_text());
+            case key_kind::wide_int_key:
+                return compare_wide_ints(a.as_wide_int(), b.as_wide_int());
             default:  // null
                 return order::equal;
         }
@@ -81,7 +118,12 @@ inline order compare_native(const sort_value& a, const sort_value& b) noexcept {
     // A str against an int or a float: both `<` and `>` raise TypeError for
     // the built-in types, so the pair is equal; no need to ask Python.
     if (ka == key_kind::text_key || kb == key_kind::text_key) return order::equal;
-    // An int against a float, exactly.
+    // Numbers of two kinds, exactly.
+    if (ka == key_kind::wide_int_key) {
+        return kb == key_kind::int_key ? compare_wide_int64(a.as_wide_int(), b.as_int())
+                                       : compare_wide_double(a.as_wide_int(), b.as_float());
+    }
+    if (kb == key_kind::wide_int_key) return reverse(compare_native(b, a));
     if (ka == key_kind::int_key) return compare_int_double(a.as_int(), b.as_float());
     return reverse(compare_int_double(b.as_int(), a.as_float()));
 }

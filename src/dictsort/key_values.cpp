@@ -20,6 +20,29 @@ result<sort_value> text_key(PyObject* v, key_store& store) {
     return sort_value::of_text(store.copy_text(t.data(), t.size()), t.size());
 }
 
+// The key of an exact int outside 64 bits: a wide int key within
+// [-2^127, 2^128), else an object key.
+result<sort_value> wide_int_value(PyObject* v, key_store& store) {
+    ref shift = created(PyLong_FromLong(64));
+    ref high = created(PyNumber_Rshift(v, shift.get()));  // floor(v / 2^64): an exact int, no Python code
+    PyObject* kept = store.keep(borrow(v));
+    int overflow = 0;
+    long long h = PyLong_AsLongLongAndOverflow(high.get(), &overflow);
+    std::uint64_t high_bits = static_cast<std::uint64_t>(h);
+    if (overflow < 0) return sort_value::of_object(kept);
+    if (overflow > 0) {
+        high_bits = PyLong_AsUnsignedLongLong(high.get());
+        if (high_bits == ~std::uint64_t{0} && PyErr_Occurred()) {  // 2^64 or more: wider than 128 bits
+            status cleared = discard_ordinary_error();
+            if (!cleared) return std::move(cleared.error());
+            return sort_value::of_object(kept);
+        }
+    }
+    std::uint64_t low = PyLong_AsUnsignedLongLongMask(v);  // v mod 2^64
+    double nearest = PyLong_AsDouble(v);                   // below 2^128: no overflow
+    return sort_value::of_wide_int(store.keep(wide_int{h < 0 && overflow == 0, high_bits, low, nearest, kept}));
+}
+
 // The value of a lookup of another type than None, int, float, bool and str
 // as a key value: a subclass, an object with __index__ or __float__, any
 // other object. The caller holds a reference to `v`.
@@ -32,7 +55,7 @@ result<sort_value> text_key(PyObject* v, key_store& store) {
     bool has_index = PyLong_Check(v) || (number && number->nb_index);
     if (has_index) {
         // The integer itself: its value when it fits in 64 bits, else the
-        // exact int (a wide int, compared exactly like one given as an int).
+        // exact int's key (compared exactly like one given as an int).
         int overflow = 0;
         if (PyLong_Check(v)) {
             long long x = PyLong_AsLongLongAndOverflow(v, &overflow);
@@ -42,7 +65,7 @@ result<sort_value> text_key(PyObject* v, key_store& store) {
         if (index) {
             long long x = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
             if (overflow == 0) return sort_value::of_int(x);
-            return sort_value::of_object(store.keep(std::move(index)));
+            return wide_int_value(index.get(), store);
         }
         status cleared = discard_ordinary_error();
         if (!cleared) return std::move(cleared.error());
@@ -70,7 +93,7 @@ inline result<sort_value> convert_value(PyObject* v, key_store& store, python_tr
         int overflow = 0;
         long long x = PyLong_AsLongLongAndOverflow(v, &overflow);
         if (overflow == 0) return sort_value::of_int(x);
-        return sort_value::of_object(store.keep(borrow(v)));  // a wide int, compared exactly
+        return wide_int_value(v, store);
     }
     if (t == &PyFloat_Type) return sort_value::of_float(PyFloat_AS_DOUBLE(v));
     if (t == &PyBool_Type) return sort_value::of_int(v == Py_True ? 1 : 0);

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -16,11 +17,23 @@ namespace tavo::dictsort {
 
 class sort_rows;
 
-enum class key_kind : std::uint8_t { null_key, int_key, float_key, text_key, object_key };
+enum class key_kind : std::uint8_t { null_key, int_key, float_key, text_key, object_key, wide_int_key };
 
-// A key value in 16 bytes. Text bytes and object references are owned by the
-// `key_store` of the call, which outlives every value built from it. An int
-// outside 64 bits is an object key holding the exact int (a wide int).
+// An int outside 64 bits within [-2^127, 2^128) (a UUID's int, any signed
+// 128-bit one): -2^128 (when negative) + high * 2^64 + low exactly, and the
+// int itself for comparisons through Python. An int wider still is an
+// object key holding the exact int.
+struct wide_int {
+    bool negative;
+    std::uint64_t high;
+    std::uint64_t low;
+    double nearest;    // the nearest double
+    PyObject* object;  // kept by the key store
+};
+
+// A key value in 16 bytes. Text bytes, wide ints and object references are
+// owned by the `key_store` of the call, which outlives every value built
+// from it.
 class sort_value {
 public:
     sort_value() noexcept = default;  // unwritten, as a plain array element: null() for a null key
@@ -45,12 +58,18 @@ public:
         s.obj_ = o;
         return s;
     }
+    static sort_value of_wide_int(const wide_int* w) noexcept {
+        sort_value s(key_kind::wide_int_key, 0);
+        s.wide_ = w;
+        return s;
+    }
 
     key_kind kind() const noexcept { return static_cast<key_kind>(tag_ & 7u); }
     std::int64_t as_int() const noexcept { return i_; }
     double as_float() const noexcept { return f_; }
     std::string_view as_text() const noexcept { return {text_, static_cast<std::size_t>(tag_ >> 3)}; }
     PyObject* as_object() const noexcept { return obj_; }
+    const wide_int& as_wide_int() const noexcept { return *wide_; }
 
 private:
     sort_value(key_kind k, std::size_t len) noexcept
@@ -61,6 +80,7 @@ private:
         double f_;
         const char* text_;
         PyObject* obj_;
+        const wide_int* wide_;
     };
 };
 
@@ -81,6 +101,10 @@ public:
         objects_.push_back(std::move(obj));
         return objects_.back().get();
     }
+    const wide_int* keep(const wide_int& w) {
+        wide_ints_.push_back(w);  // a deque: earlier ones stay where they are
+        return &wide_ints_.back();
+    }
 
 private:
     const char* copy_text_to_new_block(const char* p, std::size_t n);
@@ -88,6 +112,7 @@ private:
     char* free_ = nullptr;
     std::size_t left_ = 0;
     std::vector<ref> objects_;
+    std::deque<wide_int> wide_ints_;
 };
 
 // Which kinds a column's values took, for choosing how to sort.

@@ -34,8 +34,9 @@ using dictsort::sort_value;
 // A column whose keys all have a native order (ints, doubles without NaN,
 // texts, with nulls below them) is sorted by unsigned codes of its keys: a
 // radix pass over contiguous (code, row) pairs. The groups left tied are then
-// sorted by the next column the same way; text codes hold only a prefix, so
-// their ties are compared in full. Any other column, and every tie of a text
+// sorted by the next column the same way; text codes hold only a prefix, and
+// the codes of numbers that doubles cannot all tell apart (wide ints) only
+// their nearest doubles, so their ties are compared in full. Any other column, and every tie of a text
 // prefix, goes to the comparison sort with the record order from that column
 // on. Within a group the rows are always in input order, so each step is
 // stable. The groups still to sort wait in a list of their own, not on the C
@@ -135,12 +136,12 @@ private:
         for (std::size_t k = 0; k < coded; ++k) order_[coded_lo + k] = keyed[k].row;
 
         queue(null_lo, nulls, col + 1);
-        bool whole_texts = plan == column_plan::text_prefix;
+        bool whole_keys = dictsort::is_prefix(plan);
         for (std::size_t s = coded_lo, end = coded_lo + coded; s < end;) {
             std::size_t e = s + 1;
             while (e < end && keyed_[e].key == keyed_[s].key) ++e;
             if (e - s > 1) {
-                if (whole_texts) {
+                if (whole_keys) {
                     status sorted = compare_sort(s, e - s, col);  // reads no code: keyed_ stays as it is
                     if (!sorted) return sorted;
                 } else {

@@ -52,8 +52,8 @@ private:
         }
         {
             small_buffer<keyed_row, inline_rows / 2 + 1> scratch(n_coded / 2 + 1);
-            const bool text = plan == column_plan::text_prefix;
-            if (m_ == 1 && !text) {  // the code is the whole key
+            const bool prefix = is_prefix(plan);
+            if (m_ == 1 && !prefix) {  // the code is the whole key
                 status sorted = stable_merge_sort(coded.data(), n_coded, scratch.data(),
                                                   [](const keyed_row& x, const keyed_row& y) { return x.key < y.key; });
                 static_cast<void>(sorted);  // a comparison of codes cannot fail
@@ -61,8 +61,8 @@ private:
                 status sorted = stable_merge_sort(
                     coded.data(), n_coded, scratch.data(), [&](const keyed_row& x, const keyed_row& y) -> result<bool> {
                         if (x.key != y.key) return x.key < y.key;
-                        if (text) {
-                            order o = compare_texts(row(x.row)[0].as_text(), row(y.row)[0].as_text());
+                        if (prefix) {
+                            order o = compare_native(row(x.row)[0], row(y.row)[0]);
                             if (o != order::equal) return descending ? o == order::greater : o == order::less;
                         }
                         if (m_ == 1) return false;
