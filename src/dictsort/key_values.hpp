@@ -8,7 +8,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -102,8 +101,13 @@ public:
         return objects_.back().get();
     }
     const wide_int* keep(const wide_int& w) {
-        wide_ints_.push_back(w);  // a deque: earlier ones stay where they are
-        return &wide_ints_.back();
+        if (wide_left_ == 0) {  // blocks that never move, made only for a call that meets wide ints
+            wide_blocks_.push_back(std::make_unique_for_overwrite<wide_int[]>(wide_block));
+            wide_left_ = wide_block;
+        }
+        wide_int* slot = wide_blocks_.back().get() + (wide_block - wide_left_--);
+        *slot = w;
+        return slot;
     }
 
 private:
@@ -112,7 +116,9 @@ private:
     char* free_ = nullptr;
     std::size_t left_ = 0;
     std::vector<ref> objects_;
-    std::deque<wide_int> wide_ints_;
+    static constexpr std::size_t wide_block = 256;
+    std::vector<std::unique_ptr<wide_int[]>> wide_blocks_;
+    std::size_t wide_left_ = 0;
 };
 
 // Which kinds a column's values took, for choosing how to sort.
