@@ -136,14 +136,19 @@ public:
     }
     result(const result&) = delete;
     result& operator=(const result&) = delete;
-    result& operator=(result&&) = delete;
-    ~result() {
-        if (ok_) {
-            value_.~T();
-        } else {
-            error_.~error_value();
+    result& operator=(result&& other) noexcept(std::is_nothrow_move_constructible_v<T>) {
+        if (this != &other) {
+            destroy();
+            ok_ = other.ok_;
+            if (ok_) {
+                new (&value_) T(std::move(other.value_));
+            } else {
+                new (&error_) error_value(std::move(other.error_));
+            }
         }
+        return *this;
     }
+    ~result() { destroy(); }
 
     explicit operator bool() const noexcept { return ok_; }
     T& operator*() noexcept { return value_; }
@@ -151,6 +156,14 @@ public:
     error_value& error() noexcept { return error_; }
 
 private:
+    void destroy() noexcept {
+        if (ok_) {
+            value_.~T();
+        } else {
+            error_.~error_value();
+        }
+    }
+
     union {
         T value_;
         error_value error_;
