@@ -22,7 +22,7 @@ cd "$(dirname "$0")/.."
 cache=${TAVO_FT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tavo}
 prefix="$cache/cpython-3.13t"
 
-. tools/python_for_tools.sh
+. tools/lib.sh
 . tools/cpython_source.sh
 
 find_free_threaded() {
@@ -42,7 +42,7 @@ build_free_threaded() {
     local work="$cache/build-3.13t"
     rm -rf "$work" "$prefix"
     mkdir -p "$work"
-    cpython_build_deps "$work/apt-install.log" || return 1
+    cpython_build_deps || return 1
     fetch_cpython_source "$work" || return 1
     echo "building $(basename "$cpython_srcdir") with --disable-gil (log: $work/build.log)"
     (cd "$cpython_srcdir" && ./configure --disable-gil --prefix="$prefix" --without-ensurepip &&
