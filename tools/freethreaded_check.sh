@@ -64,7 +64,7 @@ echo "--- 1. the suite, RuntimeWarnings as errors"
 PYTHONWARNINGS=error::RuntimeWarning TAVO_PYTHONS="$ft" bash tools/run_tests.sh "$@" || status=1
 echo "--- 2. the suite under pytest-run-parallel, ${TAVO_FT_THREADS:-2} threads per test"
 venv="build/test-venv-$("$ft" -c 'import sys; print("%d.%dt" % sys.version_info[:2])')"
-if ! "$venv/bin/python" -m pip install -q --disable-pip-version-check pytest-run-parallel; then
+if ! pip_q "$venv/bin/python" install pytest-run-parallel; then
     echo "could not install pytest-run-parallel" >&2
     exit 1
 fi

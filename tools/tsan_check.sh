@@ -83,13 +83,10 @@ echo "ThreadSanitizer CPython: $py ($("$py" -c 'import sys; print(sys.version.sp
 setup_logs=$(mktemp -d "${TMPDIR:-/tmp}/tavo-tsan-setup.XXXXXX")
 export TSAN_OPTIONS="exitcode=0:log_path=$setup_logs/setup"
 venv=build/tsan-venv
-if [ ! -x "$venv/bin/python" ]; then
-    "$py" -m venv "$venv"
-fi
-"$venv/bin/python" -m pip install -q --disable-pip-version-check scikit-build-core pytest
+venv_with "$venv" "$py" scikit-build-core pytest
 echo "=== building the module with TAVO_TSAN=ON ($cxx)"
 build_start=$SECONDS
-CC=$cc CXX=$cxx "$venv/bin/python" -m pip install -q --disable-pip-version-check --no-build-isolation \
+CC=$cc CXX=$cxx pip_q "$venv/bin/python" install --no-build-isolation \
     -Ccmake.define.TAVO_TSAN=ON -Ccmake.build-type=RelWithDebInfo -Cbuild-dir=build/tsan-cp313t .
 echo "module built in $((SECONDS - build_start)) s"
 rm -rf "$setup_logs"
