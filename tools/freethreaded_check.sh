@@ -61,7 +61,9 @@ fi
 echo "free-threaded CPython: $ft ($("$ft" -c 'import sys; print(sys.version.split()[0])'))"
 status=0
 echo "--- 1. the suite, RuntimeWarnings as errors"
-PYTHONWARNINGS=error::RuntimeWarning TAVO_PYTHONS="$ft" bash tools/run_tests.sh "$@" || status=1
+# one pytest process (TAVO_TEST_WORKERS=2 for two): CI gives this step one core
+PYTHONWARNINGS=error::RuntimeWarning TAVO_PYTHONS="$ft" TAVO_TEST_WORKERS=${TAVO_TEST_WORKERS:-0} \
+    bash tools/run_tests.sh "$@" || status=1
 echo "--- 2. the suite under pytest-run-parallel, ${TAVO_FT_THREADS:-2} threads per test"
 venv="build/test-venv-$("$ft" -c 'import sys; print("%d.%dt" % sys.version_info[:2])')"
 if ! pip_q "$venv/bin/python" install pytest-run-parallel; then

@@ -28,7 +28,8 @@ py="$venv/bin/python"
 # Debian's bundled pip is too old for -C (config settings).
 venv_with "$venv" "$dbg" --upgrade pip || exit 1
 # NumPy has no wheels for the debug ABI; the tests that need it skip.
-pip_q "$py" install scikit-build-core pytest hypothesis || exit 1
+# ninja: the sid root has no make
+pip_q "$py" install scikit-build-core ninja pytest hypothesis || exit 1
 echo "=== building for $("$py" -c 'import sys, sysconfig; print(sys.version.split()[0], sysconfig.get_config_var("EXT_SUFFIX"))')"
 # Debian's debug headers are symlinks to the release ones; GCC would resolve
 # them and pick up the release pyconfig.h (no Py_DEBUG, so the module's own
