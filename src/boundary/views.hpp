@@ -242,19 +242,6 @@ inline result<ref> dict_item(PyObject* d, PyObject* key) {
 #endif
 }
 
-// dict_item's former form, for src/dictsort until it moves to dict_item:
-// empty both when the key is missing and when the lookup raised (the
-// exception then left pending).
-inline ref dict_lookup(PyObject* d, PyObject* key) noexcept {
-#ifdef Py_GIL_DISABLED
-    PyObject* v = nullptr;
-    PyDict_GetItemRef(d, key, &v);
-    return steal(v);
-#else
-    return borrow(PyDict_GetItemWithError(d, key));
-#endif
-}
-
 // The number of items of a dict (or subclass), read from its own storage.
 inline Py_ssize_t dict_size(PyObject* d) noexcept { return PyDict_GET_SIZE(d); }
 

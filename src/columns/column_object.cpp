@@ -2,7 +2,7 @@
 
 #include "boundary/args.hpp"
 #include "boundary/call.hpp"
-#include "boundary/first_store.hpp"
+#include "shared/first_store.hpp"
 
 #include <atomic>
 #include <cstdlib>

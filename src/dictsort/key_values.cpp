@@ -116,11 +116,14 @@ inline result<sort_value> convert_value(PyObject* v, key_store& store, python_tr
         // A plain dict has no __missing__: a missing key is simply null. The
         // value is held: conversions below may run code that drops it from
         // the dict (or another thread may, on free-threaded builds).
-        value = dict_lookup(item, key);
-        if (!value) {
-            if (PyErr_Occurred()) return failed_lookup();  // a key whose hash or equality raised
-            return sort_value::null();
+        result<ref> found = dict_item(item, key);
+        if (!found) {
+            // A key whose hash or equality raised: the one rule for discarding it.
+            std::move(found.error()).raise();
+            return failed_lookup();
         }
+        value = std::move(*found);
+        if (!value) return sort_value::null();
     } else {
         trace.ran = true;
         value = steal(PyObject_GetItem(item, key));

@@ -1,7 +1,7 @@
 // Native keys for date, naive datetime, bytes and tuple columns.
 #include "dictsort/object_keys.hpp"
 
-#include "boundary/first_store.hpp"
+#include "shared/first_store.hpp"
 #include "boundary/views.hpp"
 #include "dictsort/fallback.hpp"
 #include "dictsort/sort_codes.hpp"
@@ -125,7 +125,7 @@ element_info classify(PyObject* e, bool dates) {
     }
     if (t == &PyUnicode_Type) return {text_class};
     if (t == &PyBytes_Type) {
-        return {bytes_class, false, text_size(PyBytes_AS_STRING(e), static_cast<std::size_t>(PyBytes_GET_SIZE(e)))};
+        return {bytes_class, false, text_size(bytes_of(e).data(), bytes_of(e).size())};
     }
     if (dates && PyDate_CheckExact(e)) return of_int_class(date_class, date_code(e));
     if (dates && is_naive_datetime(e)) return of_int_class(datetime_class, datetime_code(e));
@@ -192,7 +192,7 @@ unsigned char* put_bytes(unsigned char* o, const char* p, std::size_t n) noexcep
 // Room the encoding of one element may take.
 std::size_t element_bound(PyObject* e) noexcept {
     if (PyUnicode_CheckExact(e)) return 3 + 2 * (*str_utf8(e)).size();  // checked to have UTF-8 text before
-    if (PyBytes_CheckExact(e)) return 3 + 2 * static_cast<std::size_t>(PyBytes_GET_SIZE(e));
+    if (PyBytes_CheckExact(e)) return 3 + 2 * bytes_of(e).size();
     return 9;
 }
 
@@ -214,7 +214,7 @@ unsigned char* put_element(unsigned char* o, PyObject* e, unsigned position_clas
             return put_bytes(o, u.data(), u.size());
         }
         case bytes_class:
-            return put_bytes(o, PyBytes_AS_STRING(e), static_cast<std::size_t>(PyBytes_GET_SIZE(e)));
+            return put_bytes(o, bytes_of(e).data(), bytes_of(e).size());
         case date_class:
             return put_int(o, date_code(e));
         default:  // datetime_class
@@ -275,13 +275,13 @@ PyTypeObject* common_type(column_view col) noexcept {
 void encode_bytes_column(column_view col) {
     bool short_only = true;
     for (std::size_t r = 0; r < col.size(); ++r) {
-        if (col[r].kind() == key_kind::object_key) short_only &= PyBytes_GET_SIZE(col[r].as_object()) <= 7;
+        if (col[r].kind() == key_kind::object_key) short_only &= bytes_of(col[r].as_object()).size() <= 7;
     }
     for (std::size_t r = 0; r < col.size(); ++r) {
         if (col[r].kind() != key_kind::object_key) continue;
         PyObject* b = col[r].as_object();  // the store keeps it, and so its bytes
-        const char* p = PyBytes_AS_STRING(b);
-        auto n = static_cast<std::size_t>(PyBytes_GET_SIZE(b));
+        const char* p = bytes_of(b).data();
+        auto n = bytes_of(b).size();
         col[r] = short_only ? short_bytes_key(p, n) : sort_value::of_text(p, n);
     }
 }
@@ -332,8 +332,8 @@ result<bool> encode_tuple_column(column_view col, key_store& store) {
                 text_length = static_cast<Py_ssize_t>((*u)->size());
                 info.size = text_size(text, static_cast<std::size_t>(text_length));
             } else if (info.cls == bytes_class) {
-                text = PyBytes_AS_STRING(e);
-                text_length = PyBytes_GET_SIZE(e);
+                text = bytes_of(e).data();
+                text_length = static_cast<Py_ssize_t>(bytes_of(e).size());
             }
             classes.seen[i] |= info.cls;
             classes.wide[i] |= info.wide;
