@@ -70,9 +70,6 @@ def test_no_c_api_removed_by_newer_releases(name):
 LAYOUT = (r"(?<![A-Za-z0-9_])(?:Py(?:Unicode|List|Tuple|Dict|Bytes)_[A-Z0-9][A-Z0-9_]*"
           r"|Py(?:Unicode|ASCII|CompactUnicode|List|Tuple|Dict|Bytes)Object|ob_item|ob_sval|Py_SET_SIZE)"
           r"(?![A-Za-z0-9_])")
-# Folders still to be moved onto the views (their owners are on it); a folder that becomes clean
-# makes its case pass, and strict xfail then asks for its removal here.
-NOT_YET_CLEAN = {"text", "dictsort"}
 BODY_FOLDERS = ["text", "iter", "dictsort", "numparse", "columns"]
 
 
@@ -80,9 +77,7 @@ def layout_uses(folder):
     return [use for use in uses(LAYOUT) if use.split("/")[1] == folder]
 
 
-@pytest.mark.parametrize("folder", [
-    pytest.param(f, marks=pytest.mark.xfail(strict=True, reason="still reads object layout directly"))
-    if f in NOT_YET_CLEAN else f for f in BODY_FOLDERS])
+@pytest.mark.parametrize("folder", BODY_FOLDERS)
 def test_bodies_use_no_object_layout(folder):
     assert layout_uses(folder) == []
 

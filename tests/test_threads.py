@@ -767,6 +767,7 @@ def test_plain_same_order_reads_each_list_at_one_moment(fast_switching):
     assert _tavo.same_order(wanted, comp) is True
 
 
+@pytest.mark.long
 @pytest.mark.parametrize("name", list(SCENARIOS))
 def test_stress_shared_inputs_mutated_by_other_threads(name, fast_switching):
     scenario = SCENARIOS[name]()

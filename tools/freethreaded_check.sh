@@ -22,7 +22,7 @@ cd "$(dirname "$0")/.."
 cache=${TAVO_FT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tavo}
 prefix="$cache/cpython-3.13t"
 
-. tools/python_for_tools.sh
+. tools/lib.sh
 . tools/cpython_source.sh
 
 find_free_threaded() {
@@ -42,7 +42,7 @@ build_free_threaded() {
     local work="$cache/build-3.13t"
     rm -rf "$work" "$prefix"
     mkdir -p "$work"
-    cpython_build_deps "$work/apt-install.log" || return 1
+    cpython_build_deps || return 1
     fetch_cpython_source "$work" || return 1
     echo "building $(basename "$cpython_srcdir") with --disable-gil (log: $work/build.log)"
     (cd "$cpython_srcdir" && ./configure --disable-gil --prefix="$prefix" --without-ensurepip &&
@@ -61,10 +61,12 @@ fi
 echo "free-threaded CPython: $ft ($("$ft" -c 'import sys; print(sys.version.split()[0])'))"
 status=0
 echo "--- 1. the suite, RuntimeWarnings as errors"
-PYTHONWARNINGS=error::RuntimeWarning TAVO_PYTHONS="$ft" bash tools/run_tests.sh "$@" || status=1
+# one pytest process (TAVO_TEST_WORKERS=2 for two): CI gives this step one core
+PYTHONWARNINGS=error::RuntimeWarning TAVO_PYTHONS="$ft" TAVO_TEST_WORKERS=${TAVO_TEST_WORKERS:-0} \
+    bash tools/run_tests.sh "$@" || status=1
 echo "--- 2. the suite under pytest-run-parallel, ${TAVO_FT_THREADS:-2} threads per test"
 venv="build/test-venv-$("$ft" -c 'import sys; print("%d.%dt" % sys.version_info[:2])')"
-if ! "$venv/bin/python" -m pip install -q --disable-pip-version-check pytest-run-parallel; then
+if ! pip_q "$venv/bin/python" install pytest-run-parallel; then
     echo "could not install pytest-run-parallel" >&2
     exit 1
 fi

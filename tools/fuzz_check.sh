@@ -14,6 +14,7 @@
 # written to build/fuzz-artifacts/.
 set -u -o pipefail
 cd "$(dirname "$0")/.."
+. tools/lib.sh
 seconds=${1:-60}
 shift || true
 
@@ -34,8 +35,7 @@ find_clang() {
 ver=$(find_clang)
 if [ -z "$ver" ]; then
     echo "=== installing clang and its sanitizer runtimes"
-    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
-        clang-19 libclang-rt-19-dev llvm-19 >/dev/null || exit 1
+    apt_install clang-19 libclang-rt-19-dev llvm-19 || exit 1
     ver=$(find_clang)
     [ -n "$ver" ] || { echo "no usable clang" >&2; exit 1; }
 fi
@@ -43,7 +43,6 @@ cxx=clang++-$ver
 rt=$("$cxx" -print-resource-dir)/lib/linux
 symbolizer=$(command -v "llvm-symbolizer-$ver" || command -v llvm-symbolizer || true)
 
-. tools/python_for_tools.sh
 py=${TAVO_FUZZ_PYTHON:-$(find_python 3.11)}
 [ -n "$py" ] || { echo "no CPython 3.11 found" >&2; exit 1; }
 
@@ -60,16 +59,9 @@ if [ ! -e "$runtime" ]; then
 fi
 
 venv=build/fuzz-venv
-if [ ! -x "$venv/bin/python" ]; then
-    "$py" -m venv "$venv" || exit 1
-fi
-pip() {
-    "$venv/bin/python" -m pip -q --disable-pip-version-check "$@" 2>&1 | { grep -v '^WARNING: Location' || true; }
-    return "${PIPESTATUS[0]}"
-}
-pip install atheris scikit-build-core || exit 1
+venv_with "$venv" "$py" atheris scikit-build-core || exit 1
 echo "=== building the module for fuzzing"
-CC=clang-$ver CXX=$cxx pip install --no-build-isolation -Cbuild-dir=build/fuzz-module \
+CC=clang-$ver CXX=$cxx pip_q "$venv/bin/python" install --no-build-isolation -Cbuild-dir=build/fuzz-module \
     -Ccmake.build-type=RelWithDebInfo -Ccmake.define.TAVO_SANITIZE=ON \
     -Ccmake.define.CMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link . || exit 1
 

@@ -9,13 +9,11 @@ import os
 import re
 import sys
 
+from sanitizer_stacks import read_frames, tavo_frame
+
 LEAK_HEAD = re.compile(r"^(Direct|Indirect) leak of (\d+) byte\(s\) in (\d+) object\(s\) allocated from:")
-FRAME = re.compile(r"^\s+#\d+ ")
 ERROR_HEAD = re.compile(r"^==\d+==ERROR: (AddressSanitizer|LeakSanitizer|UndefinedBehaviorSanitizer)")
-
-
-def ours(frames):
-    return any("_tavo" in f or "tavo::" in f for f in frames)
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
 def leak_blocks(lines):
@@ -25,12 +23,9 @@ def leak_blocks(lines):
         if not m:
             i += 1
             continue
-        frames = []
-        i += 1
-        while i < len(lines) and FRAME.match(lines[i]):
-            frames.append(lines[i].rstrip())
-            i += 1
-        yield m.group(1), int(m.group(2)), int(m.group(3)), frames
+        start = i + 1
+        frames, i = read_frames(lines, start)
+        yield m.group(1), int(m.group(2)), int(m.group(3)), frames, lines[start:i]
 
 
 def main(log_dir):
@@ -49,13 +44,13 @@ def main(log_dir):
                 print(f"--- sanitizer error in {name}:\n{text}", file=sys.stderr)
                 failed = True
                 break
-        for kind, nbytes, nobjs, frames in leak_blocks(lines):
-            if ours(frames):
+        for kind, nbytes, nobjs, frames, text in leak_blocks(lines):
+            if any(tavo_frame(f, ROOT) for f in frames):
                 ours_reported += 1
                 failed = True
                 print(f"--- {kind} leak of {nbytes} byte(s) in {nobjs} object(s) through _tavo ({name}):",
                       file=sys.stderr)
-                print("\n".join(frames), file=sys.stderr)
+                print("\n".join(text), file=sys.stderr)
             else:
                 foreign_bytes += nbytes
                 foreign_objects += nobjs

@@ -17,15 +17,14 @@
 # TAVO_SANITIZE_PYTHON picks the interpreter (default: python3.11).
 set -u -o pipefail
 cd "$(dirname "$0")/.."
+. tools/lib.sh
 root=$(pwd)
 
-need_apt=""
-command -v g++ >/dev/null || need_apt="g++"
-py=${TAVO_SANITIZE_PYTHON:-$(command -v python3.11 || true)}
-if [ -z "$py" ]; then need_apt="$need_apt python3.11 python3.11-venv python3.11-dev"; fi
-if [ -n "$need_apt" ]; then
-    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $need_apt >/dev/null || exit 1
-    py=${TAVO_SANITIZE_PYTHON:-$(command -v python3.11)}
+command -v g++ >/dev/null || apt_install g++ || exit 1
+py=${TAVO_SANITIZE_PYTHON:-$(find_python 3.11)}
+if [ -z "$py" ]; then
+    apt_install python3.11 python3.11-venv python3.11-dev || exit 1
+    py=$(find_python 3.11)
 fi
 
 libasan=$(g++ -print-file-name=libasan.so)
@@ -40,13 +39,10 @@ libasan=$(readlink -f "$libasan")
 libstdcxx=$(readlink -f "$(g++ -print-file-name=libstdc++.so)")
 
 venv=build/asan-venv
-if [ ! -x "$venv/bin/python" ]; then
-    "$py" -m venv "$venv" || exit 1
-fi
-"$venv/bin/python" -m pip install -q --disable-pip-version-check scikit-build-core pytest hypothesis numpy || exit 1
+venv_with "$venv" "$py" scikit-build-core pytest hypothesis numpy || exit 1
 tag=$("$venv/bin/python" -c 'import sys; print("cp%d%d" % sys.version_info[:2])')
 echo "=== building with TAVO_SANITIZE=ON ($("$venv/bin/python" -V))"
-"$venv/bin/python" -m pip install -q --disable-pip-version-check --no-build-isolation \
+pip_q "$venv/bin/python" install --no-build-isolation \
     -Ccmake.define.TAVO_SANITIZE=ON -Ccmake.build-type=RelWithDebInfo \
     -Cbuild-dir="build/asan-$tag" . || exit 1
 

@@ -6,16 +6,12 @@
 # Usage: bash tools/scale_check.sh [pytest args...]
 set -u -o pipefail
 cd "$(dirname "$0")/.."
-. tools/python_for_tools.sh
+. tools/lib.sh
 
 venv=build/test-venv-3.11
-if [ ! -x "$venv/bin/python" ]; then
-    py=$(find_python 3.11)
-    [ -n "$py" ] || { echo "no CPython 3.11 found" >&2; exit 1; }
-    "$py" -m venv "$venv" || exit 1
-fi
+py=$(find_python 3.11)
+[ -n "$py" ] || { echo "no CPython 3.11 found" >&2; exit 1; }
 # a failed build or install must not test whatever an earlier run left installed
-"$venv/bin/python" -m pip install -q --disable-pip-version-check ".[test]" 2>&1 | { grep -v '^WARNING: Location' || true; }
-[ "${PIPESTATUS[0]}" -eq 0 ] || { echo "build or install failed" >&2; exit 1; }
+venv_with "$venv" "$py" ".[test]" || { echo "build or install failed" >&2; exit 1; }
 echo "=== large inputs"
 "$venv/bin/python" -m pytest -q -p no:cacheprovider --scale -s -m scale tests/test_large_inputs.py "$@"

@@ -7,25 +7,19 @@
 # Usage: bash tools/spark_check.sh [WHEEL]   (without WHEEL the module is built from this checkout)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. tools/python_for_tools.sh
-pip_q() { "$@" 2> >(grep -v 'is ignored: it is neither a file nor a directory' >&2); }
+. tools/lib.sh
 
 major=""
 command -v java > /dev/null && major=$(java -version 2>&1 | sed -n '1s/.*version "\([0-9]*\).*/\1/p')
 if [ -z "$major" ] || [ "$major" -lt 17 ]; then
-    echo "--- spark: installing Debian's openjdk-17-jre-headless"
-    apt-get update -qq > /dev/null 2>&1 || true
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends openjdk-17-jre-headless > /dev/null
+    apt_install openjdk-17-jre-headless
 fi
 echo "--- spark: $(java -version 2>&1 | head -1)"
 
 venv=build/spark-venv
-if [ ! -x "$venv/bin/python" ]; then
-    "$tool_python" -m venv "$venv"
-fi
 echo "--- spark: installing pyspark, pyarrow and pandas (mapInArrow needs both) and the module"
-pip_q "$venv/bin/python" -m pip install -q --disable-pip-version-check --only-binary pyarrow,pandas,numpy pyspark pyarrow pandas pytest hypothesis
-pip_q "$venv/bin/python" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps "${1:-.}"
+venv_with "$venv" "$tool_python" --only-binary pyarrow,pandas,numpy pyspark pyarrow pandas pytest hypothesis
+pip_q "$venv/bin/python" install --force-reinstall --no-deps "${1:-.}"
 echo "pyspark $("$venv/bin/python" -c 'import pyspark; print(pyspark.__version__)')"
 
 # Workers run this interpreter; driver and workers talk on loopback only.

@@ -37,7 +37,7 @@ cd "$(dirname "$0")/.."
 prefix=${TAVO_TSAN_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tavo/cpython-3.13t-tsan}
 py="$prefix/bin/python3.13t"
 
-. tools/python_for_tools.sh
+. tools/lib.sh
 . tools/cpython_source.sh
 
 cxx_of() {
@@ -54,7 +54,7 @@ build_tsan_python() {
     command -v "$cc" > /dev/null && command -v "$cxx" > /dev/null || { echo "$cc or $cxx not found" >&2; return 1; }
     rm -rf "$work" "$prefix"
     mkdir -p "$work/tsan"
-    cpython_build_deps "$work/apt-install.log" || return 1
+    cpython_build_deps || return 1
     fetch_cpython_source "$work" || return 1
     echo "building $(basename "$cpython_srcdir") with --disable-gil --with-thread-sanitizer by $cc (log: $work/build.log)"
     # The build runs the new interpreter (byte code of the standard library, the
@@ -83,13 +83,10 @@ echo "ThreadSanitizer CPython: $py ($("$py" -c 'import sys; print(sys.version.sp
 setup_logs=$(mktemp -d "${TMPDIR:-/tmp}/tavo-tsan-setup.XXXXXX")
 export TSAN_OPTIONS="exitcode=0:log_path=$setup_logs/setup"
 venv=build/tsan-venv
-if [ ! -x "$venv/bin/python" ]; then
-    "$py" -m venv "$venv"
-fi
-"$venv/bin/python" -m pip install -q --disable-pip-version-check scikit-build-core pytest
+venv_with "$venv" "$py" scikit-build-core pytest
 echo "=== building the module with TAVO_TSAN=ON ($cxx)"
 build_start=$SECONDS
-CC=$cc CXX=$cxx "$venv/bin/python" -m pip install -q --disable-pip-version-check --no-build-isolation \
+CC=$cc CXX=$cxx pip_q "$venv/bin/python" install --no-build-isolation \
     -Ccmake.define.TAVO_TSAN=ON -Ccmake.build-type=RelWithDebInfo -Cbuild-dir=build/tsan-cp313t .
 echo "module built in $((SECONDS - build_start)) s"
 rm -rf "$setup_logs"

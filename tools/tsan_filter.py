@@ -28,10 +28,9 @@ import os
 import re
 import sys
 
+from sanitizer_stacks import parse_frame, tavo_frame
+
 REPORT_HEAD = re.compile(r"^WARNING: ThreadSanitizer: (.*?)(?: \(pid=\d+\))?$")
-# "#3 function file:line (module+0x1f2e)"; the function may hold spaces
-# ("f() const", template arguments), the file and module do not.
-FRAME = re.compile(r"^\s+#\d+ (.+) (\S+) \(([^()\s+]*)(\+0x[0-9a-f]+)?\)\s*$")
 ACCESS = re.compile(r"^\s+(Previous )?(atomic )?(read|write)", re.IGNORECASE)
 FATAL = re.compile(r"^(FATAL|ERROR): ThreadSanitizer")
 
@@ -51,11 +50,11 @@ class Report:
         self.sections = []  # (header, [(function, file, module)])
         self.pcs = {}  # section index -> the module+offset of each frame
         for line in lines[1:]:
-            m = FRAME.match(line)
-            if m:
+            frame = parse_frame(line)
+            if frame is not None:
                 if self.sections:
-                    self.sections[-1][1].append(m.groups()[:3])
-                    self.pcs.setdefault(len(self.sections) - 1, []).append(m.group(3) + (m.group(4) or ""))
+                    self.sections[-1][1].append(frame)
+                    self.pcs.setdefault(len(self.sections) - 1, []).append(frame.pc)
             elif line.strip() and not line.startswith("SUMMARY"):
                 self.sections.append((line.strip(), []))
 
@@ -94,12 +93,6 @@ class Report:
 
     def locations(self):
         return [h for h, _ in self.sections if h.startswith("Location is")]
-
-
-def tavo_frame(frame, root):
-    function, path, module = frame
-    return (os.path.basename(module).startswith("_tavo.") or path.startswith(os.path.join(root, "src") + os.sep)
-            or function.startswith("tavo::"))
 
 
 def template_match(pattern, text):

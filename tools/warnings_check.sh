@@ -5,14 +5,14 @@
 # Usage: bash tools/warnings_check.sh
 set -u -o pipefail
 cd "$(dirname "$0")/.."
-. tools/python_for_tools.sh
+. tools/lib.sh
 
 work=build/warnings
 mkdir -p "$work"
 failed=0
 for type in Release Debug; do
     echo "=== $type, warnings as errors ($("$tool_python" -c 'import sys; print(sys.version.split()[0])'))"
-    if ! "$tool_python" -m pip wheel -q --disable-pip-version-check --no-deps -w "$work/dist-$type" \
+    if ! pip_q "$tool_python" wheel --no-deps -w "$work/dist-$type" \
             -Cbuild-dir="$work/$type" -Ccmake.build-type="$type" -Ccmake.define.TAVO_WARNINGS_AS_ERRORS=ON \
             . > "$work/$type.log" 2>&1; then
         grep -E "error|warning" "$work/$type.log" | head -40

@@ -36,6 +36,8 @@
 #include <source_location>
 #include <string>
 #include <string_view>
+#include <new>
+#include <type_traits>
 #include <utility>
 #include <variant>
 
@@ -115,19 +117,58 @@ private:
     ref type_, value_, tb_;  // mismatch: type_ is the refused object's type
 };
 
+// A value or an error value. A tagged union rather than std::variant: its
+// destructor is one test of the tag, which matters on the paths that make a
+// result for every item.
 template <class T>
 class [[nodiscard]] result {
 public:
-    result(T value) : v_(std::in_place_index<0>, std::move(value)) {}
-    result(error_value error) : v_(std::in_place_index<1>, std::move(error)) {}
+    result(T value) noexcept(std::is_nothrow_move_constructible_v<T>) : ok_(true) {
+        new (&value_) T(std::move(value));
+    }
+    result(error_value error) noexcept : ok_(false) { new (&error_) error_value(std::move(error)); }
+    result(result&& other) noexcept(std::is_nothrow_move_constructible_v<T>) : ok_(other.ok_) {
+        if (ok_) {
+            new (&value_) T(std::move(other.value_));
+        } else {
+            new (&error_) error_value(std::move(other.error_));
+        }
+    }
+    result(const result&) = delete;
+    result& operator=(const result&) = delete;
+    result& operator=(result&& other) noexcept(std::is_nothrow_move_constructible_v<T>) {
+        if (this != &other) {
+            destroy();
+            ok_ = other.ok_;
+            if (ok_) {
+                new (&value_) T(std::move(other.value_));
+            } else {
+                new (&error_) error_value(std::move(other.error_));
+            }
+        }
+        return *this;
+    }
+    ~result() { destroy(); }
 
-    explicit operator bool() const noexcept { return v_.index() == 0; }
-    T& operator*() noexcept { return std::get<0>(v_); }
-    T* operator->() noexcept { return &std::get<0>(v_); }
-    error_value& error() noexcept { return std::get<1>(v_); }
+    explicit operator bool() const noexcept { return ok_; }
+    T& operator*() noexcept { return value_; }
+    T* operator->() noexcept { return &value_; }
+    error_value& error() noexcept { return error_; }
 
 private:
-    std::variant<T, error_value> v_;
+    void destroy() noexcept {
+        if (ok_) {
+            value_.~T();
+        } else {
+            error_.~error_value();
+        }
+    }
+
+    union {
+        T value_;
+        error_value error_;
+    };
+    bool ok_;
 };
 
 using status = result<std::monostate>;

@@ -209,6 +209,21 @@ inline ref steady_list(PyObject* list) {
 #endif
 }
 
+// The UTF-8 text of a str (or subclass), valid while the str lives: its own
+// bytes when it is compact ASCII, else the UTF-8 copy that the str keeps
+// (made on first use, which may allocate). The error of a str that has no
+// UTF-8 text (lone surrogates).
+inline result<std::string_view> str_utf8(PyObject* s) {
+    if (PyUnicode_IS_COMPACT_ASCII(s)) {
+        return std::string_view(static_cast<const char*>(PyUnicode_DATA(s)),
+                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(s)));
+    }
+    Py_ssize_t n = 0;
+    const char* u = PyUnicode_AsUTF8AndSize(s, &n);
+    if (!u) return error_value::fetch();
+    return std::string_view(u, static_cast<std::size_t>(n));
+}
+
 // d[key] for a dict (or subclass) through the dict's own storage, as an
 // owned reference: empty when the key is missing, the error when the lookup
 // raised (a key whose hash or equality failed). With the interpreter lock the
@@ -224,19 +239,6 @@ inline result<ref> dict_item(PyObject* d, PyObject* key) {
     PyObject* v = PyDict_GetItemWithError(d, key);
     if (v == nullptr && PyErr_Occurred()) return error_value::fetch();
     return borrow(v);
-#endif
-}
-
-// dict_item's former form, for src/dictsort until it moves to dict_item:
-// empty both when the key is missing and when the lookup raised (the
-// exception then left pending).
-inline ref dict_lookup(PyObject* d, PyObject* key) noexcept {
-#ifdef Py_GIL_DISABLED
-    PyObject* v = nullptr;
-    PyDict_GetItemRef(d, key, &v);
-    return steal(v);
-#else
-    return borrow(PyDict_GetItemWithError(d, key));
 #endif
 }
 

@@ -1,6 +1,7 @@
 #include "columns/arrow_import.hpp"
 
 #include "boundary/interned.hpp"
+#include "boundary/views.hpp"
 
 #include <string>
 
@@ -104,16 +105,16 @@ result<arrow_input> arrow_input::open(PyObject* source) {
     if (!*array_method) return not_arrow(source);
     ref pair = steal(PyObject_CallNoArgs(array_method->get()));
     if (!pair) return error_value::fetch();
-    if (!PyTuple_Check(pair.get()) || PyTuple_GET_SIZE(pair.get()) != 2) {
+    if (!PyTuple_Check(pair.get()) || tuple_view(pair.get()).size() != 2) {
         return error_value::static_error(PyExc_TypeError,
                                          "__arrow_c_array__() did not return a (schema, array) tuple of PyCapsules");
     }
     // The tuple holds both capsules for as long as `pair` lives.
     result<ArrowSchema*> schema_in =
-        capsule_struct<ArrowSchema>(PyTuple_GET_ITEM(pair.get(), 0), arrow::schema_capsule_name, "__arrow_c_array__()");
+        capsule_struct<ArrowSchema>(tuple_view(pair.get())[0], arrow::schema_capsule_name, "__arrow_c_array__()");
     if (!schema_in) return std::move(schema_in.error());
     result<ArrowArray*> array_in =
-        capsule_struct<ArrowArray>(PyTuple_GET_ITEM(pair.get(), 1), arrow::array_capsule_name, "__arrow_c_array__()");
+        capsule_struct<ArrowArray>(tuple_view(pair.get())[1], arrow::array_capsule_name, "__arrow_c_array__()");
     if (!array_in) return std::move(array_in.error());
     owned<ArrowSchema> schema = owned<ArrowSchema>::take(*schema_in);
     in.single_ = owned<ArrowArray>::take(*array_in);

@@ -2,7 +2,7 @@
 
 #include "boundary/args.hpp"
 #include "boundary/call.hpp"
-#include "boundary/first_store.hpp"
+#include "shared/first_store.hpp"
 
 #include <atomic>
 #include <cstdlib>
@@ -102,10 +102,7 @@ result<ref> arrow_c_array(PyObject* self) {
     ArrowArray* a = nullptr;
     ref array = empty_capsule(arrow::array_capsule_name, &array_capsule_destructor, a);
     export_array(std::move(one), a);
-    ref pair = created(PyTuple_New(2));
-    PyTuple_SET_ITEM(pair.get(), 0, schema.release());
-    PyTuple_SET_ITEM(pair.get(), 1, array.release());
-    return pair;
+    return created(PyTuple_Pack(2, schema.get(), array.get()));
 }
 
 PyObject* get_type(PyObject* self, void*) noexcept {

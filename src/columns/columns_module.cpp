@@ -7,7 +7,7 @@
 // one is asked for. The chunks built become one Column.
 #include "boundary/args.hpp"
 #include "boundary/call.hpp"
-#include "boundary/first_store.hpp"
+#include "shared/first_store.hpp"
 #include "columns/arrow_import.hpp"
 #include "columns/column_object.hpp"
 #include "columns/kernels.hpp"

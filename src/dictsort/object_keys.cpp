@@ -1,7 +1,10 @@
 // Native keys for date, naive datetime, bytes and tuple columns.
 #include "dictsort/object_keys.hpp"
 
-#include "boundary/first_store.hpp"
+#include "shared/first_store.hpp"
+#include "boundary/views.hpp"
+#include "dictsort/fallback.hpp"
+#include "dictsort/sort_codes.hpp"
 
 #include <datetime.h>
 
@@ -20,18 +23,20 @@ namespace {
 // interpreter lock may import it at once: the pointer is read and stored
 // atomically, and only the first store is kept, so that the plain reads of
 // it by the datetime macros follow the one store there ever is.
-status datetime_api(bool& available) {
+// Whether it is available: false when the import failed with an ordinary
+// exception (discarded); one that must end the call comes back.
+result<bool> datetime_api() {
     std::atomic_ref<PyDateTime_CAPI*> api(PyDateTimeAPI);
     if (api.load(std::memory_order_acquire) == nullptr) {
         auto* imported = static_cast<PyDateTime_CAPI*>(PyCapsule_Import(PyDateTime_CAPSULE_NAME, 0));
         if (imported == nullptr) {
-            available = false;
-            return discard_ordinary_error();
+            status cleared = discard_ordinary_error();
+            if (!cleared) return std::move(cleared.error());
+            return false;
         }
         keep_first(api, imported);  // the capsule's pointer: the same whichever thread stores it
     }
-    available = true;
-    return ok();
+    return true;
 }
 
 // Only the datetime module's own types have these names; checking the name
@@ -120,7 +125,7 @@ element_info classify(PyObject* e, bool dates) {
     }
     if (t == &PyUnicode_Type) return {text_class};
     if (t == &PyBytes_Type) {
-        return {bytes_class, false, text_size(PyBytes_AS_STRING(e), static_cast<std::size_t>(PyBytes_GET_SIZE(e)))};
+        return {bytes_class, false, text_size(bytes_of(e).data(), bytes_of(e).size())};
     }
     if (dates && PyDate_CheckExact(e)) return of_int_class(date_class, date_code(e));
     if (dates && is_naive_datetime(e)) return of_int_class(datetime_class, datetime_code(e));
@@ -153,8 +158,6 @@ struct position_classes {
 
 // --- byte encodings whose unsigned lexicographic order is the value order ---
 
-constexpr std::uint64_t sign_bit = std::uint64_t{1} << 63;
-
 // Ints: a first byte that orders by sign and length (0x77..0x88), then the
 // fewest big-endian bytes. Never starts with 0x00, the end of a tuple.
 unsigned char* put_int(unsigned char* o, std::int64_t v) noexcept {
@@ -167,11 +170,7 @@ unsigned char* put_int(unsigned char* o, std::int64_t v) noexcept {
 
 // Doubles: a 0x01 tag, then the eight bytes of the order-preserving code.
 unsigned char* put_double(unsigned char* o, double d) noexcept {
-    if (d == 0.0) d = 0.0;  // -0.0 equals 0.0
-    static_assert(sizeof(double) == sizeof(std::uint64_t));
-    std::uint64_t b;
-    std::memcpy(&b, &d, sizeof b);
-    b = (b & sign_bit) ? ~b : b | sign_bit;
+    const std::uint64_t b = double_code(d);
     *o++ = 1;
     for (unsigned k = 8; k-- > 0;) *o++ = static_cast<unsigned char>(b >> (8 * k));
     return o;
@@ -192,12 +191,8 @@ unsigned char* put_bytes(unsigned char* o, const char* p, std::size_t n) noexcep
 
 // Room the encoding of one element may take.
 std::size_t element_bound(PyObject* e) noexcept {
-    if (PyUnicode_CheckExact(e)) {
-        Py_ssize_t n = 0;
-        (void)PyUnicode_AsUTF8AndSize(e, &n);  // checked to succeed before
-        return 3 + 2 * static_cast<std::size_t>(n);
-    }
-    if (PyBytes_CheckExact(e)) return 3 + 2 * static_cast<std::size_t>(PyBytes_GET_SIZE(e));
+    if (PyUnicode_CheckExact(e)) return 3 + 2 * (*str_utf8(e)).size();  // checked to have UTF-8 text before
+    if (PyBytes_CheckExact(e)) return 3 + 2 * bytes_of(e).size();
     return 9;
 }
 
@@ -215,12 +210,11 @@ unsigned char* put_element(unsigned char* o, PyObject* e, unsigned position_clas
         case float_class:
             return put_double(o, PyFloat_AS_DOUBLE(e));
         case text_class: {
-            Py_ssize_t n = 0;
-            const char* u = PyUnicode_AsUTF8AndSize(e, &n);  // checked to succeed before
-            return put_bytes(o, u, static_cast<std::size_t>(n));
+            std::string_view u = *str_utf8(e);  // checked to have UTF-8 text before
+            return put_bytes(o, u.data(), u.size());
         }
         case bytes_class:
-            return put_bytes(o, PyBytes_AS_STRING(e), static_cast<std::size_t>(PyBytes_GET_SIZE(e)));
+            return put_bytes(o, bytes_of(e).data(), bytes_of(e).size());
         case date_class:
             return put_int(o, date_code(e));
         default:  // datetime_class
@@ -281,22 +275,22 @@ PyTypeObject* common_type(column_view col) noexcept {
 void encode_bytes_column(column_view col) {
     bool short_only = true;
     for (std::size_t r = 0; r < col.size(); ++r) {
-        if (col[r].kind() == key_kind::object_key) short_only &= PyBytes_GET_SIZE(col[r].as_object()) <= 7;
+        if (col[r].kind() == key_kind::object_key) short_only &= bytes_of(col[r].as_object()).size() <= 7;
     }
     for (std::size_t r = 0; r < col.size(); ++r) {
         if (col[r].kind() != key_kind::object_key) continue;
         PyObject* b = col[r].as_object();  // the store keeps it, and so its bytes
-        const char* p = PyBytes_AS_STRING(b);
-        auto n = static_cast<std::size_t>(PyBytes_GET_SIZE(b));
+        const char* p = bytes_of(b).data();
+        auto n = bytes_of(b).size();
         col[r] = short_only ? short_bytes_key(p, n) : sort_value::of_text(p, n);
     }
 }
 
 // Tuples: each element in the encoding of its position's class, a tuple's
 // end as 0x00 (below the first byte of any element). When every encoding
-// takes eight bytes or fewer, they become int keys.
-status encode_tuple_column(column_view col, key_store& store, bool& done) {
-    done = false;
+// takes eight bytes or fewer, they become int keys. False when the column
+// keeps its object keys.
+result<bool> encode_tuple_column(column_view col, key_store& store) {
     bool dates = false;
     position_classes classes;
     // Each tuple's encoding is written as its elements are classified, for
@@ -312,30 +306,34 @@ status encode_tuple_column(column_view col, key_store& store, bool& done) {
     bool fits = true;
     for (std::size_t r = 0; r < col.size(); ++r) {
         if (col[r].kind() != key_kind::object_key) continue;
-        PyObject* t = col[r].as_object();
-        if (static_cast<std::size_t>(PyTuple_GET_SIZE(t)) > max_positions) return ok();
+        const tuple_view t(col[r].as_object());
+        if (static_cast<std::size_t>(t.size()) > max_positions) return false;
         // Eight bytes are used; the end byte and the padding stay zero. The
         // rest is room that the writers cannot be seen not to need.
         unsigned char packed[32] = {};
         unsigned size = 1;             // the end byte
-        for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(t); ++i) {
-            PyObject* e = PyTuple_GET_ITEM(t, i);
+        for (Py_ssize_t i = 0; i < t.size(); ++i) {
+            PyObject* e = t.items()[i];
             element_info info = classify(e, dates);
             if (info.cls == unknown_class && !dates && named_like_date(Py_TYPE(e))) {
-                status imported = datetime_api(dates);
-                if (!imported) return imported;
+                result<bool> imported = datetime_api();
+                if (!imported) return std::move(imported.error());
+                dates = *imported;
                 info = classify(e, dates);
             }
-            if (info.cls == unknown_class) return ok();
+            if (info.cls == unknown_class) return false;
             const char* text = nullptr;
             Py_ssize_t text_length = 0;
             if (info.cls == text_class) {
-                text = PyUnicode_AsUTF8AndSize(e, &text_length);
-                if (text == nullptr) return discard_ordinary_error();  // lone surrogates: Python compares
+                result<std::optional<std::string_view>> u = unless_ordinary(str_utf8(e));
+                if (!u) return std::move(u.error());
+                if (!*u) return false;  // lone surrogates: Python compares
+                text = (*u)->data();
+                text_length = static_cast<Py_ssize_t>((*u)->size());
                 info.size = text_size(text, static_cast<std::size_t>(text_length));
             } else if (info.cls == bytes_class) {
-                text = PyBytes_AS_STRING(e);
-                text_length = PyBytes_GET_SIZE(e);
+                text = bytes_of(e).data();
+                text_length = static_cast<Py_ssize_t>(bytes_of(e).size());
             }
             classes.seen[i] |= info.cls;
             classes.wide[i] |= info.wide;
@@ -352,23 +350,23 @@ status encode_tuple_column(column_view col, key_store& store, bool& done) {
         fits &= size <= 8;
         if (fits) codes[r] = packed_code(packed);
     }
-    if (!classes.ordered()) return ok();
+    if (!classes.ordered()) return false;
 
     if (fits) {
         for (std::size_t r = 0; r < col.size(); ++r) {
             if (col[r].kind() == key_kind::object_key) col[r] = sort_value::of_int(static_cast<std::int64_t>(codes[r]));
         }
-        done = true;
-        return ok();
+        return true;
     }
 
     std::vector<unsigned char> long_buffer;
     for (std::size_t r = 0; r < col.size(); ++r) {
         if (col[r].kind() != key_kind::object_key) continue;
-        PyObject* t = col[r].as_object();
-        const Py_ssize_t len = PyTuple_GET_SIZE(t);
+        const tuple_view t(col[r].as_object());
+        const Py_ssize_t len = t.size();
+        PyObject* const* elements = t.items();
         std::size_t bound = 1;
-        for (Py_ssize_t i = 0; i < len; ++i) bound += element_bound(PyTuple_GET_ITEM(t, i));
+        for (Py_ssize_t i = 0; i < len; ++i) bound += element_bound(elements[i]);
         unsigned char buffer[256];
         unsigned char* start = buffer;
         if (bound > sizeof buffer) {
@@ -376,13 +374,12 @@ status encode_tuple_column(column_view col, key_store& store, bool& done) {
             start = long_buffer.data();
         }
         unsigned char* o = start;
-        for (Py_ssize_t i = 0; i < len; ++i) o = put_element(o, PyTuple_GET_ITEM(t, i), classes.seen[i]);
+        for (Py_ssize_t i = 0; i < len; ++i) o = put_element(o, elements[i], classes.seen[i]);
         *o++ = 0;
         auto n = static_cast<std::size_t>(o - start);
         col[r] = sort_value::of_text(store.copy_text(reinterpret_cast<const char*>(start), n), n);
     }
-    done = true;
-    return ok();
+    return true;
 }
 
 // Exact dates, or exact naive datetimes; false (nothing changed) otherwise.
@@ -418,15 +415,13 @@ status encode_object_columns(sort_value* values, std::size_t rows, std::size_t w
         if (type == &PyBytes_Type) {
             encode_bytes_column(col);
         } else if (type == &PyTuple_Type) {
-            bool done = false;
-            status encoded = encode_tuple_column(col, store, done);
-            if (!encoded) return encoded;
-            if (!done) continue;
+            result<bool> encoded = encode_tuple_column(col, store);
+            if (!encoded) return std::move(encoded.error());
+            if (!*encoded) continue;
         } else if (named_like_date(type)) {
-            bool dates = false;
-            status imported = datetime_api(dates);
-            if (!imported) return imported;
-            if (!dates) continue;
+            result<bool> dates = datetime_api();
+            if (!dates) return std::move(dates.error());
+            if (!*dates) continue;
             if (!encode_date_column(col, type)) continue;
         } else {
             continue;

@@ -11,7 +11,7 @@
 // keys and the Python comparison.
 #pragma once
 
-#include "dictsort/sort_keys.hpp"
+#include "dictsort/key_values.hpp"
 
 namespace tavo::dictsort {
 

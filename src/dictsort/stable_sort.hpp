@@ -9,6 +9,8 @@
 // the result is some permutation.
 #pragma once
 
+#include "boundary/error.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cassert>
@@ -22,16 +24,28 @@ namespace tavo::dictsort {
 
 namespace detail {
 
-// Binary insertion, after every element not greater than x (stable).
+// A comparison's answer: `less` returns bool, or result<bool> when it can
+// meet an exception that must end the call.
+inline bool truth(bool b) noexcept { return b; }
+inline bool truth(result<bool>& r) noexcept { return *r; }
+template <class R>
+inline constexpr bool fallible = !std::is_same_v<R, bool>;
+
+// Binary insertion, after every element not greater than x (stable). On an
+// error, x is still in its place: the array is as it was before x.
 template <class T, class Less>
-void insertion_sort(T* a, std::size_t n, Less& less) {
+status insertion_sort(T* a, std::size_t n, Less& less) {
     static_assert(std::is_trivially_copyable_v<T>);  // moved with memmove
     for (std::size_t i = 1; i < n; ++i) {
         T x = a[i];
         std::size_t lo = 0, hi = i;
         while (lo < hi) {
             std::size_t mid = lo + (hi - lo) / 2;
-            if (less(x, a[mid])) {
+            auto r = less(x, a[mid]);
+            if constexpr (fallible<decltype(r)>) {
+                if (!r) return std::move(r.error());
+            }
+            if (truth(r)) {
                 hi = mid;
             } else {
                 lo = mid + 1;
@@ -42,24 +56,41 @@ void insertion_sort(T* a, std::size_t n, Less& less) {
             a[lo] = x;
         }
     }
+    return ok();
 }
 
 // Merges a[0, h) and a[h, n): the left half is moved to buf and merged back,
 // the left winning ties. The merge writes at k = i + (j - h) < j, so it never
-// overtakes the unread right half.
+// overtakes the unread right half; on an error the rest of the left half
+// fills the gap between the two, and the array is a permutation again.
 template <class T, class Less>
-void merge_halves(T* a, std::size_t h, std::size_t n, T* buf, Less& less) {
+status merge_halves(T* a, std::size_t h, std::size_t n, T* buf, Less& less) {
     static_assert(std::is_trivially_copyable_v<T>);  // moved with memcpy
-    if (!less(a[h], a[h - 1])) return;  // already in order
+    {
+        auto r = less(a[h], a[h - 1]);
+        if constexpr (fallible<decltype(r)>) {
+            if (!r) return std::move(r.error());
+        }
+        if (!truth(r)) return ok();  // already in order
+    }
     std::memcpy(buf, a, h * sizeof(T));
     std::size_t i = 0, j = h, k = 0;
+    status outcome = ok();
     while (i < h && j < n) {
-        bool right = less(a[j], buf[i]);
+        auto r = less(a[j], buf[i]);
+        if constexpr (fallible<decltype(r)>) {
+            if (!r) {
+                outcome = std::move(r.error());
+                break;
+            }
+        }
+        bool right = truth(r);
         a[k++] = right ? a[j] : buf[i];
         j += right;
         i += !right;
     }
     std::memcpy(a + k, buf + i, (h - i) * sizeof(T));
+    return outcome;
 }
 
 // Sorts a[0, n), using buf[0, n / 2): each stretch is split in halves, both
@@ -67,10 +98,9 @@ void merge_halves(T* a, std::size_t h, std::size_t n, T* buf, Less& less) {
 // recursive merge sort (depth first, so the small merges run while their
 // elements are in cache), but the pending stretches are kept in a stack of
 // their own: at most two frames per halving, so 2 * 64 frames for any n.
-// Between two steps `stop()` is asked; when it answers true the sort ends
-// there, the array still a permutation of its input.
-template <class T, class Less, class Stop>
-void merge_sort(T* a, std::size_t n, T* buf, Less& less, Stop& stop) {
+// The first error ends the sort, the array a permutation of its input.
+template <class T, class Less>
+status merge_sort(T* a, std::size_t n, T* buf, Less& less) {
     constexpr std::size_t run = 16;
     struct frame {
         std::size_t lo, n;
@@ -82,7 +112,8 @@ void merge_sort(T* a, std::size_t n, T* buf, Less& less, Stop& stop) {
     while (top > 0) {
         frame& f = stack[top - 1];
         if (f.n <= run) {
-            insertion_sort(a + f.lo, f.n, less);
+            status sorted = insertion_sort(a + f.lo, f.n, less);
+            if (!sorted) return sorted;
             --top;
         } else if (!f.halves_sorted) {
             f.halves_sorted = true;
@@ -92,33 +123,26 @@ void merge_sort(T* a, std::size_t n, T* buf, Less& less, Stop& stop) {
             assert(top + 2 <= stack.size());  // two frames a halving, at most 64 halvings
             stack[top++] = right;
             stack[top++] = left;  // on top: sorted first
-            continue;
         } else {
-            merge_halves(a + f.lo, f.n / 2, f.n, buf, less);
+            status merged = merge_halves(a + f.lo, f.n / 2, f.n, buf, less);
+            if (!merged) return merged;
             --top;
         }
-        if (stop()) return;
     }
+    return ok();
 }
 
 }  // namespace detail
 
-// Stable merge sort of a[0, n) with `scratch` of at least n / 2 elements; T
-// must be trivially copyable. Terminates after O(n log n) comparisons
-// whatever `less` answers, in constant stack. `stop` is asked between merges:
-// once it answers true the sort ends early and leaves a permutation of its
-// input (a comparator that has met an error that ends the call makes it
-// answer true). If `less` throws, a is left with some of its elements
-// overwritten by others: callers then discard it.
-template <class T, class Less, class Stop>
-void stable_merge_sort(T* a, std::size_t n, T* scratch, Less less, Stop stop) {
-    static_assert(std::is_trivially_copyable_v<T>);
-    detail::merge_sort(a, n, scratch, less, stop);
-}
-
+// Stable merge sort of a[0, n) with `scratch` of at least n / 2 + 1
+// elements; T must be trivially copyable. Terminates after O(n log n)
+// comparisons whatever `less` answers, in constant stack. `less` returns
+// bool, or result<bool> when it can fail: then the first error ends the sort
+// and comes back, and a holds a permutation of its input.
 template <class T, class Less>
-void stable_merge_sort(T* a, std::size_t n, T* scratch, Less less) {
-    stable_merge_sort(a, n, scratch, less, [] { return false; });
+status stable_merge_sort(T* a, std::size_t n, T* scratch, Less less) {
+    static_assert(std::is_trivially_copyable_v<T>);
+    return detail::merge_sort(a, n, scratch, less);
 }
 
 // A row with an order-preserving unsigned key.
@@ -133,7 +157,8 @@ static_assert(std::is_trivially_copyable_v<keyed_row>);  // moved with memcpy
 // where every key agrees. Short inputs are merge sorted.
 inline void radix_sort_rows(keyed_row* rows, std::size_t n, keyed_row* scratch) {
     if (n < 256) {
-        stable_merge_sort(rows, n, scratch, [](const keyed_row& x, const keyed_row& y) { return x.key < y.key; });
+        status sorted = stable_merge_sort(rows, n, scratch, [](const keyed_row& x, const keyed_row& y) { return x.key < y.key; });
+        static_cast<void>(sorted);  // a comparison of codes cannot fail
         return;
     }
     std::array<std::array<std::size_t, 256>, 8> counts{};

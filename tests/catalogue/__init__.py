@@ -177,6 +177,16 @@ def raises(exc_type, message=None, startswith=None):
     return check
 
 
+def truth_error(obj):
+    """The interpreter's own message for a truth test of `obj` that fails (its
+    wording changes between versions: 3.15 names the type)."""
+    try:
+        bool(obj)
+    except TypeError as e:
+        return str(e)
+    raise AssertionError(f"bool({obj!r}) did not raise TypeError")
+
+
 def panics(text=None):
     def check(o):
         assert o.exc is not None and is_panic(o.exc, text), f"{o.describe()}, expected PanicException {text!r}"

