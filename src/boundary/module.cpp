@@ -1,7 +1,7 @@
 // The module definition, its function table and PyInit__tavo.
 #include "boundary/bodies.hpp"
 #include "boundary/call.hpp"
-#include "shared/first_store.hpp"
+#include "boundary/module_once.hpp"
 #include "boundary/interned.hpp"
 
 #include <array>
@@ -172,9 +172,7 @@ PyModuleDef module_def = {
     nullptr,
 };
 
-std::atomic<std::int64_t> initialising_interpreter{-1};
-// One strong reference for the life of the process, stored once.
-std::atomic<PyObject*> module_cell{nullptr};
+module_cell the_module;
 PyObject* name_attr = nullptr;
 PyObject* all_attr = nullptr;
 
@@ -233,29 +231,17 @@ status init_module(PyObject* module) {
 }
 
 result<ref> initialise() {
-    const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
-    if (id == -1) return error_value::fetch();
-    std::int64_t expected = -1;
-    if (!initialising_interpreter.compare_exchange_strong(expected, id, std::memory_order_seq_cst) &&
-        expected != id) {
-        return error_value::static_error(
-            PyExc_ImportError,
-            "Lumo modules do not yet support subinterpreters, see the Limits section of README.md: "
-            "_tavo keeps process-wide state and can be imported by the main interpreter only");
-    }
-    if (PyObject* stored = module_cell.load(std::memory_order_acquire)) return borrow(stored);
-    ref module = steal(PyModule_Create2(&module_def, 1013));
-    if (!module) return error_value::fetch();
-#ifdef Py_GIL_DISABLED
-    // Every function is safe without the interpreter lock: the interpreter
-    // keeps it off when the module is imported.
-    if (PyUnstable_Module_SetGIL(module.get(), Py_MOD_GIL_NOT_USED) < 0) return error_value::fetch();
-#endif
-    status done = init_module(module.get());
-    if (!done) return std::move(done.error());
-    PyObject* kept = keep_first(module_cell, module.get());
-    if (kept == module.get()) return borrow(module.release());  // the cell keeps the created reference
-    return borrow(kept);  // filled meanwhile: the new module is released
+    return module_once(
+        the_module,
+        "Lumo modules do not yet support subinterpreters, see the Limits section of README.md: "
+        "_tavo keeps process-wide state and can be imported by the main interpreter only",
+        []() -> result<ref> {
+            ref module = steal(PyModule_Create2(&module_def, 1013));
+            if (!module) return error_value::fetch();
+            status done = init_module(module.get());
+            if (!done) return std::move(done.error());
+            return module;
+        });
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 // one is asked for. The chunks built become one Column.
 #include "boundary/args.hpp"
 #include "boundary/call.hpp"
-#include "shared/first_store.hpp"
+#include "boundary/module_once.hpp"
 #include "columns/arrow_import.hpp"
 #include "columns/column_object.hpp"
 #include "columns/kernels.hpp"
@@ -289,32 +289,21 @@ PyModuleDef module_def = {
     nullptr,
 };
 
-std::atomic<std::int64_t> initialising_interpreter{-1};
-std::atomic<PyObject*> module_cell{nullptr};
+module_cell the_module;
 
 result<ref> initialise() {
-    const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
-    if (id == -1) return error_value::fetch();
-    std::int64_t expected = -1;
-    if (!initialising_interpreter.compare_exchange_strong(expected, id, std::memory_order_seq_cst) &&
-        expected != id) {
-        return error_value::static_error(
-            PyExc_ImportError,
-            "tavo._columns keeps process-wide state and can be imported by the main interpreter only");
-    }
-    if (PyObject* stored = module_cell.load(std::memory_order_acquire)) return borrow(stored);
-    result<ref> type = column_type();
-    if (!type) return std::move(type.error());
-    ref module = steal(PyModule_Create2(&module_def, PYTHON_API_VERSION));
-    if (!module) return error_value::fetch();
-#ifdef Py_GIL_DISABLED
-    // No function keeps mutable state, and a Column never changes once built.
-    if (PyUnstable_Module_SetGIL(module.get(), Py_MOD_GIL_NOT_USED) < 0) return error_value::fetch();
-#endif
-    if (PyModule_AddObjectRef(module.get(), "Column", type->get()) < 0) return error_value::fetch();
-    PyObject* kept = keep_first(module_cell, module.get());
-    if (kept == module.get()) return borrow(module.release());  // the cell keeps the created reference
-    return borrow(kept);
+    return module_once(the_module,
+                       "tavo._columns keeps process-wide state and can be imported by the main interpreter only",
+                       []() -> result<ref> {
+                           result<ref> type = column_type();
+                           if (!type) return std::move(type.error());
+                           ref module = steal(PyModule_Create2(&module_def, PYTHON_API_VERSION));
+                           if (!module) return error_value::fetch();
+                           if (PyModule_AddObjectRef(module.get(), "Column", type->get()) < 0) {
+                               return error_value::fetch();
+                           }
+                           return module;
+                       });
 }
 
 }  // namespace
