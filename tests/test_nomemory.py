@@ -235,6 +235,10 @@ def attempt(make, k, stop, reference, report, python_code=False):
         if grew > 0:
             # Caches filled on a first pass count too: a leak shows again.
             again = total_growth(make, k, stop, collect=True)
+            if again > 0 and TOTAL_NOISE:
+                passes = [total_growth(make, k, stop, collect=True) for _ in range(NOISE_PASSES)]
+                if min(passes) <= 0:
+                    again = 0  # not on every pass: the interpreter's own noise
             if again > 0:
                 problems.append(f"total reference count grew by {grew}, then {again}")
     for p in problems:
@@ -247,6 +251,19 @@ def reference_of(make):
     reference = outcome_of(fn, args, kwargs, inputs)
     clear_last_exception()
     return reference
+
+
+# CPython 3.14 and 3.15 debug builds: the total moves by one now and then
+# around a single call, with no module involved: total_growth around
+# sys.__excepthook__ printing a MemoryError (what PyErr_Print runs), nothing
+# failing, is "grew by 1, then 1" in 52 of 300 calls on 3.14.10 and 35 of 300
+# on 3.15.2, in none on 3.11. Through the module the same +1 comes and goes
+# from pass to pass of one k (collapse-wide, allocation 1 or 2 failing, 40
+# passes: (0, 1), (1, 0), (1, 1) and (0, 0) all seen). A reference lost by
+# the call shows on every pass: on those versions a growth is judged only when
+# NOISE_PASSES more passes all grow too.
+TOTAL_NOISE = sys.version_info[:2] >= (3, 14)
+NOISE_PASSES = 4
 
 
 def total_growth(make, k, stop, collect=False):
