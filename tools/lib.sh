@@ -113,7 +113,7 @@ build_and_prove() {
         fi
     fi
     echo "the $label wheel's floor: $tag${floor:+ (required: ${floor/any/any manylinux})}"
-    if ! PATH="$work/tools/bin:$PATH" "$work/tools/bin/auditwheel" repair --plat "$tag" -w "$work/wheelhouse" "$wheel" \
+    if ! PATH="$work/tools/bin:$PATH" "$work/tools/bin/auditwheel" repair -w "$work/wheelhouse" "$wheel" \
             > "$work/repair-$label.log" 2>&1; then
         cat "$work/repair-$label.log"
         return 1
