@@ -480,10 +480,10 @@ CPYTHON_IMPORT_FAULT = pytest.mark.xfail(
 
 CPYTHON_SINGLE_PHASE_IMPORT = """
 import sys, importlib.util, _imp, _testcapi
-spec = importlib.util.find_spec("_testsinglephase")
+found = importlib.util.find_spec("_testsinglephase")
 _testcapi.set_nomemory(int(sys.argv[1]), int(sys.argv[1]) + 1)
 try:
-    _imp.create_dynamic(spec)
+    _imp.create_dynamic(found)
     outcome = "imported"
 except MemoryError:
     outcome = "failed"

@@ -171,7 +171,7 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {
+PyType_Spec column_type_desc = {
     "tavo._columns.Column",
     static_cast<int>(sizeof(column_object)),
     0,
@@ -183,7 +183,7 @@ PyType_Spec spec = {
 
 result<ref> column_type() {
     if (PyObject* stored = type_cell.load(std::memory_order_acquire)) return borrow(stored);
-    PyObject* t = PyType_FromSpec(&spec);
+    PyObject* t = PyType_FromSpec(&column_type_desc);
     if (!t) return error_value::fetch();
     PyObject* kept = keep_first(type_cell, t);
     if (kept != t) Py_DECREF(t);  // made meanwhile by another thread: keep the first
