@@ -537,7 +537,9 @@ def test_allocation_failure_is_a_memory_error(function, how):
         # the column's output cannot be had within the address space left
         setup = "src, p = ak.source('u', [ak.Chunk.strings(['aBcD' * 4] * 1_000_000)])"
         limit = ("usage = int(open('/proc/self/statm').read().split()[0]) * resource.getpagesize()\n"
-                 "resource.setrlimit(resource.RLIMIT_AS, (usage + (4 << 20), resource.RLIM_INFINITY))")
+                 "resource.setrlimit(resource.RLIMIT_AS, (usage + (4 << 20), resource.RLIM_INFINITY))\n"
+                 # under user-mode emulation (qemu) the limit binds the emulator, not the program
+                 "try:\n    bytearray(64 << 20)\n    print('unbound')\nexcept MemoryError:\n    pass")
     else:
         # a producer claims 2**44 rows of string_view (nulls, so no view is read): the output's
         # buffers are asked for, and refused, before any row
@@ -558,4 +560,6 @@ def test_allocation_failure_is_a_memory_error(function, how):
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
     proc = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=300, env=env)
     assert proc.returncode == 0, proc.stderr[-2000:]
+    if proc.stdout.startswith("unbound"):
+        pytest.skip("the address-space limit does not bind here (user-mode emulation)")
     assert proc.stdout.splitlines() == ["raised MemoryError out of memory while building the column", "alive True"]
