@@ -122,28 +122,25 @@ def cases():
     camel = pa.array(camel_identifiers(ROWS))
     out.append(_time_candidates("uncamel", "1,000,000 ASCII identifiers of 5-40 characters, pyarrow Array",
                                 columns.uncamel, camel, lower(camel) + [per_element(_tavo.uncamel, camel)]))
-    camel_u = pa.array(camel_unicode(ROWS))
-    out.append(_time_candidates("uncamel", "1,000,000 non-ASCII identifiers (mixed scripts), pyarrow Array",
-                                columns.uncamel, camel_u, lower(camel_u, False)))
-    snake = pa.array(snake_identifiers(ROWS, WORDS))
-    out.append(_time_candidates("underscore_to_camelcase", "1,000,000 ASCII identifiers, pyarrow Array",
-                                columns.underscore_to_camelcase, snake, lower(snake)))
-    snake_u = pa.array(snake_identifiers(ROWS, WORDS_UNICODE))
-    out.append(_time_candidates("underscore_to_camelcase",
-                                "1,000,000 non-ASCII identifiers (mixed scripts), pyarrow Array",
-                                columns.underscore_to_camelcase, snake_u, lower(snake_u, False)))
-    text = pa.array(sentences(ROWS, PROSE))
-    out.append(_time_candidates("sanitize_vulgar_string", "1,000,000 ASCII texts without fractions, pyarrow Array",
-                                columns.sanitize_vulgar_string, text, lower(text)))
-    text_u = pa.array(sentences(ROWS, PROSE_UNICODE))
-    out.append(_time_candidates("sanitize_vulgar_string",
-                                "1,000,000 non-ASCII texts without fractions (mixed scripts), pyarrow Array",
-                                columns.sanitize_vulgar_string, text_u, lower(text_u, False)))
+    snake = snake_identifiers(ROWS, WORDS)
+    # The other text lines: each function over ASCII text (against both lowerings) and over
+    # mixed scripts (against utf8_lower only).
+    for name, what, values, ascii_text in [
+        ("uncamel", "1,000,000 non-ASCII identifiers (mixed scripts)", camel_unicode(ROWS), False),
+        ("underscore_to_camelcase", "1,000,000 ASCII identifiers", snake, True),
+        ("underscore_to_camelcase", "1,000,000 non-ASCII identifiers (mixed scripts)",
+         snake_identifiers(ROWS, WORDS_UNICODE), False),
+        ("sanitize_vulgar_string", "1,000,000 ASCII texts without fractions", sentences(ROWS, PROSE), True),
+        ("sanitize_vulgar_string", "1,000,000 non-ASCII texts without fractions (mixed scripts)",
+         sentences(ROWS, PROSE_UNICODE), False),
+    ]:
+        x = pa.array(values)
+        out.append(_time_candidates(name, what + ", pyarrow Array", getattr(columns, name), x, lower(x, ascii_text)))
     messy, clean = pa.array(prices(ROWS)), pa.array(prices(ROWS, messy=False))
     # the inputs are what their labels say: identifiers of 5-40 ASCII characters, and the
     # same figures written messily and plainly (the messy ones negative in parentheses)
     assert pc.all(pc.and_(pc.greater_equal(pc.utf8_length(camel), 5), pc.less_equal(pc.utf8_length(camel), 40))).as_py()
-    assert pc.all(pc.string_is_ascii(camel)).as_py() and pc.all(pc.string_is_ascii(snake)).as_py()
+    assert pc.all(pc.string_is_ascii(camel)).as_py() and pc.all(pc.string_is_ascii(pa.array(snake))).as_py()
     assert pc.all(pc.equal(pc.abs(columns.parse(messy)), pc.cast(clean, pa.float64()))).as_py()
     out.append(_time_candidates(
         "parse", "1,000,000 messy price texts, pyarrow Array", columns.parse, messy,

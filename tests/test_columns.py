@@ -240,8 +240,12 @@ def test_import_needs_no_column_library():
     code = ("import sys, tavo; "
             "assert tavo.columns.uncamel and tavo.uncamel is __import__('_tavo').uncamel; "
             "print(sorted(m for m in ('pyarrow', 'polars', 'pandas', 'duckdb') if m in sys.modules))")
-    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout
-    assert out.strip() == "[]"
+    assert loaded(code) == "[]"
+
+
+def loaded(code):
+    """What `code`, run in a new interpreter, prints: the libraries it found loaded."""
+    return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout.strip()
 
 
 @needs(pl, "polars")
@@ -249,8 +253,7 @@ def test_polars_column_loads_no_other_library():
     code = ("import sys, polars as pl, tavo; "
             "assert tavo.columns.uncamel(pl.Series('a', ['fooBar'])).to_list() == ['foo_bar']; "
             "print(sorted(m for m in ('pyarrow', 'pandas') if m in sys.modules))")
-    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout
-    assert out.strip() == "[]"
+    assert loaded(code) == "[]"
 
 
 def test_package_exports():
