@@ -1,6 +1,7 @@
 // The module definition, its function table and PyInit__tavo.
 #include "boundary/bodies.hpp"
 #include "boundary/call.hpp"
+#include "boundary/entry.hpp"
 #include "boundary/module_once.hpp"
 #include "boundary/interned.hpp"
 
@@ -25,30 +26,6 @@ result<ref> backfill_iterdict_body(call_args& a);        // src/iter
 result<ref> same_order_body(call_args& a);               // src/iter
 
 namespace {
-
-using body_fn = result<ref> (*)(call_args&);
-
-// One entry wrapper per function: binds, then runs the body in the boundary.
-// Never inlined into text_entry, which only passes calls on to it: its frame
-// would be set up on text_entry's short path too.
-template <const function_description& D, body_fn Body>
-[[gnu::noinline]] PyObject* entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    return run_call([&]() -> result<ref> {
-        if (plain_positional(D, nargs, kwnames)) {
-            call_args a;
-            bind_positional(a, D, args, nargs);
-            return Body(a);
-        }
-        if (plain_gathered(D, kwnames)) {
-            call_args a;
-            bind_gathered(a, D, args, nargs);
-            return Body(a);
-        }
-        result<call_args> bound = bind_arguments(D, args, nargs, kwnames);
-        if (!bound) return std::move(bound.error());
-        return Body(*bound);
-    });
-}
 
 using short_text_fn = ref (*)(const char*, std::size_t);
 
@@ -87,14 +64,9 @@ struct table_entry {
     const char* doc;
 };
 
-template <const function_description& D, body_fn Body>
-PyCFunction wrapper_of() {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(&entry<D, Body>));
-}
-
 template <const function_description& D, body_fn Body, short_text_fn Short>
 PyCFunction text_wrapper_of() {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(&text_entry<D, Body, Short>));
+    return as_method<&text_entry<D, Body, Short>>();
 }
 
 // The module's functions, in the order of __all__ (set when the library is loaded).

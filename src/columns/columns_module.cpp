@@ -7,6 +7,7 @@
 // one is asked for. The chunks built become one Column.
 #include "boundary/args.hpp"
 #include "boundary/call.hpp"
+#include "boundary/entry.hpp"
 #include "boundary/module_once.hpp"
 #include "columns/arrow_import.hpp"
 #include "columns/column_object.hpp"
@@ -205,27 +206,6 @@ result<ref> text_body(call_args& a) {
 
 result<ref> parse_body(call_args& a) {
     return guarded([&] { return number_column(a[0], a.given(1) ? a[1] : nullptr); });
-}
-
-using body_fn = result<ref> (*)(call_args&);
-
-template <const function_description& D, body_fn Body>
-PyObject* entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    return run_call([&]() -> result<ref> {
-        if (plain_positional(D, nargs, kwnames)) {
-            call_args a;
-            bind_positional(a, D, args, nargs);
-            return Body(a);
-        }
-        result<call_args> bound = bind_arguments(D, args, nargs, kwnames);
-        if (!bound) return std::move(bound.error());
-        return Body(*bound);
-    });
-}
-
-template <const function_description& D, body_fn Body>
-PyCFunction wrapper_of() {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(&entry<D, Body>));
 }
 
 constexpr function_description uncamel_desc{"uncamel", {"source"}, 1, 1, false};

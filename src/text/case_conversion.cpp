@@ -14,22 +14,16 @@ namespace tavo {
 
 static_assert(short_identifier == text::short_ascii);
 
-// The text is a str's own bytes, which end with a NUL.
-ref uncamel_short(const char* s, std::size_t n) {
-    const text::short_plan plan = text::plan_uncamel(s, n);
-    new_ascii out = new_ascii_str(plan.length);
-    text::write_uncamel(out.bytes, s, n, plan, true);
-    return std::move(out.str);
-}
-
-ref underscore_to_camelcase_short(const char* s, std::size_t n) {
-    const text::short_plan plan = text::plan_camelcase(s, n);
-    new_ascii out = new_ascii_str(plan.length);
-    text::write_camelcase(out.bytes, s, n, plan);
-    return std::move(out.str);
-}
-
 namespace {
+
+// The text is a str's own bytes, which end with a NUL.
+template <class Short>
+ref short_result(const char* s, std::size_t n) {
+    const text::short_plan plan = Short::plan(s, n);
+    new_ascii out = new_ascii_str(plan.length);
+    Short::write(out.bytes, s, n, plan, true);
+    return std::move(out.str);
+}
 
 // The result str of a conversion of `in` into a buffer.
 template <void (*Convert)(std::string_view, bool, byte_sink&)>
@@ -40,22 +34,31 @@ ref converted(std::string_view in, bool ascii) {
     return string_result({out.data(), out.size()});
 }
 
-}  // namespace
-
-result<ref> uncamel_body(call_args& a) {
+template <ref (*Short)(const char*, std::size_t), void (*Convert)(std::string_view, bool, byte_sink&)>
+result<ref> case_body(call_args& a) {
     auto text = text_arg(a, 0);
     if (!text) return std::move(text.error());
     const std::string_view s = text->utf8();
-    if (text->ascii() && s.size() - 1 < text::short_ascii) return uncamel_short(s.data(), s.size());
-    return converted<text::uncamel>(s, text->ascii());
+    if (text->ascii() && s.size() - 1 < text::short_ascii) return Short(s.data(), s.size());
+    return converted<Convert>(s, text->ascii());
+}
+
+}  // namespace
+
+ref uncamel_short(const char* s, std::size_t n) {
+    return short_result<text::uncamel_form>(s, n);
+}
+
+ref underscore_to_camelcase_short(const char* s, std::size_t n) {
+    return short_result<text::camelcase_form>(s, n);
+}
+
+result<ref> uncamel_body(call_args& a) {
+    return case_body<uncamel_short, text::uncamel>(a);
 }
 
 result<ref> underscore_to_camelcase_body(call_args& a) {
-    auto text = text_arg(a, 0);
-    if (!text) return std::move(text.error());
-    const std::string_view s = text->utf8();
-    if (text->ascii() && s.size() - 1 < text::short_ascii) return underscore_to_camelcase_short(s.data(), s.size());
-    return converted<text::underscore_to_camelcase>(s, text->ascii());
+    return case_body<underscore_to_camelcase_short, text::underscore_to_camelcase>(a);
 }
 
 }  // namespace tavo

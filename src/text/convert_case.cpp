@@ -294,29 +294,28 @@ void underscore_to_camelcase_text(const unsigned char* p, std::size_t n, byte_si
     }
 }
 
+// The ASCII text of up to short_ascii bytes takes the plan of short_ascii.hpp.
+template <class Short, void (*Text)(const unsigned char*, std::size_t, byte_sink&),
+          void (*Ascii)(const char*, std::size_t, byte_sink&)>
+void convert(std::string_view in, bool ascii, byte_sink& out) {
+    const std::size_t n = in.size();
+    if (n == 0) return;
+    if (!ascii) return Text(reinterpret_cast<const unsigned char*>(in.data()), n, out);
+    if (n > short_ascii) return Ascii(in.data(), n, out);
+    const short_plan plan = Short::plan(in.data(), n);
+    out.reserve_more(plan.length);
+    Short::write(out.cursor, in.data(), n, plan, false);
+    out.cursor += plan.length;
+}
 
 }  // namespace
 
 void uncamel(std::string_view in, bool ascii, byte_sink& out) {
-    const std::size_t n = in.size();
-    if (n == 0) return;
-    if (!ascii) return uncamel_text(reinterpret_cast<const unsigned char*>(in.data()), n, out);
-    if (n > short_ascii) return uncamel_ascii(in.data(), n, out);
-    const short_plan plan = plan_uncamel(in.data(), n);
-    out.reserve_more(plan.length);
-    write_uncamel(out.cursor, in.data(), n, plan, false);
-    out.cursor += plan.length;
+    convert<uncamel_form, uncamel_text, uncamel_ascii>(in, ascii, out);
 }
 
 void underscore_to_camelcase(std::string_view in, bool ascii, byte_sink& out) {
-    const std::size_t n = in.size();
-    if (n == 0) return;
-    if (!ascii) return underscore_to_camelcase_text(reinterpret_cast<const unsigned char*>(in.data()), n, out);
-    if (n > short_ascii) return underscore_to_camelcase_ascii(in.data(), n, out);
-    const short_plan plan = plan_camelcase(in.data(), n);
-    out.reserve_more(plan.length);
-    write_camelcase(out.cursor, in.data(), n, plan);
-    out.cursor += plan.length;
+    convert<camelcase_form, underscore_to_camelcase_text, underscore_to_camelcase_ascii>(in, ascii, out);
 }
 
 }  // namespace tavo::text

@@ -272,4 +272,20 @@ inline char* write_camelcase_padded(char* o, const char* s, std::size_t n, std::
     return o;
 }
 
+// Each short conversion as one type, for the code written once over both.
+struct uncamel_form {
+    static short_plan plan(const char* s, std::size_t n) noexcept { return plan_uncamel(s, n); }
+    static void write(char* o, const char* s, std::size_t n, short_plan p, bool nul_after) noexcept {
+        write_uncamel(o, s, n, p, nul_after);
+    }
+};
+
+struct camelcase_form {
+    static short_plan plan(const char* s, std::size_t n) noexcept { return plan_camelcase(s, n); }
+    // Never touches anything outside s[0..n) and o[0..length), NUL or not.
+    static void write(char* o, const char* s, std::size_t n, short_plan p, bool) noexcept {
+        write_camelcase(o, s, n, p);
+    }
+};
+
 }  // namespace tavo::text
