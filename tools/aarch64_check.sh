@@ -5,9 +5,9 @@
 # with auditwheel, and runs the test suite with the arm64 interpreter under
 # qemu user emulation against that wheel's module. What differs there is
 # exercised by the same tests: `char` is unsigned, the text paths use
-# Advanced SIMD instead of SSE2, and the one-time initialisations and the
-# pending release list run with the AArch64 atomics (qemu runs them on this
-# machine's stronger memory ordering, so a missing barrier is not caught here).
+# Advanced SIMD instead of SSE2, and the one-time initialisations run with
+# the AArch64 atomics (qemu runs them on this machine's stronger memory
+# ordering, so a missing barrier is not caught here).
 #
 # Usage: bash tools/aarch64_check.sh [pytest args...]
 #   TAVO_HYPOTHESIS_EXAMPLES=N   property tests at most N examples each

@@ -16,6 +16,8 @@
 #   TAVO_RELEASE_ARCHES="x86_64 aarch64"   which wheels (default both)
 #   TAVO_RELEASE_ARM64_EXAMPLES=N          property tests at most N examples each under
 #                                          emulation (default 25; 0 = the tests' own counts)
+#   TAVO_RELEASE_ARM64_TESTS="files..."    under emulation, only these test files (default:
+#                                          the whole suite, with the pytest args given)
 # Output: build/release/wheelhouse/*.whl
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -61,7 +63,8 @@ for arch in $arches; do
         build_wheel aarch64 TAVO_TARGET_PYTHON_ROOT="$arm64_root" _PYTHON_HOST_PLATFORM=linux-aarch64 \
             SETUPTOOLS_EXT_SUFFIX=.cpython-311-aarch64-linux-gnu.so || { failed=1; continue; }
         echo "--- release: installing $(basename "$proved_wheel") for the arm64 CPython (qemu)"
-        arm64_prove "$proved_wheel" "$work/site-aarch64" "${TAVO_RELEASE_ARM64_EXAMPLES:-25}" "$@" || failed=1
+        arm64_prove "$proved_wheel" "$work/site-aarch64" "${TAVO_RELEASE_ARM64_EXAMPLES:-25}" \
+            ${TAVO_RELEASE_ARM64_TESTS:-} "$@" || failed=1
         ;;
     *) echo "unknown architecture $arch" >&2; failed=1 ;;
     esac
