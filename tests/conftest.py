@@ -1,6 +1,7 @@
 import faulthandler
 import gc
 import os
+import sys
 
 import pytest
 
@@ -14,6 +15,18 @@ HANG_LIMIT = float(os.environ.get("TAVO_TEST_TIMEOUT", "1200"))
 @pytest.fixture(scope="session")
 def tavo():
     return _tavo
+
+
+@pytest.fixture
+def int_digit_limit():
+    """sys.set_int_max_str_digits, the interpreter's limit put back after the test.
+    The limit is the whole interpreter's: a test that sets several in turn is
+    thread_unsafe."""
+    saved = sys.get_int_max_str_digits()
+    try:
+        yield sys.set_int_max_str_digits
+    finally:
+        sys.set_int_max_str_digits(saved)
 
 
 def pytest_addoption(parser):

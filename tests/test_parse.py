@@ -238,15 +238,6 @@ def test_lone_surrogates_raise_the_encoding_error(text):
 
 # --- the interpreter's limit on integer text ---------------------------------------
 
-@pytest.fixture
-def int_digit_limit():
-    saved = sys.get_int_max_str_digits()
-    try:
-        yield sys.set_int_max_str_digits
-    finally:
-        sys.set_int_max_str_digits(saved)
-
-
 @pytest.mark.parametrize(
     "limit, text, expected",
     [
