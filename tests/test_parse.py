@@ -305,6 +305,8 @@ def buffer_edge_texts():
                 number + "\u00e9" * 500,
                 "".join(c + "ab" for c in number),
                 "".join(c + "\u20ac" * (i % 7) for i, c in enumerate(number)) + " USD",
+                # the bytes next to the kept ones in ASCII, in every position of a 16-byte block
+                "".join(c + "'*+,/:"[: i % 7] for i, c in enumerate(number)),
             ]
     return texts
 

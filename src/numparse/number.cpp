@@ -3,8 +3,11 @@
 // come back as a view of their significant digits, for the caller to build.
 #include "numparse/number.hpp"
 
+#include "text/byte_words.hpp"
+
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cassert>
 #include <cstring>
 
@@ -150,10 +153,34 @@ constexpr unsigned ascii_digit_value(char c) noexcept {
     return {out, n};
 }
 
+// The number characters of the 16 bytes at p, bit i for byte i.
+inline std::uint32_t number_lanes(const char* p) noexcept {
+    const vec::bytes16 x = vec::load(p);
+    return vec::lane_bits(vec::in_range<'(', ')'>(x) | vec::in_range<'-', '.'>(x) | vec::in_range<'0', '9'>(x));
+}
+
 std::string_view number_scratch::filter_long(std::string_view in) {
     const char* p = in.data();
     std::size_t left = in.size();
     std::size_t used = 0;
+    if constexpr (vec::available) {
+        // Sixteen bytes at a time: in a long text most blocks hold no number
+        // character and are passed over; the others give theirs one by one.
+        for (; left >= 16; p += 16, left -= 16) {
+            std::uint32_t lanes = number_lanes(p);
+            if (lanes == 0) continue;
+            if (cap_ - used < 16) grow(used, used + left);
+            char* const out = buf_ + used;
+            if (lanes == 0xFFFF) {
+                vec::store(out, vec::load(p));
+                used += 16;
+                continue;
+            }
+            std::size_t k = 0;
+            for (; lanes != 0; lanes &= lanes - 1) out[k++] = p[std::countr_zero(lanes)];
+            used += k;
+        }
+    }
     while (left != 0) {
         if (cap_ - used < min_room && left > cap_ - used) grow(used, used + left);
         // Branch-free: every byte is written, only number characters advance;
