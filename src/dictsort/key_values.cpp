@@ -13,6 +13,12 @@ namespace {
 
 // A str's key: its text, or an object key when it has no UTF-8 text.
 result<sort_value> text_key(PyObject* v, key_store& store) {
+    // ASCII first, its text read where it stands: handing it through the
+    // general path's result<optional<...>> stores it in pieces and reads it
+    // back whole, a stall on every row.
+    if (const std::optional<std::string_view> ascii = ascii_text(v)) {
+        return sort_value::of_text(store.copy_text(ascii->data(), ascii->size()), ascii->size());
+    }
     result<std::optional<std::string_view>> text = unless_ordinary(str_utf8(v));
     if (!text) return std::move(text.error());
     if (!*text) return sort_value::of_object(store.keep(borrow(v)));
