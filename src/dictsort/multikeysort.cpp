@@ -43,12 +43,13 @@ using dictsort::sort_value;
 // stack: the walk goes as deep as there are columns.
 class row_sorter {
 public:
+    // Sorts in `sorted_rows`, n rows.
     row_sorter(const sort_value* values, std::size_t n, const std::vector<sort_column>& columns,
-               const column_profile* profiles)
-        : values_(values), width_(columns.size()), columns_(columns), order_(n), column_codes_(columns.size()),
-          column_nulls_(columns.size()) {
+               const column_profile* profiles, std::size_t* sorted_rows)
+        : values_(values), width_(columns.size()), n_(n), columns_(columns), order_(sorted_rows),
+          column_codes_(columns.size()), column_nulls_(columns.size()) {
         for (std::size_t c = 0; c < width_; ++c) plans_.push_back(dictsort::plan_for(profiles[c]));
-        std::iota(order_.begin(), order_.end(), std::size_t{0});
+        std::iota(order_, order_ + n, std::size_t{0});
         // The codes of each column, row after row, read in one sequential
         // pass: a group reads one code per row instead of the key value and
         // the text behind it.
@@ -69,17 +70,15 @@ public:
         }
     }
 
-    // Fills sorted_rows[0, n) with the rows in sorted order; on an error,
-    // with some permutation of them.
-    status run(std::size_t* sorted_rows) {
-        queue(0, order_.size(), 0);
+    // Leaves the rows in sorted order; on an error, in some permutation.
+    status run() {
+        queue(0, n_, 0);
         status outcome = ok();
         while (!pending_.empty() && outcome) {
             group g = pending_.back();
             pending_.pop_back();
             outcome = sort_group(g.lo, g.len, g.col);
         }
-        std::copy(order_.begin(), order_.end(), sorted_rows);
         return outcome;
     }
 
@@ -87,7 +86,7 @@ private:
     // The comparison sort of order_[lo, lo + len) from column `col` on.
     status compare_sort(std::size_t lo, std::size_t len, std::size_t col) {
         std::vector<dictsort::row_with_key> entries(len), scratch(len / 2 + 1);
-        return dictsort::sort_by_records(values_, width_, columns_, col, order_.data() + lo, len, entries.data(),
+        return dictsort::sort_by_records(values_, width_, columns_, col, order_ + lo, len, entries.data(),
                                          scratch.data());
     }
 
@@ -97,7 +96,7 @@ private:
         column_plan plan = plans_[col];
         if (plan == column_plan::compare_only) return compare_sort(lo, len, col);
 
-        if (keyed_.empty()) keyed_.resize(order_.size()), keyed_scratch_.resize(order_.size());
+        if (keyed_.empty()) keyed_.resize(n_), keyed_scratch_.resize(n_);
         bool descending = columns_[col].descending;
         std::uint64_t flip = descending ? ~std::uint64_t{0} : 0;
         const std::uint64_t* codes = column_codes_[col].data();
@@ -129,7 +128,7 @@ private:
                 }
             }
             if (descending) {
-                std::copy_backward(order_.begin() + lo, order_.begin() + lo + nulls, order_.begin() + lo + len);
+                std::copy_backward(order_ + lo, order_ + lo + nulls, order_ + lo + len);
             }
         }
         dictsort::radix_sort_rows(keyed, coded, keyed_scratch_.data() + coded_lo);
@@ -162,11 +161,11 @@ private:
     };
 
     const sort_value* values_;
-    std::size_t width_;
+    std::size_t width_, n_;
     const std::vector<sort_column>& columns_;
     std::vector<group> pending_;  // disjoint stretches of order_ still to sort
     std::vector<column_plan> plans_;
-    std::vector<std::size_t> order_;
+    std::size_t* order_;  // the rows, sorted in place
     std::vector<std::vector<std::uint64_t>> column_codes_;  // per column, by row (radix columns only)
     std::vector<std::vector<char>> column_nulls_;           // per column, by row, when it has nulls
     std::vector<keyed_row> keyed_, keyed_scratch_;
@@ -200,7 +199,7 @@ result<ref> sort_once(const dictsort::sort_rows& rows, std::vector<sort_column> 
     dictsort::small_buffer<std::size_t, inline_rows> sorted_rows(n);
     status sorted = n <= dictsort::small_rows
                         ? dictsort::sort_small(values.data(), n, columns, profiles[0], sorted_rows.data())
-                        : row_sorter(values.data(), n, columns, profiles.data()).run(sorted_rows.data());
+                        : row_sorter(values.data(), n, columns, profiles.data(), sorted_rows.data()).run();
     if (!sorted) return std::move(sorted.error());
     dictsort::small_buffer<ref, inline_rows> gathered(inplace ? n : 0);
     return rows.put_in_order(sorted_rows.data(), n, inplace, trace.ran, last_try, gathered.data());

@@ -1,163 +1,28 @@
-// The reading of parse() over UTF-8 bytes: the lenient filter, then the
-// strict grammar of what is left, and the value. Integers too long for 64 bits
-// come back as a view of their significant digits, for the caller to build.
+// The out-of-line part of the number reading: the filter of a long text,
+// sixteen bytes at a time, and the scratch buffer's growth (the rest is
+// inline, number_read.hpp).
 #include "numparse/number.hpp"
 
 #include "text/byte_words.hpp"
 
 #include <algorithm>
-#include <array>
 #include <bit>
-#include <cassert>
 #include <cstring>
 
 namespace tavo::numparse {
 namespace {
 
-// 1 for the characters a number text keeps: ASCII digits and "(", ")", "-",
-// ".". Every byte of a multi-byte UTF-8 sequence is 0x80 or above, so a
-// byte-wise filter drops exactly the non-ASCII characters.
-constexpr std::array<unsigned char, 256> number_chars = [] {
-    std::array<unsigned char, 256> t{};
-    for (unsigned char c = '0'; c <= '9'; ++c) t[c] = 1;
-    for (unsigned char c : {'(', ')', '-', '.'}) t[c] = 1;
-    return t;
-}();
-
 // Below this much free room a long input moves to a larger buffer instead of
 // being filtered in ever smaller steps.
 constexpr std::size_t min_room = 16;
-
-// Integers with at most this many significant digits are read in 64 bits;
-// every 19-digit number still fits an unsigned 64-bit accumulator.
-constexpr std::size_t max_native_digits = 19;
-constexpr std::uint64_t int64_magnitude_limit = std::uint64_t{1} << 63;  // |INT64_MIN|
-
-// 10^0 .. 10^22: every one is a double exactly, as is every mantissa up to
-// 2^53, so one division rounds a short decimal correctly.
-constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                                 1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                                 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-constexpr std::size_t max_exact_power = 22;
-constexpr std::uint64_t max_exact_mantissa = std::uint64_t{1} << 53;
-
-// 0..9 for an ASCII digit, 10 or more for anything else.
-constexpr unsigned ascii_digit_value(char c) noexcept {
-    return static_cast<unsigned>(static_cast<unsigned char>(c)) - unsigned{'0'};
-}
-
-// The strict stage: `text` holds number characters only and is never empty. A
-// text holding a "." is read by the float grammar, any other by the integer
-// grammar; both refuse the same texts otherwise, so the point is looked for
-// during the one scan that checks the grammar.
-[[gnu::always_inline]] inline number read_number_text(std::string_view text) {
-    assert(!text.empty());
-    number out;
-    bool negative = false;
-    if (text.front() == '(' && text.back() == ')') {
-        // Accounting negative: "(12)" reads as "-12", "(-12)" as "--12",
-        // which the scan below refuses like any other inner sign.
-        text = std::string_view(text.data() + 1, text.size() - 2);  // front and back differ: size >= 2
-        if (text.empty()) return out;
-        negative = true;
-    } else if (text.front() == '-') {
-        text.remove_prefix(1);
-        negative = true;
-    }
-
-    // What is left must be digits with at most one point. While checking
-    // that, the first significant digits are gathered into `mantissa`; it
-    // wraps beyond 19 of them, and is then no longer used.
-    const char* const first = text.data();
-    const char* const end = first + text.size();
-    const char* p = first;
-    while (p != end && *p == '0') ++p;
-    const char* const whole_significant = p;
-    std::uint64_t mantissa = 0;
-    for (unsigned d; p != end && (d = ascii_digit_value(*p)) < 10; ++p) mantissa = mantissa * 10 + d;
-    const std::size_t whole_digits = static_cast<std::size_t>(p - first);
-    std::size_t significant = static_cast<std::size_t>(p - whole_significant);
-
-    if (p == end) {
-        // No point: the integer conversion.
-        if (whole_digits == 0) return out;
-        if (significant <= max_native_digits) {
-            const std::uint64_t limit = negative ? int64_magnitude_limit : int64_magnitude_limit - 1;
-            if (mantissa <= limit) {
-                out.what = number::kind::int64;
-                // Modular conversion: 0 - 2^63 lands exactly on INT64_MIN.
-                out.integer = static_cast<std::int64_t>(negative ? std::uint64_t{0} - mantissa : mantissa);
-                return out;
-            }
-        }
-        out.what = number::kind::big_int;
-        out.negative = negative;
-        out.digits = std::string_view(whole_significant, significant);
-        return out;
-    }
-
-    // A point: the float conversion.
-    if (*p != '.') return out;  // a sign or a parenthesis inside
-    const char* const fraction = ++p;
-    if (significant == 0) {
-        while (p != end && *p == '0') ++p;
-    }
-    const char* const fraction_significant = p;
-    for (unsigned d; p != end && (d = ascii_digit_value(*p)) < 10; ++p) mantissa = mantissa * 10 + d;
-    if (p != end) return out;  // a second point, a sign or a parenthesis
-    const std::size_t fraction_digits = static_cast<std::size_t>(end - fraction);
-    if (whole_digits + fraction_digits == 0) return out;  // "." alone
-    significant += static_cast<std::size_t>(end - fraction_significant);
-
-    out.what = number::kind::real;
-    if (significant <= max_native_digits && mantissa <= max_exact_mantissa &&
-        fraction_digits <= max_exact_power) {
-        // Both operands are exact doubles, so the one rounding of the
-        // division is the correct rounding of the decimal value.
-        const double v = static_cast<double>(mantissa) / exact_powers_of_ten[fraction_digits];
-        out.real = negative ? -v : v;
-    } else {
-        out.real = to_double(text, negative);
-    }
-    return out;
-}
-
-
-}  // namespace
-
-// The buffer moves to a larger heap block (once, sized for the rest of the
-// input) only when the kept characters outgrow it, so a long text with a short
-// number in it allocates nothing.
-[[gnu::always_inline]] inline std::string_view number_scratch::filter(std::string_view in) {
-    if (in.size() > cap_) return filter_long(in);
-    // Texts that fit, the common case: a branch per byte measured faster here
-    // than the branch-free loop of filter_long, whose overlapping stores the
-    // reading that follows has to wait for.
-    char* const out = buf_;
-    std::size_t n = 0;
-    for (char c : in) {
-        if (number_chars[static_cast<unsigned char>(c)]) out[n++] = c;
-    }
-    return {out, n};
-}
-
-[[gnu::always_inline]] inline std::string_view number_scratch::filter_branch_free(std::string_view in) {
-    if (in.size() > cap_) return filter_long(in);
-    char* const out = buf_;
-    std::size_t n = 0;
-#pragma GCC unroll 8
-    for (char c : in) {
-        out[n] = c;
-        n += number_chars[static_cast<unsigned char>(c)];
-    }
-    return {out, n};
-}
 
 // The number characters of the 16 bytes at p, bit i for byte i.
 inline std::uint32_t number_lanes(const char* p) noexcept {
     const vec::bytes16 x = vec::load(p);
     return vec::lane_bits(vec::in_range<'(', ')'>(x) | vec::in_range<'-', '.'>(x) | vec::in_range<'0', '9'>(x));
 }
+
+}  // namespace
 
 std::string_view number_scratch::filter_long(std::string_view in) {
     const char* p = in.data();
@@ -191,7 +56,7 @@ std::string_view number_scratch::filter_long(std::string_view in) {
         std::size_t n = used;
         for (std::size_t i = 0; i < step; ++i) {
             out[n] = p[i];
-            n += number_chars[static_cast<unsigned char>(p[i])];
+            n += detail::number_chars[static_cast<unsigned char>(p[i])];
         }
         used = n;
         p += step;
@@ -206,18 +71,6 @@ void number_scratch::grow(std::size_t used, std::size_t cap) {
     large_ = std::move(bigger);
     buf_ = large_.get();
     cap_ = cap;
-}
-
-number parse(std::string_view in, number_scratch& scratch) {
-    const std::string_view text = scratch.filter(in);
-    if (text.empty()) return number{};
-    return read_number_text(text);
-}
-
-number parse_row(std::string_view in, number_scratch& scratch) {
-    const std::string_view text = scratch.filter_branch_free(in);
-    if (text.empty()) return number{};
-    return read_number_text(text);
 }
 
 }  // namespace tavo::numparse

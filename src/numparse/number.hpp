@@ -41,8 +41,8 @@ private:
     friend number parse_row(std::string_view in, number_scratch& scratch);
     // Keeps the number characters of `in` (ASCII digits and "(", ")", "-",
     // "."), in order.
-    std::string_view filter(std::string_view in);
-    std::string_view filter_branch_free(std::string_view in);
+    std::string_view filter(std::string_view in);              // inline
+    std::string_view filter_branch_free(std::string_view in);  // inline
     std::string_view filter_long(std::string_view in);
     void grow(std::size_t used, std::size_t cap);
 
@@ -58,12 +58,12 @@ private:
 // kept, then read by the strict grammar (an integer, or a float when there is
 // a point; "(x)" is -x) and converted. A big_int's digit count is for the
 // caller to compare with the interpreter's limit on integer text.
-number parse(std::string_view in, number_scratch& scratch);
+inline number parse(std::string_view in, number_scratch& scratch);
 
 // The same reading, for the column kernels: the text is filtered without a
 // branch per byte, which pays off over many rows of mixed texts, where the
 // branch of each byte is hard to foresee.
-number parse_row(std::string_view in, number_scratch& scratch);
+inline number parse_row(std::string_view in, number_scratch& scratch);
 
 // The nearest double to the decimal text `digits` (ASCII digits with at most
 // one ".", at least one digit; any length), ties to even, negated when
@@ -72,3 +72,5 @@ number parse_row(std::string_view in, number_scratch& scratch);
 double to_double(std::string_view digits, bool negative);
 
 }  // namespace tavo::numparse
+
+#include "numparse/number_read.hpp"  // the inline definitions
