@@ -236,9 +236,9 @@ def attempt(make, k, stop, reference, report, python_code=False):
             # Caches filled on a first pass count too: a leak shows again.
             again = total_growth(make, k, stop, collect=True)
             if again > 0 and TOTAL_NOISE:
-                passes = [total_growth(make, k, stop, collect=True) for _ in range(NOISE_PASSES)]
-                if min(passes) <= 0:
-                    again = 0  # not on every pass: the interpreter's own noise
+                more = sum(total_growth(make, k, stop, collect=True) for _ in range(NOISE_CALLS))
+                if more < NOISE_CALLS / 2:
+                    again = 0  # less than half a reference a call: the interpreter's own noise
             if again > 0:
                 problems.append(f"total reference count grew by {grew}, then {again}")
     for p in problems:
@@ -259,11 +259,14 @@ def reference_of(make):
 # failing, is "grew by 1, then 1" in 52 of 300 calls on 3.14.10 and 35 of 300
 # on 3.15.2, in none on 3.11. Through the module the same +1 comes and goes
 # from pass to pass of one k (collapse-wide, allocation 1 or 2 failing, 40
-# passes: (0, 1), (1, 0), (1, 1) and (0, 0) all seen). A reference lost by
-# the call shows on every pass: on those versions a growth is judged only when
-# NOISE_PASSES more passes all grow too.
+# passes: (0, 1), (1, 0), (1, 1) and (0, 0) all seen), and now and then on
+# several passes running (cold-numpy-flag, allocation 1 failing: six passes
+# in a row in 1 of 10 runs on 3.14.10). A reference lost by the call is lost
+# on every call: on those versions a growth counts only when NOISE_CALLS more
+# calls grow the total by half a reference a call or more, as the leak check
+# judges those versions.
 TOTAL_NOISE = sys.version_info[:2] >= (3, 14)
-NOISE_PASSES = 4
+NOISE_CALLS = 40
 
 
 def total_growth(make, k, stop, collect=False):
