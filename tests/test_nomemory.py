@@ -235,10 +235,6 @@ def attempt(make, k, stop, reference, report, python_code=False):
         if grew > 0:
             # Caches filled on a first pass count too: a leak shows again.
             again = total_growth(make, k, stop, collect=True)
-            if again > 0 and TOTAL_NOISE:
-                more = sum(total_growth(make, k, stop, collect=True) for _ in range(NOISE_CALLS))
-                if more < NOISE_CALLS / 2:
-                    again = 0  # less than half a reference a call: the interpreter's own noise
             if again > 0:
                 problems.append(f"total reference count grew by {grew}, then {again}")
     for p in problems:
@@ -253,20 +249,17 @@ def reference_of(make):
     return reference
 
 
-# CPython 3.14 and 3.15 debug builds: the total moves by one now and then
-# around a single call, with no module involved: total_growth around
-# sys.__excepthook__ printing a MemoryError (what PyErr_Print runs), nothing
-# failing, is "grew by 1, then 1" in 52 of 300 calls on 3.14.10 and 35 of 300
-# on 3.15.2, in none on 3.11. Through the module the same +1 comes and goes
-# from pass to pass of one k (collapse-wide, allocation 1 or 2 failing, 40
-# passes: (0, 1), (1, 0), (1, 1) and (0, 0) all seen), and now and then on
-# several passes running (cold-numpy-flag, allocation 1 failing: six passes
-# in a row in 1 of 10 runs on 3.14.10). A reference lost by the call is lost
-# on every call: on those versions a growth counts only when NOISE_CALLS more
-# calls grow the total by half a reference a call or more, as the leak check
-# judges those versions.
-TOTAL_NOISE = sys.version_info[:2] >= (3, 14)
-NOISE_CALLS = 40
+# The module prints what ends a call in a panic (PyErr_Print) through
+# sys.excepthook. On CPython 3.14 and 3.15 debug builds the default hook's
+# Python code moves the total by itself: around one such call (allocation 1
+# failing, cold-numpy-flag) the total grew by 1 in 0 to 80% of the calls,
+# from process to process, with no object's count growing; a C function of a
+# few lines (an allocation fails, PyErr_Print, RuntimeError raised; no module)
+# drifts too (3 to 21 calls in 80). With hooks written in C both grow it by 0
+# on every call, and that C function keeping one reference more, by exactly 1.
+# So the hooks are C callables that drop what they are given while the total
+# is measured.
+QUIET_HOOKS = {"excepthook": slice, "unraisablehook": id}
 
 
 def total_growth(make, k, stop, collect=False):
@@ -278,6 +271,9 @@ def total_growth(make, k, stop, collect=False):
 
     fn, args, kwargs, inputs, _ = make()
     out = exc = None
+    hooks = {name: getattr(sys, name) for name in QUIET_HOOKS}
+    for name, hook in QUIET_HOOKS.items():
+        setattr(sys, name, hook)
     sys._getframe()
     if collect:
         gc.collect()
@@ -292,7 +288,10 @@ def total_growth(make, k, stop, collect=False):
     clear_last_exception()
     if collect:
         gc.collect()
-    return sys.gettotalrefcount() - total - 1  # the int `total` holds one
+    grown = sys.gettotalrefcount() - total - 1  # the int `total` holds one
+    for name, hook in hooks.items():
+        setattr(sys, name, hook)
+    return grown
 
 
 def sweep_case(name, report):
