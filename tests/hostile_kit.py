@@ -302,19 +302,38 @@ class Sink:
         pass
 
 
+# C callables that drop what they are given, standing in for sys.excepthook
+# and sys.unraisablehook: on CPython 3.14 and 3.15 debug builds the default
+# hooks' Python code (printing a traceback) moves the total reference count
+# by itself.
+C_HOOKS = {"excepthook": slice, "unraisablehook": id}
+
+
+class c_hooks:
+    """Sets the hooks to C_HOOKS, and back on leaving."""
+
+    def __enter__(self):
+        self._saved = {name: getattr(sys, name) for name in C_HOOKS}
+        for name, hook in C_HOOKS.items():
+            setattr(sys, name, hook)
+        return self
+
+    def __exit__(self, *exc):
+        for name, hook in self._saved.items():
+            setattr(sys, name, hook)
+        return False
+
+
 class quiet:
-    """Sends sys.stderr, the exception and unraisable hooks and file
-    descriptor 2 nowhere. The hooks become C callables that drop what they are
-    given: on CPython 3.14 and 3.15 debug builds the default hooks' Python code
-    moves the total reference count by itself."""
+    """Sends sys.stderr, the exception and unraisable hooks (c_hooks) and
+    file descriptor 2 nowhere."""
 
     def __enter__(self):
         import os
 
         self._stderr = sys.stderr
-        self._hooks = sys.excepthook, sys.unraisablehook
+        self._hooks = c_hooks().__enter__()
         sys.stderr = Sink()
-        sys.excepthook, sys.unraisablehook = slice, id
         sys.__stderr__.flush() if sys.__stderr__ else None
         self._fd = os.dup(2)
         devnull = os.open(os.devnull, os.O_WRONLY)
@@ -328,7 +347,7 @@ class quiet:
         os.dup2(self._fd, 2)
         os.close(self._fd)
         sys.stderr = self._stderr
-        sys.excepthook, sys.unraisablehook = self._hooks
+        self._hooks.__exit__()
         return False
 
 

@@ -252,14 +252,12 @@ def reference_of(make):
 # The module prints what ends a call in a panic (PyErr_Print) through
 # sys.excepthook. On CPython 3.14 and 3.15 debug builds the default hook's
 # Python code moves the total by itself: around one such call (allocation 1
-# failing, cold-numpy-flag) the total grew by 1 in 0 to 80% of the calls,
+# failing, cold-numpy-flag) the total grew by 1 in 0 to 33 of 40 calls,
 # from process to process, with no object's count growing; a C function of a
 # few lines (an allocation fails, PyErr_Print, RuntimeError raised; no module)
-# drifts too (3 to 21 calls in 80). With hooks written in C both grow it by 0
-# on every call, and that C function keeping one reference more, by exactly 1.
-# So the hooks are C callables that drop what they are given while the total
-# is measured.
-QUIET_HOOKS = {"excepthook": slice, "unraisablehook": id}
+# drifts too (3 to 21 calls in 80). With hooks written in C (c_hooks) both
+# grow it by 0 on every call, and that C function keeping one reference more,
+# by exactly 1. So the total is measured with those hooks.
 
 
 def total_growth(make, k, stop, collect=False):
@@ -268,30 +266,26 @@ def total_growth(make, k, stop, collect=False):
     exception dropped; with `collect`, cyclic garbage (a type whose creation
     failed half-way) collected first and last."""
     import _testcapi
+    from hostile_kit import c_hooks
 
     fn, args, kwargs, inputs, _ = make()
     out = exc = None
-    hooks = {name: getattr(sys, name) for name in QUIET_HOOKS}
-    for name, hook in QUIET_HOOKS.items():
-        setattr(sys, name, hook)
-    sys._getframe()
-    if collect:
-        gc.collect()
-    total = sys.gettotalrefcount()
-    _testcapi.set_nomemory(k, stop)
-    try:
-        out = fn(*args, **kwargs)
-    except BaseException as e:  # noqa: BLE001
-        exc = e
-    _testcapi.remove_mem_hooks()
-    out = exc = None
-    clear_last_exception()
-    if collect:
-        gc.collect()
-    grown = sys.gettotalrefcount() - total - 1  # the int `total` holds one
-    for name, hook in hooks.items():
-        setattr(sys, name, hook)
-    return grown
+    with c_hooks():
+        sys._getframe()
+        if collect:
+            gc.collect()
+        total = sys.gettotalrefcount()
+        _testcapi.set_nomemory(k, stop)
+        try:
+            out = fn(*args, **kwargs)
+        except BaseException as e:  # noqa: BLE001
+            exc = e
+        _testcapi.remove_mem_hooks()
+        out = exc = None
+        clear_last_exception()
+        if collect:
+            gc.collect()
+        return sys.gettotalrefcount() - total - 1  # the int `total` holds one
 
 
 def sweep_case(name, report):
