@@ -324,15 +324,15 @@ class c_hooks:
         return False
 
 
-class quiet:
+class quiet(c_hooks):
     """Sends sys.stderr, the exception and unraisable hooks (c_hooks) and
     file descriptor 2 nowhere."""
 
     def __enter__(self):
         import os
 
+        super().__enter__()
         self._stderr = sys.stderr
-        self._hooks = c_hooks().__enter__()
         sys.stderr = Sink()
         sys.__stderr__.flush() if sys.__stderr__ else None
         self._fd = os.dup(2)
@@ -347,8 +347,7 @@ class quiet:
         os.dup2(self._fd, 2)
         os.close(self._fd)
         sys.stderr = self._stderr
-        self._hooks.__exit__()
-        return False
+        return super().__exit__()
 
 
 # --- collections and finalizers in the middle of a call ------------------------------
