@@ -133,6 +133,29 @@ def view_chunk(views, data_buffers, valid=None, sizes=None):
     return Chunk("vu", len(views), [bits, b"".join(views), *data_buffers, size_buf], 0, nulls)
 
 
+class GuardedBytes:
+    """`data` placed so that its last byte lies right before a page that cannot be read:
+    a consumer that reads one byte past it stops the process. Quacks like the ctypes
+    buffers a Producer hands over (`addressof`, `.raw`)."""
+
+    def __init__(self, data):
+        import mmap
+        page = mmap.PAGESIZE
+        body = (len(data) + page - 1) // page * page or page
+        self._map = mmap.mmap(-1, body + page)
+        base = ctypes.addressof(ctypes.c_char.from_buffer(self._map))
+        libc = ctypes.CDLL(None, use_errno=True)
+        libc.mprotect.argtypes = [c_void_p, ctypes.c_size_t, c_int]
+        if libc.mprotect(base + body, page, 0) != 0:  # PROT_NONE
+            raise OSError(ctypes.get_errno(), "mprotect")
+        self.buffer = (ctypes.c_char * len(data)).from_address(base + body - len(data))
+        self.buffer.raw = data
+
+    @property
+    def raw(self):
+        return self.buffer.raw
+
+
 # --- the producer ----------------------------------------------------------------------
 
 
@@ -141,7 +164,7 @@ class Producer:
     (any number of chunks) or as one array (the first chunk). `fail_at`: get_next fails
     (EIO) when asked for that chunk; `dictionary`: the schema says dictionary-encoded."""
 
-    def __init__(self, fmt, chunks, fail_at=None, dictionary=False):
+    def __init__(self, fmt, chunks, fail_at=None, dictionary=False, guard_data=False):
         self.fmt, self.chunks, self.fail_at = fmt.encode(), list(chunks), fail_at
         self.dictionary = ArrowSchema(b"u", b"", None, 2, 0, None, None, SchemaRelease(), None) if dictionary else None
         self.released = {"schema": 0, "array": 0, "stream": 0}
@@ -158,7 +181,10 @@ class Producer:
         self.snapshots = [[None if b is None else bytes(b) for b in c.buffers] for c in self.chunks]
         self.structs = []  # every struct handed over, as the producer filled it
         # the memory the consumer reads, made before any call: per chunk, its buffers
-        self.live_buffers = [[None if b is None else ctypes.create_string_buffer(b, len(b)) for b in c.buffers]
+        # (`guard_data`: each utf8 data buffer ends right before an unreadable page)
+        self.live_buffers = [[None if b is None else
+                              GuardedBytes(b) if guard_data and k == 2 and c.fmt in ("u", "U") else
+                              ctypes.create_string_buffer(b, len(b)) for k, b in enumerate(c.buffers)]
                              for c in self.chunks]
 
     def _on_release_schema(self, p):
@@ -182,7 +208,9 @@ class Producer:
 
     def _fill_array(self, a, index):
         chunk, bufs = self.chunks[index], self.live_buffers[index]
-        ptrs = (c_void_p * len(bufs))(*[ctypes.addressof(b) if b is not None else None for b in bufs])
+        ptrs = (c_void_p * len(bufs))(*[None if b is None else
+                                        ctypes.addressof(b.buffer if isinstance(b, GuardedBytes) else b)
+                                        for b in bufs])
         self._keep.append(ptrs)
         a.length, a.null_count, a.offset = chunk.length, chunk.null_count, chunk.offset
         a.n_buffers, a.n_children, a.buffers = len(bufs), 0, ptrs

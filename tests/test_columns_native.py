@@ -276,6 +276,52 @@ def test_malformed_arrays_raise_value_error(function, stream, case, fmt, chunks,
     assert producer.all_released_once() and producer.buffers_unchanged()
 
 
+# Offsets that leave the extent (the span from the first to the last offset) before they
+# decrease: no byte past the last offset may be read, so the data buffer ends right before
+# an unreadable page. Run in a child process: a read past the extent stops it, not the run.
+GUARDED_SCRIPT = """
+import arrow_kit as ak
+try:
+    from tavo import _columns as columns
+except ImportError:
+    import _columns as columns
+fmt, functions, rows, huge = {fmt!r}, {functions!r}, 10, {huge}
+for k in range(rows):
+    offsets = [5 * i for i in range(rows + 1)]
+    offsets[k] = huge
+    for slice_offset in (0, 1):
+        if k < slice_offset:
+            continue
+        chunk = ak.utf8_chunk(offsets, b"aBcD5" * rows, fmt=fmt, offset=slice_offset)
+        for name in functions:
+            src, producer = ak.source(fmt, [chunk], guard_data=True)
+            try:
+                getattr(columns, name)(src)
+                print(k, slice_offset, name, "returned")
+            except ValueError as e:
+                print(k, slice_offset, name, e, producer.all_released_once())
+"""
+
+
+@pytest.mark.parametrize("fmt, huge", [("u", 5000), ("u", 2**31 - 1), ("U", 5000), ("U", 2**62)])
+def test_offsets_past_the_extent_are_refused_before_any_byte_is_read(fmt, huge):
+    functions = TEXT_FUNCTIONS + ["parse"]
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    proc = subprocess.run([sys.executable, "-c", GUARDED_SCRIPT.format(fmt=fmt, functions=functions, huge=huge)],
+                          capture_output=True, text=True, timeout=300, env=env)
+    assert proc.returncode == 0, proc.stderr[-2000:]
+    want = []
+    for k in range(10):
+        for slice_offset in (0, 1):
+            if k < slice_offset:
+                continue
+            # the first decrease is right after the huge offset, at row k of the array
+            row = k - slice_offset
+            text = f"malformed Arrow data: row {row}: offsets decrease ({5 * (k + 1)} after {huge})"
+            want += [f"{k} {slice_offset} {name} {text} True" for name in functions]
+    assert proc.stdout.splitlines() == want
+
+
 # --- what is not a string column: TypeError ------------------------------------------------------
 
 NOT_STRINGS = "expected an Arrow string column (utf8, large_utf8 or string_view)"

@@ -2,12 +2,14 @@
 // as they are read.
 //
 // Nothing in a foreign array is trusted: the structure is checked once
-// (`describe_strings`), and every row as the kernel reaches it: offsets that
-// start below zero or decrease, a string_view that names a data buffer the
-// array does not have or a span outside its buffer, text that is not UTF-8.
-// No byte outside the span that the offsets (or the view) give is read. For
-// utf8 and large_utf8 the data buffer's size is not part of the interface:
-// the last offset is its extent.
+// (`describe_strings`), and every row before any of its bytes is read:
+// offsets that start below zero or decrease, a string_view that names a data
+// buffer the array does not have or a span outside its buffer, text that is
+// not UTF-8. For utf8 and large_utf8 the data buffer's size is not part of
+// the interface: the span from the first to the last offset is its extent,
+// and each row's span must lie inside it (a row that ends past the last
+// offset is followed by a decrease, which is the fault reported). No byte
+// outside that extent (or a view's span) is read.
 //
 // Nothing here touches a Python object: it runs without the interpreter lock.
 #pragma once
@@ -94,6 +96,17 @@ std::optional<row_fault> walk_rows(const string_chunk& c, Text&& text, Null&& nu
 namespace detail {
 
 std::string decreasing_offsets_text(std::int64_t before, std::int64_t after);
+
+// The fault of offsets that leave the extent at row i (off[i + 1] past the
+// last offset, or below off[i]): the first decrease at or after row i, which
+// must exist, since the offsets come back to the last one.
+template <class Offset>
+[[gnu::cold]] row_fault leaving_offsets(const Offset* off, std::int64_t i, std::int64_t length) {
+    for (std::int64_t j = i; j < length; ++j) {
+        if (off[j + 1] < off[j]) return row_fault{j, decreasing_offsets_text(off[j], off[j + 1])};
+    }
+    return row_fault{i, "offset " + std::to_string(off[i + 1]) + " past the last offset " + std::to_string(off[length])};
+}
 std::string view_fault_text(const arrow::string_view_row& v, std::int64_t buffer_count, const std::int64_t* sizes);
 
 template <class Offset, class Text, class Null>
@@ -108,7 +121,8 @@ std::optional<row_fault> walk_offsets(const string_chunk& c, Text& text, Null& n
     const bool span_ascii = last >= prev && c.data && ascii_only(c.data + prev, static_cast<std::size_t>(last - prev));
     for (std::int64_t i = 0; i < c.length; ++i) {
         const Offset next = off[i + 1];
-        if (next < prev) return row_fault{i, decreasing_offsets_text(prev, next)};
+        // [prev, next] inside [first, last]: prev >= first holds by induction.
+        if (next < prev || next > last) [[unlikely]] return leaving_offsets(off, i, c.length);
         if (c.has_value(i)) {
             // Without a data buffer only empty rows can be read.
             if (!c.data && next != prev) return row_fault{i, "the array has no data buffer"};
