@@ -35,13 +35,13 @@ with tarfile.open(sdist) as t:
     names = {n.split("/", 1)[1] for n in t.getnames() if "/" in n}
 need = ["pyproject.toml", "CMakeLists.txt", "LICENSE", "README.md", "PKG-INFO",
         "src/boundary/module.cpp", "src/boundary/exports.map", "stubs/_tavo-stubs/__init__.pyi",
-        "src/columns/exports.map", "src/tavo/__init__.py",
+        "src/columns/exports.map", "src/boundary/native_exports.map", "src/tavo/__init__.py",
         "tests/conftest.py", "tools/run_tests.sh", "tools/lib.sh"]
 missing = [n for n in need if n not in names]
 with zipfile.ZipFile(wheel) as z:
     wnames = z.namelist()
 for want in ("_tavo-stubs/__init__.pyi", "_tavo.cpython-", "tavo/__init__.py", "tavo/columns.py",
-             "tavo/py.typed", "tavo/_columns.pyi", "tavo/_columns.cpython-"):
+             "tavo/py.typed", "tavo/_columns.pyi", "tavo/_columns.cpython-", "tavo/_native.cpython-"):
     if not any(n.startswith(want) for n in wnames):
         missing.append("wheel: " + want)
 if not any(n.endswith(".dist-info/licenses/LICENSE") for n in wnames):

@@ -22,10 +22,10 @@ error_value binding_error(std::string text) {
 
 error_value too_many(const function_description& d, Py_ssize_t n) {
     std::string m = display_name(d) + " takes ";
-    if (d.required == d.count) {
-        m += std::to_string(d.count);
+    if (d.required == d.positional()) {
+        m += std::to_string(d.positional());
     } else {
-        m += "from " + std::to_string(d.required) + " to " + std::to_string(d.count);
+        m += "from " + std::to_string(d.required) + " to " + std::to_string(d.positional());
     }
     m += " positional arguments but " + std::to_string(n) + (n == 1 ? " was" : " were") + " given";
     return binding_error(std::move(m));
@@ -79,9 +79,9 @@ result<call_args> bind_arguments(const function_description& d, PyObject* const*
         bind_gathered(a, d, args, nargs);
         return a;
     }
-    const Py_ssize_t count = d.count;
-    for (Py_ssize_t i = 0; i < nargs && i < count; ++i) a.slots[i] = args[i];
-    if (nargs > count) return too_many(d, nargs);
+    const Py_ssize_t positional = d.positional();
+    for (Py_ssize_t i = 0; i < nargs && i < positional; ++i) a.slots[i] = args[i];
+    if (nargs > positional) return too_many(d, nargs);
     if (kwnames) {
         const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
         for (Py_ssize_t i = 0; i < nkw; ++i) {

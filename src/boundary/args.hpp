@@ -18,10 +18,14 @@ namespace tavo {
 
 struct function_description {
     const char* name;                        // e.g. "same_order"
-    std::array<std::string_view, 3> params;  // positional-or-keyword names
+    std::array<std::string_view, 3> params;  // parameter names, keyword-only ones last
     std::uint8_t count;                      // number of names in `params`
     std::uint8_t required;                   // the first `required` must be given
     bool gathers;                            // takes every positional argument as a tuple
+    std::uint8_t keyword_only = 0;           // the last `keyword_only` of `params` (never required)
+
+    // How many arguments may be given by position.
+    constexpr std::uint8_t positional() const noexcept { return static_cast<std::uint8_t>(count - keyword_only); }
 };
 
 // The bound arguments of one call, borrowed from the caller's argument array,
@@ -55,7 +59,7 @@ result<call_args> bind_arguments(const function_description& desc, PyObject* con
 
 // The common call: positional arguments only, within the parameter count.
 inline bool plain_positional(const function_description& desc, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    return !kwnames && !desc.gathers && nargs >= desc.required && nargs <= desc.count;
+    return !kwnames && !desc.gathers && nargs >= desc.required && nargs <= desc.positional();
 }
 
 // Binds a plain positional call into `a` where it stands (the general binder
