@@ -44,4 +44,17 @@ PyObject* run_call(Body&& body) noexcept {
     return out;
 }
 
+// Runs `body` (returning result<ref>) with std::bad_alloc made a MemoryError
+// with `text`: the rule of the package's native modules, whose allocations
+// are sized by a whole column or payload (error.hpp). Anything else unwinds
+// to run_call as usual.
+template <class Body>
+result<ref> memory_error_on_bad_alloc(const char* text, Body&& body) {
+    try {
+        return body();
+    } catch (std::bad_alloc&) {
+        return error_value::static_error(PyExc_MemoryError, text);
+    }
+}
+
 }  // namespace tavo

@@ -1,22 +1,39 @@
-// Error values and internal failures: the module's one error convention.
+// Error values and internal failures: the module's error conventions.
 //
 // - A Python error (an argument refused, an exception raised by Python code
 //   the module called, a CPython call that failed with an exception the
 //   caller should see) is a value: the function that meets it returns
 //   `result<T>`, or `status` when it has no value, holding an `error_value`.
 //   The exception is taken out of the interpreter where the failed call is
-//   made (`error_value::fetch()`), so nothing is ever left pending across a
-//   return: no function answers false, -1 or an empty handle "with the error
-//   pending", and none reports an error through an out-parameter or a flag
-//   kept for later. Only the call boundary (call.hpp) raises, once.
+//   made (`error_value::fetch()`), and only the call boundary (call.hpp)
+//   raises, once. No function of the bodies answers false, -1 or an empty
+//   handle "with the error pending". Three primitives below the bodies do,
+//   as the CPython calls they wrap: `panic_exception_type()` (null with the
+//   error that prevented the type), `error_value::raise()` and
+//   `ensure_error_pending()`, whose whole purpose is a pending exception.
 // - An internal failure (an object creation that failed, an invariant broken
 //   by Python code run during the call, a PanicException raised by Python
 //   code) is the one thrown type, `internal_failure`, made by `fail`,
 //   `failed_creation` and `created`. It unwinds to the boundary, releasing
-//   every `ref` on the way, and is raised there as PanicException. The C++
-//   library's std::bad_alloc ends the call the same way.
-// - An error is dropped only through `discard_ordinary_error`, which never
-//   drops what must end the call (an interrupt, MemoryError).
+//   every `ref` on the way, and is raised there as PanicException; one
+//   made with `keep_pending` (a creation that failed on an interrupt or an
+//   exit, which printing would lose) leaves that exception pending and ends
+//   the call with it instead.
+// - std::bad_alloc from the C++ library: in _tavo's nine functions an
+//   internal failure like any other (PanicException "memory allocation
+//   failed"). The package's native modules (tavo._columns, tavo._native),
+//   whose allocations are sized by a whole column or payload, turn it into a
+//   MemoryError with `memory_error_on_bad_alloc` (call.hpp).
+// - An error is dropped only through `discard_ordinary_error` (or, for an
+//   error value already taken, a check of `must_end_call` on its normalised
+//   type), which never drops what must end the call (an interrupt,
+//   MemoryError, RecursionError). One CPython call whose only possible
+//   failure is a known condition clears it where it stands: the IndexError
+//   of PyList_GetItemRef on a list shortened by another thread (views.hpp).
+// - The column kernels run without the interpreter lock and touch no Python
+//   object: they have a convention of their own, free of Python, in
+//   src/columns/ (a `row_fault` for bad input, std::bad_alloc for memory),
+//   which the column module turns into error values once the lock is back.
 //
 // The same condition gives the same outcome in every function:
 // - a list read past its current end: IndexError "list index out of range"
@@ -97,7 +114,6 @@ public:
     void normalise();
     PyObject* type() const noexcept { return type_.get(); }
     PyObject* value() const noexcept { return value_.get(); }
-    PyObject* traceback() const noexcept { return tb_.get(); }
 
     // "PyErr { type: ..., value: ..., traceback: ... }". Best effort: a part
     // that cannot be displayed shows as "<unprintable object>".

@@ -118,12 +118,6 @@ public:
         return borrow(PyList_GET_ITEM(p_, i));
     }
 
-    // Item i, or the IndexError of a read past the end.
-    result<ref> at(Py_ssize_t i) const {
-        if (ref r = item(i)) return r;
-        return index_out_of_range();
-    }
-
     // The items, borrowed. Only while the list's lock is held and no Python
     // code runs: valid for size() entries read under the same lock.
     PyObject* const* items() const noexcept { return reinterpret_cast<PyListObject*>(p_)->ob_item; }
@@ -273,9 +267,6 @@ inline str_units units_of(PyObject* compact_str) noexcept {
     return {PyUnicode_GET_LENGTH(compact_str), static_cast<int>(PyUnicode_KIND(compact_str)),
             static_cast<const unsigned char*>(PyUnicode_DATA(compact_str))};
 }
-
-// Whether a str is interned (then the same text is the same object there).
-inline bool is_interned(PyObject* s) noexcept { return PyUnicode_CHECK_INTERNED(s) != 0; }
 
 // A new str of n ASCII characters for the caller to write, before anything
 // else sees it: `bytes` points at its n bytes (followed by its NUL).

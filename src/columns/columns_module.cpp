@@ -62,10 +62,6 @@ error_value malformed(const row_fault& f, std::int64_t first_row, std::size_t ch
     return error_value::owned_error(PyExc_ValueError, std::move(text));
 }
 
-error_value out_of_memory() {
-    return error_value::static_error(PyExc_MemoryError, "out of memory while building the column");
-}
-
 // Runs `kernel(chunk)` -> kernel_output over every input chunk; `done(out)`
 // takes each result.
 template <class Kernel, class Done>
@@ -188,24 +184,15 @@ result<ref> number_column(PyObject* source, PyObject* type) {
     return make_column(finished(std::move(chunks), any_float ? value_type::float64 : value_type::int64));
 }
 
-// The body of a column function: its allocation failures are a MemoryError
-// (a column can be large), any other failure goes to the call boundary.
-template <class Body>
-result<ref> guarded(Body&& body) {
-    try {
-        return body();
-    } catch (std::bad_alloc&) {
-        return out_of_memory();
-    }
-}
+constexpr const char* out_of_memory = "out of memory while building the column";
 
 template <text_function F>
 result<ref> text_body(call_args& a) {
-    return guarded([&] { return text_column(a[0], F); });
+    return memory_error_on_bad_alloc(out_of_memory, [&] { return text_column(a[0], F); });
 }
 
 result<ref> parse_body(call_args& a) {
-    return guarded([&] { return number_column(a[0], a.given(1) ? a[1] : nullptr); });
+    return memory_error_on_bad_alloc(out_of_memory, [&] { return number_column(a[0], a.given(1) ? a[1] : nullptr); });
 }
 
 constexpr function_description uncamel_desc{"uncamel", {"source"}, 1, 1, false};

@@ -12,17 +12,21 @@ namespace tavo::dictsort {
 // that is null): nothing when `r` failed with an ordinary exception, which is
 // discarded; the error when it is one that must end the call (an interrupt,
 // an exit, MemoryError, RecursionError).
+// The same for a failure alone: ok when `e` is ordinary (dropped), else `e`.
+// A deferred error has no type until it is made: it is normalised first (and
+// an error met while making it, MemoryError, is the one judged).
+inline status unless_ordinary(error_value&& e) {
+    e.normalise();
+    if (must_end_call(e.type())) return std::move(e);
+    return ok();
+}
+
 template <class T>
 result<std::optional<T>> unless_ordinary(result<T> r) {
     if (r) return std::optional<T>(std::move(*r));
-    if (must_end_call(r.error().type())) return std::move(r.error());
+    status ordinary = unless_ordinary(std::move(r.error()));
+    if (!ordinary) return std::move(ordinary.error());
     return std::optional<T>();
-}
-
-// The same for a failure alone: ok when `e` is ordinary (dropped), else `e`.
-inline status unless_ordinary(error_value&& e) {
-    if (must_end_call(e.type())) return std::move(e);
-    return ok();
 }
 
 }  // namespace tavo::dictsort

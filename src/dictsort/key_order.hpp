@@ -6,7 +6,7 @@
 // wider than a wide int key.
 #pragma once
 
-#include "dictsort/columns.hpp"
+#include "dictsort/sort_columns.hpp"
 #include "dictsort/key_values.hpp"
 
 #include <cassert>

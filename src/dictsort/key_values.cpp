@@ -4,7 +4,7 @@
 #include "boundary/views.hpp"
 #include "dictsort/fallback.hpp"
 #include "dictsort/small_buffer.hpp"
-#include "dictsort/sort_rows.hpp"
+#include "dictsort/row_list.hpp"
 
 #include <cmath>
 
@@ -172,7 +172,7 @@ void column_profile::note(const sort_value& v) noexcept {
     }
 }
 
-status extract_rows(const sort_rows& rows, std::size_t n, const std::vector<sort_column>& columns,
+status extract_rows(const row_list& rows, std::size_t n, const std::vector<sort_column>& columns,
                     sort_value* values, column_profile* profiles, key_store& store, python_trace& trace) {
     const std::size_t m = columns.size();
     small_buffer<ref, 8> keys(m);

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "boundary/error.hpp"
-#include "dictsort/columns.hpp"
+#include "dictsort/sort_columns.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -14,7 +14,7 @@
 
 namespace tavo::dictsort {
 
-class sort_rows;
+class row_list;
 
 enum class key_kind : std::uint8_t { null_key, int_key, float_key, text_key, object_key, wide_int_key };
 
@@ -134,7 +134,7 @@ struct column_profile {
 // Whether the call has run Python code: a lookup in a dict subclass or in
 // another mapping, a conversion of a value of another type. Until it has,
 // nothing the call did could be seen by anyone, and on free-threaded builds
-// the rows are still those of the call's own copy of the list (sort_rows).
+// the rows are still those of the call's own copy of the list (row_list).
 struct python_trace {
     bool ran = false;
 };
@@ -147,7 +147,7 @@ struct python_trace {
 // next rule of the conversion). Fails with the list's IndexError when Python
 // code run by a lookup has shortened the list, and with an exception that
 // must end the call.
-status extract_rows(const sort_rows& rows, std::size_t n, const std::vector<sort_column>& columns,
+status extract_rows(const row_list& rows, std::size_t n, const std::vector<sort_column>& columns,
                     sort_value* values, column_profile* profiles, key_store& store, python_trace& trace);
 
 }  // namespace tavo::dictsort

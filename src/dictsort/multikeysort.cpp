@@ -5,14 +5,14 @@
 // at the end, after all of them have been fetched again.
 #include "boundary/bodies.hpp"
 #include "boundary/views.hpp"
-#include "dictsort/columns.hpp"
+#include "dictsort/sort_columns.hpp"
 #include "dictsort/key_order.hpp"
 #include "dictsort/key_values.hpp"
 #include "dictsort/object_keys.hpp"
 #include "dictsort/small_buffer.hpp"
 #include "dictsort/small_sort.hpp"
 #include "dictsort/sort_codes.hpp"
-#include "dictsort/sort_rows.hpp"
+#include "dictsort/row_list.hpp"
 #include "dictsort/stable_sort.hpp"
 
 #include <numeric>
@@ -175,9 +175,9 @@ constexpr std::size_t inline_rows = 32;
 
 // One sort of the rows by the parsed columns, from the column scan on. An
 // empty reference when the sort is to be made again
-// (dictsort::sort_rows::put_in_order). Nothing is written before the sort is
+// (dictsort::row_list::put_in_order). Nothing is written before the sort is
 // complete: an exception that ends the call leaves the list as it is.
-result<ref> sort_once(const dictsort::sort_rows& rows, std::vector<sort_column> columns, bool inplace,
+result<ref> sort_once(const dictsort::row_list& rows, std::vector<sort_column> columns, bool inplace,
                       bool last_try) {
     status kept = dictsort::keep_known_columns(rows.scanned(), columns);
     if (!kept) return std::move(kept.error());
@@ -223,13 +223,13 @@ result<ref> multikeysort_body(call_args& a) {
     // it can change only where the call gives the lock up (Python code run by
     // a lookup or a comparison, a wait for a dict's lock).
     object_lock hold(items);
-    if (columns_arg == Py_None) return dictsort::sort_rows(items).unsorted(inplace);
+    if (columns_arg == Py_None) return dictsort::row_list(items).unsorted(inplace);
 
     result<std::vector<sort_column>> parsed = dictsort::parse_columns(columns_arg);
     if (!parsed) return std::move(parsed.error());
     for (int attempt = 1;; ++attempt) {
         const bool last_try = attempt == dictsort::sort_tries;
-        const dictsort::sort_rows rows(items);
+        const dictsort::row_list rows(items);
         std::vector<sort_column> columns = last_try ? std::move(*parsed) : dictsort::copy_of(*parsed);
         result<ref> done = sort_once(rows, std::move(columns), inplace, last_try);
         if (!done || *done) return done;  // an empty list reference: sort again

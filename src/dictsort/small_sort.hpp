@@ -6,7 +6,7 @@
 // pairs instead of radix passes set up per column.
 #pragma once
 
-#include "dictsort/columns.hpp"
+#include "dictsort/sort_columns.hpp"
 #include "dictsort/key_values.hpp"
 
 #include <cstddef>

@@ -137,7 +137,7 @@ result<ref> same_order_body(call_args& a) {
             ref candidate = borrow(c);
             result<bool> eq = [&] {
                 if (!free_threaded || native_pair(w, c)) return rich_equal(w, candidate.get());
-                unlocked python_runs(hold);
+                without_object_lock python_runs(hold);
                 return rich_equal(w, candidate.get());
             }();
             if (!eq) return std::move(eq.error());

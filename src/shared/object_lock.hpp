@@ -72,12 +72,12 @@ private:
 
 // Gives a held lock up for the scope: around a call into Python code, which
 // may take other locks or wait for other threads.
-class unlocked {
+class without_object_lock {
 public:
-    explicit unlocked(object_lock& lock) noexcept : lock_(lock) { lock_.release(); }
-    ~unlocked() { lock_.reacquire(); }
-    unlocked(const unlocked&) = delete;
-    unlocked& operator=(const unlocked&) = delete;
+    explicit without_object_lock(object_lock& lock) noexcept : lock_(lock) { lock_.release(); }
+    ~without_object_lock() { lock_.reacquire(); }
+    without_object_lock(const without_object_lock&) = delete;
+    without_object_lock& operator=(const without_object_lock&) = delete;
 
 private:
     object_lock& lock_;

@@ -14,10 +14,10 @@ namespace tavo::dictsort {
 // under the list's lock when the sort starts (the list of one moment), for as
 // long as the call runs no Python code (`python_ran` false); from the first
 // Python code on, the list itself is read, as with the interpreter lock.
-class sort_rows {
+class row_list {
 public:
     // The caller holds the list's lock.
-    explicit sort_rows(PyObject* list);
+    explicit row_list(PyObject* list);
 
     // What the column scan reads.
     PyObject* scanned() const noexcept { return copy_ ? copy_.get() : list_; }

@@ -1,5 +1,5 @@
 // Reading the rows of a sort and writing them back in order.
-#include "dictsort/sort_rows.hpp"
+#include "dictsort/row_list.hpp"
 
 #include "boundary/args.hpp"
 
@@ -7,17 +7,17 @@
 
 namespace tavo::dictsort {
 
-sort_rows::sort_rows(PyObject* list) : list_(list) {
+row_list::row_list(PyObject* list) : list_(list) {
     if constexpr (free_threaded) copy_ = list_view(list).copy();
 }
 
-result<ref> sort_rows::unsorted(bool inplace) const {
+result<ref> row_list::unsorted(bool inplace) const {
     if (inplace) return none_result();
     if (copy_) return borrow(copy_.get());  // the list of one moment, seen by no other thread
     return list_view(list_).copy();
 }
 
-result<ref> sort_rows::put_in_order(const std::size_t* order, std::size_t n, bool inplace, bool python_ran,
+result<ref> row_list::put_in_order(const std::size_t* order, std::size_t n, bool inplace, bool python_ran,
                                     bool last_try, ref* gathered) const {
     const list_view list(list_);
     // Until Python code runs, the rows are those of the copy (free-threaded

@@ -1,5 +1,5 @@
 // Reading the columns argument and keeping the columns that the rows have.
-#include "dictsort/columns.hpp"
+#include "dictsort/sort_columns.hpp"
 
 #include "boundary/views.hpp"
 #include "dictsort/fallback.hpp"
