@@ -188,9 +188,7 @@ PyObject* panic_exception_type() noexcept {
         }
         return nullptr;
     }
-    PyObject* kept = keep_first(panic_type_cell, t);
-    if (kept != t) Py_DECREF(t);  // filled meanwhile (another thread, without the lock): keep the first
-    return kept;
+    return keep_first_owned(panic_type_cell, t);  // filled meanwhile (another thread, without the lock)?
 }
 
 error_value error_value::static_error(PyObject* type, const char* text) noexcept {

@@ -17,9 +17,7 @@ inline PyObject* interned(PyObject*& cell, const char* text) {
     if (PyObject* s = slot.load(std::memory_order_acquire)) return s;
     PyObject* s = created(PyUnicode_FromString(text)).release();
     PyUnicode_InternInPlace(&s);
-    PyObject* kept = keep_first(slot, s);
-    if (kept != s) Py_DECREF(s);  // filled meanwhile: keep the first
-    return kept;
+    return keep_first_owned(slot, s);  // filled meanwhile: the first is kept
 }
 
 }  // namespace tavo

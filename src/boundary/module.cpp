@@ -132,17 +132,7 @@ const table_entry function_table[] = {
 };
 constexpr int function_count = static_cast<int>(std::extent_v<decltype(function_table)>);
 
-PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT,
-    "_tavo",
-    "Python module definition.",
-    0,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-};
+PyModuleDef module_def = module_definition("_tavo", "Python module definition.");
 
 module_cell the_module;
 PyObject* name_attr = nullptr;

@@ -12,6 +12,11 @@
 
 namespace tavo {
 
+// The definition of a module with no per-module state.
+inline PyModuleDef module_definition(const char* name, const char* doc, PyMethodDef* functions = nullptr) noexcept {
+    return PyModuleDef{PyModuleDef_HEAD_INIT, name, doc, 0, functions, nullptr, nullptr, nullptr, nullptr};
+}
+
 struct module_cell {
     std::atomic<std::int64_t> interpreter{-1};  // the one that may import it
     std::atomic<PyObject*> module{nullptr};     // one strong reference, stored once

@@ -32,17 +32,8 @@ native_function* functions() {
     return table;
 }
 
-PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT,
-    "tavo._native",
-    "The per-value functions of the package tavo beyond those of _tavo.",
-    0,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-};
+PyModuleDef module_def =
+    module_definition("tavo._native", "The per-value functions of the package tavo beyond those of _tavo.");
 
 module_cell the_module;
 

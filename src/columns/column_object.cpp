@@ -185,9 +185,7 @@ result<ref> column_type() {
     if (PyObject* stored = type_cell.load(std::memory_order_acquire)) return borrow(stored);
     PyObject* t = PyType_FromSpec(&column_type_desc);
     if (!t) return error_value::fetch();
-    PyObject* kept = keep_first(type_cell, t);
-    if (kept != t) Py_DECREF(t);  // made meanwhile by another thread: keep the first
-    return borrow(kept);
+    return borrow(keep_first_owned(type_cell, t));  // made meanwhile by another thread?
 }
 
 ref make_column(std::shared_ptr<const column_data> data) {

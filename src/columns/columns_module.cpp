@@ -243,18 +243,11 @@ PyMethodDef functions[] = {
 
 #undef TAVO_SOURCE_DOC
 
-PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT,
+PyModuleDef module_def = module_definition(
     "tavo._columns",
     "The column versions of uncamel, underscore_to_camelcase, sanitize_vulgar_string and parse,\n"
     "over Arrow string columns from any producer (the Arrow PyCapsule interface).",
-    0,
-    functions,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-};
+    functions);
 
 module_cell the_module;
 

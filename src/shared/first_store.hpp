@@ -23,4 +23,15 @@ T* keep_first(Cell&& cell, T* value) noexcept {
     return stored;
 }
 
+// keep_first for an object reference the caller owns (a type, an interned
+// name): the reference goes to the cell, or is released when another thread
+// filled the cell first. Returns the object the cell holds. Only for a
+// caller that includes Python.h.
+template <class Cell, class Object>
+Object* keep_first_owned(Cell&& cell, Object* owned) noexcept {
+    Object* kept = keep_first(cell, owned);
+    if (kept != owned) Py_DECREF(owned);
+    return kept;
+}
+
 }  // namespace tavo
