@@ -91,7 +91,18 @@ class key_cache {
 public:
     // The key's conversion: an exact str held by the cache until the next
     // call at least.
-    result<PyObject*> convert(PyObject* key) {
+    [[gnu::always_inline]] result<PyObject*> convert(PyObject* key) {
+        // The same key object as a recent one (json.loads gives every record
+        // the same key objects): one compare. The table holds what the
+        // front entries point at.
+        const front_entry& front = front_[front_slot(key)];
+        if (front.key == key) return front.out;
+        return convert_slow(key);
+    }
+
+private:
+    [[gnu::noinline]] result<PyObject*> convert_slow(PyObject* key) {
+        front_entry& front = front_[front_slot(key)];
         if (!compact_exact_str(key)) {
             result<ref> out = Form::convert(key);
             if (!out) return std::move(out.error());
@@ -104,7 +115,10 @@ public:
         if (!slots_.empty()) {
             for (; slots_[i].key; i = (i + 1) & (slots_.size() - 1)) {
                 const entry& e = slots_[i];
-                if (e.key.get() == key || (e.hash == hash && same_text(e.key.get(), key))) return e.out.get();
+                if (e.key.get() == key || (e.hash == hash && same_text(e.key.get(), key))) {
+                    if (e.key.get() == key) front = {key, e.out.get()};
+                    return e.out.get();
+                }
             }
         }
         result<ref> out = Form::convert(key);
@@ -121,15 +135,26 @@ public:
         e.out = std::move(converted);
         e.hash = hash;
         ++count_;
+        front = {key, e.out.get()};
         return e.out.get();
     }
 
-private:
     struct entry {
         ref key;
         ref out;
         Py_hash_t hash = 0;
     };
+    // A key of the table and its conversion, by address; borrowed from the table.
+    struct front_entry {
+        PyObject* key = nullptr;
+        PyObject* out = nullptr;
+    };
+    static constexpr std::size_t front_size = 256;  // front_slot() takes the top 8 bits
+
+    static std::size_t front_slot(PyObject* key) noexcept {
+        const auto x = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(key));
+        return static_cast<std::size_t>((x * 0x9E3779B97F4A7C15ull) >> 56);
+    }
 
     std::size_t slot_of(Py_hash_t hash) const noexcept {
         if (slots_.empty()) return 0;
@@ -149,6 +174,7 @@ private:
         }
     }
 
+    front_entry front_[front_size];
     std::vector<entry> slots_;
     std::size_t count_ = 0;
     ref spare_;  // the last conversion of a str subclass
@@ -161,10 +187,12 @@ struct frame {
     ref source;         // the container as found
     ref out;            // its conversion, being built
     Py_ssize_t levels;  // the levels of dicts left for the containers inside
-    Py_ssize_t next;    // the next item (a dict's: the next pair)
+    Py_ssize_t next;    // the next item (a dict's: the next pair in `pairs`)
     Py_ssize_t end;
     std::size_t base;   // a dict's first reference in `pairs`
+    Py_ssize_t pos;     // a dict read in place: PyDict_Next's position
     kind k;
+    bool in_place;      // a dict read in place, not yet from `pairs`
     bool tracked;       // in the address set
 };
 
@@ -184,13 +212,16 @@ public:
             frame* f = &stack_.back();
             PyObject* child = nullptr;
             if (f->k == kind::dict) {
-                for (; f->next < f->end; ++f->next) {
+                if (f->in_place) {
+                    if (status read = read_in_place(*f, child); !read) return std::move(read.error());
+                }
+                for (; !child && f->next < f->end; ++f->next) {
                     PyObject* value = pairs_[f->base + 2 * static_cast<std::size_t>(f->next) + 1].get();
                     if (enters(value, f->levels)) {
                         child = value;
                         break;
                     }
-                    if (status put = put_pair(*f, value); !put) return std::move(put.error());
+                    if (status put = put_pair(*f, key_at(*f), value); !put) return std::move(put.error());
                 }
             } else {
                 // The new list or tuple is the walk's own: no Python code runs
@@ -227,11 +258,15 @@ private:
         if (tracked && !path_.insert(o)) return false;
         // From here on the frame is pushed or, when a creation fails, the
         // call ends: the address set is not used again.
-        frame f{borrow(o), ref(), levels, 0, 0, pairs_.size(), kind::list, false};
+        frame f{borrow(o), ref(), levels, 0, 0, pairs_.size(), 0, kind::list, false, false};
         if (PyDict_Check(o)) {
             f.k = kind::dict;
             if (levels != unlimited) --f.levels;
-            f.end = read_pairs(o);
+            if constexpr (free_threaded) {
+                f.end = read_pairs(o, 0);
+            } else {
+                f.in_place = true;
+            }
             f.out = created(PyDict_New());
         } else if (PyList_Check(o)) {
             {
@@ -258,14 +293,15 @@ private:
         if (dict) pairs_.resize(base);
     }
 
-    // New references to the keys and values of a dict (or subclass), read
-    // from its own storage at one moment, pushed on `pairs`; their number.
-    Py_ssize_t read_pairs(PyObject* d) {
+    // New references to the keys and values of a dict (or subclass) from
+    // PyDict_Next's position `pos` on, read from its own storage at one
+    // moment, pushed on `pairs`; their number.
+    Py_ssize_t read_pairs(PyObject* d, Py_ssize_t pos) {
         object_lock hold(d);
         const std::size_t n = static_cast<std::size_t>(dict_size(d));
         const std::size_t need = pairs_.size() + 2 * n;
         if (need > pairs_.capacity()) pairs_.reserve(std::max(need, 2 * pairs_.capacity()));
-        Py_ssize_t pos = 0, count = 0;
+        Py_ssize_t count = 0;
         PyObject *key, *value;
         while (PyDict_Next(d, &pos, &key, &value)) {
             pairs_.push_back(borrow(key));
@@ -275,11 +311,44 @@ private:
         return count;
     }
 
+    // With the interpreter lock, a dict is read in place for as long as no
+    // Python code can run: while its pairs have str keys (converting one and
+    // putting it into the new dict, whose keys are all exact str, runs none;
+    // the allocations it makes start no collection) and values that the walk
+    // does not enter. At the first pair that is not such, that pair and the
+    // rest are read into `pairs`, and the frame goes on from there; `child`
+    // is then that pair's value when the walk enters it. (On free-threaded
+    // builds every dict is read into `pairs` when entered: other threads may
+    // change it at any moment.)
+    status read_in_place(frame& f, PyObject*& child) {
+        PyObject* d = f.source.get();
+        PyObject *key, *value;
+        Py_ssize_t at = f.pos;
+        while (PyDict_Next(d, &f.pos, &key, &value)) {
+            if (!PyUnicode_Check(key) || enters(value, f.levels)) {
+                f.in_place = false;
+                f.base = pairs_.size();
+                f.next = 0;
+                f.end = read_pairs(d, at);
+                if (enters(value, f.levels)) child = pairs_[f.base + 1].get();
+                return ok();
+            }
+            if (status put = put_pair(f, key, value); !put) return put;
+            at = f.pos;
+        }
+        f.in_place = false;
+        return ok();  // next == end == 0: done
+    }
+
+    PyObject* key_at(const frame& f) const noexcept {
+        return pairs_[f.base + 2 * static_cast<std::size_t>(f.next)].get();
+    }
+
     // Stores the conversion of the child at `f.next` and moves past it.
     status give(frame& f, ref converted) {
         switch (f.k) {
         case kind::dict:
-            if (status put = put_pair(f, converted.get()); !put) return put;
+            if (status put = put_pair(f, key_at(f), converted.get()); !put) return put;
             break;
         case kind::list: {
             // The item it replaces is released here, holding nothing borrowed.
@@ -295,10 +364,9 @@ private:
         return ok();
     }
 
-    // Puts the pair at `f.next` into the new dict, its key converted, with
-    // `value` (the pair's own value or its conversion).
-    status put_pair(frame& f, PyObject* value) {
-        PyObject* key = pairs_[f.base + 2 * static_cast<std::size_t>(f.next)].get();
+    // Puts a pair into the new dict, its key converted, with `value` (the
+    // pair's own value or its conversion).
+    [[gnu::always_inline]] status put_pair(frame& f, PyObject* key, PyObject* value) {
         PyObject* new_key = key;
         if (PyUnicode_Check(key)) {
             result<PyObject*> converted = keys_.convert(key);
@@ -308,17 +376,20 @@ private:
         PyObject* out = f.out.get();
         const Py_ssize_t before = dict_size(out);
         if (PyDict_SetItem(out, new_key, value) < 0) return error_value::fetch();
-        if (dict_size(out) == before) [[unlikely]] return collision(f, borrow(new_key));
+        if (dict_size(out) == before) [[unlikely]] return collision(f, borrow(key), borrow(new_key));
         return ok();
     }
 
-    // The pair at `f.next` became `new_key`, which the new dict holds
-    // already: the error names the earlier key that became it too.
-    error_value collision(frame& f, ref new_key) {
-        ref key = borrow(pairs_[f.base + 2 * static_cast<std::size_t>(f.next)].get());
+    // `key` became `new_key`, which the new dict holds already: the error
+    // names the other key of the dict that became it too, found in the dict
+    // as it is now.
+    [[gnu::noinline, gnu::cold]] error_value collision(frame& f, ref key, ref new_key) {
+        const std::size_t base = pairs_.size();
+        const Py_ssize_t count = read_pairs(f.source.get(), 0);
         ref earlier;
-        for (Py_ssize_t j = 0; j < f.next && !earlier; ++j) {
-            ref other = borrow(pairs_[f.base + 2 * static_cast<std::size_t>(j)].get());
+        for (Py_ssize_t j = 0; j < count && !earlier; ++j) {
+            ref other = borrow(pairs_[base + 2 * static_cast<std::size_t>(j)].get());
+            if (other.get() == key.get()) continue;
             ref became = borrow(other.get());
             if (PyUnicode_Check(other.get())) {
                 result<PyObject*> converted = keys_.convert(other.get());
