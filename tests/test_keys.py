@@ -186,6 +186,14 @@ def test_module_and_signatures():
     assert len(_tavo.__all__) == 9
 
 
+@pytest.mark.thread_unsafe(reason="the docstring examples print")
+def test_docstring_examples():
+    import doctest
+
+    result = doctest.testmod(tavo.keys, report=True)
+    assert (result.attempted, result.failed) == (2, 0)
+
+
 def test_keys_are_converted_once_and_kept_when_unchanged():
     key = "".join(["user", "Id"])  # not interned
     same = "user_id"
