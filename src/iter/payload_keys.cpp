@@ -11,11 +11,13 @@
 // The walk is depth-first over an explicit stack of open containers, so the
 // nesting depth is limited only by memory. Each frame owns the container it
 // converts and the new one it builds:
-// - a dict's items are read once, on entry, from its own storage (never
-//   through a subclass's methods), as new references kept in `pairs`, a
-//   stack of key/value references shared by the frames: what happens to the
-//   dict afterwards (a key's __hash__ that changes it, a finaliser run by a
-//   collection, another thread) cannot reach the walk;
+// - a dict is read from its own storage (never through a subclass's
+//   methods), in place for as long as no Python code can run in between
+//   (see read_in_place), and otherwise from new references to its pairs
+//   taken at one moment and kept in `pairs`, a stack of key/value references
+//   shared by the frames: what happens to the dict afterwards (a key's
+//   __hash__ that changes it, a finaliser run by a collection, another
+//   thread) cannot reach the walk;
 // - a list is copied on entry (under its lock on free-threaded builds: the
 //   items of one moment), and the copy, which nothing else knows of, becomes
 //   the new list: each item that must be converted is replaced in place by
