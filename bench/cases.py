@@ -25,7 +25,8 @@ from harness import Candidate, Case, same_answer, short
 
 FUNCTIONS = ["uncamel", "underscore_to_camelcase", "sanitize_vulgar_string", "parse",
              "multikeysort", "collapse", "backfill", "backfill_iterdict", "same_order",
-             "columns"]  # tavo.columns: the four text and number functions over Arrow columns
+             "columns",  # tavo.columns: the four text and number functions over Arrow columns
+             "keys"]  # tavo.keys: the keys of nested payloads
 
 _PROBES = {
     "uncamel": ("aB",), "underscore_to_camelcase": ("a_b",), "sanitize_vulgar_string": ("1½",),
@@ -41,6 +42,13 @@ def availability():
     for name in FUNCTIONS:
         if name == "columns":
             out[name] = column_cases.unavailable()
+            continue
+        if name == "keys":
+            try:
+                importlib.import_module("tavo.keys").uncamel({"aB": [1]})
+                out[name] = ""
+            except ImportError as e:
+                out[name] = "tavo.keys is not installed (pip install .): %s" % e
             continue
         f = getattr(_tavo, name, None)
         if f is None:
@@ -669,12 +677,89 @@ def builtin_thread_round(seed):
     return one_round
 
 
+# --- payload keys (tavo.keys) --------------------------------------------------
+
+_FIRST = ["anna", "boris", "chen", "dana", "emil", "fatima", "goran", "hana", "ivan", "julia"]
+_STREETS = ["Mill Lane", "Harbour Road", "Station Street", "Church Walk", "Queens Avenue"]
+_CITIES = ["Leeds", "Porto", "Ghent", "Lyon", "Turin", "Graz", "Malmo", "Split"]
+
+
+def api_payload(n=2000, seed=17):
+    """n records as a JSON API returns them (camelCase keys, str, int, float, bool and None
+    values, a nested address and a list of order items): about 30 keys and 600 bytes of
+    compact JSON per record, 1.2 MB for 2,000. Deterministic."""
+    rnd = random.Random(seed)
+    records = []
+    for i in range(n):
+        first = rnd.choice(_FIRST)
+        items = [{"productId": rnd.randrange(10**5), "skuCode": "S%d" % rnd.randrange(1000),
+                  "unitPrice": round(rnd.uniform(1, 200), 2), "quantityOrdered": rnd.randrange(1, 9)}
+                 for _ in range(rnd.randrange(1, 4))]
+        records.append({
+            "userId": 100000 + i, "firstName": first.title(), "lastName": "Smith",
+            "emailAddress": "%s%d@ex.io" % (first, i), "phoneNumber": "%07d" % i,
+            "dateOfBirth": "19%02d-%02d-%02d" % (rnd.randrange(50, 99), rnd.randrange(1, 13), rnd.randrange(1, 29)),
+            "accountStatus": rnd.choice(["active", "suspended", "closed"]), "isVerified": rnd.random() < 0.8,
+            "createdAt": "2024-%02d-%02d" % (rnd.randrange(1, 13), rnd.randrange(1, 29)),
+            "lastLoginAt": None if rnd.random() < 0.1 else "2025-01-%02d" % rnd.randrange(1, 29),
+            "loyaltyPoints": rnd.randrange(5000), "preferredLanguage": rnd.choice(["en", "de", "fr"]),
+            "marketingOptIn": rnd.random() < 0.5, "totalSpent": round(rnd.uniform(0, 5000), 2),
+            "orderCount": len(items),
+            "shippingAddress": {"streetName": rnd.choice(_STREETS), "houseNumber": rnd.randrange(1, 200),
+                                "postalCode": "%04d" % rnd.randrange(10**4), "cityName": rnd.choice(_CITIES),
+                                "countryCode": rnd.choice(["GB", "PT", "BE", "FR", "IT"])},
+            "orderItems": items,
+        })
+    return {"pageNumber": 1, "pageSize": n, "totalCount": n, "resultItems": records}
+
+
+def keys_cases(n=2000):
+    import json
+    import marshal
+
+    import tavo.keys
+
+    humps = peer("humps")
+    text = json.dumps(api_payload(n), separators=(",", ":"))  # as an API sends it
+    payload = json.loads(text)  # as a client gets it: equal keys are one object
+    snake = json.loads(json.dumps(tavo.keys.uncamel(payload)))
+    dumped = marshal.dumps(payload)
+    small = json.loads(json.dumps(api_payload(1)["resultItems"][0]))
+    small_snake = tavo.keys.uncamel(small)
+    size = "%d records, %.2f MB of JSON" % (n, len(text.encode()) / 1e6)
+    out = []
+    for func, data, peer_name, ref_fn, what in (
+            ("uncamel", payload, "decamelize", ref.keys_uncamel, "camelCase keys"),
+            ("underscore_to_camelcase", snake, "camelize", ref.keys_underscore_to_camelcase, "snake_case keys")):
+        f = getattr(tavo.keys, func)
+        c = Case("keys", "%s: API payload, %d records" % (func, n), "large", {"main": "%s, %s" % (size, what)},
+                 {"main": Candidate("tavo.keys." + func, "module", "f(x)", {"f": f, "x": data})}, [])
+        c.others.append(Candidate("humps." + peer_name, "peer", "f(x)", {"f": getattr(humps, peer_name), "x": data})
+                        if humps else missing("humps." + peer_name, "peer", peer_notes.get("humps", "")))
+        c.others.append(Candidate("comprehension calling _tavo.%s per key" % func, "reference", "f(x)",
+                                  {"f": ref_fn, "x": data}))
+        c.others.append(Candidate("json.loads of the payload's text", "built-in", "f(t)",
+                                  {"f": json.loads, "t": text}, check=False,
+                                  notes=["builds the same structure from its %d bytes of JSON" % len(text)]))
+        c.others.append(Candidate("marshal.loads of the payload", "built-in", "f(b)", {"f": marshal.loads, "b": dumped},
+                                  check=False, notes=["builds the same structure in C: about the floor"]))
+        out.append(c)
+        sf = tavo.keys.uncamel if func == "uncamel" else tavo.keys.underscore_to_camelcase
+        sx = small if func == "uncamel" else small_snake
+        s = Case("keys", "%s: small: one record" % func, "small", {"main": "one record of the payload"},
+                 {"main": Candidate("tavo.keys." + func, "module", "f(x)", {"f": sf, "x": sx})}, [])
+        s.others.append(Candidate("comprehension calling _tavo.%s per key" % func, "reference", "f(x)",
+                                  {"f": ref_fn, "x": sx}))
+        out.append(s)
+    return out
+
+
 BUILDERS = {
     "uncamel": uncamel_cases, "underscore_to_camelcase": underscore_cases,
     "sanitize_vulgar_string": sanitize_cases, "parse": parse_cases,
     "multikeysort": multikeysort_cases, "collapse": collapse_cases, "backfill": backfill_cases,
     "backfill_iterdict": backfill_iterdict_cases, "same_order": same_order_cases,
-    "columns": column_cases.cases,
+    "columns": column_cases.cases, "keys": keys_cases,
 }
 
 # --- targets -----------------------------------------------------------------
@@ -742,4 +827,11 @@ TARGETS = [
      "backfill_iterdict/%s%d rows of 8 keys" % ("small: " if n < 1000 else "", n),
      "[r.copy() for r in rows]", "ratio", 1.5, 16)
     for n in (10, 100, 100_000)
-] + column_cases.TARGETS
+] + column_cases.TARGETS + [
+    ("tavo.keys.%s 1.2 MB API payload vs %s" % (func, candidate), "keys/%s: API payload, 2000 records" % func,
+     candidate, rule, bound, 28)
+    for func, peer_label in (("uncamel", "humps.decamelize"), ("underscore_to_camelcase", "humps.camelize"))
+    for candidate, rule, bound in ((peer_label, "speedup", 20),
+                                   ("comprehension calling _tavo.%s per key" % func, "speedup", 5),
+                                   ("json.loads of the payload's text", "ratio", 0.4))
+]

@@ -18,6 +18,8 @@ import sys
 from functools import cmp_to_key
 from operator import index, itemgetter
 
+import _tavo
+
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests"))
 from models.number import parse_model  # noqa: E402
 from models.sequences import backfill, backfill_iterdict, collapse, same_order  # noqa: E402
@@ -26,7 +28,7 @@ __all__ = [
     "uncamel", "uncamel_regex", "underscore_to_camelcase", "underscore_to_camelcase_regex",
     "sanitize_vulgar_string", "format_decimal", "parse", "multikeysort",
     "multikeysort_two_pass", "collapse", "backfill", "backfill_iterdict",
-    "same_order", "same_order_index",
+    "same_order", "same_order_index", "keys_uncamel", "keys_underscore_to_camelcase",
 ]
 
 _ASCII_DIGITS = frozenset("0123456789")
@@ -279,3 +281,24 @@ def same_order_index(ref_list, comp):
     except ValueError:
         return False
     return True
+
+
+# --- payload keys --------------------------------------------------------------
+# What a user writes without tavo.keys: a recursive comprehension that calls the
+# per-key function of _tavo on every str key.
+
+def _keys_walker(convert):
+    def walk(x):
+        if isinstance(x, dict):
+            return {convert(k) if isinstance(k, str) else k: walk(v) for k, v in x.items()}
+        if isinstance(x, list):
+            return [walk(v) for v in x]
+        if isinstance(x, tuple):
+            return tuple(walk(v) for v in x)
+        return x
+
+    return walk
+
+
+keys_uncamel = _keys_walker(_tavo.uncamel)
+keys_underscore_to_camelcase = _keys_walker(_tavo.underscore_to_camelcase)

@@ -18,4 +18,10 @@ constexpr std::size_t short_identifier = 32;
 ref uncamel_short(const char* s, std::size_t n);                  // src/text
 ref underscore_to_camelcase_short(const char* s, std::size_t n);  // src/text
 
+// What uncamel or underscore_to_camelcase gives for a str (or subclass), as an
+// exact str: the conversion of its characters, for the walks that convert
+// many strs (the keys of a payload). src/text
+result<ref> uncamel_str(PyObject* s);
+result<ref> underscore_to_camelcase_str(PyObject* s);
+
 }  // namespace tavo

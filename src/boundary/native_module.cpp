@@ -10,7 +10,13 @@
 
 namespace tavo {
 
+result<ref> keys_uncamel_body(call_args& a);                  // src/iter
+result<ref> keys_underscore_to_camelcase_body(call_args& a);  // src/iter
+
 namespace {
+
+constexpr function_description keys_uncamel_desc{"uncamel", {"data", "depth"}, 2, 1, false, 1};
+constexpr function_description keys_underscore_desc{"underscore_to_camelcase", {"data", "depth"}, 2, 1, false, 1};
 
 struct native_function {
     const char* attribute;  // the name in tavo._native
@@ -27,6 +33,43 @@ PyMethodDef method(const char* doc) {
 // process: the function objects point at them.
 native_function* functions() {
     static native_function table[] = {
+        // tavo.keys
+        {"keys_uncamel", "tavo.keys",
+         method<keys_uncamel_desc, keys_uncamel_body>(
+             "uncamel(data, *, depth=None)\n--\n\n"
+             "Convert the camelCase keys of a nested payload to snake_case.\n\n"
+             "A dict (or subclass) becomes a new dict whose str keys are what tavo.uncamel gives\n"
+             "for them and whose values are converted in turn; a list or tuple (or subclass)\n"
+             "becomes a new list or tuple of converted items; anything else is returned as it is.\n"
+             "The input is never changed.\n\n"
+             "Args:\n"
+             "    data: The payload.\n"
+             "    depth: How many levels of dicts get their keys converted (lists and tuples\n"
+             "        are no level); None for all. Below it, objects are returned as they are.\n\n"
+             "Raises:\n"
+             "    ValueError: Two keys of one dict become the same key; a dict, list or tuple\n"
+             "        contains itself; depth is negative.\n\n"
+             "Examples:\n"
+             "    >>> uncamel({'userId': 1, 'items': [{'unitPrice': 2}]})\n"
+             "    {'user_id': 1, 'items': [{'unit_price': 2}]}")},
+        {"keys_underscore_to_camelcase", "tavo.keys",
+         method<keys_underscore_desc, keys_underscore_to_camelcase_body>(
+             "underscore_to_camelcase(data, *, depth=None)\n--\n\n"
+             "Convert the snake_case keys of a nested payload to camelCase.\n\n"
+             "A dict (or subclass) becomes a new dict whose str keys are what\n"
+             "tavo.underscore_to_camelcase gives for them and whose values are converted in\n"
+             "turn; a list or tuple (or subclass) becomes a new list or tuple of converted items;\n"
+             "anything else is returned as it is. The input is never changed.\n\n"
+             "Args:\n"
+             "    data: The payload.\n"
+             "    depth: How many levels of dicts get their keys converted (lists and tuples\n"
+             "        are no level); None for all. Below it, objects are returned as they are.\n\n"
+             "Raises:\n"
+             "    ValueError: Two keys of one dict become the same key; a dict, list or tuple\n"
+             "        contains itself; depth is negative.\n\n"
+             "Examples:\n"
+             "    >>> underscore_to_camelcase({'user_id': 1, 'items': [{'unit_price': 2}]})\n"
+             "    {'userId': 1, 'items': [{'unitPrice': 2}]}")},
         {nullptr, nullptr, {nullptr, nullptr, 0, nullptr}},
     };
     return table;

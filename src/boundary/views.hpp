@@ -174,6 +174,26 @@ private:
     PyObject* p_;
 };
 
+// A new exact tuple holding the items of a tuple (or subclass), or the
+// failed-creation internal failure: a new object whatever the tuple's type
+// (but the empty tuple, which the interpreter keeps one of).
+inline ref tuple_copy(PyObject* tuple) {
+    const Py_ssize_t n = PyTuple_GET_SIZE(tuple);
+    ref out = created(PyTuple_New(n));
+    PyObject* const* from = tuple_view(tuple).items();
+    for (Py_ssize_t i = 0; i < n; ++i) PyTuple_SET_ITEM(out.get(), i, Py_NewRef(from[i]));
+    return out;
+}
+
+// Stores `item` in slot i of a tuple that the caller made and that nothing
+// else has seen yet (tuple_copy), and returns the reference the slot held.
+[[nodiscard]] inline ref exchange_in_new_tuple(PyObject* tuple, Py_ssize_t i, ref item) noexcept {
+    PyObject** slot = reinterpret_cast<PyTupleObject*>(tuple)->ob_item + i;
+    ref old = steal(*slot);
+    *slot = item.release();
+    return old;
+}
+
 // A list or tuple (or subclass of either), read as one array of items
 // whichever it is: a tuple's as tuple_view reads them, a list's as
 // list_view::items() does (only while no Python code runs, and under the

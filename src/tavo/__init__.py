@@ -2,7 +2,9 @@
 
 The nine functions are those of the extension module `_tavo` (the very same objects);
 `tavo.columns` has the text and number functions over whole Arrow columns (pyarrow,
-polars, pandas, DuckDB, Spark, or any producer of the Arrow PyCapsule interface).
+polars, pandas, DuckDB, Spark, or any producer of the Arrow PyCapsule interface);
+`tavo.keys` converts the keys of nested payloads (dicts, lists and tuples) between
+camelCase and snake_case.
 """
 
 from _tavo import (
@@ -17,13 +19,14 @@ from _tavo import (
     underscore_to_camelcase,
 )
 
-from . import columns
+from . import columns, keys
 
 __all__ = [
     "backfill",
     "backfill_iterdict",
     "collapse",
     "columns",
+    "keys",
     "multikeysort",
     "parse",
     "same_order",

@@ -53,6 +53,31 @@ ref underscore_to_camelcase_short(const char* s, std::size_t n) {
     return short_result<text::camelcase_form>(s, n);
 }
 
+namespace {
+
+// A str's conversion, the same steps as the bodies' after their argument is
+// read: the short ASCII form, or the conversion into a buffer.
+template <ref (*Short)(const char*, std::size_t), void (*Convert)(std::string_view, bool, byte_sink&)>
+result<ref> convert_str(PyObject* s) {
+    if (const auto ascii = ascii_text(s)) {
+        if (ascii->size() - 1 < text::short_ascii) return Short(ascii->data(), ascii->size());
+        return converted<Convert>(*ascii, true);
+    }
+    auto utf8 = str_utf8(s);
+    if (!utf8) return std::move(utf8.error());
+    return converted<Convert>(*utf8, ascii_text(s).has_value());
+}
+
+}  // namespace
+
+result<ref> uncamel_str(PyObject* s) {
+    return convert_str<uncamel_short, text::uncamel>(s);
+}
+
+result<ref> underscore_to_camelcase_str(PyObject* s) {
+    return convert_str<underscore_to_camelcase_short, text::underscore_to_camelcase>(s);
+}
+
 result<ref> uncamel_body(call_args& a) {
     return case_body<uncamel_short, text::uncamel>(a);
 }

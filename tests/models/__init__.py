@@ -5,7 +5,8 @@ rules, and the comparison that judges a result against a model's.
   the Unicode data read from the Unicode Character Database files in tools/ucd;
 - `models.number`: parse;
 - `models.multikeysort`: multikeysort and its key values;
-- `models.sequences`: collapse, backfill, backfill_iterdict and same_order.
+- `models.sequences`: collapse, backfill, backfill_iterdict and same_order;
+- `models.keys`: tavo.keys.uncamel and tavo.keys.underscore_to_camelcase.
 
 The tests, the fuzz target (fuzz/) and the benchmark's pure-Python references
 (bench/reference.py) import them from here.

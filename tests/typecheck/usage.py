@@ -10,6 +10,7 @@ from collections import defaultdict
 from typing import Any, TypedDict, assert_type
 
 import _tavo
+import tavo.keys
 from _tavo import (
     backfill,
     backfill_iterdict,
@@ -78,6 +79,19 @@ def sequences(values: list[int | None], rows: list[dict[str, float | None]]) -> 
     backfill((1, None))  # type: ignore[arg-type]
     backfill_iterdict([{1: 2}])  # type: ignore[dict-item]
     collapse(x=1)  # type: ignore[call-arg]
+
+
+
+def payload_keys(payload: dict[str, Any], rows: list[dict[str, int]], pair: tuple[int, str], n: int) -> None:
+    assert_type(tavo.keys.uncamel(payload), dict[str, Any])
+    assert_type(tavo.keys.underscore_to_camelcase(payload, depth=2), dict[str, Any])
+    assert_type(tavo.keys.uncamel(rows, depth=None), list[Any])
+    assert_type(tavo.keys.uncamel(pair), tuple[Any, ...])
+    assert_type(tavo.keys.uncamel(n, depth=True), int)
+    assert_type(tavo.keys.uncamel({1: "a"}), dict[int, Any])
+    tavo.keys.uncamel(payload, 2)  # type: ignore[call-overload]
+    tavo.keys.uncamel(payload, depth=1.5)  # type: ignore[call-overload]
+    tavo.keys.underscore_to_camelcase()  # type: ignore[call-overload]
 
 
 assert_type(_tavo.__all__, list[str])
