@@ -473,9 +473,9 @@ def test_polars_streaming_runs_batch_by_batch_and_matches_in_memory(monkeypatch,
     batches = []
     run = tavo.polars._run
 
-    def counting(function, opts, declared, s):
+    def counting(function, opts, s):
         batches.append(len(s))
-        return run(function, opts, declared, s)
+        return run(function, opts, s)
     monkeypatch.setattr(tavo.polars, "_run", counting)
     query = series.to_frame().lazy().select(getattr(pl.col("x").tavo, name)(**options))
     results = {}

@@ -24,13 +24,14 @@ class ColumnFunction(NamedTuple):
     function: Callable[..., Any]    # the tavo.columns function
     numbers: bool                   # numbers out, and the options type= and decimal= in
 
-    def options(self, type: ParseType = None, decimal: str = ".") -> dict[str, Any]:
-        """The keyword arguments of the tavo.columns function for these options."""
+    def options(self, type: ParseType = None, decimal: str = ".", declared: bool = False) -> dict[str, Any]:
+        """The keyword arguments of the tavo.columns function for these options; with
+        `declared`, for a front end that declares its output type ahead (see `declared`)."""
         if not self.numbers:
             return {}
         if type not in (None, "int64", "float64"):
             raise ValueError("type must be None, 'int64' or 'float64', not %r" % (type,))
-        out: dict[str, Any] = {"type": type}
+        out: dict[str, Any] = {"type": self.declared(type) if declared else type}
         # '.' is the function's own default: passed only when it is another
         if not (isinstance(decimal, str) and decimal == "."):
             out["decimal"] = decimal
@@ -39,7 +40,8 @@ class ColumnFunction(NamedTuple):
     def declared(self, type: ParseType = None) -> Output:
         """The column type a front end that declares its output ahead (a polars schema, a
         DuckDB signature) gives: text, or float64 unless int64 is asked for. A declared type
-        cannot depend on the values, so `type=None` is float64 there."""
+        cannot depend on the values, so `type=None` is float64 there: the kernel's float64
+        target, which gives the inferred column's values as doubles."""
         if not self.numbers:
             return "utf8"
         return "int64" if type == "int64" else "float64"
@@ -58,14 +60,17 @@ R = TypeVar("R")
 
 class ColumnMethods(Generic[R]):
     """The column functions as methods of a front end's namespace; `R` is what they give
-    (a polars expression, a polars or pandas Series)."""
+    (a polars expression, a polars or pandas Series). `_declares`: whether the front end
+    declares its output type ahead (then parse's `type=None` is float64)."""
+
+    _declares = True
 
     def _apply(self, function: ColumnFunction, options: dict[str, Any], declared: Output) -> R:
         raise NotImplementedError
 
     def _call(self, name: str, type: ParseType = None, decimal: str = ".") -> R:
         f = BY_NAME[name]
-        return self._apply(f, f.options(type, decimal), f.declared(type))
+        return self._apply(f, f.options(type, decimal, self._declares), f.declared(type))
 
     def uncamel(self) -> R:
         """camelCase or PascalCase to snake_case, row by row (`tavo.uncamel`); nulls stay null."""

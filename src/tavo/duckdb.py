@@ -27,7 +27,6 @@ from __future__ import annotations
 from typing import Any, Callable
 
 import duckdb
-import pyarrow as pa
 
 from ._frontends import FUNCTIONS, ColumnFunction, Output
 
@@ -35,25 +34,26 @@ __all__ = ["register", "FUNCTION_NAMES"]
 
 PREFIX = "tavo_"
 _SQL_TYPES: dict[Output, str] = {"utf8": "VARCHAR", "int64": "BIGINT", "float64": "DOUBLE"}
+# duckdb.func.ARROW and .SPECIAL (duckdb.functional's before DuckDB 1.4): the names work in
+# every version
+_ARROW: Any = "arrow"
+_SPECIAL: Any = "special"
 
 
 def _batch_function(function: ColumnFunction, options: dict[str, Any]) -> Callable[[Any], Any]:
+    """A batch (a pyarrow ChunkedArray) in, the tavo.columns result (the same kind) out."""
     def run(column: Any) -> Any:
-        result = function.function(column, **options)
-        # a declared DOUBLE: ints of an inferred column as the nearest doubles
-        if function.numbers and result.type != pa.float64():
-            result = result.cast(pa.float64())
-        return result
+        return function.function(column, **options)
     return run
 
 
 def _functions() -> list[tuple[str, ColumnFunction, dict[str, Any]]]:
     """(SQL name, record, options) of each SQL function, in order."""
-    out = []
+    out: list[tuple[str, ColumnFunction, dict[str, Any]]] = []
     for f in FUNCTIONS:
-        out.append((PREFIX + f.name, f, f.options(type="float64")))
+        out.append((PREFIX + f.name, f, f.options(declared=True)))
         if f.numbers:
-            out.append((PREFIX + f.name + "_decimal_comma", f, f.options(type="float64", decimal=",")))
+            out.append((PREFIX + f.name + "_decimal_comma", f, f.options(decimal=",", declared=True)))
     return out
 
 
@@ -66,6 +66,6 @@ def register(con: duckdb.DuckDBPyConnection) -> None:
     `tavo_parse_decimal_comma` (VARCHAR -> DOUBLE) to the connection `con`."""
     varchar = duckdb.sqltype("VARCHAR")
     for name, f, options in _functions():
-        returns = duckdb.sqltype(_SQL_TYPES[f.declared("float64")])
-        con.create_function(name, _batch_function(f, options), [varchar], returns,
-                            type="arrow", null_handling="special")
+        returns = duckdb.sqltype(_SQL_TYPES[f.declared()])
+        con.create_function(name, _batch_function(f, options), [varchar], returns, type=_ARROW,
+                            null_handling=_SPECIAL)

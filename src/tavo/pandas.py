@@ -25,13 +25,14 @@ __all__ = ["SeriesAccessor"]
 
 
 @pd.api.extensions.register_series_accessor("tavo")
-class SeriesAccessor(ColumnMethods["pd.Series[Any]"]):
+class SeriesAccessor(ColumnMethods[pd.Series]):
     """`series.tavo`: each method gives a new Series with the same index and name."""
 
-    def __init__(self, series: pd.Series[Any]) -> None:
+    _declares = False  # parse's type follows the values, as in tavo.columns
+
+    def __init__(self, series: pd.Series) -> None:
         self._series = series
 
-    def _apply(self, function: ColumnFunction, options: dict[str, Any], declared: Output) -> pd.Series[Any]:
-        # the values decide parse's type here, as in tavo.columns: nothing is declared ahead
-        result: pd.Series[Any] = function.function(self._series, **options)
+    def _apply(self, function: ColumnFunction, options: dict[str, Any], declared: Output) -> pd.Series:
+        result: pd.Series = function.function(self._series, **options)
         return result

@@ -29,12 +29,13 @@ __all__ = ["ExprNamespace", "SeriesNamespace"]
 _DTYPES: dict[Output, Any] = {"utf8": pl.String, "int64": pl.Int64, "float64": pl.Float64}
 
 
-def _run(function: ColumnFunction, options: dict[str, Any], declared: Output, series: pl.Series) -> pl.Series:
+def _run(function: ColumnFunction, options: dict[str, Any], series: pl.Series) -> pl.Series:
+    """One batch (or a whole Series) through the tavo.columns function; `options` hold the
+    declared type, so the result has the type the expression declared."""
     if series.dtype == pl.Null:  # a column of nulls only, with no type of its own
         series = series.cast(pl.String)
     result: pl.Series = function.function(series, **options)
-    dtype = _DTYPES[declared]
-    return result if result.dtype == dtype else result.cast(dtype)
+    return result
 
 
 @pl.api.register_expr_namespace("tavo")
@@ -45,7 +46,7 @@ class ExprNamespace(ColumnMethods[pl.Expr]):
         self._expr = expr
 
     def _apply(self, function: ColumnFunction, options: dict[str, Any], declared: Output) -> pl.Expr:
-        return self._expr.map_batches(lambda s: _run(function, options, declared, s),
+        return self._expr.map_batches(lambda s: _run(function, options, s),
                                       return_dtype=_DTYPES[declared], is_elementwise=True)
 
 
@@ -57,4 +58,4 @@ class SeriesNamespace(ColumnMethods[pl.Series]):
         self._series = series
 
     def _apply(self, function: ColumnFunction, options: dict[str, Any], declared: Output) -> pl.Series:
-        return _run(function, options, declared, self._series).alias(self._series.name)
+        return _run(function, options, self._series).alias(self._series.name)
