@@ -3,6 +3,8 @@
 The nine functions are those of the extension module `_tavo` (the very same objects);
 `tavo.columns` has the text and number functions over whole Arrow columns (pyarrow,
 polars, pandas, DuckDB, Spark, or any producer of the Arrow PyCapsule interface).
+`tavo.polars`, `tavo.pandas` and `tavo.duckdb`, each imported on its own, bring them into
+those libraries: a polars namespace, a pandas accessor, DuckDB SQL functions.
 """
 
 from _tavo import (
