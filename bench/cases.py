@@ -67,7 +67,7 @@ def availability():
 PEERS = {  # import name -> distribution name
     "inflection": "inflection", "humps": "pyhumps", "more_itertools": "more-itertools",
     "boltons.iterutils": "boltons", "pandas": "pandas", "price_parser": "price-parser",
-    "pyarrow": "pyarrow", "polars": "polars",  # the column cases (bench/column_cases.py)
+    "pyarrow": "pyarrow", "polars": "polars", "duckdb": "duckdb",  # the column cases (bench/column_cases.py)
 }
 _peer_modules = {}
 peer_notes = {}

@@ -2,7 +2,8 @@
 kernels and against the per-element ways people call the module today; two threads
 each converting its own column; the peak memory of a call.
 
-Needs pyarrow (and polars for the polars line); without them the cases are skipped.
+Needs pyarrow (polars for the polars lines, DuckDB for the DuckDB line); without them the
+cases are skipped.
 """
 
 import gc
@@ -149,19 +150,72 @@ def cases():
          per_element(_tavo.parse, messy)]))
     out[-1].others[-1].expr = "pa.array([f(s) for s in x.to_pylist()], pa.float64())"
 
+    out += polars_cases(camel)
+    out += duckdb_cases(camel)
+    return out
+
+
+def polars_cases(camel):
+    """uncamel over a polars Series, and as the expression of tavo.polars in a query,
+    against map_elements(_tavo.uncamel)."""
     try:
         import polars as pl
+        import tavo.polars  # noqa: F401
     except ImportError:
-        return out  # its target says the case did not run
+        return []  # its target says the case did not run
+    from tavo import columns
     series = pl.Series("name", camel)
+    frame = series.to_frame()
+    per_element = series.map_elements(_tavo.uncamel, return_dtype=pl.String)
     # a polars Series compares row by row: checked here once, not by the harness
-    assert columns.uncamel(series).equals(series.map_elements(_tavo.uncamel, return_dtype=pl.String))
-    out.append(_time_candidates(
-        "uncamel", "1,000,000 ASCII identifiers, polars Series", columns.uncamel, series,
-        [Candidate("polars map_elements(_tavo.uncamel)", "peer", "x.map_elements(f, return_dtype=t)",
-                   {"x": series, "f": _tavo.uncamel, "t": pl.String}, check=False,
-                   notes=["checked equal to tavo.columns.uncamel before timing"])]))
-    return out
+    assert columns.uncamel(series).equals(per_element)
+    assert frame.select(pl.col("name").tavo.uncamel())["name"].equals(per_element)
+    note = ["checked equal to tavo's before timing"]
+    return [
+        _time_candidates(
+            "uncamel", "1,000,000 ASCII identifiers, polars Series", columns.uncamel, series,
+            [Candidate("polars map_elements(_tavo.uncamel)", "peer", "x.map_elements(f, return_dtype=t)",
+                       {"x": series, "f": _tavo.uncamel, "t": pl.String}, check=False, notes=note)]),
+        Case("columns", "uncamel: 1,000,000 ASCII identifiers, polars expression pl.col(x).tavo.uncamel()",
+             "large", {"main": "1,000,000 ASCII identifiers in a DataFrame"},
+             {"main": Candidate("pl.col(x).tavo.uncamel()", "module", "d.select(c(n).tavo.uncamel())",
+                                {"d": frame, "c": pl.col, "n": "name"})},
+             [Candidate("polars map_elements(_tavo.uncamel)", "peer",
+                        "d.select(c(n).map_elements(f, return_dtype=t))",
+                        {"d": frame, "c": pl.col, "n": "name", "f": _tavo.uncamel, "t": pl.String},
+                        check=False, notes=note)]),
+    ]
+
+
+UNCAMEL_REGEX = r"lower(regexp_replace(n, '([a-z0-9])([A-Z])', '\1_\2', 'g'))"
+
+
+def duckdb_cases(camel):
+    """tavo_uncamel in a DuckDB query over a 1,000,000-row table, against the regular
+    expression people write in SQL; both results fetched as Arrow."""
+    try:
+        import duckdb
+        import pyarrow as pa
+        import tavo.duckdb
+    except ImportError:
+        return []
+    con = duckdb.connect()
+    tavo.duckdb.register(con)
+    con.register("source", pa.table({"n": camel}))
+    con.execute("CREATE TABLE names AS SELECT n FROM source")
+    con.unregister("source")
+    sql = "SELECT %s FROM names"
+    # checked once here (every row); the regular expression differs from uncamel on runs of
+    # capitals (HTTPCode), so it is not compared
+    got = con.sql(sql % "tavo_uncamel(n)").to_arrow_table().column(0)
+    assert got.to_pylist() == [_tavo.uncamel(s) for s in camel.to_pylist()]
+    return [Case("columns", "uncamel: 1,000,000 ASCII identifiers, DuckDB query tavo_uncamel(n)", "large",
+                 {"main": "1,000,000 ASCII identifiers in a DuckDB table"},
+                 {"main": Candidate("SQL tavo_uncamel(n)", "module", "con.sql(q).to_arrow_table()",
+                                    {"con": con, "q": sql % "tavo_uncamel(n)"})},
+                 [Candidate("SQL lower(regexp_replace(...))", "built-in", "con.sql(q).to_arrow_table()",
+                            {"con": con, "q": sql % UNCAMEL_REGEX}, check=False,
+                            notes=["the regular expression differs on runs of capitals: not compared"])])]
 
 
 CASE_IDS = {
@@ -174,6 +228,8 @@ CASE_IDS = {
                   "pyarrow Array",
     "parse": "columns/parse: 1,000,000 messy price texts, pyarrow Array",
     "polars": "columns/uncamel: 1,000,000 ASCII identifiers, polars Series",
+    "polars_expr": "columns/uncamel: 1,000,000 ASCII identifiers, polars expression pl.col(x).tavo.uncamel()",
+    "duckdb": "columns/uncamel: 1,000,000 ASCII identifiers, DuckDB query tavo_uncamel(n)",
 }
 LOWER = "pyarrow.compute.utf8_lower"
 # (title, case id, candidate label, rule, bound, issue), as cases.TARGETS
@@ -190,6 +246,10 @@ TARGETS = [
      "pyarrow.compute.cast(clean numeric text, float64)", "ratio", 1.5, 23),
     ("columns uncamel polars Series vs map_elements", CASE_IDS["polars"], "polars map_elements(_tavo.uncamel)",
      "speedup", 5, 23),
+    ("polars pl.col(x).tavo.uncamel() 1M vs map_elements(_tavo.uncamel)", CASE_IDS["polars_expr"],
+     "polars map_elements(_tavo.uncamel)", "speedup", 5, 29),
+    ("DuckDB tavo_uncamel 1M vs lower(regexp_replace(...))", CASE_IDS["duckdb"], "SQL lower(regexp_replace(...))",
+     "ratio", 0.5, 29),
 ]
 
 

@@ -159,6 +159,14 @@ class GuardedBytes:
 # --- the producer ----------------------------------------------------------------------
 
 
+def _guarded(chunk, k):
+    """Whether buffer k of the chunk holds text a kernel reads (the sizes buffer of a
+    string_view array is read as a whole)."""
+    if chunk.fmt in ("u", "U"):
+        return k == 2
+    return chunk.fmt == "vu" and 1 <= k < len(chunk.buffers) - 1
+
+
 class Producer:
     """Exports `chunks` of Arrow format `fmt` through the PyCapsule interface: as a stream
     (any number of chunks) or as one array (the first chunk). `fail_at`: get_next fails
@@ -181,9 +189,10 @@ class Producer:
         self.snapshots = [[None if b is None else bytes(b) for b in c.buffers] for c in self.chunks]
         self.structs = []  # every struct handed over, as the producer filled it
         # the memory the consumer reads, made before any call: per chunk, its buffers
-        # (`guard_data`: each utf8 data buffer ends right before an unreadable page)
+        # (`guard_data`: each utf8 data buffer, and each string_view's views and data buffers,
+        # end right before an unreadable page)
         self.live_buffers = [[None if b is None else
-                              GuardedBytes(b) if guard_data and k == 2 and c.fmt in ("u", "U") else
+                              GuardedBytes(b) if guard_data and _guarded(c, k) else
                               ctypes.create_string_buffer(b, len(b)) for k, b in enumerate(c.buffers)]
                              for c in self.chunks]
 

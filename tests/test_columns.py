@@ -2,10 +2,11 @@
 against the per-element function through each library's container (pyarrow Array and
 ChunkedArray, polars Series, pandas Series of each string dtype, bare capsule producers),
 over the three string types, slices and chunks; the caller's kind of column back; what is
-refused. The kernels' own contract (malformed arrays, release callbacks, parse's types at
-the C interface) is tests/test_columns_native.py's; the integrations (pyarrow, a polars lazy
-query, pandas pipe, a DuckDB Arrow UDF, Spark mapInArrow) are the README's Columns blocks,
-run by tests/test_readme.py."""
+refused; then the front ends over them (the polars namespace on expressions, in memory and
+streaming, and on Series; the pandas accessor; DuckDB's SQL functions), row for row against
+the per-element functions. The kernels' own contract (malformed arrays, release callbacks,
+parse's types at the C interface) is tests/test_columns_native.py's; the README's Columns
+blocks (and Spark's mapInArrow) run in tests/test_readme.py."""
 import importlib.util
 import math
 import subprocess
@@ -33,6 +34,10 @@ try:
     import pandas as pd
 except ImportError:
     pd = None
+try:
+    import duckdb
+except ImportError:
+    duckdb = None
 
 TEXT_FUNCTIONS = ["uncamel", "underscore_to_camelcase", "sanitize_vulgar_string"]
 FUNCTIONS = TEXT_FUNCTIONS + ["parse"]
@@ -294,3 +299,225 @@ BAD_COLUMNS = {
 def test_refused_columns_raise_type_error(name, bad):
     with pytest.raises(TypeError, match="utf8|str"):
         getattr(columns, name)(BAD_COLUMNS[bad]())
+
+
+# --- the front ends: tavo.polars, tavo.pandas, tavo.duckdb -----------------------------------
+
+if pl is not None:
+    import tavo.polars  # noqa: E402,F401
+if pd is not None:
+    import tavo.pandas  # noqa: E402,F401
+if duckdb is not None:
+    import tavo.duckdb  # noqa: E402
+from tavo._frontends import FUNCTIONS as FRONTEND_FUNCTIONS  # noqa: E402
+
+POLARS_ENGINES = ["in-memory", "streaming"]
+
+
+def polars_expression(engine):
+    def run(name, rows, options):
+        frame = pl.LazyFrame({"x": pl.Series(rows, dtype=pl.String)})
+        out = frame.select(getattr(pl.col("x").tavo, name)(**options)).collect(engine=engine)
+        assert out.columns == ["x"]
+        return out["x"]
+    return run
+
+
+def polars_series(name, rows, options):
+    series = pl.Series("col", rows, dtype=pl.String)
+    result = getattr(series.tavo, name)(**options)
+    assert isinstance(result, pl.Series) and result.name == "col"
+    return result
+
+
+def pandas_accessor(name, rows, options):
+    series = pd.Series(rows, dtype=object, index=[f"r{i}" for i in range(len(rows))][::-1], name="col")
+    result = getattr(series.tavo, name)(**options)
+    assert isinstance(result, pd.Series) and result.name == "col" and result.index.equals(series.index)
+    return result
+
+
+_duckdb = []
+
+
+def duckdb_connection():
+    """One connection with the functions registered, for the whole module."""
+    if not _duckdb:
+        con = duckdb.connect()
+        tavo.duckdb.register(con)
+        _duckdb.append(con)
+    return _duckdb[0]
+
+
+def duckdb_sql(name, rows, options):
+    """A table query: a row number beside the text, the function over the text column."""
+    con = duckdb_connection().cursor()
+    con.register("t", pa.table({"i": pa.array(range(len(rows)), pa.int64()), "s": pa.array(rows, pa.string())}))
+    sql = "tavo_" + name + ("_decimal_comma" if options.get("decimal") == "," else "")
+    return [r[0] for r in con.execute(f"SELECT {sql}(s) FROM t ORDER BY i").fetchall()]
+
+
+# front end -> (library, runner, the parse types it takes: a declared type for None or not)
+FRONT_ENDS = {
+    **{f"polars expression ({e})": (pl, polars_expression(e) if pl is not None else None, "declared")
+       for e in POLARS_ENGINES},
+    "polars Series": (pl, polars_series, "declared"),
+    "pandas accessor": (pd, pandas_accessor, "inferred"),
+    "duckdb": (duckdb, duckdb_sql, "float64 only"),
+}
+FRONT_END_PARAMS = [pytest.param(k, marks=needs(lib, k.split()[0])) for k, (lib, _, _) in FRONT_ENDS.items()]
+
+
+def front_end_expected(front_end, name, rows, parse_type):
+    """The per-element rows a front end gives: tavo.columns' for pandas; a declared type
+    (float64 unless int64 is asked for) for polars and DuckDB."""
+    if name != "parse":
+        return expected_rows(name, rows, None)[1]
+    kind = FRONT_ENDS[front_end][2]
+    if kind != "inferred":
+        parse_type = "int64" if parse_type == "int64" else "float64"
+    out_type, expected = expected_rows(name, rows, parse_type)
+    if front_end == "pandas accessor" and out_type == "int64" and None in expected:
+        expected = [None if v is None else float(v) for v in expected]  # NumPy's int64 with NaN
+    return expected
+
+
+@settings(SETTINGS, max_examples=40)
+@pytest.mark.parametrize("name", FUNCTIONS)
+@pytest.mark.parametrize("front_end", FRONT_END_PARAMS)
+@given(data=st.data())
+def test_front_end_rows_are_the_per_element_results(front_end, name, data):
+    rows = data.draw(st.lists(st.one_of(st.none(), st.just(""), ROW_TEXT[name]), max_size=10), label="rows")
+    options = {}
+    if name == "parse" and FRONT_ENDS[front_end][2] != "float64 only":
+        options["type"] = data.draw(st.sampled_from([None, "int64", "float64"]), label="type")
+    got = FRONT_ENDS[front_end][1](name, rows, options)
+    same_rows(rows_of(got) if not isinstance(got, list) else got,
+              front_end_expected(front_end, name, rows, options.get("type")))
+
+
+DECIMAL_COMMA_ROWS = ["1.234,5", "12,5", None, "n/a", "(3,25)", "€ 2.000", ""]
+
+
+@pytest.mark.parametrize("front_end", FRONT_END_PARAMS)
+def test_front_end_decimal_comma(front_end):
+    """decimal="," reaches tavo.columns.parse: the comma is the point, a point is dropped."""
+    got = FRONT_ENDS[front_end][1]("parse", DECIMAL_COMMA_ROWS, {"decimal": ",", "type": "float64"}
+                                   if front_end != "duckdb" else {"decimal": ","})
+    got = got if isinstance(got, list) else rows_of(got)
+    expected = columns.parse(pa.array(DECIMAL_COMMA_ROWS), type="float64", decimal=",").to_pylist()
+    same_rows(got, expected)
+    assert got == [1234.5, 12.5, None, None, -3.25, 2000.0, None]
+
+
+@pytest.mark.parametrize("front_end", [p for p in FRONT_END_PARAMS if p.values[0] != "duckdb"])
+@pytest.mark.parametrize("options, error", [({"type": "int32"}, ValueError), ({"type": 64}, ValueError)])
+def test_front_end_refuses_bad_options(front_end, options, error):
+    with pytest.raises(error, match="type must be"):
+        FRONT_ENDS[front_end][1]("parse", ["1"], options)
+
+
+@pytest.mark.parametrize("front_end", [p for p in FRONT_END_PARAMS if p.values[0] != "duckdb"])
+@pytest.mark.parametrize("name", FUNCTIONS)
+def test_front_end_refuses_a_column_of_numbers(front_end, name):
+    series = (pl.Series("col", [1, 2]) if front_end.startswith("polars") else pd.Series([1, 2], name="col"))
+    with pytest.raises(TypeError, match="utf8|str"):
+        if front_end.startswith("polars expression"):
+            series.to_frame().lazy().select(getattr(pl.col("col").tavo, name)()).collect(
+                engine=front_end.split("(")[1][:-1])
+        else:
+            getattr(series.tavo, name)()
+
+
+@pytest.mark.parametrize("front_end", FRONT_END_PARAMS)
+def test_every_table_function_reaches_every_front_end(front_end):
+    """The shared table is what each front end offers: a new row reaches all three."""
+    names = [f.name for f in FRONTEND_FUNCTIONS]
+    assert names == FUNCTIONS
+    if front_end == "duckdb":
+        listed = {r[0] for r in duckdb_connection().execute(
+            "SELECT function_name FROM duckdb_functions() WHERE function_name LIKE 'tavo_%'").fetchall()}
+        assert listed == {"tavo_" + n for n in names} | {"tavo_parse_decimal_comma"}
+        assert set(tavo.duckdb.FUNCTION_NAMES) == listed
+        return
+    namespace = (pl.col("x").tavo if front_end.startswith("polars expression") else
+                 pl.Series([""]).tavo if front_end.startswith("polars") else pd.Series([""]).tavo)
+    assert all(callable(getattr(namespace, n)) for n in names)
+
+
+# --- polars: the declared schema, the engines ---------------------------------------------
+
+@needs(pl, "polars")
+def test_polars_lazy_schema_is_known_before_it_runs(monkeypatch):
+    def never(*args):
+        raise AssertionError("the query ran")
+    monkeypatch.setattr(tavo.polars, "_run", never)
+    frame = pl.LazyFrame({"a": pl.Series([], dtype=pl.String)}).select(
+        pl.col("a").tavo.uncamel(), b=pl.col("a").tavo.underscore_to_camelcase(),
+        c=pl.col("a").tavo.sanitize_vulgar_string(), p=pl.col("a").tavo.parse(),
+        q=pl.col("a").tavo.parse(type="int64"), r=pl.col("a").tavo.parse(type="float64"),
+        s=pl.col("a").tavo.parse(decimal=","))
+    assert frame.collect_schema() == pl.Schema({"a": pl.String, "b": pl.String, "c": pl.String, "p": pl.Float64,
+                                                "q": pl.Int64, "r": pl.Float64, "s": pl.Float64})
+
+
+@needs(pl, "polars")
+@pytest.mark.parametrize("name, parse_type", [(n, None) for n in FUNCTIONS] + [("parse", "int64")])
+def test_polars_streaming_runs_batch_by_batch_and_matches_in_memory(monkeypatch, name, parse_type):
+    """300,000 rows: the streaming engine calls the kernel on batches; every engine gives the
+    rows that tavo.columns gives for the whole Series (parse with its declared type)."""
+    rnd_rows = ["getHTTPResponseCode", None, "user_id_2", "2 ½ cups", "$1,200.50", "(3)", "", "ÉcoleNormale",
+                "12345678901234567890", "7"]
+    series = pl.Series("x", rnd_rows * 30_000, dtype=pl.String)
+    options = {"type": parse_type} if name == "parse" else {}
+    batches = []
+    run = tavo.polars._run
+
+    def counting(function, opts, s):
+        batches.append(len(s))
+        return run(function, opts, s)
+    monkeypatch.setattr(tavo.polars, "_run", counting)
+    query = series.to_frame().lazy().select(getattr(pl.col("x").tavo, name)(**options))
+    results = {}
+    for engine in POLARS_ENGINES:
+        batches.clear()
+        results[engine] = query.collect(engine=engine)["x"]
+        assert sum(batches) == len(series)
+        if engine == "streaming":
+            assert len(batches) > 1, batches
+    whole = getattr(columns, name)(series, **options)
+    if name == "parse" and parse_type is None:
+        whole = whole.cast(pl.Float64)
+    for engine, got in results.items():
+        assert got.dtype == whole.dtype and got.to_list() == whole.to_list(), engine
+
+
+@needs(pl, "polars")
+def test_polars_parse_of_an_untyped_null_column():
+    frame = pl.DataFrame({"x": [None, None]})
+    assert frame.schema["x"] == pl.Null
+    out = frame.select(u=pl.col("x").tavo.uncamel(), p=pl.col("x").tavo.parse())
+    assert out.schema == pl.Schema({"u": pl.String, "p": pl.Float64}) and out.null_count().row(0) == (2, 2)
+
+
+# --- DuckDB: NULLs, types, a query over many vectors --------------------------------------------
+
+@needs(duckdb, "duckdb")
+def test_duckdb_nulls_types_and_a_table_of_many_vectors():
+    con = duckdb_connection().cursor()
+    assert con.execute("SELECT tavo_uncamel(NULL), tavo_parse(NULL)").fetchall() == [(None, None)]
+    types = con.execute("SELECT typeof(tavo_uncamel('a')), typeof(tavo_underscore_to_camelcase('a')), "
+                        "typeof(tavo_sanitize_vulgar_string('a')), typeof(tavo_parse('1'))").fetchall()
+    assert types == [("VARCHAR",) * 3 + ("DOUBLE",)]
+    # 10,000 rows (DuckDB's vectors hold 2,048), nulls among them, through a WHERE and a GROUP BY
+    rows = [None if i % 7 == 0 else f"fieldName{i % 50}" for i in range(10_000)]
+    con.register("names", pa.table({"n": pa.array(rows, pa.string())}))
+    got = con.execute("SELECT tavo_uncamel(n) AS u, count(*) FROM names WHERE n IS NULL OR n LIKE 'field%' "
+                      "GROUP BY u ORDER BY u NULLS FIRST").fetchall()
+    counts = {}
+    for r in rows:
+        key = None if r is None else _tavo.uncamel(r)
+        counts[key] = counts.get(key, 0) + 1
+    assert got == sorted(counts.items(), key=lambda kv: (kv[0] is not None, kv[0] or ""))
+    assert con.execute("SELECT sum(tavo_parse(p)) FROM (VALUES ('$1,200.50'), ('n/a'), (NULL), ('(3)')) t(p)"
+                       ).fetchall() == [(1197.5,)]

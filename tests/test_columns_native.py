@@ -303,6 +303,40 @@ for k in range(rows):
 """
 
 
+# string_view rows of every length (inline and not), packed into data buffers of several
+# sizes, the views and each data buffer ending right before an unreadable page: the short-row
+# conversions read ahead of a row only where its buffer holds the bytes. Every row is checked
+# against the per-element function.
+GUARDED_VIEWS_SCRIPT = """
+import arrow_kit as ak
+try:
+    from tavo import _columns as columns
+except ImportError:
+    import _columns as columns
+words = ["aB", "getHTTPCode", "x_y_z", "userIdValue", "2 \u00bd", "12,5"]
+rows = [(words[i % len(words)] * 8)[:n] for i, n in enumerate(range(48))] + [None, ""]
+out = []
+for last, size in ((last, size) for last in range(len(rows)) for size in (40, 64, 200)):
+    values = rows[:last + 1][::-1]
+    for name in {functions!r}:
+        src, producer = ak.source("vu", [ak.Chunk.strings(values, fmt="vu", view_buffer_size=size)], guard_data=True)
+        fmt, chunks = ak.read_stream(getattr(columns, name)(src))
+        out.append((name, values, fmt, chunks[0], producer.all_released_once()))
+print(repr(out))
+"""
+
+
+def test_string_view_rows_are_read_within_their_buffers():
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    proc = subprocess.run([sys.executable, "-c", GUARDED_VIEWS_SCRIPT.format(functions=TEXT_FUNCTIONS + ["parse"])],
+                          capture_output=True, text=True, timeout=300, env=env)
+    assert proc.returncode == 0, proc.stderr[-2000:]
+    results = eval(proc.stdout)
+    assert len(results) == 50 * 3 * 4
+    for name, values, fmt, got, released in results:
+        assert (fmt, got) == model(name, values, "vu") and released, (name, values)
+
+
 @pytest.mark.parametrize("fmt, huge", [("u", 5000), ("u", 2**31 - 1), ("U", 5000), ("U", 2**62)])
 def test_offsets_past_the_extent_are_refused_before_any_byte_is_read(fmt, huge):
     functions = TEXT_FUNCTIONS + ["parse"]

@@ -67,6 +67,6 @@ def test_readme_code_block(code):
 
 
 def test_readme_has_the_blocks_it_promises():
-    assert block_ids(BLOCKS) == ["pandas 1", "dask", "pyspark", "pyarrow", "polars", "pandas 2", "duckdb",
+    assert block_ids(BLOCKS) == ["pandas 1", "dask", "pyspark", "polars", "pandas 2", "duckdb", "pyarrow",
                                  "pyarrow pyspark"]
     assert len(re.findall(r"^```pycon$", TEXT, re.M)) >= 10

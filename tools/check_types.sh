@@ -5,7 +5,10 @@
 #      defaults, __all__;
 #   2. mypy --strict and pyright (strict) check tests/typecheck/usage.py, whose
 #      assert_type lines only hold when the stubs are found in site-packages
-#      and whose ignore comments must each be needed.
+#      and whose ignore comments must each be needed; it uses the package's
+#      column front ends too, so polars, pandas (with pandas-stubs) and DuckDB
+#      are installed (binary wheels only), and mypy --strict checks the
+#      installed package tavo itself.
 # Usage: bash tools/check_types.sh [WHEEL]   (without WHEEL a wheel is built)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,7 +27,8 @@ if [ -z "$wheel" ]; then
     wheel=$(ls "$work"/wheel/*.whl)
 fi
 echo "--- type check: installing $(basename "$wheel") with mypy and pyright"
-pip_q "$py" install "$wheel" "mypy>=1.11" "pyright[nodejs]>=1.1.380"
+pip_q "$py" install --only-binary polars,duckdb,pandas,numpy "$wheel" "mypy>=1.11" "pyright[nodejs]>=1.1.380" \
+    polars duckdb pandas pandas-stubs
 stubs=$("$py" -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')/_tavo-stubs/__init__.pyi
 test -f "$stubs" || { echo "the wheel did not install $stubs" >&2; exit 1; }
 
@@ -32,6 +36,8 @@ test -f "$stubs" || { echo "the wheel did not install $stubs" >&2; exit 1; }
 cd "$repo/tests/typecheck"
 echo "--- type check: stubtest"
 "$py" -m mypy.stubtest _tavo tavo._native --mypy-config-file mypy.ini
+echo "--- type check: mypy --strict on the installed package tavo"
+"$py" -m mypy --config-file mypy.ini -p tavo
 echo "--- type check: mypy --strict usage.py"
 "$py" -m mypy --config-file mypy.ini usage.py
 echo "--- type check: pyright usage.py"

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Column check: installs the module and the column libraries (the columns-test extra:
 # pyarrow, polars, pandas, DuckDB; binary wheels only, never built from source) into a
-# virtual environment, then runs tests/test_columns.py and the README's Columns blocks
-# (pyarrow, polars, pandas, DuckDB; the Spark one runs in tools/spark_check.sh) against it.
+# virtual environment, then runs tests/test_columns.py (tavo.columns, and the front ends
+# over it: the polars namespace under both engines, the pandas accessor, DuckDB's SQL
+# functions) and the README's Columns blocks (polars, pandas, DuckDB, pyarrow; the Spark
+# one runs in tools/spark_check.sh) against it.
 # Fails when any of those tests is skipped.
 # Usage: bash tools/columns_check.sh [WHEEL]   (without WHEEL the module is built from this checkout)
 set -euo pipefail

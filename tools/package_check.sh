@@ -41,6 +41,7 @@ missing = [n for n in need if n not in names]
 with zipfile.ZipFile(wheel) as z:
     wnames = z.namelist()
 for want in ("_tavo-stubs/__init__.pyi", "_tavo.cpython-", "tavo/__init__.py", "tavo/columns.py",
+             "tavo/_frontends.py", "tavo/polars.py", "tavo/pandas.py", "tavo/duckdb.py",
              "tavo/py.typed", "tavo/_columns.pyi", "tavo/_columns.cpython-", "tavo/_native.cpython-",
              "tavo/keys.py", "tavo/_native.pyi"):
     if not any(n.startswith(want) for n in wnames):

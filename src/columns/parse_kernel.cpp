@@ -92,7 +92,7 @@ kernel_output run_parse_kernel(const string_chunk& in, number_target target, num
     };
     std::optional<row_fault> fault = walk_rows(
         in,
-        [&](std::int64_t i, std::string_view s, bool) {
+        [&](std::int64_t i, std::string_view s, bool, const char*) {
             const numparse::number n = numparse::parse_row(s, scratch);
             switch (n.what) {
                 case numparse::number::kind::int64:

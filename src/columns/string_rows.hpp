@@ -88,8 +88,12 @@ std::string invalid_utf8_text(std::string_view s, std::size_t at);
 
 // --- the row walk ----------------------------------------------------------------
 
-// Calls text(i, bytes, ascii) for each row with a value and null(i) for each
-// null row, in order; stops at the first bad row and returns its fault.
+// Calls text(i, bytes, ascii, end) for each row with a value and null(i) for
+// each null row, in order; stops at the first bad row and returns its fault.
+// `end` bounds the checked bytes that may be read from the row's start on (the
+// row, then what follows it in its buffer): the last offset for utf8 and
+// large_utf8, the end of the row's data buffer for a string_view, and the end
+// of the views for a view whose text is inline; null for a chunk without data.
 template <class Text, class Null>
 std::optional<row_fault> walk_rows(const string_chunk& c, Text&& text, Null&& null);
 
@@ -134,7 +138,7 @@ std::optional<row_fault> walk_offsets(const string_chunk& c, Text& text, Null& n
                 if (u.state == utf8_state::invalid) return row_fault{i, invalid_utf8_text(s, u.bad_at)};
                 ascii = u.state == utf8_state::ascii;
             }
-            text(i, s, ascii);
+            text(i, s, ascii, c.data ? c.data + last : nullptr);
         } else {
             null(i);
         }
@@ -146,6 +150,7 @@ std::optional<row_fault> walk_offsets(const string_chunk& c, Text& text, Null& n
 template <class Text, class Null>
 std::optional<row_fault> walk_views(const string_chunk& c, Text& text, Null& null) {
     const auto* views = static_cast<const char*>(c.offsets) + c.offset * 16;
+    const char* const views_end = views + c.length * 16;
     for (std::int64_t i = 0; i < c.length; ++i) {
         if (!c.has_value(i)) {
             null(i);
@@ -155,8 +160,12 @@ std::optional<row_fault> walk_views(const string_chunk& c, Text& text, Null& nul
         arrow::string_view_row v;
         std::memcpy(&v, row, sizeof v);
         std::string_view s;
+        const char* end;
+        bool ascii;  // an inline check of the short rows; check_utf8 only for the others
         if (v.size >= 0 && v.size <= arrow::max_inline_view) {
             s = std::string_view(row + 4, static_cast<std::size_t>(v.size));
+            end = views_end;
+            ascii = ascii_only(s.data(), s.size());
         } else {
             const std::int64_t b = v.ref.buffer_index;
             if (v.size < 0 || b < 0 || b >= c.view_buffer_count || v.ref.offset < 0 ||
@@ -164,10 +173,15 @@ std::optional<row_fault> walk_views(const string_chunk& c, Text& text, Null& nul
                 return row_fault{i, view_fault_text(v, c.view_buffer_count, c.view_buffer_sizes)};
             }
             s = std::string_view(c.view_buffers[b] + v.ref.offset, static_cast<std::size_t>(v.size));
+            end = c.view_buffers[b] + c.view_buffer_sizes[b];
+            ascii = ascii_only(s.data(), s.size());
         }
-        const utf8_check u = check_utf8(s);
-        if (u.state == utf8_state::invalid) return row_fault{i, invalid_utf8_text(s, u.bad_at)};
-        text(i, s, u.state == utf8_state::ascii);
+        if (!ascii) {
+            const utf8_check u = check_utf8(s);
+            if (u.state == utf8_state::invalid) return row_fault{i, invalid_utf8_text(s, u.bad_at)};
+            ascii = u.state == utf8_state::ascii;
+        }
+        text(i, s, ascii, end);
     }
     return std::nullopt;
 }

@@ -83,22 +83,6 @@ std::size_t first_capacity(text_function f, const string_chunk& in) {
     return bytes + 64;
 }
 
-// The end of the text bytes a utf8 or large_utf8 chunk holds (its last
-// offset, which is also the extent the ASCII scan of the walk reads), or null
-// for views and for a chunk whose offsets end below where they start.
-const char* text_end(const string_chunk& in) noexcept {
-    if (in.layout == string_layout::string_view || !in.data || in.length == 0) return nullptr;
-    std::int64_t first = 0, last = 0;
-    if (in.layout == string_layout::utf8) {
-        first = static_cast<const std::int32_t*>(in.offsets)[in.offset];
-        last = static_cast<const std::int32_t*>(in.offsets)[in.offset + in.length];
-    } else {
-        first = static_cast<const std::int64_t*>(in.offsets)[in.offset];
-        last = static_cast<const std::int64_t*>(in.offsets)[in.offset + in.length];
-    }
-    return first >= 0 && last >= first ? in.data + last : nullptr;
-}
-
 // A short ASCII identifier with at least 40 bytes of the chunk's text from
 // its start: the case conversions load 32 bytes whatever its length and store
 // whole words, reading and writing up to 8 bytes past the row (the sink keeps
@@ -141,10 +125,9 @@ kernel_output convert_chunk(const string_chunk& in, bool large) {
     byte_sink sink(capacity);
     prefer_huge_pages(const_cast<char*>(sink.data()), capacity);
     offsets_writer offsets(in.length, large);
-    const char* const end = text_end(in);
     std::optional<row_fault> fault = walk_rows(
         in,
-        [&](std::int64_t i, std::string_view s, bool ascii) {
+        [&](std::int64_t i, std::string_view s, bool ascii, const char* end) {
             convert_row<F>(s, ascii, end, sink);
             offsets.put(i + 1, sink.size());
         },

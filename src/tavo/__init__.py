@@ -4,7 +4,9 @@ The nine functions are those of the extension module `_tavo` (the very same obje
 `tavo.columns` has the text and number functions over whole Arrow columns (pyarrow,
 polars, pandas, DuckDB, Spark, or any producer of the Arrow PyCapsule interface);
 `tavo.keys` converts the keys of nested payloads (dicts, lists and tuples) between
-camelCase and snake_case.
+camelCase and snake_case. `tavo.polars`, `tavo.pandas` and `tavo.duckdb`, each imported
+on its own, bring the column functions into those libraries: a polars namespace, a pandas
+accessor, DuckDB SQL functions.
 """
 
 from _tavo import (

@@ -1,4 +1,5 @@
-"""Typed use of ``_tavo``, checked by mypy and pyright against the installed stubs.
+"""Typed use of ``_tavo`` and of the package's column front ends, checked by mypy and
+pyright against the installed stubs and package (with polars, pandas and DuckDB installed).
 
 Each ``assert_type`` states the type a checker must infer; each line with an
 ignore comment must be an error (both checkers report ignores that are not
@@ -8,6 +9,10 @@ from __future__ import annotations
 
 from collections import defaultdict
 from typing import Any, TypedDict, assert_type
+
+import duckdb
+import pandas as pd
+import polars as pl
 
 import _tavo
 import tavo.keys
@@ -22,6 +27,10 @@ from _tavo import (
     uncamel,
     underscore_to_camelcase,
 )
+
+import tavo.duckdb
+from tavo.pandas import SeriesAccessor
+from tavo.polars import ExprNamespace, SeriesNamespace
 
 
 class Row(TypedDict):
@@ -95,3 +104,15 @@ def payload_keys(payload: dict[str, Any], rows: list[dict[str, int]], pair: tupl
 
 
 assert_type(_tavo.__all__, list[str])
+
+
+def column_front_ends(names: pl.Series, prices: pd.Series) -> None:
+    expr = ExprNamespace(pl.col("name"))
+    assert_type(expr.uncamel(), pl.Expr)
+    assert_type(expr.parse(type="int64", decimal=","), pl.Expr)
+    assert_type(SeriesNamespace(names).underscore_to_camelcase(), pl.Series)
+    assert_type(SeriesAccessor(prices).parse(type=None), pd.Series)
+    tavo.duckdb.register(duckdb.connect())
+    expr.parse(type="int32")  # type: ignore[arg-type]
+    expr.uncamel(1)  # type: ignore[call-arg]
+    tavo.duckdb.register("con")  # type: ignore[arg-type]

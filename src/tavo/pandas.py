@@ -1,0 +1,38 @@
+"""The column functions as the pandas Series accessor `tavo`.
+
+    import pandas as pd
+    import tavo.pandas  # registers the accessor
+
+    df["name"] = df["name"].tavo.uncamel()
+    df["price"] = df["price"].tavo.parse(decimal=",")
+
+The methods: `uncamel()`, `underscore_to_camelcase()`, `sanitize_vulgar_string()` and
+`parse(type=None, decimal=".")`. Each gives what `tavo.columns` gives for the Series: the
+same index and name, text in the Series' own dtype, numbers in its dtype family (see
+`tavo.columns`), with `parse` inferring int64 or float64 from the values when `type` is None.
+The Series is read through pyarrow.
+"""
+
+from __future__ import annotations
+
+from typing import Any
+
+import pandas as pd
+
+from ._frontends import ColumnFunction, ColumnMethods, Output
+
+__all__ = ["SeriesAccessor"]
+
+
+@pd.api.extensions.register_series_accessor("tavo")
+class SeriesAccessor(ColumnMethods[pd.Series]):
+    """`series.tavo`: each method gives a new Series with the same index and name."""
+
+    _declares = False  # parse's type follows the values, as in tavo.columns
+
+    def __init__(self, series: pd.Series) -> None:
+        self._series = series
+
+    def _apply(self, function: ColumnFunction, options: dict[str, Any], declared: Output) -> pd.Series:
+        result: pd.Series = function.function(self._series, **options)
+        return result
