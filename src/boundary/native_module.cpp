@@ -10,6 +10,9 @@
 
 namespace tavo {
 
+// The function bodies, each defined in its subsystem's folder.
+result<ref> parse_with_decimal_body(call_args& a);  // src/numparse
+
 namespace {
 
 struct native_function {
@@ -17,6 +20,8 @@ struct native_function {
     const char* module;     // its __module__
     PyMethodDef def;        // its __name__, fast-call wrapper and docstring
 };
+
+constexpr function_description parse_desc{"parse", {"s", "decimal"}, 2, 1, false, 1};
 
 template <const function_description& D, body_fn Body>
 PyMethodDef method(const char* doc) {
@@ -27,6 +32,19 @@ PyMethodDef method(const char* doc) {
 // process: the function objects point at them.
 native_function* functions() {
     static native_function table[] = {
+        {"parse", "tavo",
+         method<parse_desc, parse_with_decimal_body>(
+             "parse(s, *, decimal='.')\n--\n\n"
+             "Extract a number from a string, with '.' or ',' as the decimal mark.\n\n"
+             "Args:\n    s: String to parse.\n"
+             "    decimal: '.' (the default: _tavo.parse exactly, a ',' is dropped like any\n"
+             "        separator) or ',' (the comma is the decimal mark and a '.' is dropped).\n"
+             "        Anything else raises ValueError.\n\n"
+             "Returns:\n    Parsed int or float, or None if parsing fails.\n\nExamples:\n"
+             "    >>> parse('1,234.56')\n    1234.56\n"
+             "    >>> parse('1.234,56', decimal=',')\n    1234.56\n"
+             "    >>> parse('(1.234,50) EUR', decimal=',')\n    -1234.5\n"
+             "    >>> parse('1,2,3', decimal=',') is None\n    True")},
         {nullptr, nullptr, {nullptr, nullptr, 0, nullptr}},
     };
     return table;

@@ -14,15 +14,21 @@
 namespace tavo::numparse {
 namespace detail {
 
-// 1 for the characters a number text keeps: ASCII digits and "(", ")", "-",
-// ".". Every byte of a multi-byte UTF-8 sequence is 0x80 or above, so a
+// What the filter writes for each byte: the byte itself for the characters a
+// number text keeps (ASCII digits and "(", ")", "-"), "." for the decimal
+// mark, and 0 for every other byte, which is dropped (the other mark among
+// them). Every byte of a multi-byte UTF-8 sequence is 0x80 or above, so a
 // byte-wise filter drops exactly the non-ASCII characters.
-inline constexpr std::array<unsigned char, 256> number_chars = [] {
-    std::array<unsigned char, 256> t{};
-    for (unsigned char c = '0'; c <= '9'; ++c) t[c] = 1;
-    for (unsigned char c : {'(', ')', '-', '.'}) t[c] = 1;
+template <decimal_mark M>
+inline constexpr std::array<char, 256> number_bytes = [] {
+    std::array<char, 256> t{};
+    for (char c = '0'; c <= '9'; ++c) t[static_cast<unsigned char>(c)] = c;
+    for (char c : {'(', ')', '-'}) t[static_cast<unsigned char>(c)] = c;
+    t[static_cast<unsigned char>(M)] = '.';
     return t;
 }();
+static_assert(number_bytes<decimal_mark::point>['.'] == '.' && number_bytes<decimal_mark::point>[','] == 0);
+static_assert(number_bytes<decimal_mark::comma>[','] == '.' && number_bytes<decimal_mark::comma>['.'] == 0);
 
 // Integers with at most this many significant digits are read in 64 bits;
 // every 19-digit number still fits an unsigned 64-bit accumulator.
@@ -42,7 +48,8 @@ inline constexpr unsigned ascii_digit_value(char c) noexcept {
     return static_cast<unsigned>(static_cast<unsigned char>(c)) - unsigned{'0'};
 }
 
-// The strict stage: `text` holds number characters only and is never empty. A
+// The strict stage: `text` holds number characters only and is never empty
+// (the decimal mark, whichever it is, written as "." by the filter). A
 // text holding a "." is read by the float grammar, any other by the integer
 // grammar; both refuse the same texts otherwise, so the point is looked for
 // during the one scan that checks the grammar.
@@ -123,39 +130,44 @@ inline constexpr unsigned ascii_digit_value(char c) noexcept {
 // The buffer moves to a larger heap block (once, sized for the rest of the
 // input) only when the kept characters outgrow it, so a long text with a short
 // number in it allocates nothing.
+template <decimal_mark M>
 [[gnu::always_inline]] inline std::string_view number_scratch::filter(std::string_view in) {
-    if (in.size() > cap_) return filter_long(in);
+    if (in.size() > cap_) return filter_long<M>(in);
     // Texts that fit, the common case: a branch per byte measured faster here
     // than the branch-free loop of filter_long, whose overlapping stores the
     // reading that follows has to wait for.
     char* const out = buf_;
     std::size_t n = 0;
     for (char c : in) {
-        if (detail::number_chars[static_cast<unsigned char>(c)]) out[n++] = c;
+        if (const char kept = detail::number_bytes<M>[static_cast<unsigned char>(c)]) out[n++] = kept;
     }
     return {out, n};
 }
 
+template <decimal_mark M>
 [[gnu::always_inline]] inline std::string_view number_scratch::filter_branch_free(std::string_view in) {
-    if (in.size() > cap_) return filter_long(in);
+    if (in.size() > cap_) return filter_long<M>(in);
     char* const out = buf_;
     std::size_t n = 0;
 #pragma GCC unroll 8
     for (char c : in) {
-        out[n] = c;
-        n += detail::number_chars[static_cast<unsigned char>(c)];
+        const char kept = detail::number_bytes<M>[static_cast<unsigned char>(c)];
+        out[n] = kept;
+        n += kept != 0;
     }
     return {out, n};
 }
 
+template <decimal_mark M>
 inline number parse(std::string_view in, number_scratch& scratch) {
-    const std::string_view text = scratch.filter(in);
+    const std::string_view text = scratch.filter<M>(in);
     if (text.empty()) return number{};
     return detail::read_number_text(text);
 }
 
+template <decimal_mark M>
 inline number parse_row(std::string_view in, number_scratch& scratch) {
-    const std::string_view text = scratch.filter_branch_free(in);
+    const std::string_view text = scratch.filter_branch_free<M>(in);
     if (text.empty()) return number{};
     return detail::read_number_text(text);
 }
