@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Type information check, against an installed wheel (not the source tree):
-#   1. mypy's stubtest compares the installed stubs (_tavo-stubs) with the
-#      installed module: names, parameters, defaults, __all__;
+#   1. mypy's stubtest compares the installed stubs (_tavo-stubs, and the .pyi
+#      files of tavo's native modules) with the installed modules: names,
+#      parameters, defaults, __all__;
 #   2. mypy --strict and pyright (strict) check tests/typecheck/usage.py, whose
 #      assert_type lines only hold when the stubs are found in site-packages
 #      and whose ignore comments must each be needed.
@@ -30,7 +31,7 @@ test -f "$stubs" || { echo "the wheel did not install $stubs" >&2; exit 1; }
 # Run from the checker folder, away from the sources, so only installed files count.
 cd "$repo/tests/typecheck"
 echo "--- type check: stubtest"
-"$py" -m mypy.stubtest _tavo --mypy-config-file mypy.ini
+"$py" -m mypy.stubtest _tavo tavo._native tavo._columns --mypy-config-file mypy.ini
 echo "--- type check: mypy --strict usage.py"
 "$py" -m mypy --config-file mypy.ini usage.py
 echo "--- type check: pyright usage.py"

@@ -10,6 +10,8 @@ from collections import defaultdict
 from typing import Any, TypedDict, assert_type
 
 import _tavo
+import tavo
+import tavo.columns
 from _tavo import (
     backfill,
     backfill_iterdict,
@@ -78,6 +80,17 @@ def sequences(values: list[int | None], rows: list[dict[str, float | None]]) -> 
     backfill((1, None))  # type: ignore[arg-type]
     backfill_iterdict([{1: 2}])  # type: ignore[dict-item]
     collapse(x=1)  # type: ignore[call-arg]
+
+
+def decimal_marks(s: str, column: Any) -> None:
+    assert_type(tavo.parse(s), int | float | None)
+    assert_type(tavo.parse(s, decimal=","), int | float | None)
+    assert_type(tavo.parse(s=s, decimal="."), int | float | None)
+    assert_type(tavo.columns.parse(column, "float64", decimal=","), Any)
+    tavo.parse(s, ",")  # type: ignore[call-arg]
+    tavo.parse(s, decimal=";")  # type: ignore[arg-type]
+    tavo.parse(b"1", decimal=",")  # type: ignore[arg-type]
+    tavo.columns.parse(column, None, ",")  # type: ignore[call-arg]
 
 
 assert_type(_tavo.__all__, list[str])
