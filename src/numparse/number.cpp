@@ -61,7 +61,7 @@ std::string_view number_scratch::filter_long(std::string_view in) {
             }
             std::size_t k = 0;
             for (; lanes != 0; lanes &= lanes - 1) {
-                out[k++] = detail::number_bytes<M>[static_cast<unsigned char>(p[std::countr_zero(lanes)])];
+                out[k++] = detail::as_kept<M>(p[std::countr_zero(lanes)]);
             }
             used += k;
         }
@@ -75,9 +75,8 @@ std::string_view number_scratch::filter_long(std::string_view in) {
         char* const out = buf_;
         std::size_t n = used;
         for (std::size_t i = 0; i < step; ++i) {
-            const char kept = detail::number_bytes<M>[static_cast<unsigned char>(p[i])];
-            out[n] = kept;
-            n += kept != 0;
+            out[n] = detail::as_kept<M>(p[i]);
+            n += detail::number_chars<M>[static_cast<unsigned char>(p[i])];
         }
         used = n;
         p += step;

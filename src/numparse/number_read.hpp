@@ -14,21 +14,41 @@
 namespace tavo::numparse {
 namespace detail {
 
-// What the filter writes for each byte: the byte itself for the characters a
-// number text keeps (ASCII digits and "(", ")", "-"), "." for the decimal
-// mark, and 0 for every other byte, which is dropped (the other mark among
-// them). Every byte of a multi-byte UTF-8 sequence is 0x80 or above, so a
-// byte-wise filter drops exactly the non-ASCII characters.
+// 1 for the characters a number text keeps: ASCII digits, "(", ")", "-" and
+// the decimal mark M; the other mark is dropped like any separator. Every
+// byte of a multi-byte UTF-8 sequence is 0x80 or above, so a byte-wise filter
+// drops exactly the non-ASCII characters.
 template <decimal_mark M>
-inline constexpr std::array<char, 256> number_bytes = [] {
-    std::array<char, 256> t{};
-    for (char c = '0'; c <= '9'; ++c) t[static_cast<unsigned char>(c)] = c;
-    for (char c : {'(', ')', '-'}) t[static_cast<unsigned char>(c)] = c;
-    t[static_cast<unsigned char>(M)] = '.';
+inline constexpr std::array<unsigned char, 256> number_chars = [] {
+    std::array<unsigned char, 256> t{};
+    for (unsigned char c = '0'; c <= '9'; ++c) t[c] = 1;
+    for (char c : {'(', ')', '-', static_cast<char>(M)}) t[static_cast<unsigned char>(c)] = 1;
     return t;
 }();
-static_assert(number_bytes<decimal_mark::point>['.'] == '.' && number_bytes<decimal_mark::point>[','] == 0);
-static_assert(number_bytes<decimal_mark::comma>[','] == '.' && number_bytes<decimal_mark::comma>['.'] == 0);
+static_assert(number_chars<decimal_mark::point>['.'] == 1 && number_chars<decimal_mark::point>[','] == 0);
+static_assert(number_chars<decimal_mark::comma>[','] == 1 && number_chars<decimal_mark::comma>['.'] == 0);
+
+// Each byte as the filter writes it with a decimal comma: the comma as ".",
+// every other byte as it is (a table: one load, where a comparison would take
+// three instructions per byte).
+inline constexpr std::array<char, 256> comma_as_point = [] {
+    std::array<char, 256> t{};
+    for (int c = 0; c < 256; ++c) t[static_cast<std::size_t>(c)] = static_cast<char>(c);
+    t[','] = '.';
+    return t;
+}();
+
+// A kept byte as the filter writes it: the decimal mark as ".", the others as
+// they are. The same for every byte, kept or not (the branch-free filters
+// write them all), and nothing at all for the point.
+template <decimal_mark M>
+[[gnu::always_inline]] inline char as_kept(char c) noexcept {
+    if constexpr (M == decimal_mark::point) {
+        return c;
+    } else {
+        return comma_as_point[static_cast<unsigned char>(c)];
+    }
+}
 
 // Integers with at most this many significant digits are read in 64 bits;
 // every 19-digit number still fits an unsigned 64-bit accumulator.
@@ -139,7 +159,7 @@ template <decimal_mark M>
     char* const out = buf_;
     std::size_t n = 0;
     for (char c : in) {
-        if (const char kept = detail::number_bytes<M>[static_cast<unsigned char>(c)]) out[n++] = kept;
+        if (detail::number_chars<M>[static_cast<unsigned char>(c)]) out[n++] = detail::as_kept<M>(c);
     }
     return {out, n};
 }
@@ -151,9 +171,8 @@ template <decimal_mark M>
     std::size_t n = 0;
 #pragma GCC unroll 8
     for (char c : in) {
-        const char kept = detail::number_bytes<M>[static_cast<unsigned char>(c)];
-        out[n] = kept;
-        n += kept != 0;
+        out[n] = detail::as_kept<M>(c);
+        n += detail::number_chars<M>[static_cast<unsigned char>(c)];
     }
     return {out, n};
 }
