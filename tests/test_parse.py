@@ -1,6 +1,7 @@
 """parse(s): the lenient filter, the accounting negative, the two grammars,
 exact integers of any size and correctly rounded floats."""
 import math
+import pickle
 import sys
 from decimal import ROUND_DOWN, ROUND_UP, Decimal, localcontext
 
@@ -579,6 +580,8 @@ def test_tavo_parse_is_the_native_one():
     assert (tavo.parse.__module__, tavo.parse.__name__) == ("tavo", "parse")
     assert tavo.parse.__text_signature__ == "(s, *, decimal='.')"
     assert "parse" in tavo.__all__
+    # pickled by reference, as the functions of _tavo are
+    assert pickle.loads(pickle.dumps(tavo.parse)) is tavo.parse
 
 
 class Mark(str):
