@@ -344,7 +344,35 @@ def parse_cases():
         case("small: '$1,234.56'", "small", "$1,234.56", ("float('1234.56')", float, "1234.56")),
         case("small: 'USD (1,234.50)'", "small", "USD (1,234.50)", ("float('-1234.50')", float, "-1234.50")),
         case("1 KB cell, one figure", "large", long_figure, ("float('-1234567.89')", float, "-1234567.89")),
-    ]
+    ] + decimal_comma_cases()
+
+
+# The decimal comma: tavo.parse(s, decimal=",") against _tavo.parse on the same text written
+# with a decimal point (the same shape: the marks swapped).
+DECIMAL_COMMA_TEXTS = ["1.234,56", "EUR 12,50", "(1.234,50) EUR"]
+
+
+def decimal_comma_label(text):
+    return "small: %r, decimal=','" % text
+
+
+def decimal_comma_cases():
+    try:
+        import tavo
+        native = tavo.parse
+        native("1", decimal=",")
+    except (ImportError, AttributeError, TypeError):
+        return []  # the package tavo is not installed: its targets say the cases did not run
+    out = []
+    for text in DECIMAL_COMMA_TEXTS:
+        point = text.translate(str.maketrans(".,", ",."))
+        c = Case("parse", decimal_comma_label(text), "small", {"main": short(text, 50)},
+                 {"main": Candidate("tavo.parse(decimal=',')", "module", "f(x, decimal=',')",
+                                    {"f": native, "x": text})}, [])
+        c.others.append(Candidate("_tavo.parse(%r)" % point, "built-in", "f(x)", {"f": _tavo.parse, "x": point},
+                                  strict=True, notes=["the same text with the point as decimal mark"]))
+        out.append(c)
+    return out
 
 
 def _calling_convention_note():
@@ -810,6 +838,11 @@ TARGETS = [
      "list.index version (pure Python)", "speedup", 5, 6),
     ("parse('1') call overhead vs os.fspath('1')", "parse/small: '1' (call overhead)", "os.fspath('1')",
      "diff_ns", 20, 7),
+] + [
+    ("tavo.parse(%r, decimal=',') vs _tavo.parse(%r)" % (t, t.translate(str.maketrans(".,", ",."))),
+     "parse/" + decimal_comma_label(t), "_tavo.parse(%r)" % t.translate(str.maketrans(".,", ",.")), "ratio", 1.1, 28)
+    for t in DECIMAL_COMMA_TEXTS
+] + [
     ("uncamel one identifier vs str.lower", "uncamel/small: one identifier", "str.lower", "ratio", 1.2, 16),
     ("underscore_to_camelcase one identifier vs str.lower", "underscore_to_camelcase/small: one identifier",
      "str.lower", "ratio", 1.2, 16),

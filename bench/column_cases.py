@@ -81,12 +81,16 @@ def sentences(n, words, seed=4):
     return out
 
 
-def prices(n, seed=5, messy=True):
-    """Messy price texts ('$1,234.56', 'USD (12.50)', '1,200m'), or the same figures plainly written."""
+def prices(n, seed=5, messy=True, comma=False):
+    """Messy price texts ('$1,234.56', 'USD (12.50)', '1,200m'), or the same figures plainly written
+    ('1234.56'), or with points between the thousands and a decimal comma ('1.234,56')."""
     rnd = random.Random(seed)
     out = []
     for _ in range(n):
         whole, cents, form = rnd.randrange(1, 999_999), rnd.randrange(100), rnd.randrange(4)
+        if comma:
+            out.append("{:,}".format(whole).replace(",", ".") + ",%02d" % cents)
+            continue
         if not messy:
             out.append("%d.%02d" % (whole, cents))
             continue
@@ -149,6 +153,14 @@ def cases():
                    {"f": pc.cast, "x": clean, "t": pa.float64()}, check=False),
          per_element(_tavo.parse, messy)]))
     out[-1].others[-1].expr = "pa.array([f(s) for s in x.to_pylist()], pa.float64())"
+    # the decimal comma: '123.456,78' against the cast of the same numbers written plainly
+    commas = pa.array(prices(ROWS, messy=False, comma=True))
+    assert pc.all(pc.equal(columns.parse(commas, decimal=","), pc.cast(clean, pa.float64()))).as_py()
+    out.append(_time_candidates(
+        "parse", "1,000,000 texts like '123.456,78', decimal=',', pyarrow Array",
+        lambda x: columns.parse(x, decimal=","), commas,
+        [Candidate("pyarrow.compute.cast(the same numbers written plainly, float64)", "built-in", "f(x, t)",
+                   {"f": pc.cast, "x": clean, "t": pa.float64()}, check=False)]))
 
     out += polars_cases(camel)
     out += duckdb_cases(camel)
@@ -227,6 +239,7 @@ CASE_IDS = {
     "sanitize_u": "columns/sanitize_vulgar_string: 1,000,000 non-ASCII texts without fractions (mixed scripts), "
                   "pyarrow Array",
     "parse": "columns/parse: 1,000,000 messy price texts, pyarrow Array",
+    "parse_comma": "columns/parse: 1,000,000 texts like '123.456,78', decimal=',', pyarrow Array",
     "polars": "columns/uncamel: 1,000,000 ASCII identifiers, polars Series",
     "polars_expr": "columns/uncamel: 1,000,000 ASCII identifiers, polars expression pl.col(x).tavo.uncamel()",
     "duckdb": "columns/uncamel: 1,000,000 ASCII identifiers, DuckDB query tavo_uncamel(n)",
@@ -244,6 +257,8 @@ TARGETS = [
      "ratio", 2.0, 23),
     ("columns parse 1M messy prices vs cast of clean text to float64", CASE_IDS["parse"],
      "pyarrow.compute.cast(clean numeric text, float64)", "ratio", 1.5, 23),
+    ("columns parse 1M '123.456,78' decimal=',' vs cast of '123456.78' to float64", CASE_IDS["parse_comma"],
+     "pyarrow.compute.cast(the same numbers written plainly, float64)", "ratio", 1.5, 28),
     ("columns uncamel polars Series vs map_elements", CASE_IDS["polars"], "polars map_elements(_tavo.uncamel)",
      "speedup", 5, 23),
     ("polars pl.col(x).tavo.uncamel() 1M vs map_elements(_tavo.uncamel)", CASE_IDS["polars_expr"],

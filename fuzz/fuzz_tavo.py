@@ -23,6 +23,11 @@ sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests"))
 
 import _tavo  # noqa: E402
 
+try:  # the package tavo: parse with a decimal comma
+    from tavo import parse as parse_with_mark  # noqa: E402
+except ImportError:
+    parse_with_mark = None
+
 
 from models import multikeysort as sort_model  # noqa: E402
 from models import number as number_model  # noqa: E402
@@ -128,6 +133,9 @@ def fuzz_parse(fdp):
     assert same(out, expected), (s, out, expected)
     kept = "".join(c for c in s if c in "0123456789().-")
     assert same(_tavo.parse(kept), out), (s, kept)
+    if parse_with_mark is not None:
+        comma = parse_with_mark(s, decimal=",")
+        assert same(comma, number_model.parse_model(s, ",")), (s, comma)
 
 
 # --- multikeysort ------------------------------------------------------------------------

@@ -136,17 +136,17 @@ def same_rows(got, expected):
             assert type(g) is type(e) and g == e, (i, g, e)
 
 
-def expected_rows(name, rows, parse_type):
+def expected_rows(name, rows, parse_type, decimal="."):
     """(Column type for utf8 input, rows) of the per-element function over the rows."""
     if name == "parse":
-        return column_model([None if r is None else _tavo.parse(r) for r in rows], parse_type)
+        return column_model([None if r is None else tavo.parse(r, decimal=decimal) for r in rows], parse_type)
     f = getattr(_tavo, name)
     return "utf8", [None if r is None else f(r) for r in rows]
 
 
-def call(name, column, parse_type):
+def call(name, column, parse_type, decimal="."):
     f = getattr(columns, name)
-    return f(column, type=parse_type) if name == "parse" else f(column)
+    return f(column, type=parse_type, decimal=decimal) if name == "parse" else f(column)
 
 
 def check_container(kind, column, result, chunks, string_type, out_type):
@@ -180,7 +180,7 @@ ROW_TEXT = {
     "uncamel": st.one_of(ASCII_IDENTIFIERS, nasty_text()),
     "underscore_to_camelcase": st.one_of(ASCII_IDENTIFIERS, nasty_text()),
     "sanitize_vulgar_string": st.one_of(ASCII_IDENTIFIERS, fraction_text(), nasty_text()),
-    "parse": number_text(),
+    "parse": st.one_of(number_text(), st.text(alphabet="0123456789.,()-' \u202f\u20ac", max_size=16)),
 }
 
 
@@ -196,12 +196,13 @@ def test_every_row_is_the_per_element_result(kind, name, data):
     string_type = data.draw(st.sampled_from(sorted(STRING_TYPES)), label="string type")
     pad = data.draw(st.sampled_from([0, 3]), label="offset")
     parse_type = data.draw(st.sampled_from([None, "int64", "float64"]), label="type") if name == "parse" else None
+    decimal = data.draw(st.sampled_from([".", ","]), label="decimal") if name == "parse" else "."
 
     column = make(chunks, STRING_TYPES[string_type], pad)
-    result = call(name, column, parse_type)
+    result = call(name, column, parse_type, decimal)
 
     all_rows = [r for rows in chunks for r in rows]
-    out_type, expected = expected_rows(name, all_rows, parse_type)
+    out_type, expected = expected_rows(name, all_rows, parse_type, decimal)
     check_container(kind, column, result, chunks, string_type, out_type)
     got = rows_of(result)
     if kind in ("pandas.Series[str]", "pandas.Series[object]") and out_type == "int64" and None in expected:
@@ -265,11 +266,14 @@ def test_package_exports():
     nine = ["backfill", "backfill_iterdict", "collapse", "multikeysort", "parse", "same_order",
             "sanitize_vulgar_string", "uncamel", "underscore_to_camelcase"]
     assert sorted(tavo.__all__) == sorted(nine + ["columns"])
-    assert all(getattr(tavo, n) is getattr(_tavo, n) for n in nine)
+    # parse takes a decimal mark: tavo._native's; the others are _tavo's own
+    assert all(getattr(tavo, n) is getattr(_tavo, n) for n in nine if n != "parse")
+    assert tavo.parse is tavo._native.parse and tavo.parse.__module__ == "tavo"
     assert sorted(columns.__all__) == sorted(FUNCTIONS + ["Column"])
     for name in FUNCTIONS:
         assert "utf8" in getattr(columns, name).__doc__
     assert "never wraps" in columns.parse.__doc__ and "inf" in columns.parse.__doc__
+    assert "decimal" in columns.parse.__doc__
 
 
 # --- what is refused -----------------------------------------------------------------------

@@ -19,6 +19,7 @@ import pytest
 from hypothesis import given, strategies as st
 
 import _tavo
+import tavo
 import arrow_kit as ak
 from arrow_kit import Chunk, source, utf8_chunk, view, view_chunk
 from strategies import FRACTIONS, SETTINGS
@@ -42,12 +43,12 @@ def to_float(r):
     try:
         return float(r)
     except OverflowError:
-        return math.copysign(math.inf, r)
+        return math.inf if r > 0 else -math.inf
 
 
-def parse_model(values, type=None):
+def parse_model(values, type=None, decimal="."):
     """(format, rows) that tavo._columns.parse gives for `values` (str or None)."""
-    results = [None if v is None else _tavo.parse(v) for v in values]
+    results = [None if v is None else tavo.parse(v, decimal=decimal) for v in values]
     if type is None:
         fits = all(r is None or (isinstance(r, int) and INT64_MIN <= r <= INT64_MAX) for r in results)
         type = "int64" if fits else "float64"
@@ -68,9 +69,12 @@ def model(function, values, fmt, type=None):
     return OUT_FORMAT[fmt], [None if v is None else f(v) for v in values]
 
 
-def run(function, src, type=None):
+def run(function, src, type=None, decimal=None):
     f = getattr(columns, function)
-    return f(src) if function != "parse" or type is None else f(src, type)
+    if function != "parse":
+        return f(src)
+    kwargs = {} if decimal is None else {"decimal": decimal}
+    return f(src, **kwargs) if type is None else f(src, type, **kwargs)
 
 
 def flat(chunks):
@@ -93,8 +97,10 @@ prices = st.one_of(
     st.integers(INT64_MIN - 10, INT64_MAX + 10).map(str),
     st.integers(0, 10**6).map(lambda v: f"${v:,}"),
     st.floats(allow_nan=False).map(repr),
-    st.text(alphabet=st.sampled_from("0123456789.,()-$ mk€"), max_size=24),
-    st.sampled_from(["9" * 25, "-" + "9" * 40, "1" * 330 + ".5", "(" + "4" * 19 + ")", "n/a", ""]),
+    st.text(alphabet=st.sampled_from("0123456789.,()-$ mk€'\u202f"), max_size=24),
+    st.integers(0, 10**9).map(lambda v: f"{v:,}".replace(",", ".") + ",5"),
+    st.sampled_from(["9" * 25, "-" + "9" * 40, "1" * 330 + ".5", "1" * 330 + ",5", "(" + "4" * 19 + ")", "n/a", "",
+                     "1.234,56", "(1.234,50) EUR", "12,5 %", "1,2,3", "x" * 40 + "1.234.567,8" + "y" * 40]),
 )
 
 
@@ -131,16 +137,17 @@ def test_text_rows_equal_the_per_element_function(function, data):
     assert [len(c) for c in chunks] == sizes
 
 
+@pytest.mark.parametrize("decimal", [None, ".", ","])
 @pytest.mark.parametrize("type", [None, "int64", "float64"])
 @SETTINGS
 @given(data=columns_of(prices))
-def test_parse_rows_equal_the_per_element_parse(type, data):
+def test_parse_rows_equal_the_per_element_parse(type, decimal, data):
     fmt, values, sizes, pad = data
     src, producer = source(fmt, chunked(fmt, values, sizes, pad))
-    col = run("parse", src, type)
+    col = run("parse", src, type, decimal)
     assert producer.all_released_once()
     out_fmt, chunks = ak.read_stream(col)
-    want_fmt, want = parse_model(values, type)
+    want_fmt, want = parse_model(values, type, decimal or ".")
     assert out_fmt == want_fmt and same_rows(flat(chunks), want)
     assert col.type == {"l": "int64", "g": "float64"}[out_fmt]
 
@@ -192,6 +199,24 @@ def test_parse_digit_limit_is_the_interpreters(int_digit_limit):
 def test_parse_refuses_other_types(type, error, text):
     with pytest.raises(error, match=text.replace("(", r"\(").replace(")", r"\)").replace("'", "'")):
         columns.parse(source("u", [Chunk.strings(["1"])])[0], type)
+
+
+@pytest.mark.parametrize("call, error, text", [
+    (lambda src: columns.parse(src, None, ","), TypeError, "parse() takes from 1 to 2 positional arguments but 3 were given"),
+    (lambda src: columns.parse(src, decimal=";"), ValueError, "decimal must be '.' or ',', not ';'"),
+    (lambda src: columns.parse(src, "int64", decimal=None), ValueError, "decimal must be '.' or ',', not None"),
+    # the type is looked at before the mark, and both before the source
+    (lambda src: columns.parse(src, "int8", decimal=";"), ValueError, "type must be None, 'int64' or 'float64', not 'int8'"),
+    (lambda src: columns.parse([1], decimal=";"), ValueError, "decimal must be '.' or ',', not ';'"),
+])
+def test_parse_decimal_errors(call, error, text):
+    src, producer = source("u", [Chunk.strings(["1,5"])])
+    with pytest.raises(error) as info:
+        call(src)
+    assert type(info.value) is error and str(info.value) == text
+    del src
+    gc.collect()
+    assert producer.all_released_once()
 
 
 # --- layouts, slices and validity ------------------------------------------------------------

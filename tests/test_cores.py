@@ -12,6 +12,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 from _tavo import parse, sanitize_vulgar_string, uncamel, underscore_to_camelcase
+from tavo import parse as parse_with_mark
 
 HERE = pathlib.Path(__file__).resolve().parent
 SRC = HERE.parent / "src"
@@ -61,7 +62,7 @@ def expected(op, text):
         return "=" if out == text else out
     if op == "d":
         return bits(float(text))
-    v = parse(text)
+    v = parse(text) if op == "p" else parse_with_mark(text, decimal=",")
     if v is None:
         return {"n"}  # or a big_int past the interpreter's digit limit
     if isinstance(v, float):
@@ -72,7 +73,7 @@ def expected(op, text):
 def check(rows, results):
     for (op, text), got in zip(rows, results):
         want = expected(op, text)
-        if op == "p" and got[0] == "b" and want == {"n"}:
+        if op in "pP" and got[0] == "b" and want == {"n"}:
             continue  # the caller compares the digit count with the limit
         assert got in want if isinstance(want, set) else got == want, (op, text)
 
@@ -82,6 +83,8 @@ IDENTIFIERS = ["getHTTPResponseCode", "", "x", "ÜberGrößeXML", "ΟδόςΑθ�
     "".join("abCD_e1Fg"[(i * i + k) % 9] for i in range(k)) for k in range(1, 40)]  # every short length
 FIGURES = ["1", "", "abc", "USD (1,234.50)", "-9223372036854775808", "9223372036854775808", "1" * 400,
            "x" * 300 + "12.5", "0." + "0" * 330 + "1", "9" * 309 + ".5", "(" + "7" * 150 + ")", "١٢٣"]
+COMMA_FIGURES = ["1.234,56", "(1.234,50) EUR", "x" * 300 + "12,5", "0," + "0" * 330 + "1", "1.2" * 100 + ",5",
+                 "9" * 309 + ",5", "1,2,3", "," * 40]
 FRACTIONS = ["4¾ cups", "no fraction here", "café", "1 ½ and ⅞", "9" * 25 + "½", "٣½", "x\u00a0\u00bd"]
 DIGITS = ["1", "0.1", "1" * 3000, "0." + "0" * 400 + "24703282292062327208828439643411068618252990130716238221279284125",
           "1" + "0" * 308 + ".5", "123456789012345678901234567890.5", "." + "3" * 5000]
@@ -89,14 +92,15 @@ DIGITS = ["1", "0.1", "1" * 3000, "0." + "0" * 400 + "24703282292062327208828439
 
 @pytest.mark.parametrize("threads, placement", [(1, "end"), (2, "end"), (2, "start")])
 def test_catalogue_column(driver, threads, placement):
-    rows = ([(op, t) for op in "uc" for t in IDENTIFIERS] + [("p", t) for t in FIGURES]
+    rows = ([(op, t) for op in "uc" for t in IDENTIFIERS] + [(op, t) for op in "pP" for t in FIGURES + COMMA_FIGURES]
             + [("v", t) for t in FRACTIONS] + [("d", t) for t in DIGITS])
     check(rows, run_column(driver, rows, threads, placement))
 
 
 @settings(max_examples=60, deadline=None)
-@given(st.lists(st.tuples(st.sampled_from("ucvp"),
-                          st.one_of(st.text(max_size=80), st.text(alphabet="aBzZ09_ \u00bd", max_size=40))),
+@given(st.lists(st.tuples(st.sampled_from("ucvpP"),
+                          st.one_of(st.text(max_size=80), st.text(alphabet="aBzZ09_ \u00bd", max_size=40),
+                                    st.text(alphabet="0123456789.,()- ", max_size=60))),
                 max_size=60))
 def test_any_column(driver, rows):
     rows = [(op, t) for op, t in rows if not any("\ud800" <= ch <= "\udfff" for ch in t)]

@@ -1,6 +1,7 @@
 """parse(s): the lenient filter, the accounting negative, the two grammars,
 exact integers of any size and correctly rounded floats."""
 import math
+import pickle
 import sys
 from decimal import ROUND_DOWN, ROUND_UP, Decimal, localcontext
 
@@ -9,6 +10,7 @@ from hypothesis import assume, example, given, settings, strategies as st
 
 import _tavo
 import catalogue
+import tavo
 from _tavo import parse
 from hostile_kit import Text, same_under_collections
 from models.number import parse_model
@@ -311,9 +313,21 @@ def buffer_edge_texts():
     return texts
 
 
+def swap_marks(text):
+    """The text with every "." and "," exchanged: read with the other decimal mark, it
+    gives what the text gives."""
+    return text.translate(SWAP_MARKS)
+
+
+SWAP_MARKS = str.maketrans(".,", ",.")
+
+
 @pytest.mark.parametrize("text", buffer_edge_texts(), ids=case_id)
 def test_filter_across_the_stack_buffer(text):
     assert_same(parse(text), parse_model(text))
+    # the same texts with a decimal comma (the 16-byte filter, the mark in every lane)
+    assert_same(tavo.parse(swap_marks(text), decimal=","), parse_model(text))
+    assert_same(parse_model(swap_marks(text), ","), parse_model(text))
 
 
 @pytest.mark.thread_unsafe(reason="reads reference counts of objects that every thread uses")
@@ -498,6 +512,247 @@ def test_parse_on_nasty_numbers(data):
 ])
 def test_same_under_collections(fn, arg):
     same_under_collections(getattr(_tavo, fn), arg)
+
+
+# --- the decimal mark: tavo.parse(s, *, decimal) -----------------------------------------
+# With decimal="." it is _tavo.parse; with "," the comma is the decimal mark and the point
+# is dropped like any other separator.
+
+THIN, NNBSP, NBSP = "\u2009", "\u202f", "\u00a0"
+
+
+@pytest.mark.parametrize(
+    "text, point, comma",
+    [
+        # the examples of the issue
+        ("1.234,56", 1.23456, 1234.56),
+        ("\u20ac 1.000", 1.0, 1000),
+        ("(1.234,50) EUR", -1.2345, -1234.5),
+        ("12,5 %", 125, 12.5),
+        ("1,2,3", 123, None),
+        # the number formats of the README
+        ("1.234,56 \u20ac", 1.23456, 1234.56),  # German
+        ("1" + NNBSP + "234,56", 123456, 1234.56),  # French: narrow no-break space
+        ("1" + THIN + "234" + THIN + "567,8", 12345678, 1234567.8),  # thin spaces
+        ("1" + NBSP + "234,56", 123456, 1234.56),  # no-break space
+        ("1'234.56", 1234.56, 123456),  # Swiss apostrophe: the point is the mark
+        ("1\u2019234\u2019567.5", 1234567.5, 12345675),  # right single quotation mark
+        ("1,23,456.78", 123456.78, None),  # Indian lakh grouping: the point is the mark
+        ("-12,34,56,789", -123456789, None),
+        ("R$ 1.234,56", 1.23456, 1234.56),  # Brazilian real
+        ("R$ -1.234.567,89", None, -1234567.89),
+        # never guessed: a lone separator is read as the caller says
+        ("1.000", 1.0, 1000),
+        ("1,000", 1000, 1.0),
+        ("1.000.000", None, 1000000),
+        ("1,000,000", 1000000, None),
+        ("1.234.567,891", None, 1234567.891),
+        # the grammar, with the mark in the point's place
+        ("5,", 5, 5.0),
+        (",5", 5, 0.5),
+        ("(,5)", -5, -0.5),
+        ("-0,0", 0, -0.0),
+        ("(0,0)", 0, -0.0),
+        (",", None, None),
+        ("(,)", None, None),
+        ("1,2.3", 12.3, 1.23),
+        ("2,5e-3", None, None),
+        ("12 345,678 kg", 12345678, 12345.678),
+        ("EUR 12,50", 1250, 12.5),
+        ("", None, None),
+        ("abc", None, None),
+        ("9223372036854775808,0", 92233720368547758080, 9.223372036854776e18),
+        ("9.223.372.036.854.775.808", None, 9223372036854775808),
+        ("1" + "0" * 400 + ",0", 10 ** 401, INF),
+    ],
+    ids=case_id,
+)
+def test_decimal_mark_cases(text, point, comma):
+    assert_same(tavo.parse(text, decimal=","), comma)
+    assert_same(parse_model(text, ","), comma)
+    assert_same(tavo.parse(text), point)
+    assert_same(tavo.parse(text, decimal="."), point)
+    assert_same(parse(text), point)
+
+
+def test_tavo_parse_is_the_native_one():
+    assert tavo.parse is not _tavo.parse
+    assert (tavo.parse.__module__, tavo.parse.__name__) == ("tavo", "parse")
+    assert tavo.parse.__text_signature__ == "(s, *, decimal='.')"
+    assert "parse" in tavo.__all__
+    # pickled by reference, as the functions of _tavo are
+    assert pickle.loads(pickle.dumps(tavo.parse)) is tavo.parse
+
+
+class Mark(str):
+    """A str subclass: read by its characters, whatever its __eq__ and __hash__ say."""
+
+    def __eq__(self, other):
+        raise AssertionError("compared")
+
+    __hash__ = str.__hash__
+
+
+class BadRepr:
+    def __repr__(self):
+        raise RuntimeError("no repr")
+
+
+@pytest.mark.parametrize("decimal, shown", [
+    (";", "';'"), ("", "''"), ("..", "'..'"), (", ", "', '"), ("\uff0c", "'\uff0c'"), ("\u066b", "'\u066b'"),
+    (None, "None"), (1, "1"), (b".", "b'.'"), ([","], "[',']"), (Decimal("1"), "Decimal('1')"),
+    (BadRepr(), "<unprintable BadRepr object>"),
+])
+@pytest.mark.parametrize("where", ["per element", "column"])
+def test_other_decimal_marks_are_refused(decimal, shown, where, monkeypatch):
+    from tavo import columns
+    unraisable = []
+    # a repr that fails is reported as unraisable (kept here: pytest's hook would repr it again)
+    monkeypatch.setattr(sys, "unraisablehook", lambda u: unraisable.append(type(u.exc_value)))
+    with pytest.raises(ValueError) as info:
+        if where == "per element":
+            tavo.parse("1,5", decimal=decimal)
+        else:
+            columns.parse(_string_column(["1,5"]), decimal=decimal)
+    assert type(info.value) is ValueError
+    assert str(info.value) == "decimal must be '.' or ',', not " + shown
+    assert unraisable == ([RuntimeError] if isinstance(decimal, BadRepr) else [])
+
+
+def _string_column(values):
+    pa = pytest.importorskip("pyarrow")
+    return pa.array(values, pa.string())
+
+
+def test_decimal_str_subclass_is_read_by_its_content():
+    assert_same(tavo.parse("1.234,5", decimal=Mark(",")), 1234.5)
+    assert_same(tavo.parse("1.234,5", decimal=Mark(".")), 1.2345)
+    assert_same(tavo.parse(Text("(1.234,5)"), decimal=","), -1234.5)
+
+
+@pytest.mark.parametrize("call, error, message", [
+    # s first, as _tavo.parse refuses it, whatever decimal is
+    (lambda: tavo.parse(5), TypeError, "argument 's': 'int' object cannot be converted to 'PyString'"),
+    (lambda: tavo.parse(5, decimal=","), TypeError, "argument 's': 'int' object cannot be converted to 'PyString'"),
+    (lambda: tavo.parse(None, decimal=";"), TypeError,
+     "argument 's': 'NoneType' object cannot be converted to 'PyString'"),
+    (lambda: tavo.parse(s=b"1", decimal=","), TypeError,
+     "argument 's': 'bytes' object cannot be converted to 'PyString'"),
+    # keyword-only
+    (lambda: tavo.parse("1,5", ","), TypeError, "parse() takes 1 positional arguments but 2 were given"),
+    (lambda: tavo.parse(), TypeError, "parse() missing 1 required positional argument: 's'"),
+    (lambda: tavo.parse(decimal=","), TypeError, "parse() missing 1 required positional argument: 's'"),
+    (lambda: tavo.parse("1", decimal=",", sep="."), TypeError, "parse() got an unexpected keyword argument 'sep'"),
+    (lambda: tavo.parse("1", Decimal=","), TypeError, "parse() got an unexpected keyword argument 'Decimal'"),
+    (lambda: tavo.parse("1", s="2"), TypeError, "parse() got multiple values for argument 's'"),
+])
+def test_decimal_binding_errors(call, error, message):
+    with pytest.raises(error) as info:
+        call()
+    assert type(info.value) is error
+    assert str(info.value) == message
+
+
+def test_decimal_keywords_in_any_order_and_duplicates():
+    assert_same(tavo.parse(decimal=",", s="1.234,5"), 1234.5)
+    assert_same(tavo.parse(s="1.234,5", decimal="."), 1.2345)
+    kwargs = {"s": "2,5", "decimal": ","}
+    assert_same(tavo.parse(**kwargs), 2.5)
+    with pytest.raises(TypeError):
+        tavo.parse("1", **{"decimal": ",", "\udc80": 1})
+
+
+@pytest.mark.parametrize("decimal", [".", ","])
+@pytest.mark.parametrize("text", ["\ud800", "1,2\udfff3", "(\udc80)1.5"])
+def test_decimal_lone_surrogates_raise_the_encoding_error(text, decimal):
+    with pytest.raises(UnicodeEncodeError) as info:
+        tavo.parse(text, decimal=decimal)
+    assert type(info.value) is UnicodeEncodeError
+    # the text is read before the mark is looked at
+    with pytest.raises(UnicodeEncodeError):
+        tavo.parse(text, decimal=";")
+
+
+@pytest.mark.parametrize(
+    "text, expected",
+    [
+        ("1" * 2_000_000 + ",5", INF),
+        ("-" + "1" * 1_000_000 + "," + "2" * 1_000_000, -INF),
+        ("0," + "0" * 2_000_000 + "1", 0.0),
+        ("," + "3" * 2_000_000, 1 / 3),
+        ("1." * 100_000 + "5", repdigit(1, 100_000) * 10 + 5),
+        ("1.234,56 " * 200_000, None),
+        ("\u00e9" * 1_000_000 + "12,5", 12.5),
+        ("." * 1_000_000 + ",5", 0.5),
+        ("," * 1_000_000, None),
+    ],
+    ids=case_id,
+)
+def test_decimal_comma_megabyte_texts(text, expected, int_digit_limit):
+    int_digit_limit(0)
+    assert_same(tavo.parse(text, decimal=","), expected)
+
+
+marks_alphabet = st.sampled_from(
+    list("0123456789") * 3
+    + list("().-,") * 4
+    + list(" $%+eEkm_abc\t'/")
+    + [THIN, NNBSP, NBSP, "\u2019", "\u20ac", "R", "\u066b", "\u066c", "\uff0c", "\uff0e", "\u2212", "\u00b7"]
+)
+
+
+@settings(max_examples=1500, deadline=None)
+@given(st.text(alphabet=marks_alphabet, max_size=40), st.sampled_from([".", ","]))
+@example("(1.234,50) EUR", ",")
+@example("1,2,3", ",")
+@example("1" + NNBSP + "234,56", ",")
+def test_texts_with_every_separator_match_model(text, decimal):
+    assert_same(tavo.parse(text, decimal=decimal), parse_model(text, decimal))
+
+
+@settings(max_examples=500, deadline=None)
+@given(st.text(alphabet=marks_alphabet, max_size=300))
+def test_decimal_comma_is_the_point_with_the_marks_swapped(text):
+    assert_same(tavo.parse(swap_marks(text), decimal=","), parse(text))
+    # the default mark is _tavo.parse exactly
+    assert_same(tavo.parse(text), parse(text))
+    assert_same(tavo.parse(text, decimal="."), parse(text))
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.data())
+def test_decimal_comma_on_nasty_numbers(data):
+    s = data.draw(number_text())
+    got = tavo.parse(maybe_sub(s, data.draw(st.booleans())), decimal=",")
+    assert_same(got, parse_model(s, ","))
+
+
+@settings(max_examples=200, deadline=None)
+@given(decimal_texts(), styles)
+def test_decimal_comma_floats_round_like_float(core, style):
+    assert_same(tavo.parse(wrap(core, style).replace(".", ","), decimal=","), signed(float(core), style))
+
+
+@pytest.mark.thread_unsafe(reason="reads reference counts of objects that every thread uses")
+def test_decimal_results_hold_no_references():
+    text, mark = "n/a", ","
+    before = (sys.getrefcount(None), sys.getrefcount(text), sys.getrefcount(mark))
+    for _ in range(1000):
+        tavo.parse(text, decimal=mark)
+        tavo.parse("7" * 5000, decimal=mark)
+        try:
+            tavo.parse(text, decimal=text)
+        except ValueError:
+            pass
+        else:
+            raise AssertionError("not refused")
+    assert (sys.getrefcount(None), sys.getrefcount(text), sys.getrefcount(mark)) == before
+
+
+@pytest.mark.hostile
+@pytest.mark.parametrize("arg", ["R$ (1.234,56)", "9" * 40 + ",5"])
+def test_decimal_same_under_collections(arg):
+    same_under_collections(lambda s: tavo.parse(s, decimal=","), arg)
 
 
 # --- the catalogue: success paths, str subclasses, keywords ---------------------

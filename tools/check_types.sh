@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Type information check, against an installed wheel (not the source tree):
-#   1. mypy's stubtest compares the installed stubs (_tavo-stubs, and
-#      tavo/_native.pyi) with the installed modules: names, parameters,
-#      defaults, __all__;
+#   1. mypy's stubtest compares the installed stubs (_tavo-stubs, and the .pyi
+#      files of tavo's native modules) with the installed modules: names,
+#      parameters, defaults, __all__;
 #   2. mypy --strict and pyright (strict) check tests/typecheck/usage.py, whose
 #      assert_type lines only hold when the stubs are found in site-packages
 #      and whose ignore comments must each be needed; it uses the package's
@@ -35,7 +35,7 @@ test -f "$stubs" || { echo "the wheel did not install $stubs" >&2; exit 1; }
 # Run from the checker folder, away from the sources, so only installed files count.
 cd "$repo/tests/typecheck"
 echo "--- type check: stubtest"
-"$py" -m mypy.stubtest _tavo tavo._native --mypy-config-file mypy.ini
+"$py" -m mypy.stubtest _tavo tavo._native tavo._columns --mypy-config-file mypy.ini
 echo "--- type check: mypy --strict on the installed package tavo"
 "$py" -m mypy --config-file mypy.ini -p tavo
 echo "--- type check: mypy --strict usage.py"

@@ -71,6 +71,29 @@ inline void bind_positional(call_args& a, const function_description& desc, PyOb
     for (Py_ssize_t i = 0; i < nargs; ++i) a.slots[i] = args[i];
 }
 
+// The common call of a function with keyword-only parameters: its
+// positional parameters by position and keyword-only ones by keyword
+// (`parse(s, decimal=",")`). Binds it into `a` (whose slots are empty) when
+// every keyword is an ASCII str naming a keyword-only parameter not given
+// yet; any other call, and every binding error, is left to the general
+// binder (false).
+inline bool bind_keyword_only(call_args& a, const function_description& desc, PyObject* const* args,
+                              Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    if (desc.gathers || nargs < desc.required || nargs > desc.positional()) return false;
+    a.desc = &desc;
+    for (Py_ssize_t i = 0; i < nargs; ++i) a.slots[i] = args[i];
+    const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
+    for (Py_ssize_t k = 0; k < nkw; ++k) {
+        const auto name = ascii_text(PyTuple_GET_ITEM(kwnames, k));
+        if (!name) return false;
+        std::size_t j = desc.positional();
+        while (j < desc.count && desc.params[j] != *name) ++j;
+        if (j == desc.count || a.slots[j]) return false;
+        a.slots[j] = args[nargs + k];
+    }
+    return true;
+}
+
 // A gathering function called without keywords (the only case that binds).
 inline bool plain_gathered(const function_description& desc, PyObject* kwnames) noexcept {
     return desc.gathers && (!kwnames || PyTuple_GET_SIZE(kwnames) == 0);

@@ -19,6 +19,12 @@ template <const function_description& D, body_fn Body>
             bind_positional(a, D, args, nargs);
             return Body(a);
         }
+        if constexpr (D.keyword_only > 0) {
+            if (kwnames) {
+                call_args a;
+                if (bind_keyword_only(a, D, args, nargs, kwnames)) return Body(a);
+            }
+        }
         if (plain_gathered(D, kwnames)) {
             call_args a;
             bind_gathered(a, D, args, nargs);

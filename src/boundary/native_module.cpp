@@ -10,11 +10,14 @@
 
 namespace tavo {
 
+// The function bodies, each defined in its subsystem's folder.
+result<ref> parse_with_decimal_body(call_args& a);            // src/numparse
 result<ref> keys_uncamel_body(call_args& a);                  // src/iter
 result<ref> keys_underscore_to_camelcase_body(call_args& a);  // src/iter
 
 namespace {
 
+constexpr function_description parse_desc{"parse", {"s", "decimal"}, 2, 1, false, 1};
 constexpr function_description keys_uncamel_desc{"uncamel", {"data", "depth"}, 2, 1, false, 1};
 constexpr function_description keys_underscore_desc{"underscore_to_camelcase", {"data", "depth"}, 2, 1, false, 1};
 
@@ -33,6 +36,19 @@ PyMethodDef method(const char* doc) {
 // process: the function objects point at them.
 native_function* functions() {
     static native_function table[] = {
+        {"parse", "tavo",
+         method<parse_desc, parse_with_decimal_body>(
+             "parse(s, *, decimal='.')\n--\n\n"
+             "Extract a number from a string, with '.' or ',' as the decimal mark.\n\n"
+             "Args:\n    s: String to parse.\n"
+             "    decimal: '.' (the default: _tavo.parse exactly, a ',' is dropped like any\n"
+             "        separator) or ',' (the comma is the decimal mark and a '.' is dropped).\n"
+             "        Anything else raises ValueError.\n\n"
+             "Returns:\n    Parsed int or float, or None if parsing fails.\n\nExamples:\n"
+             "    >>> parse('1,234.56')\n    1234.56\n"
+             "    >>> parse('1.234,56', decimal=',')\n    1234.56\n"
+             "    >>> parse('(1.234,50) EUR', decimal=',')\n    -1234.5\n"
+             "    >>> parse('1,2,3', decimal=',') is None\n    True")},
         // tavo.keys
         {"keys_uncamel", "tavo.keys",
          method<keys_uncamel_desc, keys_uncamel_body>(

@@ -12,6 +12,7 @@
 #include "columns/arrow_import.hpp"
 #include "columns/column_object.hpp"
 #include "columns/kernels.hpp"
+#include "numparse/decimal_arg.hpp"
 
 #include <atomic>
 #include <string>
@@ -151,9 +152,13 @@ result<number_target> target_of(PyObject* type) {
     return error_value::owned_error(PyExc_ValueError, std::move(text));
 }
 
-result<ref> number_column(PyObject* source, PyObject* type) {
-    result<number_target> target = target_of(type);
+result<ref> number_column(const call_args& a) {
+    PyObject* const source = a[0];
+    result<number_target> target = target_of(a.given(1) ? a[1] : nullptr);
     if (!target) return std::move(target.error());
+    result<numparse::decimal_mark> decimal = decimal_mark_arg(a, 2);
+    if (!decimal) return std::move(decimal.error());
+    const numparse::decimal_mark mark = *decimal;
     result<std::int64_t> digits = max_int_digits();
     if (!digits) return std::move(digits.error());
     const number_limits limits{*digits};
@@ -166,7 +171,7 @@ result<ref> number_column(PyObject* source, PyObject* type) {
         *in,
         [&](const string_chunk& c) {
             bool is_float = false;
-            kernel_output k = run_parse_kernel(c, *target, limits, is_float);
+            kernel_output k = run_parse_kernel(c, *target, limits, mark, is_float);
             if (k.out) {
                 any_float = any_float || is_float;
                 floats.push_back(is_float);
@@ -192,13 +197,13 @@ result<ref> text_body(call_args& a) {
 }
 
 result<ref> parse_body(call_args& a) {
-    return memory_error_on_bad_alloc(out_of_memory, [&] { return number_column(a[0], a.given(1) ? a[1] : nullptr); });
+    return memory_error_on_bad_alloc(out_of_memory, [&] { return number_column(a); });
 }
 
 constexpr function_description uncamel_desc{"uncamel", {"source"}, 1, 1, false};
 constexpr function_description underscore_desc{"underscore_to_camelcase", {"source"}, 1, 1, false};
 constexpr function_description sanitize_desc{"sanitize_vulgar_string", {"source"}, 1, 1, false};
-constexpr function_description parse_desc{"parse", {"source", "type"}, 2, 1, false};
+constexpr function_description parse_desc{"parse", {"source", "type", "decimal"}, 3, 1, false, 1};
 
 #define TAVO_SOURCE_DOC                                                                                   \
     "source: any object with __arrow_c_stream__ or __arrow_c_array__ (a pyarrow Array or\n"             \
@@ -228,10 +233,12 @@ PyMethodDef functions[] = {
      "\nReturns:\n    Column: each row is sanitize_vulgar_string() of the input row, null for null;\n"
      "    types as for uncamel()."},
     {"parse", wrapper_of<parse_desc, parse_body>(), METH_FASTCALL | METH_KEYWORDS,
-     "parse(source, type=None)\n--\n\nExtract a number from every string of an Arrow string column.\n\n"
+     "parse(source, type=None, *, decimal='.')\n--\n\nExtract a number from every string of an Arrow string column.\n\n"
      "Args:\n    " TAVO_SOURCE_DOC
      "    type: None (inferred: 'int64' when every number read is an int within 64 bits, else\n"
-     "        'float64'), 'int64' or 'float64'.\n\n"
+     "        'float64'), 'int64' or 'float64'.\n"
+     "    decimal: the decimal mark, '.' or ',' (the other one is dropped like any separator),\n"
+     "        as for tavo.parse(); anything else raises ValueError.\n\n"
      "Returns:\n    Column of int64 or float64: each row is parse() of the input row, null where\n"
      "    parse() gives None (and for null rows). float64 holds each int as the nearest double,\n"
      "    as float() gives it; an int beyond the float range is inf or -inf. A forced 'int64'\n"

@@ -8,6 +8,7 @@
 
 #include "columns/column_data.hpp"
 #include "columns/string_rows.hpp"
+#include "numparse/number.hpp"
 
 #include <cstdint>
 #include <memory>
@@ -38,8 +39,9 @@ struct number_limits {
 
 // Numbers out: int64 values, or float64 values when `is_float` is set on
 // return (always for float64; for inferred when any row needed a float).
+// Each row is read with the decimal mark `mark`.
 kernel_output run_parse_kernel(const string_chunk& in, number_target target, number_limits limits,
-                               bool& is_float);
+                               numparse::decimal_mark mark, bool& is_float);
 
 // Turns an inferred chunk's int64 values into the nearest doubles, in place.
 void ints_to_doubles(chunk& c) noexcept;

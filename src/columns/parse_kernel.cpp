@@ -73,12 +73,8 @@ private:
     std::int64_t nulls_ = 0;
 };
 
-}  // namespace
-
-void ints_to_doubles(chunk& c) noexcept { to_doubles(static_cast<char*>(c.values.get()), c.length); }
-
-kernel_output run_parse_kernel(const string_chunk& in, number_target target, number_limits limits,
-                               bool& is_float) {
+template <numparse::decimal_mark M>
+kernel_output parse_rows(const string_chunk& in, number_target target, number_limits limits, bool& is_float) {
     auto out = std::make_shared<chunk>();
     out->length = in.length;
     out->values = allocate_block(static_cast<std::size_t>(in.length) * 8);
@@ -93,7 +89,7 @@ kernel_output run_parse_kernel(const string_chunk& in, number_target target, num
     std::optional<row_fault> fault = walk_rows(
         in,
         [&](std::int64_t i, std::string_view s, bool, const char*) {
-            const numparse::number n = numparse::parse_row(s, scratch);
+            const numparse::number n = numparse::parse_row<M>(s, scratch);
             switch (n.what) {
                 case numparse::number::kind::int64:
                     w.put_int(i, n.integer);
@@ -126,6 +122,16 @@ kernel_output run_parse_kernel(const string_chunk& in, number_target target, num
     if (out->null_count == 0) out->validity.reset();
     is_float = w.floats();
     return {std::move(out), std::nullopt};
+}
+
+}  // namespace
+
+void ints_to_doubles(chunk& c) noexcept { to_doubles(static_cast<char*>(c.values.get()), c.length); }
+
+kernel_output run_parse_kernel(const string_chunk& in, number_target target, number_limits limits,
+                               numparse::decimal_mark mark, bool& is_float) {
+    if (mark == numparse::decimal_mark::comma) return parse_rows<numparse::decimal_mark::comma>(in, target, limits, is_float);
+    return parse_rows<numparse::decimal_mark::point>(in, target, limits, is_float);
 }
 
 }  // namespace tavo::columns

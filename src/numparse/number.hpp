@@ -11,6 +11,16 @@
 
 namespace tavo::numparse {
 
+// Which character separates the whole part of a number from its fraction.
+// The other one of the two is dropped like any separator: with `point`,
+// '1,234.56' reads as 1234.56; with `comma`, '1.234,56' does. The whole
+// reading is one piece of code for both: the filter keeps the mark and writes
+// it as "." (the comma and the point swap roles), so what follows the filter
+// never sees a comma.
+enum class decimal_mark : char { point = '.', comma = ',' };
+
+class number_scratch;
+
 // What parse() read from a text.
 struct number {
     enum class kind : std::uint8_t {
@@ -26,6 +36,19 @@ struct number {
     std::string_view digits;
 };
 
+// The whole lenient reading of parse(): the number characters of `in` are
+// kept, then read by the strict grammar (an integer, or a float when there is
+// a decimal mark; "(x)" is -x) and converted. A big_int's digit count is for
+// the caller to compare with the interpreter's limit on integer text.
+template <decimal_mark M = decimal_mark::point>
+inline number parse(std::string_view in, number_scratch& scratch);
+
+// The same reading, for the column kernels: the text is filtered without a
+// branch per byte, which pays off over many rows of mixed texts, where the
+// branch of each byte is hard to foresee.
+template <decimal_mark M = decimal_mark::point>
+inline number parse_row(std::string_view in, number_scratch& scratch);
+
 // Where parse() keeps the number characters of a text, which a big_int's
 // `digits` points into: valid until the next parse() with the same scratch.
 // Short filtered texts stay in the inline storage; a longer one takes a heap
@@ -37,12 +60,17 @@ public:
     number_scratch& operator=(const number_scratch&) = delete;
 
 private:
+    template <decimal_mark>
     friend number parse(std::string_view in, number_scratch& scratch);
+    template <decimal_mark>
     friend number parse_row(std::string_view in, number_scratch& scratch);
-    // Keeps the number characters of `in` (ASCII digits and "(", ")", "-",
-    // "."), in order.
-    std::string_view filter(std::string_view in);              // inline
+    // Keeps the number characters of `in` (ASCII digits, "(", ")", "-" and
+    // the decimal mark, written as "."), in order.
+    template <decimal_mark M>
+    std::string_view filter(std::string_view in);  // inline
+    template <decimal_mark M>
     std::string_view filter_branch_free(std::string_view in);  // inline
+    template <decimal_mark M>
     std::string_view filter_long(std::string_view in);
     void grow(std::size_t used, std::size_t cap);
 
@@ -53,17 +81,6 @@ private:
     char* buf_ = small_;
     std::size_t cap_ = small_text;
 };
-
-// The whole lenient reading of parse(): the number characters of `in` are
-// kept, then read by the strict grammar (an integer, or a float when there is
-// a point; "(x)" is -x) and converted. A big_int's digit count is for the
-// caller to compare with the interpreter's limit on integer text.
-inline number parse(std::string_view in, number_scratch& scratch);
-
-// The same reading, for the column kernels: the text is filtered without a
-// branch per byte, which pays off over many rows of mixed texts, where the
-// branch of each byte is hard to foresee.
-inline number parse_row(std::string_view in, number_scratch& scratch);
 
 // The nearest double to the decimal text `digits` (ASCII digits with at most
 // one ".", at least one digit; any length), ties to even, negated when

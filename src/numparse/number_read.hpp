@@ -14,15 +14,41 @@
 namespace tavo::numparse {
 namespace detail {
 
-// 1 for the characters a number text keeps: ASCII digits and "(", ")", "-",
-// ".". Every byte of a multi-byte UTF-8 sequence is 0x80 or above, so a
-// byte-wise filter drops exactly the non-ASCII characters.
+// 1 for the characters a number text keeps: ASCII digits, "(", ")", "-" and
+// the decimal mark M; the other mark is dropped like any separator. Every
+// byte of a multi-byte UTF-8 sequence is 0x80 or above, so a byte-wise filter
+// drops exactly the non-ASCII characters.
+template <decimal_mark M>
 inline constexpr std::array<unsigned char, 256> number_chars = [] {
     std::array<unsigned char, 256> t{};
     for (unsigned char c = '0'; c <= '9'; ++c) t[c] = 1;
-    for (unsigned char c : {'(', ')', '-', '.'}) t[c] = 1;
+    for (char c : {'(', ')', '-', static_cast<char>(M)}) t[static_cast<unsigned char>(c)] = 1;
     return t;
 }();
+static_assert(number_chars<decimal_mark::point>['.'] == 1 && number_chars<decimal_mark::point>[','] == 0);
+static_assert(number_chars<decimal_mark::comma>[','] == 1 && number_chars<decimal_mark::comma>['.'] == 0);
+
+// Each byte as the filter writes it with a decimal comma: the comma as ".",
+// every other byte as it is (a table: one load, where a comparison would take
+// three instructions per byte).
+inline constexpr std::array<char, 256> comma_as_point = [] {
+    std::array<char, 256> t{};
+    for (int c = 0; c < 256; ++c) t[static_cast<std::size_t>(c)] = static_cast<char>(c);
+    t[','] = '.';
+    return t;
+}();
+
+// A kept byte as the filter writes it: the decimal mark as ".", the others as
+// they are. The same for every byte, kept or not (the branch-free filters
+// write them all), and nothing at all for the point.
+template <decimal_mark M>
+[[gnu::always_inline]] inline char as_kept(char c) noexcept {
+    if constexpr (M == decimal_mark::point) {
+        return c;
+    } else {
+        return comma_as_point[static_cast<unsigned char>(c)];
+    }
+}
 
 // Integers with at most this many significant digits are read in 64 bits;
 // every 19-digit number still fits an unsigned 64-bit accumulator.
@@ -42,7 +68,8 @@ inline constexpr unsigned ascii_digit_value(char c) noexcept {
     return static_cast<unsigned>(static_cast<unsigned char>(c)) - unsigned{'0'};
 }
 
-// The strict stage: `text` holds number characters only and is never empty. A
+// The strict stage: `text` holds number characters only and is never empty
+// (the decimal mark, whichever it is, written as "." by the filter). A
 // text holding a "." is read by the float grammar, any other by the integer
 // grammar; both refuse the same texts otherwise, so the point is looked for
 // during the one scan that checks the grammar.
@@ -123,39 +150,43 @@ inline constexpr unsigned ascii_digit_value(char c) noexcept {
 // The buffer moves to a larger heap block (once, sized for the rest of the
 // input) only when the kept characters outgrow it, so a long text with a short
 // number in it allocates nothing.
+template <decimal_mark M>
 [[gnu::always_inline]] inline std::string_view number_scratch::filter(std::string_view in) {
-    if (in.size() > cap_) return filter_long(in);
+    if (in.size() > cap_) return filter_long<M>(in);
     // Texts that fit, the common case: a branch per byte measured faster here
     // than the branch-free loop of filter_long, whose overlapping stores the
     // reading that follows has to wait for.
     char* const out = buf_;
     std::size_t n = 0;
     for (char c : in) {
-        if (detail::number_chars[static_cast<unsigned char>(c)]) out[n++] = c;
+        if (detail::number_chars<M>[static_cast<unsigned char>(c)]) out[n++] = detail::as_kept<M>(c);
     }
     return {out, n};
 }
 
+template <decimal_mark M>
 [[gnu::always_inline]] inline std::string_view number_scratch::filter_branch_free(std::string_view in) {
-    if (in.size() > cap_) return filter_long(in);
+    if (in.size() > cap_) return filter_long<M>(in);
     char* const out = buf_;
     std::size_t n = 0;
 #pragma GCC unroll 8
     for (char c : in) {
-        out[n] = c;
-        n += detail::number_chars[static_cast<unsigned char>(c)];
+        out[n] = detail::as_kept<M>(c);
+        n += detail::number_chars<M>[static_cast<unsigned char>(c)];
     }
     return {out, n};
 }
 
+template <decimal_mark M>
 inline number parse(std::string_view in, number_scratch& scratch) {
-    const std::string_view text = scratch.filter(in);
+    const std::string_view text = scratch.filter<M>(in);
     if (text.empty()) return number{};
     return detail::read_number_text(text);
 }
 
+template <decimal_mark M>
 inline number parse_row(std::string_view in, number_scratch& scratch) {
-    const std::string_view text = scratch.filter_branch_free(in);
+    const std::string_view text = scratch.filter_branch_free<M>(in);
     if (text.empty()) return number{};
     return detail::read_number_text(text);
 }

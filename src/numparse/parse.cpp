@@ -1,16 +1,13 @@
-// The body of parse(): numparse::parse reads the text (number.cpp), and this
-// makes the Python result.
+// The body of parse(s) (_tavo): numparse::parse reads the text (number.cpp),
+// and read_number (number_result.hpp) makes the Python result.
 #include "boundary/bodies.hpp"
-#include "numparse/number.hpp"
+#include "numparse/decimal_arg.hpp"
+#include "numparse/number_result.hpp"
 
 #include <string>
 
 namespace tavo {
-namespace {
 
-// The exact int for significant digits beyond 64 bits. A text longer than the
-// interpreter's limit for integer text conversion gives None: the conversion
-// refuses it with ValueError before doing any arithmetic.
 result<ref> exact_int(std::string_view digits, bool negative) {
     std::string text;
     text.reserve(digits.size() + 1);
@@ -25,24 +22,16 @@ result<ref> exact_int(std::string_view digits, bool negative) {
     failed_creation();
 }
 
-}  // namespace
+error_value refused_decimal_mark(PyObject* value) {
+    std::string text = "decimal must be '.' or ',', not ";
+    if (status shown = append_display(text, value, true); !shown) return std::move(shown.error());
+    return error_value::owned_error(PyExc_ValueError, std::move(text));
+}
 
 result<ref> parse_body(call_args& a) {
     auto s = text_arg(a, 0);
     if (!s) return std::move(s.error());
-    numparse::number_scratch scratch;
-    const numparse::number number = numparse::parse(s->utf8(), scratch);
-    switch (number.what) {
-        case numparse::number::kind::int64:
-            return int_result(number.integer);
-        case numparse::number::kind::real:
-            return float_result(number.real);
-        case numparse::number::kind::big_int:
-            return exact_int(number.digits, number.negative);
-        case numparse::number::kind::none:
-            break;
-    }
-    return none_result();
+    return read_number<numparse::decimal_mark::point>(s->utf8());
 }
 
 }  // namespace tavo

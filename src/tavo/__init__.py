@@ -1,6 +1,7 @@
 """tavo: fast native helpers for cleaning and reshaping everyday data.
 
-The nine functions are those of the extension module `_tavo` (the very same objects);
+The functions are those of the extension module `_tavo` (the very same objects), but for
+`parse`, which takes a keyword-only `decimal` ('.' or ',') and comes from `tavo._native`;
 `tavo.columns` has the text and number functions over whole Arrow columns (pyarrow,
 polars, pandas, DuckDB, Spark, or any producer of the Arrow PyCapsule interface);
 `tavo.keys` converts the keys of nested payloads (dicts, lists and tuples) between
@@ -14,7 +15,6 @@ from _tavo import (
     backfill_iterdict,
     collapse,
     multikeysort,
-    parse,
     same_order,
     sanitize_vulgar_string,
     uncamel,
@@ -22,6 +22,7 @@ from _tavo import (
 )
 
 from . import columns, keys
+from ._native import parse
 
 __all__ = [
     "backfill",

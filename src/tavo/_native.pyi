@@ -1,9 +1,11 @@
-# The native per-value functions of the package tavo beyond _tavo's nine; each is
-# re-exported under its own name by a public module (tavo.keys).
-from typing import Any, SupportsIndex, TypeVar, overload
+# The native per-value functions of the package tavo beyond _tavo's nine (C++); each is
+# re-exported under its own name by a public module (tavo, tavo.keys).
+from typing import Any, Literal, SupportsIndex, TypeVar, overload
 
 _K = TypeVar("_K")
 _T = TypeVar("_T")
+
+def parse(s: str, *, decimal: Literal[".", ","] = ".") -> int | float | None: ...
 
 # A dict (or subclass) becomes a plain dict with the same kind of keys (str keys stay str),
 # a list or tuple a plain one; anything else is returned as it is.

@@ -38,6 +38,7 @@ pandas is needed otherwise. A pandas Series is read and rebuilt through pyarrow.
 
 from __future__ import annotations
 
+import functools
 import importlib
 import sys
 from typing import Any, Literal, Optional, Protocol, Union
@@ -90,7 +91,8 @@ def sanitize_vulgar_string(column: ArrowColumn) -> Any:
     return _apply(_columns.sanitize_vulgar_string, column, ())
 
 
-def parse(column: ArrowColumn, type: Optional[Literal["int64", "float64"]] = None) -> Any:
+def parse(column: ArrowColumn, type: Optional[Literal["int64", "float64"]] = None, *,
+          decimal: Literal[".", ","] = ".") -> Any:
     """Reads a number out of each row (see `tavo.parse`) into an int64 or float64 column.
 
     `column`: a column of strings (pyarrow Array or ChunkedArray, polars Series, pandas
@@ -105,11 +107,17 @@ def parse(column: ArrowColumn, type: Optional[Literal["int64", "float64"]] = Non
     never wraps: a value it cannot hold exactly (a fraction, an int past the 64-bit range)
     is null. Ints past the float range (beyond about 1.8e308) are +inf or -inf in float64,
     as a decimal text too large for a double is, and null in int64.
+
+    `decimal`: the decimal mark, as for `tavo.parse`: "." (a "," is dropped like any
+    separator) or "," ("1.234,56" reads as 1234.56, a "." is dropped). Anything else
+    raises ValueError.
     """
-    return _apply(_columns.parse, column, (type,))
+    return _apply(_columns.parse, column, (type,), {"decimal": decimal})
 
 
-def _apply(kernel: Any, column: Any, args: tuple[Any, ...]) -> Any:
+def _apply(kernel: Any, column: Any, args: tuple[Any, ...], kwargs: Optional[dict[str, Any]] = None) -> Any:
+    if kwargs:
+        kernel = functools.partial(kernel, **kwargs)
     # The libraries are looked up, not imported: a column of theirs means they are loaded.
     pa = sys.modules.get("pyarrow")
     if pa is not None:

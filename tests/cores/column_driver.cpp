@@ -7,7 +7,7 @@
 // has it) and compares each row with the per-element function.
 //
 // stdin: records of one operation byte ('u' uncamel, 'c' underscore_to_camelcase,
-// 'v' sanitize_vulgar, 'p' parse, 'd' to_double), a 4-byte little-endian
+// 'v' sanitize_vulgar, 'p' parse, 'P' parse_row with a decimal comma, 'd' to_double), a 4-byte little-endian
 // length and the text. stdout: per record a 4-byte length and the result:
 // the text ('v': "=" alone when there was no fraction), or for 'p' a kind
 // letter ('n' none, 'i' int64, 'b' big_int, 'r' real) and the value (decimal,
@@ -81,9 +81,11 @@ std::string convert_column(const std::vector<row>& rows) {
         if (r.op == 'u') tavo::text::uncamel(in, ascii, sink);
         if (r.op == 'c') tavo::text::underscore_to_camelcase(in, ascii, sink);
         if (r.op == 'v' && !tavo::text::sanitize_vulgar(in, sink)) others[i] = "=";
-        if (r.op == 'p') {
+        if (r.op == 'p' || r.op == 'P') {
             using kind = tavo::numparse::number::kind;
-            const tavo::numparse::number n = tavo::numparse::parse(in, scratch);
+            using tavo::numparse::decimal_mark;
+            const tavo::numparse::number n = r.op == 'p' ? tavo::numparse::parse(in, scratch)
+                                                         : tavo::numparse::parse_row<decimal_mark::comma>(in, scratch);
             others[i] = n.what == kind::none      ? "n"
                         : n.what == kind::int64   ? "i" + std::to_string(n.integer)
                         : n.what == kind::big_int ? std::string("b") + (n.negative ? "-" : "") + std::string(n.digits)

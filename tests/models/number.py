@@ -1,21 +1,26 @@
 """A plain-Python twin of `parse`, written from the rules rather than from the
-native code: keep the number characters, read an accounting negative, then
-match the float or the integer grammar. Python's own float() is the
-reference for the correctly rounded conversion."""
+native code: keep the number characters (the decimal mark among them, the other
+mark dropped), read an accounting negative, then match the float or the integer
+grammar. Python's own float() is the reference for the correctly rounded
+conversion."""
 import math
 import re
 import sys
 
-NOT_NUMBER_CHARS = re.compile(r"[^0-9().\-]+")
-FLOAT_TEXT = re.compile(r"-?(?:[0-9]+\.?[0-9]*|\.[0-9]+)")
+# Per decimal mark: what the filter drops, and the float grammar.
+NOT_NUMBER_CHARS = {mark: re.compile(r"[^0-9()\-%s]+" % re.escape(mark)) for mark in ".,"}
+FLOAT_TEXT = {mark: re.compile(r"-?(?:[0-9]+%s?[0-9]*|%s[0-9]+)" % (re.escape(mark), re.escape(mark)))
+              for mark in ".,"}
 INT_TEXT = re.compile(r"-?[0-9]+")
 
 
-def parse_model(s):
-    filtered = NOT_NUMBER_CHARS.sub("", s)
+def parse_model(s, decimal="."):
+    """parse(s, decimal=decimal): the decimal mark is "." or ","; the other one is
+    dropped like any character that is not part of a number."""
+    filtered = NOT_NUMBER_CHARS[decimal].sub("", s)
     if not filtered:
         return None
-    as_float = "." in filtered
+    as_float = decimal in filtered
     text = filtered
     if text[0] == "(" and text[-1] == ")":
         inner = text[1:-1]
@@ -23,7 +28,7 @@ def parse_model(s):
             return None
         text = "-" + inner
     if as_float:
-        return float(text) if FLOAT_TEXT.fullmatch(text) else None
+        return float(text.replace(decimal, ".")) if FLOAT_TEXT[decimal].fullmatch(text) else None
     if not INT_TEXT.fullmatch(text):
         return None
     negative = text[0] == "-"

@@ -15,6 +15,8 @@ import pandas as pd
 import polars as pl
 
 import _tavo
+import tavo
+import tavo.columns
 import tavo.keys
 from _tavo import (
     backfill,
@@ -90,7 +92,6 @@ def sequences(values: list[int | None], rows: list[dict[str, float | None]]) -> 
     collapse(x=1)  # type: ignore[call-arg]
 
 
-
 def payload_keys(payload: dict[str, Any], rows: list[dict[str, int]], pair: tuple[int, str], n: int) -> None:
     assert_type(tavo.keys.uncamel(payload), dict[str, Any])
     assert_type(tavo.keys.underscore_to_camelcase(payload, depth=2), dict[str, Any])
@@ -101,6 +102,17 @@ def payload_keys(payload: dict[str, Any], rows: list[dict[str, int]], pair: tupl
     tavo.keys.uncamel(payload, 2)  # type: ignore[call-overload]
     tavo.keys.uncamel(payload, depth=1.5)  # type: ignore[call-overload]
     tavo.keys.underscore_to_camelcase()  # type: ignore[call-overload]
+
+
+def decimal_marks(s: str, column: Any) -> None:
+    assert_type(tavo.parse(s), int | float | None)
+    assert_type(tavo.parse(s, decimal=","), int | float | None)
+    assert_type(tavo.parse(s=s, decimal="."), int | float | None)
+    assert_type(tavo.columns.parse(column, "float64", decimal=","), Any)
+    tavo.parse(s, ",")  # type: ignore[call-arg]
+    tavo.parse(s, decimal=";")  # type: ignore[arg-type]
+    tavo.parse(b"1", decimal=",")  # type: ignore[arg-type]
+    tavo.columns.parse(column, None, ",")  # type: ignore[call-arg]
 
 
 assert_type(_tavo.__all__, list[str])
