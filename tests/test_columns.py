@@ -265,7 +265,7 @@ def test_polars_column_loads_no_other_library():
 def test_package_exports():
     nine = ["backfill", "backfill_iterdict", "collapse", "multikeysort", "parse", "same_order",
             "sanitize_vulgar_string", "uncamel", "underscore_to_camelcase"]
-    assert sorted(tavo.__all__) == sorted(nine + ["columns"])
+    assert sorted(tavo.__all__) == sorted(nine + ["columns", "keys"])
     # parse takes a decimal mark: tavo._native's; the others are _tavo's own
     assert all(getattr(tavo, n) is getattr(_tavo, n) for n in nine if n != "parse")
     assert tavo.parse is tavo._native.parse and tavo.parse.__module__ == "tavo"
