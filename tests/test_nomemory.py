@@ -109,7 +109,8 @@ def snapshot(x):
 
 def canon(value, inputs):
     """A comparable form of a result: input objects by their position among
-    the inputs, plain values by repr, containers by their parts."""
+    the inputs, plain values by repr, containers by their parts, a column by
+    its rows."""
     pos = {id(o): i for i, o in enumerate(walk(inputs, []))}
     memo = {}
 
@@ -125,6 +126,10 @@ def canon(value, inputs):
             return ("input", pos[id(v)])
         if isinstance(v, (str, int, float, bool, type(None), bytes)):
             return (type(v).__name__, repr(v))
+        if hasattr(type(v), "__arrow_c_stream__"):  # a column: its rows, read after the call
+            import arrow_kit
+
+            return ("column", repr(arrow_kit.read_stream(v)))
         return ("object", type(v).__name__)
 
     return c(value)
@@ -590,6 +595,56 @@ def test_exhausted_address_space_ends_as_an_exception(setup, call):
     assert alive == "alive"
     assert first in ("returned", "raised MemoryError ", "raised PanicException memory allocation failed",
                      "raised PanicException Python API call failed"), proc.stdout + tail(proc.stderr)
+
+
+# --- the column functions with memory exhausted: MemoryError, the process carries on ----------
+
+
+def column_functions():
+    """The catalogue's column functions, by their names in the module."""
+    import catalogue
+
+    return [n.rpartition(".")[2] for n in catalogue.FUNCTIONS if n.startswith("tavo._columns.")]
+
+
+@pytest.mark.skipif(os.environ.get("TAVO_SANITIZED") == "1", reason="address limits do not mix with ASan")
+@pytest.mark.parametrize("function", column_functions())
+@pytest.mark.parametrize("how", ["address space", "claimed length"])
+def test_allocation_failure_is_a_memory_error(function, how):
+    if how == "address space" and function == "parse":
+        pytest.skip("parse's output (8 bytes a row) fits in what the setup leaves free in the heap")
+    if how == "address space":
+        # the column's output cannot be had within the address space left
+        setup = "src, p = ak.source('u', [ak.Chunk.strings(['aBcD' * 4] * 1_000_000)])"
+        limit = ("usage = int(open('/proc/self/statm').read().split()[0]) * resource.getpagesize()\n"
+                 "resource.setrlimit(resource.RLIMIT_AS, (usage + (4 << 20), resource.RLIM_INFINITY))\n"
+                 # under user-mode emulation (qemu) the limit binds the emulator, not the program;
+                 # asked of the kernel directly (a free-threaded build's allocator may have
+                 # reserved its address space ahead)
+                 "import mmap\ntry:\n    mmap.mmap(-1, 64 << 20)\n    print('unbound')\nexcept OSError:\n    pass")
+    else:
+        # a producer claims 2**44 rows of string_view (nulls, so no view is read): the output's
+        # buffers are asked for, and refused, before any row
+        setup = ("src, p = ak.source('vu', [ak.Chunk('vu', 1 << 44, [b'\\0' * 8, b'\\0' * 16, b''], 0, 1 << 44)])")
+        limit = ""
+    script = "\n".join([
+        "import resource, sys",
+        "import arrow_kit as ak",
+        "try:\n    from tavo import _columns as columns\nexcept ImportError:\n    import _columns as columns",
+        setup, limit,
+        "try:",
+        f"    columns.{function}(src)",
+        "    print('returned')",
+        "except BaseException as e:",
+        "    print('raised', type(e).__name__, e)",
+        "print('alive', p.all_released_once())",
+    ])
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    proc = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=300, env=env)
+    assert proc.returncode == 0, proc.stderr[-2000:]
+    if proc.stdout.startswith("unbound"):
+        pytest.skip("the address-space limit does not bind here (user-mode emulation)")
+    assert proc.stdout.splitlines() == ["raised MemoryError out of memory while building the column", "alive True"]
 
 
 def test_report_figures():

@@ -5,29 +5,10 @@ The nine functions are those of the extension module `_tavo` (the very same obje
 polars, pandas, DuckDB, Spark, or any producer of the Arrow PyCapsule interface).
 """
 
-from _tavo import (
-    backfill,
-    backfill_iterdict,
-    collapse,
-    multikeysort,
-    parse,
-    same_order,
-    sanitize_vulgar_string,
-    uncamel,
-    underscore_to_camelcase,
-)
+import _tavo
+from _tavo import *  # noqa: F403 - the nine, as _tavo.__all__ lists them
 
 from . import columns
 
-__all__ = [
-    "backfill",
-    "backfill_iterdict",
-    "collapse",
-    "columns",
-    "multikeysort",
-    "parse",
-    "same_order",
-    "sanitize_vulgar_string",
-    "uncamel",
-    "underscore_to_camelcase",
-]
+__all__ = ["columns"]
+__all__ += _tavo.__all__
