@@ -6,7 +6,7 @@ columns. Left out when the package's native modules are not built."""
 import _tavo
 import arrow_kit as ak
 from arrow_kit import Chunk, source, utf8_chunk
-from catalogue import case_list, has_module, raises, resolve, returns, returns_where
+from catalogue import case_list, has_module, raises, resolve, returns
 from fuzz_kit import text
 from models import same
 from models.number import column_model
