@@ -12,7 +12,7 @@ path of a module of the package and its attribute there
 Every function appears on its success paths, on every binding and conversion
 error, and under hostile objects. The cases live beside their function, one
 module a function or two (boundary.py holds the binding and conversion errors
-of _tavo's nine); the same cases drive three checks: each function's test file
+of _tavo's nine, column_functions.py the four of tavo._columns); the same cases drive three checks: each function's test file
 runs its cases once and checks their outcomes (`test_catalogue`),
 test_refleaks.py runs every case many times and checks that nothing leaks, and
 test_threads.py runs them from many threads at once.

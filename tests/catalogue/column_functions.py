@@ -94,11 +94,11 @@ if has_module(MODULE):
         add(f"columns-{short}-failing-stream", fn,
             make=lambda: ((column_source("u", [["aB"], ["cD"]], fail_at=1),), {}),
             check=raises(RuntimeError, "the Arrow stream failed (error 5): the disk is on fire"))
-    for type in ("int64", "float64"):
+    for kind in ("int64", "float64"):
         chunks = VALUES["numbers"]
-        add(f"columns-parse-as-{type}", name("parse"),
-            make=lambda chunks=chunks, type=type: ((column_source("U", chunks), type), {}),
-            then=ak.read_stream, check=returns(expected("parse", chunks, "U", type)))
+        add(f"columns-parse-as-{kind}", name("parse"),
+            make=lambda chunks=chunks, kind=kind: ((column_source("U", chunks), kind), {}),
+            then=ak.read_stream, check=returns(expected("parse", chunks, "U", kind)))
     add("columns-parse-bad-type", name("parse"), make=lambda: ((column_source("u", [["1"]]), "int8"), {}),
         check=raises(ValueError, "type must be None, 'int64' or 'float64', not 'int8'"))
 
