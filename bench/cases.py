@@ -12,28 +12,27 @@ import importlib.metadata
 import operator
 import os
 import random
+import sys
 import types
 import warnings
 
 import _tavo
 
-import column_cases
-import reference as ref
-from harness import Candidate, Case, same_answer, short
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests"))
+import catalogue  # noqa: E402 - the suite's list of functions and their probes
+
+import column_cases  # noqa: E402
+import reference as ref  # noqa: E402
+from harness import Candidate, Case, same_answer, short  # noqa: E402
 
 # --- availability ------------------------------------------------------------
 
-FUNCTIONS = ["uncamel", "underscore_to_camelcase", "sanitize_vulgar_string", "parse",
-             "multikeysort", "collapse", "backfill", "backfill_iterdict", "same_order",
-             "columns",  # tavo.columns: the four text and number functions over Arrow columns
-             "keys"]  # tavo.keys: the keys of nested payloads
-
-_PROBES = {
-    "uncamel": ("aB",), "underscore_to_camelcase": ("a_b",), "sanitize_vulgar_string": ("1½",),
-    "parse": ("1",), "multikeysort": ([{"a": 2}, {"a": 1}], "a"), "collapse": ([1, [2]],),
-    "backfill": ([None, 1],), "backfill_iterdict": ([{"a": None}, {"a": 1}],),
-    "same_order": (["a"], ["a"]),
-}
+# The functions: those of the suite's catalogue (tests/catalogue), _tavo's first. The column
+# functions (tavo._columns) are timed together, as "columns" (bench/column_cases.py), and so are
+# the payload-key functions (tavo.keys), as "keys"; a
+# function without cases of its own here is timed on its catalogue probe (probe_cases).
+GROUPS = {"columns": "tavo._columns.", "keys": "tavo.keys."}
+FUNCTIONS = [n for n in catalogue.FUNCTIONS if not any(n.startswith(p) for p in GROUPS.values())] + list(GROUPS)
 
 
 def availability():
@@ -43,25 +42,33 @@ def availability():
         if name == "columns":
             out[name] = column_cases.unavailable()
             continue
-        if name == "keys":
-            try:
-                importlib.import_module("tavo.keys").uncamel({"aB": [1]})
-                out[name] = ""
-            except ImportError as e:
-                out[name] = "tavo.keys is not installed (pip install .): %s" % e
-            continue
-        f = getattr(_tavo, name, None)
-        if f is None:
-            out[name] = "not in _tavo"
+        try:
+            f = catalogue.resolve(name)
+        except (ImportError, AttributeError) as e:
+            out[name] = "not built (%s)" % e
             continue
         try:
-            f(*_PROBES[name])
+            f(*catalogue.PROBE[name])
             out[name] = ""
         except NotImplementedError:
             out[name] = "not built yet (raises NotImplementedError)"
         except Exception as e:
             out[name] = "fails on a basic call: %s: %s" % (type(e).__name__, e)
     return out
+
+
+def probe_cases(func):
+    """The cases of a function that has none of its own here: one call on its catalogue probe
+    (the call's overhead), beside os.fspath of a str, the cheapest call of a C function."""
+    args = catalogue.PROBE[func]
+    return [Case(func, "small: catalogue probe", "small", {"main": short(args, 50)},
+                 {"main": Candidate(func, "module", "f(*args)", {"f": catalogue.resolve(func), "args": args})},
+                 [Candidate("os.fspath('1')", "built-in", "g('1')", {"g": os.fspath}, check=False)])]
+
+
+def builders(func):
+    """The function that makes `func`'s cases."""
+    return BUILDERS.get(func) or (lambda: probe_cases(func))
 
 
 PEERS = {  # import name -> distribution name

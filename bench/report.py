@@ -3,6 +3,7 @@
 import json
 import math
 import os
+import re
 import statistics
 
 KIND_COLOURS = {"peer": "#3b6fb6", "reference": "#3a9d5d", "built-in": "#8c8c8c"}
@@ -267,6 +268,27 @@ def write_all(data, out, charts=True):
         except ImportError as e:
             print("charts skipped: matplotlib is not installed (%s)" % e)
     return paths
+
+
+# The README's line on where its figures come from; `bench/run.py --readme` writes it.
+README_LINE = re.compile(r"^The figures below come from commit .*$", re.M)
+
+
+def readme_line(data):
+    m = data["machine"]
+    return ("The figures below come from commit `%s` (bench/results/results.md: %s mode, CPython %s, "
+            "%s, %s cores, %s)." % (m["commit"] or "?", data["mode"], m["python"], m["cpu"], m["cores"], m["date"]))
+
+
+def update_readme(path, data):
+    with open(path, encoding="utf-8") as f:
+        text = f.read()
+    text, n = README_LINE.subn(lambda _: readme_line(data), text)
+    if n != 1:
+        raise SystemExit("%s: expected one line starting 'The figures below come from commit', found %d" % (path, n))
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(text)
+    return path
 
 
 if __name__ == "__main__":  # rewrite the report and charts from a results.json

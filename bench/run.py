@@ -35,6 +35,7 @@ import report  # noqa: E402
 # The fitted exponent of time against n may exceed the larger of the ideal one (1 for
 # n, about 1.1 for n log n over 10^3..10^6) and the baseline's by this much; quadratic is 2.
 SCALING_SLACK = 0.1
+README = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "README.md")
 
 
 def machine_info():
@@ -51,12 +52,7 @@ def machine_info():
     cpu = fields.get("model name", platform.processor() or "unknown")
     if "cpu family" in fields and "model" in fields:
         cpu += " (family %s, model %s)" % (fields["cpu family"], fields["model"])
-    here = os.path.dirname(os.path.abspath(__file__))
-    try:
-        commit = subprocess.run(["git", "-C", here, "describe", "--always", "--dirty"],
-                                capture_output=True, text=True, timeout=10).stdout.strip()
-    except Exception:
-        commit = ""
+    commit = source_commit()
     return {
         "cpu": cpu,
         "cores": os.cpu_count(),
@@ -66,6 +62,24 @@ def machine_info():
         "commit": commit,
         "date": datetime.datetime.now().strftime("%Y-%m-%d %H:%M"),
     }
+
+
+def source_commit():
+    """The commit the run measures: HEAD, with "-dirty" when tracked files differ from it
+    (bench/results and the README, which a run writes, aside); "" outside a git checkout."""
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+    def git(*args):
+        return subprocess.run(["git", "-C", root, *args], capture_output=True, text=True, timeout=30,
+                              check=True).stdout.strip()
+
+    try:
+        head = git("rev-parse", "--short", "HEAD")
+        changed = git("status", "--porcelain", "--untracked-files=no", "--", ".",
+                      ":(exclude)bench/results", ":(exclude)README.md")
+    except (OSError, subprocess.SubprocessError):
+        return ""
+    return head + ("-dirty" if changed else "")
 
 
 def summarize(case):
@@ -341,8 +355,12 @@ def main(argv=None):
     ap.add_argument("--no-scaling", action="store_true", help="skip the 10^3..10^6 series")
     ap.add_argument("--no-charts", action="store_true", help="skip the PNG charts")
     ap.add_argument("--no-threads", action="store_true", help="skip the two-thread throughput case")
+    ap.add_argument("--readme", action="store_true",
+                    help="name the run's commit in README.md's line on the figures (tools/bench_results.sh)")
     args = ap.parse_args(argv)
 
+    if args.readme and os.path.abspath(args.out) != os.path.abspath(ap.get_default("out")):
+        ap.error("--readme names the figures of bench/results: it does not go with --out")
     reps = args.reps or (3 if args.quick else 11)
     batch = 0.005 if args.quick else 0.02
     sizes = [10**3, 10**4, 10**5] if args.quick else [10**3, 10**4, 10**5, 10**6]
@@ -368,7 +386,7 @@ def main(argv=None):
             log("%s: skipped, %s" % (func, available[func]))
             continue
         log("%s:" % func)
-        built = cases.BUILDERS[func]()
+        built = cases.builders(func)()
         for case in built:
             harness.check_case(case)
             harness.run_case(case, reps, batch)
@@ -418,6 +436,8 @@ def main(argv=None):
     }
     os.makedirs(args.out, exist_ok=True)
     paths = report.write_all(data, args.out, charts=not args.no_charts)
+    if args.readme:
+        paths.append(report.update_readme(README, data))
 
     log("")
     log("Targets:")

@@ -185,3 +185,19 @@ def test_agreeing_text_drops_words_the_peer_handles_differently():
     text, notes = cases.agreeing_text(lambda t: t, peer, words)
     assert text and "two-words" not in text and "userID" not in text and "plain" in text
     assert any("differs on 1 of 4 words" in n for n in notes)
+
+
+def test_the_bench_times_every_function_of_the_catalogue():
+    # The bench's list is the catalogue's; a function without cases of its own in
+    # bench/cases.py is timed on its catalogue probe, which must give the same answer each time.
+    import catalogue
+
+    grouped = [n for n in catalogue.FUNCTIONS if any(n.startswith(p) for p in cases.GROUPS.values())]
+    assert sorted(cases.FUNCTIONS) == sorted((set(catalogue.FUNCTIONS) - set(grouped)) | set(cases.GROUPS))
+    available = cases.availability()
+    assert all(not available[n] for n in cases.FUNCTIONS if n not in cases.GROUPS), available
+    for name in cases.FUNCTIONS:
+        if name not in cases.GROUPS:
+            for case in cases.probe_cases(name):
+                harness.check_case(case)
+                assert not case.skipped and case.module["main"].expr == "f(*args)"

@@ -20,6 +20,7 @@ import pytest
 
 import _tavo
 import catalogue
+from fuzz_kit import RandomData
 from hostile_kit import Answers, Boom, DistinctKey, RaisesPanic, hostile_str, is_panic, panic_type
 
 
@@ -56,13 +57,45 @@ STUB_ALL, STUB_FUNCTIONS = stub_functions()
 NAMES = list(STUB_ALL)
 
 
-@pytest.mark.parametrize("name", NAMES)
+def owner(entry):
+    """The catalogue function a STRESS scenario belongs to: the longest one its name starts with."""
+    return max((f for f in catalogue.FUNCTIONS if entry.startswith(f)), key=len, default=None)
+
+
+@pytest.mark.parametrize("name", catalogue.FUNCTIONS)
 def test_every_sweep_runs_every_function(name):
     # A function's catalogue module gives it to the sweeps; one left out is caught here.
+    fn = catalogue.resolve(name)
     assert any(c.func == name for c in catalogue.CASES)
-    assert any(make()[0].__name__ == name for make in catalogue.NOMEMORY.values())
+    assert any(make()[0] is fn for make in catalogue.NOMEMORY.values())
     assert name in catalogue.HAMMER
-    assert any(fn == name for fn, *_ in catalogue.SCALE.values())
+    assert any(owner(s) == name for s in catalogue.STRESS)
+    assert name in catalogue.FUZZ
+    assert any(f == name for f, *_ in catalogue.SCALE.values())
+    fn(*catalogue.PROBE[name])  # the probe is a call that works
+
+
+def test_catalogue_lists_every_native_function():
+    # _tavo's nine and every function of the package's native modules, compared by identity
+    listed = {id(catalogue.resolve(n)) for n in catalogue.FUNCTIONS}
+    missing = [f"{module}.{f.__name__}" for module, functions in catalogue.native_functions().items()
+               for f in functions if id(f) not in listed]
+    assert not missing, f"functions without a catalogue module: {missing}"
+    assert [n for n in catalogue.FUNCTIONS if "." not in n] == _tavo.__all__
+    # and the tables name no other function
+    for table in ("HAMMER", "FUZZ"):
+        assert set(catalogue.SWEEPS[table]) <= set(catalogue.FUNCTIONS), table
+    assert all(owner(s) for s in catalogue.STRESS), list(catalogue.STRESS)
+    assert {f for f, *_ in catalogue.SCALE.values()} <= set(catalogue.FUNCTIONS)
+    assert {c.func for c in catalogue.CASES} <= set(catalogue.FUNCTIONS)
+
+
+@pytest.mark.parametrize("name", catalogue.FUNCTIONS)
+def test_fuzz_target_on_random_data(name):
+    # the fuzzer's target of each function (fuzz/fuzz_tavo.py), over random bytes rather than
+    # libFuzzer's: a target that fails or no longer runs shows here first
+    for seed in range(150):
+        catalogue.FUZZ[name](RandomData(seed))
 
 
 def binding_error(fn, *args, **kwargs):

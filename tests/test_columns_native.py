@@ -21,6 +21,7 @@ from hypothesis import given, strategies as st
 import _tavo
 import tavo
 import arrow_kit as ak
+import catalogue
 from arrow_kit import Chunk, source, utf8_chunk, view, view_chunk
 from strategies import FRACTIONS, SETTINGS
 
@@ -546,48 +547,12 @@ def test_pyarrow_round_trip(function, pa_type):
         assert pa.chunked_array(col).num_chunks == (arr.num_chunks if hasattr(arr, "num_chunks") else 1)
 
 
-# --- leaks: references and memory blocks on a debug interpreter (tools/leak_check.sh) ------------
+# --- the catalogue's cases (also run by the leak check, the allocation-failure sweep and the threads) --
 
 
-def _expect(error, call):
-    try:
-        call()
-    except error:
-        return
-    raise AssertionError(f"{error.__name__} expected")
-
-
-def _export_unread():
-    col = columns.parse(source("u", [Chunk.strings(["1", None]), Chunk.strings(["2.5"])])[0])
-    col.__arrow_c_stream__()
-    col.__arrow_c_array__()
-
-
-LEAK_CASES = {
-    "text, read back": lambda: ak.read_stream(columns.uncamel(source("vu", [Chunk.strings(["aB", None, "Étudiant" * 3], "vu")])[0])),
-    "parse, joined": lambda: ak.read_single(columns.parse(source("u", [Chunk.strings(["1"]), Chunk.strings(["x", "2"])])[0])),
-    "exports never read": _export_unread,
-    "malformed row": lambda: _expect(ValueError, lambda: columns.uncamel(source("u", [utf8_chunk([0, 2, 1], b"ab")])[0])),
-    "refused type": lambda: _expect(TypeError, lambda: columns.parse(source("l", [Chunk("l", 1, [None, b"\0" * 8])])[0])),
-    "not arrow": lambda: _expect(TypeError, lambda: columns.sanitize_vulgar_string(["x"])),
-    "bad parse type": lambda: _expect(ValueError, lambda: columns.parse(source("u", [Chunk.strings(["1"])])[0], "int8")),
-    "failing stream": lambda: _expect(RuntimeError, lambda: columns.uncamel(source("u", [Chunk.strings(["a"])], fail_at=0)[0])),
-}
-
-
-@pytest.mark.parametrize("case", LEAK_CASES, ids=list(LEAK_CASES))
-@pytest.mark.usefixtures("settled_heap")
-def test_no_leak(case):
-    from test_refleaks import CALLS, DEBUG, ROUNDS, leaks, measure
-
-    call = LEAK_CASES[case]
-    if not DEBUG:
-        pytest.skip("total reference counts need a debug interpreter (tools/leak_check.sh)")
-    for _ in range(CALLS):
-        call()
-    refs, blocks = measure(call, CALLS, ROUNDS)
-    assert not leaks(refs[1:]), f"references leak: deltas {refs} over rounds of {CALLS} calls"
-    assert not leaks(blocks[1:]), f"memory blocks leak: deltas {blocks} over rounds of {CALLS} calls"
+@catalogue.parametrize(catalogue.column_functions.CASES)
+def test_catalogue(case):
+    catalogue.run(case)
 
 
 @pytest.mark.scale
@@ -624,46 +589,3 @@ def test_text_past_two_gigabytes_becomes_large_utf8():
     s.release(ctypes.byref(s))
     with pytest.raises(ValueError, match="too large for one utf8 array"):
         columns.uncamel(source("u", [Chunk.strings([row] * 800), Chunk.strings([row] * 800)])[0]).__arrow_c_array__()
-
-
-# --- allocation failure: MemoryError, the process carries on --------------------------------
-
-
-@pytest.mark.skipif(os.environ.get("TAVO_SANITIZED") == "1", reason="address limits do not mix with ASan")
-@pytest.mark.parametrize("function", TEXT_FUNCTIONS + ["parse"])
-@pytest.mark.parametrize("how", ["address space", "claimed length"])
-def test_allocation_failure_is_a_memory_error(function, how):
-    if how == "address space" and function == "parse":
-        pytest.skip("parse's output (8 bytes a row) fits in what the setup leaves free in the heap")
-    if how == "address space":
-        # the column's output cannot be had within the address space left
-        setup = "src, p = ak.source('u', [ak.Chunk.strings(['aBcD' * 4] * 1_000_000)])"
-        limit = ("usage = int(open('/proc/self/statm').read().split()[0]) * resource.getpagesize()\n"
-                 "resource.setrlimit(resource.RLIMIT_AS, (usage + (4 << 20), resource.RLIM_INFINITY))\n"
-                 # under user-mode emulation (qemu) the limit binds the emulator, not the program;
-                 # asked of the kernel directly (a free-threaded build's allocator may have
-                 # reserved its address space ahead)
-                 "import mmap\ntry:\n    mmap.mmap(-1, 64 << 20)\n    print('unbound')\nexcept OSError:\n    pass")
-    else:
-        # a producer claims 2**44 rows of string_view (nulls, so no view is read): the output's
-        # buffers are asked for, and refused, before any row
-        setup = ("src, p = ak.source('vu', [ak.Chunk('vu', 1 << 44, [b'\\0' * 8, b'\\0' * 16, b''], 0, 1 << 44)])")
-        limit = ""
-    script = "\n".join([
-        "import resource, sys",
-        "import arrow_kit as ak",
-        "try:\n    from tavo import _columns as columns\nexcept ImportError:\n    import _columns as columns",
-        setup, limit,
-        "try:",
-        f"    columns.{function}(src)",
-        "    print('returned')",
-        "except BaseException as e:",
-        "    print('raised', type(e).__name__, e)",
-        "print('alive', p.all_released_once())",
-    ])
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
-    proc = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=300, env=env)
-    assert proc.returncode == 0, proc.stderr[-2000:]
-    if proc.stdout.startswith("unbound"):
-        pytest.skip("the address-space limit does not bind here (user-mode emulation)")
-    assert proc.stdout.splitlines() == ["raised MemoryError out of memory while building the column", "alive True"]

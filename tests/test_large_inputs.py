@@ -9,6 +9,7 @@ and memory of each case are printed (pytest -s, or tools/scale_check.sh).
 Marked `scale`: skipped unless pytest runs with --scale.
 """
 import json
+import os
 import subprocess
 import sys
 import textwrap
@@ -26,8 +27,10 @@ CASES = catalogue.SCALE
 
 SCRIPT = textwrap.dedent(
     """
-    import gc, json, resource, sys, time
-    import _tavo
+    import gc, importlib, json, resource, sys, time
+    sys.path.insert(0, {tests!r})
+    module, _, name = {fn!r}.rpartition(".")  # a catalogue name (tests/catalogue)
+    fn = getattr(importlib.import_module(module or "_tavo"), name)
 
     def rss():
         with open("/proc/self/status") as f:
@@ -38,7 +41,6 @@ SCRIPT = textwrap.dedent(
     {setup}
     gc.collect()
     after_input = rss()
-    fn = getattr(_tavo, {fn!r})
     t0 = time.perf_counter()
     r = fn(*args)
     seconds = time.perf_counter() - t0
@@ -52,7 +54,7 @@ SCRIPT = textwrap.dedent(
 @pytest.mark.parametrize("name", list(CASES))
 def test_scale(name):
     fn, setup, check, factor = CASES[name]
-    script = SCRIPT.format(setup=setup, fn=fn, check=check)
+    script = SCRIPT.format(setup=setup, fn=fn, check=check, tests=os.path.dirname(os.path.abspath(__file__)))
     out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=900)
     assert out.returncode == 0, out.stderr[-3000:]
     figures = json.loads(out.stdout.strip().splitlines()[-1])

@@ -70,3 +70,21 @@ def test_readme_has_the_blocks_it_promises():
     assert block_ids(BLOCKS) == ["pandas 1", "dask", "pyspark", "polars", "pandas 2", "duckdb", "pyarrow",
                                  "pyarrow pyspark"]
     assert len(re.findall(r"^```pycon$", TEXT, re.M)) >= 10
+
+
+def test_readme_names_the_commit_of_its_figures():
+    # the charts the README shows come from bench/results; the line naming their commit is
+    # written from results.json by bench/run.py --readme (tools/bench_results.sh)
+    import json
+
+    bench = README.parent / "bench"
+    results = bench / "results" / "results.json"
+    if not results.exists():
+        pytest.skip("bench/results is not beside the tests")
+    sys.path.insert(0, str(bench))
+    try:
+        import report
+    finally:
+        sys.path.remove(str(bench))
+    data = json.loads(results.read_text(encoding="utf-8"))
+    assert report.README_LINE.findall(TEXT) == [report.readme_line(data)]

@@ -10,30 +10,11 @@ on its own, bring the column functions into those libraries: a polars namespace,
 accessor, DuckDB SQL functions.
 """
 
-from _tavo import (
-    backfill,
-    backfill_iterdict,
-    collapse,
-    multikeysort,
-    same_order,
-    sanitize_vulgar_string,
-    uncamel,
-    underscore_to_camelcase,
-)
+import _tavo
+from _tavo import *  # noqa: F403 - the nine, as _tavo.__all__ lists them
 
 from . import columns, keys
 from ._native import parse
 
-__all__ = [
-    "backfill",
-    "backfill_iterdict",
-    "collapse",
-    "columns",
-    "keys",
-    "multikeysort",
-    "parse",
-    "same_order",
-    "sanitize_vulgar_string",
-    "uncamel",
-    "underscore_to_camelcase",
-]
+__all__ = ["columns", "keys"]
+__all__ += _tavo.__all__

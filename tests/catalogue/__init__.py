@@ -1,26 +1,42 @@
-"""A catalogue of calls into _tavo, each with the outcome it must have, and the
-inputs of the sweeps that run every function.
+"""A catalogue of calls into the package's native functions, each with the
+outcome it must have, and the inputs of every sweep that runs every function.
+
+To add a function: its catalogue module here, with its CASES and its entry in
+each table below (PROBE, NOMEMORY, HAMMER, STRESS, FUZZ, SCALE); nothing else in
+tests/, fuzz/ or bench/: test_boundary.py fails until every table has it.
+
+A function's catalogue name is its name in _tavo ("uncamel"), or the dotted
+path of a module of the package and its attribute there
+("tavo._columns.uncamel"); `resolve` turns it into the function.
 
 Every function appears on its success paths, on every binding and conversion
 error, and under hostile objects. The cases live beside their function, one
 module a function or two (boundary.py holds the binding and conversion errors
-of all nine); the same cases drive three checks: each function's test file runs
-its cases once and checks their outcomes (`test_catalogue`), test_refleaks.py
-runs every case many times and checks that nothing leaks, and test_threads.py
-runs them from many threads at once.
+of _tavo's nine, column_functions.py the four of tavo._columns); the same cases drive three checks: each function's test file
+runs its cases once and checks their outcomes (`test_catalogue`),
+test_refleaks.py runs every case many times and checks that nothing leaks, and
+test_threads.py runs them from many threads at once.
 
 A case either has fixed `args` (the same objects on every call, so a leak of a
 reference to them shows in their reference counts) or a `make` factory that
-builds fresh arguments per call (for calls that mutate their input).
+builds fresh arguments per call (for calls that mutate their input, or inputs
+that are read once, like an Arrow stream). A case's `then` is applied to the
+result within the call (a column is read back, so its export runs too).
 
 Beside CASES, a function's module gives each of its functions the inputs of
-the sweeps that run every function, so that a new function is added to all
-of them in its own module (test_boundary.py checks that none is missing):
+the sweeps that run every function:
 
+- PROBE: function -> arguments of a plain call that succeeds (the binding
+  errors of boundary.py start from them; the bench checks that a function
+  works with them, and times them when it has no cases of its own);
 - NOMEMORY: name -> factory of one call (see `fresh`) whose every allocation
   test_nomemory.py makes fail in turn;
 - HAMMER: function -> a call without arguments that test_threads.py makes from
   many threads at once on the same objects;
+- STRESS: name (starting with its function's) -> a factory of the
+  stress_kit.Scenario that test_threads.py runs with callers and mutators;
+- FUZZ: function -> a fuzz target taking a FuzzedDataProvider (fuzz/fuzz_tavo.py
+  runs them under libFuzzer; test_boundary.py runs them on random bytes);
 - SCALE: name -> (function, setup code defining `args`, check expression on
   the result `r`, extra memory allowed as a multiple of the input's) for
   test_large_inputs.py.
@@ -30,8 +46,6 @@ Modules are found by name: every module of this package is read.
 import importlib
 import pkgutil
 import sys
-
-import pytest
 
 import _tavo
 from hostile_kit import Boom, ListSub, hostile_str, is_panic, raise_
@@ -51,11 +65,41 @@ class Outcome:
         return f"returned {self.value!r}"
 
 
+def resolve(name):
+    """The function a catalogue name stands for: _tavo's for a bare name, else
+    the attribute of a module of the package. A native module of the package
+    built beside the tests rather than installed ("_columns" for
+    "tavo._columns") is found too."""
+    module, _, attr = name.rpartition(".")
+    if not module:
+        return getattr(_tavo, attr)
+    return getattr(native_module(module), attr)
+
+
+def native_module(module):
+    """The module `module` ("tavo._columns"), or its top-level build ("_columns")."""
+    try:
+        return importlib.import_module(module)
+    except ImportError:
+        if not module.startswith("tavo."):
+            raise
+        return importlib.import_module(module[len("tavo."):])
+
+
+def has_module(module):
+    try:
+        native_module(module)
+    except ImportError:
+        return False
+    return True
+
+
 class Case:
-    def __init__(self, name, func, args=(), kwargs=None, make=None, check=None, tracked=()):
+    def __init__(self, name, func, args=(), kwargs=None, make=None, check=None, tracked=(), then=None):
         self.name = name
         self.func = func
-        self.fn = getattr(_tavo, func)
+        self.fn = resolve(func)
+        self.then = then
         self.args = args
         self.kwargs = kwargs or {}
         self.make = make
@@ -72,14 +116,17 @@ class Case:
         """One call; returns nothing, swallows every exception."""
         args, kwargs = self.arguments()
         try:
-            self.fn(*args, **kwargs)
+            out = self.fn(*args, **kwargs)
+            if self.then is not None:
+                self.then(out)
         except BaseException:  # noqa: BLE001 - every outcome is fine here; check() judges it
             pass
 
     def outcome(self):
         args, kwargs = self.arguments()
         try:
-            return Outcome(value=self.fn(*args, **kwargs))
+            out = self.fn(*args, **kwargs)
+            return Outcome(value=out if self.then is None else self.then(out))
         except KeyboardInterrupt:
             raise
         except BaseException as e:  # noqa: BLE001
@@ -121,8 +168,8 @@ def case_list():
     """A module's list of cases and the function that adds one to it."""
     cases = []
 
-    def add(name, func, *args, check, kwargs=None, make=None, tracked=()):
-        cases.append(Case(name, func, args, kwargs, make, check, tracked))
+    def add(name, func, *args, check, kwargs=None, make=None, tracked=(), then=None):
+        cases.append(Case(name, func, args, kwargs, make, check, tracked, then))
 
     return cases, add
 
@@ -143,6 +190,8 @@ def run(case):
 
 def parametrize(cases):
     """The test of a function's catalogue cases: `@catalogue.parametrize(catalogue.collapse.CASES)`."""
+    import pytest  # here only: the fuzzer and the bench read the catalogue without pytest
+
     return pytest.mark.parametrize("case", cases, ids=[c.name for c in cases])
 
 
@@ -228,14 +277,14 @@ HAMMER_TEXT = "getHTTPResponse_code 4\u00be cups, \u2153 tsp USD (1,234.50) " * 
 
 
 def fresh(fn, *args, **kwargs):
-    """A NOMEMORY factory calling _tavo.<fn>(*args, **kwargs) on fresh copies of
-    the arguments: it returns (function, args, kwargs, inputs, in_place), where
-    `inputs` must come out of the call unchanged."""
+    """A NOMEMORY factory calling the function of catalogue name `fn` on fresh
+    copies of the arguments: it returns (function, args, kwargs, inputs,
+    in_place), where `inputs` must come out of the call unchanged."""
 
     def make():
         a = build(args)
         kw = build(kwargs)
-        return getattr(_tavo, fn), a, kw, (a, kw), False
+        return resolve(fn), a, kw, (a, kw), False
 
     return make
 
@@ -251,22 +300,49 @@ def build(x):
     return x
 
 
-MODULES = [importlib.import_module(f"{__name__}.{m.name}") for m in sorted(pkgutil.iter_modules(__path__),
-                                                                          key=lambda m: m.name)]
-CASES = [c for m in MODULES for c in m.CASES]
-BY_NAME = {c.name: c for c in CASES}
-assert len(BY_NAME) == len(CASES), "case names must be unique"
-
-
-def _merged(attr):
+def _merged(attr, modules=None):
     merged = {}
-    for m in MODULES:
+    for m in MODULES if modules is None else modules:
         for name, value in getattr(m, attr, {}).items():
             assert name not in merged, f"{attr}: {name} given twice"
             merged[name] = value
     return merged
 
 
+def module_names():
+    return sorted(m.name for m in pkgutil.iter_modules(__path__))
+
+
+def probes_of(names):
+    """PROBE of the modules `names` (for a module that needs the others' while
+    the catalogue is still being read)."""
+    return _merged("PROBE", [importlib.import_module(f"{__name__}.{n}") for n in names])
+
+
+MODULES = [importlib.import_module(f"{__name__}.{n}") for n in module_names()]
+CASES = [c for m in MODULES for c in m.CASES]
+BY_NAME = {c.name: c for c in CASES}
+assert len(BY_NAME) == len(CASES), "case names must be unique"
+
+
+PROBE = _merged("PROBE")
 NOMEMORY = _merged("NOMEMORY")
 HAMMER = _merged("HAMMER")
+STRESS = _merged("STRESS")
+FUZZ = _merged("FUZZ")
 SCALE = _merged("SCALE")
+# The functions of the catalogue: _tavo's in its order, then the package's.
+FUNCTIONS = sorted(PROBE, key=lambda n: ("." in n, _tavo.__all__.index(n) if "." not in n else 0, n))
+SWEEPS = {"PROBE": PROBE, "NOMEMORY": NOMEMORY, "HAMMER": HAMMER, "STRESS": STRESS, "FUZZ": FUZZ, "SCALE": SCALE}
+
+
+def native_functions():
+    """Every public function of the native modules, by module: _tavo and the
+    package's (tavo._columns, tavo._native), which the catalogue must cover."""
+    found = {"_tavo": [getattr(_tavo, n) for n in _tavo.__all__]}
+    for module in ("tavo._columns", "tavo._native"):
+        if has_module(module):
+            m = native_module(module)
+            found[module] = [v for n, v in sorted(vars(m).items())
+                             if not n.startswith("_") and callable(v) and not isinstance(v, type)]
+    return found

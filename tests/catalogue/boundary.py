@@ -4,7 +4,7 @@ errors of every parameter kind, and the boolean flag.
 import inspect
 
 import _tavo
-from catalogue import PANIC_TEXT, case_list, mismatch, panics, raises, returns, truth_error
+from catalogue import PANIC_TEXT, case_list, mismatch, module_names, panics, probes_of, raises, returns, truth_error
 from hostile_kit import Boom, Raising, UnprintableArg, hostile_str, numpy_like_bool, panic_type, raise_
 
 CASES, add = case_list()
@@ -17,16 +17,9 @@ SIGS = {fn: [p.name for p in inspect.signature(getattr(_tavo, fn)).parameters.va
         for fn in _tavo.__all__ if fn != "collapse"}
 REQUIRED = {fn: sum(p.default is inspect.Parameter.empty
                     for p in inspect.signature(getattr(_tavo, fn)).parameters.values()) for fn in SIGS}
-VALID = {
-    "parse": ["1"],
-    "multikeysort": [[], "a", False],
-    "sanitize_vulgar_string": ["½"],
-    "uncamel": ["aB"],
-    "underscore_to_camelcase": ["a_b"],
-    "backfill": [[None, 1]],
-    "backfill_iterdict": [[{"a": 1}]],
-    "same_order": [[1], [1]],
-}
+# Arguments that bind: each function's PROBE, given by its own catalogue module.
+_PROBE = probes_of([n for n in module_names() if n != __name__.rpartition(".")[2]])
+VALID = {fn: list(_PROBE[fn]) for fn in SIGS}
 
 
 class _KwStr(str):

@@ -1,6 +1,9 @@
 """Catalogue cases of uncamel and underscore_to_camelcase."""
 import _tavo
 from catalogue import HAMMER_TEXT, add_text_cases, case_list, fresh
+from fuzz_kit import expect_encode_error, has_surrogate, maybe_subclass, text
+from models import text as text_model
+from stress_kit import TextScenario
 
 CASES, add = case_list()
 
@@ -16,6 +19,8 @@ add_text_cases(add, "underscore_to_camelcase", "s", [
 ])
 
 # --- the sweeps --------------------------------------------------------------
+
+PROBE = {"uncamel": ("aB",), "underscore_to_camelcase": ("a_b",)}
 
 NOMEMORY = {
     "uncamel-ascii": fresh("uncamel", "getHTTPResponseCode"),
@@ -40,4 +45,35 @@ SCALE = {
                               "r.startswith('école_normale_σα😀')", 8),
     "underscore_to_camelcase-100MB": ("underscore_to_camelcase", "args = ('foo_bar_ßaz_' * (100 * 2**20 // 12),)",
                                       "r.startswith('fooBarSSaz')", 8),
+}
+
+
+# --- the stress scenario (test_threads.py) ------------------------------------
+
+
+STRESS = {
+    "uncamel": lambda: TextScenario("uncamel", _tavo.uncamel),
+    "underscore_to_camelcase": lambda: TextScenario("underscore_to_camelcase", _tavo.underscore_to_camelcase),
+}
+
+
+# --- the fuzz target (fuzz/fuzz_tavo.py) -------------------------------------
+
+
+def _fuzz_case(fn, model):
+    def target(fdp):
+        s = text(fdp)
+        if has_surrogate(s):
+            return expect_encode_error(fn, s)
+        out = fn(maybe_subclass(fdp, s))
+        assert type(out) is str
+        expected = model(s, text_model.case_data())
+        assert out == expected, (fn.__name__, s, out, expected)
+
+    return target
+
+
+FUZZ = {
+    "uncamel": _fuzz_case(_tavo.uncamel, text_model.uncamel),
+    "underscore_to_camelcase": _fuzz_case(_tavo.underscore_to_camelcase, text_model.underscore_to_camelcase),
 }

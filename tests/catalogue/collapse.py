@@ -3,8 +3,11 @@ import collections
 
 import _tavo
 from catalogue import ListSpy, TupleSpy, case_list, fresh, list_calls, raises, returns, returns_where
+from fuzz_kit import nested
 from hostile_kit import ListSub, Raising
 from models import same
+from models import sequences as iter_models
+from stress_kit import CAP, LEAF_IDS, LEAVES, Scenario, intact, mutate_list
 
 CASES, add = case_list()
 
@@ -77,6 +80,8 @@ for label, make in [("self", _self_list), ("mutual", _mutual), ("through-tuple",
 
 # --- the sweeps --------------------------------------------------------------
 
+PROBE = {"collapse": ([1, [2]],)}
+
 
 def _self_list():
     x = [1, "a"]
@@ -115,3 +120,72 @@ SCALE = {
     "collapse-1e6-deep-tuples": ("collapse", "x = (7, 8)\nfor _ in range(10**6): x = (x, [8])\nargs = (x,)",
                                  "len(r) == 10**6 + 2 and r[:2] == [7, 8]", 3),
 }
+
+
+# --- the stress scenario (test_threads.py) ------------------------------------
+
+class CollapseScenario(Scenario):
+    name = "collapse"
+
+    def __init__(self):
+        super().__init__()
+        self.inner = [[LEAVES[i], (LEAVES[i + 1], LEAVES[i + 2])] for i in range(0, 12, 3)]
+        self.outer = [self.inner[0], LEAVES[0], (self.inner[1], LEAVES[1]), self.inner[2]]
+        self.tuples = [(LEAVES[2], self.inner[3]), (LEAVES[5], (LEAVES[6],))]
+
+    def make_outer(self, rng):
+        return rng.choice((rng.choice(self.inner), rng.choice(LEAVES), rng.choice(self.tuples)))
+
+    def call(self, rng):
+        return None, _tavo.collapse(self.outer, LEAVES[3])
+
+    def check(self, arg, out):
+        assert type(out) is list
+        assert out and out[-1] is LEAVES[3]
+        bad = [x for x in out if id(x) not in LEAF_IDS]
+        assert not bad, f"not a leaf of the input: {bad[:3]!r}"
+        # every list holds at most CAP entries, each at most 3 leaves deep
+        assert len(out) <= CAP * (CAP + 3) * 3 + 1
+
+    def mutate(self, rng):
+        if rng.random() < 0.5:
+            mutate_list(self.outer, rng, self.make_outer)
+        else:
+            mutate_list(rng.choice(self.inner), rng, lambda r: r.choice(LEAVES))
+
+    def copy_inputs(self):
+        # the inner lists are reached through the outer one and the tuples
+        copies = {id(lst): list(lst) for lst in self.inner}
+
+        def copy(x):
+            if type(x) is list:
+                return copies[id(x)] if id(x) in copies else [copy(y) for y in x]
+            if type(x) is tuple:
+                return tuple(copy(y) for y in x)
+            return x
+
+        return [copy(x) for x in self.outer]
+
+    def expect(self, copy, arg):
+        return iter_models.collapse(copy, LEAVES[3])
+
+    def intact(self):
+        intact(self.outer, LEAF_IDS | set(map(id, self.inner)) | set(map(id, self.tuples)))
+        for lst in self.inner:
+            intact(lst, LEAF_IDS)
+
+
+STRESS = {"collapse": CollapseScenario}
+
+
+# --- the fuzz target (fuzz/fuzz_tavo.py) -------------------------------------
+
+
+def fuzz_collapse(fdp):
+    args = [nested(fdp) for _ in range(fdp.ConsumeIntInRange(0, 3))]
+    out = _tavo.collapse(*args)
+    expected = iter_models.collapse(*args)
+    assert len(out) == len(expected) and all(a is b for a, b in zip(out, expected))
+
+
+FUZZ = {"collapse": fuzz_collapse}

@@ -3,13 +3,17 @@ changed during the sort."""
 import collections
 import decimal
 import math
+import random
 
 import _tavo
 from catalogue import ListSpy, PANIC_TEXT, build, case_list, fresh, list_calls, panics, raises, returns_where
+from fuzz_kit import row, sort_columns
 from hostile_kit import (
     Answers, BadBool, Boom, Float, Getter, Index, Missing, Mutating, NotImplementedCmp, PanicCmp, Raising,
     RaisesPanic, hostile_str, numpy_like_bool, panic_type, raise_,
 )
+from models import multikeysort as multikeysort_model
+from stress_kit import CAP, STRESS_SEED, Scenario, Slow, intact, is_internal, mutate_list
 
 CASES, add = case_list()
 
@@ -188,6 +192,8 @@ for label, make in [
 
 # --- the sweeps --------------------------------------------------------------
 
+PROBE = {"multikeysort": ([{"a": 2}, {"a": 1}], "a")}
+
 
 class _Version:
     """An object column value: ordered through __lt__ and __gt__ in Python."""
@@ -255,3 +261,135 @@ SCALE = {
         "args = ([{'s': 'x' * 2000 + str((i * 7919) % 10**5)} for i in range(10**5)], ['s', '-s'])",
         "len(r) == 10**5 and all(r[i]['s'] <= r[i + 1]['s'] for i in range(10**5 - 1))", 6),
 }
+
+
+# --- the stress scenario (test_threads.py) ------------------------------------
+
+class MultikeysortScenario(Scenario):
+    """Rows in a list that changes. With `slow`, the first column holds Slow
+    values, so the sort runs Python code in the middle of the call. With
+    `rows_change`, the mutators also change the rows themselves (values
+    reassigned, keys removed and added back). A call with inplace true
+    changes the list: it counts as a mutation.
+
+    With plain keys and rows that never change, the call runs no Python code:
+    it sorts the list as it is at one moment (holding the list's lock, on a
+    free-threaded build), so it never fails and its result is sorted."""
+
+    COLUMNS = ["k", "-n"]
+
+    def __init__(self, slow, rows_change=False):
+        super().__init__()
+        self.name = "multikeysort" + ("_python_keys" if slow else "") + ("_rows_change" if rows_change else "")
+        self.slow, self.rows_change = slow, rows_change
+        rng = random.Random(STRESS_SEED)
+        self.pool = [{"k": (Slow(i % 5) if slow else i % 5), "n": f"r{i:02d}é", "x": i} for i in range(16)]
+        self.items = [rng.choice(self.pool) for _ in range(CAP // 2)]
+
+    def call(self, rng):
+        if rng.random() < 0.25:
+            with self.changing():
+                return True, _tavo.multikeysort(self.items, self.COLUMNS, True)
+        return False, _tavo.multikeysort(self.items, self.COLUMNS)
+
+    def check(self, inplace, out):
+        if inplace:
+            assert out is None
+            return
+        # The rows are gathered from the list as it is after sorting, so a
+        # list changed meanwhile gives its rows in an order of its own: the
+        # invariants are the rows and the length.
+        assert type(out) is list and out is not self.items and len(out) <= CAP
+        pool = set(map(id, self.pool))
+        assert all(id(d) in pool for d in out), "a result element that was never in the list"
+        if not (self.slow or self.rows_change):
+            # keys that never change, and no Python code: the very order of the model
+            resorted = multikeysort_model.multikeysort(out, self.COLUMNS)
+            assert list(map(id, resorted)) == list(map(id, out)), "a result out of order"
+
+    def exact(self, inplace, out):
+        return not inplace
+
+    def documented(self, e):
+        # the list was shortened while keys were taken (IndexError) or
+        # before the sorted rows were gathered (internal failure), by another
+        # thread that ran while a comparison ran Python code
+        if not self.slow:
+            return False
+        return (type(e) is IndexError and str(e) == "list index out of range") or is_internal(e)
+
+    def mutate(self, rng):
+        if rng.random() < 0.2:
+            # Other threads read the list without taking its lock (an index,
+            # an iteration) while in-place calls store the sorted rows: they
+            # see rows of the pool only.
+            pool = set(map(id, self.pool))
+            try:
+                assert id(self.items[rng.randrange(len(self.items))]) in pool, "a foreign row read by index"
+            except (IndexError, ValueError):  # empty, or shortened meanwhile
+                pass
+            assert all(id(row) in pool for row in self.items), "a foreign row read by iteration"
+            return
+        if self.rows_change and rng.random() < 0.5:
+            row = rng.choice(self.pool)
+            op = rng.randrange(3)
+            if op == 0:
+                row["k"] = Slow(rng.randrange(5)) if self.slow else rng.choice((rng.randrange(5), None, 2.5))
+            elif op == 1:
+                row.pop(rng.choice(("k", "n")), None)
+            else:
+                row.setdefault("k", Slow(0) if self.slow else 0)
+                row.setdefault("n", f"r{rng.randrange(16):02d}é")
+            return
+        mutate_list(self.items, rng, lambda r: r.choice(self.pool))
+
+    def copy_inputs(self):
+        # the rows' contents too, as they may change after the copy is taken
+        return [(row, dict(row)) for row in list(self.items)]
+
+    def expect(self, copy, inplace):
+        row_of = {id(content): row for row, content in copy}
+        return [row_of[id(c)] for c in multikeysort_model.multikeysort([c for _, c in copy], self.COLUMNS)]
+
+    def intact(self):
+        intact(self.items, set(map(id, self.pool)))
+        if self.rows_change:
+            assert all(set(row) <= {"k", "n", "x"} for row in self.pool)
+
+
+STRESS = {
+    "multikeysort": lambda: MultikeysortScenario(slow=False),
+    "multikeysort_python_keys": lambda: MultikeysortScenario(slow=True),
+    "multikeysort_rows_change": lambda: MultikeysortScenario(slow=False, rows_change=True),
+}
+
+
+# --- the fuzz target (fuzz/fuzz_tavo.py) -------------------------------------
+
+
+def fuzz_multikeysort(fdp):
+    items = [row(fdp) for _ in range(fdp.ConsumeIntInRange(0, 12))]
+    cols = sort_columns(fdp)
+    inplace = fdp.ConsumeIntInRange(0, 2)
+    before = list(items)
+    if inplace == 2:
+        out = _tavo.multikeysort(items, cols)
+    else:
+        out = _tavo.multikeysort(items, cols, bool(inplace))
+    if inplace == 1:
+        assert out is None
+        got = items
+    else:
+        assert type(out) is list and out is not items
+        assert all(a is b for a, b in zip(items, before)), "the input list changed"
+        got = out
+    assert sorted(map(id, got)) == sorted(map(id, before)), "not a permutation of the items"
+    if cols is not None:
+        names = multikeysort_model.key_names(before)
+        kept = [c for c in multikeysort_model.parse_columns(cols) if c[0] in names]
+        if multikeysort_model.totally_ordered(before, kept):
+            expected = multikeysort_model.multikeysort(list(before), cols)
+            assert all(a is b for a, b in zip(got, expected)), (before, cols, got, expected)
+
+
+FUZZ = {"multikeysort": fuzz_multikeysort}

@@ -3,6 +3,10 @@ import math
 
 import _tavo
 from catalogue import HAMMER_TEXT, add_text_cases, case_list, fresh
+from fuzz_kit import expect_encode_error, has_surrogate, maybe_subclass, text
+from models import number as number_model
+from models import same
+from stress_kit import TextScenario
 
 CASES, add = case_list()
 
@@ -14,6 +18,8 @@ add_text_cases(add, "parse", "s", [
 ])
 
 # --- the sweeps --------------------------------------------------------------
+
+PROBE = {"parse": ("1",)}
 
 NOMEMORY = {
     "parse-plain": fresh("parse", "1,200m"),
@@ -36,3 +42,29 @@ SCALE = {
     "parse-100MB-fraction": ("parse", "args = ('0.' + '3' * (100 * 2**20),)", "r == 1/3", 6),
     "parse-100MB-noise": ("parse", "args = ('x,' * (50 * 2**20) + '(42)',)", "r == -42", 6),
 }
+
+
+# --- the stress scenario (test_threads.py) ------------------------------------
+
+
+STRESS = {"parse": lambda: TextScenario("parse", _tavo.parse)}
+
+
+# --- the fuzz target (fuzz/fuzz_tavo.py) -------------------------------------
+
+
+def fuzz_parse(fdp):
+    s = text(fdp)
+    if fdp.ConsumeBool():
+        s = "".join(c for c in s if c in "0123456789().-,$ ") or s
+    if has_surrogate(s):
+        return expect_encode_error(_tavo.parse, s)
+    out = _tavo.parse(maybe_subclass(fdp, s))
+    assert out is None or type(out) in (int, float), out
+    expected = number_model.parse_model(s)
+    assert same(out, expected), (s, out, expected)
+    kept = "".join(c for c in s if c in "0123456789().-")
+    assert same(_tavo.parse(kept), out), (s, kept)
+
+
+FUZZ = {"parse": fuzz_parse}

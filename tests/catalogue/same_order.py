@@ -4,6 +4,8 @@ import math
 import _tavo
 from catalogue import PANIC_TEXT, case_list, fresh, panics, raises, returns, truth_error
 from hostile_kit import Answers, BadBool, Boom, BoolReturnsInt, Mutating, NotImplementedCmp, Raising, RaisesPanic
+from models import sequences as iter_models
+from stress_kit import LEAF_IDS, LEAVES, Scenario, Slow, intact, mutate_list
 
 CASES, add = case_list()
 
@@ -92,6 +94,8 @@ for label, make in [
 
 # --- the sweeps --------------------------------------------------------------
 
+PROBE = {"same_order": (["a"], ["a"])}
+
 
 def _clears_comp():
     comp = ["a", "b", "y"]
@@ -113,3 +117,65 @@ SCALE = {
     "same_order-1e7": ("same_order", "args = ([7] * 10**7, [7] * 10**7)", "r is True", 3),
     "same_order-1e7-distinct": ("same_order", "x = list(range(10**7)); args = (x[:1000], x)", "r is True", 3),
 }
+
+
+# --- the stress scenario (test_threads.py) ------------------------------------
+
+class SameOrderScenario(Scenario):
+    """With `plain`, only ints, str and floats: comparing them runs no Python
+    code, so the call reads both lists as they are at one moment (under their
+    locks on a free-threaded build) and never finds one shortened."""
+
+    def __init__(self, plain=False):
+        super().__init__()
+        self.name = "same_order" + ("_plain" if plain else "")
+        self.leaves = tuple(x for x in LEAVES if not isinstance(x, Slow)) if plain else LEAVES
+        self.plain = plain
+        self.comp = list(self.leaves[::2])
+        self.ref = list(self.leaves[:12:3])
+
+    def call(self, rng):
+        return None, _tavo.same_order(self.ref, self.comp)
+
+    def check(self, arg, out):
+        assert out is True or out is False
+
+    def documented(self, e):
+        # a list shortened between two of its reads, while a comparison ran Python code
+        return not self.plain and type(e) is IndexError and str(e) == "list index out of range"
+
+    def mutate(self, rng):
+        mutate_list(self.ref if rng.random() < 0.3 else self.comp, rng, lambda r: r.choice(self.leaves))
+
+    def copy_inputs(self):
+        return list(self.ref), list(self.comp)
+
+    def expect(self, copy, arg):
+        return iter_models.same_order(*copy)
+
+    def same(self, out, expected):
+        return out is expected
+
+    def intact(self):
+        intact(self.ref, LEAF_IDS)
+        intact(self.comp, LEAF_IDS)
+
+
+STRESS = {
+    "same_order": SameOrderScenario,
+    "same_order_plain": lambda: SameOrderScenario(plain=True),
+}
+
+
+# --- the fuzz target (fuzz/fuzz_tavo.py) -------------------------------------
+
+
+def fuzz_same_order(fdp):
+    pool = [0, 1, 2, 1.0, "x", None, math.nan, (1,)]
+    ref = [pool[fdp.ConsumeIntInRange(0, 7)] for _ in range(fdp.ConsumeIntInRange(0, 5))]
+    comp = [pool[fdp.ConsumeIntInRange(0, 7)] for _ in range(fdp.ConsumeIntInRange(0, 8))]
+    out = _tavo.same_order(ref, comp)
+    assert out is iter_models.same_order(ref, comp), (ref, comp, out)
+
+
+FUZZ = {"same_order": fuzz_same_order}

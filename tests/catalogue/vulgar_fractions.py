@@ -1,6 +1,9 @@
 """Catalogue cases of sanitize_vulgar_string."""
 import _tavo
 from catalogue import HAMMER_TEXT, add_text_cases, case_list, fresh
+from fuzz_kit import expect_encode_error, has_surrogate, maybe_subclass, text
+from models import text as text_model
+from stress_kit import TextScenario
 
 CASES, add = case_list()
 
@@ -11,6 +14,8 @@ add_text_cases(add, "sanitize_vulgar_string", "s", [
 ])
 
 # --- the sweeps --------------------------------------------------------------
+
+PROBE = {"sanitize_vulgar_string": ("1½",)}
 
 NOMEMORY = {
     "sanitize-fractions": fresh("sanitize_vulgar_string", "4\u00be cups, \u2153 tsp, 93\u00be - 94\u215b"),
@@ -34,3 +39,27 @@ SCALE = {
     "sanitize-100MB-nd-digits-no-fraction": ("sanitize_vulgar_string", "args = ('\u0663' * (50 * 2**20) + 'x',)",
                                              "r == args[0]", 6),
 }
+
+
+# --- the stress scenario (test_threads.py) ------------------------------------
+
+
+STRESS = {"sanitize_vulgar_string": lambda: TextScenario("sanitize_vulgar_string", _tavo.sanitize_vulgar_string)}
+
+
+# --- the fuzz target (fuzz/fuzz_tavo.py) -------------------------------------
+
+
+def fuzz_sanitize(fdp):
+    s = text(fdp)
+    if fdp.ConsumeBool():  # digits and spaces around fractions are what matter most
+        s = "".join(c + ("1" if i % 3 == 0 else "\u00bd") for i, c in enumerate(s))
+    if has_surrogate(s):
+        return expect_encode_error(_tavo.sanitize_vulgar_string, s)
+    out = _tavo.sanitize_vulgar_string(maybe_subclass(fdp, s))
+    assert type(out) is str
+    expected, others = text_model.sanitize(s, text_model.digit_data())
+    assert out == expected or out in others, (s, out, expected)
+
+
+FUZZ = {"sanitize_vulgar_string": fuzz_sanitize}
