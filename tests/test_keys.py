@@ -15,6 +15,7 @@ from hypothesis import given, strategies as st
 import _tavo
 import tavo
 import tavo.keys
+import catalogue
 from catalogue import ListSpy, TupleSpy, list_calls
 from hostile_kit import Boom, DistinctKey, SlowStr, c_hooks, collections_run, interrupted, main_thread_only
 from models import keys as model
@@ -614,3 +615,12 @@ def test_payload_changed_by_other_threads():
     finally:
         sys.setswitchinterval(old)
     assert not failures, failures[:3]
+
+
+# --- the catalogue: tavo.keys and tavo.parse (tavo._native), as every sweep calls them ------
+
+
+@pytest.mark.hostile
+@catalogue.parametrize(catalogue.native.CASES)
+def test_catalogue(case):
+    catalogue.run(case)

@@ -38,11 +38,12 @@ SCRIPT = textwrap.dedent(
                 if line.startswith("VmHWM:"):
                     return int(line.split()[1]) * 1024
     base = rss()
+    kwargs = {{}}
     {setup}
     gc.collect()
     after_input = rss()
     t0 = time.perf_counter()
-    r = fn(*args)
+    r = fn(*args, **kwargs)
     seconds = time.perf_counter() - t0
     ok = bool({check})
     print(json.dumps(dict(seconds=seconds, base=base, input=after_input - base, peak=rss() - after_input, ok=ok)))

@@ -37,7 +37,7 @@ the sweeps that run every function:
   stress_kit.Scenario that test_threads.py runs with callers and mutators;
 - FUZZ: function -> a fuzz target taking a FuzzedDataProvider (fuzz/fuzz_tavo.py
   runs them under libFuzzer; test_boundary.py runs them on random bytes);
-- SCALE: name -> (function, setup code defining `args`, check expression on
+- SCALE: name -> (function, setup code defining `args` (and `kwargs`, if any), check expression on
   the result `r`, extra memory allowed as a multiple of the input's) for
   test_large_inputs.py.
 
