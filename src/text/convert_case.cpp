@@ -8,6 +8,7 @@
 // short_ascii.hpp); any other text is walked code point by code point, with
 // ASCII code points still answered without a table.
 #include "text/byte_words.hpp"
+#include "text/case_rules.hpp"
 #include "text/convert.hpp"
 #include "text/short_ascii.hpp"
 #include "text/unicode_tables.hpp"
@@ -117,16 +118,9 @@ char* walk_ascii(const char* s, std::size_t n, std::size_t start, char* o) {
 
 // --- uncamel ---------------------------------------------------------------------------
 
-// Underscores go in front of a capital after a small letter or an ASCII digit,
-// and in front of the last capital of a run that a small letter follows.
-inline bool starts_word(std::uint8_t prev, bool has_next, std::uint8_t next) noexcept {
-    if (prev & (lower_class | digit_class)) return true;
-    return (prev & upper_class) && has_next && (next & lower_class);
-}
-
-// ASCII text, eight or sixteen bytes at a time. For each byte the masks flag
-// a capital (U), a small letter (L) or a digit (D); a byte gets an underscore
-// in front when U[i] and ((L|D)[i-1] or (U[i-1] and L[i+1])).
+// ASCII text, eight or sixteen bytes at a time: for each byte the masks flag
+// a capital, a small letter or a digit, of the byte and of its neighbours, for
+// uncamel_starts_word.
 
 // Writes eight lowered bytes (`count` of them real) with an underscore in
 // front of each byte flagged in `inserts` (bit 7 of the byte): the whole word
@@ -160,8 +154,8 @@ struct uncamel_steps {
         const bytes16 prev = load(p - 1);
         const bytes16 next = load(p + 1);
         const bytes16 upper = in_range<'A', 'Z'>(x);
-        const bytes16 prev_lower_or_digit = in_range<'a', 'z'>(prev) | in_range<'0', '9'>(prev);
-        const bytes16 inserts = upper & (prev_lower_or_digit | (in_range<'A', 'Z'>(prev) & in_range<'a', 'z'>(next)));
+        const bytes16 inserts = uncamel_starts_word(upper, in_range<'a', 'z'>(prev) | in_range<'0', '9'>(prev),
+                                                    in_range<'A', 'Z'>(prev), in_range<'a', 'z'>(next));
         return {x | (upper & 0x20), inserts};
     }
     static mapped_word word(const char* s, std::size_t n, std::size_t, std::size_t i, std::uint64_t x) noexcept {
@@ -177,7 +171,7 @@ struct uncamel_steps {
                                           ? std::uint64_t{0x80} << 56
                                           : 0;
         const std::uint64_t inserts =
-            upper & (((lower_or_digit << 8) | before_ld) | (((upper << 8) | before_u) & ((lower >> 8) | after_l)));
+            uncamel_starts_word(upper, (lower_or_digit << 8) | before_ld, (upper << 8) | before_u, (lower >> 8) | after_l);
         return {x | (upper >> 2), inserts};
     }
 };
@@ -189,7 +183,7 @@ void uncamel_ascii(const char* s, std::size_t n, byte_sink& out) {
     out.cursor = walk_ascii<uncamel_steps>(s, n, 0, out.cursor);
 }
 
-void uncamel_text(const unsigned char* p, std::size_t n, byte_sink& out) {
+void uncamel_code_points(const unsigned char* p, std::size_t n, byte_sink& out) {
     const unsigned char* const end = p + n;
     out.reserve_more(n + 10);
     code_point cur = read_code_point(p);
@@ -199,7 +193,10 @@ void uncamel_text(const unsigned char* p, std::size_t n, byte_sink& out) {
         const code_point next = has_next ? read_code_point(p) : code_point{};
         out.reserve_more(max_step);
         if (cur.cls & upper_class) {
-            if (starts_word(prev_cls, has_next, next.cls)) out.put('_');
+            if (uncamel_starts_word<bool>(true, prev_cls & (lower_class | digit_class), prev_cls & upper_class,
+                                          has_next && (next.cls & lower_class))) {
+                out.put('_');
+            }
             put_lower(out, cur);
         } else {
             out.put_code_point(cur.cp);
@@ -244,9 +241,9 @@ struct camelcase_steps {
         using namespace vec;
         const bytes16 x = load(p);
         const bytes16 under = in_range<'_', '_'>(x);
-        const bytes16 after_under = in_range<'_', '_'>(load(p - 1));
         const bytes16 upper = in_range<'A', 'Z'>(x);
-        const bytes16 capital = after_under & (upper | in_range<'a', 'z'>(x));
+        // A block never starts the walk: something is written before each of its bytes.
+        const bytes16 capital = camelcase_capital(in_range<'_', '_'>(load(p - 1)), upper | in_range<'a', 'z'>(x));
         return {(x | (upper & 0x20)) & ~(capital & 0x20), under};
     }
     static mapped_word word(const char* s, std::size_t, std::size_t start, std::size_t i, std::uint64_t x) noexcept {
@@ -254,8 +251,9 @@ struct camelcase_steps {
         const std::uint64_t under = in_range<'_', '_'>(x);
         const std::uint64_t upper = in_range<'A', 'Z'>(x);
         const std::uint64_t lower = in_range<'a', 'z'>(x);
+        // Something is written before every byte but the walk's first.
         const std::uint64_t before = i > start && s[i - 1] == '_' ? 0x80 : 0;
-        const std::uint64_t capital = ((under << 8) | before) & (upper | lower);
+        const std::uint64_t capital = camelcase_capital((under << 8) | before, upper | lower);
         return {(x | (upper >> 2)) & ~(capital >> 2), under};
     }
 };
@@ -271,7 +269,7 @@ void underscore_to_camelcase_ascii(const char* s, std::size_t n, byte_sink& out)
     out.cursor = walk_ascii<camelcase_steps>(s, n, start, out.cursor);
 }
 
-void underscore_to_camelcase_text(const unsigned char* p, std::size_t n, byte_sink& out) {
+void camelcase_code_points(const unsigned char* p, std::size_t n, byte_sink& out) {
     const unsigned char* const end = p + n;
     out.reserve_more(n);
     bool after_underscore = false;
@@ -284,7 +282,7 @@ void underscore_to_camelcase_text(const unsigned char* p, std::size_t n, byte_si
         }
         const code_point c = read_code_point(p);
         out.reserve_more(max_step);
-        if (after_underscore && !output_empty) {
+        if (camelcase_capital(after_underscore, !output_empty)) {
             put_upper(out, c);
         } else {
             put_lower(out, c);
@@ -294,28 +292,34 @@ void underscore_to_camelcase_text(const unsigned char* p, std::size_t n, byte_si
     }
 }
 
-// The ASCII text of up to short_ascii bytes takes the plan of short_ascii.hpp.
-template <class Short, void (*Text)(const unsigned char*, std::size_t, byte_sink&),
+// Short identifiers take the exact plan of short_ascii.hpp (nothing past
+// the text is read), ASCII text the word walk, the rest the code point walk.
+template <class Short, void (*CodePoints)(const unsigned char*, std::size_t, byte_sink&),
           void (*Ascii)(const char*, std::size_t, byte_sink&)>
 void convert(std::string_view in, bool ascii, byte_sink& out) {
     const std::size_t n = in.size();
-    if (n == 0) return;
-    if (!ascii) return Text(reinterpret_cast<const unsigned char*>(in.data()), n, out);
-    if (n > short_ascii) return Ascii(in.data(), n, out);
-    const short_plan plan = Short::plan(in.data(), n);
-    out.reserve_more(plan.length);
-    Short::write(out.cursor, in.data(), n, plan, false);
-    out.cursor += plan.length;
+    if (takes_short_path(ascii, n)) {
+        const short_plan plan = Short::plan(in.data(), n);
+        out.reserve_more(plan.length);
+        Short::write(out.cursor, in.data(), n, plan, false);
+        out.cursor += plan.length;
+    } else if (n == 0) {
+        return;
+    } else if (ascii) {
+        Ascii(in.data(), n, out);
+    } else {
+        CodePoints(reinterpret_cast<const unsigned char*>(in.data()), n, out);
+    }
 }
 
 }  // namespace
 
-void uncamel(std::string_view in, bool ascii, byte_sink& out) {
-    convert<uncamel_form, uncamel_text, uncamel_ascii>(in, ascii, out);
+void uncamel_text(std::string_view in, bool ascii, byte_sink& out) {
+    convert<uncamel_form, uncamel_code_points, uncamel_ascii>(in, ascii, out);
 }
 
-void underscore_to_camelcase(std::string_view in, bool ascii, byte_sink& out) {
-    convert<camelcase_form, underscore_to_camelcase_text, underscore_to_camelcase_ascii>(in, ascii, out);
+void underscore_to_camelcase_text(std::string_view in, bool ascii, byte_sink& out) {
+    convert<camelcase_form, camelcase_code_points, underscore_to_camelcase_ascii>(in, ascii, out);
 }
 
 }  // namespace tavo::text
