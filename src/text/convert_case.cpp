@@ -14,6 +14,7 @@
 #include "text/unicode_tables.hpp"
 #include "text/utf8.hpp"
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -25,55 +26,58 @@ namespace {
 
 enum : std::uint8_t { upper_class = 1, lower_class = 2, digit_class = 4 };
 
-struct code_point {
-    char32_t cp;
-    ucd::case_entry entry;  // 0 for ASCII, which never needs it
-    std::uint8_t cls;       // upper_class, lower_class, digit_class
-};
+// The class of each ASCII byte.
+constexpr auto ascii_classes = [] {
+    std::array<std::uint8_t, 128> t{};
+    for (unsigned c = 'A'; c <= 'Z'; ++c) t[c] = upper_class;
+    for (unsigned c = 'a'; c <= 'z'; ++c) t[c] = lower_class;
+    for (unsigned c = '0'; c <= '9'; ++c) t[c] = digit_class;
+    return t;
+}();
 
-inline code_point read_code_point(const unsigned char*& p) noexcept {
-    const char32_t c = utf8::decode(p);
-    if (c < 0x80) {
-        const std::uint8_t cls = (c - U'a' < 26)   ? lower_class
-                                 : (c - U'A' < 26) ? upper_class
-                                 : (c - U'0' < 10) ? digit_class
-                                                   : 0;
-        return {c, 0, cls};
-    }
-    const ucd::case_entry e = ucd::entry_of(c);
+// The class of a code point from U+0080 on, from its entry.
+inline std::uint8_t class_of(ucd::case_entry e) noexcept {
     constexpr unsigned shift = std::countr_zero(unsigned{ucd::uppercase_bit});
     static_assert(ucd::uppercase_bit >> shift == upper_class && ucd::lowercase_bit >> shift == lower_class);
-    return {c, e, static_cast<std::uint8_t>((e >> shift) & (upper_class | lower_class))};
+    return static_cast<std::uint8_t>((e >> shift) & (upper_class | lower_class));
+}
+
+// The class of the code point that starts at `p`.
+inline std::uint8_t class_at(const unsigned char* p) noexcept {
+    if (*p < 0x80) return ascii_classes[*p];
+    return class_of(ucd::entry_of(utf8::decode(p)));
 }
 
 // Room for one code point's output: an underscore and three mapped code points.
 constexpr std::size_t max_step = 1 + 3 * 4;
 
-inline void put_mapping(byte_sink& out, const ucd::mapping& m) noexcept {
-    out.put_code_point(m.cp[0]);
-    for (unsigned i = 1; i < m.size; ++i) out.put_code_point(m.cp[i]);
+// The walks below write through a cursor of their own, kept in a register
+// (the sink's, a member, would be reloaded after every byte stored), and
+// hand it back to the sink around each reserve_more.
+
+inline char* put_mapping(char* o, const ucd::mapping& m) noexcept {
+    o = utf8::encode(o, m.cp[0]);
+    for (unsigned i = 1; i < m.size; ++i) o = utf8::encode(o, m.cp[i]);
+    return o;
 }
 
-// Full lowercase mapping. Below U+00C0 only the ASCII capitals have one.
-inline void put_lower(byte_sink& out, const code_point& c) noexcept {
-    if (c.cp < 0xC0) {
-        out.put_code_point(c.cp - U'A' < 26 ? c.cp + 32 : c.cp);
-    } else if (c.entry & ucd::lower_mapped_bit) {
-        put_mapping(out, ucd::lower_of(c.cp, c.entry));
-    } else {
-        out.put_code_point(c.cp);
+// A code point that stays as it is: its bytes p[0..k), 2 <= k <= 4, copied
+// (the text is valid UTF-8, so they are what encoding it would give).
+inline char* put_bytes(char* o, const unsigned char* p, std::size_t k) noexcept {
+    o[0] = static_cast<char>(p[0]);
+    o[1] = static_cast<char>(p[1]);
+    if (k > 2) {
+        o[2] = static_cast<char>(p[2]);
+        if (k > 3) o[3] = static_cast<char>(p[3]);
     }
+    return o + k;
 }
 
-// Full uppercase mapping. Below U+00B5 only the ASCII small letters have one.
-inline void put_upper(byte_sink& out, const code_point& c) noexcept {
-    if (c.cp < 0xB5) {
-        out.put_code_point(c.cp - U'a' < 26 ? c.cp - 32 : c.cp);
-    } else if (c.entry & ucd::upper_mapped_bit) {
-        put_mapping(out, ucd::upper_of(c.cp, c.entry));
-    } else {
-        out.put_code_point(c.cp);
-    }
+// Room for `n` more bytes at `o`, which the sink may move: the new cursor.
+inline char* room(byte_sink& out, char* o, std::size_t n) {
+    out.cursor = o;
+    out.reserve_more(n);
+    return out.cursor;
 }
 
 // A step's bytes, mapped, and its flags (bit 7 of each flagged byte).
@@ -183,28 +187,54 @@ void uncamel_ascii(const char* s, std::size_t n, byte_sink& out) {
     out.cursor = walk_ascii<uncamel_steps>(s, n, 0, out.cursor);
 }
 
+// Any text, a code point at a time: ASCII bytes by their class, the others
+// through the case table, copied as they are unless a capital is lowered. The
+// class of the code point after a capital is read only when the rule needs it.
 void uncamel_code_points(const unsigned char* p, std::size_t n, byte_sink& out) {
     const unsigned char* const end = p + n;
-    out.reserve_more(n + 10);
-    code_point cur = read_code_point(p);
-    std::uint8_t prev_cls = 0;
-    for (;;) {
-        const bool has_next = p < end;
-        const code_point next = has_next ? read_code_point(p) : code_point{};
-        out.reserve_more(max_step);
-        if (cur.cls & upper_class) {
-            if (uncamel_starts_word<bool>(true, prev_cls & (lower_class | digit_class), prev_cls & upper_class,
-                                          has_next && (next.cls & lower_class))) {
-                out.put('_');
+    // An ASCII byte gives at most two (an underscore and itself), a code point
+    // copied as it is no more bytes than it has; a lowered one reserves its own.
+    char* o = room(out, out.cursor, 2 * n);
+    std::uint8_t prev = 0;
+    const auto starts_word = [&](const unsigned char* next) {
+        return uncamel_starts_word<bool>(true, prev & (lower_class | digit_class), prev & upper_class,
+                                         (prev & upper_class) && next < end && (class_at(next) & lower_class));
+    };
+    while (p < end) {
+        const unsigned char b = *p;
+        if (b < 0x80) {
+            const std::uint8_t cls = ascii_classes[b];
+            if (cls & upper_class) {
+                if (starts_word(p + 1)) *o++ = '_';
+                *o++ = static_cast<char>(b | 0x20);
+            } else {
+                *o++ = static_cast<char>(b);
             }
-            put_lower(out, cur);
-        } else {
-            out.put_code_point(cur.cp);
+            prev = cls;
+            ++p;
+            continue;
         }
-        if (!has_next) break;
-        prev_cls = cur.cls;
-        cur = next;
+        const unsigned char* next = p;
+        const char32_t c = utf8::decode(next);
+        const ucd::case_entry e = ucd::entry_of(c);
+        const std::uint8_t cls = class_of(e);
+        if (cls & upper_class) {
+            if (e & ucd::lower_mapped_bit) {
+                o = room(out, o, max_step + 2 * static_cast<std::size_t>(end - next));
+                if (starts_word(next)) *o++ = '_';
+                o = put_mapping(o, ucd::lower_of(c, e));
+            } else {
+                // Within the room: a code point of two bytes or more and one underscore.
+                if (starts_word(next)) *o++ = '_';
+                o = put_bytes(o, p, static_cast<std::size_t>(next - p));
+            }
+        } else {
+            o = put_bytes(o, p, static_cast<std::size_t>(next - p));
+        }
+        prev = cls;
+        p = next;
     }
+    out.cursor = o;
 }
 
 
@@ -269,27 +299,44 @@ void underscore_to_camelcase_ascii(const char* s, std::size_t n, byte_sink& out)
     out.cursor = walk_ascii<camelcase_steps>(s, n, start, out.cursor);
 }
 
+// Any text, a code point at a time: ASCII bytes by arithmetic, the others
+// through the case table, copied as they are when they do not change.
 void camelcase_code_points(const unsigned char* p, std::size_t n, byte_sink& out) {
     const unsigned char* const end = p + n;
-    out.reserve_more(n);
+    // A byte or a code point that does not change gives no more bytes than it has.
+    char* o = room(out, out.cursor, n);
     bool after_underscore = false;
-    bool output_empty = true;
+    bool written = false;
     while (p < end) {
-        if (*p == '_') {
+        const unsigned char b = *p;
+        if (b < 0x80) {
             ++p;
-            after_underscore = true;
-            continue;
-        }
-        const code_point c = read_code_point(p);
-        out.reserve_more(max_step);
-        if (camelcase_capital(after_underscore, !output_empty)) {
-            put_upper(out, c);
+            if (b == '_') {
+                after_underscore = true;
+                continue;
+            }
+            if (camelcase_capital(after_underscore, written)) {
+                *o++ = static_cast<char>(words::is_lower(b) ? b - 0x20 : b);
+            } else {
+                *o++ = static_cast<char>(words::is_upper(b) ? b | 0x20 : b);
+            }
         } else {
-            put_lower(out, c);
+            const unsigned char* next = p;
+            const char32_t c = utf8::decode(next);
+            const ucd::case_entry e = ucd::entry_of(c);
+            const bool capital = camelcase_capital(after_underscore, written);
+            if (e & (capital ? ucd::upper_mapped_bit : ucd::lower_mapped_bit)) {
+                o = room(out, o, max_step + static_cast<std::size_t>(end - next));
+                o = put_mapping(o, capital ? ucd::upper_of(c, e) : ucd::lower_of(c, e));
+            } else {
+                o = put_bytes(o, p, static_cast<std::size_t>(next - p));
+            }
+            p = next;
         }
         after_underscore = false;
-        output_empty = false;
+        written = true;
     }
+    out.cursor = o;
 }
 
 // Short identifiers take the exact plan of short_ascii.hpp (nothing past
