@@ -18,6 +18,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace tavo::text {
 namespace {
@@ -41,6 +42,21 @@ inline std::uint8_t class_of(ucd::case_entry e) noexcept {
     static_assert(ucd::uppercase_bit >> shift == upper_class && ucd::lowercase_bit >> shift == lower_class);
     return static_cast<std::uint8_t>((e >> shift) & (upper_class | lower_class));
 }
+
+// The entries of the code points of two UTF-8 bytes (U+0080..U+07FF: Latin,
+// Greek, Cyrillic and more), indexed by the low five bits of the lead byte
+// and the low six of the next: no decoding and one load.
+constexpr auto two_byte_entries = [] {
+    std::array<ucd::case_entry, 0x800> t{};
+    for (char32_t c = 0x80; c < 0x800; ++c) t[c] = ucd::entry_of(c);
+    return t;
+}();
+
+inline ucd::case_entry two_byte_entry(const unsigned char* p) noexcept {
+    return two_byte_entries[((p[0] & 0x1Fu) << 6) | (p[1] & 0x3Fu)];
+}
+
+inline void copy2(char* o, const unsigned char* p) noexcept { std::memcpy(o, p, 2); }
 
 // The class of the code point that starts at `p`.
 inline std::uint8_t class_at(const unsigned char* p) noexcept {
@@ -214,6 +230,16 @@ void uncamel_code_points(const unsigned char* p, std::size_t n, byte_sink& out) 
             ++p;
             continue;
         }
+        if (b < 0xE0) {  // two bytes; a code point that is not a capital is copied
+            const ucd::case_entry e = two_byte_entry(p);
+            if (!(e & ucd::uppercase_bit)) {
+                copy2(o, p);
+                o += 2;
+                p += 2;
+                prev = class_of(e);
+                continue;
+            }
+        }
         const unsigned char* next = p;
         const char32_t c = utf8::decode(next);
         const ucd::case_entry e = ucd::entry_of(c);
@@ -321,11 +347,20 @@ void camelcase_code_points(const unsigned char* p, std::size_t n, byte_sink& out
                 *o++ = static_cast<char>(words::is_upper(b) ? b | 0x20 : b);
             }
         } else {
+            const bool capital = camelcase_capital(after_underscore, written);
+            const ucd::case_entry changes = capital ? ucd::upper_mapped_bit : ucd::lower_mapped_bit;
+            if (b < 0xE0 && !(two_byte_entry(p) & changes)) {  // two bytes that stay as they are
+                copy2(o, p);
+                o += 2;
+                p += 2;
+                after_underscore = false;
+                written = true;
+                continue;
+            }
             const unsigned char* next = p;
             const char32_t c = utf8::decode(next);
             const ucd::case_entry e = ucd::entry_of(c);
-            const bool capital = camelcase_capital(after_underscore, written);
-            if (e & (capital ? ucd::upper_mapped_bit : ucd::lower_mapped_bit)) {
+            if (e & changes) {
                 o = room(out, o, max_step + static_cast<std::size_t>(end - next));
                 o = put_mapping(o, capital ? ucd::upper_of(c, e) : ucd::lower_of(c, e));
             } else {
