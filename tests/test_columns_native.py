@@ -302,6 +302,28 @@ def test_malformed_arrays_raise_value_error(function, stream, case, fmt, chunks,
     assert producer.all_released_once() and producer.buffers_unchanged()
 
 
+# Any bytes in a row: well-formed UTF-8 (as Python's decoder reads it) is converted as the
+# per-element function converts the str; anything else is refused, the fault naming the
+# first byte of the first ill-formed sequence, where Python's decoder reports it too.
+UTF8_PIECES = [b"a", b"B", b"_", b"\x80", b"\xbf", b"\xc2", b"\xdf", b"\xe0", b"\xed", b"\xef", b"\xf0", b"\xf4",
+               b"\xf5", b"\xc0", b"\xa0", b"\x9f", b"\x90", b"\x8f"] + [c.encode() for c in "\u00e9\u0130\u2014\U0001f600\u00bd"]
+
+
+@SETTINGS
+@given(st.lists(st.sampled_from(UTF8_PIECES), max_size=24).map(b"".join), st.sampled_from(LAYOUTS))
+def test_utf8_check_agrees_with_the_decoder(raw, fmt):
+    src, producer = source(fmt, [Chunk.strings(["okToo", raw], fmt)])
+    try:
+        text = raw.decode("utf-8")
+    except UnicodeDecodeError as e:
+        with pytest.raises(ValueError, match=r"^malformed Arrow data: row 1: invalid UTF-8 \(byte 0x%02x at position %d\)"
+                           % (raw[e.start], e.start)):
+            columns.uncamel(src)
+    else:
+        assert ak.read_stream(columns.uncamel(src))[1] == [["ok_too", _tavo.uncamel(text)]]
+    assert producer.all_released_once()
+
+
 # Offsets that leave the extent (the span from the first to the last offset) before they
 # decrease: no byte past the last offset may be read, so the data buffer ends right before
 # an unreadable page. Run in a child process: a read past the extent stops it, not the run.

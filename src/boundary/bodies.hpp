@@ -10,11 +10,11 @@
 
 namespace tavo {
 
-// The common call of the two identifier functions, one positional str of 1
-// to short_identifier ASCII bytes, skips binding and conversion: the entry
-// wrapper passes the text straight to these, which return what the body
-// would. s[n] must be readable (a str's bytes end with a NUL).
-constexpr std::size_t short_identifier = 32;
+// The common call of the two identifier functions, one positional str that
+// takes the short path (text::takes_short_path), skips binding and
+// conversion: the entry wrapper passes the text straight to these, which
+// return what the body would. s[n] must be readable (a str's bytes end with a
+// NUL).
 ref uncamel_short(const char* s, std::size_t n);                  // src/text
 ref underscore_to_camelcase_short(const char* s, std::size_t n);  // src/text
 

@@ -4,6 +4,7 @@
 #include "boundary/entry.hpp"
 #include "boundary/module_once.hpp"
 #include "boundary/interned.hpp"
+#include "text/short_ascii.hpp"
 
 #include <array>
 #include <atomic>
@@ -30,15 +31,15 @@ namespace {
 using short_text_fn = ref (*)(const char*, std::size_t);
 
 // The entry wrapper of a function of one str with a short identifier path
-// (bodies.hpp): a call with one positional str of 1 to short_identifier ASCII
-// bytes goes there directly, any other call through `entry`.
+// (bodies.hpp): a call with one positional str that takes the short path
+// goes there directly, any other call through `entry`.
 template <const function_description& D, body_fn Body, short_text_fn Short>
 PyObject* text_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     static_assert(D.count == 1 && D.required == 1 && !D.gathers);
     if (nargs == 1 && !kwnames) {
         PyObject* text = args[0];
         if (PyUnicode_Check(text)) {
-            if (const auto ascii = ascii_text(text); ascii && ascii->size() - 1 < short_identifier) {
+            if (const auto ascii = ascii_text(text); ascii && text::takes_short_path(true, ascii->size())) {
                 const char* s = ascii->data();
                 const std::size_t n = ascii->size();
                 return run_call([s, n] { return Short(s, n); });

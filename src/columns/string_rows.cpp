@@ -1,5 +1,6 @@
 #include "columns/string_rows.hpp"
 
+#include <array>
 #include <cstdio>
 #include <limits>
 
@@ -66,19 +67,14 @@ std::optional<row_fault> describe_strings(const arrow::ArrowArray& a, string_lay
     return std::nullopt;
 }
 
-utf8_check check_utf8(std::string_view s) noexcept {
+namespace {
+
+// Where the first ill-formed sequence of s[i..) starts (i at a code point's
+// start), or s.size(): the byte-by-byte reading of Table 3-7, used to name
+// the fault once the automaton below has found one.
+std::size_t first_bad_sequence(std::string_view s, std::size_t i) noexcept {
     const auto* p = reinterpret_cast<const unsigned char*>(s.data());
     const std::size_t n = s.size();
-    std::size_t i = 0;
-    // ASCII words first: most rows are ASCII, and the rest mostly begin so.
-    while (i + 8 <= n) {
-        std::uint64_t w;
-        std::memcpy(&w, p + i, 8);
-        if (w & 0x8080808080808080u) break;
-        i += 8;
-    }
-    while (i < n && p[i] < 0x80) ++i;
-    if (i == n) return {utf8_state::ascii, 0};
     while (i < n) {
         const unsigned b0 = p[i];
         if (b0 < 0x80) {
@@ -100,16 +96,86 @@ utf8_check check_utf8(std::string_view s) noexcept {
             if (b0 == 0xF0) lo = 0x90;
             if (b0 == 0xF4) hi = 0x8F;
         } else {
-            return {utf8_state::invalid, i};
+            return i;
         }
-        if (n - i < len) return {utf8_state::invalid, i};
-        if (p[i + 1] < lo || p[i + 1] > hi) return {utf8_state::invalid, i};
+        if (n - i < len) return i;
+        if (p[i + 1] < lo || p[i + 1] > hi) return i;
         for (std::size_t k = 2; k < len; ++k) {
-            if ((p[i + k] & 0xC0) != 0x80) return {utf8_state::invalid, i};
+            if ((p[i + k] & 0xC0) != 0x80) return i;
         }
         i += len;
     }
-    return {utf8_state::valid, 0};
+    return n;
+}
+
+
+// Well-formedness as a shift automaton: the state is a multiple of 6, and
+// each byte's row holds, at bit `state`, the state after it (Table 3-7:
+// which bytes may follow which). One load, one shift and one mask a byte.
+enum : unsigned {
+    accept = 0,
+    reject = 6,
+    one_more = 12,        // one continuation byte to go
+    two_more = 18,        // two to go
+    after_e0 = 24,        // A0..BF, then one more
+    after_ed = 30,        // 80..9F, then one more
+    three_more = 36,      // three to go
+    after_f0 = 42,        // 90..BF, then two more
+    after_f4 = 48,        // 80..8F, then two more
+};
+
+constexpr std::uint64_t transition_row(unsigned b) {
+    unsigned next[9] = {reject, reject, reject, reject, reject, reject, reject, reject, reject};
+    const auto set = [&next](unsigned from, unsigned to) { next[from / 6] = to; };
+    if (b < 0x80) set(accept, accept);
+    if (b >= 0x80 && b <= 0xBF) {
+        set(one_more, accept);
+        set(two_more, one_more);
+        set(three_more, two_more);
+        if (b >= 0xA0) set(after_e0, one_more);
+        if (b <= 0x9F) set(after_ed, one_more);
+        if (b >= 0x90) set(after_f0, two_more);
+        if (b <= 0x8F) set(after_f4, two_more);
+    }
+    if (b >= 0xC2 && b <= 0xDF) set(accept, one_more);
+    if (b == 0xE0) set(accept, after_e0);
+    if ((b >= 0xE1 && b <= 0xEC) || b == 0xEE || b == 0xEF) set(accept, two_more);
+    if (b == 0xED) set(accept, after_ed);
+    if (b == 0xF0) set(accept, after_f0);
+    if (b >= 0xF1 && b <= 0xF3) set(accept, three_more);
+    if (b == 0xF4) set(accept, after_f4);
+    std::uint64_t row = 0;
+    for (unsigned s = 0; s < 9; ++s) row |= std::uint64_t{next[s]} << (6 * s);
+    return row;
+}
+
+constexpr auto transitions = [] {
+    std::array<std::uint64_t, 256> t{};
+    for (unsigned b = 0; b < 256; ++b) t[b] = transition_row(b);
+    return t;
+}();
+static_assert((transitions[0x80] >> reject & 63) == reject && (transitions[0x41] >> reject & 63) == reject);
+
+}  // namespace
+
+utf8_check check_utf8(std::string_view s) noexcept {
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const std::size_t n = s.size();
+    std::size_t i = 0;
+    // ASCII words first: most rows are ASCII, and the rest mostly begin so.
+    while (i + 8 <= n) {
+        std::uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        if (w & 0x8080808080808080u) break;
+        i += 8;
+    }
+    while (i < n && p[i] < 0x80) ++i;
+    if (i == n) return {utf8_state::ascii, 0};
+    const std::size_t first = i;
+    std::uint64_t state = accept;
+    for (; i < n; ++i) state = (transitions[p[i]] >> state) & 63;
+    if (state == accept) return {utf8_state::valid, 0};
+    return {utf8_state::invalid, first_bad_sequence(s, first)};
 }
 
 std::string invalid_utf8_text(std::string_view s, std::size_t at) {

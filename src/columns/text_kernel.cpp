@@ -9,7 +9,6 @@
 
 #include "text/byte_sink.hpp"
 #include "text/convert.hpp"
-#include "text/short_ascii.hpp"
 
 #include <cstdlib>
 #include <cstring>
@@ -83,33 +82,13 @@ std::size_t first_capacity(text_function f, const string_chunk& in) {
     return bytes + 64;
 }
 
-// A short ASCII identifier with at least 40 bytes of the chunk's text from
-// its start: the case conversions load 32 bytes whatever its length and store
-// whole words, reading and writing up to 8 bytes past the row (the sink keeps
-// the room; later rows overwrite what lands there). True when the row was
-// written.
-template <text_function F>
-inline bool convert_short_row(std::string_view s, const char* end, byte_sink& out) {
-    const std::size_t n = s.size();
-    if (n - 1 >= text::short_ascii || !end || end - s.data() < 40) return false;
-    out.reserve_more(2 * text::short_ascii + 8);
-    if constexpr (F == text_function::uncamel) {
-        out.cursor = text::write_uncamel_padded(out.cursor, s.data(), n, text::uncamel_mask_padded(s.data(), n));
-    } else {
-        out.cursor = text::write_camelcase_padded(out.cursor, s.data(), n, text::underscores_padded(s.data(), n));
-    }
-    return true;
-}
-
 template <text_function F>
 inline void convert_row(std::string_view s, bool ascii, const char* end, byte_sink& out) {
-    if constexpr (F != text_function::sanitize_vulgar) {
-        if (ascii && convert_short_row<F>(s, end, out)) return;
-    }
+    const std::size_t readable = end ? static_cast<std::size_t>(end - s.data()) : s.size();
     if constexpr (F == text_function::uncamel) {
-        text::uncamel(s, ascii, out);
+        text::uncamel(s, ascii, out, readable);
     } else if constexpr (F == text_function::underscore_to_camelcase) {
-        text::underscore_to_camelcase(s, ascii, out);
+        text::underscore_to_camelcase(s, ascii, out, readable);
     } else {
         // Every fraction character is outside ASCII: an ASCII row is copied.
         if (ascii || !text::sanitize_vulgar(s, out)) {

@@ -12,8 +12,6 @@
 
 namespace tavo {
 
-static_assert(short_identifier == text::short_ascii);
-
 namespace {
 
 // The text is a str's own bytes, which end with a NUL.
@@ -26,20 +24,20 @@ ref short_result(const char* s, std::size_t n) {
 }
 
 // The result str of a conversion of `in` into a buffer.
-template <void (*Convert)(std::string_view, bool, byte_sink&)>
+template <void (*Convert)(std::string_view, bool, byte_sink&, std::size_t)>
 ref converted(std::string_view in, bool ascii) {
     byte_sink out(0);  // the conversion reserves what it needs
-    Convert(in, ascii, out);
+    Convert(in, ascii, out, in.size());
     if (ascii) return ascii_result({out.data(), out.size()});
     return string_result({out.data(), out.size()});
 }
 
-template <ref (*Short)(const char*, std::size_t), void (*Convert)(std::string_view, bool, byte_sink&)>
+template <ref (*Short)(const char*, std::size_t), void (*Convert)(std::string_view, bool, byte_sink&, std::size_t)>
 result<ref> case_body(call_args& a) {
     auto text = text_arg(a, 0);
     if (!text) return std::move(text.error());
     const std::string_view s = text->utf8();
-    if (text->ascii() && s.size() - 1 < text::short_ascii) return Short(s.data(), s.size());
+    if (text::takes_short_path(text->ascii(), s.size())) return Short(s.data(), s.size());
     return converted<Convert>(s, text->ascii());
 }
 

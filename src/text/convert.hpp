@@ -10,16 +10,45 @@
 #pragma once
 
 #include "text/byte_sink.hpp"
+#include "text/short_ascii.hpp"
 
+#include <cstddef>
 #include <string_view>
 
 namespace tavo::text {
 
+// The two case conversions of any text (convert_case.cpp), short
+// identifiers included.
+void uncamel_text(std::string_view in, bool ascii, byte_sink& out);
+void underscore_to_camelcase_text(std::string_view in, bool ascii, byte_sink& out);
+
+// One text converted into `out`, the short identifiers of short_ascii.hpp
+// written here, inline, in one step. `readable` is how many bytes from
+// in.data() may be read (at least in.size()): a column's rows are followed by
+// the rest of its buffer, and with short_reach of them readable the short
+// writer loads and stores whole words past the row's end (the stores land in
+// the room `out` keeps past its cursor). A per-element caller passes
+// in.size().
+template <class Form, void (*Text)(std::string_view, bool, byte_sink&)>
+inline void convert_one(std::string_view in, bool ascii, std::size_t readable, byte_sink& out) {
+    const std::size_t n = in.size();
+    if (takes_short_path(ascii, n) && readable >= short_reach) {
+        out.reserve_more(Form::most_padded);
+        out.cursor = Form::write_padded(out.cursor, in.data(), n);
+        return;
+    }
+    Text(in, ascii, out);
+}
+
 // camelCase to snake_case.
-void uncamel(std::string_view in, bool ascii, byte_sink& out);
+inline void uncamel(std::string_view in, bool ascii, byte_sink& out, std::size_t readable = 0) {
+    convert_one<uncamel_form, uncamel_text>(in, ascii, readable, out);
+}
 
 // snake_case to camelCase.
-void underscore_to_camelcase(std::string_view in, bool ascii, byte_sink& out);
+inline void underscore_to_camelcase(std::string_view in, bool ascii, byte_sink& out, std::size_t readable = 0) {
+    convert_one<camelcase_form, underscore_to_camelcase_text>(in, ascii, readable, out);
+}
 
 // Each vulgar fraction character, with the whole number written in front of
 // it, becomes one decimal number. Appends the result and returns true, or

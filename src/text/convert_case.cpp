@@ -8,14 +8,17 @@
 // short_ascii.hpp); any other text is walked code point by code point, with
 // ASCII code points still answered without a table.
 #include "text/byte_words.hpp"
+#include "text/case_rules.hpp"
 #include "text/convert.hpp"
 #include "text/short_ascii.hpp"
 #include "text/unicode_tables.hpp"
 #include "text/utf8.hpp"
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace tavo::text {
 namespace {
@@ -24,55 +27,73 @@ namespace {
 
 enum : std::uint8_t { upper_class = 1, lower_class = 2, digit_class = 4 };
 
-struct code_point {
-    char32_t cp;
-    ucd::case_entry entry;  // 0 for ASCII, which never needs it
-    std::uint8_t cls;       // upper_class, lower_class, digit_class
-};
+// The class of each ASCII byte.
+constexpr auto ascii_classes = [] {
+    std::array<std::uint8_t, 128> t{};
+    for (unsigned c = 'A'; c <= 'Z'; ++c) t[c] = upper_class;
+    for (unsigned c = 'a'; c <= 'z'; ++c) t[c] = lower_class;
+    for (unsigned c = '0'; c <= '9'; ++c) t[c] = digit_class;
+    return t;
+}();
 
-inline code_point read_code_point(const unsigned char*& p) noexcept {
-    const char32_t c = utf8::decode(p);
-    if (c < 0x80) {
-        const std::uint8_t cls = (c - U'a' < 26)   ? lower_class
-                                 : (c - U'A' < 26) ? upper_class
-                                 : (c - U'0' < 10) ? digit_class
-                                                   : 0;
-        return {c, 0, cls};
-    }
-    const ucd::case_entry e = ucd::entry_of(c);
+// The class of a code point from U+0080 on, from its entry.
+inline std::uint8_t class_of(ucd::case_entry e) noexcept {
     constexpr unsigned shift = std::countr_zero(unsigned{ucd::uppercase_bit});
     static_assert(ucd::uppercase_bit >> shift == upper_class && ucd::lowercase_bit >> shift == lower_class);
-    return {c, e, static_cast<std::uint8_t>((e >> shift) & (upper_class | lower_class))};
+    return static_cast<std::uint8_t>((e >> shift) & (upper_class | lower_class));
+}
+
+// The entries of the code points of two UTF-8 bytes (U+0080..U+07FF: Latin,
+// Greek, Cyrillic and more), indexed by the low five bits of the lead byte
+// and the low six of the next: no decoding and one load.
+constexpr auto two_byte_entries = [] {
+    std::array<ucd::case_entry, 0x800> t{};
+    for (char32_t c = 0x80; c < 0x800; ++c) t[c] = ucd::entry_of(c);
+    return t;
+}();
+
+inline ucd::case_entry two_byte_entry(const unsigned char* p) noexcept {
+    return two_byte_entries[((p[0] & 0x1Fu) << 6) | (p[1] & 0x3Fu)];
+}
+
+inline void copy2(char* o, const unsigned char* p) noexcept { std::memcpy(o, p, 2); }
+
+// The class of the code point that starts at `p`.
+inline std::uint8_t class_at(const unsigned char* p) noexcept {
+    if (*p < 0x80) return ascii_classes[*p];
+    return class_of(ucd::entry_of(utf8::decode(p)));
 }
 
 // Room for one code point's output: an underscore and three mapped code points.
 constexpr std::size_t max_step = 1 + 3 * 4;
 
-inline void put_mapping(byte_sink& out, const ucd::mapping& m) noexcept {
-    out.put_code_point(m.cp[0]);
-    for (unsigned i = 1; i < m.size; ++i) out.put_code_point(m.cp[i]);
+// The walks below write through a cursor of their own, kept in a register
+// (the sink's, a member, would be reloaded after every byte stored), and
+// hand it back to the sink around each reserve_more.
+
+inline char* put_mapping(char* o, const ucd::mapping& m) noexcept {
+    o = utf8::encode(o, m.cp[0]);
+    for (unsigned i = 1; i < m.size; ++i) o = utf8::encode(o, m.cp[i]);
+    return o;
 }
 
-// Full lowercase mapping. Below U+00C0 only the ASCII capitals have one.
-inline void put_lower(byte_sink& out, const code_point& c) noexcept {
-    if (c.cp < 0xC0) {
-        out.put_code_point(c.cp - U'A' < 26 ? c.cp + 32 : c.cp);
-    } else if (c.entry & ucd::lower_mapped_bit) {
-        put_mapping(out, ucd::lower_of(c.cp, c.entry));
-    } else {
-        out.put_code_point(c.cp);
+// A code point that stays as it is: its bytes p[0..k), 2 <= k <= 4, copied
+// (the text is valid UTF-8, so they are what encoding it would give).
+inline char* put_bytes(char* o, const unsigned char* p, std::size_t k) noexcept {
+    o[0] = static_cast<char>(p[0]);
+    o[1] = static_cast<char>(p[1]);
+    if (k > 2) {
+        o[2] = static_cast<char>(p[2]);
+        if (k > 3) o[3] = static_cast<char>(p[3]);
     }
+    return o + k;
 }
 
-// Full uppercase mapping. Below U+00B5 only the ASCII small letters have one.
-inline void put_upper(byte_sink& out, const code_point& c) noexcept {
-    if (c.cp < 0xB5) {
-        out.put_code_point(c.cp - U'a' < 26 ? c.cp - 32 : c.cp);
-    } else if (c.entry & ucd::upper_mapped_bit) {
-        put_mapping(out, ucd::upper_of(c.cp, c.entry));
-    } else {
-        out.put_code_point(c.cp);
-    }
+// Room for `n` more bytes at `o`, which the sink may move: the new cursor.
+inline char* room(byte_sink& out, char* o, std::size_t n) {
+    out.cursor = o;
+    out.reserve_more(n);
+    return out.cursor;
 }
 
 // A step's bytes, mapped, and its flags (bit 7 of each flagged byte).
@@ -117,16 +138,9 @@ char* walk_ascii(const char* s, std::size_t n, std::size_t start, char* o) {
 
 // --- uncamel ---------------------------------------------------------------------------
 
-// Underscores go in front of a capital after a small letter or an ASCII digit,
-// and in front of the last capital of a run that a small letter follows.
-inline bool starts_word(std::uint8_t prev, bool has_next, std::uint8_t next) noexcept {
-    if (prev & (lower_class | digit_class)) return true;
-    return (prev & upper_class) && has_next && (next & lower_class);
-}
-
-// ASCII text, eight or sixteen bytes at a time. For each byte the masks flag
-// a capital (U), a small letter (L) or a digit (D); a byte gets an underscore
-// in front when U[i] and ((L|D)[i-1] or (U[i-1] and L[i+1])).
+// ASCII text, eight or sixteen bytes at a time: for each byte the masks flag
+// a capital, a small letter or a digit, of the byte and of its neighbours, for
+// uncamel_starts_word.
 
 // Writes eight lowered bytes (`count` of them real) with an underscore in
 // front of each byte flagged in `inserts` (bit 7 of the byte): the whole word
@@ -160,8 +174,8 @@ struct uncamel_steps {
         const bytes16 prev = load(p - 1);
         const bytes16 next = load(p + 1);
         const bytes16 upper = in_range<'A', 'Z'>(x);
-        const bytes16 prev_lower_or_digit = in_range<'a', 'z'>(prev) | in_range<'0', '9'>(prev);
-        const bytes16 inserts = upper & (prev_lower_or_digit | (in_range<'A', 'Z'>(prev) & in_range<'a', 'z'>(next)));
+        const bytes16 inserts = uncamel_starts_word(upper, in_range<'a', 'z'>(prev) | in_range<'0', '9'>(prev),
+                                                    in_range<'A', 'Z'>(prev), in_range<'a', 'z'>(next));
         return {x | (upper & 0x20), inserts};
     }
     static mapped_word word(const char* s, std::size_t n, std::size_t, std::size_t i, std::uint64_t x) noexcept {
@@ -177,7 +191,7 @@ struct uncamel_steps {
                                           ? std::uint64_t{0x80} << 56
                                           : 0;
         const std::uint64_t inserts =
-            upper & (((lower_or_digit << 8) | before_ld) | (((upper << 8) | before_u) & ((lower >> 8) | after_l)));
+            uncamel_starts_word(upper, (lower_or_digit << 8) | before_ld, (upper << 8) | before_u, (lower >> 8) | after_l);
         return {x | (upper >> 2), inserts};
     }
 };
@@ -189,25 +203,64 @@ void uncamel_ascii(const char* s, std::size_t n, byte_sink& out) {
     out.cursor = walk_ascii<uncamel_steps>(s, n, 0, out.cursor);
 }
 
-void uncamel_text(const unsigned char* p, std::size_t n, byte_sink& out) {
+// Any text, a code point at a time: ASCII bytes by their class, the others
+// through the case table, copied as they are unless a capital is lowered. The
+// class of the code point after a capital is read only when the rule needs it.
+void uncamel_code_points(const unsigned char* p, std::size_t n, byte_sink& out) {
     const unsigned char* const end = p + n;
-    out.reserve_more(n + 10);
-    code_point cur = read_code_point(p);
-    std::uint8_t prev_cls = 0;
-    for (;;) {
-        const bool has_next = p < end;
-        const code_point next = has_next ? read_code_point(p) : code_point{};
-        out.reserve_more(max_step);
-        if (cur.cls & upper_class) {
-            if (starts_word(prev_cls, has_next, next.cls)) out.put('_');
-            put_lower(out, cur);
-        } else {
-            out.put_code_point(cur.cp);
+    // An ASCII byte gives at most two (an underscore and itself), a code point
+    // copied as it is no more bytes than it has; a lowered one reserves its own.
+    char* o = room(out, out.cursor, 2 * n);
+    std::uint8_t prev = 0;
+    const auto starts_word = [&](const unsigned char* next) {
+        return uncamel_starts_word<bool>(true, prev & (lower_class | digit_class), prev & upper_class,
+                                         (prev & upper_class) && next < end && (class_at(next) & lower_class));
+    };
+    while (p < end) {
+        const unsigned char b = *p;
+        if (b < 0x80) {
+            const std::uint8_t cls = ascii_classes[b];
+            if (cls & upper_class) {
+                if (starts_word(p + 1)) *o++ = '_';
+                *o++ = static_cast<char>(b | 0x20);
+            } else {
+                *o++ = static_cast<char>(b);
+            }
+            prev = cls;
+            ++p;
+            continue;
         }
-        if (!has_next) break;
-        prev_cls = cur.cls;
-        cur = next;
+        if (b < 0xE0) {  // two bytes; a code point that is not a capital is copied
+            const ucd::case_entry e = two_byte_entry(p);
+            if (!(e & ucd::uppercase_bit)) {
+                copy2(o, p);
+                o += 2;
+                p += 2;
+                prev = class_of(e);
+                continue;
+            }
+        }
+        const unsigned char* next = p;
+        const char32_t c = utf8::decode(next);
+        const ucd::case_entry e = ucd::entry_of(c);
+        const std::uint8_t cls = class_of(e);
+        if (cls & upper_class) {
+            if (e & ucd::lower_mapped_bit) {
+                o = room(out, o, max_step + 2 * static_cast<std::size_t>(end - next));
+                if (starts_word(next)) *o++ = '_';
+                o = put_mapping(o, ucd::lower_of(c, e));
+            } else {
+                // Within the room: a code point of two bytes or more and one underscore.
+                if (starts_word(next)) *o++ = '_';
+                o = put_bytes(o, p, static_cast<std::size_t>(next - p));
+            }
+        } else {
+            o = put_bytes(o, p, static_cast<std::size_t>(next - p));
+        }
+        prev = cls;
+        p = next;
     }
+    out.cursor = o;
 }
 
 
@@ -244,9 +297,9 @@ struct camelcase_steps {
         using namespace vec;
         const bytes16 x = load(p);
         const bytes16 under = in_range<'_', '_'>(x);
-        const bytes16 after_under = in_range<'_', '_'>(load(p - 1));
         const bytes16 upper = in_range<'A', 'Z'>(x);
-        const bytes16 capital = after_under & (upper | in_range<'a', 'z'>(x));
+        // A block never starts the walk: something is written before each of its bytes.
+        const bytes16 capital = camelcase_capital(in_range<'_', '_'>(load(p - 1)), upper | in_range<'a', 'z'>(x));
         return {(x | (upper & 0x20)) & ~(capital & 0x20), under};
     }
     static mapped_word word(const char* s, std::size_t, std::size_t start, std::size_t i, std::uint64_t x) noexcept {
@@ -254,8 +307,9 @@ struct camelcase_steps {
         const std::uint64_t under = in_range<'_', '_'>(x);
         const std::uint64_t upper = in_range<'A', 'Z'>(x);
         const std::uint64_t lower = in_range<'a', 'z'>(x);
+        // Something is written before every byte but the walk's first.
         const std::uint64_t before = i > start && s[i - 1] == '_' ? 0x80 : 0;
-        const std::uint64_t capital = ((under << 8) | before) & (upper | lower);
+        const std::uint64_t capital = camelcase_capital((under << 8) | before, upper | lower);
         return {(x | (upper >> 2)) & ~(capital >> 2), under};
     }
 };
@@ -271,51 +325,83 @@ void underscore_to_camelcase_ascii(const char* s, std::size_t n, byte_sink& out)
     out.cursor = walk_ascii<camelcase_steps>(s, n, start, out.cursor);
 }
 
-void underscore_to_camelcase_text(const unsigned char* p, std::size_t n, byte_sink& out) {
+// Any text, a code point at a time: ASCII bytes by arithmetic, the others
+// through the case table, copied as they are when they do not change.
+void camelcase_code_points(const unsigned char* p, std::size_t n, byte_sink& out) {
     const unsigned char* const end = p + n;
-    out.reserve_more(n);
+    // A byte or a code point that does not change gives no more bytes than it has.
+    char* o = room(out, out.cursor, n);
     bool after_underscore = false;
-    bool output_empty = true;
+    bool written = false;
     while (p < end) {
-        if (*p == '_') {
+        const unsigned char b = *p;
+        if (b < 0x80) {
             ++p;
-            after_underscore = true;
-            continue;
-        }
-        const code_point c = read_code_point(p);
-        out.reserve_more(max_step);
-        if (after_underscore && !output_empty) {
-            put_upper(out, c);
+            if (b == '_') {
+                after_underscore = true;
+                continue;
+            }
+            if (camelcase_capital(after_underscore, written)) {
+                *o++ = static_cast<char>(words::is_lower(b) ? b - 0x20 : b);
+            } else {
+                *o++ = static_cast<char>(words::is_upper(b) ? b | 0x20 : b);
+            }
         } else {
-            put_lower(out, c);
+            const bool capital = camelcase_capital(after_underscore, written);
+            const ucd::case_entry changes = capital ? ucd::upper_mapped_bit : ucd::lower_mapped_bit;
+            if (b < 0xE0 && !(two_byte_entry(p) & changes)) {  // two bytes that stay as they are
+                copy2(o, p);
+                o += 2;
+                p += 2;
+                after_underscore = false;
+                written = true;
+                continue;
+            }
+            const unsigned char* next = p;
+            const char32_t c = utf8::decode(next);
+            const ucd::case_entry e = ucd::entry_of(c);
+            if (e & changes) {
+                o = room(out, o, max_step + static_cast<std::size_t>(end - next));
+                o = put_mapping(o, capital ? ucd::upper_of(c, e) : ucd::lower_of(c, e));
+            } else {
+                o = put_bytes(o, p, static_cast<std::size_t>(next - p));
+            }
+            p = next;
         }
         after_underscore = false;
-        output_empty = false;
+        written = true;
     }
+    out.cursor = o;
 }
 
-// The ASCII text of up to short_ascii bytes takes the plan of short_ascii.hpp.
-template <class Short, void (*Text)(const unsigned char*, std::size_t, byte_sink&),
+// Short identifiers take the exact plan of short_ascii.hpp (nothing past
+// the text is read), ASCII text the word walk, the rest the code point walk.
+template <class Short, void (*CodePoints)(const unsigned char*, std::size_t, byte_sink&),
           void (*Ascii)(const char*, std::size_t, byte_sink&)>
 void convert(std::string_view in, bool ascii, byte_sink& out) {
     const std::size_t n = in.size();
-    if (n == 0) return;
-    if (!ascii) return Text(reinterpret_cast<const unsigned char*>(in.data()), n, out);
-    if (n > short_ascii) return Ascii(in.data(), n, out);
-    const short_plan plan = Short::plan(in.data(), n);
-    out.reserve_more(plan.length);
-    Short::write(out.cursor, in.data(), n, plan, false);
-    out.cursor += plan.length;
+    if (takes_short_path(ascii, n)) {
+        const short_plan plan = Short::plan(in.data(), n);
+        out.reserve_more(plan.length);
+        Short::write(out.cursor, in.data(), n, plan, false);
+        out.cursor += plan.length;
+    } else if (n == 0) {
+        return;
+    } else if (ascii) {
+        Ascii(in.data(), n, out);
+    } else {
+        CodePoints(reinterpret_cast<const unsigned char*>(in.data()), n, out);
+    }
 }
 
 }  // namespace
 
-void uncamel(std::string_view in, bool ascii, byte_sink& out) {
-    convert<uncamel_form, uncamel_text, uncamel_ascii>(in, ascii, out);
+void uncamel_text(std::string_view in, bool ascii, byte_sink& out) {
+    convert<uncamel_form, uncamel_code_points, uncamel_ascii>(in, ascii, out);
 }
 
-void underscore_to_camelcase(std::string_view in, bool ascii, byte_sink& out) {
-    convert<camelcase_form, underscore_to_camelcase_text, underscore_to_camelcase_ascii>(in, ascii, out);
+void underscore_to_camelcase_text(std::string_view in, bool ascii, byte_sink& out) {
+    convert<camelcase_form, camelcase_code_points, underscore_to_camelcase_ascii>(in, ascii, out);
 }
 
 }  // namespace tavo::text

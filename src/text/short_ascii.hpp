@@ -10,6 +10,7 @@
 #pragma once
 
 #include "text/byte_words.hpp"
+#include "text/case_rules.hpp"
 
 #include <bit>
 #include <cstddef>
@@ -18,6 +19,15 @@
 namespace tavo::text {
 
 inline constexpr std::size_t short_ascii = 32;
+
+// Whether a text of `n` bytes takes the short path: ASCII, 1 to short_ascii
+// bytes. The one place this is decided; the per-element entries and the
+// conversions (convert.hpp) ask here.
+constexpr bool takes_short_path(bool ascii, std::size_t n) noexcept { return ascii && n - 1 < short_ascii; }
+
+// The padded short writers read s[0..short_reach) whatever the length (and
+// write up to 8 bytes past the result).
+inline constexpr std::size_t short_reach = short_ascii + 8;
 
 // What a short identifier becomes: `mask` flags bytes of the text (bit i for
 // byte i), and the result has `length` bytes.
@@ -148,7 +158,7 @@ inline std::size_t bits_set(std::uint64_t m) noexcept {
 // underscore in front (never byte 0).
 inline short_plan plan_uncamel(const char* s, std::size_t n) noexcept {
     const auto [upper, lower, lower_or_digit] = short_detail::uncamel_flags_of(s, n);
-    const std::uint64_t cuts = upper & ((lower_or_digit << 1) | ((upper << 1) & (lower >> 1)));
+    const std::uint64_t cuts = uncamel_starts_word(upper, lower_or_digit << 1, upper << 1, lower >> 1);
     return {cuts, n + short_detail::bits_set(cuts)};
 }
 
@@ -189,7 +199,7 @@ inline std::uint64_t uncamel_mask_padded(const char* s, std::size_t n) noexcept 
             (lane_bits(in_range<'a', 'z'>(x0)) | (std::uint64_t{lane_bits(in_range<'a', 'z'>(x1))} << 16)) & within;
         const std::uint64_t digit =
             (lane_bits(in_range<'0', '9'>(x0)) | (std::uint64_t{lane_bits(in_range<'0', '9'>(x1))} << 16)) & within;
-        return upper & (((lower | digit) << 1) | ((upper << 1) & (lower >> 1)));
+        return uncamel_starts_word(upper, (lower | digit) << 1, upper << 1, lower >> 1);
     } else {
         return plan_uncamel(s, n).mask;
     }
@@ -244,7 +254,8 @@ inline void write_camelcase(char* o, const char* text, std::size_t n, short_plan
             after_underscore = true;
             continue;
         }
-        if (after_underscore) {
+        // Past the leading underscores something has always been written.
+        if (camelcase_capital(after_underscore, true)) {
             *o++ = static_cast<char>(words::is_lower(c) ? c - 0x20 : c);
         } else {
             *o++ = static_cast<char>(words::is_upper(c) ? c | 0x20 : c);
@@ -272,12 +283,17 @@ inline char* write_camelcase_padded(char* o, const char* s, std::size_t n, std::
     return o;
 }
 
-// Each short conversion as one type, for the code written once over both.
+// Each short conversion as one type, for the code written once over both:
+// the exact plan and writer, and the padded ones.
 struct uncamel_form {
     static short_plan plan(const char* s, std::size_t n) noexcept { return plan_uncamel(s, n); }
     static void write(char* o, const char* s, std::size_t n, short_plan p, bool nul_after) noexcept {
         write_uncamel(o, s, n, p, nul_after);
     }
+    static char* write_padded(char* o, const char* s, std::size_t n) noexcept {
+        return write_uncamel_padded(o, s, n, uncamel_mask_padded(s, n));
+    }
+    static constexpr std::size_t most_padded = 2 * short_ascii + 8;  // an underscore before every byte but one
 };
 
 struct camelcase_form {
@@ -286,6 +302,10 @@ struct camelcase_form {
     static void write(char* o, const char* s, std::size_t n, short_plan p, bool) noexcept {
         write_camelcase(o, s, n, p);
     }
+    static char* write_padded(char* o, const char* s, std::size_t n) noexcept {
+        return write_camelcase_padded(o, s, n, underscores_padded(s, n));
+    }
+    static constexpr std::size_t most_padded = short_ascii + 8;
 };
 
 }  // namespace tavo::text

@@ -50,7 +50,7 @@ struct code_range {
 
 static_assert(std::size(case_records) <= record_mask + 1u);
 
-inline case_entry entry_of(char32_t c) noexcept {
+constexpr case_entry entry_of(char32_t c) noexcept {
     if (c >= case_table_limit) return 0;
     constexpr char32_t mask = (char32_t{1} << case_block_shift) - 1;
     const std::size_t block = case_block_index[c >> case_block_shift];
