@@ -55,10 +55,10 @@ namespace {
 
 // A str's conversion, the same steps as the bodies' after their argument is
 // read: the short ASCII form, or the conversion into a buffer.
-template <ref (*Short)(const char*, std::size_t), void (*Convert)(std::string_view, bool, byte_sink&)>
+template <ref (*Short)(const char*, std::size_t), void (*Convert)(std::string_view, bool, byte_sink&, std::size_t)>
 result<ref> convert_str(PyObject* s) {
     if (const auto ascii = ascii_text(s)) {
-        if (ascii->size() - 1 < text::short_ascii) return Short(ascii->data(), ascii->size());
+        if (text::takes_short_path(true, ascii->size())) return Short(ascii->data(), ascii->size());
         return converted<Convert>(*ascii, true);
     }
     auto utf8 = str_utf8(s);
