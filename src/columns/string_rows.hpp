@@ -15,7 +15,7 @@
 #pragma once
 
 #include "columns/arrow_abi.hpp"
-#include "columns/column_data.hpp"
+#include "columns/bitmaps.hpp"
 
 #include <cstdint>
 #include <cstring>

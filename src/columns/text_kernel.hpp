@@ -1,0 +1,132 @@
+// The text kernel: one chunk of text in, one chunk of text out, each row
+// converted by a text function's record (text_functions.hpp).
+//
+// A record is one type with static members:
+//   name                      the function's name
+//   capacity(text_bytes)      the room to take at the start for a chunk with
+//                             that much text: the text plus what the
+//                             conversion usually adds
+//   convert(row, ascii, out)  appends the result of a row (valid UTF-8;
+//                             `ascii`: every byte below 0x80) to `out`
+// and, when the conversion has a faster way for short ASCII rows,
+//   short_row(o, row, n)      writes the result of an ASCII row of 1 to
+//                             text::short_ascii bytes at `o` and returns its
+//                             end; it may read 40 bytes from `row` and write
+//                             whole words up to 8 bytes past its result.
+//
+// All rows write into one byte_sink, sized once from the input's text and
+// grown geometrically when a conversion makes the text longer; the offsets
+// are written as the rows are, and the validity bitmap is the input's,
+// shifted to start at bit 0.
+#pragma once
+
+#include "columns/kernels.hpp"
+#include "text/byte_sink.hpp"
+#include "text/short_ascii.hpp"
+
+#include <concepts>
+#include <cstddef>
+#include <limits>
+#include <string_view>
+
+namespace tavo::columns {
+
+template <class R>
+concept text_rows = requires(std::string_view s, bool ascii, byte_sink& out, std::size_t n) {
+    { R::name } -> std::convertible_to<const char*>;
+    { R::capacity(n) } -> std::same_as<std::size_t>;
+    { R::convert(s, ascii, out) } -> std::same_as<void>;
+};
+
+template <class R>
+concept short_rows = text_rows<R> && requires(char* o, const char* s, std::size_t n) {
+    { R::short_row(o, s, n) } -> std::same_as<char*>;
+};
+
+namespace text_kernel_detail {
+
+// The output offsets: int32 until the text passes what they can hold.
+class offsets_writer {
+public:
+    offsets_writer(std::int64_t length, bool large)
+        : length_(length), large_(large),
+          buf_(allocate_block(static_cast<std::size_t>(length + 1) * (large ? 8 : 4))) {
+        put(0, 0);
+    }
+
+    void put(std::int64_t i, std::size_t at) {
+        const auto v = static_cast<std::int64_t>(at);
+        if (large_) {
+            static_cast<std::int64_t*>(buf_.get())[i] = v;
+        } else if (v <= std::numeric_limits<std::int32_t>::max()) {
+            static_cast<std::int32_t*>(buf_.get())[i] = static_cast<std::int32_t>(v);
+        } else {
+            // Entries 0..i-1 are written.
+            buf_ = wider_offsets(static_cast<const std::int32_t*>(buf_.get()), i, length_ + 1);
+            large_ = true;
+            static_cast<std::int64_t*>(buf_.get())[i] = v;
+        }
+    }
+
+    bool large() const noexcept { return large_; }
+    block take() noexcept { return std::move(buf_); }
+
+private:
+    std::int64_t length_;
+    bool large_;
+    block buf_;
+};
+
+// The end of the text bytes a utf8 or large_utf8 chunk holds (its last
+// offset, which is also the extent the ASCII scan of the walk reads), or null
+// for views and for a chunk whose offsets end below where they start.
+const char* text_end(const string_chunk& in) noexcept;
+
+// The output chunk: the offsets and the text written, the input's validity.
+std::shared_ptr<chunk> text_chunk(const string_chunk& in, offsets_writer& offsets, byte_sink& text);
+
+// A short ASCII row with at least 40 bytes of the chunk's text from its
+// start, written by the record's short_row (the sink keeps the room it may
+// write past the row; later rows overwrite what lands there). True when the
+// row was written.
+template <short_rows R>
+inline bool convert_short_row(std::string_view s, const char* end, byte_sink& out) {
+    const std::size_t n = s.size();
+    if (n - 1 >= text::short_ascii || !end || end - s.data() < 40) return false;
+    out.reserve_more(2 * text::short_ascii + 8);
+    out.cursor = R::short_row(out.cursor, s.data(), n);
+    return true;
+}
+
+template <text_rows R>
+inline void convert_row(std::string_view s, bool ascii, const char* end, byte_sink& out) {
+    if constexpr (short_rows<R>) {
+        if (ascii && convert_short_row<R>(s, end, out)) return;
+    }
+    R::convert(s, ascii, out);
+}
+
+}  // namespace text_kernel_detail
+
+// Text out: a utf8 chunk while its text fits int32 offsets (and `large` is
+// false), else large_utf8.
+template <text_rows R>
+kernel_output run_text_kernel(const string_chunk& in, bool large) {
+    using namespace text_kernel_detail;
+    const std::size_t capacity = R::capacity(static_cast<std::size_t>(in.text_bytes_hint));
+    byte_sink sink(capacity);
+    prefer_huge_pages(const_cast<char*>(sink.data()), capacity);
+    offsets_writer offsets(in.length, large);
+    const char* const end = text_end(in);
+    std::optional<row_fault> fault = walk_rows(
+        in,
+        [&](std::int64_t i, std::string_view s, bool ascii) {
+            convert_row<R>(s, ascii, end, sink);
+            offsets.put(i + 1, sink.size());
+        },
+        [&](std::int64_t i) { offsets.put(i + 1, sink.size()); });
+    if (fault) return {nullptr, std::move(fault)};
+    return {text_chunk(in, offsets, sink), std::nullopt};
+}
+
+}  // namespace tavo::columns
