@@ -81,7 +81,7 @@ kernel_output run_parse_kernel(const string_chunk& in, number_target target, num
     std::optional<row_fault> fault = walk_rows(
         in,
         [&](std::int64_t i, std::string_view s, bool) {
-            const numparse::number n = numparse::parse_row(s, scratch);
+            const numparse::number n = numparse::parse_row(s, in.text_end, scratch);
             switch (n.what) {
                 case numparse::number::kind::int64:
                     w.put_int(i, n.integer);

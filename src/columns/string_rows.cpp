@@ -45,6 +45,7 @@ std::optional<row_fault> describe_strings(const arrow::ArrowArray& a, string_lay
             last = static_cast<const std::int64_t*>(out.offsets)[a.offset + a.length];
         }
         out.text_bytes_hint = last > first && first >= 0 ? last - first : 0;
+        if (out.data && first >= 0 && last >= first) out.text_end = out.data + last;
         return std::nullopt;
     }
     out.view_buffer_count = a.n_buffers - 3;

@@ -39,6 +39,11 @@ struct string_chunk {
     const std::int64_t* view_buffer_sizes = nullptr;
     std::int64_t view_buffer_count = 0;
     std::int64_t text_bytes_hint = 0;  // the size of the text, or a guess for views
+    // utf8, large_utf8: the end of the text (data + the last offset), the
+    // extent every row is checked against; once the walk has handed a row
+    // over, any byte from its start to here may be read. Null for views and
+    // for offsets that end below where they start.
+    const char* text_end = nullptr;
 
     bool has_value(std::int64_t i) const noexcept { return !validity || bit_is_set(validity, offset + i); }
 };

@@ -7,19 +7,6 @@
 
 namespace tavo::columns::text_kernel_detail {
 
-const char* text_end(const string_chunk& in) noexcept {
-    if (in.layout == string_layout::string_view || !in.data || in.length == 0) return nullptr;
-    std::int64_t first = 0, last = 0;
-    if (in.layout == string_layout::utf8) {
-        first = static_cast<const std::int32_t*>(in.offsets)[in.offset];
-        last = static_cast<const std::int32_t*>(in.offsets)[in.offset + in.length];
-    } else {
-        first = static_cast<const std::int64_t*>(in.offsets)[in.offset];
-        last = static_cast<const std::int64_t*>(in.offsets)[in.offset + in.length];
-    }
-    return first >= 0 && last >= first ? in.data + last : nullptr;
-}
-
 std::shared_ptr<chunk> text_chunk(const string_chunk& in, offsets_writer& offsets, byte_sink& text) {
     auto out = std::make_shared<chunk>();
     out->type = offsets.large() ? value_type::large_utf8 : value_type::utf8;

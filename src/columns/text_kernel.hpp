@@ -77,11 +77,6 @@ private:
     block buf_;
 };
 
-// The end of the text bytes a utf8 or large_utf8 chunk holds (its last
-// offset, which is also the extent the ASCII scan of the walk reads), or null
-// for views and for a chunk whose offsets end below where they start.
-const char* text_end(const string_chunk& in) noexcept;
-
 // The output chunk: the offsets and the text written, the input's validity.
 std::shared_ptr<chunk> text_chunk(const string_chunk& in, offsets_writer& offsets, byte_sink& text);
 
@@ -117,7 +112,7 @@ kernel_output run_text_kernel(const string_chunk& in, bool large) {
     byte_sink sink(capacity);
     prefer_huge_pages(const_cast<char*>(sink.data()), capacity);
     offsets_writer offsets(in.length, large);
-    const char* const end = text_end(in);
+    const char* const end = in.text_end;
     std::optional<row_fault> fault = walk_rows(
         in,
         [&](std::int64_t i, std::string_view s, bool ascii) {

@@ -65,6 +65,12 @@ inline number parse(std::string_view in, number_scratch& scratch);
 // branch of each byte is hard to foresee.
 inline number parse_row(std::string_view in, number_scratch& scratch);
 
+// The same, for a row whose bytes up to `readable_end` (null: none past the
+// row) may be read: a row of at most 16 bytes with 16 readable from its start
+// is filtered over all 16, the bytes past the row counting for nothing, so
+// that its length costs no branch either.
+inline number parse_row(std::string_view in, const char* readable_end, number_scratch& scratch);
+
 // The nearest double to the decimal text `digits` (ASCII digits with at most
 // one ".", at least one digit; any length), ties to even, negated when
 // `negative`; too large gives an infinity, too small a zero. A text outside
