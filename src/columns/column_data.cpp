@@ -47,12 +47,15 @@ void ints_to_doubles(void* p, std::int64_t n) noexcept {
 
 namespace {
 
+// The wider type of t's kind (t itself when it is the wider one).
 value_type wider(value_type t) noexcept {
     switch (t) {
-        case value_type::utf8: return value_type::large_utf8;
-        case value_type::int64: return value_type::float64;
-        default: return t;
+        case value_type::utf8:
+        case value_type::large_utf8: return value_type::large_utf8;
+        case value_type::int64:
+        case value_type::float64: return value_type::float64;
     }
+    return t;
 }
 
 // Gives `c` the wider type `to` of its kind.
