@@ -9,6 +9,8 @@ parse's types at the C interface) is tests/test_columns_native.py's; the README'
 blocks (and Spark's mapInArrow) run in tests/test_readme.py."""
 import importlib.util
 import math
+import pathlib
+import re
 import subprocess
 import sys
 
@@ -269,10 +271,36 @@ def test_package_exports():
     assert all(getattr(tavo, n) is getattr(_tavo, n) for n in _tavo.__all__ if n != "parse")
     assert tavo.parse is tavo._native.parse and tavo.parse.__module__ == "tavo"
     assert sorted(columns.__all__) == sorted(FUNCTIONS + ["Column"])
-    for name in FUNCTIONS:
-        assert "utf8" in getattr(columns, name).__doc__
     assert "never wraps" in columns.parse.__doc__ and "inf" in columns.parse.__doc__
     assert "decimal" in columns.parse.__doc__
+
+
+# The Arrow types and the capsule methods a column function reads, wherever that is said.
+ACCEPTED_NAMES = re.compile(r"\b(?:utf8|large_utf8|string_view|__arrow_c_stream__|__arrow_c_array__)\b")
+
+
+def readme_accepts():
+    """The README's "In:" item of its Columns section, or None without the README."""
+    readme = pathlib.Path(__file__).resolve().parent.parent / "README.md"
+    if not readme.exists():
+        return None
+    section = readme.read_text(encoding="utf-8").split("\n## Columns\n", 1)[1]
+    return re.search(r"^- In: (.*?)^- ", section, re.S | re.M).group(1)
+
+
+def test_what_a_function_accepts_is_said_alike():
+    # The native text (the TypeError and the native docstrings), the module's documentation
+    # (which the functions' docstrings refer to) and the README: one statement each, and the
+    # same types and methods in all.
+    with pytest.raises(TypeError) as refused:
+        columns.uncamel(object())
+    texts = {"TypeError": str(refused.value), "tavo.columns": columns.__doc__}
+    texts.update({"_columns." + name: getattr(columns._columns, name).__doc__ for name in FUNCTIONS})
+    if (readme := readme_accepts()) is not None:
+        texts["README"] = readme
+    names = {where: set(ACCEPTED_NAMES.findall(text)) for where, text in texts.items()}
+    assert len(names["TypeError"]) == 5
+    assert names == {where: names["TypeError"] for where in texts}
 
 
 # --- what is refused -----------------------------------------------------------------------

@@ -173,6 +173,22 @@ def test_parse_column_types(values, type, fmt, rows):
         assert fmt_got == fmt and same_rows(chunks[0], rows)
 
 
+@pytest.mark.parametrize("fmt", ["u", "U"])
+@pytest.mark.parametrize("text", ["(1,234.5678901)-x", "-98765432101234567", "$12.50 (x)", "0" * 15 + "1.5"])
+def test_parse_short_rows_count_only_their_own_bytes(fmt, text):
+    # A row of up to 16 bytes is filtered over the sixteen bytes from its start while the
+    # chunk's text holds them: the bytes past the row (the number characters of the next
+    # rows here) count for nothing, and the last rows, with fewer than sixteen bytes of
+    # text left before the data buffer's end (an unreadable page), are read the other way.
+    values = [text[:k] for k in range(len(text) + 1)] + ["7" * k for k in range(18)] + ["(1)", "-2.5"]
+    for pad in (0, 3):
+        src, producer = ak.source(fmt, [Chunk.strings(["9" * 20] * pad + values, fmt, offset=pad)], guard_data=True)
+        fmt_got, chunks = ak.read_stream(columns.parse(src))
+        want_fmt, want = parse_model(values)
+        assert fmt_got == want_fmt and same_rows(chunks[0], want)
+        assert producer.all_released_once()
+
+
 def test_parse_inferred_type_settles_over_every_chunk():
     # the float in the last chunk turns the ints of the first into doubles
     src, _ = source("u", [Chunk.strings(["1", "2"]), Chunk.strings(["x"]), Chunk.strings(["0.5"])])

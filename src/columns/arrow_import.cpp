@@ -12,10 +12,6 @@ using arrow::ArrowArray;
 using arrow::ArrowArrayStream;
 using arrow::ArrowSchema;
 
-constexpr const char* accepted =
-    "expected an Arrow string column (utf8, large_utf8 or string_view) from an object with "
-    "__arrow_c_stream__ or __arrow_c_array__";
-
 PyObject* stream_method_name = nullptr;
 PyObject* array_method_name = nullptr;
 
@@ -32,7 +28,7 @@ result<ref> optional_method(PyObject* source, PyObject* name) {
 
 error_value not_arrow(PyObject* source) {
     return error_value::owned_error(PyExc_TypeError,
-                                    std::string(accepted) + ", got '" + Py_TYPE(source)->tp_name + "'");
+                                    std::string("expected ") + accepted_columns + ", got '" + Py_TYPE(source)->tp_name + "'");
 }
 
 // The layout named by an Arrow format string, or a TypeError.
@@ -43,7 +39,7 @@ result<string_layout> layout_of(const ArrowSchema& schema) {
         if (std::strcmp(format, "U") == 0) return string_layout::large_utf8;
         if (std::strcmp(format, "vu") == 0) return string_layout::string_view;
     }
-    std::string text = accepted;
+    std::string text = std::string("expected ") + accepted_columns;
     text += schema.dictionary ? ", got a dictionary-encoded column (Arrow format '" : ", got Arrow format '";
     text += format;
     text += schema.dictionary ? "')" : "'";

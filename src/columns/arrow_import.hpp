@@ -16,6 +16,12 @@
 
 namespace tavo::columns {
 
+// What a column function reads: the TypeError for anything else and the
+// functions' docstrings say it in these words.
+inline constexpr char accepted_columns[] =
+    "an Arrow string column (utf8, large_utf8 or string_view) from an object with "
+    "__arrow_c_stream__ or __arrow_c_array__";
+
 // Owns one Arrow struct (ArrowSchema, ArrowArray or ArrowArrayStream) and
 // releases it once, unless it was moved on.
 template <class S>

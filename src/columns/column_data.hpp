@@ -1,13 +1,11 @@
 // The output of a column function: chunks of Arrow buffers that no Python
-// object owns, and their export through the C Data and C Stream Interfaces.
+// object owns, each knowing its value type.
 //
 // A chunk is built once by a kernel and never written again. Every export
 // (each array, each stream, as many times as asked) shares it through a
 // reference count, so exports outlive the Column they came from and may be
 // released by any thread, with or without the interpreter lock.
 #pragma once
-
-#include "columns/arrow_abi.hpp"
 
 #include <cstdint>
 #include <cstdlib>
@@ -38,19 +36,18 @@ inline block allocate_block(std::size_t n) {
 
 enum class value_type : std::uint8_t { utf8, large_utf8, int64, float64 };
 
-// The Arrow format string ("u", "U", "l", "g") and the name Column.type shows.
-const char* arrow_format(value_type t) noexcept;
+// The name Column.type shows.
 const char* type_name(value_type t) noexcept;
 inline bool is_text(value_type t) noexcept { return t == value_type::utf8 || t == value_type::large_utf8; }
 
 struct chunk {
+    value_type type = value_type::utf8;
     std::int64_t length = 0;
     std::int64_t null_count = 0;
     block validity;  // bit i set: row i has a value; absent when null_count == 0
-    block values;    // text: length + 1 offsets (int32, or int64 when `large`); numbers: length values
+    block values;    // text: length + 1 offsets (int32 for utf8, int64 for large_utf8); numbers: length values
     block data;      // text bytes; absent for numbers
     std::int64_t data_size = 0;
-    bool large = false;
 
     template <class T>
     T* values_as() const noexcept {
@@ -58,30 +55,31 @@ struct chunk {
     }
 };
 
+// One column: its type is that of every chunk (and names the type of a
+// column without any).
 struct column_data {
     value_type type = value_type::utf8;
     std::vector<std::shared_ptr<const chunk>> chunks;
     std::int64_t length = 0;
 };
 
-// Fill `out` (which the caller then owns and releases). None of them runs
-// Python code; std::bad_alloc is the only failure.
-void export_schema(value_type t, arrow::ArrowSchema* out);
-void export_array(std::shared_ptr<const chunk> c, arrow::ArrowArray* out);
-void export_stream(std::shared_ptr<const column_data> column, arrow::ArrowArrayStream* out);
+// The first `filled` of `narrow` int32 offsets in a new block of `size`
+// int64 offsets.
+block wider_offsets(const std::int32_t* narrow, std::int64_t filled, std::int64_t size);
+
+// The first n int64 values at p become the nearest doubles (ties to even, as
+// float(int) gives them), in place.
+void ints_to_doubles(void* p, std::int64_t n) noexcept;
+
+// The column of the built chunks, in one type: `type` unless a chunk has the
+// wider type of the same kind (large_utf8 beside utf8, float64 beside
+// int64), which every chunk is then given (int64 offsets; each int the
+// nearest double).
+std::shared_ptr<const column_data> column_of(std::vector<std::shared_ptr<chunk>> chunks, value_type type);
 
 // One chunk holding every row of the column, in order: the chunk itself when
 // there is one, an empty chunk when there is none. Null when the joined text
 // would not fit the int32 offsets of a utf8 column.
 std::shared_ptr<const chunk> joined(const column_data& column);
-
-// Bitmap helpers (least significant bit first, as Arrow numbers them).
-inline bool bit_is_set(const std::uint8_t* bits, std::int64_t i) noexcept {
-    return (bits[i >> 3] >> (i & 7)) & 1;
-}
-inline std::size_t bitmap_bytes(std::int64_t length) noexcept { return static_cast<std::size_t>((length + 7) / 8); }
-// Copies `length` bits starting at bit `from` of `src` into `dst` starting at bit `to`.
-void copy_bits(const std::uint8_t* src, std::int64_t from, std::uint8_t* dst, std::int64_t to, std::int64_t length) noexcept;
-std::int64_t count_set_bits(const std::uint8_t* bits, std::int64_t from, std::int64_t length) noexcept;
 
 }  // namespace tavo::columns

@@ -12,11 +12,12 @@
 #include "columns/arrow_import.hpp"
 #include "columns/column_object.hpp"
 #include "columns/kernels.hpp"
+#include "columns/text_functions.hpp"
 #include "numparse/decimal_arg.hpp"
 
-#include <atomic>
+#include <algorithm>
+#include <array>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 namespace tavo::columns {
@@ -24,32 +25,32 @@ namespace {
 
 // Chunks smaller than this keep the lock: giving it up and taking it back
 // costs more than the work.
-constexpr std::int64_t unlocked_rows = 2048;
-constexpr std::int64_t unlocked_bytes = 32 * 1024;
+constexpr std::int64_t rows_worth_releasing = 2048;
+constexpr std::int64_t bytes_worth_releasing = 32 * 1024;
 
 // Gives up the interpreter lock for its scope when asked to; it is taken
 // back also when the scope is left by an exception.
-class without_lock {
+class without_interpreter_lock {
 public:
-    explicit without_lock(bool release) noexcept {
+    explicit without_interpreter_lock(bool release) noexcept {
         if (release) {
             saved_ = PyEval_SaveThread();
         }
     }
-    ~without_lock() {
+    ~without_interpreter_lock() {
         if (saved_) {
             PyEval_RestoreThread(saved_);
         }
     }
-    without_lock(const without_lock&) = delete;
-    without_lock& operator=(const without_lock&) = delete;
+    without_interpreter_lock(const without_interpreter_lock&) = delete;
+    without_interpreter_lock& operator=(const without_interpreter_lock&) = delete;
 
 private:
     PyThreadState* saved_ = nullptr;
 };
 
-bool worth_unlocking(const string_chunk& c) noexcept {
-    return c.length >= unlocked_rows || c.text_bytes_hint >= unlocked_bytes;
+bool worth_releasing_the_lock(const string_chunk& c) noexcept {
+    return c.length >= rows_worth_releasing || c.text_bytes_hint >= bytes_worth_releasing;
 }
 
 error_value malformed(const row_fault& f, std::int64_t first_row, std::size_t chunk_index) {
@@ -63,60 +64,39 @@ error_value malformed(const row_fault& f, std::int64_t first_row, std::size_t ch
     return error_value::owned_error(PyExc_ValueError, std::move(text));
 }
 
-// Runs `kernel(chunk)` -> kernel_output over every input chunk; `done(out)`
-// takes each result.
-template <class Kernel, class Done>
-status each_chunk(arrow_input& in, Kernel&& kernel, Done&& done) {
+// The chunks `kernel(chunk)` -> kernel_output builds from every input chunk.
+template <class Kernel>
+result<std::vector<std::shared_ptr<chunk>>> each_chunk(arrow_input& in, Kernel&& kernel) {
+    std::vector<std::shared_ptr<chunk>> built;
     std::int64_t first_row = 0;
     for (std::size_t index = 0;; ++index) {
         result<owned<arrow::ArrowArray>> a = in.next();
         if (!a) return std::move(a.error());
-        if (!*a) return ok();
+        if (!*a) return built;
         string_chunk c;
         if (std::optional<row_fault> f = describe_strings(**a, in.layout(), c)) return malformed(*f, first_row, index);
         kernel_output k;
         {
-            without_lock unlocked(worth_unlocking(c));
+            without_interpreter_lock released(worth_releasing_the_lock(c));
             k = kernel(c);
         }
         if (k.fault) return malformed(*k.fault, first_row, index);
         a->reset();  // the producer's buffers are given back before the next chunk is asked for
-        done(std::move(k.out));
+        built.push_back(std::move(k.out));
         first_row += c.length;
     }
 }
 
-// The column of the built chunks, which are not written again.
-std::shared_ptr<const column_data> finished(std::vector<std::shared_ptr<chunk>> chunks, value_type type) {
-    auto column = std::make_shared<column_data>();
-    column->type = type;
-    column->chunks.reserve(chunks.size());
-    for (auto& c : chunks) {
-        column->length += c->length;
-        column->chunks.push_back(std::move(c));
-    }
-    return column;
-}
-
-result<ref> text_column(PyObject* source, text_function f) {
+template <text_rows R>
+result<ref> text_column(PyObject* source) {
     result<arrow_input> in = arrow_input::open(source);
     if (!in) return std::move(in.error());
-    std::vector<std::shared_ptr<chunk>> chunks;
     const bool large = in->layout() == string_layout::large_utf8;
-    bool any_large = large;
-    status s = each_chunk(
-        *in, [&](const string_chunk& c) { return run_text_kernel(f, c, large); },
-        [&](std::shared_ptr<chunk> out) {
-            any_large = any_large || out->large;
-            chunks.push_back(std::move(out));
-        });
-    if (!s) return std::move(s.error());
-    // One type for the whole column: large_utf8 when any chunk's text
-    // needed 64-bit offsets.
-    if (any_large) {
-        for (auto& c : chunks) widen_offsets(*c);
-    }
-    return make_column(finished(std::move(chunks), any_large ? value_type::large_utf8 : value_type::utf8));
+    result<std::vector<std::shared_ptr<chunk>>> chunks =
+        each_chunk(*in, [&](const string_chunk& c) { return run_text_kernel<R>(c, large); });
+    if (!chunks) return std::move(chunks.error());
+    // large_utf8 for large_utf8 input, and when any chunk's text needed 64-bit offsets.
+    return make_column(column_of(std::move(*chunks), large ? value_type::large_utf8 : value_type::utf8));
 }
 
 // sys.get_int_max_str_digits(): the longest int text the interpreter converts
@@ -156,99 +136,120 @@ result<ref> number_column(const call_args& a) {
     PyObject* const source = a[0];
     result<number_target> target = target_of(a.given(1) ? a[1] : nullptr);
     if (!target) return std::move(target.error());
-    result<numparse::decimal_mark> decimal = decimal_mark_arg(a, 2);
-    if (!decimal) return std::move(decimal.error());
-    const numparse::decimal_mark mark = *decimal;
+    result<numparse::decimal_mark> mark = decimal_mark_arg(a, 2);
+    if (!mark) return std::move(mark.error());
     result<std::int64_t> digits = max_int_digits();
     if (!digits) return std::move(digits.error());
     const number_limits limits{*digits};
     result<arrow_input> in = arrow_input::open(source);
     if (!in) return std::move(in.error());
-    std::vector<std::shared_ptr<chunk>> chunks;
-    bool any_float = *target == number_target::float64;
-    std::vector<bool> floats;
-    status s = each_chunk(
-        *in,
-        [&](const string_chunk& c) {
-            bool is_float = false;
-            kernel_output k = run_parse_kernel(c, *target, limits, mark, is_float);
-            if (k.out) {
-                any_float = any_float || is_float;
-                floats.push_back(is_float);
-            }
-            return k;
-        },
-        [&](std::shared_ptr<chunk> out) { chunks.push_back(std::move(out)); });
-    if (!s) return std::move(s.error());
-    // One type for the whole column: float64 when any chunk needed it.
-    if (any_float) {
-        for (std::size_t i = 0; i < chunks.size(); ++i) {
-            if (!floats[i]) ints_to_doubles(*chunks[i]);
-        }
-    }
-    return make_column(finished(std::move(chunks), any_float ? value_type::float64 : value_type::int64));
+    result<std::vector<std::shared_ptr<chunk>>> chunks =
+        each_chunk(*in, [&](const string_chunk& c) { return run_parse_kernel(c, *target, limits, *mark); });
+    if (!chunks) return std::move(chunks.error());
+    // float64 when it is asked for, and when any chunk needed it.
+    return make_column(
+        column_of(std::move(*chunks), *target == number_target::float64 ? value_type::float64 : value_type::int64));
 }
 
 constexpr const char* out_of_memory = "out of memory while building the column";
 
-template <text_function F>
+template <text_rows R>
 result<ref> text_body(call_args& a) {
-    return memory_error_on_bad_alloc(out_of_memory, [&] { return text_column(a[0], F); });
+    return memory_error_on_bad_alloc(out_of_memory, [&] { return text_column<R>(a[0]); });
 }
 
 result<ref> parse_body(call_args& a) {
     return memory_error_on_bad_alloc(out_of_memory, [&] { return number_column(a); });
 }
 
-constexpr function_description uncamel_desc{"uncamel", {"source"}, 1, 1, false};
-constexpr function_description underscore_desc{"underscore_to_camelcase", {"source"}, 1, 1, false};
-constexpr function_description sanitize_desc{"sanitize_vulgar_string", {"source"}, 1, 1, false};
-constexpr function_description parse_desc{"parse", {"source", "type", "decimal"}, 3, 1, false, 1};
+// --- the table ------------------------------------------------------------------------
 
-#define TAVO_SOURCE_DOC                                                                                   \
-    "source: any object with __arrow_c_stream__ or __arrow_c_array__ (a pyarrow Array or\n"             \
-    "    ChunkedArray, a polars or pandas Series, ...) holding utf8, large_utf8 or string_view.\n"      \
-    "    Anything else raises TypeError; malformed Arrow data (bad offsets or views, text that is\n"    \
-    "    not UTF-8) raises ValueError naming the row.\n"
-
-PyMethodDef functions[] = {
-    {"uncamel", wrapper_of<uncamel_desc, text_body<text_function::uncamel>>(), METH_FASTCALL | METH_KEYWORDS,
-     "uncamel(source)\n--\n\nConvert every string of an Arrow string column from camelCase to snake_case.\n\n"
-     "Args:\n    " TAVO_SOURCE_DOC
-     "\nReturns:\n    Column: one chunk per input chunk; each row is uncamel() of the input row, null\n"
-     "    for null. utf8 in gives utf8 (large_utf8 when the text passes 2**31 - 1 bytes),\n"
-     "    large_utf8 gives large_utf8, string_view gives utf8."},
-    {"underscore_to_camelcase", wrapper_of<underscore_desc, text_body<text_function::underscore_to_camelcase>>(),
-     METH_FASTCALL | METH_KEYWORDS,
-     "underscore_to_camelcase(source)\n--\n\n"
-     "Convert every string of an Arrow string column from underscore_delimited_text to camelCase.\n\n"
-     "Args:\n    " TAVO_SOURCE_DOC
-     "\nReturns:\n    Column: each row is underscore_to_camelcase() of the input row, null for null;\n"
-     "    types as for uncamel()."},
-    {"sanitize_vulgar_string", wrapper_of<sanitize_desc, text_body<text_function::sanitize_vulgar>>(),
-     METH_FASTCALL | METH_KEYWORDS,
-     "sanitize_vulgar_string(source)\n--\n\n"
-     "Replace vulgar fractions with decimal equivalents in every string of an Arrow string column.\n\n"
-     "Args:\n    " TAVO_SOURCE_DOC
-     "\nReturns:\n    Column: each row is sanitize_vulgar_string() of the input row, null for null;\n"
-     "    types as for uncamel()."},
-    {"parse", wrapper_of<parse_desc, parse_body>(), METH_FASTCALL | METH_KEYWORDS,
-     "parse(source, type=None, *, decimal='.')\n--\n\nExtract a number from every string of an Arrow string column.\n\n"
-     "Args:\n    " TAVO_SOURCE_DOC
-     "    type: None (inferred: 'int64' when every number read is an int within 64 bits, else\n"
-     "        'float64'), 'int64' or 'float64'.\n"
-     "    decimal: the decimal mark, '.' or ',' (the other one is dropped like any separator),\n"
-     "        as for tavo.parse(); anything else raises ValueError.\n\n"
-     "Returns:\n    Column of int64 or float64: each row is parse() of the input row, null where\n"
-     "    parse() gives None (and for null rows). float64 holds each int as the nearest double,\n"
-     "    as float() gives it; an int beyond the float range is inf or -inf. A forced 'int64'\n"
-     "    never wraps: a value that int64 cannot hold exactly (a fraction, a number outside\n"
-     "    64 bits) is null. A digit string longer than sys.get_int_max_str_digits() is null,\n"
-     "    as parse() gives None for it."},
-    {nullptr, nullptr, 0, nullptr},
+// Docstrings joined from shared parts at compile time: `"text" + part + "text"`.
+template <std::size_t N>
+struct doc_text {
+    std::array<char, N + 1> chars{};  // N characters and a NUL
 };
 
-#undef TAVO_SOURCE_DOC
+template <std::size_t N>
+consteval doc_text<N - 1> doc(const char (&s)[N]) {
+    doc_text<N - 1> out;
+    std::copy_n(s, N, out.chars.begin());
+    return out;
+}
+
+template <std::size_t A, std::size_t B>
+consteval doc_text<A + B> operator+(const doc_text<A>& a, const doc_text<B>& b) {
+    doc_text<A + B> out;
+    std::copy_n(a.chars.begin(), A, out.chars.begin());
+    std::copy_n(b.chars.begin(), B, out.chars.begin() + A);
+    return out;
+}
+
+template <std::size_t A, std::size_t B>
+consteval doc_text<A + B - 1> operator+(const doc_text<A>& a, const char (&b)[B]) {
+    return a + doc(b);
+}
+
+template <std::size_t A, std::size_t B>
+consteval doc_text<A - 1 + B> operator+(const char (&a)[A], const doc_text<B>& b) {
+    return doc(a) + b;
+}
+
+// A joined docstring's characters, kept for the process.
+template <doc_text T>
+constexpr const char* kept = T.chars.data();
+
+constexpr auto source_doc = doc("Args:\n    source: ") + accepted_columns +
+                            ":\n    a pyarrow Array or ChunkedArray, a polars or pandas Series, ... Anything else\n"
+                            "    raises TypeError; malformed Arrow data (bad offsets or views, text that is not\n"
+                            "    UTF-8) raises ValueError naming the row.\n";
+
+template <text_rows R>
+constexpr function_description source_only{R::name, {"source"}, 1, 1, false};
+
+// The row of a text function: its name is its record's.
+template <text_rows R>
+PyMethodDef text_function(const char* doc) {
+    return {R::name, wrapper_of<source_only<R>, text_body<R>>(), METH_FASTCALL | METH_KEYWORDS, doc};
+}
+
+constexpr function_description parse_desc{"parse", {"source", "type", "decimal"}, 3, 1, false, 1};
+
+PyMethodDef functions[] = {
+    text_function<uncamel_rows>(kept<
+        "uncamel(source)\n--\n\nConvert every string of an Arrow string column from camelCase to snake_case.\n\n" +
+        source_doc +
+        "\nReturns:\n    Column: one chunk per input chunk; each row is uncamel() of the input row, null\n"
+        "    for null. utf8 in gives utf8 (large_utf8 when the text passes 2**31 - 1 bytes),\n"
+        "    large_utf8 gives large_utf8, string_view gives utf8.">),
+    text_function<underscore_to_camelcase_rows>(kept<
+        "underscore_to_camelcase(source)\n--\n\n"
+        "Convert every string of an Arrow string column from underscore_delimited_text to camelCase.\n\n" +
+        source_doc +
+        "\nReturns:\n    Column: each row is underscore_to_camelcase() of the input row, null for null;\n"
+        "    types as for uncamel().">),
+    text_function<sanitize_vulgar_string_rows>(kept<
+        "sanitize_vulgar_string(source)\n--\n\n"
+        "Replace vulgar fractions with decimal equivalents in every string of an Arrow string column.\n\n" +
+        source_doc +
+        "\nReturns:\n    Column: each row is sanitize_vulgar_string() of the input row, null for null;\n"
+        "    types as for uncamel().">),
+    {"parse", wrapper_of<parse_desc, parse_body>(), METH_FASTCALL | METH_KEYWORDS, kept<
+        "parse(source, type=None, *, decimal='.')\n--\n\n"
+        "Extract a number from every string of an Arrow string column.\n\n" +
+        source_doc +
+        "    type: None (inferred: 'int64' when every number read is an int within 64 bits, else\n"
+        "        'float64'), 'int64' or 'float64'.\n"
+        "    decimal: the decimal mark, '.' or ',' (the other one is dropped like any separator),\n"
+        "        as for tavo.parse(); anything else raises ValueError.\n\n"
+        "Returns:\n    Column of int64 or float64: each row is parse() of the input row, null where\n"
+        "    parse() gives None (and for null rows). float64 holds each int as the nearest double,\n"
+        "    as float() gives it; an int beyond the float range is inf or -inf. A forced 'int64'\n"
+        "    never wraps: a value that int64 cannot hold exactly (a fraction, a number outside\n"
+        "    64 bits) is null. A digit string longer than sys.get_int_max_str_digits() is null,\n"
+        "    as parse() gives None for it.">},
+    {nullptr, nullptr, 0, nullptr},
+};
 
 PyModuleDef module_def = module_definition(
     "tavo._columns",

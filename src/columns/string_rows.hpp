@@ -15,7 +15,7 @@
 #pragma once
 
 #include "columns/arrow_abi.hpp"
-#include "columns/column_data.hpp"
+#include "columns/bitmaps.hpp"
 
 #include <cstdint>
 #include <cstring>
@@ -56,7 +56,7 @@ std::optional<row_fault> describe_strings(const arrow::ArrowArray& a, string_lay
 // --- UTF-8 ---------------------------------------------------------------------
 
 // True when every byte is below 0x80.
-inline bool ascii_only(const char* p, std::size_t n) noexcept {
+[[gnu::always_inline]] inline bool ascii_only(const char* p, std::size_t n) noexcept {
     std::uint64_t acc = 0;
     std::size_t i = 0;
     for (; i + 32 <= n; i += 32) {
@@ -114,7 +114,7 @@ template <class Offset>
 std::string view_fault_text(const arrow::string_view_row& v, std::int64_t buffer_count, const std::int64_t* sizes);
 
 template <class Offset, class Text, class Null>
-std::optional<row_fault> walk_offsets(const string_chunk& c, Text& text, Null& null) {
+[[gnu::always_inline]] inline std::optional<row_fault> walk_offsets(const string_chunk& c, Text& text, Null& null) {
     if (c.length == 0) return std::nullopt;
     const Offset* off = static_cast<const Offset*>(c.offsets) + c.offset;
     Offset prev = off[0];
@@ -148,7 +148,7 @@ std::optional<row_fault> walk_offsets(const string_chunk& c, Text& text, Null& n
 }
 
 template <class Text, class Null>
-std::optional<row_fault> walk_views(const string_chunk& c, Text& text, Null& null) {
+[[gnu::always_inline]] inline std::optional<row_fault> walk_views(const string_chunk& c, Text& text, Null& null) {
     const auto* views = static_cast<const char*>(c.offsets) + c.offset * 16;
     const char* const views_end = views + c.length * 16;
     for (std::int64_t i = 0; i < c.length; ++i) {
@@ -189,7 +189,7 @@ std::optional<row_fault> walk_views(const string_chunk& c, Text& text, Null& nul
 }  // namespace detail
 
 template <class Text, class Null>
-std::optional<row_fault> walk_rows(const string_chunk& c, Text&& text, Null&& null) {
+[[gnu::always_inline]] inline std::optional<row_fault> walk_rows(const string_chunk& c, Text&& text, Null&& null) {
     switch (c.layout) {
         case string_layout::utf8: return detail::walk_offsets<std::int32_t>(c, text, null);
         case string_layout::large_utf8: return detail::walk_offsets<std::int64_t>(c, text, null);

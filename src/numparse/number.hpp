@@ -49,6 +49,13 @@ inline number parse(std::string_view in, number_scratch& scratch);
 template <decimal_mark M = decimal_mark::point>
 inline number parse_row(std::string_view in, number_scratch& scratch);
 
+// The same, for a row whose bytes up to `readable_end` (null: none past the
+// row) may be read: a row of at most 16 bytes with 16 readable from its start
+// is filtered over all 16, the bytes past the row counting for nothing, so
+// that its length costs no branch either.
+template <decimal_mark M = decimal_mark::point>
+inline number parse_row(std::string_view in, const char* readable_end, number_scratch& scratch);
+
 // Where parse() keeps the number characters of a text, which a big_int's
 // `digits` points into: valid until the next parse() with the same scratch.
 // Short filtered texts stay in the inline storage; a longer one takes a heap

@@ -145,6 +145,20 @@ inline constexpr unsigned ascii_digit_value(char c) noexcept {
     return out;
 }
 
+// The number characters of the n <= 16 bytes at p, 16 of which may be read,
+// into out[0..16): each of the 16 bytes is written where the next kept one
+// goes, and only the number characters of the row move it on.
+template <decimal_mark M>
+[[gnu::always_inline]] inline std::size_t filter_sixteen(const char* p, std::size_t n, char* out) noexcept {
+    std::size_t kept = 0;
+#pragma GCC unroll 16
+    for (std::size_t i = 0; i < 16; ++i) {
+        out[kept] = as_kept<M>(p[i]);  // kept <= i
+        kept += number_chars<M>[static_cast<unsigned char>(p[i])] & static_cast<unsigned char>(i < n);
+    }
+    return kept;
+}
+
 }  // namespace detail
 
 // The buffer moves to a larger heap block (once, sized for the rest of the
@@ -189,6 +203,17 @@ inline number parse_row(std::string_view in, number_scratch& scratch) {
     const std::string_view text = scratch.filter_branch_free<M>(in);
     if (text.empty()) return number{};
     return detail::read_number_text(text);
+}
+
+template <decimal_mark M>
+inline number parse_row(std::string_view in, const char* readable_end, number_scratch& scratch) {
+    if (in.size() <= 16 && readable_end && readable_end - in.data() >= 16) {
+        char kept[16];
+        const std::size_t n = detail::filter_sixteen<M>(in.data(), in.size(), kept);
+        if (n == 0) return number{};
+        return detail::read_number_text(std::string_view(kept, n));
+    }
+    return parse_row<M>(in, scratch);
 }
 
 }  // namespace tavo::numparse

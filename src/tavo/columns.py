@@ -62,9 +62,8 @@ ArrowColumn = Union[ArrowStreamExportable, ArrowArrayExportable]
 def uncamel(column: ArrowColumn) -> Any:
     """camelCase or PascalCase to snake_case, row by row (see `tavo.uncamel`).
 
-    `column`: a column of strings (pyarrow Array or ChunkedArray, polars Series, pandas
-    Series, or any Arrow PyCapsule producer of utf8, large_utf8 or string_view). Returns a
-    text column of the same kind and length; null rows stay null.
+    `column`: a column of strings, any that `tavo.columns` accepts (its documentation lists
+    them). Returns a text column of the same kind and length; null rows stay null.
     """
     return _apply(_columns.uncamel, column, ())
 
@@ -73,9 +72,8 @@ def underscore_to_camelcase(column: ArrowColumn) -> Any:
     """underscore_delimited text to camelCase, row by row (see
     `tavo.underscore_to_camelcase`).
 
-    `column`: a column of strings (pyarrow Array or ChunkedArray, polars Series, pandas
-    Series, or any Arrow PyCapsule producer of utf8, large_utf8 or string_view). Returns a
-    text column of the same kind and length; null rows stay null.
+    `column`: a column of strings, any that `tavo.columns` accepts (its documentation lists
+    them). Returns a text column of the same kind and length; null rows stay null.
     """
     return _apply(_columns.underscore_to_camelcase, column, ())
 
@@ -84,9 +82,8 @@ def sanitize_vulgar_string(column: ArrowColumn) -> Any:
     """Replaces the vulgar fractions (and the whole number in front of each) by decimal
     numbers, row by row (see `tavo.sanitize_vulgar_string`).
 
-    `column`: a column of strings (pyarrow Array or ChunkedArray, polars Series, pandas
-    Series, or any Arrow PyCapsule producer of utf8, large_utf8 or string_view). Returns a
-    text column of the same kind and length; null rows stay null.
+    `column`: a column of strings, any that `tavo.columns` accepts (its documentation lists
+    them). Returns a text column of the same kind and length; null rows stay null.
     """
     return _apply(_columns.sanitize_vulgar_string, column, ())
 
@@ -95,10 +92,9 @@ def parse(column: ArrowColumn, type: Optional[Literal["int64", "float64"]] = Non
           decimal: Literal[".", ","] = ".") -> Any:
     """Reads a number out of each row (see `tavo.parse`) into an int64 or float64 column.
 
-    `column`: a column of strings (pyarrow Array or ChunkedArray, polars Series, pandas
-    Series, or any Arrow PyCapsule producer of utf8, large_utf8 or string_view). Returns a
-    number column of the same kind and length. A null row, and a row that `tavo.parse`
-    reads as None (no number, or an int with more digits than
+    `column`: a column of strings, any that `tavo.columns` accepts (its documentation lists
+    them). Returns a number column of the same kind and length. A null row, and a row
+    that `tavo.parse` reads as None (no number, or an int with more digits than
     `sys.get_int_max_str_digits()`), is null.
 
     `type=None` infers the type from the values: int64 when every non-null result is an

@@ -1,0 +1,170 @@
+#include "columns/column_data.hpp"
+
+#include "boundary/error.hpp"
+#include "columns/bitmaps.hpp"
+
+#include <cstring>
+#include <limits>
+
+#include <sys/mman.h>
+
+namespace tavo::columns {
+
+const char* type_name(value_type t) noexcept {
+    switch (t) {
+        case value_type::utf8: return "utf8";
+        case value_type::large_utf8: return "large_utf8";
+        case value_type::int64: return "int64";
+        case value_type::float64: return "float64";
+    }
+    return "";
+}
+
+void prefer_huge_pages(void* p, std::size_t n) noexcept {
+    constexpr std::uintptr_t huge = std::uintptr_t{2} << 20;
+    if (n < 2 * huge) return;
+    const auto start = (reinterpret_cast<std::uintptr_t>(p) + huge - 1) & ~(huge - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(p) + n) & ~(huge - 1);
+    if (end > start) (void)madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+}
+
+block wider_offsets(const std::int32_t* narrow, std::int64_t filled, std::int64_t size) {
+    block wide = allocate_block(static_cast<std::size_t>(size) * 8);
+    auto* out = static_cast<std::int64_t*>(wide.get());
+    for (std::int64_t i = 0; i < filled; ++i) out[i] = narrow[i];
+    return wide;
+}
+
+void ints_to_doubles(void* p, std::int64_t n) noexcept {
+    auto* values = static_cast<char*>(p);
+    for (std::int64_t i = 0; i < n; ++i) {
+        std::int64_t v;
+        std::memcpy(&v, values + i * 8, 8);
+        const auto d = static_cast<double>(v);
+        std::memcpy(values + i * 8, &d, 8);
+    }
+}
+
+namespace {
+
+// The wider type of t's kind (t itself when it is the wider one).
+value_type wider(value_type t) noexcept {
+    switch (t) {
+        case value_type::utf8:
+        case value_type::large_utf8: return value_type::large_utf8;
+        case value_type::int64:
+        case value_type::float64: return value_type::float64;
+    }
+    return t;
+}
+
+// Gives `c` the wider type `to` of its kind.
+void widen(chunk& c, value_type to) {
+    if (c.type == to) return;
+    if (wider(c.type) != to) fail("a chunk is widened only to the wider type of its kind");
+    if (to == value_type::large_utf8) {
+        c.values = wider_offsets(c.values_as<std::int32_t>(), c.length + 1, c.length + 1);
+    } else {
+        ints_to_doubles(c.values.get(), c.length);
+    }
+    c.type = to;
+}
+
+}  // namespace
+
+std::shared_ptr<const column_data> column_of(std::vector<std::shared_ptr<chunk>> chunks, value_type type) {
+    for (const auto& c : chunks) {
+        if (c->type == wider(type)) type = c->type;
+    }
+    auto column = std::make_shared<column_data>();
+    column->type = type;
+    column->chunks.reserve(chunks.size());
+    for (auto& c : chunks) {
+        widen(*c, type);
+        column->length += c->length;
+        column->chunks.push_back(std::move(c));
+    }
+    return column;
+}
+
+namespace {
+
+template <class Offset>
+std::shared_ptr<chunk> join_text(const column_data& column, std::int64_t bytes) {
+    auto out = std::make_shared<chunk>();
+    out->type = column.type;
+    out->length = column.length;
+    out->values = allocate_block(static_cast<std::size_t>(column.length + 1) * sizeof(Offset));
+    out->data = allocate_block(static_cast<std::size_t>(bytes));
+    out->data_size = bytes;
+    auto* offsets = out->values_as<Offset>();
+    auto* data = static_cast<char*>(out->data.get());
+    offsets[0] = 0;
+    std::int64_t row = 0, at = 0;
+    for (const auto& c : column.chunks) {
+        const auto copy = [&](const auto* in) {
+            for (std::int64_t i = 0; i < c->length; ++i) offsets[row + i + 1] = static_cast<Offset>(at + in[i + 1]);
+        };
+        if (c->type == value_type::large_utf8) {
+            copy(c->values_as<std::int64_t>());
+        } else {
+            copy(c->values_as<std::int32_t>());
+        }
+        std::memcpy(data + at, c->data.get(), static_cast<std::size_t>(c->data_size));
+        at += c->data_size;
+        row += c->length;
+    }
+    return out;
+}
+
+}  // namespace
+
+// The rows of every chunk, one after the other (the chunks are of the column's type).
+std::shared_ptr<const chunk> joined(const column_data& column) {
+    if (column.chunks.size() == 1) return column.chunks[0];
+    std::shared_ptr<chunk> out;
+    if (is_text(column.type)) {
+        std::int64_t bytes = 0;
+        for (const auto& c : column.chunks) bytes += c->data_size;
+        if (column.type == value_type::utf8) {
+            if (bytes > std::numeric_limits<std::int32_t>::max()) return nullptr;
+            out = join_text<std::int32_t>(column, bytes);
+        } else {
+            out = join_text<std::int64_t>(column, bytes);
+        }
+    } else {
+        auto numbers = std::make_shared<chunk>();
+        numbers->type = column.type;
+        numbers->length = column.length;
+        numbers->values = allocate_block(static_cast<std::size_t>(column.length) * 8);
+        std::int64_t row = 0;
+        for (const auto& c : column.chunks) {
+            std::memcpy(static_cast<char*>(numbers->values.get()) + row * 8, c->values.get(),
+                        static_cast<std::size_t>(c->length) * 8);
+            row += c->length;
+        }
+        out = std::move(numbers);
+    }
+    // The validity of the joined rows, when any chunk has a null.
+    std::int64_t nulls = 0;
+    for (const auto& c : column.chunks) nulls += c->null_count;
+    if (nulls != 0) {
+        chunk& k = *out;
+        k.validity = allocate_block(bitmap_bytes(column.length));
+        auto* bits = static_cast<std::uint8_t*>(k.validity.get());
+        std::memset(bits, 0, bitmap_bytes(column.length));
+        std::int64_t row = 0;
+        for (const auto& c : column.chunks) {
+            if (c->null_count != 0) {
+                copy_bits(static_cast<const std::uint8_t*>(c->validity.get()), 0, bits, row, c->length);
+            } else {
+                set_bits(bits, row, c->length);
+            }
+            row += c->length;
+        }
+        k.null_count = nulls;
+    }
+    return out;
+}
+
+}  // namespace tavo::columns

@@ -1,0 +1,99 @@
+// The text kernel: one chunk of text in, one chunk of text out, each row
+// converted by a text function's record (text_functions.hpp).
+//
+// A record is one type with static members:
+//   name                      the function's name
+//   capacity(text_bytes)      the room to take at the start for a chunk with
+//                             that much text: the text plus what the
+//                             conversion usually adds
+//   convert(row, ascii, out, readable)
+//                             appends the result of a row (valid UTF-8;
+//                             `ascii`: every byte below 0x80) to `out`; the
+//                             `readable` bytes from the row's start may be
+//                             read (the text cores' short path reads past a
+//                             short row, and keeps its writes within the
+//                             sink's room).
+//
+// All rows write into one byte_sink, sized once from the input's text and
+// grown geometrically when a conversion makes the text longer; the offsets
+// are written as the rows are, and the validity bitmap is the input's,
+// shifted to start at bit 0.
+#pragma once
+
+#include "columns/kernels.hpp"
+#include "text/byte_sink.hpp"
+
+#include <concepts>
+#include <cstddef>
+#include <limits>
+#include <string_view>
+
+namespace tavo::columns {
+
+template <class R>
+concept text_rows = requires(std::string_view s, bool ascii, byte_sink& out, std::size_t n) {
+    { R::name } -> std::convertible_to<const char*>;
+    { R::capacity(n) } -> std::same_as<std::size_t>;
+    { R::convert(s, ascii, out, n) } -> std::same_as<void>;
+};
+
+namespace text_kernel_detail {
+
+// The output offsets: int32 until the text passes what they can hold.
+class offsets_writer {
+public:
+    offsets_writer(std::int64_t length, bool large)
+        : length_(length), large_(large),
+          buf_(allocate_block(static_cast<std::size_t>(length + 1) * (large ? 8 : 4))) {
+        put(0, 0);
+    }
+
+    void put(std::int64_t i, std::size_t at) {
+        const auto v = static_cast<std::int64_t>(at);
+        if (large_) {
+            static_cast<std::int64_t*>(buf_.get())[i] = v;
+        } else if (v <= std::numeric_limits<std::int32_t>::max()) {
+            static_cast<std::int32_t*>(buf_.get())[i] = static_cast<std::int32_t>(v);
+        } else {
+            // Entries 0..i-1 are written.
+            buf_ = wider_offsets(static_cast<const std::int32_t*>(buf_.get()), i, length_ + 1);
+            large_ = true;
+            static_cast<std::int64_t*>(buf_.get())[i] = v;
+        }
+    }
+
+    bool large() const noexcept { return large_; }
+    block take() noexcept { return std::move(buf_); }
+
+private:
+    std::int64_t length_;
+    bool large_;
+    block buf_;
+};
+
+// The output chunk: the offsets and the text written, the input's validity.
+std::shared_ptr<chunk> text_chunk(const string_chunk& in, offsets_writer& offsets, byte_sink& text);
+
+}  // namespace text_kernel_detail
+
+// Text out: a utf8 chunk while its text fits int32 offsets (and `large` is
+// false), else large_utf8.
+template <text_rows R>
+kernel_output run_text_kernel(const string_chunk& in, bool large) {
+    using namespace text_kernel_detail;
+    const std::size_t capacity = R::capacity(static_cast<std::size_t>(in.text_bytes_hint));
+    byte_sink sink(capacity);
+    prefer_huge_pages(const_cast<char*>(sink.data()), capacity);
+    offsets_writer offsets(in.length, large);
+    std::optional<row_fault> fault = walk_rows(
+        in,
+        [&](std::int64_t i, std::string_view s, bool ascii, const char* end) {
+            R::convert(s, ascii, sink, end ? static_cast<std::size_t>(end - s.data()) : s.size());
+            offsets.put(i + 1, sink.size());
+        },
+        [&](std::int64_t i) { offsets.put(i + 1, sink.size()); });
+    if (fault) return {nullptr, std::move(fault)};
+    return {text_chunk(in, offsets, sink), std::nullopt};
+}
+
+}  // namespace tavo::columns
