@@ -32,6 +32,16 @@ PyMethodDef method(const char* doc) {
     return PyMethodDef{D.name, wrapper_of<D, Body>(), METH_FASTCALL | METH_KEYWORDS, doc};
 }
 
+// The arguments and errors of the two payload-key functions.
+#define TAVO_PAYLOAD_ARGS                                                                   \
+    "Args:\n"                                                                               \
+    "    data: The payload.\n"                                                              \
+    "    depth: How many levels of dicts get their keys converted (lists and tuples\n"      \
+    "        are no level); None for all. Below it, objects are returned as they are.\n\n" \
+    "Raises:\n"                                                                             \
+    "    ValueError: Two keys of one dict become the same key; a dict, list or tuple\n"     \
+    "        contains itself; depth is negative.\n\n"
+
 // The table, ended by a row without a name. The records are kept for the
 // process: the function objects point at them.
 native_function* functions() {
@@ -58,13 +68,7 @@ native_function* functions() {
              "for them and whose values are converted in turn; a list or tuple (or subclass)\n"
              "becomes a new list or tuple of converted items; anything else is returned as it is.\n"
              "The input is never changed.\n\n"
-             "Args:\n"
-             "    data: The payload.\n"
-             "    depth: How many levels of dicts get their keys converted (lists and tuples\n"
-             "        are no level); None for all. Below it, objects are returned as they are.\n\n"
-             "Raises:\n"
-             "    ValueError: Two keys of one dict become the same key; a dict, list or tuple\n"
-             "        contains itself; depth is negative.\n\n"
+             TAVO_PAYLOAD_ARGS
              "Examples:\n"
              "    >>> uncamel({'userId': 1, 'items': [{'unitPrice': 2}]})\n"
              "    {'user_id': 1, 'items': [{'unit_price': 2}]}")},
@@ -76,13 +80,7 @@ native_function* functions() {
              "tavo.underscore_to_camelcase gives for them and whose values are converted in\n"
              "turn; a list or tuple (or subclass) becomes a new list or tuple of converted items;\n"
              "anything else is returned as it is. The input is never changed.\n\n"
-             "Args:\n"
-             "    data: The payload.\n"
-             "    depth: How many levels of dicts get their keys converted (lists and tuples\n"
-             "        are no level); None for all. Below it, objects are returned as they are.\n\n"
-             "Raises:\n"
-             "    ValueError: Two keys of one dict become the same key; a dict, list or tuple\n"
-             "        contains itself; depth is negative.\n\n"
+             TAVO_PAYLOAD_ARGS
              "Examples:\n"
              "    >>> underscore_to_camelcase({'user_id': 1, 'items': [{'unit_price': 2}]})\n"
              "    {'userId': 1, 'items': [{'unitPrice': 2}]}")},
@@ -90,6 +88,8 @@ native_function* functions() {
     };
     return table;
 }
+
+#undef TAVO_PAYLOAD_ARGS
 
 PyModuleDef module_def =
     module_definition("tavo._native", "The per-value functions of the package tavo beyond those of _tavo.");
