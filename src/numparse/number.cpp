@@ -3,7 +3,7 @@
 // inline, number_read.hpp).
 #include "numparse/number.hpp"
 
-#include "text/byte_words.hpp"
+#include "shared/byte_words.hpp"
 
 #include <algorithm>
 #include <bit>

@@ -26,7 +26,7 @@
 // the locale's decimal point plays no part.
 #include "numparse/number.hpp"
 #include "numparse/u128.hpp"
-#include "text/byte_words.hpp"
+#include "shared/byte_words.hpp"
 
 #include <cstddef>
 #include <cstdint>

@@ -7,7 +7,7 @@
 // touches no table (identifiers of up to 32 bytes the bit-mask path of
 // short_ascii.hpp); any other text is walked code point by code point, with
 // ASCII code points still answered without a table.
-#include "text/byte_words.hpp"
+#include "shared/byte_words.hpp"
 #include "text/case_rules.hpp"
 #include "text/convert.hpp"
 #include "text/short_ascii.hpp"

@@ -9,7 +9,7 @@
 // wait for them.
 #pragma once
 
-#include "text/byte_words.hpp"
+#include "shared/byte_words.hpp"
 #include "text/case_rules.hpp"
 
 #include <bit>
