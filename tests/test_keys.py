@@ -480,6 +480,7 @@ def test_str_subclass_keys_are_read_not_called():
     assert type(next(iter(r["other_key"]))) is str
 
 
+@pytest.mark.thread_unsafe(reason="changes the collector's thresholds or callbacks, which are process-wide")
 @pytest.mark.parametrize("at", [1, 2, 3, 5])
 def test_collections_that_change_the_payload(at):
     """A collection during the call (interpreters that collect while allocating) runs a
@@ -499,6 +500,7 @@ def test_collections_that_change_the_payload(at):
 
 
 @main_thread_only
+@pytest.mark.thread_unsafe(reason="interrupts by a timer signal, which only the main thread receives")
 def test_interrupted_by_a_hook():
     class SlowHash:
         def __hash__(self):
