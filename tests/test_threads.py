@@ -94,28 +94,10 @@ def test_lists_changed_by_other_threads(fast_switching):
     shared_items = []
     stop = threading.Event()
 
-    class Yields:
-        def __init__(self, v):
-            self.v = v
-
-        def __eq__(self, other):
-            time.sleep(0)
-            return isinstance(other, Yields) and other.v == self.v
-
-        def __lt__(self, other):
-            time.sleep(0)
-            return isinstance(other, Yields) and self.v < other.v
-
-        def __gt__(self, other):
-            time.sleep(0)
-            return isinstance(other, Yields) and self.v > other.v
-
-        __hash__ = object.__hash__
-
     def refill():
-        shared_ref[:] = [Yields(v) for v in range(0, 40, 4)]
-        shared_comp[:] = [Yields(v) for v in range(40)]
-        shared_items[:] = [{"k": Yields(v)} for v in range(40, 0, -1)]
+        shared_ref[:] = [Slow(v) for v in range(0, 40, 4)]
+        shared_comp[:] = [Slow(v) for v in range(40)]
+        shared_items[:] = [{"k": Slow(v)} for v in range(40, 0, -1)]
 
     refill()
 
@@ -142,7 +124,7 @@ def test_lists_changed_by_other_threads(fast_switching):
                 del shared_comp[len(shared_comp) // 2:]
                 shared_items.clear()
                 time.sleep(0)
-                shared_ref.append(Yields(1000))
+                shared_ref.append(Slow(1000))
             else:
                 refill()
 
@@ -197,7 +179,7 @@ import os
 import random
 import sysconfig
 
-from stress_kit import STRESS_SEED, fresh
+from stress_kit import STRESS_SEED, Slow, fresh
 
 FREE_THREADED = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
 STRESS_SECONDS = float(os.environ.get("TAVO_STRESS_SECONDS") or (2.0 if FREE_THREADED else 1.0))
