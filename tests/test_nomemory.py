@@ -228,6 +228,12 @@ def attempt(make, k, stop, reference, report, python_code=False):
         problems.append("the inputs changed")
     out = exc = None
     clear_last_exception()
+    unreleased = [a.unreleased() for a in args if hasattr(type(a), "unreleased")]
+    if any(unreleased):
+        gc.collect()
+        unreleased = [a.unreleased() for a in args if hasattr(type(a), "unreleased")]
+    if any(unreleased):
+        problems.append(f"Arrow structs handed over and never released: {unreleased}")
     now = refcounts(tracked)
     if now != counts:
         gc.collect()
@@ -238,10 +244,13 @@ def attempt(make, k, stop, reference, report, python_code=False):
     if DEBUG:
         grew = total_growth(make, k, stop)
         if grew > 0:
-            # Caches filled on a first pass count too: a leak shows again.
-            again = total_growth(make, k, stop, collect=True)
-            if again > 0:
-                problems.append(f"total reference count grew by {grew}, then {again}")
+            # Caches filled on a first pass count too: a leak shows again, on every call.
+            # (CPython 3.14's debug build moves its total now and then by itself when an
+            # allocation fails: in about 1 process in 20 for columns-parse-malformed at
+            # allocation 5, there on two calls running.)
+            again = [total_growth(make, k, stop, collect=True) for _ in range(3)]
+            if all(g > 0 for g in again):
+                problems.append(f"total reference count grew by {grew}, then {', '.join(map(str, again))}")
     for p in problems:
         report(f"problem {k} {'one' if stop else 'all'}: {p}")
     return met
@@ -449,26 +458,7 @@ def tail(text, n=1500):
 CASE_NAMES = sorted(_cases())
 
 
-def _over_a_producer():
-    """The cases that call a column function on an arrow_kit producer."""
-    import catalogue
-
-    return {n for n, make in catalogue.column_functions.NOMEMORY.items() if n != "columns-not-arrow"}
-
-
-# Open: on the debug interpreter (tools/leak_check.sh), a column function over an arrow_kit
-# producer grows the total reference count by 26 (65 with collections around it) with an early
-# allocation failing, in a process that swept an earlier one (allocation 1 alone, in a fresh
-# process, does not); and the producer's ctypes code raises ctypes.ArgumentError ("argument 1:
-# MemoryError") where the sweep expects MemoryError. The export called alone, without the
-# module, does not grow it. Not yet traced to the module or to ctypes' callbacks; the release
-# builds' checks (outcomes, the inputs' counts, the process alive) pass.
-PRODUCER_UNTRACED = pytest.mark.xfail(DEBUG, strict=False, reason="total reference growth around column calls over "
-                                      "an arrow_kit producer, not yet traced (module or ctypes)")
-
-
-@pytest.mark.parametrize("name", [pytest.param(n, marks=PRODUCER_UNTRACED) if n in _over_a_producer() else n
-                                  for n in CASE_NAMES])
+@pytest.mark.parametrize("name", CASE_NAMES)
 def test_allocation_failures(name):
     proc, lines = run_child("case", name)
     problems = [line for line in lines if line.startswith("problem ")]

@@ -25,6 +25,11 @@ ROUNDS = 4  # the first is a warm-up; the other three are judged
 
 calls_checked = [0]
 
+if DEBUG:  # what is measured is the module, not ctypes (see arrow_kit.NATIVE)
+    import arrow_kit
+
+    arrow_kit.NATIVE = True
+
 
 def measure(call, n, rounds):
     """Deltas of (total references, allocated blocks) per round of n calls.

@@ -52,6 +52,9 @@ echo "=== allocation failures (debug interpreter: total references around each f
 "$py" -m pytest -q -p no:cacheprovider -rA tests/test_nomemory.py | grep -v '^PASSED ' || failed=1
 [ "${TAVO_LEAK_SUITE:-1}" = 0 ] && exit $failed
 echo "=== whole suite on the debug interpreter"
-"$py" -X dev -m pytest -q -p no:cacheprovider --ignore=tests/test_refleaks.py --ignore=tests/test_nomemory.py \
-    tests || failed=1
+# (property tests at TAVO_HYPOTHESIS_EXAMPLES examples each, default 10: the debug build's
+# assertions watch the paths taken, which the README command's full runs explore)
+TAVO_HYPOTHESIS_EXAMPLES=${TAVO_HYPOTHESIS_EXAMPLES:-10} PYTHONPATH="$PWD/tools" \
+    "$py" -X dev -m pytest -q -p no:cacheprovider -p hypothesis_examples \
+    --ignore=tests/test_refleaks.py --ignore=tests/test_nomemory.py tests || failed=1
 exit $failed

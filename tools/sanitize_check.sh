@@ -15,6 +15,8 @@
 # leaks whose allocation stack passes through _tavo and only counts the rest.
 # Usage: bash tools/sanitize_check.sh [pytest args...]  (with args, only those tests, fast unwinding)
 # TAVO_SANITIZE_PYTHON picks the interpreter (default: python3.11).
+# TAVO_HYPOTHESIS_EXAMPLES: property tests at most that many examples each (default 10: what
+# the sanitizers watch is the paths taken, which the README command's full runs explore).
 set -u -o pipefail
 cd "$(dirname "$0")/.."
 . tools/lib.sh
@@ -53,13 +55,15 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export TAVO_SANITIZED=1
 asan_common="detect_leaks=1:halt_on_error=1:abort_on_error=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1:print_summary=1"
 
+examples=${TAVO_HYPOTHESIS_EXAMPLES:-10}
 run_suite() {  # label, unwinding options, pytest args...
     local label=$1 unwind=$2
     shift 2
     echo "=== $label"
     ASAN_OPTIONS="$asan_common:$unwind:log_path=$log_dir/asan" \
-        PYTHONPATH="$root/tools" LD_PRELOAD="$libasan $libstdcxx" \
-        "$venv/bin/python" -m pytest -q -p no:cacheprovider -p lsan_session --rootdir="$root" "$@"
+        PYTHONPATH="$root/tools" LD_PRELOAD="$libasan $libstdcxx" TAVO_HYPOTHESIS_EXAMPLES="$examples" \
+        "$venv/bin/python" -m pytest -q -p no:cacheprovider -p lsan_session -p hypothesis_examples \
+        --rootdir="$root" "$@"
 }
 
 # AddressSanitizer's redzones make every frame several times larger, and the
