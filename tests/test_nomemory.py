@@ -245,9 +245,6 @@ def attempt(make, k, stop, reference, report, python_code=False):
         grew = total_growth(make, k, stop)
         if grew > 0:
             # Caches filled on a first pass count too: a leak shows again, on every call.
-            # (CPython 3.14's debug build moves its total now and then by itself when an
-            # allocation fails: in about 1 process in 20 for columns-parse-malformed at
-            # allocation 5, there on two calls running.)
             again = [total_growth(make, k, stop, collect=True) for _ in range(3)]
             if all(g > 0 for g in again):
                 problems.append(f"total reference count grew by {grew}, then {', '.join(map(str, again))}")

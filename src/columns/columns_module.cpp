@@ -14,9 +14,11 @@
 #include "columns/kernels.hpp"
 #include "columns/text_functions.hpp"
 #include "numparse/decimal_arg.hpp"
+#include "shared/first_store.hpp"
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -99,12 +101,24 @@ result<ref> text_column(PyObject* source) {
     return make_column(column_of(std::move(*chunks), large ? value_type::large_utf8 : value_type::utf8));
 }
 
+// sys.get_int_max_str_digits itself, taken when the module is made (the limit lives
+// in the interpreter): a parse calls it, without an import or a lookup by name.
+std::atomic<PyObject*> digits_getter{nullptr};
+
+result<ref> take_digits_getter() {
+    ref sys = steal(PyImport_ImportModule("sys"));
+    if (!sys) return error_value::fetch();
+    PyObject* getter = PyObject_GetAttrString(sys.get(), "get_int_max_str_digits");
+    if (!getter) return error_value::fetch();
+    return borrow(keep_first_owned(digits_getter, getter));
+}
+
 // sys.get_int_max_str_digits(): the longest int text the interpreter converts
 // (0: no limit).
 result<std::int64_t> max_int_digits() {
-    ref sys = steal(PyImport_ImportModule("sys"));
-    if (!sys) return error_value::fetch();
-    ref limit = steal(PyObject_CallMethod(sys.get(), "get_int_max_str_digits", nullptr));
+    PyObject* getter = digits_getter.load(std::memory_order_acquire);
+    if (!getter) fail("sys.get_int_max_str_digits is taken when the module is made");
+    ref limit = steal(PyObject_CallNoArgs(getter));
     if (!limit) return error_value::fetch();
     const long long n = PyLong_AsLongLong(limit.get());
     if (n == -1 && PyErr_Occurred()) return error_value::fetch();
@@ -265,6 +279,8 @@ result<ref> initialise() {
                        []() -> result<ref> {
                            result<ref> type = column_type();
                            if (!type) return std::move(type.error());
+                           result<ref> getter = take_digits_getter();
+                           if (!getter) return std::move(getter.error());
                            ref module = steal(PyModule_Create2(&module_def, PYTHON_API_VERSION));
                            if (!module) return error_value::fetch();
                            if (PyModule_AddObjectRef(module.get(), "Column", type->get()) < 0) {
