@@ -348,7 +348,8 @@ def _bit(addr, i):
 
 
 def read_array(fmt, a):
-    """The values of one exported array (format u, U, l or g) as Python objects."""
+    """The values of one exported array (format u, U, vu, l or g) as Python objects; a
+    string_view's span is checked against the size its buffer is given."""
     n, off = a.length, a.offset
     validity = a.buffers[0] if a.null_count != 0 else None
     out = []
@@ -362,6 +363,19 @@ def read_array(fmt, a):
             start = t.from_address(a.buffers[1] + i * size).value
             end = t.from_address(a.buffers[1] + (i + 1) * size).value
             out.append(ctypes.string_at(a.buffers[2], end)[start:end].decode("utf-8"))
+        elif fmt == "vu":
+            v = a.buffers[1] + i * 16
+            size = ctypes.c_int32.from_address(v).value
+            if size <= 12:
+                out.append(ctypes.string_at(v + 4, size).decode("utf-8"))
+                continue
+            k, at = ctypes.c_int32.from_address(v + 8).value, ctypes.c_int32.from_address(v + 12).value
+            n_data = a.n_buffers - 3
+            assert 0 <= k < n_data, (i, k, n_data)
+            assert 0 <= at and at + size <= ctypes.c_int64.from_address(a.buffers[a.n_buffers - 1] + 8 * k).value
+            text = ctypes.string_at(a.buffers[2 + k] + at, size)
+            assert text[:4] == ctypes.string_at(v + 4, 4), (i, "prefix")
+            out.append(text.decode("utf-8"))
         elif fmt == "l":
             out.append(ctypes.c_int64.from_address(a.buffers[1] + i * 8).value)
         else:

@@ -154,9 +154,8 @@ def call(name, column, parse_type, decimal="."):
 def check_container(kind, column, result, chunks, string_type, out_type):
     """The result is the caller's kind of column, of the right length and type."""
     n = sum(map(len, chunks))
-    text_type = "large_utf8" if string_type == "large_utf8" else "utf8"
-    arrow_out = {"utf8": pa.string(), "large_utf8": pa.large_string(), "int64": pa.int64(),
-                 "float64": pa.float64()}[text_type if out_type == "utf8" else out_type]
+    text_type = string_type  # text keeps the input's layout
+    arrow_out = {**STRING_TYPES, "int64": pa.int64(), "float64": pa.float64()}[text_type if out_type == "utf8" else out_type]
     if kind == "pyarrow.Array":
         assert isinstance(result, pa.Array) and result.type == arrow_out and len(result) == n
     elif kind == "pyarrow.ChunkedArray":

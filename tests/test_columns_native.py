@@ -32,7 +32,7 @@ except ImportError:
 
 TEXT_FUNCTIONS = ["uncamel", "underscore_to_camelcase", "sanitize_vulgar_string"]
 LAYOUTS = ["u", "U", "vu"]
-OUT_FORMAT = {"u": "u", "U": "U", "vu": "u"}
+OUT_FORMAT = {"u": "u", "U": "U", "vu": "vu"}
 INT64_MIN, INT64_MAX = -(2**63), 2**63 - 1
 
 
@@ -627,3 +627,53 @@ def test_text_past_two_gigabytes_becomes_large_utf8():
     s.release(ctypes.byref(s))
     with pytest.raises(ValueError, match="too large for one utf8 array"):
         columns.uncamel(source("u", [Chunk.strings([row] * 800), Chunk.strings([row] * 800)])[0]).__arrow_c_array__()
+
+
+def _view_at(a, i):
+    """(size, data buffer, offset) of view i of an exported string_view array."""
+    v = a.buffers[1] + 16 * i
+    return tuple(ctypes.c_int32.from_address(v + k).value for k in (0, 8, 12))
+
+
+@pytest.mark.scale
+def test_string_view_text_past_two_gigabytes_is_cut_into_data_buffers():
+    # The same 2.25 GB of output from string_view input: views name their place by an int32
+    # offset, so the text is handed over as two data buffers, cut at the first row that
+    # would end past 2**31 - 1 bytes; joined into one array, the same.
+    row = "aB" * 500_000
+    out_row = "a_b" * 500_000
+    size = len(out_row)
+    src, producer = source("vu", [Chunk.strings(["xY", None], "vu"), Chunk.strings([row] * 1500, "vu")])
+    col = columns.uncamel(src)
+    del src, producer
+    gc.collect()
+    assert (col.type, len(col), col.num_chunks) == ("string_view", 1502, 2)
+    first = (2**31 - 1) // size  # rows in the first data buffer
+    for export in ("stream", "array"):
+        if export == "stream":
+            cap = col.__arrow_c_stream__()
+            s = ak.ArrowArrayStream.from_address(ak._capsule_pointer(cap, ak.STREAM_NAME))
+            arrays = []
+            for _ in range(2):
+                arrays.append(ak.ArrowArray())
+                assert s.get_next(ctypes.byref(s), ctypes.byref(arrays[-1])) == 0
+            assert ak.read_array("vu", arrays[0]) == ["x_y", None]
+            big, at = arrays[1], 0
+        else:
+            schema_cap, array_cap = col.__arrow_c_array__()
+            big, at = ak.ArrowArray.from_address(ak._capsule_pointer(array_cap, ak.ARRAY_NAME)), 2
+            assert _view_at(big, 0)[0] == 3 and ctypes.string_at(big.buffers[1] + 4, 3) == b"x_y"
+        assert big.n_buffers == 5  # validity, views, two data buffers, their sizes
+        sizes = [ctypes.c_int64.from_address(big.buffers[4] + 8 * k).value for k in range(2)]
+        assert sizes == [first * size + (3 if at else 0), (1500 - first) * size]
+        assert [_view_at(big, at + i) for i in (0, first - 1, first, 1499)] == [
+            (size, 0, 3 if at else 0), (size, 0, (first - 1) * size + (3 if at else 0)), (size, 1, 0),
+            (size, 1, (1499 - first) * size)]
+        for i in (0, first - 1, first, 1499):
+            _, k, off = _view_at(big, at + i)
+            assert ctypes.string_at(big.buffers[2 + k] + off, size).decode() == out_row
+        if export == "stream":
+            for a in arrays:
+                a.release(ctypes.byref(a))
+            s.release(ctypes.byref(s))
+        big = None

@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace tavo::columns {
 
@@ -17,6 +19,7 @@ const char* arrow_format(value_type t) noexcept {
     switch (t) {
         case value_type::utf8: return "u";
         case value_type::large_utf8: return "U";
+        case value_type::string_view: return "vu";
         case value_type::int64: return "l";
         case value_type::float64: return "g";
     }
@@ -30,7 +33,7 @@ void release_schema(ArrowSchema* s) noexcept {
 
 struct exported_array {
     std::shared_ptr<const chunk> keep;
-    const void* buffers[3];
+    std::vector<const void*> buffers;
 };
 
 void release_array(ArrowArray* a) noexcept {
@@ -93,13 +96,20 @@ void export_schema(value_type t, ArrowSchema* out) {
 }
 
 void export_array(std::shared_ptr<const chunk> c, ArrowArray* out) {
-    auto* priv = new exported_array{std::move(c), {}};
+    auto priv = std::make_unique<exported_array>(exported_array{std::move(c), {}});
     const chunk& k = *priv->keep;
-    priv->buffers[0] = k.null_count != 0 ? k.validity.get() : nullptr;
-    priv->buffers[1] = k.values.get();
-    priv->buffers[2] = k.data.get();
-    const std::int64_t n_buffers = k.data ? 3 : 2;
-    *out = ArrowArray{k.length, k.null_count, 0, n_buffers, 0, priv->buffers, nullptr, nullptr, &release_array, priv};
+    std::vector<const void*>& b = priv->buffers;
+    b = {k.null_count != 0 ? k.validity.get() : nullptr, k.values.get()};
+    if (k.type == value_type::string_view) {
+        // the data buffers (places in the one text), then their sizes
+        for (const std::int64_t start : k.view_buffers) b.push_back(static_cast<const char*>(k.data.get()) + start);
+        b.push_back(k.view_sizes.get());
+    } else if (k.data) {
+        b.push_back(k.data.get());
+    }
+    *out = ArrowArray{k.length, k.null_count, 0, static_cast<std::int64_t>(b.size()), 0, b.data(), nullptr, nullptr,
+                      &release_array, priv.get()};
+    (void)priv.release();
 }
 
 void export_stream(std::shared_ptr<const column_data> column, ArrowArrayStream* out) {

@@ -14,6 +14,7 @@ const char* type_name(value_type t) noexcept {
     switch (t) {
         case value_type::utf8: return "utf8";
         case value_type::large_utf8: return "large_utf8";
+        case value_type::string_view: return "string_view";
         case value_type::int64: return "int64";
         case value_type::float64: return "float64";
     }
@@ -35,6 +36,60 @@ block wider_offsets(const std::int32_t* narrow, std::int64_t filled, std::int64_
     return wide;
 }
 
+namespace {
+
+
+template <class Offset>
+bool offsets_to_views(chunk& c) {
+    const Offset* offsets = c.values_as<Offset>();
+    views_writer views(c.length);
+    for (std::int64_t i = 0; i < c.length; ++i) {
+        const auto start = static_cast<std::int64_t>(offsets[i]);
+        views.put(i, static_cast<const char*>(c.data.get()), start, static_cast<std::int64_t>(offsets[i + 1]) - start,
+                  c.data_size);
+    }
+    if (views.spoilt()) return false;
+    views.finish(c);
+    return true;
+}
+
+// A string_view chunk made by to_views back to large_utf8: its rows lie one after the
+// other in its text, so the offsets are the running sum of the sizes.
+void views_to_offsets(chunk& c) {
+    block offsets = allocate_block(static_cast<std::size_t>(c.length + 1) * 8);
+    auto* out = static_cast<std::int64_t*>(offsets.get());
+    const auto* views = static_cast<const char*>(c.values.get());
+    out[0] = 0;
+    for (std::int64_t i = 0; i < c.length; ++i) {
+        std::int32_t size;
+        std::memcpy(&size, views + i * 16, 4);
+        out[i + 1] = out[i] + size;
+    }
+    c.values = std::move(offsets);
+    c.view_buffers.clear();
+    c.view_sizes.reset();
+    c.type = value_type::large_utf8;
+}
+
+}  // namespace
+
+void views_writer::finish(chunk& c) {
+    block sizes = allocate_block(starts_.size() * 8);
+    for (std::size_t k = 0; k < starts_.size(); ++k) {
+        const std::int64_t end = k + 1 < starts_.size() ? starts_[k + 1] : c.data_size;
+        static_cast<std::int64_t*>(sizes.get())[k] = end - starts_[k];
+    }
+    c.values = std::move(views_);
+    c.view_buffers = std::move(starts_);
+    c.view_sizes = std::move(sizes);
+    c.type = value_type::string_view;
+}
+
+bool to_views(chunk& c) {
+    if (c.type == value_type::string_view) return true;
+    return c.type == value_type::utf8 ? offsets_to_views<std::int32_t>(c) : offsets_to_views<std::int64_t>(c);
+}
+
 void ints_to_doubles(void* p, std::int64_t n) noexcept {
     auto* values = static_cast<char*>(p);
     for (std::int64_t i = 0; i < n; ++i) {
@@ -51,7 +106,8 @@ namespace {
 value_type wider(value_type t) noexcept {
     switch (t) {
         case value_type::utf8:
-        case value_type::large_utf8: return value_type::large_utf8;
+        case value_type::large_utf8:
+        case value_type::string_view: return value_type::large_utf8;
         case value_type::int64:
         case value_type::float64: return value_type::float64;
     }
@@ -62,7 +118,9 @@ value_type wider(value_type t) noexcept {
 void widen(chunk& c, value_type to) {
     if (c.type == to) return;
     if (wider(c.type) != to) fail("a chunk is widened only to the wider type of its kind");
-    if (to == value_type::large_utf8) {
+    if (to == value_type::large_utf8 && c.type == value_type::string_view) {
+        views_to_offsets(c);
+    } else if (to == value_type::large_utf8) {
         c.values = wider_offsets(c.values_as<std::int32_t>(), c.length + 1, c.length + 1);
     } else {
         ints_to_doubles(c.values.get(), c.length);
@@ -117,6 +175,33 @@ std::shared_ptr<chunk> join_text(const column_data& column, std::int64_t bytes) 
     return out;
 }
 
+// string_view chunks made by to_views joined: their texts one after the other, the views
+// made again over the joined text.
+std::shared_ptr<chunk> join_views(const column_data& column, std::int64_t bytes) {
+    auto out = std::make_shared<chunk>();
+    out->type = value_type::large_utf8;
+    out->length = column.length;
+    out->values = allocate_block(static_cast<std::size_t>(column.length + 1) * 8);
+    out->data = allocate_block(static_cast<std::size_t>(bytes));
+    out->data_size = bytes;
+    auto* offsets = out->values_as<std::int64_t>();
+    auto* data = static_cast<char*>(out->data.get());
+    offsets[0] = 0;
+    std::int64_t row = 0, at = 0;
+    for (const auto& c : column.chunks) {
+        const auto* views = static_cast<const char*>(c->values.get());
+        for (std::int64_t i = 0; i < c->length; ++i, ++row) {
+            std::int32_t size;
+            std::memcpy(&size, views + i * 16, 4);
+            offsets[row + 1] = offsets[row] + size;
+        }
+        std::memcpy(data + at, c->data.get(), static_cast<std::size_t>(c->data_size));
+        at += c->data_size;
+    }
+    if (!to_views(*out)) fail("joined string_view rows are each of a view's size");
+    return out;
+}
+
 }  // namespace
 
 // The rows of every chunk, one after the other (the chunks are of the column's type).
@@ -129,6 +214,8 @@ std::shared_ptr<const chunk> joined(const column_data& column) {
         if (column.type == value_type::utf8) {
             if (bytes > std::numeric_limits<std::int32_t>::max()) return nullptr;
             out = join_text<std::int32_t>(column, bytes);
+        } else if (column.type == value_type::string_view) {
+            out = join_views(column, bytes);
         } else {
             out = join_text<std::int64_t>(column, bytes);
         }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
@@ -34,20 +35,28 @@ inline block allocate_block(std::size_t n) {
     return block(p);
 }
 
-enum class value_type : std::uint8_t { utf8, large_utf8, int64, float64 };
+enum class value_type : std::uint8_t { utf8, large_utf8, string_view, int64, float64 };
 
 // The name Column.type shows.
 const char* type_name(value_type t) noexcept;
-inline bool is_text(value_type t) noexcept { return t == value_type::utf8 || t == value_type::large_utf8; }
+inline bool is_text(value_type t) noexcept {
+    return t == value_type::utf8 || t == value_type::large_utf8 || t == value_type::string_view;
+}
 
 struct chunk {
     value_type type = value_type::utf8;
     std::int64_t length = 0;
     std::int64_t null_count = 0;
     block validity;  // bit i set: row i has a value; absent when null_count == 0
-    block values;    // text: length + 1 offsets (int32 for utf8, int64 for large_utf8); numbers: length values
-    block data;      // text bytes; absent for numbers
+    // text: length + 1 offsets (int32 for utf8, int64 for large_utf8), or length 16-byte
+    // views (string_view); numbers: length values
+    block values;
+    block data;      // text bytes, every row's in row order; absent for numbers
     std::int64_t data_size = 0;
+    // string_view: where each data buffer of the views starts in `data`, and the sizes
+    // buffer (one int64 a data buffer)
+    std::vector<std::int64_t> view_buffers;
+    block view_sizes;
 
     template <class T>
     T* values_as() const noexcept {
@@ -66,6 +75,66 @@ struct column_data {
 // The first `filled` of `narrow` int32 offsets in a new block of `size`
 // int64 offsets.
 block wider_offsets(const std::int32_t* narrow, std::int64_t filled, std::int64_t size);
+
+// The string_views of a chunk's rows, which lie one after the other in one text: a row
+// of up to 12 bytes inline in its view, a longer one naming its place in the text. The
+// text is cut into data buffers of at most 2**31 - 1 bytes at row boundaries (a view's
+// offset is an int32); a row longer than that has no view, and the writer is then spoilt.
+class views_writer {
+public:
+    explicit views_writer(std::int64_t length) : views_(allocate_block(static_cast<std::size_t>(length) * 16)) {}
+
+    // Row i: `size` bytes at `start` of `text`, of which `readable` bytes from the start
+    // may be read.
+    void put(std::int64_t i, const char* text, std::int64_t start, std::int64_t size, std::int64_t readable) noexcept {
+        unsigned char* v = static_cast<unsigned char*>(views_.get()) + i * 16;
+        std::uint64_t lo = 0;  // bytes 4-11 of the view
+        std::uint32_t hi = 0;  // bytes 12-15
+        if (size <= 12) {
+            if (start + 12 <= readable) {  // one fixed-size read, masked
+                std::memcpy(&lo, text + start, 8);
+                std::memcpy(&hi, text + start + 8, 4);
+                lo = size >= 8 ? lo : lo & ((std::uint64_t{1} << (8 * size)) - 1);
+                hi = size <= 8 ? 0 : hi & static_cast<std::uint32_t>((std::uint64_t{1} << (8 * (size - 8))) - 1);
+            } else {
+                unsigned char bytes[12] = {};
+                std::memcpy(bytes, text + start, static_cast<std::size_t>(size));
+                std::memcpy(&lo, bytes, 8);
+                std::memcpy(&hi, bytes + 8, 4);
+            }
+        } else {
+            if (size > most) {
+                spoilt_ = true;
+                return;
+            }
+            if (start + size - starts_.back() > most) starts_.push_back(start);
+            std::uint32_t head;
+            std::memcpy(&head, text + start, 4);
+            lo = head | static_cast<std::uint64_t>(starts_.size() - 1) << 32;
+            hi = static_cast<std::uint32_t>(start - starts_.back());
+        }
+        const auto size32 = static_cast<std::uint32_t>(size);
+        std::memcpy(v, &size32, 4);
+        std::memcpy(v + 4, &lo, 8);
+        std::memcpy(v + 12, &hi, 4);
+    }
+
+    bool spoilt() const noexcept { return spoilt_; }
+
+    // The views into `c`, whose text is the one described (`c.data_size` bytes): c becomes
+    // string_view.
+    void finish(chunk& c);
+
+private:
+    static constexpr std::int64_t most = 0x7fffffff;
+    block views_;
+    std::vector<std::int64_t> starts_{0};
+    bool spoilt_ = false;
+};
+
+// A utf8 or large_utf8 chunk becomes string_view over the same text. False, and the
+// chunk unchanged, when a row is too long for a view.
+bool to_views(chunk& c);
 
 // The first n int64 values at p become the nearest doubles (ties to even, as
 // float(int) gives them), in place.

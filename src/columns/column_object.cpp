@@ -154,7 +154,7 @@ PyMethodDef methods[] = {
 
 PyGetSetDef getset[] = {
     {"type", &get_type, nullptr,
-     "The Arrow type of the values: 'utf8', 'large_utf8', 'int64' or 'float64'.", nullptr},
+     "The Arrow type of the values: 'utf8', 'large_utf8', 'string_view', 'int64' or\n'float64'.", nullptr},
     {"num_chunks", &get_num_chunks, nullptr, "The number of arrays the stream export gives.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };

@@ -94,11 +94,15 @@ result<ref> text_column(PyObject* source) {
     result<arrow_input> in = arrow_input::open(source);
     if (!in) return std::move(in.error());
     const bool large = in->layout() == string_layout::large_utf8;
+    const bool views = in->layout() == string_layout::string_view;
     result<std::vector<std::shared_ptr<chunk>>> chunks =
-        each_chunk(*in, [&](const string_chunk& c) { return run_text_kernel<R>(c, large); });
+        each_chunk(*in, [&](const string_chunk& c) { return run_text_kernel<R>(c, large, views); });
     if (!chunks) return std::move(chunks.error());
-    // large_utf8 for large_utf8 input, and when any chunk's text needed 64-bit offsets.
-    return make_column(column_of(std::move(*chunks), large ? value_type::large_utf8 : value_type::utf8));
+    // The input's layout; large_utf8 when any chunk's text needed 64-bit offsets (or, from
+    // string_view, held a row too long for a view).
+    return make_column(column_of(std::move(*chunks), large   ? value_type::large_utf8
+                                                     : views ? value_type::string_view
+                                                             : value_type::utf8));
 }
 
 // sys.get_int_max_str_digits itself, taken when the module is made (the limit lives

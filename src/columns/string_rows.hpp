@@ -69,7 +69,21 @@ std::optional<row_fault> describe_strings(const arrow::ArrowArray& a, string_lay
         std::memcpy(&w, p + i, 8);
         acc |= w;
     }
-    for (; i < n; ++i) acc |= static_cast<unsigned char>(p[i]);
+    // the rest by words that overlap what was read: no loop over single bytes
+    if (i < n) {
+        if (n >= 8) {
+            std::uint64_t w;
+            std::memcpy(&w, p + n - 8, 8);
+            acc |= w;
+        } else if (n >= 4) {
+            std::uint32_t a, b;
+            std::memcpy(&a, p, 4);
+            std::memcpy(&b, p + n - 4, 4);
+            acc |= a | b;
+        } else {
+            for (; i < n; ++i) acc |= static_cast<unsigned char>(p[i]);
+        }
+    }
     return (acc & 0x8080808080808080u) == 0;
 }
 

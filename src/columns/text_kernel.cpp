@@ -7,7 +7,8 @@
 
 namespace tavo::columns::text_kernel_detail {
 
-std::shared_ptr<chunk> text_chunk(const string_chunk& in, offsets_writer& offsets, byte_sink& text) {
+std::shared_ptr<chunk> text_chunk(const string_chunk& in, offsets_writer& offsets, byte_sink& text,
+                                  views_writer* views) {
     auto out = std::make_shared<chunk>();
     out->type = offsets.large() ? value_type::large_utf8 : value_type::utf8;
     out->length = in.length;
@@ -20,6 +21,7 @@ std::shared_ptr<chunk> text_chunk(const string_chunk& in, offsets_writer& offset
         out->data.reset(fitted);
     }
     out->data_size = static_cast<std::int64_t>(size);
+    if (views && !views->spoilt()) views->finish(*out);  // else the offsets stay
     if (in.validity) {
         const std::int64_t nulls = in.length - count_set_bits(in.validity, in.offset, in.length);
         if (nulls != 0) {

@@ -71,29 +71,43 @@ private:
     block buf_;
 };
 
-// The output chunk: the offsets and the text written, the input's validity.
-std::shared_ptr<chunk> text_chunk(const string_chunk& in, offsets_writer& offsets, byte_sink& text);
+// The output chunk: the text written with its offsets, or its views when they are given
+// (and none of its rows was too long for one); the input's validity.
+std::shared_ptr<chunk> text_chunk(const string_chunk& in, offsets_writer& offsets, byte_sink& text,
+                                  views_writer* views);
 
 }  // namespace text_kernel_detail
 
 // Text out: a utf8 chunk while its text fits int32 offsets (and `large` is
-// false), else large_utf8.
+// false), else large_utf8; with `views`, string_view (large_utf8 for a chunk
+// with a row of 2**31 bytes or more).
 template <text_rows R>
-kernel_output run_text_kernel(const string_chunk& in, bool large) {
+kernel_output run_text_kernel(const string_chunk& in, bool large, bool views) {
     using namespace text_kernel_detail;
     const std::size_t capacity = R::capacity(static_cast<std::size_t>(in.text_bytes_hint));
     byte_sink sink(capacity);
     prefer_huge_pages(const_cast<char*>(sink.data()), capacity);
     offsets_writer offsets(in.length, large);
+    // the views are written as each row is, while its bytes are at hand
+    std::optional<views_writer> view_out;
+    if (views) view_out.emplace(in.length);
+    const auto put = [&](std::int64_t i, std::size_t before) {
+        offsets.put(i + 1, sink.size());
+        if (view_out) {
+            view_out->put(i, sink.data(), static_cast<std::int64_t>(before),
+                          static_cast<std::int64_t>(sink.size() - before), static_cast<std::int64_t>(sink.capacity()));
+        }
+    };
     std::optional<row_fault> fault = walk_rows(
         in,
         [&](std::int64_t i, std::string_view s, bool ascii, const char* end) {
+            const std::size_t before = sink.size();
             R::convert(s, ascii, sink, end ? static_cast<std::size_t>(end - s.data()) : s.size());
-            offsets.put(i + 1, sink.size());
+            put(i, before);
         },
-        [&](std::int64_t i) { offsets.put(i + 1, sink.size()); });
+        [&](std::int64_t i) { put(i, sink.size()); });
     if (fault) return {nullptr, std::move(fault)};
-    return {text_chunk(in, offsets, sink), std::nullopt};
+    return {text_chunk(in, offsets, sink, view_out ? &*view_out : nullptr), std::nullopt};
 }
 
 }  // namespace tavo::columns

@@ -29,8 +29,9 @@ What a function returns: the caller's kind of column.
   `__arrow_c_array__` for any Arrow consumer (`pyarrow.chunked_array(col)`,
   `pl.Series(col)`, `duckdb`...).
 
-Text comes back as utf8 (large_utf8 when a chunk's text passes 2**31 - 1 bytes) for utf8
-and string_view input, and as large_utf8 for large_utf8 input.
+Text comes back in the input's layout: utf8 for utf8 input (large_utf8 when a chunk's text
+passes 2**31 - 1 bytes), large_utf8 for large_utf8, string_view for string_view (what polars
+hands over and reads back without a conversion).
 
 A library is imported only when the column came from it: none of pyarrow, polars or
 pandas is needed otherwise. A pandas Series is read and rebuilt through pyarrow.
@@ -156,7 +157,8 @@ def _pandas_values(result: Any, dtype: Any, pd: Any, pa: Any) -> Any:
     """The result as pandas values in the dtype family of the input."""
     if isinstance(dtype, pd.ArrowDtype):
         return pd.arrays.ArrowExtensionArray(result)
-    is_text = pa.types.is_string(result.type) or pa.types.is_large_string(result.type)
+    is_text = pa.types.is_string(result.type) or pa.types.is_large_string(result.type) \
+        or pa.types.is_string_view(result.type)
     if isinstance(dtype, pd.StringDtype):
         if is_text:
             return dtype.__from_arrow__(result)

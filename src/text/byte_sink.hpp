@@ -49,6 +49,8 @@ public:
 
     const char* data() const noexcept { return begin_; }
     std::size_t size() const noexcept { return static_cast<std::size_t>(cursor - begin_); }
+    // The bytes from data() that may be read: those written and the room after them.
+    std::size_t capacity() const noexcept { return static_cast<std::size_t>(limit_ - begin_); }
 
     // Empties the buffer; its room stays.
     void clear() noexcept { cursor = begin_; }

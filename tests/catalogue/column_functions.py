@@ -15,7 +15,7 @@ from stress_kit import Scenario, intact, mutate_list
 MODULE = "tavo._columns"
 TEXT_FUNCTIONS = ["uncamel", "underscore_to_camelcase", "sanitize_vulgar_string"]
 SHORT = TEXT_FUNCTIONS + ["parse"]
-OUT_FORMAT = {"u": "u", "U": "U", "vu": "u", "l": "l", "g": "g"}
+OUT_FORMAT = {"u": "u", "U": "U", "vu": "vu", "l": "l", "g": "g"}
 TYPE_FORMAT = {"int64": "l", "float64": "g"}
 
 CASES, add = case_list()
