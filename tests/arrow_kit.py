@@ -7,6 +7,7 @@ consumer makes and keeps a copy of its buffers to show they were not written.
 """
 import ctypes
 import struct
+import threading
 from ctypes import CFUNCTYPE, POINTER, Structure, byref, c_char_p, c_int, c_int64, c_void_p, py_object
 
 EIO = 5
@@ -276,16 +277,25 @@ def native_source(fmt, chunks, stream=True, fail_at=None):
 
 
 def _arrow_source():
+    import sys
+
+    with _BUILD_LOCK:
+        if "arrow_source" not in sys.modules:
+            sys.modules["arrow_source"] = _build_arrow_source()
+        return sys.modules["arrow_source"]
+
+
+_BUILD_LOCK = threading.Lock()
+
+
+def _build_arrow_source():
     import hashlib
     import importlib.util
     import os
     import subprocess
-    import sys
     import sysconfig
     import tempfile
 
-    if "arrow_source" in sys.modules:
-        return sys.modules["arrow_source"]
     src = os.path.join(os.path.dirname(os.path.abspath(__file__)), "cores", "arrow_source.cpp")
     include, suffix = sysconfig.get_paths()["include"], sysconfig.get_config_var("EXT_SUFFIX")
     with open(src, "rb") as f:
@@ -293,7 +303,7 @@ def _arrow_source():
     path = os.path.join(tempfile.gettempdir(), f"tavo-arrow-source-{key}", "arrow_source" + suffix)
     if not os.path.exists(path):  # built by one process, renamed into place whole
         os.makedirs(os.path.dirname(path), exist_ok=True)
-        part = f"{path}.{os.getpid()}"
+        part = f"{path}.{os.getpid()}.{threading.get_ident()}"
         env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}  # not the sanitizers' runtime
         subprocess.run(["g++", "-std=c++20", "-O1", "-shared", "-fPIC", "-I", include, src, "-o", part],
                        check=True, capture_output=True, timeout=300, env=env)
@@ -301,7 +311,6 @@ def _arrow_source():
     spec = importlib.util.spec_from_file_location("arrow_source", path)
     mod = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(mod)
-    sys.modules["arrow_source"] = mod
     return mod
 
 
