@@ -23,6 +23,8 @@
 #include <new>
 #include <vector>
 
+// The structs as the Arrow format documents them, written out here rather than taken from
+// the module's own header: a producer that shared the header would share any fault in it.
 extern "C" {
 struct ArrowSchema {
     const char* format;
