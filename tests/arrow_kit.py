@@ -271,18 +271,34 @@ def native_source(fmt, chunks, stream=True, fail_at=None):
     """The same column from a producer written in C (cores/arrow_source.cpp, built on first
     use): nothing it does during a consumer's call allocates through Python, so a sweep that
     makes those allocations fail sees the consumer's failures alone. `unreleased()` counts
-    the structs handed over and not yet released."""
+    the structs handed over and not yet released. Where no compiler makes code for this
+    machine (the tests of another architecture under emulation), the ctypes producer."""
+    built = _arrow_source()
+    if built is None:
+        return _ctypes_source(fmt, chunks, stream, fail_at=fail_at)[0]
     made = [(c.length, c.offset, c.null_count, tuple(c.buffers)) for c in chunks]
-    return _arrow_source().source(fmt, made, stream, -1 if fail_at is None else fail_at)
+    return built.source(fmt, made, stream, -1 if fail_at is None else fail_at)
+
+
+_BUILT = {}
 
 
 def _arrow_source():
-    import sys
-
     with _BUILD_LOCK:
-        if "arrow_source" not in sys.modules:
-            sys.modules["arrow_source"] = _build_arrow_source()
-        return sys.modules["arrow_source"]
+        if "module" not in _BUILT:
+            _BUILT["module"] = _build_arrow_source() if _compiler_for_this_machine() else None
+        return _BUILT["module"]
+
+
+def _compiler_for_this_machine():
+    import platform
+    import subprocess
+
+    try:
+        target = subprocess.run(["g++", "-dumpmachine"], capture_output=True, text=True, timeout=60).stdout
+    except OSError:
+        return False
+    return target.split("-")[0] == platform.machine()
 
 
 _BUILD_LOCK = threading.Lock()
@@ -327,6 +343,10 @@ def source(fmt, chunks, stream=True, **kw):
     if NATIVE and not kw.get("guard_data") and not kw.get("dictionary"):
         obj = native_source(fmt, chunks, stream, kw.get("fail_at"))
         return obj, obj
+    return _ctypes_source(fmt, chunks, stream, **kw)
+
+
+def _ctypes_source(fmt, chunks, stream, **kw):
     p = Producer(fmt, chunks, **kw)
     return (StreamSource if stream else ArraySource)(p), p
 
