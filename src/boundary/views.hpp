@@ -143,17 +143,22 @@ public:
     // A new list holding the items as they are now, or the failed-creation
     // internal failure. The caller holds the list's lock (free-threaded
     // builds): PyList_GetSlice would take it again, and taking a lock the
-    // thread already holds first gives it up.
+    // thread already holds first gives it up. The size is read again once
+    // the new list is made: making it may start a garbage collection, whose
+    // finalizers run Python code that may let other threads change this list
+    // (PyList_GetSlice reads the items with the size it read before, and a
+    // shrunk list then gives it pointers past its items: a crash seen under
+    // the sanitizers in the thread stress of tavo.keys). Reading the items
+    // runs nothing.
     ref copy() const {
-#ifdef Py_GIL_DISABLED
-        const Py_ssize_t n = size();
-        ref out = new_list(n);  // allocating gives no lock up here
-        PyObject* const* from = items();
-        for (Py_ssize_t i = 0; i < n; ++i) PyList_SET_ITEM(out.get(), i, Py_NewRef(from[i]));
-        return out;
-#else
-        return created(PyList_GetSlice(p_, 0, PY_SSIZE_T_MAX));
-#endif
+        for (;;) {
+            const Py_ssize_t n = size();
+            ref out = new_list(n);
+            if (size() != n) continue;  // changed meanwhile: made again
+            PyObject* const* from = items();
+            for (Py_ssize_t i = 0; i < n; ++i) PyList_SET_ITEM(out.get(), i, Py_NewRef(from[i]));
+            return out;
+        }
     }
 
 private:
