@@ -626,3 +626,31 @@ def test_payload_changed_by_other_threads():
 @catalogue.parametrize(catalogue.native.CASES)
 def test_catalogue(case):
     catalogue.run(case)
+
+
+FINALIZER_EMPTIES_THE_LIST = """
+import gc, tavo.keys
+target = [{'userId': i} for i in range(50)]
+class Clears:
+    def __del__(self):
+        target.clear()
+c = Clears()
+c.cycle = c  # freed only by a collection
+del c
+gc.set_threshold(1)
+out = tavo.keys.uncamel(target)
+gc.set_threshold(700)
+print(len(out))
+"""
+
+
+def test_a_list_emptied_by_a_finalizer_while_it_is_copied():
+    # Making the copy of a list may start a collection (inside the allocation on 3.11) whose
+    # finalizers run Python code; one that empties the list must leave a copy of the list as
+    # it was or as it is, never items read past its end (that crashed, in a fresh interpreter
+    # where the collection comes at that allocation).
+    import subprocess
+
+    done = subprocess.run([sys.executable, "-c", FINALIZER_EMPTIES_THE_LIST], capture_output=True, text=True,
+                          timeout=120)
+    assert done.returncode == 0 and done.stdout.strip() in ("50", "0"), (done.returncode, done.stderr[-2000:])
