@@ -324,9 +324,9 @@ def _build_arrow_source():
         subprocess.run(["g++", "-std=c++20", "-O1", "-shared", "-fPIC", "-I", include, src, "-o", part],
                        check=True, capture_output=True, timeout=300, env=env)
         os.replace(part, path)
-    spec = importlib.util.spec_from_file_location("arrow_source", path)
-    mod = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(mod)
+    where = importlib.util.spec_from_file_location("arrow_source", path)
+    mod = importlib.util.module_from_spec(where)
+    where.loader.exec_module(mod)
     return mod
 
 

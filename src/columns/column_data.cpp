@@ -38,7 +38,6 @@ block wider_offsets(const std::int32_t* narrow, std::int64_t filled, std::int64_
 
 namespace {
 
-
 template <class Offset>
 bool offsets_to_views(chunk& c) {
     const Offset* offsets = c.values_as<Offset>();
@@ -53,18 +52,24 @@ bool offsets_to_views(chunk& c) {
     return true;
 }
 
-// A string_view chunk made by to_views back to large_utf8: its rows lie one after the
-// other in its text, so the offsets are the running sum of the sizes.
-void views_to_offsets(chunk& c) {
-    block offsets = allocate_block(static_cast<std::size_t>(c.length + 1) * 8);
-    auto* out = static_cast<std::int64_t*>(offsets.get());
+// The rows of a string_view chunk made by views_writer lie one after the other in its
+// text: their offsets are the running sum of their sizes. Writes out[1..length], each from
+// the one before (out[0] is the caller's).
+void sum_view_sizes(const chunk& c, std::int64_t* out) noexcept {
     const auto* views = static_cast<const char*>(c.values.get());
-    out[0] = 0;
     for (std::int64_t i = 0; i < c.length; ++i) {
         std::int32_t size;
         std::memcpy(&size, views + i * 16, 4);
         out[i + 1] = out[i] + size;
     }
+}
+
+// A string_view chunk made by views_writer back to large_utf8 over the same text.
+void views_to_offsets(chunk& c) {
+    block offsets = allocate_block(static_cast<std::size_t>(c.length + 1) * 8);
+    auto* out = static_cast<std::int64_t*>(offsets.get());
+    out[0] = 0;
+    sum_view_sizes(c, out);
     c.values = std::move(offsets);
     c.view_buffers.clear();
     c.view_sizes.reset();
@@ -189,12 +194,8 @@ std::shared_ptr<chunk> join_views(const column_data& column, std::int64_t bytes)
     offsets[0] = 0;
     std::int64_t row = 0, at = 0;
     for (const auto& c : column.chunks) {
-        const auto* views = static_cast<const char*>(c->values.get());
-        for (std::int64_t i = 0; i < c->length; ++i, ++row) {
-            std::int32_t size;
-            std::memcpy(&size, views + i * 16, 4);
-            offsets[row + 1] = offsets[row] + size;
-        }
+        sum_view_sizes(*c, offsets + row);
+        row += c->length;
         std::memcpy(data + at, c->data.get(), static_cast<std::size_t>(c->data_size));
         at += c->data_size;
     }
