@@ -488,6 +488,17 @@ def test_a_consumed_capsule_is_refused():
         columns.uncamel(src)
 
 
+@pytest.mark.parametrize("missing", ["get_schema", "get_next"])
+def test_a_stream_without_its_callbacks_is_refused_before_any_call(missing):
+    src, producer = source("u", [Chunk.strings(["aB"])])
+    capsule = src.__arrow_c_stream__()
+    setattr(producer.structs[-1], missing, ak.GetSchema() if missing == "get_schema" else ak.GetNext())
+    src.__arrow_c_stream__ = lambda requested_schema=None: capsule
+    with pytest.raises(ValueError, match="^malformed Arrow data: the stream has no get_schema or get_next callback$"):
+        columns.uncamel(src)
+    assert producer.all_released_once()
+
+
 # --- the Column and its exports ---------------------------------------------------------------
 
 

@@ -86,6 +86,11 @@ result<arrow_input> arrow_input::open(PyObject* source) {
         if (!s) return std::move(s.error());
         in.stream_ = owned<ArrowArrayStream>::take(*s);
         in.from_stream_ = true;
+        // The callbacks are the producer's data too: checked before any is called.
+        if (!in.stream_.get()->get_schema || !in.stream_.get()->get_next) {
+            return error_value::static_error(PyExc_ValueError,
+                                             "malformed Arrow data: the stream has no get_schema or get_next callback");
+        }
         owned<ArrowSchema> schema;
         if (int code = in.stream_.get()->get_schema(in.stream_.get(), schema.get()); code != 0) {
             return stream_failed(in.stream_.get(), code);
