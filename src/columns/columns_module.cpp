@@ -225,10 +225,22 @@ constexpr auto source_doc = doc("Args:\n    source: ") + accepted_columns +
 template <text_rows R>
 constexpr function_description source_only{R::name, {"source"}, 1, 1, false};
 
+// What a text function's docstring says it returns: its record's words, else the
+// per-element function's result row by row, typed as uncamel's.
+template <text_function R>
+consteval auto returns_doc() {
+    if constexpr (requires { R::returns; }) {
+        return doc(R::returns);
+    } else {
+        return doc("each row is ") + R::name + "() of the input row, null for null;\n    types as for uncamel().";
+    }
+}
+
 // A text function's docstring, from its record's parts.
 template <text_function R>
-constexpr const char* text_doc = kept<doc(R::name) + "(source)\n--\n\n" + R::summary + "\n\n" + source_doc +
-                                      "\nReturns:\n    Column: " + R::returns>;
+constexpr const char* text_doc =
+    kept<doc(R::name) + "(source)\n--\n\n" + R::summary + "\n\n" + source_doc + "\nReturns:\n    Column: " +
+         returns_doc<R>()>;
 
 // The row of a text function: its name and docstring are its record's.
 template <text_function R>

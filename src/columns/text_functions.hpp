@@ -2,7 +2,9 @@
 // (text_kernel.hpp) needs to know of a conversion, and what the function's
 // docstring says of it:
 //   summary                   its first line, after the signature
-//   returns                   what follows "Returns:\n    Column: "
+//   returns (if any)          what follows "Returns:\n    Column: "; without
+//                             it, each row is the per-element function's result,
+//                             in the text types uncamel's says
 // (the module writes the signature, `(source)`, and the source's description).
 // A new text function is one record here, named in `text_functions` below: the
 // module's table (columns_module.cpp) is built from that list.
@@ -30,9 +32,6 @@ struct underscore_to_camelcase_rows {
     static constexpr char name[] = "underscore_to_camelcase";
     static constexpr char summary[] =
         "Convert every string of an Arrow string column from underscore_delimited_text to camelCase.";
-    static constexpr char returns[] =
-        "each row is underscore_to_camelcase() of the input row, null for null;\n"
-        "    types as for uncamel().";
     static std::size_t capacity(std::size_t bytes) noexcept { return bytes + 64; }
     static void convert(std::string_view s, bool ascii, byte_sink& out, std::size_t readable) {
         text::underscore_to_camelcase(s, ascii, out, readable);
@@ -43,9 +42,6 @@ struct sanitize_vulgar_string_rows {
     static constexpr char name[] = "sanitize_vulgar_string";
     static constexpr char summary[] =
         "Replace vulgar fractions with decimal equivalents in every string of an Arrow string column.";
-    static constexpr char returns[] =
-        "each row is sanitize_vulgar_string() of the input row, null for null;\n"
-        "    types as for uncamel().";
     static std::size_t capacity(std::size_t bytes) noexcept { return bytes + bytes / 16 + 64; }
     static void convert(std::string_view s, bool ascii, byte_sink& out, std::size_t) {
         // Every fraction character is outside ASCII: an ASCII row is copied.
@@ -56,11 +52,10 @@ struct sanitize_vulgar_string_rows {
     }
 };
 
-// A text function as the module lists it: its rows and its docstring's parts.
+// A text function as the module lists it: its rows and its docstring's summary.
 template <class R>
 concept text_function = text_rows<R> && requires {
     { R::summary } -> std::convertible_to<const char*>;
-    { R::returns } -> std::convertible_to<const char*>;
 };
 
 template <text_function... R>
