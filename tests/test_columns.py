@@ -18,6 +18,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import _tavo
+from catalogue.column_functions import TEXT_FUNCTIONS
 from models.number import column_model
 from strategies import SETTINGS, fraction_text, nasty_text, number_text
 
@@ -41,7 +42,6 @@ try:
 except ImportError:
     duckdb = None
 
-TEXT_FUNCTIONS = ["uncamel", "underscore_to_camelcase", "sanitize_vulgar_string"]
 FUNCTIONS = TEXT_FUNCTIONS + ["parse"]
 STRING_TYPES = {"utf8": pa.string(), "large_utf8": pa.large_string(), "string_view": pa.string_view()}
 
@@ -177,9 +177,9 @@ def check_container(kind, column, result, chunks, string_type, out_type):
 # --- every row against the per-element function ---------------------------------------------
 
 ASCII_IDENTIFIERS = st.text(alphabet="aAbBzZ09_- ", max_size=40)
+# the rows each function is tried on: identifiers and awkward text, unless it reads more
 ROW_TEXT = {
-    "uncamel": st.one_of(ASCII_IDENTIFIERS, nasty_text()),
-    "underscore_to_camelcase": st.one_of(ASCII_IDENTIFIERS, nasty_text()),
+    **{name: st.one_of(ASCII_IDENTIFIERS, nasty_text()) for name in TEXT_FUNCTIONS},
     "sanitize_vulgar_string": st.one_of(ASCII_IDENTIFIERS, fraction_text(), nasty_text()),
     "parse": st.one_of(number_text(), st.text(alphabet="0123456789.,()-' \u202f\u20ac", max_size=16)),
 }
@@ -483,11 +483,10 @@ def test_polars_lazy_schema_is_known_before_it_runs(monkeypatch):
         raise AssertionError("the query ran")
     monkeypatch.setattr(tavo.polars, "_run", never)
     frame = pl.LazyFrame({"a": pl.Series([], dtype=pl.String)}).select(
-        pl.col("a").tavo.uncamel(), b=pl.col("a").tavo.underscore_to_camelcase(),
-        c=pl.col("a").tavo.sanitize_vulgar_string(), p=pl.col("a").tavo.parse(),
+        **{name: getattr(pl.col("a").tavo, name)() for name in TEXT_FUNCTIONS}, p=pl.col("a").tavo.parse(),
         q=pl.col("a").tavo.parse(type="int64"), r=pl.col("a").tavo.parse(type="float64"),
         s=pl.col("a").tavo.parse(decimal=","))
-    assert frame.collect_schema() == pl.Schema({"a": pl.String, "b": pl.String, "c": pl.String, "p": pl.Float64,
+    assert frame.collect_schema() == pl.Schema({**{name: pl.String for name in TEXT_FUNCTIONS}, "p": pl.Float64,
                                                 "q": pl.Int64, "r": pl.Float64, "s": pl.Float64})
 
 
@@ -536,9 +535,9 @@ def test_polars_parse_of_an_untyped_null_column():
 def test_duckdb_nulls_types_and_a_table_of_many_vectors():
     con = duckdb_connection().cursor()
     assert con.execute("SELECT tavo_uncamel(NULL), tavo_parse(NULL)").fetchall() == [(None, None)]
-    types = con.execute("SELECT typeof(tavo_uncamel('a')), typeof(tavo_underscore_to_camelcase('a')), "
-                        "typeof(tavo_sanitize_vulgar_string('a')), typeof(tavo_parse('1'))").fetchall()
-    assert types == [("VARCHAR",) * 3 + ("DOUBLE",)]
+    types = con.execute("SELECT " + ", ".join(f"typeof(tavo_{name}('a'))" for name in TEXT_FUNCTIONS)
+                        + ", typeof(tavo_parse('1'))").fetchall()
+    assert types == [("VARCHAR",) * len(TEXT_FUNCTIONS) + ("DOUBLE",)]
     # 10,000 rows (DuckDB's vectors hold 2,048), nulls among them, through a WHERE and a GROUP BY
     rows = [None if i % 7 == 0 else f"fieldName{i % 50}" for i in range(10_000)]
     con.register("names", pa.table({"n": pa.array(rows, pa.string())}))

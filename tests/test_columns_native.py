@@ -30,7 +30,7 @@ try:
 except ImportError:
     import _columns as columns
 
-TEXT_FUNCTIONS = ["uncamel", "underscore_to_camelcase", "sanitize_vulgar_string"]
+TEXT_FUNCTIONS = catalogue.column_functions.TEXT_FUNCTIONS
 LAYOUTS = ["u", "U", "vu"]
 OUT_FORMAT = {"u": "u", "U": "U", "vu": "vu"}
 INT64_MIN, INT64_MAX = -(2**63), 2**63 - 1
