@@ -8,6 +8,7 @@ the per-element functions. The kernels' own contract (malformed arrays, release 
 parse's types at the C interface) is tests/test_columns_native.py's; the README's Columns
 blocks (and Spark's mapInArrow) run in tests/test_readme.py."""
 import importlib.util
+import inspect
 import math
 import pathlib
 import re
@@ -470,9 +471,26 @@ def test_every_table_function_reaches_every_front_end(front_end):
         assert listed == {"tavo_" + n for n in names} | {"tavo_parse_decimal_comma"}
         assert set(tavo.duckdb.FUNCTION_NAMES) == listed
         return
-    namespace = (pl.col("x").tavo if front_end.startswith("polars expression") else
-                 pl.Series([""]).tavo if front_end.startswith("polars") else pd.Series([""]).tavo)
-    assert all(callable(getattr(namespace, n)) for n in names)
+    assert all(callable(getattr(namespace_of(front_end), n)) for n in names)
+
+
+def namespace_of(front_end):
+    return (pl.col("x").tavo if front_end.startswith("polars expression") else
+            pl.Series([""]).tavo if front_end.startswith("polars") else pd.Series([""]).tavo)
+
+
+@pytest.mark.parametrize("front_end", [p for p in FRONT_END_PARAMS if p.values[0] != "duckdb"])
+@pytest.mark.parametrize("name", FUNCTIONS)
+def test_front_end_methods_take_the_column_functions_parameters(front_end, name):
+    """A method binds its arguments as the tavo.columns function does, the column aside:
+    parse's decimal is keyword-only there too."""
+    method = getattr(namespace_of(front_end), name)
+    params = list(inspect.signature(getattr(columns, name)).parameters.values())[1:]
+    assert list(inspect.signature(method).parameters.values()) == params
+    with pytest.raises(TypeError, match=rf"^ColumnMethods\.{name}\(\) too many positional arguments$"):
+        method(*[None] * (sum(p.kind == p.POSITIONAL_OR_KEYWORD for p in params) + 1))
+    with pytest.raises(TypeError, match=rf"^ColumnMethods\.{name}\(\) got an unexpected keyword argument 'column'$"):
+        method(column=None)
 
 
 # --- polars: the declared schema, the engines ---------------------------------------------
