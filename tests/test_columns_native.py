@@ -491,6 +491,13 @@ def test_a_consumed_capsule_is_refused():
 # --- the Column and its exports ---------------------------------------------------------------
 
 
+@pytest.mark.parametrize("fmt, name", [("u", "utf8"), ("U", "large_utf8"), ("vu", "string_view")])
+def test_the_docstring_names_the_layout_each_input_gives(fmt, name):
+    said = dict(re.findall(r"(\w+)(?: in)? gives (\w+)", " ".join(columns.uncamel.__doc__.split())))
+    for function in TEXT_FUNCTIONS:
+        assert run(function, source(fmt, [Chunk.strings(["aB"], fmt)])[0]).type == said[name], function
+
+
 def test_column_attributes():
     col = columns.uncamel(source("U", [Chunk.strings(["aB", None], "U"), Chunk.strings(["x"], "U")])[0])
     assert (len(col), col.type, col.num_chunks) == (3, "large_utf8", 2)

@@ -21,7 +21,7 @@ struct uncamel_rows {
     static constexpr char returns[] =
         "one chunk per input chunk; each row is uncamel() of the input row, null\n"
         "    for null. utf8 in gives utf8 (large_utf8 when the text passes 2**31 - 1 bytes),\n"
-        "    large_utf8 gives large_utf8, string_view gives utf8.";
+        "    large_utf8 gives large_utf8, string_view gives string_view.";
     static std::size_t capacity(std::size_t bytes) noexcept { return bytes + bytes / 4 + 64; }
     static void convert(std::string_view s, bool ascii, byte_sink& out, std::size_t readable) {
         text::uncamel(s, ascii, out, readable);

@@ -69,7 +69,7 @@ class ColumnMethod(Generic[P]):
             try:
                 given = signature.bind(*args, **kwargs).arguments
             except TypeError as e:
-                raise TypeError("%s() %s" % (method.__qualname__, e)) from None
+                raise TypeError("%s.%s() %s" % (type(self).__name__, record.name, e)) from None
             return self._call(record, **given)
 
         method.__name__ = record.name
