@@ -8,6 +8,7 @@ the per-element functions. The kernels' own contract (malformed arrays, release 
 parse's types at the C interface) is tests/test_columns_native.py's; the README's Columns
 blocks (and Spark's mapInArrow) run in tests/test_readme.py."""
 import importlib.util
+import inspect
 import math
 import pathlib
 import re
@@ -18,6 +19,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import _tavo
+from catalogue.column_functions import TEXT_FUNCTIONS
 from models.number import column_model
 from strategies import SETTINGS, fraction_text, nasty_text, number_text
 
@@ -41,7 +43,6 @@ try:
 except ImportError:
     duckdb = None
 
-TEXT_FUNCTIONS = ["uncamel", "underscore_to_camelcase", "sanitize_vulgar_string"]
 FUNCTIONS = TEXT_FUNCTIONS + ["parse"]
 STRING_TYPES = {"utf8": pa.string(), "large_utf8": pa.large_string(), "string_view": pa.string_view()}
 
@@ -177,9 +178,9 @@ def check_container(kind, column, result, chunks, string_type, out_type):
 # --- every row against the per-element function ---------------------------------------------
 
 ASCII_IDENTIFIERS = st.text(alphabet="aAbBzZ09_- ", max_size=40)
+# the rows each function is tried on: identifiers and awkward text, unless it reads more
 ROW_TEXT = {
-    "uncamel": st.one_of(ASCII_IDENTIFIERS, nasty_text()),
-    "underscore_to_camelcase": st.one_of(ASCII_IDENTIFIERS, nasty_text()),
+    **{name: st.one_of(ASCII_IDENTIFIERS, nasty_text()) for name in TEXT_FUNCTIONS},
     "sanitize_vulgar_string": st.one_of(ASCII_IDENTIFIERS, fraction_text(), nasty_text()),
     "parse": st.one_of(number_text(), st.text(alphabet="0123456789.,()-' \u202f\u20ac", max_size=16)),
 }
@@ -470,9 +471,27 @@ def test_every_table_function_reaches_every_front_end(front_end):
         assert listed == {"tavo_" + n for n in names} | {"tavo_parse_decimal_comma"}
         assert set(tavo.duckdb.FUNCTION_NAMES) == listed
         return
-    namespace = (pl.col("x").tavo if front_end.startswith("polars expression") else
-                 pl.Series([""]).tavo if front_end.startswith("polars") else pd.Series([""]).tavo)
-    assert all(callable(getattr(namespace, n)) for n in names)
+    assert all(callable(getattr(namespace_of(front_end), n)) for n in names)
+
+
+def namespace_of(front_end):
+    return (pl.col("x").tavo if front_end.startswith("polars expression") else
+            pl.Series([""]).tavo if front_end.startswith("polars") else pd.Series([""]).tavo)
+
+
+@pytest.mark.parametrize("front_end", [p for p in FRONT_END_PARAMS if p.values[0] != "duckdb"])
+@pytest.mark.parametrize("name", FUNCTIONS)
+def test_front_end_methods_take_the_column_functions_parameters(front_end, name):
+    """A method binds its arguments as the tavo.columns function does, the column aside:
+    parse's decimal is keyword-only there too."""
+    namespace = namespace_of(front_end)
+    method, shown = getattr(namespace, name), re.escape(f"{type(namespace).__name__}.{name}()")
+    params = list(inspect.signature(getattr(columns, name)).parameters.values())[1:]
+    assert list(inspect.signature(method).parameters.values()) == params
+    with pytest.raises(TypeError, match=rf"^{shown} too many positional arguments$"):
+        method(*[None] * (sum(p.kind == p.POSITIONAL_OR_KEYWORD for p in params) + 1))
+    with pytest.raises(TypeError, match=rf"^{shown} got an unexpected keyword argument 'column'$"):
+        method(column=None)
 
 
 # --- polars: the declared schema, the engines ---------------------------------------------
@@ -483,11 +502,10 @@ def test_polars_lazy_schema_is_known_before_it_runs(monkeypatch):
         raise AssertionError("the query ran")
     monkeypatch.setattr(tavo.polars, "_run", never)
     frame = pl.LazyFrame({"a": pl.Series([], dtype=pl.String)}).select(
-        pl.col("a").tavo.uncamel(), b=pl.col("a").tavo.underscore_to_camelcase(),
-        c=pl.col("a").tavo.sanitize_vulgar_string(), p=pl.col("a").tavo.parse(),
+        **{name: getattr(pl.col("a").tavo, name)() for name in TEXT_FUNCTIONS}, p=pl.col("a").tavo.parse(),
         q=pl.col("a").tavo.parse(type="int64"), r=pl.col("a").tavo.parse(type="float64"),
         s=pl.col("a").tavo.parse(decimal=","))
-    assert frame.collect_schema() == pl.Schema({"a": pl.String, "b": pl.String, "c": pl.String, "p": pl.Float64,
+    assert frame.collect_schema() == pl.Schema({**{name: pl.String for name in TEXT_FUNCTIONS}, "p": pl.Float64,
                                                 "q": pl.Int64, "r": pl.Float64, "s": pl.Float64})
 
 
@@ -536,9 +554,9 @@ def test_polars_parse_of_an_untyped_null_column():
 def test_duckdb_nulls_types_and_a_table_of_many_vectors():
     con = duckdb_connection().cursor()
     assert con.execute("SELECT tavo_uncamel(NULL), tavo_parse(NULL)").fetchall() == [(None, None)]
-    types = con.execute("SELECT typeof(tavo_uncamel('a')), typeof(tavo_underscore_to_camelcase('a')), "
-                        "typeof(tavo_sanitize_vulgar_string('a')), typeof(tavo_parse('1'))").fetchall()
-    assert types == [("VARCHAR",) * 3 + ("DOUBLE",)]
+    types = con.execute("SELECT " + ", ".join(f"typeof(tavo_{name}('a'))" for name in TEXT_FUNCTIONS)
+                        + ", typeof(tavo_parse('1'))").fetchall()
+    assert types == [("VARCHAR",) * len(TEXT_FUNCTIONS) + ("DOUBLE",)]
     # 10,000 rows (DuckDB's vectors hold 2,048), nulls among them, through a WHERE and a GROUP BY
     rows = [None if i % 7 == 0 else f"fieldName{i % 50}" for i in range(10_000)]
     con.register("names", pa.table({"n": pa.array(rows, pa.string())}))

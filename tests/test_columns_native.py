@@ -30,7 +30,7 @@ try:
 except ImportError:
     import _columns as columns
 
-TEXT_FUNCTIONS = ["uncamel", "underscore_to_camelcase", "sanitize_vulgar_string"]
+TEXT_FUNCTIONS = catalogue.column_functions.TEXT_FUNCTIONS
 LAYOUTS = ["u", "U", "vu"]
 OUT_FORMAT = {"u": "u", "U": "U", "vu": "vu"}
 INT64_MIN, INT64_MAX = -(2**63), 2**63 - 1
@@ -500,6 +500,13 @@ def test_a_stream_without_its_callbacks_is_refused_before_any_call(missing):
 
 
 # --- the Column and its exports ---------------------------------------------------------------
+
+
+@pytest.mark.parametrize("fmt, name", [("u", "utf8"), ("U", "large_utf8"), ("vu", "string_view")])
+def test_the_docstring_names_the_layout_each_input_gives(fmt, name):
+    said = dict(re.findall(r"(\w+)(?: in)? gives (\w+)", " ".join(columns.uncamel.__doc__.split())))
+    for function in TEXT_FUNCTIONS:
+        assert run(function, source(fmt, [Chunk.strings(["aB"], fmt)])[0]).type == said[name], function
 
 
 def test_column_attributes():

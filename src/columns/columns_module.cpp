@@ -1,5 +1,5 @@
-// tavo._columns: the column versions of uncamel, underscore_to_camelcase,
-// sanitize_vulgar_string and parse, over Arrow data from any producer.
+// tavo._columns: the column versions of the text functions (text_functions.hpp)
+// and of parse, over Arrow data from any producer.
 //
 // A call reads the input chunk by chunk (arrow_input), checks each array's
 // structure, and runs the kernel on it, without the interpreter lock when the
@@ -225,34 +225,33 @@ constexpr auto source_doc = doc("Args:\n    source: ") + accepted_columns +
 template <text_rows R>
 constexpr function_description source_only{R::name, {"source"}, 1, 1, false};
 
-// The row of a text function: its name is its record's.
-template <text_rows R>
-PyMethodDef text_function(const char* doc) {
-    return {R::name, wrapper_of<source_only<R>, text_body<R>>(), METH_FASTCALL | METH_KEYWORDS, doc};
+// What a text function's docstring says it returns: its record's words, else the
+// per-element function's result row by row, typed as uncamel's.
+template <text_function R>
+consteval auto returns_doc() {
+    if constexpr (requires { R::returns; }) {
+        return doc(R::returns);
+    } else {
+        return doc("each row is ") + R::name + "() of the input row, null for null;\n    types as for uncamel().";
+    }
+}
+
+// A text function's docstring, from its record's parts.
+template <text_function R>
+constexpr const char* text_doc =
+    kept<doc(R::name) + "(source)\n--\n\n" + R::summary + "\n\n" + source_doc + "\nReturns:\n    Column: " +
+         returns_doc<R>()>;
+
+// The row of a text function: its name and docstring are its record's.
+template <text_function R>
+PyMethodDef text_function_row() {
+    return {R::name, wrapper_of<source_only<R>, text_body<R>>(), METH_FASTCALL | METH_KEYWORDS, text_doc<R>};
 }
 
 constexpr function_description parse_desc{"parse", {"source", "type", "decimal"}, 3, 1, false, 1};
 
-PyMethodDef functions[] = {
-    text_function<uncamel_rows>(kept<
-        "uncamel(source)\n--\n\nConvert every string of an Arrow string column from camelCase to snake_case.\n\n" +
-        source_doc +
-        "\nReturns:\n    Column: one chunk per input chunk; each row is uncamel() of the input row, null\n"
-        "    for null. utf8 in gives utf8 (large_utf8 when the text passes 2**31 - 1 bytes),\n"
-        "    large_utf8 gives large_utf8, string_view gives utf8.">),
-    text_function<underscore_to_camelcase_rows>(kept<
-        "underscore_to_camelcase(source)\n--\n\n"
-        "Convert every string of an Arrow string column from underscore_delimited_text to camelCase.\n\n" +
-        source_doc +
-        "\nReturns:\n    Column: each row is underscore_to_camelcase() of the input row, null for null;\n"
-        "    types as for uncamel().">),
-    text_function<sanitize_vulgar_string_rows>(kept<
-        "sanitize_vulgar_string(source)\n--\n\n"
-        "Replace vulgar fractions with decimal equivalents in every string of an Arrow string column.\n\n" +
-        source_doc +
-        "\nReturns:\n    Column: each row is sanitize_vulgar_string() of the input row, null for null;\n"
-        "    types as for uncamel().">),
-    {"parse", wrapper_of<parse_desc, parse_body>(), METH_FASTCALL | METH_KEYWORDS, kept<
+PyMethodDef parse_row() {
+    return {"parse", wrapper_of<parse_desc, parse_body>(), METH_FASTCALL | METH_KEYWORDS, kept<
         "parse(source, type=None, *, decimal='.')\n--\n\n"
         "Extract a number from every string of an Arrow string column.\n\n" +
         source_doc +
@@ -265,15 +264,29 @@ PyMethodDef functions[] = {
         "    as float() gives it; an int beyond the float range is inf or -inf. A forced 'int64'\n"
         "    never wraps: a value that int64 cannot hold exactly (a fraction, a number outside\n"
         "    64 bits) is null. A digit string longer than sys.get_int_max_str_digits() is null,\n"
-        "    as parse() gives None for it.">},
-    {nullptr, nullptr, 0, nullptr},
-};
+        "    as parse() gives None for it.">};
+}
+
+// The table: the text functions in their list's order, then parse.
+template <class... R>
+std::array<PyMethodDef, sizeof...(R) + 2> table_of(function_list<R...>) {
+    return {text_function_row<R>()..., parse_row(), PyMethodDef{nullptr, nullptr, 0, nullptr}};
+}
+
+auto functions = table_of(text_functions{});
+
+// "uncamel, underscore_to_camelcase, ...": the text functions' names, in order.
+template <class First, class... Rest>
+consteval auto names_of(function_list<First, Rest...>) {
+    return (doc(First::name) + ... + (doc(", ") + Rest::name));
+}
 
 PyModuleDef module_def = module_definition(
     "tavo._columns",
-    "The column versions of uncamel, underscore_to_camelcase, sanitize_vulgar_string and parse,\n"
-    "over Arrow string columns from any producer (the Arrow PyCapsule interface).",
-    functions);
+    kept<"The column versions of " + names_of(text_functions{}) +
+         " and parse,\n"
+         "over Arrow string columns from any producer (the Arrow PyCapsule interface).">,
+    functions.data());
 
 module_cell the_module;
 

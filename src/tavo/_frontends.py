@@ -1,17 +1,19 @@
 """The column functions as the library front ends (`tavo.polars`, `tavo.pandas`,
 `tavo.duckdb`) offer them, described once.
 
-`FUNCTIONS` holds one record per function: its name, the `tavo.columns` function that
-does the work, and what it gives (text, or numbers that take `type=` and `decimal=`).
-`ColumnMethods` is the method set every front end shares, written once over that table:
-a front end subclasses it and says, in `_apply`, how one record runs on its kind of
-column. A new column function is one record here and its method in `ColumnMethods`;
-the front ends read both and need no edit.
+`ColumnMethods` is the method set every front end shares: one `ColumnMethod` for each
+function of `tavo.columns`, whose parameters (the column aside) it takes, typed as they
+are there. A front end subclasses it and says, in `_apply`, how one function runs on its
+kind of column. `FUNCTIONS` holds the record of each method: its name, the `tavo.columns`
+function that does the work, and what it gives (text, or numbers that take `type=` and
+`decimal=`). A new column function is one line in `ColumnMethods`; the front ends read
+both and need no edit.
 """
 
 from __future__ import annotations
 
-from typing import Any, Callable, Generic, Literal, NamedTuple, Optional, TypeVar
+import inspect
+from typing import Any, Callable, Concatenate, Generic, Literal, NamedTuple, Optional, ParamSpec, TypeVar, overload
 
 from . import columns
 
@@ -47,15 +49,43 @@ class ColumnFunction(NamedTuple):
         return "int64" if type == "int64" else "float64"
 
 
-FUNCTIONS: tuple[ColumnFunction, ...] = (
-    ColumnFunction("uncamel", columns.uncamel, False),
-    ColumnFunction("underscore_to_camelcase", columns.underscore_to_camelcase, False),
-    ColumnFunction("sanitize_vulgar_string", columns.sanitize_vulgar_string, False),
-    ColumnFunction("parse", columns.parse, True),
-)
-BY_NAME = {f.name: f for f in FUNCTIONS}
-
 R = TypeVar("R")
+P = ParamSpec("P")
+
+
+class ColumnMethod(Generic[P]):
+    """A method of `ColumnMethods`: the tavo.columns function `function` on the front
+    end's column, taking that function's other parameters; what it gives is the front
+    end's `R`."""
+
+    def __init__(self, function: Callable[Concatenate[Any, P], Any], doc: str) -> None:
+        whole = inspect.signature(function)
+        self.record = ColumnFunction(function.__name__, function, "type" in whole.parameters)
+        record = self.record
+        options = list(whole.parameters.values())[1:]
+        signature = whole.replace(parameters=options, return_annotation="R")  # the column aside
+
+        def method(self: ColumnMethods[Any], /, *args: Any, **kwargs: Any) -> Any:
+            try:
+                given = signature.bind(*args, **kwargs).arguments
+            except TypeError as e:
+                raise TypeError("%s.%s() %s" % (type(self).__name__, record.name, e)) from None
+            return self._call(record, **given)
+
+        method.__name__ = record.name
+        method.__qualname__ = "ColumnMethods." + record.name
+        method.__doc__ = doc
+        method.__signature__ = signature.replace(  # type: ignore[attr-defined]
+            parameters=[inspect.Parameter("self", inspect.Parameter.POSITIONAL_OR_KEYWORD), *options])
+        self._method = method
+
+    @overload
+    def __get__(self, front_end: None, owner: type[Any]) -> Callable[Concatenate[ColumnMethods[Any], P], Any]: ...
+    @overload
+    def __get__(self, front_end: ColumnMethods[R], owner: type[Any]) -> Callable[P, R]: ...
+
+    def __get__(self, front_end: Optional[ColumnMethods[Any]], owner: type[Any]) -> Any:
+        return self._method.__get__(front_end, owner)
 
 
 class ColumnMethods(Generic[R]):
@@ -68,26 +98,21 @@ class ColumnMethods(Generic[R]):
     def _apply(self, function: ColumnFunction, options: dict[str, Any], declared: Output) -> R:
         raise NotImplementedError
 
-    def _call(self, name: str, type: ParseType = None, decimal: str = ".") -> R:
-        f = BY_NAME[name]
+    def _call(self, f: ColumnFunction, type: ParseType = None, decimal: str = ".") -> R:
         return self._apply(f, f.options(type, decimal, self._declares), f.declared(type))
 
-    def uncamel(self) -> R:
-        """camelCase or PascalCase to snake_case, row by row (`tavo.uncamel`); nulls stay null."""
-        return self._call("uncamel")
+    uncamel = ColumnMethod(
+        columns.uncamel, "camelCase or PascalCase to snake_case, row by row (`tavo.uncamel`); nulls stay null.")
+    underscore_to_camelcase = ColumnMethod(
+        columns.underscore_to_camelcase, "underscore_delimited text to camelCase, row by row "
+        "(`tavo.underscore_to_camelcase`);\nnulls stay null.")
+    sanitize_vulgar_string = ColumnMethod(
+        columns.sanitize_vulgar_string, "Vulgar fractions (and the whole number in front of each) to decimal "
+        "numbers, row by\nrow (`tavo.sanitize_vulgar_string`); nulls stay null.")
+    parse = ColumnMethod(
+        columns.parse, "The number in each row (`tavo.parse`), null where there is none. `decimal=\",\"`\n"
+        "reads a comma as the decimal point (and drops the points); `type` as in\n`tavo.columns.parse`.")
 
-    def underscore_to_camelcase(self) -> R:
-        """underscore_delimited text to camelCase, row by row (`tavo.underscore_to_camelcase`);
-        nulls stay null."""
-        return self._call("underscore_to_camelcase")
 
-    def sanitize_vulgar_string(self) -> R:
-        """Vulgar fractions (and the whole number in front of each) to decimal numbers, row by
-        row (`tavo.sanitize_vulgar_string`); nulls stay null."""
-        return self._call("sanitize_vulgar_string")
-
-    def parse(self, type: ParseType = None, decimal: str = ".") -> R:
-        """The number in each row (`tavo.parse`), null where there is none. `decimal=","`
-        reads a comma as the decimal point (and drops the points); `type` as in
-        `tavo.columns.parse`."""
-        return self._call("parse", type, decimal)
+FUNCTIONS: tuple[ColumnFunction, ...] = tuple(m.record for m in vars(ColumnMethods).values()
+                                              if isinstance(m, ColumnMethod))

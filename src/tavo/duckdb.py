@@ -10,8 +10,8 @@
 `register(con)` adds to the connection, each vectorised over DuckDB's Arrow batches (a
 whole batch per call into `tavo.columns`, no Python object per row), a NULL giving NULL:
 
-- `tavo_uncamel(VARCHAR) -> VARCHAR`, `tavo_underscore_to_camelcase(VARCHAR) -> VARCHAR`,
-  `tavo_sanitize_vulgar_string(VARCHAR) -> VARCHAR`;
+- `tavo_<name>(VARCHAR) -> VARCHAR` for each text function `<name>` of `tavo.columns`
+  (`tavo_uncamel`, `tavo_underscore_to_camelcase`, ...);
 - `tavo_parse(VARCHAR) -> DOUBLE`: the number in the text (`.` the decimal point), NULL
   where there is none;
 - `tavo_parse_decimal_comma(VARCHAR) -> DOUBLE`: the same with `,` the decimal point (and
@@ -61,9 +61,9 @@ FUNCTION_NAMES: tuple[str, ...] = tuple(name for name, _, _ in _functions())
 
 
 def register(con: duckdb.DuckDBPyConnection) -> None:
-    """Adds the SQL functions `tavo_uncamel`, `tavo_underscore_to_camelcase`,
-    `tavo_sanitize_vulgar_string` (VARCHAR -> VARCHAR), `tavo_parse` and
-    `tavo_parse_decimal_comma` (VARCHAR -> DOUBLE) to the connection `con`."""
+    """Adds the SQL functions of `FUNCTION_NAMES` to the connection `con`: `tavo_` and the
+    name of each function of `tavo.columns` (VARCHAR -> VARCHAR for text, VARCHAR -> DOUBLE
+    for `tavo_parse`), and `tavo_parse_decimal_comma` (VARCHAR -> DOUBLE)."""
     varchar = duckdb.sqltype("VARCHAR")
     for name, f, options in _functions():
         returns = duckdb.sqltype(_SQL_TYPES[f.declared()])

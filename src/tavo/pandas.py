@@ -6,10 +6,11 @@
     df["name"] = df["name"].tavo.uncamel()
     df["price"] = df["price"].tavo.parse(decimal=",")
 
-The methods: `uncamel()`, `underscore_to_camelcase()`, `sanitize_vulgar_string()` and
-`parse(type=None, decimal=".")`. Each gives what `tavo.columns` gives for the Series: the
-same index and name, text in the Series' own dtype, numbers in its dtype family (see
-`tavo.columns`), with `parse` inferring int64 or float64 from the values when `type` is None.
+The methods are the functions of `tavo.columns`, each taking that function's parameters but
+the column (`parse(type=None, *, decimal=".")`). Each gives what `tavo.columns` gives for
+the Series: the same index and name, text in the Series' own dtype, numbers in its dtype
+family (see `tavo.columns`), with `parse` inferring int64 or float64 from the values when
+`type` is None.
 The Series is read through pyarrow.
 """
 

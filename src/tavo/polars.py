@@ -6,8 +6,9 @@
     df.with_columns(pl.col("field").tavo.uncamel(), pl.col("price").tavo.parse())
     series.tavo.underscore_to_camelcase()
 
-The methods: `uncamel()`, `underscore_to_camelcase()`, `sanitize_vulgar_string()` (String
-out) and `parse(type=None, decimal=".")` (Float64 out, or Int64 with `type="int64"`).
+The methods are the functions of `tavo.columns`, each taking that function's parameters but
+the column: the text functions give String, `parse(type=None, *, decimal=".")` Float64 (or
+Int64 with `type="int64"`).
 
 An expression declares its output type, so a LazyFrame's schema is known before the
 query runs; `parse` with `type=None` is therefore Float64 (a declared type cannot depend on

@@ -127,4 +127,7 @@ def column_front_ends(names: pl.Series, prices: pd.Series) -> None:
     tavo.duckdb.register(duckdb.connect())
     expr.parse(type="int32")  # type: ignore[arg-type]
     expr.uncamel(1)  # type: ignore[call-arg]
+    expr.uncamle()  # type: ignore[attr-defined]
+    expr.parse("int64", ",")  # type: ignore[call-arg]
+    SeriesAccessor(prices).parse(decimal=";")  # type: ignore[arg-type]
     tavo.duckdb.register("con")  # type: ignore[arg-type]
