@@ -15,7 +15,15 @@
 
 namespace tavo::columns {
 
-struct uncamel_rows {
+// The rows of a case conversion: the per-element core converts each row.
+template <void (*Core)(std::string_view, bool, byte_sink&, std::size_t)>
+struct core_rows {
+    static void convert(std::string_view s, bool ascii, byte_sink& out, std::size_t readable) {
+        Core(s, ascii, out, readable);
+    }
+};
+
+struct uncamel_rows : core_rows<text::uncamel> {
     static constexpr char name[] = "uncamel";
     static constexpr char summary[] = "Convert every string of an Arrow string column from camelCase to snake_case.";
     static constexpr char returns[] =
@@ -23,19 +31,13 @@ struct uncamel_rows {
         "    for null. utf8 in gives utf8 (large_utf8 when the text passes 2**31 - 1 bytes),\n"
         "    large_utf8 gives large_utf8, string_view gives string_view.";
     static std::size_t capacity(std::size_t bytes) noexcept { return bytes + bytes / 4 + 64; }
-    static void convert(std::string_view s, bool ascii, byte_sink& out, std::size_t readable) {
-        text::uncamel(s, ascii, out, readable);
-    }
 };
 
-struct underscore_to_camelcase_rows {
+struct underscore_to_camelcase_rows : core_rows<text::underscore_to_camelcase> {
     static constexpr char name[] = "underscore_to_camelcase";
     static constexpr char summary[] =
         "Convert every string of an Arrow string column from underscore_delimited_text to camelCase.";
     static std::size_t capacity(std::size_t bytes) noexcept { return bytes + 64; }
-    static void convert(std::string_view s, bool ascii, byte_sink& out, std::size_t readable) {
-        text::underscore_to_camelcase(s, ascii, out, readable);
-    }
 };
 
 struct sanitize_vulgar_string_rows {
