@@ -18,6 +18,7 @@ namespace tavo::columns {
 // The rows of a case conversion: the per-element core converts each row.
 template <void (*Core)(std::string_view, bool, byte_sink&, std::size_t)>
 struct core_rows {
+    static constexpr bool ascii_unchanged = false;
     static void convert(std::string_view s, bool ascii, byte_sink& out, std::size_t readable) {
         Core(s, ascii, out, readable);
     }
@@ -45,8 +46,9 @@ struct sanitize_vulgar_string_rows {
     static constexpr char summary[] =
         "Replace vulgar fractions with decimal equivalents in every string of an Arrow string column.";
     static std::size_t capacity(std::size_t bytes) noexcept { return bytes + bytes / 16 + 64; }
+    // Every fraction character is outside ASCII: an ASCII row is copied.
+    static constexpr bool ascii_unchanged = true;
     static void convert(std::string_view s, bool ascii, byte_sink& out, std::size_t) {
-        // Every fraction character is outside ASCII: an ASCII row is copied.
         if (ascii || !text::sanitize_vulgar(s, out)) {
             out.reserve_more(s.size());
             out.put(s.data(), s.size());

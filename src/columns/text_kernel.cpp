@@ -4,6 +4,7 @@
 #include "columns/bitmaps.hpp"
 
 #include <cstdlib>
+#include <cstring>
 
 namespace tavo::columns::text_kernel_detail {
 
@@ -31,6 +32,44 @@ std::shared_ptr<chunk> text_chunk(const string_chunk& in, offsets_writer& offset
         }
     }
     return out;
+}
+
+namespace {
+
+template <class Offset>
+std::shared_ptr<chunk> copy_if_ascii(const string_chunk& in, value_type type) {
+    const Offset* off = static_cast<const Offset*>(in.offsets) + in.offset;
+    const Offset first = off[0];
+    const Offset last = off[in.length];
+    if (first < 0 || last < first) return nullptr;
+    // Never decreasing from the first to the last: every row inside the extent.
+    bool ordered = true;
+    for (std::int64_t i = 0; i < in.length; ++i) ordered &= off[i] <= off[i + 1];
+    if (!ordered) return nullptr;
+    const auto bytes = static_cast<std::size_t>(last - first);
+    if (!ascii_only(in.data + first, bytes)) return nullptr;
+    auto out = std::make_shared<chunk>();
+    out->type = type;
+    out->length = in.length;
+    out->values = allocate_block(static_cast<std::size_t>(in.length + 1) * sizeof(Offset));
+    auto* shifted = static_cast<Offset*>(out->values.get());
+    for (std::int64_t i = 0; i <= in.length; ++i) shifted[i] = static_cast<Offset>(off[i] - first);
+    out->data = allocate_block(bytes);
+    std::memcpy(out->data.get(), in.data + first, bytes);
+    out->data_size = static_cast<std::int64_t>(bytes);
+    return out;
+}
+
+}  // namespace
+
+std::shared_ptr<chunk> copied_ascii_chunk(const string_chunk& in) {
+    if (in.validity || in.length == 0 || !in.data) return nullptr;
+    switch (in.layout) {
+        case string_layout::utf8: return copy_if_ascii<std::int32_t>(in, value_type::utf8);
+        case string_layout::large_utf8: return copy_if_ascii<std::int64_t>(in, value_type::large_utf8);
+        case string_layout::string_view: return nullptr;
+    }
+    return nullptr;
 }
 
 }  // namespace tavo::columns::text_kernel_detail

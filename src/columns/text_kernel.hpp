@@ -6,6 +6,7 @@
 //   capacity(text_bytes)      the room to take at the start for a chunk with
 //                             that much text: the text plus what the
 //                             conversion usually adds
+//   ascii_unchanged           whether every ASCII text converts to itself
 //   convert(row, ascii, out, readable)
 //                             appends the result of a row (valid UTF-8;
 //                             `ascii`: every byte below 0x80) to `out`; the
@@ -35,6 +36,7 @@ concept text_rows = requires(std::string_view s, bool ascii, byte_sink& out, std
     { R::name } -> std::convertible_to<const char*>;
     { R::capacity(n) } -> std::same_as<std::size_t>;
     { R::convert(s, ascii, out, n) } -> std::same_as<void>;
+    { R::ascii_unchanged } -> std::convertible_to<bool>;
 };
 
 namespace text_kernel_detail {
@@ -76,6 +78,13 @@ private:
 std::shared_ptr<chunk> text_chunk(const string_chunk& in, offsets_writer& offsets, byte_sink& text,
                                   views_writer* views);
 
+// For a function that leaves ASCII text as it is: a utf8 or large_utf8 chunk
+// without nulls whose whole text is ASCII, copied at once (its offsets are
+// checked first, as the row walk checks them, and nothing outside them is
+// read). Null for any other chunk, which the row walk then converts, or
+// whose fault it names.
+std::shared_ptr<chunk> copied_ascii_chunk(const string_chunk& in);
+
 }  // namespace text_kernel_detail
 
 // Text out: a utf8 chunk while its text fits int32 offsets (and `large` is
@@ -84,6 +93,11 @@ std::shared_ptr<chunk> text_chunk(const string_chunk& in, offsets_writer& offset
 template <text_rows R>
 kernel_output run_text_kernel(const string_chunk& in, bool large, bool views) {
     using namespace text_kernel_detail;
+    if constexpr (R::ascii_unchanged) {
+        if (!views) {
+            if (std::shared_ptr<chunk> copied = copied_ascii_chunk(in)) return {std::move(copied), std::nullopt};
+        }
+    }
     const std::size_t capacity = R::capacity(static_cast<std::size_t>(in.text_bytes_hint));
     byte_sink sink(capacity);
     prefer_huge_pages(const_cast<char*>(sink.data()), capacity);
