@@ -45,6 +45,8 @@ std::optional<row_fault> describe_strings(const arrow::ArrowArray& a, string_lay
             first = static_cast<const std::int64_t*>(out.offsets)[a.offset];
             last = static_cast<const std::int64_t*>(out.offsets)[a.offset + a.length];
         }
+        out.first_offset = first;
+        out.last_offset = last;
         out.text_bytes_hint = last > first && first >= 0 ? last - first : 0;
         return std::nullopt;
     }

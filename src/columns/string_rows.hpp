@@ -39,6 +39,8 @@ struct string_chunk {
     const std::int64_t* view_buffer_sizes = nullptr;
     std::int64_t view_buffer_count = 0;
     std::int64_t text_bytes_hint = 0;  // the size of the text, or a guess for views
+    std::int64_t first_offset = 0;     // utf8, large_utf8 with rows: the extent's
+    std::int64_t last_offset = 0;      // first and last offsets, as read (unchecked)
 
     bool has_value(std::int64_t i) const noexcept { return !validity || bit_is_set(validity, offset + i); }
 };

@@ -39,8 +39,7 @@ namespace {
 template <class Offset>
 std::shared_ptr<chunk> copy_if_ascii(const string_chunk& in, value_type type) {
     const Offset* off = static_cast<const Offset*>(in.offsets) + in.offset;
-    const Offset first = off[0];
-    const Offset last = off[in.length];
+    const std::int64_t first = in.first_offset, last = in.last_offset;
     if (first < 0 || last < first) return nullptr;
     // Never decreasing from the first to the last: every row inside the extent.
     bool ordered = true;
