@@ -60,13 +60,15 @@ VALUES = {
                                                                            None, "x\u00bd" * 9]],
     "numbers": [["1,200m", None, "(3)"], ["abc", "USD (1,234.50)", "9" * 25]],
     "ints": [["12", None, "(3)"], ["", "-0"]],
+    # ASCII only and no nulls: sanitize_vulgar_string copies such a chunk at once
+    "ascii": [["getHTTPResponseCode", "foo_bar_baz", "1 1/2 cups"], ["x", ""]],
 }
 
 
 if has_module(MODULE):
     for short in SHORT:
         fn = name(short)
-        groups = ["text"] if short != "parse" else ["numbers", "ints"]
+        groups = ["text", "ascii"] if short != "parse" else ["numbers", "ints"]
         for group in groups:
             chunks = VALUES[group]
             for fmt in ("u", "U", "vu"):
@@ -143,7 +145,7 @@ class ColumnScenario(Scenario):
         super().__init__()
         self.name = name(short)
         self.fn = resolve(self.name)
-        groups = ["text"] if short != "parse" else ["numbers", "ints"]
+        groups = ["text", "ascii"] if short != "parse" else ["numbers", "ints"]
         self.all = [column_source(fmt, VALUES[g][:1], pad, stream=False)
                     for g in groups for fmt in ("u", "U", "vu") for pad in (0, 2)]
         self.expected = {id(s): ak.read_single(self.fn(s)) for s in self.all}  # one thread, one call each
@@ -213,6 +215,7 @@ if has_module(MODULE):
         NOMEMORY[f"columns-{short}-sliced"] = _fresh_column(short, "u", rows[:1], pad=1, stream=False)
         NOMEMORY[f"columns-{short}-views"] = _fresh_column(short, "vu", rows[1:], stream=False)
         NOMEMORY[f"columns-{short}-large"] = _fresh_column(short, "U", rows[:1], stream=False)
+        NOMEMORY[f"columns-{short}-ascii"] = _fresh_column(short, "u", VALUES["ascii"], pad=1, stream=True)
         NOMEMORY[f"columns-{short}-malformed"] = lambda fn=fn: (
             resolve(fn), (ak.native_source("u", [utf8_chunk([0, 2, 1], b"ab")], stream=False),), {}, (), False)
         NOMEMORY[f"columns-{short}-stream"] = _fresh_column(short, "vu", rows, pad=2, stream=True)
