@@ -89,6 +89,16 @@ std::optional<row_fault> describe_strings(const arrow::ArrowArray& a, string_lay
     return (acc & 0x8080808080808080u) == 0;
 }
 
+// ascii_only over a long span, block by block: text that is not ASCII is
+// usually found in its first block, and the rest is then not read.
+inline bool span_ascii(const char* p, std::size_t n) noexcept {
+    constexpr std::size_t block = 4096;
+    for (std::size_t at = 0; at < n; at += block) {
+        if (!ascii_only(p + at, n - at < block ? n - at : block)) return false;
+    }
+    return true;
+}
+
 enum class utf8_state : std::uint8_t { ascii, valid, invalid };
 
 struct utf8_check {
@@ -133,12 +143,12 @@ template <class Offset, class Text, class Null>
 [[gnu::always_inline]] inline std::optional<row_fault> walk_offsets(const string_chunk& c, Text& text, Null& null) {
     if (c.length == 0) return std::nullopt;
     const Offset* off = static_cast<const Offset*>(c.offsets) + c.offset;
-    Offset prev = off[0];
+    Offset prev = static_cast<Offset>(c.first_offset);
     if (prev < 0) return row_fault{0, "negative offset " + std::to_string(prev)};
-    const Offset last = off[c.length];
+    const auto last = static_cast<Offset>(c.last_offset);
     // One scan of the whole span: when it is all ASCII, so is every row, and
     // no row needs a UTF-8 check of its own.
-    const bool span_ascii = last >= prev && c.data && ascii_only(c.data + prev, static_cast<std::size_t>(last - prev));
+    const bool all_ascii = last >= prev && c.data && span_ascii(c.data + prev, static_cast<std::size_t>(last - prev));
     for (std::int64_t i = 0; i < c.length; ++i) {
         const Offset next = off[i + 1];
         // [prev, next] inside [first, last]: prev >= first holds by induction.
@@ -148,7 +158,7 @@ template <class Offset, class Text, class Null>
             if (!c.data && next != prev) return row_fault{i, "the array has no data buffer"};
             const std::string_view s = c.data ? std::string_view(c.data + prev, static_cast<std::size_t>(next - prev))
                                               : std::string_view();
-            bool ascii = span_ascii;
+            bool ascii = all_ascii;
             if (!ascii) {
                 const utf8_check u = check_utf8(s);
                 if (u.state == utf8_state::invalid) return row_fault{i, invalid_utf8_text(s, u.bad_at)};

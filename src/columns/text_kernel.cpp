@@ -41,12 +41,14 @@ std::shared_ptr<chunk> copy_if_ascii(const string_chunk& in, value_type type) {
     const Offset* off = static_cast<const Offset*>(in.offsets) + in.offset;
     const std::int64_t first = in.first_offset, last = in.last_offset;
     if (first < 0 || last < first) return nullptr;
-    // Never decreasing from the first to the last: every row inside the extent.
+    // The extent first (text that is not ASCII shows in its first block), then
+    // the offsets: never decreasing from the first to the last, every row
+    // inside the extent.
+    const auto bytes = static_cast<std::size_t>(last - first);
+    if (!span_ascii(in.data + first, bytes)) return nullptr;
     bool ordered = true;
     for (std::int64_t i = 0; i < in.length; ++i) ordered &= off[i] <= off[i + 1];
     if (!ordered) return nullptr;
-    const auto bytes = static_cast<std::size_t>(last - first);
-    if (!ascii_only(in.data + first, bytes)) return nullptr;
     auto out = std::make_shared<chunk>();
     out->type = type;
     out->length = in.length;
