@@ -92,9 +92,9 @@ std::optional<row_fault> describe_strings(const arrow::ArrowArray& a, string_lay
 // ascii_only over a long span, block by block: text that is not ASCII is
 // usually found in its first block, and the rest is then not read.
 inline bool span_ascii(const char* p, std::size_t n) noexcept {
-    constexpr std::size_t block = 4096;
-    for (std::size_t at = 0; at < n; at += block) {
-        if (!ascii_only(p + at, n - at < block ? n - at : block)) return false;
+    constexpr std::size_t step = 4096;
+    for (std::size_t at = 0; at < n; at += step) {
+        if (!ascii_only(p + at, n - at < step ? n - at : step)) return false;
     }
     return true;
 }
