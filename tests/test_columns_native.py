@@ -100,6 +100,9 @@ prices = st.one_of(
     st.floats(allow_nan=False).map(repr),
     st.text(alphabet=st.sampled_from("0123456789.,()-$ mk€'\u202f"), max_size=24),
     st.integers(0, 10**9).map(lambda v: f"{v:,}".replace(",", ".") + ",5"),
+    # short rows near the grammar's shapes: a sign or parentheses around digits and marks
+    st.tuples(st.sampled_from(["", "-", "(", "$", "-$", "(-", ")"]), st.text(alphabet="0123456789.,' ", max_size=15),
+              st.sampled_from(["", ")", " €", "-", "("])).map("".join),
     st.sampled_from(["9" * 25, "-" + "9" * 40, "1" * 330 + ".5", "1" * 330 + ",5", "(" + "4" * 19 + ")", "n/a", "",
                      "1.234,56", "(1.234,50) EUR", "12,5 %", "1,2,3", "x" * 40 + "1.234.567,8" + "y" * 40]),
 )
