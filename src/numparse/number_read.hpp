@@ -198,9 +198,13 @@ template <decimal_mark M>
             out = number{};
             return true;
         }
+        // The digits after the mark are counted on the way (x86-64's baseline
+        // has no popcount instruction: std::popcount is a call there).
         std::uint64_t mantissa = 0;
+        std::size_t fraction = 0;
         for (std::uint32_t d = digits; d != 0; d &= d - 1) {
             mantissa = mantissa * 10 + ascii_digit_value(p[std::countr_zero(d)]);
+            fraction += (d & (0u - d)) > mark;
         }
         out = number{};
         if (mark == 0) {  // at most 16 digits: always an int64
@@ -211,7 +215,6 @@ template <decimal_mark M>
         // With a mark there are at most 15 digits: the mantissa is below
         // 10^15 < 2^53 and the power of ten at most 10^15, both exact doubles,
         // so the one rounding of the division is the correct one.
-        const auto fraction = static_cast<std::size_t>(std::popcount(digits & ~((mark << 1) - 1)));
         const double v = static_cast<double>(mantissa) / exact_powers_of_ten[fraction];
         out.what = number::kind::real;
         out.real = negative ? -v : v;
