@@ -51,8 +51,9 @@ inline number parse_row(std::string_view in, number_scratch& scratch);
 
 // The same, for a row whose bytes up to `readable_end` (null: none past the
 // row) may be read: a row of at most 16 bytes with 16 readable from its start
-// is filtered over all 16, the bytes past the row counting for nothing, so
-// that its length costs no branch either.
+// is read over all 16, the bytes past the row counting for nothing, so that
+// its length costs no branch either; in the common shapes it is read from the
+// masks of its bytes' kinds, without being filtered at all.
 template <decimal_mark M = decimal_mark::point>
 inline number parse_row(std::string_view in, const char* readable_end, number_scratch& scratch);
 
