@@ -699,3 +699,57 @@ def test_string_view_text_past_two_gigabytes_is_cut_into_data_buffers():
                 a.release(ctypes.byref(a))
             s.release(ctypes.byref(s))
         big = None
+
+
+# --- running out of memory ---------------------------------------------------------------
+
+COLUMN_MEMORY_SCRIPT = r"""
+import array, ctypes, gc, re, resource, sys
+sys.path.insert(0, sys.argv[1])
+import arrow_kit as ak
+try:
+    from tavo import _columns as columns
+except ImportError:
+    import _columns as columns
+function, fmt = sys.argv[2], sys.argv[3]
+# 2,000,000 rows of one text, made without a Python object per row: an output larger
+# than whatever room the heap has free
+text = b"(1.234,50)" if function == "parse" else b"someIdentifierName"
+n = 2_000_000
+offsets = array.array("i" if fmt == "u" else "q", range(0, len(text) * (n + 1), len(text))).tobytes()
+src, _ = ak.source(fmt, [ak.Chunk(fmt, n, [None, offsets, text * n])])
+call = getattr(columns, function)
+gc.collect()
+ctypes.CDLL(None).malloc_trim(0)
+soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+with open("/proc/self/status") as f:
+    vm = int(re.search(r"VmSize:\s+(\d+) kB", f.read()).group(1)) * 1024
+seen = set()
+for mb in (1, 2, 4, 8, 16, 32, 64, 128, 256):
+    resource.setrlimit(resource.RLIMIT_AS, (vm + mb * 2**20, hard))
+    try:
+        out = call(src)
+        del out
+        seen.add("ok")
+    except MemoryError:
+        seen.add("MemoryError")
+    except BaseException as e:
+        resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+        print("WRONG", mb, type(e).__module__ + "." + type(e).__name__ + ": " + str(e))
+        raise SystemExit(0)
+    resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+print(" ".join(sorted(seen)))
+"""
+
+
+@pytest.mark.skipif(os.environ.get("TAVO_SANITIZED") == "1", reason="address limits do not mix with ASan")
+@pytest.mark.thread_unsafe(reason="starts interpreters of its own: threads would only add time")
+@pytest.mark.parametrize("fmt", ["u", "U"])
+@pytest.mark.parametrize("function", TEXT_FUNCTIONS + ["parse"])
+def test_out_of_memory_is_memory_error(function, fmt):
+    here = os.path.dirname(os.path.abspath(__file__))
+    out = subprocess.run([sys.executable, "-c", COLUMN_MEMORY_SCRIPT, here, function, fmt],
+                         capture_output=True, text=True, timeout=300)
+    assert out.returncode == 0, out.stderr[-2000:]
+    assert out.stdout.split() == ["MemoryError", "ok"], out.stdout + out.stderr[-2000:]
+    assert "failed at" not in out.stderr, out.stderr[-2000:]

@@ -19,10 +19,13 @@ void raise_panic(const char* text) noexcept;
 
 // Runs `body` (a callable returning result<ref>, or ref for a body that
 // has no error value to return) and turns what it produced into what CPython
-// expects: a new reference, or null with the exception set.
-template <class Body>
+// expects: a new reference, or null with the exception set. `Rule` says how
+// a failed allocation ends the call (error.hpp): _tavo's calls take the
+// default, the package's calls `allocation_failure::memory_error`.
+template <allocation_failure Rule = allocation_failure::panic, class Body>
 PyObject* run_call(Body&& body) noexcept {
     PyObject* out = nullptr;
+    const allocation_rule rule(Rule);
     try {
         if constexpr (std::is_same_v<std::invoke_result_t<Body&>, ref>) {
             out = body().release();
@@ -37,7 +40,11 @@ PyObject* run_call(Body&& body) noexcept {
     } catch (internal_failure& f) {
         if (!f.keep_pending || !PyErr_Occurred()) detail::raise_panic(std::move(f.text));
     } catch (std::bad_alloc&) {
-        detail::raise_panic("memory allocation failed");
+        if constexpr (Rule == allocation_failure::memory_error) {
+            PyErr_NoMemory();
+        } else {
+            detail::raise_panic("memory allocation failed");
+        }
     } catch (...) {
         detail::raise_panic("panic from Vell code");
     }

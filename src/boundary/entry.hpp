@@ -11,9 +11,10 @@ using body_fn = result<ref> (*)(call_args&);
 
 // Never inlined into a wrapper that only passes some calls on to it (the
 // short text path): its frame would be set up on that path too.
-template <const function_description& D, body_fn Body>
+// `Rule`: how a failed allocation ends the call (error.hpp).
+template <const function_description& D, body_fn Body, allocation_failure Rule = allocation_failure::panic>
 [[gnu::noinline]] PyObject* entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    return run_call([&]() -> result<ref> {
+    return run_call<Rule>([&]() -> result<ref> {
         if (plain_positional(D, nargs, kwnames)) {
             call_args a;
             bind_positional(a, D, args, nargs);
@@ -46,6 +47,13 @@ PyCFunction as_method() {
 template <const function_description& D, body_fn Body>
 PyCFunction wrapper_of() {
     return as_method<&entry<D, Body>>();
+}
+
+// The wrapper of a function of the package tavo: a failed allocation ends
+// the call with MemoryError.
+template <const function_description& D, body_fn Body>
+PyCFunction package_wrapper_of() {
+    return as_method<&entry<D, Body, allocation_failure::memory_error>>();
 }
 
 }  // namespace tavo

@@ -86,23 +86,6 @@ void append_replacing_surrogates(std::string& out, const char* s, Py_ssize_t n) 
     }
 }
 
-// Appends the UTF-8 text of a str, substituting U+FFFD for lone surrogates.
-// Fails only with what must end the call (MemoryError, an interrupt).
-status append_str_text(std::string& out, PyObject* s) {
-    Py_ssize_t n = 0;
-    if (const char* u = PyUnicode_AsUTF8AndSize(s, &n)) {
-        out.append(u, static_cast<size_t>(n));
-        return ok();
-    }
-    // Lone surrogates have no UTF-8 form (UnicodeEncodeError): encode them
-    // with "surrogatepass" instead.
-    status cleared = discard_ordinary_error();
-    if (!cleared) return cleared;
-    ref bytes = steal(PyUnicode_AsEncodedString(s, "utf-8", "surrogatepass"));
-    if (!bytes) return error_value::fetch();
-    append_replacing_surrogates(out, PyBytes_AS_STRING(bytes.get()), PyBytes_GET_SIZE(bytes.get()));
-    return ok();
-}
 
 // Writes nothing through the interpreter and allocates nothing: it also runs
 // when memory has run out.
@@ -120,6 +103,24 @@ void write_diagnostic(const std::string& text, const std::source_location& where
 
 }  // namespace
 
+status append_str_text(std::string& out, PyObject* s) {
+    Py_ssize_t n = 0;
+    if (const char* u = PyUnicode_AsUTF8AndSize(s, &n)) {
+        out.append(u, static_cast<size_t>(n));
+        return ok();
+    }
+    // Lone surrogates have no UTF-8 form (UnicodeEncodeError): encode them
+    // with "surrogatepass" instead.
+    status cleared = discard_ordinary_error();
+    if (!cleared) return cleared;
+    ref bytes = steal(PyUnicode_AsEncodedString(s, "utf-8", "surrogatepass"));
+    if (!bytes) return error_value::fetch();
+    append_replacing_surrogates(out, PyBytes_AS_STRING(bytes.get()), PyBytes_GET_SIZE(bytes.get()));
+    return ok();
+}
+
+thread_local allocation_failure allocation_rule::current_ = allocation_failure::panic;
+
 void fail(std::string text, std::source_location where) {
     write_diagnostic(text, where);
     throw internal_failure{std::move(text)};
@@ -127,6 +128,11 @@ void fail(std::string text, std::source_location where) {
 
 void failed_creation(std::source_location where) {
     PyObject* pending = PyErr_Occurred();
+    if (pending && allocation_rule::current() == allocation_failure::memory_error) {
+        // A function of the package: the creation's own exception (a
+        // MemoryError) ends the call, unprinted.
+        throw internal_failure{"Python API call failed", true};
+    }
     if (pending && !PyErr_GivenExceptionMatches(pending, PyExc_Exception)) {
         // Printing would end the process (SystemExit) or lose an interrupt:
         // this exception ends the call instead of the PanicException.
@@ -168,8 +174,57 @@ void ensure_error_pending() noexcept {
     if (!PyErr_Occurred()) PyErr_NoMemory();
 }
 
-PyObject* panic_exception_type() noexcept {
+namespace {
+
+// _tavo and the package's native modules each link this file, and so each
+// has a cell of its own; they share one PanicException type through the
+// interpreter's dict for extension state (which Python code cannot reach),
+// under this key: whichever module makes the type first publishes it there.
+// The modules run in the main interpreter only.
+constexpr const char* shared_panic_key = "lumo_runtime.PanicException";
+
+// The type another module published, borrowed (it is never removed), or
+// null. Sets no exception.
+PyObject* published_panic_type() noexcept {
+    PyObject* d = PyInterpreterState_GetDict(PyInterpreterState_Get());
+    if (!d) return nullptr;
+    PyObject* t = PyDict_GetItemString(d, shared_panic_key);  // suppresses its own errors
+    return t && PyType_Check(t) ? t : nullptr;
+}
+
+// The PanicException type if one exists in the process yet, else null;
+// never makes one and sets no exception.
+PyObject* existing_panic_type() noexcept {
     if (PyObject* stored = panic_type_cell.load(std::memory_order_acquire)) return stored;
+    PyObject* published = published_panic_type();
+    if (!published) return nullptr;
+    return keep_first_owned(panic_type_cell, Py_NewRef(published));
+}
+
+// Publishes the type this module made; the one kept when another module
+// published its own meanwhile (free-threaded builds). Publishing needs
+// memory; when there is none the module keeps its own type, and the failure
+// is dropped: the call goes on to raise with that type.
+PyObject* publish_panic_type(PyObject* t) noexcept {
+    PyObject* d = PyInterpreterState_GetDict(PyInterpreterState_Get());
+    if (!d) return t;
+    ref key = steal(PyUnicode_InternFromString(shared_panic_key));
+    PyObject* kept = key ? PyDict_SetDefault(d, key.get(), t) : nullptr;
+    if (!kept) {
+        PyErr_Clear();
+        return t;
+    }
+    if (kept != t && PyType_Check(kept)) {
+        Py_DECREF(t);
+        return Py_NewRef(kept);
+    }
+    return t;
+}
+
+}  // namespace
+
+PyObject* panic_exception_type() noexcept {
+    if (PyObject* existing = existing_panic_type()) return existing;
     PyObject* t = PyErr_NewExceptionWithDoc("lumo_runtime.PanicException", panic_doc,
                                             PyExc_BaseException, nullptr);
     if (!t) {
@@ -188,6 +243,7 @@ PyObject* panic_exception_type() noexcept {
         }
         return nullptr;
     }
+    t = publish_panic_type(t);
     return keep_first_owned(panic_type_cell, t);  // filled meanwhile (another thread, without the lock)?
 }
 
@@ -244,10 +300,11 @@ std::optional<error_value> error_value::take_pending() {
     // Compared only once the type exists: Python code cannot have raised a
     // type that was never created (and creating it here, when memory has
     // run out, would fail and take the pending exception again, endlessly).
-    if (panic_type_cell && r.type.get() == panic_type_cell) {
+    PyObject* const panic_type = existing_panic_type();
+    if (panic_type && r.type.get() == panic_type) {
         restore_raised(std::move(r));
         r = take_raised(true);
-        if (r.type.get() != panic_type_cell) return fetched(std::move(r));  // normalising failed: that error instead
+        if (r.type.get() != panic_type) return fetched(std::move(r));  // normalising failed: that error instead
         std::string text;
         ref s = r.value ? steal(PyObject_Str(r.value.get())) : ref();
         if (!s || !append_str_text(text, s.get())) {

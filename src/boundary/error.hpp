@@ -19,11 +19,14 @@
 //   made with `keep_pending` (a creation that failed on an interrupt or an
 //   exit, which printing would lose) leaves that exception pending and ends
 //   the call with it instead.
-// - std::bad_alloc from the C++ library: in _tavo's nine functions an
-//   internal failure like any other (PanicException "memory allocation
-//   failed"). The package's native modules (tavo._columns, tavo._native),
-//   whose allocations are sized by a whole column or payload, turn it into a
-//   MemoryError with `memory_error_on_bad_alloc` (call.hpp).
+// - A failed allocation: in _tavo's nine functions an internal failure like
+//   any other (std::bad_alloc from the C++ library: PanicException "memory
+//   allocation failed"; a failed creation: "Python API call failed", the
+//   creation's MemoryError printed first). The functions of the package's
+//   native modules (tavo._columns, tavo._native), whose allocations are
+//   sized by a whole column or payload, end with MemoryError itself and
+//   print nothing: their calls run under `allocation_failure::memory_error`
+//   (run_call in call.hpp sets the rule for the call).
 // - An error is dropped only through `discard_ordinary_error` (or, for an
 //   error value already taken, a check of `must_end_call` on its normalised
 //   type), which never drops what must end the call (an interrupt,
@@ -59,6 +62,29 @@
 #include <variant>
 
 namespace tavo {
+
+// How the running call reports a failed allocation (see above).
+enum class allocation_failure : std::uint8_t { panic, memory_error };
+
+// The rule of the call running on this thread; set by the call boundary for
+// the call and put back when it returns (a call of _tavo made by Python code
+// that a package function runs has _tavo's rule).
+class allocation_rule {
+public:
+    explicit allocation_rule(allocation_failure rule) noexcept : saved_(current_) {
+        if (saved_ != rule) current_ = rule;
+    }
+    ~allocation_rule() {
+        if (current_ != saved_) current_ = saved_;
+    }
+    allocation_rule(const allocation_rule&) = delete;
+    allocation_rule& operator=(const allocation_rule&) = delete;
+    static allocation_failure current() noexcept { return current_; }
+
+private:
+    [[gnu::tls_model("initial-exec")]] static thread_local allocation_failure current_;
+    allocation_failure saved_;
+};
 
 // Thrown by `fail`; caught only by the call boundary.
 struct internal_failure {
@@ -201,6 +227,11 @@ status discard_ordinary_error();
 
 // True for the exceptions that `discard_ordinary_error` never clears.
 bool must_end_call(PyObject* exc_type) noexcept;
+
+// Appends the text of a str (or subclass, read as it is: no method of it is
+// called) as UTF-8, each lone surrogate as U+FFFD. Fails only with what must
+// end the call (MemoryError, an interrupt).
+status append_str_text(std::string& out, PyObject* s);
 
 // Appends the display of an object (its str, or repr when `use_repr`) as
 // UTF-8; a text with lone surrogates shows each bad sequence as U+FFFD; a

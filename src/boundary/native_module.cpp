@@ -29,7 +29,7 @@ struct native_function {
 
 template <const function_description& D, body_fn Body>
 PyMethodDef method(const char* doc) {
-    return PyMethodDef{D.name, wrapper_of<D, Body>(), METH_FASTCALL | METH_KEYWORDS, doc};
+    return PyMethodDef{D.name, package_wrapper_of<D, Body>(), METH_FASTCALL | METH_KEYWORDS, doc};
 }
 
 // The arguments and errors of the two payload-key functions.
@@ -77,7 +77,8 @@ native_function* functions() {
              "underscore_to_camelcase(data, *, depth=None)\n--\n\n"
              "Convert the snake_case keys of a nested payload to camelCase.\n\n"
              "A dict (or subclass) becomes a new dict whose str keys are what\n"
-             "tavo.underscore_to_camelcase gives for them and whose values are converted in\n"
+             "tavo.underscore_to_camelcase gives for them (a key without an underscore, such as\n"
+             "'lastUpdate' or 'userID', is kept as it is) and whose values are converted in\n"
              "turn; a list or tuple (or subclass) becomes a new list or tuple of converted items;\n"
              "anything else is returned as it is. The input is never changed.\n\n"
              TAVO_PAYLOAD_ARGS
@@ -119,5 +120,5 @@ result<ref> initialise() {
 }  // namespace tavo
 
 PyMODINIT_FUNC PyInit__native(void) {
-    return tavo::run_call([] { return tavo::initialise(); });
+    return tavo::run_call<tavo::allocation_failure::memory_error>([] { return tavo::initialise(); });
 }

@@ -245,13 +245,13 @@ constexpr const char* text_doc =
 // The row of a text function: its name and docstring are its record's.
 template <text_function R>
 PyMethodDef text_function_row() {
-    return {R::name, wrapper_of<source_only<R>, text_body<R>>(), METH_FASTCALL | METH_KEYWORDS, text_doc<R>};
+    return {R::name, package_wrapper_of<source_only<R>, text_body<R>>(), METH_FASTCALL | METH_KEYWORDS, text_doc<R>};
 }
 
 constexpr function_description parse_desc{"parse", {"source", "type", "decimal"}, 3, 1, false, 1};
 
 PyMethodDef parse_row() {
-    return {"parse", wrapper_of<parse_desc, parse_body>(), METH_FASTCALL | METH_KEYWORDS, kept<
+    return {"parse", package_wrapper_of<parse_desc, parse_body>(), METH_FASTCALL | METH_KEYWORDS, kept<
         "parse(source, type=None, *, decimal='.')\n--\n\n"
         "Extract a number from every string of an Arrow string column.\n\n" +
         source_doc +
@@ -311,5 +311,5 @@ result<ref> initialise() {
 }  // namespace tavo::columns
 
 PyMODINIT_FUNC PyInit__columns(void) {
-    return tavo::run_call([] { return tavo::columns::initialise(); });
+    return tavo::run_call<tavo::allocation_failure::memory_error>([] { return tavo::columns::initialise(); });
 }
