@@ -4,6 +4,8 @@ what generation rarely reaches: collisions, cycles, depth errors, deep nesting, 
 objects, mutation during the call, threads."""
 import collections
 import gc
+import os
+import subprocess
 import sys
 import threading
 import time
@@ -654,3 +656,198 @@ def test_a_list_emptied_by_a_finalizer_while_it_is_copied():
     done = subprocess.run([sys.executable, "-c", FINALIZER_EMPTIES_THE_LIST], capture_output=True, text=True,
                           timeout=120)
     assert done.returncode == 0 and done.stdout.strip() in ("50", "0"), (done.returncode, done.stderr[-2000:])
+
+
+# --- keys that are camelCase already --------------------------------------------------
+
+
+@pytest.mark.parametrize("data, expected", [
+    ({"lastUpdate": 1, "userID": 2, "id": 3, "user_id": 4, "HTTPCode": 5},
+     {"lastUpdate": 1, "userID": 2, "id": 3, "userId": 4, "HTTPCode": 5}),
+    ([{"createdAt": {"time_zone": "x", "offsetMinutes": 0}}], [{"createdAt": {"timeZone": "x", "offsetMinutes": 0}}]),
+    ({"_private": 1, "trailing_": 2, "": 3, "ÉtéDate": 4}, {"private": 1, "trailing": 2, "": 3, "ÉtéDate": 4}),
+], ids=["mixed", "nested", "edges"])
+def test_camelcase_keys_are_kept(data, expected):
+    r = tavo.keys.underscore_to_camelcase(data)
+    assert r == expected
+    check_model(tavo.keys.underscore_to_camelcase, model.underscore_to_camelcase, data, None)
+
+
+def test_camelcase_keys_kept_as_plain_str():
+    r = tavo.keys.underscore_to_camelcase({Sub("userId"): 1, Sub("user_name"): 2})
+    assert [type(k) for k in r] == [str, str] and r == {"userId": 1, "userName": 2}
+    with pytest.raises(ValueError, match="the keys 'userId' and 'user_id' both become 'userId'"):
+        tavo.keys.underscore_to_camelcase({"userId": 1, "user_id": 2})
+
+
+# --- a collision's message never prints ---------------------------------------------------
+
+
+class ReprFails:
+    """A key equal to a text, whose repr raises."""
+
+    def __init__(self, text):
+        self.text = text
+
+    def __eq__(self, other):
+        return other == self.text
+
+    def __hash__(self):
+        return hash(self.text)
+
+    def __repr__(self):
+        raise Boom("repr")
+
+
+@pytest.mark.parametrize("first", [True, False], ids=["repr-fails-first", "repr-fails-second"])
+def test_collision_with_a_key_whose_repr_raises(first, capfd):
+    key = ReprFails("a_b")
+    data = {key: 1, "aB": 2} if first else {"aB": 2, key: 1}
+    with pytest.raises(ValueError) as e:
+        tavo.keys.uncamel(data)
+    shown = f"<ReprFails object at {hex(id(key))}>"
+    assert shown in str(e.value) and "'aB'" in str(e.value)
+    assert capfd.readouterr().err == ""
+
+
+# --- Ctrl-C during a long walk ------------------------------------------------------------
+
+
+@main_thread_only
+@pytest.mark.thread_unsafe(reason="interrupts by a timer signal, which only the main thread receives")
+@pytest.mark.parametrize("shape", ["records", "wide", "deep"])
+def test_interrupt_reaches_a_long_walk_promptly(shape):
+    import signal
+
+    def make():
+        if shape == "records":
+            return [{"userId": i, "itemList": [{"unitPrice": i}]} for i in range(300_000)]
+        if shape == "wide":
+            return {f"someKey{i}": i for i in range(400_000)}
+        data = inner = []
+        for _ in range(120_000):
+            inner.append({"aB": []})
+            inner = inner[0]["aB"]
+        return data
+
+    data = make()
+    start = time.perf_counter()
+    tavo.keys.uncamel(data)
+    whole = time.perf_counter() - start
+    old = signal.signal(signal.SIGALRM, signal.default_int_handler)
+    was_enabled = gc.isenabled()
+    gc.disable()
+    delay = min(0.05, whole / 4)
+    try:
+        delivered = time.perf_counter() + delay
+        signal.setitimer(signal.ITIMER_REAL, delay)
+        with pytest.raises(KeyboardInterrupt):
+            tavo.keys.uncamel(data)
+        stopped = time.perf_counter()
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, old)
+        if was_enabled:
+            gc.enable()
+    assert stopped - delivered < 0.1, (whole, stopped - delivered)
+    if shape != "deep":  # (comparing 120,000 levels would need as deep a recursion)
+        assert data == make()
+
+
+# --- running out of memory --------------------------------------------------------------
+
+KEYS_MEMORY_SCRIPT = r"""
+import re, resource, sys, tavo.keys
+shape = sys.argv[1]
+if shape == "records":
+    data = [{"userId": i, "itemList": [{"unitPrice": i, "skuCode": "x"}]} for i in range(200_000)]
+elif shape == "wide":
+    data = {"someKey%d" % i: i for i in range(400_000)}
+else:
+    data = inner = []
+    for _ in range(200_000):
+        inner.append({"aB": []})
+        inner = inner[0]["aB"]
+soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+with open("/proc/self/status") as f:
+    vm = int(re.search(r"VmSize:\s+(\d+) kB", f.read()).group(1)) * 1024
+seen = set()
+for mb in (1, 2, 3, 5, 8, 12, 20, 32, 50, 80, 128, 200):
+    resource.setrlimit(resource.RLIMIT_AS, (vm + mb * 2**20, hard))
+    try:
+        tavo.keys.uncamel(data)
+        tavo.keys.underscore_to_camelcase(data)
+        seen.add("ok")
+    except MemoryError:
+        seen.add("MemoryError")
+    except BaseException as e:
+        resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+        print("WRONG", mb, type(e).__module__ + "." + type(e).__name__ + ": " + str(e))
+        raise SystemExit(0)
+    resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+print(" ".join(sorted(seen)))
+"""
+
+
+@pytest.mark.skipif(os.environ.get("TAVO_SANITIZED") == "1", reason="address limits do not mix with ASan")
+@pytest.mark.thread_unsafe(reason="starts interpreters of its own: threads would only add time")
+@pytest.mark.parametrize("shape", ["records", "wide", "deep"])
+def test_out_of_memory_is_memory_error(shape):
+    out = subprocess.run([sys.executable, "-c", KEYS_MEMORY_SCRIPT, shape], capture_output=True, text=True,
+                         timeout=300)
+    assert out.returncode == 0, out.stderr[-2000:]
+    assert out.stdout.split() == ["MemoryError", "ok"], out.stdout + out.stderr[-2000:]
+    assert "Traceback" not in out.stderr and "failed at" not in out.stderr, out.stderr[-2000:]
+
+
+# --- one PanicException class in the process ----------------------------------------------
+
+PANIC_CLASS_SCRIPT = r"""
+import sys
+import tavo, tavo.keys
+sys.path.insert(0, sys.argv[1])
+from hostile_kit import Boom, panic_type
+
+
+class Raises:
+    # a key whose hash raises once it is armed (after the payload is built)
+
+    def __init__(self, exc):
+        self.exc = exc
+        self.armed = False
+
+    def __hash__(self):
+        if self.armed:
+            raise self.exc
+        return 1
+
+
+def payload(exc):
+    key = Raises(exc)
+    data = {key: 1}
+    key.armed = True
+    return data
+
+# tavo's native module meets an exception first (every exception it takes is compared
+# with the PanicException class)
+try:
+    tavo.keys.uncamel(payload(Boom("x")))
+except Boom:
+    pass
+P = panic_type()  # from _tavo
+try:
+    tavo.keys.uncamel(payload(P("raised by Python code")))
+except BaseException as e:
+    print(type(e) is P, type(e).__module__, type(e).__name__, str(e))
+"""
+
+
+def test_one_panic_class_per_process():
+    import pathlib
+
+    out = subprocess.run([sys.executable, "-c", PANIC_CLASS_SCRIPT, str(pathlib.Path(__file__).parent)],
+                         capture_output=True, text=True, timeout=120)
+    assert out.returncode == 0, out.stderr[-2000:]
+    assert out.stdout.split() == ["True", "lumo_runtime", "PanicException", "raised", "by", "Python", "code"]
+    # taken as the module's own panic, and resumed
+    assert "Lumo is resuming a panic after fetching a PanicException from Python" in out.stderr

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace tavo {
 
@@ -15,6 +16,76 @@ namespace tavo {
 inline error_value index_out_of_range() noexcept {
     return error_value::static_error(PyExc_IndexError, "list index out of range");
 }
+
+// --- Objects the module is still filling ------------------------------------------
+//
+// The rule: Python code that runs while the module fills a new list, tuple or
+// dict (a key's __hash__ or __eq__, a comparison, a finalizer, a collection
+// started by one of the call's own allocations and the gc.callbacks it runs,
+// another thread) cannot change it. Such code finds objects it holds no
+// reference to through the collector (gc.get_objects(), gc.get_referrers()),
+// so each container the module fills is taken out of the collector's reach
+// (untracked) as soon as it is made, and handed back only once the call's
+// result holds it whole. Nothing but the module knows of it meanwhile, and
+// every index the module writes is one it made.
+//
+// - `list_builder` (below) does it for a list filled front to back.
+// - `unfinished_set` does it for the many containers of one call (the
+//   payload walk, the rows of backfill_iterdict): each is hidden when made,
+//   hidden again after a CPython call that may track it again (PyDict_SetItem
+//   tracks a dict that takes a container), and all are handed back with
+//   `reveal_all()` right before the result is returned. A call that fails
+//   releases them untracked: nothing else holds them, and they die.
+// - A private copy of an input list (steady_list, the rows of a sort) stays
+//   out of reach for its whole life.
+//
+// Handing back restores what CPython had chosen: a container is tracked again
+// only if it was tracked (a dict that never held a container is not).
+
+// Takes a new container out of the collector's reach; whether the collector
+// had it.
+inline bool hide_from_collector(PyObject* o) noexcept {
+    if (!PyObject_GC_IsTracked(o)) return false;
+    PyObject_GC_UnTrack(o);
+    return true;
+}
+
+// Hands a container back to the collector.
+inline void show_to_collector(PyObject* o) noexcept {
+    if (!PyObject_GC_IsTracked(o)) PyObject_GC_Track(o);
+}
+
+// The containers of one call that the module is still filling; see above.
+// The set holds their addresses, not references: the call's result (or the
+// containers being built, which end up in it) holds them.
+class unfinished_set {
+public:
+    // Hides `o` (new, seen by nothing else yet); its number in the set.
+    std::size_t hide(PyObject* o) {
+        objects_.push_back(entry{o, hide_from_collector(o)});
+        return objects_.size() - 1;
+    }
+    // Hides number i again after a CPython call that may have tracked it.
+    void hide_again(std::size_t i) noexcept {
+        if (hide_from_collector(objects_[i].object)) objects_[i].tracked = true;
+    }
+    // Every container goes back to the collector as CPython had it. Called
+    // once the result holds them all, just before it is returned: nothing
+    // runs between this and the return.
+    void reveal_all() noexcept {
+        for (const entry& e : objects_) {
+            if (e.tracked) show_to_collector(e.object);
+        }
+        objects_.clear();
+    }
+
+private:
+    struct entry {
+        PyObject* object;
+        bool tracked;  // what the collector had chosen
+    };
+    std::vector<entry> objects_;
+};
 
 // A new list of n slots for the caller to fill with PyList_SET_ITEM, or the
 // failed-creation internal failure. On free-threaded CPython 3.13, a
@@ -36,13 +107,17 @@ inline ref new_list(Py_ssize_t n) {
 
 // A new list that a body fills front to back. It is created with n slots; the
 // first filled() hold references that the list owns, the rest are empty.
-// Until finish() hands it over nothing else knows of the list, so it needs no
-// lock. Finished early, or dropped unfinished (an error), the list is first
+// Until finish() hands it over nothing else knows of the list (it is out of
+// the collector's reach: see above), so it needs no lock. Finished early, or dropped unfinished (an error), the list is first
 // shrunk to its filled slots: releasing it releases exactly what was stored.
 class list_builder {
 public:
-    explicit list_builder(Py_ssize_t n) : list_(new_list(n)) {}
-    ~list_builder() { trim(); }
+    explicit list_builder(Py_ssize_t n) : list_(new_list(n)) { hide_from_collector(list_.get()); }
+    ~list_builder() {
+        if (!list_) return;
+        trim();
+        show_to_collector(list_.get());  // dropped unfinished: an ordinary list again as it dies
+    }
     list_builder(const list_builder&) = delete;
     list_builder& operator=(const list_builder&) = delete;
 
@@ -69,6 +144,7 @@ public:
     // The list, holding the filled slots.
     ref finish() noexcept {
         trim();
+        show_to_collector(list_.get());
         return std::move(list_);
     }
 
@@ -219,10 +295,15 @@ private:
 // by the call can change it, and every read is checked. On free-threaded
 // builds, where other threads may change it at any moment, a copy read whole
 // under the list's lock: the items of one moment.
+//
+// The copy is private: out of the collector's reach for its whole life, so
+// Python code that the call runs cannot change it.
 inline ref steady_list(PyObject* list) {
 #ifdef Py_GIL_DISABLED
     object_lock hold(list);
-    return list_view(list).copy();
+    ref copy = list_view(list).copy();
+    hide_from_collector(copy.get());
+    return copy;
 #else
     return borrow(list);
 #endif

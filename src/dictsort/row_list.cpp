@@ -8,12 +8,21 @@
 namespace tavo::dictsort {
 
 row_list::row_list(PyObject* list) : list_(list) {
-    if constexpr (free_threaded) copy_ = list_view(list).copy();
+    if constexpr (free_threaded) {
+        // Private while the sort runs: out of the collector's reach, so the
+        // Python code the sort runs cannot change it.
+        copy_ = list_view(list).copy();
+        hide_from_collector(copy_.get());
+    }
 }
 
 result<ref> row_list::unsorted(bool inplace) const {
     if (inplace) return none_result();
-    if (copy_) return borrow(copy_.get());  // the list of one moment, seen by no other thread
+    if (copy_) {
+        // the list of one moment, seen by no other thread; the caller's now
+        show_to_collector(copy_.get());
+        return borrow(copy_.get());
+    }
     return list_view(list_).copy();
 }
 

@@ -7,7 +7,9 @@
 //
 // A release or an allocation may run interpreter code (finalizers, gc
 // callbacks), so nothing borrowed is kept across one, and a row that changes
-// under its walk ends the call with an internal failure.
+// under its walk ends the call with an internal failure. The outputs are out
+// of the collector's reach until the result list holds them all
+// (unfinished_set in boundary/views.hpp): that code cannot change them.
 //
 // An exact dict whose keys are all exact str is copied with PyDict_Copy (one
 // block copy in the row's order) and the copy is edited into the output: a
@@ -22,6 +24,7 @@
 #include "boundary/bodies.hpp"
 #include "boundary/views.hpp"
 
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -148,15 +151,16 @@ private:
 }
 
 // Gives the slot's first real value to the earlier rows that waited for it.
-status fill_waiting(key_slot& slot, std::vector<ref>& outputs, Py_ssize_t current) {
+// Output p is number p of `unfinished`.
+status fill_waiting(key_slot& slot, std::vector<ref>& outputs, unfinished_set& unfinished, Py_ssize_t current) {
     std::vector<Py_ssize_t> waiting;
     waiting.swap(slot.waiting);
     for (Py_ssize_t p : waiting) {
         // The row being walked gets the value right after.
         if (p == current) continue;
-        if (PyDict_SetItem(outputs[static_cast<std::size_t>(p)].get(), slot.key.get(), slot.latest.get()) < 0) {
-            return error_value::fetch();
-        }
+        const auto row = static_cast<std::size_t>(p);
+        if (PyDict_SetItem(outputs[row].get(), slot.key.get(), slot.latest.get()) < 0) return error_value::fetch();
+        unfinished.hide_again(row);
     }
     return ok();
 }
@@ -198,6 +202,8 @@ public:
     }
 
     std::vector<ref>& outputs() noexcept { return outputs_; }
+    // Once the result list holds every output: back to the collector.
+    void reveal_outputs() noexcept { unfinished_.reveal_all(); }
 
 private:
     // The slot of the key at item position `item`.
@@ -214,7 +220,7 @@ private:
         // Replacing the latest value may run a finalizer; `value` is owned.
         if (slot.latest.get() != value.get()) slot.latest = std::move(value);
         if (slot.waiting.empty()) return ok();
-        return fill_waiting(slot, outputs_, r);
+        return fill_waiting(slot, outputs_, unfinished_, r);
     }
 
     // The slot's latest real value, read back from the output that holds it
@@ -271,6 +277,8 @@ private:
     // after take_items. The real values only mark their row as the latest
     // (`out` holds them); the Nones are then replaced or removed.
     status fill_copy(Py_ssize_t r, ref out) {
+        const std::size_t made = unfinished_.hide(out.get());
+        assert(made == static_cast<std::size_t>(r));  // one output a row, in order
         // First what runs no interpreter code, while the borrowed values are
         // certainly held by the copy: marks, and references to the values
         // that earlier rows wait for.
@@ -297,6 +305,7 @@ private:
             if (value) {
                 // An existing key: the value is replaced in place.
                 if (PyDict_SetItem(out.get(), slot.key.get(), value.get()) < 0) return error_value::fetch();
+                unfinished_.hide_again(made);
                 continue;
             }
             slot.waiting.push_back(r);
@@ -309,6 +318,8 @@ private:
     // `out` is the copy of `row`, made right after take_items: it has the
     // items taken, in their order.
     status edit_copy(Py_ssize_t r, PyObject* row, ref out) {
+        const std::size_t made = unfinished_.hide(out.get());
+        assert(made == static_cast<std::size_t>(r));  // one output a row, in order
         // The copy holds every item taken: owned now, before any release or
         // lookup can run interpreter code.
         items_.clear();
@@ -340,6 +351,8 @@ private:
                 } else if (PyDict_SetItem(out.get(), key.get(), known.get()) < 0) {
                     // An existing key: the value is replaced in place.
                     return error_value::fetch();
+                } else {
+                    unfinished_.hide_again(made);
                 }
                 continue;
             }
@@ -356,6 +369,8 @@ private:
 
     status build_output(Py_ssize_t r, PyObject* row) {
         ref out = created(PyDict_New());
+        const std::size_t made = unfinished_.hide(out.get());
+        assert(made == static_cast<std::size_t>(r));  // one output a row, in order
         // The row's lock (free-threaded builds) is held for the walk: the row
         // can change during it only where Python code runs (a finalizer) or
         // the thread waits, as with the interpreter lock.
@@ -381,11 +396,14 @@ private:
                     slot.waiting.push_back(r);
                 } else if (PyDict_SetItem(out.get(), slot.key.get(), known.get()) < 0) {
                     return error_value::fetch();
+                } else {
+                    unfinished_.hide_again(made);
                 }
                 continue;
             }
             if (status s = take_real(slot, std::move(value), r); !s) return s;
             if (PyDict_SetItem(out.get(), slot.key.get(), slot.latest.get()) < 0) return error_value::fetch();
+            unfinished_.hide_again(made);
         }
         outputs_.push_back(std::move(out));
         return ok();
@@ -393,6 +411,7 @@ private:
 
     key_table keys_;
     std::vector<ref> outputs_;
+    unfinished_set unfinished_;  // the outputs, by row
     // The items of the row being copied, borrowed (`taken_`) until the copy,
     // then owned (`items_`, when the row has keys not known at their
     // position). Kept between rows so that their room is allocated once, as
@@ -434,6 +453,7 @@ result<ref> backfill_iterdict_body(call_args& a) {
     PyObject** slots = result_list.empty_slots();
     for (Py_ssize_t r = 0; r < n; ++r) slots[r] = outputs[static_cast<std::size_t>(r)].release();
     result_list.add_filled(n);
+    run.reveal_outputs();
     return result_list.finish();
 }
 

@@ -25,8 +25,13 @@
 // - a tuple likewise, through a new tuple holding the same items.
 // So the only Python code a walk runs is a non-str key's __hash__ and
 // __eq__ (as it enters the new dict), a finaliser started by an allocation
-// or a release, and __repr__ of the keys named in a collision's message;
-// across each of them the walk holds owned references only.
+// or a release, a signal handler (the walk checks for signals every few
+// thousand steps, where it holds nothing borrowed), and __repr__ of the keys
+// named in a collision's message; across each of them the walk holds owned
+// references only. The new dicts, lists and tuples are out of the
+// collector's reach until the whole result is made (unfinished_set in
+// boundary/views.hpp), so that code cannot find them and change them under
+// the walk.
 //
 // Keys: a payload repeats its keys (every record of a list has the same), and
 // json.loads gives equal keys as one object. Each distinct key is converted
@@ -48,6 +53,7 @@
 #include "shared/object_lock.hpp"
 
 #include <algorithm>
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -61,6 +67,9 @@ namespace {
 constexpr Py_ssize_t unlimited = PY_SSIZE_T_MAX;
 // Frames of the path compared one by one before the address set takes over.
 constexpr std::size_t scanned_path = 32;
+// Steps of the walk (containers entered, pairs put) between two checks for a
+// pending signal, so that a long walk stops promptly on Ctrl-C.
+constexpr std::uint32_t steps_between_signal_checks = 4096;
 
 // The two conversions, as the walk sees them.
 struct uncamel_keys {
@@ -72,8 +81,31 @@ struct camelcase_keys {
     static constexpr const char* name = "underscore_to_camelcase";
     static constexpr const char* cycle =
         "underscore_to_camelcase: circular reference: a dict, list or tuple contains itself";
-    static result<ref> convert(PyObject* s) { return underscore_to_camelcase_str(s); }
+    // A key without an underscore is kept as it is ('lastUpdate', 'userID',
+    // 'id'): a payload mixes keys that are camelCase already with snake_case
+    // ones. (The text is kept; a str subclass still becomes a plain str.)
+    static result<ref> convert(PyObject* s) {
+        const Py_ssize_t n = PyUnicode_GetLength(s);
+        const Py_ssize_t at = PyUnicode_FindChar(s, '_', 0, n, 1);
+        if (at == -2) return error_value::fetch();
+        if (at == -1) return created(PyUnicode_Substring(s, 0, n));
+        return underscore_to_camelcase_str(s);
+    }
 };
+
+// Appends the repr of a key for a collision's message. A key whose __repr__
+// fails is shown as "<T object at 0x...>", as object.__repr__ would show it,
+// and the failure is dropped: nothing is printed. A failure that must end the
+// call (MemoryError, an interrupt) is returned.
+status append_key(std::string& text, PyObject* key) {
+    ref shown = steal(PyObject_Repr(key));
+    if (!shown) {
+        if (status dropped = discard_ordinary_error(); !dropped) return dropped;
+        shown = steal(PyUnicode_FromFormat("<%s object at %p>", Py_TYPE(key)->tp_name, static_cast<void*>(key)));
+        if (!shown) return error_value::fetch();
+    }
+    return append_str_text(text, shown.get());
+}
 
 // Whether two exact str in the compact form hold the same text.
 bool same_text(PyObject* a, PyObject* b) noexcept {
@@ -193,6 +225,7 @@ struct frame {
     Py_ssize_t end;
     std::size_t base;   // a dict's first reference in `pairs`
     Py_ssize_t pos;     // a dict read in place: PyDict_Next's position
+    std::size_t made;   // `out`'s number among the walk's unfinished containers
     kind k;
     bool in_place;      // a dict read in place, not yet from `pairs`
     bool tracked;       // in the address set
@@ -211,6 +244,9 @@ public:
         if (!enters(data, levels)) return borrow(data);
         push(data, levels);  // the first frame: on no path yet
         for (;;) {
+            if (signal_check_due()) {
+                if (PyErr_CheckSignals() < 0) return error_value::fetch();
+            }
             frame* f = &stack_.back();
             PyObject* child = nullptr;
             if (f->k == kind::dict) {
@@ -218,6 +254,11 @@ public:
                     if (status read = read_in_place(*f, child); !read) return std::move(read.error());
                 }
                 for (; !child && f->next < f->end; ++f->next) {
+                    // The pair is held by `pairs_`, and the new dict is out
+                    // of reach: a signal handler may run here.
+                    if (signal_check_due()) {
+                        if (PyErr_CheckSignals() < 0) return error_value::fetch();
+                    }
                     PyObject* value = pairs_[f->base + 2 * static_cast<std::size_t>(f->next) + 1].get();
                     if (enters(value, f->levels)) {
                         child = value;
@@ -242,7 +283,10 @@ public:
             }
             ref done = std::move(f->out);
             pop();
-            if (stack_.empty()) return done;
+            if (stack_.empty()) {
+                unfinished_.reveal_all();  // the result holds them all
+                return done;
+            }
             if (status given = give(stack_.back(), std::move(done)); !given) return std::move(given.error());
         }
     }
@@ -260,7 +304,7 @@ private:
         if (tracked && !path_.insert(o)) return false;
         // From here on the frame is pushed or, when a creation fails, the
         // call ends: the address set is not used again.
-        frame f{borrow(o), ref(), levels, 0, 0, pairs_.size(), 0, kind::list, false, false};
+        frame f{borrow(o), ref(), levels, 0, 0, pairs_.size(), 0, 0, kind::list, false, false};
         if (PyDict_Check(o)) {
             f.k = kind::dict;
             if (levels != unlimited) --f.levels;
@@ -281,6 +325,9 @@ private:
             f.out = tuple_copy(o);
             f.end = tuple_view(f.out.get()).size();
         }
+        // Made (or copied) with nothing run since: out of reach before any
+        // Python code runs.
+        f.made = unfinished_.hide(f.out.get());
         f.tracked = tracked;
         stack_.push_back(std::move(f));
         return true;
@@ -327,12 +374,16 @@ private:
         PyObject *key, *value;
         Py_ssize_t at = f.pos;
         while (PyDict_Next(d, &f.pos, &key, &value)) {
-            if (!PyUnicode_Check(key) || enters(value, f.levels)) {
+            // When a check for a signal is due, the rest is read into
+            // `pairs` first: a handler may change the dict.
+            const bool check_signals = signal_check_due();
+            if (!PyUnicode_Check(key) || enters(value, f.levels) || check_signals) {
                 f.in_place = false;
                 f.base = pairs_.size();
                 f.next = 0;
                 f.end = read_pairs(d, at);
                 if (enters(value, f.levels)) child = pairs_[f.base + 1].get();
+                if (check_signals && PyErr_CheckSignals() < 0) return error_value::fetch();
                 return ok();
             }
             if (status put = put_pair(f, key, value); !put) return put;
@@ -346,6 +397,9 @@ private:
         return pairs_[f.base + 2 * static_cast<std::size_t>(f.next)].get();
     }
 
+    // Whether a check for a pending signal is due at this step.
+    bool signal_check_due() noexcept { return ++steps_ % steps_between_signal_checks == 0; }
+
     // Stores the conversion of the child at `f.next` and moves past it.
     status give(frame& f, ref converted) {
         switch (f.k) {
@@ -353,7 +407,10 @@ private:
             if (status put = put_pair(f, key_at(f), converted.get()); !put) return put;
             break;
         case kind::list: {
-            // The item it replaces is released here, holding nothing borrowed.
+            // The item it replaces is released here, holding nothing
+            // borrowed. The list is the walk's own, out of reach of any
+            // Python code: it has the length it was made with.
+            assert(f.next < list_view(f.out.get()).size());
             ref old = list_view(f.out.get()).exchange(f.next, std::move(converted));
             break;
         }
@@ -378,6 +435,8 @@ private:
         PyObject* out = f.out.get();
         const Py_ssize_t before = dict_size(out);
         if (PyDict_SetItem(out, new_key, value) < 0) return error_value::fetch();
+        // A dict that takes a container is tracked by the collector again.
+        if (PyType_IS_GC(Py_TYPE(value)) || PyType_IS_GC(Py_TYPE(new_key))) unfinished_.hide_again(f.made);
         if (dict_size(out) == before) [[unlikely]] return collision(f, borrow(key), borrow(new_key));
         return ok();
     }
@@ -406,18 +465,18 @@ private:
         status shown = ok();
         if (earlier) {
             text += ": the keys ";
-            shown = append_display(text, earlier.get(), true);
+            shown = append_key(text, earlier.get());
             if (shown) {
                 text += " and ";
-                shown = append_display(text, key.get(), true);
+                shown = append_key(text, key.get());
             }
             text += " both become ";
         } else {
             text += ": the key ";
-            shown = append_display(text, key.get(), true);
+            shown = append_key(text, key.get());
             text += " becomes a key the new dict holds already: ";
         }
-        if (shown) shown = append_display(text, new_key.get(), true);
+        if (shown) shown = append_key(text, new_key.get());
         if (!shown) return std::move(shown.error());
         return error_value::owned_error(PyExc_ValueError, std::move(text));
     }
@@ -426,6 +485,8 @@ private:
     std::vector<ref> pairs_;  // key, value, key, value... of the open dicts
     address_set path_;        // the frames from `scanned_path` on
     key_cache<Form> keys_;
+    unfinished_set unfinished_;  // every new container, until the result is whole
+    std::uint32_t steps_ = 0;
 };
 
 // The depth argument: the levels of dicts to convert.

@@ -45,5 +45,10 @@ def uncamel(data, depth=None):
     return convert_keys(data, _tavo.uncamel, "uncamel", depth)
 
 
+def _camelcase_key(key):
+    """A key without an underscore is kept (as a plain str); one with converts."""
+    return str.__str__(key) if "_" not in key else _tavo.underscore_to_camelcase(key)
+
+
 def underscore_to_camelcase(data, depth=None):
-    return convert_keys(data, _tavo.underscore_to_camelcase, "underscore_to_camelcase", depth)
+    return convert_keys(data, _camelcase_key, "underscore_to_camelcase", depth)
