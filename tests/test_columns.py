@@ -612,3 +612,86 @@ def test_duckdb_nulls_types_and_a_table_of_many_vectors():
     assert got == sorted(counts.items(), key=lambda kv: (kv[0] is not None, kv[0] or ""))
     assert con.execute("SELECT sum(tavo_parse(p)) FROM (VALUES ('$1,200.50'), ('n/a'), (NULL), ('(3)')) t(p)"
                        ).fetchall() == [(1197.5,)]
+
+
+def duckdb_tavo_functions(con):
+    return {r[0] for r in con.execute("SELECT function_name FROM duckdb_functions() WHERE function_name LIKE 'tavo_%'"
+                                      ).fetchall()}
+
+
+# ways to reach register() a second time for a database, each leaving every function usable
+REGISTER_AGAIN = {
+    "twice": lambda con: [tavo.duckdb.register(con), tavo.duckdb.register(con)],
+    "three times": lambda con: [tavo.duckdb.register(con) for _ in range(3)],
+    "then on a cursor": lambda con: [tavo.duckdb.register(con), tavo.duckdb.register(con.cursor())],
+    "on a cursor, then the connection": lambda con: [tavo.duckdb.register(con.cursor()), tavo.duckdb.register(con)],
+    "after a rolled back transaction": lambda con: [
+        con.begin(), tavo.duckdb.register(con), con.rollback(), tavo.duckdb.register(con)],
+    "twice in a transaction": lambda con: [
+        con.begin(), tavo.duckdb.register(con), tavo.duckdb.register(con), con.commit()],
+    "after one was removed": lambda con: [
+        tavo.duckdb.register(con), con.remove_function("tavo_uncamel"), tavo.duckdb.register(con)],
+}
+
+
+@needs(duckdb, "duckdb")
+@pytest.mark.parametrize("how", list(REGISTER_AGAIN))
+def test_duckdb_register_again_keeps_the_functions(how):
+    con = duckdb.connect()
+    REGISTER_AGAIN[how](con)
+    assert duckdb_tavo_functions(con) == set(tavo.duckdb.FUNCTION_NAMES)
+    for c in (con, con.cursor()):
+        assert c.execute("SELECT tavo_uncamel('fooBar'), tavo_parse('$1,200.5'), tavo_parse_decimal_comma('1.234,5'), "
+                         "tavo_underscore_to_camelcase('a_b'), tavo_sanitize_vulgar_string('½')").fetchall() == [
+            ("foo_bar", 1200.5, 1234.5, "aB", "0.5")]
+
+
+@needs(duckdb, "duckdb")
+def test_duckdb_functions_outlive_the_cursor_that_registered_them():
+    """DuckDB keeps a function in the database after the connection that created it is gone,
+    without its Python function: tavo.duckdb keeps that alive (in a child process, since a
+    freed one is a crash)."""
+    code = """if True:
+        import gc, duckdb, pyarrow as pa, tavo.duckdb
+        con = duckdb.connect()
+        cursor = con.cursor()
+        tavo.duckdb.register(cursor)
+        cursor.close()
+        del cursor
+        gc.collect()
+        junk = [[object() for _ in range(100)] for _ in range(1000)]  # reuses what was freed
+        rows = [None if i % 7 == 0 else "fieldName%d" % i for i in range(5000)]
+        con.register("t", pa.table({"n": pa.array(rows, pa.string())}))
+        got = con.execute("SELECT tavo_uncamel(n), tavo_parse(n) FROM t").fetchall()
+        assert got[:2] == [(None, None), ("field_name1", 1.0)], got[:2]
+        print(len(got))
+    """
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    assert (done.returncode, done.stdout.strip()) == (0, "5000"), done.stderr[-2000:]
+
+
+@needs(duckdb, "duckdb")
+@pytest.mark.parametrize("closed", ["connection", "cursor"])
+def test_duckdb_register_refuses_a_closed_connection(closed):
+    con = duckdb.connect()
+    target = con if closed == "connection" else con.cursor()
+    target.close()
+    with pytest.raises(ValueError, match="connection is closed") as refused:
+        tavo.duckdb.register(target)
+    assert isinstance(refused.value.__cause__, duckdb.Error)  # DuckDB's own error stays visible as the cause
+
+
+@needs(duckdb, "duckdb")
+def test_duckdb_register_refuses_what_is_not_its_own():
+    with pytest.raises(TypeError, match="DuckDB connection"):
+        tavo.duckdb.register(duckdb.connect().sql("SELECT 1"))
+    # a function of another kind or signature under a tavo_ name is not taken for tavo's
+    for other in ("CREATE MACRO tavo_uncamel(x) AS 42", "python tavo_parse -> BIGINT"):
+        con = duckdb.connect()
+        if other.startswith("CREATE"):
+            con.execute(other)
+        else:
+            con.create_function("tavo_parse", lambda column: column, [duckdb.sqltype("VARCHAR")],
+                                duckdb.sqltype("BIGINT"), type="arrow")
+        with pytest.raises(duckdb.CatalogException):
+            tavo.duckdb.register(con)
