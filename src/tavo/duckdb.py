@@ -121,8 +121,8 @@ def _create_on(con: duckdb.DuckDBPyConnection, name: str, run: Callable[[Any], A
 
 def _in_catalog(con: duckdb.DuckDBPyConnection, name: str, returns: str) -> bool:
     """Whether the database, as `con` sees it (its open transaction included), has the
-    scalar function `name`(VARCHAR) -> `returns`. A relation of its own: a result `con`
-    holds from execute() stays. `name` is one of FUNCTION_NAMES, plain letters and '_'."""
+    scalar function `name`(VARCHAR) -> `returns`. `name` is one of FUNCTION_NAMES (letters
+    and '_' only), so it stands in the query as it is."""
     rows = con.sql("SELECT return_type, parameter_types FROM duckdb_functions() "
                    "WHERE function_type = 'scalar' AND function_name = '%s'" % name).fetchall()
     return any(str(r) == returns and [str(p) for p in params] == ["VARCHAR"] for r, params in rows)
