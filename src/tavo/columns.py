@@ -22,9 +22,11 @@ What a function returns: the caller's kind of column.
 - polars `Series` -> `Series` with the same name;
 - pandas `Series` -> `Series` with the same index and name, in the caller's dtype family:
   text stays in the input's dtype (`str`, `string`, `ArrowDtype` or `object`); numbers are
-  `ArrowDtype` for an `ArrowDtype` input, the nullable `Int64`/`Float64` for `string`, and
-  NumPy `int64`/`float64` for `str` and `object` (missing values there are `NaN`, so an
-  `int64` result with nulls becomes `float64`, as pandas does with any such column);
+  `ArrowDtype` (`int64[pyarrow]`, `double[pyarrow]`) for an `ArrowDtype` input, the
+  nullable `Int64`/`Float64` for `string`, and for `str` and `object` NumPy `int64` without
+  nulls, the nullable `Int64` with nulls (NumPy's `int64` has no null, and a `float64` with
+  `NaN` would round every int past 2**53), and NumPy `float64` with `NaN` for nulls. Every
+  int64 value stays exact, whichever the dtype;
 - anything else -> a `tavo.columns.Column`, which exports `__arrow_c_stream__` and
   `__arrow_c_array__` for any Arrow consumer (`pyarrow.chunked_array(col)`,
   `pl.Series(col)`, `duckdb`...).
@@ -159,12 +161,17 @@ def _pandas_values(result: Any, dtype: Any, pd: Any, pa: Any) -> Any:
         return pd.arrays.ArrowExtensionArray(result)
     is_text = pa.types.is_string(result.type) or pa.types.is_large_string(result.type) \
         or pa.types.is_string_view(result.type)
+    is_int64 = pa.types.is_int64(result.type)
     if isinstance(dtype, pd.StringDtype):
         if is_text:
             return dtype.__from_arrow__(result)
         if dtype.na_value is pd.NA:
-            numbers = pd.Int64Dtype() if pa.types.is_int64(result.type) else pd.Float64Dtype()
+            numbers = pd.Int64Dtype() if is_int64 else pd.Float64Dtype()
             return numbers.__from_arrow__(result)
-    # object (and the NaN-valued str dtype for numbers): str and None, or NumPy numbers
-    # with NaN for nulls
+    if is_int64 and result.null_count:
+        # NumPy's int64 has no null, and a float64 with NaN would round every value past
+        # 2**53: the nullable Int64 keeps them all
+        return pd.Int64Dtype().__from_arrow__(result)
+    # object (and the NaN-valued str dtype for numbers): str and None, NumPy int64, or NumPy
+    # float64 with NaN for nulls (parse never gives NaN for a row)
     return result.to_numpy(zero_copy_only=False)

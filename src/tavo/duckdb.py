@@ -17,6 +17,9 @@ whole batch per call into `tavo.columns`, no Python object per row), a NULL givi
 - `tavo_parse_decimal_comma(VARCHAR) -> DOUBLE`: the same with `,` the decimal point (and
   `.` a thousands separator), as `tavo.columns.parse(..., decimal=",")` reads it.
 
+Registering again is harmless (the functions the database has are kept, a missing one is
+added), and a closed connection raises ValueError.
+
 The decimal comma has a function of its own rather than a second argument: DuckDB keeps
 one Python function per name (no `tavo_parse(text)` beside `tavo_parse(text, ',')`), and a
 second argument arrives as a whole column of its own in every batch.
@@ -59,13 +62,67 @@ def _functions() -> list[tuple[str, ColumnFunction, dict[str, Any]]]:
 
 FUNCTION_NAMES: tuple[str, ...] = tuple(name for name, _, _ in _functions())
 
+# (SQL name, SQL return type, Python function) of each SQL function, made once. The module
+# holds the Python functions for good: a function stays in the database after the
+# connection that created it is gone (a cursor that was collected), and DuckDB does not
+# keep its Python function alive for it, so a later call would run freed memory.
+_SQL_FUNCTIONS: tuple[tuple[str, str, Callable[[Any], Any]], ...] = tuple(
+    (name, _SQL_TYPES[f.declared()], _batch_function(f, options)) for name, f, options in _functions())
+
 
 def register(con: duckdb.DuckDBPyConnection) -> None:
     """Adds the SQL functions of `FUNCTION_NAMES` to the connection `con`: `tavo_` and the
     name of each function of `tavo.columns` (VARCHAR -> VARCHAR for text, VARCHAR -> DOUBLE
-    for `tavo_parse`), and `tavo_parse_decimal_comma` (VARCHAR -> DOUBLE)."""
-    varchar = duckdb.sqltype("VARCHAR")
-    for name, f, options in _functions():
-        returns = duckdb.sqltype(_SQL_TYPES[f.declared()])
-        con.create_function(name, _batch_function(f, options), [varchar], returns, type=_ARROW,
-                            null_handling=_SPECIAL)
+    for `tavo_parse`), and `tavo_parse_decimal_comma` (VARCHAR -> DOUBLE).
+
+    Registering again is harmless: a function the database already has (from an earlier
+    call on `con`, or on another connection to it, such as the one a cursor came from) is
+    kept, and one that is missing (removed, or rolled back with a transaction) is added. A
+    closed connection raises ValueError, anything but a DuckDB connection TypeError."""
+    if not isinstance(con, duckdb.DuckDBPyConnection):
+        raise TypeError("tavo.duckdb.register expects a DuckDB connection (duckdb.connect() or a cursor of "
+                        "one), got %s" % type(con).__name__)
+    try:
+        for name, returns, run in _SQL_FUNCTIONS:
+            _create(con, name, run, returns)
+    except duckdb.ConnectionException as e:
+        raise ValueError("tavo.duckdb.register: the DuckDB connection is closed; register the functions on "
+                         "an open one") from e
+
+
+def _create(con: duckdb.DuckDBPyConnection, name: str, run: Callable[[Any], Any], returns: str) -> None:
+    """Creates the function `name` (VARCHAR -> `returns`) unless the database has it."""
+    try:
+        _create_on(con, name, run, returns)
+    except duckdb.NotImplementedException:
+        # DuckDB keeps one Python function of a name for each connection, and this one made
+        # it before: kept while the database still has it
+        if _in_catalog(con, name, returns):
+            return
+        # a rolled back transaction took it out of the database but not out of the
+        # connection, which then can neither remove nor create the name again: another
+        # connection to the database (a cursor) creates it, for every connection to see
+        cursor = con.cursor()
+        try:
+            _create_on(cursor, name, run, returns)
+        finally:
+            cursor.close()
+    except duckdb.CatalogException:
+        # another connection to the database made it (the one a cursor came from, say); a
+        # function of another signature under the name is not ours, and its error stands
+        if not _in_catalog(con, name, returns):
+            raise
+
+
+def _create_on(con: duckdb.DuckDBPyConnection, name: str, run: Callable[[Any], Any], returns: str) -> None:
+    con.create_function(name, run, [duckdb.sqltype("VARCHAR")], duckdb.sqltype(returns), type=_ARROW,
+                        null_handling=_SPECIAL)
+
+
+def _in_catalog(con: duckdb.DuckDBPyConnection, name: str, returns: str) -> bool:
+    """Whether the database, as `con` sees it (its open transaction included), has the
+    scalar function `name`(VARCHAR) -> `returns`. `name` is one of FUNCTION_NAMES (letters
+    and '_' only), so it stands in the query as it is."""
+    rows = con.sql("SELECT return_type, parameter_types FROM duckdb_functions() "
+                   "WHERE function_type = 'scalar' AND function_name = '%s'" % name).fetchall()
+    return any(str(r) == returns and [str(p) for p in params] == ["VARCHAR"] for r, params in rows)

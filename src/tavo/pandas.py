@@ -9,8 +9,12 @@
 The methods are the functions of `tavo.columns`, each taking that function's parameters but
 the column (`parse(type=None, *, decimal=".")`). Each gives what `tavo.columns` gives for
 the Series: the same index and name, text in the Series' own dtype, numbers in its dtype
-family (see `tavo.columns`), with `parse` inferring int64 or float64 from the values when
-`type` is None.
+family, with `parse` inferring int64 or float64 from the values when `type` is None:
+
+- `ArrowDtype`: `int64[pyarrow]` or `double[pyarrow]`;
+- `string`: the nullable `Int64` or `Float64`;
+- `str` and `object`: NumPy `int64`, the nullable `Int64` when the ints have nulls (so that
+  no int past 2**53 is rounded), or NumPy `float64` with NaN for nulls.
 The Series is read through pyarrow.
 """
 
