@@ -86,6 +86,9 @@ result<std::vector<std::shared_ptr<chunk>>> each_chunk(arrow_input& in, Kernel&&
         a->reset();  // the producer's buffers are given back before the next chunk is asked for
         built.push_back(std::move(k.out));
         first_row += c.length;
+        // A column of many chunks stops promptly on Ctrl-C (a kernel that gave the
+        // lock up hears no signal while it runs).
+        if (PyErr_CheckSignals() < 0) return error_value::fetch();
     }
 }
 
