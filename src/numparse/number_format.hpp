@@ -1,0 +1,79 @@
+// The decimal mark a column of number texts is written with, decided from
+// its rows: what one row's text shows ('.' or ',' as the decimal point, either
+// one, or nothing), and the tally that folds rows into a decision. Bytes in,
+// counts out: nothing here knows Python objects, so it runs with or without
+// the interpreter lock, and it never allocates.
+//
+// The number of a row is its first run of digits: from the first ASCII digit,
+// through every separator that stands between two digits ('.', ',', a space,
+// an apostrophe ' or U+2019, U+00A0 or U+202F), to the first character that
+// is neither a digit nor such a separator. A '.' or ',' just before that first
+// digit belongs to it too ('.5', as parse() reads it: a half). parse() joins
+// every digit of a text; the evidence is taken from the first number only, so
+// that a second figure ('12,50 (was 15.00)'), a version, a date or a sentence's
+// full stop after the number ('Total: 12,5.') does not speak for the mark.
+//
+// The evidence of that number:
+// - both marks: the later one is the decimal point ('1.234,56' shows ',');
+// - one mark twice or more: a thousands separator, so the decimal point is
+//   the other one ('1.234.567' shows ',');
+// - one mark once, followed by a group of 1, 2, or 4 or more digits: the
+//   decimal point ('12,5', '3.14159');
+// - one mark once, followed by exactly 3 digits: either ('1.250', '12,500');
+// - no mark (the spaces, apostrophes, U+00A0 and U+202F between digit groups
+//   are evidence of neither), or no digit at all: neither.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace tavo::numparse {
+
+enum class mark_evidence : std::uint8_t {
+    neither = 0,  // no number, or a number without '.' or ','
+    point = 1,    // '.' is the decimal point
+    comma = 2,    // ',' is the decimal point
+    either = 3,   // one mark once, before exactly three digits
+};
+inline constexpr std::size_t evidence_kinds = 4;
+
+// What the UTF-8 text `s` shows (any bytes are read safely; a byte of a
+// multi-byte character is never taken for a digit or a mark).
+mark_evidence evidence_of(std::string_view s) noexcept;
+
+enum class decided_mark : std::uint8_t { point, comma, undecided };
+
+// Rows folded into counts, with the first row of each kind.
+struct format_tally {
+    std::array<std::int64_t, evidence_kinds> rows{};
+    std::array<std::int64_t, evidence_kinds> first{-1, -1, -1, -1};
+
+    // Counts row `row` (rows are added in increasing order); true when it is
+    // the first of its kind, whose text the caller may then keep.
+    bool add(std::int64_t row, mark_evidence e) noexcept {
+        const auto k = static_cast<std::size_t>(e);
+        ++rows[k];
+        if (first[k] >= 0) [[likely]] return false;
+        first[k] = row;
+        return true;
+    }
+
+    std::int64_t count(mark_evidence e) const noexcept { return rows[static_cast<std::size_t>(e)]; }
+    std::int64_t first_row(mark_evidence e) const noexcept { return first[static_cast<std::size_t>(e)]; }
+
+    // The decision: one side with evidence and the other without: that side;
+    // both: undecided (no majority vote: a mixed column is where a guess does
+    // harm); neither: '.' when no row reads either way (every mark then reads
+    // the same with both), else undecided.
+    decided_mark decision() const noexcept {
+        const std::int64_t points = count(mark_evidence::point), commas = count(mark_evidence::comma);
+        if (points > 0 && commas == 0) return decided_mark::point;
+        if (commas > 0 && points == 0) return decided_mark::comma;
+        if (points > 0) return decided_mark::undecided;
+        return count(mark_evidence::either) == 0 ? decided_mark::point : decided_mark::undecided;
+    }
+};
+
+}  // namespace tavo::numparse
