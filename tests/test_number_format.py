@@ -142,6 +142,48 @@ def test_record_matches_the_model(texts):
     assert tuple(tavo.number_format(texts)) == model.number_format(texts)
 
 
+# --- columns ----------------------------------------------------------------------------------
+
+try:
+    import pyarrow as pa
+except ImportError:
+    pa = None
+needs_pyarrow = pytest.mark.skipif(pa is None, reason="pyarrow is not installed")
+STRING_TYPES = ["string", "large_string", "string_view"]
+
+
+@needs_pyarrow
+@SETTINGS
+@given(st.lists(ROWS, max_size=4), st.sampled_from(STRING_TYPES), st.integers(0, 3))
+def test_column_record_and_parse_match_the_model(chunks, string_type, pad):
+    from tavo import columns
+    t = getattr(pa, string_type)()
+    arrays = [pa.array(["9,9"] * pad + c, t)[pad:] if k == 0 else pa.array(c, t) for k, c in enumerate(chunks)]
+    column = pa.chunked_array(arrays, t)
+    rows = [r for c in chunks for r in c]
+    want = model.number_format(rows)
+    assert tuple(columns.number_format(column)) == want
+    if want[0] is None:
+        with pytest.raises(ValueError, match="^cannot infer the decimal mark: .*; pass decimal='.' or decimal=','$"):
+            columns.parse(column, type="float64")
+    else:
+        got = columns.parse(column, type="float64").to_pylist()
+        assert got == columns.parse(column, type="float64", decimal=want[0]).to_pylist()
+
+
+@needs_pyarrow
+def test_column_front_ends_take_the_same_record():
+    pl = pytest.importorskip("polars")
+    pd = pytest.importorskip("pandas")
+    from tavo import columns
+    rows = ["1.234,5", None, "7", "1.250"]
+    want = tavo.number_format(rows)
+    assert columns.number_format(pa.array(rows)) == want
+    assert columns.number_format(pl.Series(rows, dtype=pl.String)) == want
+    assert columns.number_format(pd.Series(rows, dtype=object)) == want
+    assert columns.number_format(pd.Series([None, None], dtype=object)) == tavo.number_format([None, None])
+
+
 import catalogue  # noqa: E402
 
 

@@ -25,20 +25,3 @@ class NumberFormat(NamedTuple):
     point_example: Optional[tuple[int, str]]   # (index, text) of the first row showing '.'
     comma_example: Optional[tuple[int, str]]   # ... showing ','
     either_example: Optional[tuple[int, str]]  # ... reading either way
-
-    def refusal(self) -> str:
-        """Why the rows do not decide the mark, with their evidence: the text of the
-        ValueError that `tavo.columns.parse(decimal='infer')` raises."""
-        def example(ex: Optional[tuple[int, str]]) -> str:
-            if ex is None:
-                return ""
-            index, text = ex
-            shown = text if len(text) <= 40 else text[:37] + "..."
-            return " (row %d: %r)" % (index, shown)
-        if self.point_rows and self.comma_rows:
-            why = "the rows show both marks: %d show '.'%s, %d show ','%s" % (
-                self.point_rows, example(self.point_example), self.comma_rows, example(self.comma_example))
-        else:
-            why = "no row shows '.' or ',' as the decimal point and %d read either way%s" % (
-                self.either_rows, example(self.either_example))
-        return ("cannot infer the decimal mark: %s; pass decimal='.' or decimal=','" % why)
