@@ -24,7 +24,10 @@
 //   are evidence of neither), or no digit at all: neither.
 #pragma once
 
+#include "shared/byte_words.hpp"
+
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -42,6 +45,12 @@ inline constexpr std::size_t evidence_kinds = 4;
 // What the UTF-8 text `s` shows (any bytes are read safely; a byte of a
 // multi-byte character is never taken for a digit or a mark).
 mark_evidence evidence_of(std::string_view s) noexcept;
+
+// The same evidence, for the column kernel: an ASCII row of at most 16 bytes
+// with 16 readable from its start (`readable_end`: null, none past the row)
+// is read from the masks of its bytes' kinds, without a loop over them; any
+// other row by evidence_of().
+inline mark_evidence evidence_of_row(std::string_view s, bool ascii, const char* readable_end) noexcept;
 
 enum class decided_mark : std::uint8_t { point, comma, undecided };
 
@@ -75,5 +84,57 @@ struct format_tally {
         return count(mark_evidence::either) == 0 ? decided_mark::point : decided_mark::undecided;
     }
 };
+
+namespace detail {
+
+// The highest set bit of x (x != 0).
+inline std::uint32_t top_bit(std::uint32_t x) noexcept { return std::uint32_t{1} << (31 - std::countl_zero(x)); }
+
+// Bit i of each mask is byte i of the row (n <= 16 bytes, ASCII).
+[[gnu::always_inline]] inline mark_evidence evidence_of_sixteen(const char* p, std::size_t n) noexcept {
+    using namespace vec;
+    const bytes16 x = load(p);
+    const std::uint32_t row = (std::uint32_t{1} << n) - 1;
+    const std::uint32_t digits = lane_bits(in_range<'0', '9'>(x)) & row;
+    if (digits == 0) return mark_evidence::neither;
+    const std::uint32_t points = lane_bits(in_range<'.', '.'>(x)) & row;
+    const std::uint32_t commas = lane_bits(in_range<',', ','>(x)) & row;
+    const std::uint32_t spaces = lane_bits(in_range<' ', ' '>(x) | in_range<'\'', '\''>(x)) & row;
+    // A separator belongs to the number between two digits; the number runs from
+    // its first digit to the first byte that neither is a digit nor such a separator.
+    const std::uint32_t inside = digits | ((points | commas | spaces) & (digits >> 1) & (digits << 1));
+    const std::uint32_t first = digits & (0u - digits);
+    // the bytes past the first digit that are outside (bits 16 and up always are)
+    const std::uint32_t after = ~inside & (0u - first) & ~first;
+    const std::uint32_t number = (after & (0u - after)) - first;
+    const std::uint32_t lead = (first >> 1) & (points | commas);  // '.5'
+    const std::uint32_t p_marks = (points & number) | (points & lead);
+    const std::uint32_t c_marks = (commas & number) | (commas & lead);
+    if (p_marks && c_marks) {
+        return top_bit(p_marks | c_marks) & p_marks ? mark_evidence::point : mark_evidence::comma;
+    }
+    const std::uint32_t marks = p_marks | c_marks;
+    if (marks == 0) return mark_evidence::neither;
+    if (marks & (marks - 1)) return p_marks ? mark_evidence::comma : mark_evidence::point;
+    // one mark: the digits right after it
+    const std::uint32_t following = digits & (0u - (marks << 1));    // digits past the mark
+    const std::uint32_t stop = ~digits & (0u - (marks << 1));        // non-digits past the mark
+    const std::uint32_t run = following & ((stop & (0u - stop)) - 1);  // the digits before the first of those
+    // exactly three: the bits of the mark shifted by 1, 2 and 3, and no fourth
+    const std::uint32_t three = (marks << 1) | (marks << 2) | (marks << 3);
+    if ((run & (three | (marks << 4))) == three) return mark_evidence::either;
+    return p_marks ? mark_evidence::point : mark_evidence::comma;
+}
+
+}  // namespace detail
+
+inline mark_evidence evidence_of_row(std::string_view s, bool ascii, const char* readable_end) noexcept {
+    if constexpr (vec::available) {
+        if (ascii && s.size() <= 16 && readable_end && readable_end - s.data() >= 16) {
+            return detail::evidence_of_sixteen(s.data(), s.size());
+        }
+    }
+    return evidence_of(s);
+}
 
 }  // namespace tavo::numparse
