@@ -170,7 +170,7 @@ def cases():
     out.append(_time_candidates(
         "parse", "1,000,000 texts like '123.456,78', decimal='infer', pyarrow Array",
         lambda x: columns.parse(x, decimal="infer"), commas,
-        [Candidate("tavo.columns.parse(decimal=',')", "module", "f(x, decimal=',')",
+        [Candidate("tavo.columns.parse(decimal=',')", "reference", "f(x, decimal=',')",
                    {"f": columns.parse, "x": commas})]))
 
     out += polars_cases(camel)
