@@ -148,7 +148,7 @@ def cases():
     assert pc.all(pc.string_is_ascii(camel)).as_py() and pc.all(pc.string_is_ascii(pa.array(snake))).as_py()
     assert pc.all(pc.equal(pc.abs(columns.parse(messy)), pc.cast(clean, pa.float64()))).as_py()
     out.append(_time_candidates(
-        "parse", "1,000,000 messy price texts, pyarrow Array", columns.parse, messy,
+        "parse", "1,000,000 messy price texts, pyarrow Array", lambda x: columns.parse(x, decimal="."), messy,
         [Candidate("pyarrow.compute.cast(clean numeric text, float64)", "built-in", "f(x, t)",
                    {"f": pc.cast, "x": clean, "t": pa.float64()}, check=False),
          per_element(_tavo.parse, messy)]))
@@ -161,6 +161,17 @@ def cases():
         lambda x: columns.parse(x, decimal=","), commas,
         [Candidate("pyarrow.compute.cast(the same numbers written plainly, float64)", "built-in", "f(x, t)",
                    {"f": pc.cast, "x": clean, "t": pa.float64()}, check=False)]))
+    # the decimal mark decided from the column: the evidence alone, and parse inferring it
+    assert columns.number_format(commas).decimal == ","
+    out.append(_time_candidates(
+        "number_format", "1,000,000 texts like '123.456,78', pyarrow Array", columns.number_format, commas,
+        [Candidate("pyarrow.compute.cast(the same numbers written plainly, float64)", "built-in", "f(x, t)",
+                   {"f": pc.cast, "x": clean, "t": pa.float64()}, check=False)]))
+    out.append(_time_candidates(
+        "parse", "1,000,000 texts like '123.456,78', decimal='infer', pyarrow Array",
+        lambda x: columns.parse(x, decimal="infer"), commas,
+        [Candidate("tavo.columns.parse(decimal=',')", "reference", "f(x, decimal=',')",
+                   {"f": columns.parse, "x": commas})]))
 
     out += polars_cases(camel)
     out += duckdb_cases(camel)
@@ -240,6 +251,8 @@ CASE_IDS = {
                   "pyarrow Array",
     "parse": "columns/parse: 1,000,000 messy price texts, pyarrow Array",
     "parse_comma": "columns/parse: 1,000,000 texts like '123.456,78', decimal=',', pyarrow Array",
+    "number_format": "columns/number_format: 1,000,000 texts like '123.456,78', pyarrow Array",
+    "parse_infer": "columns/parse: 1,000,000 texts like '123.456,78', decimal='infer', pyarrow Array",
     "polars": "columns/uncamel: 1,000,000 ASCII identifiers, polars Series",
     "polars_expr": "columns/uncamel: 1,000,000 ASCII identifiers, polars expression pl.col(x).tavo.uncamel()",
     "duckdb": "columns/uncamel: 1,000,000 ASCII identifiers, DuckDB query tavo_uncamel(n)",
@@ -259,6 +272,10 @@ TARGETS = [
      "pyarrow.compute.cast(clean numeric text, float64)", "ratio", 1.5, 23),
     ("columns parse 1M '123.456,78' decimal=',' vs cast of '123456.78' to float64", CASE_IDS["parse_comma"],
      "pyarrow.compute.cast(the same numbers written plainly, float64)", "ratio", 1.5, 28),
+    ("columns number_format 1M '123.456,78' vs cast of '123456.78' to float64", CASE_IDS["number_format"],
+     "pyarrow.compute.cast(the same numbers written plainly, float64)", "ratio", 1.0, 35),
+    ("columns parse 1M '123.456,78' decimal='infer' vs decimal=','", CASE_IDS["parse_infer"],
+     "tavo.columns.parse(decimal=',')", "ratio", 1.5, 35),
     ("columns uncamel polars Series vs map_elements", CASE_IDS["polars"], "polars map_elements(_tavo.uncamel)",
      "speedup", 5, 23),
     ("polars pl.col(x).tavo.uncamel() 1M vs map_elements(_tavo.uncamel)", CASE_IDS["polars_expr"],

@@ -21,6 +21,7 @@ from hypothesis import given, settings, strategies as st
 import _tavo
 from catalogue.column_functions import TEXT_FUNCTIONS
 from models.number import column_model
+from models import number_format as number_format_model
 from strategies import SETTINGS, fraction_text, nasty_text, number_text
 
 if importlib.util.find_spec("tavo") is None:
@@ -311,12 +312,13 @@ def test_polars_column_loads_no_other_library():
 
 
 def test_package_exports():
-    # the package lists _tavo's functions and its own modules, each once; they are _tavo's very
-    # objects but for parse, which takes a decimal mark (tavo._native's)
-    assert sorted(tavo.__all__) == sorted(_tavo.__all__ + ["columns", "keys"])
+    # the package lists _tavo's functions, its own modules and number_format with its record,
+    # each once; they are _tavo's very objects but for parse, which takes a decimal mark
+    # (tavo._native's)
+    assert sorted(tavo.__all__) == sorted(_tavo.__all__ + ["columns", "keys", "NumberFormat", "number_format"])
     assert all(getattr(tavo, n) is getattr(_tavo, n) for n in _tavo.__all__ if n != "parse")
     assert tavo.parse is tavo._native.parse and tavo.parse.__module__ == "tavo"
-    assert sorted(columns.__all__) == sorted(FUNCTIONS + ["Column"])
+    assert sorted(columns.__all__) == sorted(FUNCTIONS + ["Column", "number_format"])
     assert "never wraps" in columns.parse.__doc__ and "inf" in columns.parse.__doc__
     assert "decimal" in columns.parse.__doc__
 
@@ -445,7 +447,7 @@ FRONT_ENDS = {
 FRONT_END_PARAMS = [pytest.param(k, marks=needs(lib, k.split()[0])) for k, (lib, _, _) in FRONT_ENDS.items()]
 
 
-def front_end_expected(front_end, name, rows, parse_type):
+def front_end_expected(front_end, name, rows, parse_type, decimal="."):
     """The per-element rows a front end gives: tavo.columns' for pandas; a declared type
     (float64 unless int64 is asked for) for polars and DuckDB."""
     if name != "parse":
@@ -453,7 +455,7 @@ def front_end_expected(front_end, name, rows, parse_type):
     kind = FRONT_ENDS[front_end][2]
     if kind != "inferred":
         parse_type = "int64" if parse_type == "int64" else "float64"
-    return expected_rows(name, rows, parse_type)[1]
+    return expected_rows(name, rows, parse_type, decimal)[1]
 
 
 @settings(SETTINGS, max_examples=40)
@@ -465,9 +467,16 @@ def test_front_end_rows_are_the_per_element_results(front_end, name, data):
     options = {}
     if name == "parse" and FRONT_ENDS[front_end][2] != "float64 only":
         options["type"] = data.draw(st.sampled_from([None, "int64", "float64"]), label="type")
+    # polars and pandas infer the decimal mark from the whole column by default; DuckDB's
+    # tavo_parse reads '.'
+    decimal = "." if front_end == "duckdb" else number_format_model.number_format(rows)[0]
+    if name == "parse" and decimal is None:
+        with pytest.raises(Exception, match="cannot infer the decimal mark"):
+            FRONT_ENDS[front_end][1](name, rows, options)
+        return
     got = FRONT_ENDS[front_end][1](name, rows, options)
     same_rows(rows_of(got) if not isinstance(got, list) else got,
-              front_end_expected(front_end, name, rows, options.get("type")))
+              front_end_expected(front_end, name, rows, options.get("type"), decimal))
 
 
 DECIMAL_COMMA_ROWS = ["1.234,5", "12,5", None, "n/a", "(3,25)", "€ 2.000", ""]
@@ -489,6 +498,27 @@ def test_front_end_decimal_comma(front_end):
 def test_front_end_refuses_bad_options(front_end, options, error):
     with pytest.raises(error, match="type must be"):
         FRONT_ENDS[front_end][1]("parse", ["1"], options)
+
+
+# The first half of the column reads either way, the second shows the decimal comma: a
+# batch of the first half alone would not decide its mark, the whole column does.
+HALVES = ["1.250"] * 150_000 + ["12,5"] * 150_000
+
+
+@pytest.mark.parametrize("front_end", [p for p in FRONT_END_PARAMS if p.values[0] != "duckdb"])
+def test_front_end_infers_from_the_whole_column(front_end):
+    got = FRONT_ENDS[front_end][1]("parse", HALVES, {"type": "float64"})
+    got = got.to_list() if not isinstance(got, list) else got
+    assert got[0] == 1250.0 and got[-1] == 12.5 and len(got) == len(HALVES)
+    with pytest.raises(Exception, match=r"both marks: 1 show '\.' \(row 3: '2\.5'\), 1 show ','"):
+        FRONT_ENDS[front_end][1]("parse", ["1.250", None, "x", "2.5", "1,5"], {})
+
+
+@needs(duckdb, "duckdb")
+def test_duckdb_never_infers():
+    # a column of decimal commas only: tavo_parse still reads '.', the comma a separator
+    assert duckdb_sql("parse", ["12,5", "1,25"], {}) == [125.0, 125.0]
+    assert duckdb_sql("parse", ["12,5", "1,25"], {"decimal": ","}) == [12.5, 1.25]
 
 
 @pytest.mark.parametrize("front_end", [p for p in FRONT_END_PARAMS if p.values[0] != "duckdb"])
@@ -553,14 +583,16 @@ def test_polars_lazy_schema_is_known_before_it_runs(monkeypatch):
 
 
 @needs(pl, "polars")
-@pytest.mark.parametrize("name, parse_type", [(n, None) for n in FUNCTIONS] + [("parse", "int64")])
-def test_polars_streaming_runs_batch_by_batch_and_matches_in_memory(monkeypatch, name, parse_type):
-    """300,000 rows: the streaming engine calls the kernel on batches; every engine gives the
-    rows that tavo.columns gives for the whole Series (parse with its declared type)."""
+@pytest.mark.parametrize("name, parse_type, decimal", [(n, None, ".") for n in FUNCTIONS] +
+                         [("parse", "int64", "."), ("parse", None, ","), ("parse", None, "infer")])
+def test_polars_streaming_runs_batch_by_batch_and_matches_in_memory(monkeypatch, name, parse_type, decimal):
+    """300,000 rows: the streaming engine calls the kernel on batches (on the whole column
+    when parse infers the decimal mark); every engine gives the rows that tavo.columns gives
+    for the whole Series (parse with its declared type)."""
     rnd_rows = ["getHTTPResponseCode", None, "user_id_2", "2 ½ cups", "$1,200.50", "(3)", "", "ÉcoleNormale",
                 "12345678901234567890", "7"]
     series = pl.Series("x", rnd_rows * 30_000, dtype=pl.String)
-    options = {"type": parse_type} if name == "parse" else {}
+    options = {"type": parse_type, "decimal": decimal} if name == "parse" else {}
     batches = []
     run = tavo.polars._run
 
@@ -575,7 +607,7 @@ def test_polars_streaming_runs_batch_by_batch_and_matches_in_memory(monkeypatch,
         results[engine] = query.collect(engine=engine)["x"]
         assert sum(batches) == len(series)
         if engine == "streaming":
-            assert len(batches) > 1, batches
+            assert len(batches) > 1 if decimal != "infer" else batches == [len(series)], batches
     whole = getattr(columns, name)(series, **options)
     if name == "parse" and parse_type is None:
         whole = whole.cast(pl.Float64)

@@ -20,6 +20,7 @@ from hypothesis import given, strategies as st
 
 import _tavo
 import tavo
+from models import number_format as number_format_model
 import arrow_kit as ak
 import catalogue
 from arrow_kit import Chunk, source, utf8_chunk, view, view_chunk
@@ -70,7 +71,9 @@ def model(function, values, fmt, type=None):
     return OUT_FORMAT[fmt], [None if v is None else f(v) for v in values]
 
 
-def run(function, src, type=None, decimal=None):
+def run(function, src, type=None, decimal="."):
+    """The column function on `src`; parse with the mark `decimal` (None: not given, so
+    inferred from the column)."""
     f = getattr(columns, function)
     if function != "parse":
         return f(src)
@@ -149,10 +152,16 @@ def test_text_rows_equal_the_per_element_function(function, data):
 def test_parse_rows_equal_the_per_element_parse(type, decimal, data):
     fmt, values, sizes, pad = data
     src, producer = source(fmt, chunked(fmt, values, sizes, pad))
+    mark = decimal or number_format_model.number_format(values)[0]
+    if mark is None:  # inferred, and the rows decide no mark
+        with pytest.raises(ValueError, match="^cannot infer the decimal mark"):
+            run("parse", src, type, decimal)
+        assert producer.all_released_once()
+        return
     col = run("parse", src, type, decimal)
     assert producer.all_released_once()
     out_fmt, chunks = ak.read_stream(col)
-    want_fmt, want = parse_model(values, type, decimal or ".")
+    want_fmt, want = parse_model(values, type, mark)
     assert out_fmt == want_fmt and same_rows(flat(chunks), want)
     assert col.type == {"l": "int64", "g": "float64"}[out_fmt]
 
@@ -187,7 +196,7 @@ def test_parse_short_rows_count_only_their_own_bytes(fmt, text):
     values = [text[:k] for k in range(len(text) + 1)] + ["7" * k for k in range(18)] + ["(1)", "-2.5"]
     for pad in (0, 3):
         src, producer = ak.source(fmt, [Chunk.strings(["9" * 20] * pad + values, fmt, offset=pad)], guard_data=True)
-        fmt_got, chunks = ak.read_stream(columns.parse(src))
+        fmt_got, chunks = ak.read_stream(columns.parse(src, decimal="."))
         want_fmt, want = parse_model(values)
         assert fmt_got == want_fmt and same_rows(chunks[0], want)
         assert producer.all_released_once()
@@ -196,7 +205,7 @@ def test_parse_short_rows_count_only_their_own_bytes(fmt, text):
 def test_parse_inferred_type_settles_over_every_chunk():
     # the float in the last chunk turns the ints of the first into doubles
     src, _ = source("u", [Chunk.strings(["1", "2"]), Chunk.strings(["x"]), Chunk.strings(["0.5"])])
-    col = columns.parse(src)
+    col = columns.parse(src, decimal=".")
     assert col.type == "float64"
     assert ak.read_stream(col) == ("g", [[1.0, 2.0], [None], [0.5]])
 
@@ -206,7 +215,7 @@ def test_parse_digit_limit_is_the_interpreters(int_digit_limit):
     digits = "7" * 700
     for limit, want in [(640, [None, 1]), (0, [math.inf, 1.0]), (700, [math.inf, 1.0])]:
         int_digit_limit(limit)
-        col = columns.parse(source("u", [Chunk.strings([digits, "1"])])[0])
+        col = columns.parse(source("u", [Chunk.strings([digits, "1"])])[0], decimal=".")
         fmt, rows = ak.read_stream(col)
         assert (fmt, rows[0]) == (("l" if want[0] is None else "g"), want)
 
@@ -224,11 +233,11 @@ def test_parse_refuses_other_types(type, error, text):
 
 @pytest.mark.parametrize("call, error, text", [
     (lambda src: columns.parse(src, None, ","), TypeError, "parse() takes from 1 to 2 positional arguments but 3 were given"),
-    (lambda src: columns.parse(src, decimal=";"), ValueError, "decimal must be '.' or ',', not ';'"),
-    (lambda src: columns.parse(src, "int64", decimal=None), ValueError, "decimal must be '.' or ',', not None"),
+    (lambda src: columns.parse(src, decimal=";"), ValueError, "decimal must be '.', ',' or 'infer', not ';'"),
+    (lambda src: columns.parse(src, "int64", decimal=None), ValueError, "decimal must be '.', ',' or 'infer', not None"),
     # the type is looked at before the mark, and both before the source
     (lambda src: columns.parse(src, "int8", decimal=";"), ValueError, "type must be None, 'int64' or 'float64', not 'int8'"),
-    (lambda src: columns.parse([1], decimal=";"), ValueError, "decimal must be '.' or ',', not ';'"),
+    (lambda src: columns.parse([1], decimal=";"), ValueError, "decimal must be '.', ',' or 'infer', not ';'"),
 ])
 def test_parse_decimal_errors(call, error, text):
     src, producer = source("u", [Chunk.strings(["1,5"])])
@@ -272,7 +281,7 @@ def test_empty_column_and_empty_chunks():
     col = columns.uncamel(src)
     assert (len(col), col.num_chunks, col.type) == (0, 0, "utf8") and producer.all_released_once()
     assert ak.read_single(col) == ("u", [])
-    col = columns.parse(source("vu", [Chunk.strings([], "vu"), Chunk.strings([], "vu")])[0])
+    col = columns.parse(source("vu", [Chunk.strings([], "vu"), Chunk.strings([], "vu")])[0], decimal=".")
     assert (len(col), col.num_chunks, col.type) == (0, 2, "int64")
 
 
@@ -388,7 +397,8 @@ for last, size in ((last, size) for last in range(len(rows)) for size in (40, 64
     values = rows[:last + 1][::-1]
     for name in {functions!r}:
         src, producer = ak.source("vu", [ak.Chunk.strings(values, fmt="vu", view_buffer_size=size)], guard_data=True)
-        fmt, chunks = ak.read_stream(getattr(columns, name)(src))
+        kw = {{"decimal": "."}} if name == "parse" else {{}}
+        fmt, chunks = ak.read_stream(getattr(columns, name)(src, **kw))
         out.append((name, values, fmt, chunks[0], producer.all_released_once()))
 print(repr(out))
 """
@@ -542,7 +552,7 @@ def test_exports_are_fresh_each_time_and_outlive_the_column():
 
 
 def test_unconsumed_capsules_release_what_they_hold():
-    col = columns.parse(source("u", [Chunk.strings(["1", "x"]), Chunk.strings(["2.5"])])[0])
+    col = columns.parse(source("u", [Chunk.strings(["1", "x"]), Chunk.strings(["2.5"])])[0], decimal=".")
     for _ in range(50):
         col.__arrow_c_stream__()
         col.__arrow_c_array__()

@@ -12,11 +12,13 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 from _tavo import parse, sanitize_vulgar_string, uncamel, underscore_to_camelcase
+from models import number_format as number_format_model
 from tavo import parse as parse_with_mark
 
 HERE = pathlib.Path(__file__).resolve().parent
 SRC = HERE.parent / "src"
-CORES = ["numparse/number.cpp", "numparse/to_double.cpp", "text/convert_case.cpp", "text/convert_vulgar.cpp"]
+CORES = ["numparse/number.cpp", "numparse/number_format.cpp", "numparse/to_double.cpp", "text/convert_case.cpp",
+         "text/convert_vulgar.cpp"]
 
 pytestmark = pytest.mark.skipif(not (SRC / CORES[0]).is_file() or not shutil.which("g++"),
                                 reason="needs the sources and g++")
@@ -62,6 +64,8 @@ def expected(op, text):
         return "=" if out == text else out
     if op == "d":
         return bits(float(text))
+    if op == "f":  # the evidence for the decimal mark: neither, point, comma, either
+        return "e%d" % [None, ".", ",", "either"].index(number_format_model.evidence(text))
     v = parse(text) if op == "p" else parse_with_mark(text, decimal=",")
     if v is None:
         return {"n"}  # or a big_int past the interpreter's digit limit
@@ -86,6 +90,9 @@ FIGURES = ["1", "", "abc", "USD (1,234.50)", "-9223372036854775808", "9223372036
 COMMA_FIGURES = ["1.234,56", "(1.234,50) EUR", "x" * 300 + "12,5", "0," + "0" * 330 + "1", "1.2" * 100 + ",5",
                  "9" * 309 + ",5", "1,2,3", "," * 40]
 FRACTIONS = ["4¾ cups", "no fraction here", "café", "1 ½ and ⅞", "9" * 25 + "½", "٣½", "x\u00a0\u00bd"]
+# every evidence, at and around 16 bytes (the masks' reading) and beyond
+MARKS = ["1.234,56", "1,234.5", "1.234.567", "12,5", "1.250", ".5", ",500", "1 234", "1'234,5", "1\u202f234,5",
+         "3.14159", "1,2345", "x" * 10 + "1.250", "x" * 11 + "1.25", "x" * 12 + "1,5", "1" * 15 + ",5", "12,5.", "v2. 12,5", "1,2.3,4"]
 DIGITS = ["1", "0.1", "1" * 3000, "0." + "0" * 400 + "24703282292062327208828439643411068618252990130716238221279284125",
           "1" + "0" * 308 + ".5", "123456789012345678901234567890.5", "." + "3" * 5000]
 
@@ -93,15 +100,19 @@ DIGITS = ["1", "0.1", "1" * 3000, "0." + "0" * 400 + "24703282292062327208828439
 @pytest.mark.parametrize("threads, placement", [(1, "end"), (2, "end"), (2, "start")])
 def test_catalogue_column(driver, threads, placement):
     rows = ([(op, t) for op in "uc" for t in IDENTIFIERS] + [(op, t) for op in "pP" for t in FIGURES + COMMA_FIGURES]
-            + [("v", t) for t in FRACTIONS] + [("d", t) for t in DIGITS])
+            + [("v", t) for t in FRACTIONS] + [("d", t) for t in DIGITS]
+            + [("f", t) for t in FIGURES + COMMA_FIGURES + MARKS])
     check(rows, run_column(driver, rows, threads, placement))
 
 
 @settings(max_examples=60, deadline=None)
-@given(st.lists(st.tuples(st.sampled_from("ucvpP"),
+@given(st.lists(st.tuples(st.sampled_from("ucvpPf"),
                           st.one_of(st.text(max_size=80), st.text(alphabet="aBzZ09_ \u00bd", max_size=40),
-                                    st.text(alphabet="0123456789.,()- ", max_size=60))),
+                                    st.text(alphabet="0123456789.,()- ", max_size=60),
+                                    st.text(alphabet="0123456789.,' x", max_size=18))),
                 max_size=60))
 def test_any_column(driver, rows):
     rows = [(op, t) for op, t in rows if not any("\ud800" <= ch <= "\udfff" for ch in t)]
     check(rows, run_column(driver, rows))
+    # each row with readable bytes after it: a short row is read 16 bytes at a time
+    check(rows, run_column(driver, rows, 1, "start"))

@@ -618,6 +618,8 @@ def column_functions():
 @pytest.mark.parametrize("function", column_functions())
 @pytest.mark.parametrize("how", ["address space", "claimed length"])
 def test_allocation_failure_is_a_memory_error(function, how):
+    if function == "number_format":
+        pytest.skip("number_format allocates nothing sized by the column: its record is a few objects")
     if how == "address space" and function == "parse":
         pytest.skip("parse's output (8 bytes a row) fits in what the setup leaves free in the heap")
     if how == "address space":
@@ -640,7 +642,8 @@ def test_allocation_failure_is_a_memory_error(function, how):
         "try:\n    from tavo import _columns as columns\nexcept ImportError:\n    import _columns as columns",
         setup, limit,
         "try:",
-        f"    columns.{function}(src)",
+        # parse with its mark given: inferring it reads every row before the output is asked for
+        f"    columns.{function}(src{', decimal=chr(46)' if function == 'parse' else ''})",
         "    print('returned')",
         "except BaseException as e:",
         "    print('raised', type(e).__name__, e)",

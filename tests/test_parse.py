@@ -615,7 +615,9 @@ def test_other_decimal_marks_are_refused(decimal, shown, where, monkeypatch):
         else:
             columns.parse(_string_column(["1,5"]), decimal=decimal)
     assert type(info.value) is ValueError
-    assert str(info.value) == "decimal must be '.' or ',', not " + shown
+    # the column function also takes 'infer', and says so
+    choices = "'.' or ','" if where == "per element" else "'.', ',' or 'infer'"
+    assert str(info.value) == "decimal must be %s, not %s" % (choices, shown)
     assert unraisable == ([RuntimeError] if isinstance(decimal, BadRepr) else [])
 
 

@@ -12,12 +12,14 @@ namespace tavo {
 
 // The function bodies, each defined in its subsystem's folder.
 result<ref> parse_with_decimal_body(call_args& a);            // src/numparse
+result<ref> number_format_body(call_args& a);                 // src/numparse
 result<ref> keys_uncamel_body(call_args& a);                  // src/iter
 result<ref> keys_underscore_to_camelcase_body(call_args& a);  // src/iter
 
 namespace {
 
 constexpr function_description parse_desc{"parse", {"s", "decimal"}, 2, 1, false, 1};
+constexpr function_description number_format_desc{"number_format", {"texts"}, 1, 1, false};
 constexpr function_description keys_uncamel_desc{"uncamel", {"data", "depth"}, 2, 1, false, 1};
 constexpr function_description keys_underscore_desc{"underscore_to_camelcase", {"data", "depth"}, 2, 1, false, 1};
 
@@ -59,6 +61,18 @@ native_function* functions() {
              "    >>> parse('1.234,56', decimal=',')\n    1234.56\n"
              "    >>> parse('(1.234,50) EUR', decimal=',')\n    -1234.5\n"
              "    >>> parse('1,2,3', decimal=',') is None\n    True")},
+        {"number_format", "tavo._native",
+         method<number_format_desc, number_format_body>(
+             "number_format(texts)\n--\n\n"
+             "The evidence of each text for its decimal mark, and the mark decided from it all.\n\n"
+             "Each text's first number (its first run of digits and the separators between\n"
+             "them) shows '.' or ',' as the decimal point, reads either way (one mark once,\n"
+             "before exactly three digits), or shows neither (no mark, no number, None).\n\n"
+             "Args:\n    texts: An iterable of str or None; anything else raises TypeError.\n\n"
+             "Returns:\n    (decimal, point_rows, comma_rows, either_rows, neither_rows, point_example,\n"
+             "    comma_example, either_example), which tavo.number_format gives as a\n"
+             "    tavo.NumberFormat; each example is (index, text) of the first row of its kind,\n"
+             "    or None.")},
         // tavo.keys
         {"keys_uncamel", "tavo.keys",
          method<keys_uncamel_desc, keys_uncamel_body>(

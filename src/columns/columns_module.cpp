@@ -14,6 +14,7 @@
 #include "columns/kernels.hpp"
 #include "columns/text_functions.hpp"
 #include "numparse/decimal_arg.hpp"
+#include "numparse/number_format_record.hpp"
 #include "shared/first_store.hpp"
 
 #include <algorithm>
@@ -66,30 +67,66 @@ error_value malformed(const row_fault& f, std::int64_t first_row, std::size_t ch
     return error_value::owned_error(PyExc_ValueError, std::move(text));
 }
 
+// One input array with its rows described, held until it is dropped.
+struct input_chunk {
+    owned<arrow::ArrowArray> array;
+    string_chunk rows;
+};
+
+// The next array of `in` (nothing at the end), its structure checked.
+result<std::optional<input_chunk>> next_chunk(arrow_input& in, std::int64_t first_row, std::size_t index) {
+    result<owned<arrow::ArrowArray>> a = in.next();
+    if (!a) return std::move(a.error());
+    if (!*a) return std::optional<input_chunk>();
+    std::optional<input_chunk> c(std::in_place, input_chunk{std::move(*a), string_chunk{}});
+    if (std::optional<row_fault> f = describe_strings(*c->array, in.layout(), c->rows)) {
+        return malformed(*f, first_row, index);
+    }
+    return c;
+}
+
+// The chunk `kernel(rows)` -> kernel_output builds, without the lock for a large one.
+template <class Kernel>
+result<std::shared_ptr<chunk>> built_chunk(const string_chunk& rows, std::int64_t first_row, std::size_t index,
+                                           Kernel& kernel) {
+    kernel_output k;
+    {
+        without_interpreter_lock released(worth_releasing_the_lock(rows));
+        k = kernel(rows);
+    }
+    if (k.fault) return malformed(*k.fault, first_row, index);
+    return std::move(k.out);
+}
+
 // The chunks `kernel(chunk)` -> kernel_output builds from every input chunk.
 template <class Kernel>
 result<std::vector<std::shared_ptr<chunk>>> each_chunk(arrow_input& in, Kernel&& kernel) {
     std::vector<std::shared_ptr<chunk>> built;
     std::int64_t first_row = 0;
     for (std::size_t index = 0;; ++index) {
-        result<owned<arrow::ArrowArray>> a = in.next();
-        if (!a) return std::move(a.error());
-        if (!*a) return built;
-        string_chunk c;
-        if (std::optional<row_fault> f = describe_strings(**a, in.layout(), c)) return malformed(*f, first_row, index);
-        kernel_output k;
-        {
-            without_interpreter_lock released(worth_releasing_the_lock(c));
-            k = kernel(c);
-        }
-        if (k.fault) return malformed(*k.fault, first_row, index);
-        a->reset();  // the producer's buffers are given back before the next chunk is asked for
-        built.push_back(std::move(k.out));
-        first_row += c.length;
+        result<std::optional<input_chunk>> c = next_chunk(in, first_row, index);
+        if (!c) return std::move(c.error());
+        if (!*c) return built;
+        result<std::shared_ptr<chunk>> out = built_chunk((*c)->rows, first_row, index, kernel);
+        if (!out) return std::move(out.error());
+        (*c)->array.reset();  // the producer's buffers are given back before the next chunk is asked for
+        built.push_back(std::move(*out));
+        first_row += (*c)->rows.length;
         // A column of many chunks stops promptly on Ctrl-C (a kernel that gave the
         // lock up hears no signal while it runs).
         if (PyErr_CheckSignals() < 0) return error_value::fetch();
     }
+}
+
+// Adds the rows of chunk `index` to `evidence`, without the lock for a large chunk.
+status add_evidence(const string_chunk& rows, std::int64_t first_row, std::size_t index, format_evidence& evidence) {
+    std::optional<row_fault> fault;
+    {
+        without_interpreter_lock released(worth_releasing_the_lock(rows));
+        fault = run_format_kernel(rows, first_row, evidence);
+    }
+    if (fault) return malformed(*fault, first_row, index);
+    return ok();
 }
 
 template <text_rows R>
@@ -153,23 +190,120 @@ result<number_target> target_of(PyObject* type) {
     return error_value::owned_error(PyExc_ValueError, std::move(text));
 }
 
+// The text of an example row (checked UTF-8) as a str.
+ref example_text(const format_evidence& evidence, numparse::mark_evidence e) {
+    const std::string& s = evidence.examples[static_cast<std::size_t>(e)];
+    return created(PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "strict"));
+}
+
+// " (row 12: '1,250')": an example row, its text cut after 40 characters.
+status append_example(std::string& out, const format_evidence& evidence, numparse::mark_evidence e) {
+    const std::int64_t row = evidence.tally.first_row(e);
+    if (row < 0) return ok();
+    ref text = example_text(evidence, e);
+    constexpr Py_ssize_t longest = 40;
+    if (PyUnicode_GetLength(text.get()) > longest) {
+        ref head = created(PyUnicode_Substring(text.get(), 0, longest - 3));
+        ref dots = created(PyUnicode_FromString("..."));
+        text = created(PyUnicode_Concat(head.get(), dots.get()));
+    }
+    out += " (row " + std::to_string(row) + ": ";
+    if (status shown = append_display(out, text.get(), true); !shown) return shown;
+    out += ")";
+    return ok();
+}
+
+// The ValueError of a column whose rows do not decide its decimal mark.
+error_value undecided_mark(const format_evidence& evidence) {
+    using numparse::mark_evidence;
+    const numparse::format_tally& t = evidence.tally;
+    std::string text = "cannot infer the decimal mark: ";
+    status shown = ok();
+    if (t.count(mark_evidence::point) > 0 && t.count(mark_evidence::comma) > 0) {
+        text += "the rows show both marks: " + std::to_string(t.count(mark_evidence::point)) + " show '.'";
+        shown = append_example(text, evidence, mark_evidence::point);
+        if (shown) {
+            text += ", " + std::to_string(t.count(mark_evidence::comma)) + " show ','";
+            shown = append_example(text, evidence, mark_evidence::comma);
+        }
+    } else {
+        text += "no row shows '.' or ',' as the decimal point, and " +
+                std::to_string(t.count(mark_evidence::either)) + " read either way";
+        shown = append_example(text, evidence, mark_evidence::either);
+    }
+    if (!shown) return std::move(shown.error());
+    text += "; pass decimal='.' or decimal=','";
+    return error_value::owned_error(PyExc_ValueError, std::move(text));
+}
+
+result<ref> format_column(PyObject* source) {
+    result<arrow_input> in = arrow_input::open(source);
+    if (!in) return std::move(in.error());
+    format_evidence evidence;
+    std::int64_t first_row = 0;
+    for (std::size_t index = 0;; ++index) {
+        result<std::optional<input_chunk>> c = next_chunk(*in, first_row, index);
+        if (!c) return std::move(c.error());
+        if (!*c) break;
+        if (status added = add_evidence((*c)->rows, first_row, index, evidence); !added) {
+            return std::move(added.error());
+        }
+        first_row += (*c)->rows.length;
+    }
+    return format_record(evidence.tally, [&](numparse::mark_evidence e) { return example_text(evidence, e); });
+}
+
 result<ref> number_column(const call_args& a) {
     PyObject* const source = a[0];
     result<number_target> target = target_of(a.given(1) ? a[1] : nullptr);
     if (!target) return std::move(target.error());
-    result<numparse::decimal_mark> mark = decimal_mark_arg(a, 2);
-    if (!mark) return std::move(mark.error());
+    result<column_decimal> decimal = column_decimal_arg(a, 2);
+    if (!decimal) return std::move(decimal.error());
     result<std::int64_t> digits = max_int_digits();
     if (!digits) return std::move(digits.error());
     const number_limits limits{*digits};
     result<arrow_input> in = arrow_input::open(source);
     if (!in) return std::move(in.error());
-    result<std::vector<std::shared_ptr<chunk>>> chunks =
-        each_chunk(*in, [&](const string_chunk& c) { return run_parse_kernel(c, *target, limits, *mark); });
-    if (!chunks) return std::move(chunks.error());
+    numparse::decimal_mark mark = decimal->mark;
+    const auto kernel = [&](const string_chunk& c) { return run_parse_kernel(c, *target, limits, mark); };
+    std::vector<std::shared_ptr<chunk>> built;
+    if (!decimal->infer) {
+        result<std::vector<std::shared_ptr<chunk>>> chunks = each_chunk(*in, kernel);
+        if (!chunks) return std::move(chunks.error());
+        built = std::move(*chunks);
+    } else {
+        // The mark is decided from the whole column before any row is read as a
+        // number: every input chunk is held until then.
+        std::vector<input_chunk> held;
+        format_evidence evidence;
+        std::int64_t first_row = 0;
+        for (std::size_t index = 0;; ++index) {
+            result<std::optional<input_chunk>> c = next_chunk(*in, first_row, index);
+            if (!c) return std::move(c.error());
+            if (!*c) break;
+            if (status added = add_evidence((*c)->rows, first_row, index, evidence); !added) {
+                return std::move(added.error());
+            }
+            first_row += (*c)->rows.length;
+            held.push_back(std::move(**c));
+        }
+        switch (evidence.tally.decision()) {
+            case numparse::decided_mark::point: mark = numparse::decimal_mark::point; break;
+            case numparse::decided_mark::comma: mark = numparse::decimal_mark::comma; break;
+            case numparse::decided_mark::undecided: return undecided_mark(evidence);
+        }
+        first_row = 0;
+        for (std::size_t index = 0; index < held.size(); ++index) {
+            result<std::shared_ptr<chunk>> out = built_chunk(held[index].rows, first_row, index, kernel);
+            if (!out) return std::move(out.error());
+            held[index].array.reset();
+            built.push_back(std::move(*out));
+            first_row += held[index].rows.length;
+        }
+    }
     // float64 when it is asked for, and when any chunk needed it.
     return make_column(
-        column_of(std::move(*chunks), *target == number_target::float64 ? value_type::float64 : value_type::int64));
+        column_of(std::move(built), *target == number_target::float64 ? value_type::float64 : value_type::int64));
 }
 
 constexpr const char* out_of_memory = "out of memory while building the column";
@@ -181,6 +315,10 @@ result<ref> text_body(call_args& a) {
 
 result<ref> parse_body(call_args& a) {
     return memory_error_on_bad_alloc(out_of_memory, [&] { return number_column(a); });
+}
+
+result<ref> format_body(call_args& a) {
+    return memory_error_on_bad_alloc(out_of_memory, [&] { return format_column(a[0]); });
 }
 
 // --- the table ------------------------------------------------------------------------
@@ -255,13 +393,15 @@ constexpr function_description parse_desc{"parse", {"source", "type", "decimal"}
 
 PyMethodDef parse_row() {
     return {"parse", package_wrapper_of<parse_desc, parse_body>(), METH_FASTCALL | METH_KEYWORDS, kept<
-        "parse(source, type=None, *, decimal='.')\n--\n\n"
+        "parse(source, type=None, *, decimal='infer')\n--\n\n"
         "Extract a number from every string of an Arrow string column.\n\n" +
         source_doc +
         "    type: None (inferred: 'int64' when every number read is an int within 64 bits, else\n"
         "        'float64'), 'int64' or 'float64'.\n"
         "    decimal: the decimal mark, '.' or ',' (the other one is dropped like any separator),\n"
-        "        as for tavo.parse(); anything else raises ValueError.\n\n"
+        "        as for tavo.parse(); or 'infer' (the default): the mark that number_format()\n"
+        "        decides from the whole column, and ValueError, with the rows' evidence, when it\n"
+        "        decides none. Anything else raises ValueError.\n\n"
         "Returns:\n    Column of int64 or float64: each row is parse() of the input row, null where\n"
         "    parse() gives None (and for null rows). float64 holds each int as the nearest double,\n"
         "    as float() gives it; an int beyond the float range is inf or -inf. A forced 'int64'\n"
@@ -270,10 +410,24 @@ PyMethodDef parse_row() {
         "    as parse() gives None for it.">};
 }
 
-// The table: the text functions in their list's order, then parse.
+constexpr function_description format_desc{"number_format", {"source"}, 1, 1, false};
+
+PyMethodDef format_row() {
+    return {"number_format", package_wrapper_of<format_desc, format_body>(), METH_FASTCALL | METH_KEYWORDS, kept<
+        "number_format(source)\n--\n\n"
+        "The evidence of every row of an Arrow string column for its decimal mark, and the mark\n"
+        "decided from it all (as tavo.number_format() reads a list of texts; a null row shows\n"
+        "neither mark).\n\n" +
+        source_doc +
+        "\nReturns:\n    (decimal, point_rows, comma_rows, either_rows, neither_rows, point_example,\n"
+        "    comma_example, either_example), which tavo.columns.number_format gives as a\n"
+        "    tavo.NumberFormat.">};
+}
+
+// The table: the text functions in their list's order, then parse and number_format.
 template <class... R>
-std::array<PyMethodDef, sizeof...(R) + 2> table_of(function_list<R...>) {
-    return {text_function_row<R>()..., parse_row(), PyMethodDef{nullptr, nullptr, 0, nullptr}};
+std::array<PyMethodDef, sizeof...(R) + 3> table_of(function_list<R...>) {
+    return {text_function_row<R>()..., parse_row(), format_row(), PyMethodDef{nullptr, nullptr, 0, nullptr}};
 }
 
 auto functions = table_of(text_functions{});
@@ -287,7 +441,7 @@ consteval auto names_of(function_list<First, Rest...>) {
 PyModuleDef module_def = module_definition(
     "tavo._columns",
     kept<"The column versions of " + names_of(text_functions{}) +
-         " and parse,\n"
+         ", parse and\nnumber_format, "
          "over Arrow string columns from any producer (the Arrow PyCapsule interface).">,
     functions.data());
 

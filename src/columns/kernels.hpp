@@ -10,10 +10,13 @@
 #include "columns/column_data.hpp"
 #include "columns/string_rows.hpp"
 #include "numparse/number.hpp"
+#include "numparse/number_format.hpp"
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace tavo::columns {
 
@@ -33,5 +36,16 @@ struct number_limits {
 // needed a float; else int64. Each row is read with the decimal mark `mark`.
 kernel_output run_parse_kernel(const string_chunk& in, number_target target, number_limits limits,
                                numparse::decimal_mark mark);
+
+// The evidence of a column's rows for its decimal mark: the tally over every
+// chunk read so far, and the text of the first row of each kind (a null row
+// is `neither`, with an empty text).
+struct format_evidence {
+    numparse::format_tally tally;
+    std::array<std::string, numparse::evidence_kinds> examples;
+};
+
+// Adds the rows of `in`, numbered from `first_row` in the column, to `out`.
+std::optional<row_fault> run_format_kernel(const string_chunk& in, std::int64_t first_row, format_evidence& out);
 
 }  // namespace tavo::columns

@@ -22,8 +22,8 @@ result<ref> exact_int(std::string_view digits, bool negative) {
     failed_creation();
 }
 
-error_value refused_decimal_mark(PyObject* value) {
-    std::string text = "decimal must be '.' or ',', not ";
+error_value refused_decimal_mark(PyObject* value, bool infer) {
+    std::string text = infer ? "decimal must be '.', ',' or 'infer', not " : "decimal must be '.' or ',', not ";
     if (status shown = append_display(text, value, true); !shown) return std::move(shown.error());
     return error_value::owned_error(PyExc_ValueError, std::move(text));
 }

@@ -22,8 +22,26 @@ from _tavo import (  # the nine but parse, whose tavo form takes a decimal mark 
     underscore_to_camelcase,
 )
 
-from . import columns, keys
-from ._native import parse as parse  # the explicit re-export form: its name is in __all__ through _tavo.__all__
+from typing import Iterable, Optional
 
-__all__ = ["columns", "keys"]
+from . import _native, columns, keys
+from ._native import parse as parse  # the explicit re-export form: its name is in __all__ through _tavo.__all__
+from ._number_format import NumberFormat
+
+
+def number_format(texts: Iterable[Optional[str]]) -> NumberFormat:
+    """The decimal mark of a column of number texts, decided from its rows (see
+    `NumberFormat`), with the evidence for it.
+
+    `texts`: an iterable of str or None; anything else raises TypeError naming the item.
+
+        >>> number_format(["1.234,56", "12,5", None]).decimal
+        ','
+        >>> number_format(["1,5", "2.5"]).decimal is None
+        True
+    """
+    return NumberFormat(*_native.number_format(texts))
+
+
+__all__ = ["columns", "keys", "NumberFormat", "number_format"]
 __all__ += _tavo.__all__

@@ -26,18 +26,22 @@ class ColumnFunction(NamedTuple):
     function: Callable[..., Any]    # the tavo.columns function
     numbers: bool                   # numbers out, and the options type= and decimal= in
 
-    def options(self, type: ParseType = None, decimal: str = ".", declared: bool = False) -> dict[str, Any]:
+    def options(self, type: ParseType = None, decimal: str = "infer", declared: bool = False) -> dict[str, Any]:
         """The keyword arguments of the tavo.columns function for these options; with
         `declared`, for a front end that declares its output type ahead (see `declared`)."""
         if not self.numbers:
             return {}
         if type not in (None, "int64", "float64"):
             raise ValueError("type must be None, 'int64' or 'float64', not %r" % (type,))
-        out: dict[str, Any] = {"type": self.declared(type) if declared else type}
-        # '.' is the function's own default: passed only when it is another
-        if not (isinstance(decimal, str) and decimal == "."):
-            out["decimal"] = decimal
-        return out
+        # the mark is always passed: a front end that sees its column in batches must never
+        # fall back on the function's default, which infers it from what it is given
+        return {"type": self.declared(type) if declared else type, "decimal": decimal}
+
+    @staticmethod
+    def infers(options: dict[str, Any]) -> bool:
+        """Whether these options ask for the decimal mark inferred from the whole column."""
+        decimal = options.get("decimal")
+        return isinstance(decimal, str) and decimal == "infer"
 
     def declared(self, type: ParseType = None) -> Output:
         """The column type a front end that declares its output ahead (a polars schema, a
@@ -98,7 +102,7 @@ class ColumnMethods(Generic[R]):
     def _apply(self, function: ColumnFunction, options: dict[str, Any], declared: Output) -> R:
         raise NotImplementedError
 
-    def _call(self, f: ColumnFunction, type: ParseType = None, decimal: str = ".") -> R:
+    def _call(self, f: ColumnFunction, type: ParseType = None, decimal: str = "infer") -> R:
         return self._apply(f, f.options(type, decimal, self._declares), f.declared(type))
 
     uncamel = ColumnMethod(
@@ -111,7 +115,9 @@ class ColumnMethods(Generic[R]):
         "numbers, row by\nrow (`tavo.sanitize_vulgar_string`); nulls stay null.")
     parse = ColumnMethod(
         columns.parse, "The number in each row (`tavo.parse`), null where there is none. `decimal=\",\"`\n"
-        "reads a comma as the decimal point (and drops the points); `type` as in\n`tavo.columns.parse`.")
+        "reads a comma as the decimal point (and drops the points), `decimal=\".\"` the point;\n"
+        "`decimal=\"infer\"` (the default) decides it from the whole column, or raises ValueError\n"
+        "when the rows do not decide it; `type` as in `tavo.columns.parse`.")
 
 
 FUNCTIONS: tuple[ColumnFunction, ...] = tuple(m.record for m in vars(ColumnMethods).values()

@@ -48,8 +48,9 @@ from typing import Any, Literal, Optional, Protocol, Union
 
 from . import _columns
 from ._columns import Column
+from ._number_format import NumberFormat
 
-__all__ = ["Column", "parse", "sanitize_vulgar_string", "uncamel", "underscore_to_camelcase"]
+__all__ = ["Column", "number_format", "parse", "sanitize_vulgar_string", "uncamel", "underscore_to_camelcase"]
 
 
 class ArrowStreamExportable(Protocol):
@@ -92,7 +93,7 @@ def sanitize_vulgar_string(column: ArrowColumn) -> Any:
 
 
 def parse(column: ArrowColumn, type: Optional[Literal["int64", "float64"]] = None, *,
-          decimal: Literal[".", ","] = ".") -> Any:
+          decimal: Literal[".", ",", "infer"] = "infer") -> Any:
     """Reads a number out of each row (see `tavo.parse`) into an int64 or float64 column.
 
     `column`: a column of strings, any that `tavo.columns` accepts (its documentation lists
@@ -108,10 +109,29 @@ def parse(column: ArrowColumn, type: Optional[Literal["int64", "float64"]] = Non
     as a decimal text too large for a double is, and null in int64.
 
     `decimal`: the decimal mark, as for `tavo.parse`: "." (a "," is dropped like any
-    separator) or "," ("1.234,56" reads as 1234.56, a "." is dropped). Anything else
+    separator) or "," ("1.234,56" reads as 1234.56, a "." is dropped); or "infer", the
+    default: the mark that `number_format` decides from the whole column. When the rows do
+    not decide it (some show ".", others ","; or none shows either and some read either
+    way, like "1,250"), ValueError is raised, giving the counts and an example row of each
+    side, and nothing is returned: pass decimal="." or decimal="," then. Anything else
     raises ValueError.
     """
     return _apply(_columns.parse, column, (type,), {"decimal": decimal})
+
+
+def number_format(column: ArrowColumn) -> NumberFormat:
+    """The decimal mark of a column of number texts, decided from all its rows, with the
+    evidence for it (see `tavo.NumberFormat`): what `tavo.number_format` gives for the
+    column's rows, a null row showing neither mark. One pass over the column, without the
+    interpreter lock.
+
+    `column`: a column of strings, any that `tavo.columns` accepts (its documentation lists
+    them).
+    """
+    pd = sys.modules.get("pandas")
+    if pd is not None and isinstance(column, pd.Series):
+        column = _pandas_arrow(column, pd)
+    return NumberFormat(*_columns.number_format(column))
 
 
 def _apply(kernel: Any, column: Any, args: tuple[Any, ...], kwargs: Optional[dict[str, Any]] = None) -> Any:
@@ -134,6 +154,16 @@ def _apply(kernel: Any, column: Any, args: tuple[Any, ...], kwargs: Optional[dic
 
 
 def _pandas(kernel: Any, series: Any, args: tuple[Any, ...], pd: Any) -> Any:
+    pa = importlib.import_module("pyarrow")  # there: _pandas_arrow imported it
+    result = pa.chunked_array(kernel(_pandas_arrow(series, pd), *args))
+    values = _pandas_values(result, series.dtype, pd, pa)
+    # an object array of str would otherwise become pandas' str dtype
+    dtype = object if series.dtype == object and values.dtype == object else None
+    return pd.Series(values, dtype=dtype, index=series.index, name=series.name, copy=False)
+
+
+def _pandas_arrow(series: Any, pd: Any) -> Any:
+    """The pandas Series as a pyarrow string array."""
     try:
         pa = importlib.import_module("pyarrow")
     except ImportError:
@@ -148,11 +178,7 @@ def _pandas(kernel: Any, series: Any, args: tuple[Any, ...], pd: Any) -> Any:
                         "read as text: %s" % (series.dtype, e)) from e
     if pa.types.is_null(data.type):  # an object column of missing values only, or empty
         data = data.cast(pa.string())
-    result = pa.chunked_array(kernel(data, *args))
-    values = _pandas_values(result, series.dtype, pd, pa)
-    # an object array of str would otherwise become pandas' str dtype
-    dtype = object if series.dtype == object and values.dtype == object else None
-    return pd.Series(values, dtype=dtype, index=series.index, name=series.name, copy=False)
+    return data
 
 
 def _pandas_values(result: Any, dtype: Any, pd: Any, pa: Any) -> Any:

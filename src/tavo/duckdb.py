@@ -23,6 +23,12 @@ added), and a closed connection raises ValueError.
 The decimal comma has a function of its own rather than a second argument: DuckDB keeps
 one Python function per name (no `tavo_parse(text)` beside `tavo_parse(text, ',')`), and a
 second argument arrives as a whole column of its own in every batch.
+
+No SQL function infers the decimal mark (`tavo.columns.parse`'s default): DuckDB hands a
+function its column a batch at a time, and a mark decided batch by batch could differ
+within one column. Decide it over the whole column first
+(`tavo.columns.number_format(con.sql("SELECT price FROM items").arrow()["price"]).decimal`)
+and call `tavo_parse` or `tavo_parse_decimal_comma` accordingly.
 """
 
 from __future__ import annotations
@@ -54,7 +60,7 @@ def _functions() -> list[tuple[str, ColumnFunction, dict[str, Any]]]:
     """(SQL name, record, options) of each SQL function, in order."""
     out: list[tuple[str, ColumnFunction, dict[str, Any]]] = []
     for f in FUNCTIONS:
-        out.append((PREFIX + f.name, f, f.options(declared=True)))
+        out.append((PREFIX + f.name, f, f.options(decimal=".", declared=True)))
         if f.numbers:
             out.append((PREFIX + f.name + "_decimal_comma", f, f.options(decimal=",", declared=True)))
     return out

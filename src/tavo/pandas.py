@@ -7,7 +7,8 @@
     df["price"] = df["price"].tavo.parse(decimal=",")
 
 The methods are the functions of `tavo.columns`, each taking that function's parameters but
-the column (`parse(type=None, *, decimal=".")`). Each gives what `tavo.columns` gives for
+the column (`parse(type=None, *, decimal="infer")`: the decimal mark decided from the whole
+Series unless '.' or ',' is given). Each gives what `tavo.columns` gives for
 the Series: the same index and name, text in the Series' own dtype, numbers in its dtype
 family, with `parse` inferring int64 or float64 from the values when `type` is None:
 

@@ -7,13 +7,16 @@
     series.tavo.underscore_to_camelcase()
 
 The methods are the functions of `tavo.columns`, each taking that function's parameters but
-the column: the text functions give String, `parse(type=None, *, decimal=".")` Float64 (or
+the column: the text functions give String, `parse(type=None, *, decimal="infer")` Float64 (or
 Int64 with `type="int64"`).
 
 An expression declares its output type, so a LazyFrame's schema is known before the
 query runs; `parse` with `type=None` is therefore Float64 (a declared type cannot depend on
-the values). The expression is elementwise: the streaming engine runs it batch by batch,
-and every engine gives the same rows. A Series method gives a Series of the same name.
+the values). The expression is elementwise (the streaming engine runs it batch by batch,
+and every engine gives the same rows), but for `parse` with `decimal="infer"`, the
+default: the decimal mark is then decided from the whole column the expression sees (the
+whole group under `over()` or `group_by`), never from one batch, so that expression is not
+elementwise. `decimal="."` or `","` keeps it elementwise. A Series method gives a Series of the same name.
 The rows are those of `tavo.columns`: a null stays null.
 """
 
@@ -47,8 +50,12 @@ class ExprNamespace(ColumnMethods[pl.Expr]):
         self._expr = expr
 
     def _apply(self, function: ColumnFunction, options: dict[str, Any], declared: Output) -> pl.Expr:
-        return self._expr.map_batches(lambda s: _run(function, options, s),
-                                      return_dtype=_DTYPES[declared], is_elementwise=True)
+        # An inferred decimal mark is decided from the whole column the expression is
+        # given, never batch by batch: such an expression is not elementwise, so every
+        # engine hands it the whole column (or, under over() and group_by, the whole group,
+        # as any aggregating expression). With a mark given, rows are independent.
+        return self._expr.map_batches(lambda s: _run(function, options, s), return_dtype=_DTYPES[declared],
+                                      is_elementwise=not function.infers(options))
 
 
 @pl.api.register_series_namespace("tavo")

@@ -9,7 +9,8 @@ from arrow_kit import Chunk, source, utf8_chunk
 from catalogue import case_list, has_module, raises, resolve, returns
 from fuzz_kit import text
 from models import same
-from models.number import column_model
+from models import number_format as number_format_model
+from models.number import column_model, parse_model
 from stress_kit import Scenario, intact, mutate_list
 
 MODULE = "tavo._columns"
@@ -17,6 +18,7 @@ TEXT_FUNCTIONS = ["uncamel", "underscore_to_camelcase", "sanitize_vulgar_string"
 SHORT = TEXT_FUNCTIONS + ["parse"]
 OUT_FORMAT = {"u": "u", "U": "U", "vu": "vu", "l": "l", "g": "g"}
 TYPE_FORMAT = {"int64": "l", "float64": "g"}
+REFUSED = "refused: the rows do not decide the decimal mark"
 
 CASES, add = case_list()
 
@@ -27,11 +29,16 @@ def name(short):
 
 def expected(short, chunks, fmt, type=None):
     """(format, rows of each chunk) that the column function gives for `chunks`
-    (lists of str or None) of layout `fmt`: the per-element function row by row."""
+    (lists of str or None) of layout `fmt`: the per-element function row by row; for
+    parse, with the decimal mark the model decides from every row (REFUSED when it
+    decides none)."""
     if short != "parse":
         f = getattr(_tavo, short)
         return OUT_FORMAT[fmt], [[None if v is None else f(v) for v in c] for c in chunks]
-    results = [None if v is None else _tavo.parse(v) for c in chunks for v in c]
+    mark = number_format_model.number_format([v for c in chunks for v in c])[0]
+    if mark is None:
+        return REFUSED
+    results = [None if v is None else parse_model(v, mark) for c in chunks for v in c]
     kind, rows = column_model(results, type)
     out, at = [], 0
     for c in chunks:
@@ -58,7 +65,8 @@ def flat_rows(read):
 VALUES = {
     "text": [["getHTTPResponseCode", None, "\u00c9t\u00e9Caf\u00e9_x", ""], ["4\u00be cups, \u2153 tsp", "foo_bar_baz",
                                                                            None, "x\u00bd" * 9]],
-    "numbers": [["1,200m", None, "(3)"], ["abc", "USD (1,234.50)", "9" * 25]],
+    # "2.5" decides the mark of the first chunk alone, which "1,200m" reads either way
+    "numbers": [["1,200m", None, "(3)", "2.5"], ["abc", "USD (1,234.50)", "9" * 25]],
     "ints": [["12", None, "(3)"], ["", "-0"]],
     # ASCII only and no nulls: sanitize_vulgar_string copies such a chunk at once
     "ascii": [["getHTTPResponseCode", "foo_bar_baz", "1 1/2 cups"], ["x", ""]],
@@ -190,9 +198,18 @@ def _fuzz_column(short):
         made = [Chunk.strings((["x"] * pad if k == 0 else []) + c, fmt, offset=pad if k == 0 else 0,
                               view_buffer_size=fdp.ConsumeIntInRange(1, 128)) for k, c in enumerate(chunks)]
         src, producer = source(fmt, made, stream=stream)
+        want = expected(short, chunks, fmt)
+        if want == REFUSED:
+            try:
+                resolve(name(short))(src)
+            except ValueError as e:
+                assert str(e).startswith("cannot infer the decimal mark: "), e
+                assert producer.all_released_once() and producer.buffers_unchanged()
+                return
+            raise AssertionError(f"no refusal for {chunks!r}")
         col = resolve(name(short))(src)
         assert producer.all_released_once() and producer.buffers_unchanged()
-        fmt_out, rows = expected(short, chunks, fmt)
+        fmt_out, rows = want
         if stream:
             got, want = ak.read_stream(col), (fmt_out, rows)
         else:

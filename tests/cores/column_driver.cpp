@@ -7,12 +7,15 @@
 // has it) and compares each row with the per-element function.
 //
 // stdin: records of one operation byte ('u' uncamel, 'c' underscore_to_camelcase,
-// 'v' sanitize_vulgar, 'p' parse, 'P' parse_row with a decimal comma, 'd' to_double), a 4-byte little-endian
+// 'v' sanitize_vulgar, 'p' parse, 'P' parse_row with a decimal comma, 'd' to_double, 'f' the evidence
+// for the decimal mark as the column kernel reads it: "e" and its number, "x" when it differs from
+// evidence_of()'s), a 4-byte little-endian
 // length and the text. stdout: per record a 4-byte length and the result:
 // the text ('v': "=" alone when there was no fraction), or for 'p' a kind
 // letter ('n' none, 'i' int64, 'b' big_int, 'r' real) and the value (decimal,
 // digits with a sign, or the double's bits in hex), for 'd' the bits in hex.
 #include "numparse/number.hpp"
+#include "numparse/number_format.hpp"
 #include "text/convert.hpp"
 
 #include <cinttypes>
@@ -42,15 +45,19 @@ public:
         base_ = static_cast<char*>(p);
         if (mprotect(base_, page, PROT_NONE) != 0 || mprotect(base_ + page + body, page, PROT_NONE) != 0) std::abort();
         text_ = at_end ? base_ + page + body - n : base_ + page;
+        readable_end_ = base_ + page + body;
     }
     guarded(const guarded&) = delete;
     guarded& operator=(const guarded&) = delete;
     ~guarded() { munmap(base_, total_); }
     char* get() const noexcept { return text_; }
+    // Where the readable bytes from the text on end.
+    const char* readable_end() const noexcept { return readable_end_; }
 
 private:
     char* base_;
     char* text_;
+    const char* readable_end_;
     std::size_t total_;
 };
 
@@ -92,6 +99,10 @@ std::string convert_column(const std::vector<row>& rows) {
                                                   : "r" + bits_of(n.real);
         }
         if (r.op == 'd') others[i] = bits_of(tavo::numparse::to_double(in, false));
+        if (r.op == 'f') {
+            const auto e = tavo::numparse::evidence_of_row(in, ascii, r.text->readable_end());
+            others[i] = e == tavo::numparse::evidence_of(in) ? "e" + std::to_string(static_cast<int>(e)) : "x";
+        }
         ends.push_back(sink.size());
     }
     std::size_t size = 0;

@@ -8,7 +8,7 @@ needed, so a stub that became too loose fails the check as well).
 from __future__ import annotations
 
 from collections import defaultdict
-from typing import Any, TypedDict, assert_type
+from typing import Any, Literal, TypedDict, assert_type
 
 import duckdb
 import pandas as pd
@@ -113,6 +113,17 @@ def decimal_marks(s: str, column: Any) -> None:
     tavo.parse(s, decimal=";")  # type: ignore[arg-type]
     tavo.parse(b"1", decimal=",")  # type: ignore[arg-type]
     tavo.columns.parse(column, None, ",")  # type: ignore[call-arg]
+    assert_type(tavo.columns.parse(column, decimal="infer"), Any)
+    tavo.parse(s, decimal="infer")  # type: ignore[arg-type]
+
+
+def number_formats(texts: list[str | None], column: Any) -> None:
+    found = tavo.number_format(texts)
+    assert_type(found, tavo.NumberFormat)
+    assert_type(found.decimal, Literal[".", ","] | None)
+    assert_type(found.point_example, tuple[int, str] | None)
+    assert_type(tavo.columns.number_format(column).comma_rows, int)
+    tavo.number_format([1])  # type: ignore[list-item]
 
 
 assert_type(_tavo.__all__, list[str])
