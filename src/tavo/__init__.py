@@ -2,6 +2,7 @@
 
 The functions are those of the extension module `_tavo` (the very same objects), but for
 `parse`, which takes a keyword-only `decimal` ('.' or ',') and comes from `tavo._native`;
+`price` reads the amount and currency of a price text into a `Price` named tuple;
 `tavo.columns` has the text and number functions over whole Arrow columns (pyarrow,
 polars, pandas, DuckDB, Spark, or any producer of the Arrow PyCapsule interface);
 `tavo.keys` converts the keys of nested payloads (dicts, lists and tuples) between
@@ -24,6 +25,8 @@ from _tavo import (  # the nine but parse, whose tavo form takes a decimal mark 
 
 from . import columns, keys
 from ._native import parse as parse  # the explicit re-export form: its name is in __all__ through _tavo.__all__
+from ._native import price
+from ._price import Price
 
-__all__ = ["columns", "keys"]
+__all__ = ["Price", "columns", "keys", "price"]
 __all__ += _tavo.__all__

@@ -2,10 +2,13 @@
 # re-exported under its own name by a public module (tavo, tavo.keys).
 from typing import Any, Literal, SupportsIndex, TypeVar, overload
 
+from ._price import Price
+
 _K = TypeVar("_K")
 _T = TypeVar("_T")
 
 def parse(s: str, *, decimal: Literal[".", ","] = ".") -> int | float | None: ...
+def price(text: str, *, decimal: Literal[".", ","] | None = None) -> Price | None: ...
 
 # A dict (or subclass) becomes a plain dict with the same kind of keys (str keys stay str),
 # a list or tuple a plain one; anything else is returned as it is.
