@@ -106,6 +106,16 @@ CASES = [
     ("12 EURO", 12, "EURO"),
     ("12 USDT", 12, None),  # a code inside a word is none
     ("12 kroner", 12, None),
+    ("kr. 299,-", 299, "kr."),
+    ("KSh 1,200", 1200, "KSh"),
+    ("100 ر.س", 100, "ر.س"),  # an abbreviation's dot left out
+    ("Rs.1,299", 1299, "Rs."),
+    ("No.5 $10", 10, "$"),  # a currency against the next number is that one's
+    # cents after the currency, a fraction without a whole part
+    ("12€50", 12.5, "€"),
+    ("12€ 50", 12, "€"),
+    ("$.99", 0.99, "$"),
+    (",50 €", 0.5, "€"),
     # multiples
     ("£1.5k", 1500.0, "£"),
     ("$2K", 2000, "$"),

@@ -15,7 +15,8 @@ beside an amount, each with the ISO 4217 code it stands for:
   languages of the territories where it is legal tender today ('円', 'euro',
   'yen', 'lek'): a short name there is what a price tag says;
 - the few abbreviations that shops write and CLDR has no symbol for (ABBREVIATIONS
-  below, each with its code), such as 'руб.' and 'Fr.'.
+  below, each with its code), such as 'руб.' and 'Fr.';
+- a symbol that ends with an abbreviation's dot also without it ('ر.س').
 
 The output (default: src/numparse/currency_table.inc) is C++ included by
 src/numparse/currency_table.hpp, which declares the record type. The entries
@@ -46,7 +47,7 @@ ABBREVIATIONS = {
     "Euro": "EUR", "EURO": "EUR", "Euros": "EUR", "euros": "EUR",
     "U.S.": "USD", "USD$": "USD", "AU$": "AUD", "NZ$": "NZD", "S$": "SGD", "RD$": "DOP",
     "Bs.": "VES", "Bs": "BOB", "S/.": "PEN", "Q.": "GTQ", "RM.": "MYR",
-    "kr.": "DKK",
+    "kr.": "DKK", "KSh": "KES", "E£": "EGP", "L.E.": "EGP", "LE": "EGP",
 }
 
 # Marks that only steer the display direction or the line breaks.
@@ -96,6 +97,11 @@ def entries():
             for name in names:
                 if name and " " not in name and len(name) <= 6:
                     add(name, code)
+    # A symbol that ends an abbreviation with a dot is written without it too
+    # ('ر.س.' and 'ر.س', 'лв.' and 'лв'), when two characters or more are left.
+    for text, code in sorted(found.items()):
+        if text.endswith(".") and len(text) >= 3:
+            add(text[:-1], code)
     # A symbol that several currencies share keeps the first code met; the
     # codes themselves always stand for themselves.
     for text, code in ABBREVIATIONS.items():

@@ -7,8 +7,11 @@
 #include "numparse/currency_table.hpp"
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
+#include <tuple>
+#include <utility>
 
 namespace tavo::numparse {
 
@@ -32,6 +35,12 @@ constexpr std::array<std::uint32_t, 256> sizes_by_first = [] {
     for (const currency_entry& e : currency_entries) {
         t[static_cast<unsigned char>(e.text[0])] |= std::uint32_t{1} << e.size;
     }
+    return t;
+}();
+// 1 for the bytes that end an entry.
+constexpr std::array<unsigned char, 256> last_bytes = [] {
+    std::array<unsigned char, 256> t{};
+    for (const currency_entry& e : currency_entries) t[static_cast<unsigned char>(e.text[e.size - 1])] = 1;
     return t;
 }();
 static_assert([] {
@@ -79,32 +88,74 @@ bool fits(std::string_view t, std::size_t at, std::size_t size) noexcept {
     return !(ends_in_letter && letter_at(t, at + size));
 }
 
-// The size of the longest currency entry that starts at `pos`, or 0.
-std::size_t currency_from(std::string_view t, std::size_t pos) noexcept {
-    if (pos >= t.size()) return 0;
-    const unsigned char b = byte_at(t, pos);
-    if (sizes_by_first[b] == 0) return 0;
-    const std::size_t left = t.size() - pos;
-    for (std::size_t i = currency_first[b]; i < currency_first[b + 1]; ++i) {
-        const currency_entry& e = currency_entries[i];
-        if (e.size <= left && std::memcmp(t.data() + pos, e.text, e.size) == 0 && fits(t, pos, e.size)) return e.size;
+inline bool same_bytes(const char* a, const char* b, std::size_t n) noexcept {
+    for (std::size_t i = 0; i < n; ++i) {
+        if (a[i] != b[i]) return false;
     }
-    return 0;
+    return true;
 }
 
-// The size of the longest currency entry that ends at `end`, or 0.
-std::size_t currency_until(std::string_view t, std::size_t end) noexcept {
+// A currency entry found in the text: its size (0: none) and its index.
+struct entry_match {
+    std::size_t size = 0;
+    std::size_t index = 0;
+};
+
+constexpr std::uint32_t hash_bytes(const char* p, std::size_t n) noexcept {
+    std::uint32_t h = 2166136261u;  // FNV-1a
+    for (std::size_t i = 0; i < n; ++i) h = (h ^ static_cast<unsigned char>(p[i])) * 16777619u;
+    return h;
+}
+
+// The entries by the hash of their bytes (open addressing, linear probing):
+// entry index + 1, 0 for an empty slot.
+constexpr std::size_t hash_slots = 2048;
+static_assert(hash_slots >= 2 * currency_entry_count && (hash_slots & (hash_slots - 1)) == 0);
+constexpr std::array<std::uint16_t, hash_slots> entry_slots = [] {
+    std::array<std::uint16_t, hash_slots> t{};
+    for (std::size_t i = 0; i < currency_entry_count; ++i) {
+        const currency_entry& e = currency_entries[i];
+        std::size_t h = hash_bytes(e.text, e.size) & (hash_slots - 1);
+        while (t[h] != 0) h = (h + 1) & (hash_slots - 1);
+        t[h] = static_cast<std::uint16_t>(i + 1);
+    }
+    return t;
+}();
+
+// The entry whose bytes are the n at p, or npos.
+std::size_t entry_of(const char* p, std::size_t n) noexcept {
+    for (std::size_t h = hash_bytes(p, n) & (hash_slots - 1);; h = (h + 1) & (hash_slots - 1)) {
+        const std::size_t slot = entry_slots[h];
+        if (slot == 0) return npos;
+        const currency_entry& e = currency_entries[slot - 1];
+        if (e.size == n && same_bytes(p, e.text, n)) return slot - 1;
+    }
+}
+
+// The longest currency entry that starts at `pos`.
+entry_match currency_from(std::string_view t, std::size_t pos) noexcept {
+    if (pos >= t.size()) return {};
+    const std::size_t left = t.size() - pos;
+    std::uint32_t sizes = sizes_by_first[byte_at(t, pos)];
+    if (left < longest_entry) sizes &= (std::uint32_t{2} << left) - 1;
+    while (sizes != 0) {
+        const std::size_t n = static_cast<std::size_t>(31 - std::countl_zero(sizes));
+        sizes &= ~(std::uint32_t{1} << n);
+        if (const std::size_t i = entry_of(t.data() + pos, n); i != npos && fits(t, pos, n)) return {n, i};
+    }
+    return {};
+}
+
+// The longest currency entry that ends at `end`.
+entry_match currency_until(std::string_view t, std::size_t end) noexcept {
+    if (end == 0 || !last_bytes[byte_at(t, end - 1)]) return {};
     const std::size_t most = end < longest_entry ? end : longest_entry;
     for (std::size_t n = most; n != 0; --n) {
         const std::size_t at = end - n;
-        const unsigned char b = byte_at(t, at);
-        if (((sizes_by_first[b] >> n) & 1) == 0) continue;
-        for (std::size_t i = currency_first[b]; i < currency_first[b + 1]; ++i) {
-            const currency_entry& e = currency_entries[i];
-            if (e.size == n && std::memcmp(t.data() + at, e.text, n) == 0 && fits(t, at, n)) return n;
-        }
+        if (((sizes_by_first[byte_at(t, at)] >> n) & 1) == 0) continue;
+        if (const std::size_t i = entry_of(t.data() + at, n); i != npos && fits(t, at, n)) return {n, i};
     }
-    return 0;
+    return {};
 }
 
 // The size of the space at `pos` (U+0020, tab, line ends, U+00A0, U+2007,
@@ -124,7 +175,9 @@ std::size_t space_at(std::string_view t, std::size_t pos) noexcept {
 
 // The size of the space ending at `end`, or 0.
 std::size_t space_until(std::string_view t, std::size_t end) noexcept {
-    if (end >= 1 && space_at(t, end - 1) == 1) return 1;
+    if (end == 0) return 0;
+    const unsigned char c = byte_at(t, end - 1);
+    if (c < 0x80) return c == ' ' || c == '\t' || c == '\n' || c == '\r' ? 1 : 0;
     if (end >= 2 && space_at(t, end - 2) == 2) return 2;
     if (end >= 3 && space_at(t, end - 3) == 3) return 3;
     return 0;
@@ -190,74 +243,103 @@ struct figure {
     std::size_t start = 0, end = 0;  // its digits and separators
     std::size_t next = 0;            // where the search for the next number goes on
     std::size_t prefix = 0;          // where what belongs to it before it starts
-    std::size_t currency_at = 0, currency_size = 0;
+    std::size_t currency_at = 0, currency_size = 0, currency_entry = 0;
     std::size_t decimal_at = npos;  // the decimal mark, if it has one
     std::size_t fraction = 0;       // the digits after it
     bool no_cents = false;
     bool percent = false;
     bool negative = false;
     bool thousands = false;  // 'k' after it
+    std::size_t cents_at = npos;  // its two digits of cents after its currency ('12€50')
 };
 
-// The digits and separators of the number starting at the digit at `pos`.
-std::size_t figure_end(std::string_view t, std::size_t pos) noexcept {
+// The digits and separators of a number, and its marks.
+struct figure_shape {
+    std::size_t end = 0;
+    std::size_t digits = 0;                            // all of them
+    std::size_t marks[2] = {0, 0};                     // how many '.' and ','
+    std::size_t first_mark[2] = {npos, npos};          // where the first '.' and ',' stand
+    std::size_t digits_before[2] = {0, 0};             // the digits before them
+    std::size_t last_mark = npos;                      // where the last mark stands
+    std::size_t digits_before_last = 0;
+    bool whole_is_zero = false;                        // the digits before the first mark are "0" or none
+};
+
+// The number starting at the digit at `pos`.
+figure_shape shape_at(std::string_view t, std::size_t pos) noexcept {
     const std::size_t n = t.size();
+    figure_shape f;
     bool first_group = true;
     for (;;) {
         const std::size_t group_start = pos;
         while (pos < n && is_digit(byte_at(t, pos))) ++pos;
         const std::size_t group = pos - group_start;
+        f.digits += group;
         if (pos + 1 < n && (t[pos] == '.' || t[pos] == ',') && is_digit(byte_at(t, pos + 1))) {
+            const int k = t[pos] == ',';
+            if (f.marks[k]++ == 0) {
+                f.first_mark[k] = pos;
+                f.digits_before[k] = f.digits;
+            }
+            f.last_mark = pos;
+            f.digits_before_last = f.digits;
             ++pos;
             first_group = false;
             continue;
         }
         // Spaces and apostrophes join groups of three after groups of at
         // most three: never after a fraction ('12,50 100').
-        if (const std::size_t s = group_space_at(t, pos);
-            s != 0 && (first_group ? group <= 3 : group == 3) && three_digits_at(t, pos + s)) {
-            pos += s;
+        if (const std::size_t sep = group_space_at(t, pos);
+            sep != 0 && (first_group ? group <= 3 : group == 3) && three_digits_at(t, pos + sep)) {
+            pos += sep;
             first_group = false;
             continue;
         }
-        return pos;
+        f.end = pos;
+        return f;
     }
 }
 
-// Where the decimal mark of the number [start, end) is, npos for none.
-std::size_t decimal_of(std::string_view t, std::size_t start, std::size_t end, price_mark mark) noexcept {
-    std::size_t points = 0, commas = 0, last = npos, zero_whole = true, whole_digits = 0;
-    for (std::size_t i = start; i < end; ++i) {
-        const char c = t[i];
-        if (c == '.' || c == ',') {
-            (c == '.' ? points : commas) += 1;
-            last = i;
-        } else if (is_digit(static_cast<unsigned char>(c)) && last == npos) {
-            ++whole_digits;
-            if (c != '0') zero_whole = false;
-        }
-    }
-    if (last == npos) return npos;
+// The decimal mark of a number (npos: none) and the digits after it.
+std::pair<std::size_t, std::size_t> decimal_of(const figure_shape& f, price_mark mark) noexcept {
+    if (f.last_mark == npos) return {npos, 0};
     if (mark != price_mark::infer) {
-        const char m = static_cast<char>(mark);
-        if ((m == '.' ? points : commas) != 1) return npos;
-        for (std::size_t i = start; i < end; ++i) {
-            if (t[i] == m) return i;
-        }
-        return npos;
+        const int k = mark == price_mark::comma;
+        if (f.marks[k] != 1) return {npos, 0};
+        return {f.first_mark[k], f.digits - f.digits_before[k]};
     }
-    if (points != 0 && commas != 0) return last;
-    if (points + commas > 1) return npos;
-    const bool three_after = end - last == 4;
-    if (three_after && !(zero_whole && whole_digits == 1)) return npos;
-    return last;
+    const std::size_t after = f.digits - f.digits_before_last;
+    if (f.marks[0] != 0 && f.marks[1] != 0) return {f.last_mark, after};
+    if (f.marks[0] + f.marks[1] > 1) return {npos, 0};
+    if (after == 3 && !f.whole_is_zero) return {npos, 0};
+    return {f.last_mark, after};
 }
 
 // The number found at the digit at `pos`, with what stands around it.
 figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept {
     figure f;
     f.start = pos;
-    f.end = figure_end(t, pos);
+    figure_shape shape = shape_at(t, pos);
+    f.end = shape.end;
+    // A decimal mark before it, after neither a digit nor a letter nor a mark: '$.99'.
+    if (pos >= 1 && (t[pos - 1] == '.' || t[pos - 1] == ',') &&
+        (pos == 1 || (byte_at(t, pos - 2) < 0x80 && !is_digit(byte_at(t, pos - 2)) &&
+                      !is_ascii_alpha(byte_at(t, pos - 2)) && t[pos - 2] != '.' && t[pos - 2] != ','))) {
+        f.start = pos - 1;
+        const int k = t[pos - 1] == ',';
+        shape.marks[k] += 1;
+        shape.first_mark[k] = pos - 1;
+        shape.digits_before[k] = 0;
+        if (shape.last_mark == npos) {
+            shape.last_mark = pos - 1;
+            shape.digits_before_last = 0;
+        }
+    }
+    {
+        const int k = shape.first_mark[1] < shape.first_mark[0];
+        const std::size_t whole = shape.first_mark[k] == npos ? shape.digits : shape.digits_before[k];
+        shape.whole_is_zero = whole == 0 || (whole == 1 && t[f.start] == '0');
+    }
     std::size_t after = f.end;
     // No cents: ",-", ".-", ",--", ",–"
     if (after + 1 < t.size() && (t[after] == ',' || t[after] == '.')) {
@@ -270,12 +352,7 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
             }
         }
     }
-    if (!f.no_cents) {
-        f.decimal_at = decimal_of(t, f.start, f.end, mark);
-        if (f.decimal_at != npos) {
-            for (std::size_t i = f.decimal_at + 1; i < f.end; ++i) f.fraction += is_digit(byte_at(t, i));
-        }
-    }
+    if (!f.no_cents) std::tie(f.decimal_at, f.fraction) = decimal_of(shape, mark);
 
     // Before it: a sign, a currency, a sign before the currency, a parenthesis.
     std::size_t b = skip_spaces_back(t, f.start);
@@ -286,7 +363,7 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
             // After a number (or a number and its currency) it is the dash of a range.
             std::size_t q = skip_spaces_back(t, b - m);
             if (q != 0 && is_digit(byte_at(t, q - 1))) return;
-            if (const std::size_t c = currency_until(t, q)) {
+            if (const std::size_t c = currency_until(t, q).size) {
                 const std::size_t r = skip_spaces_back(t, q - c);
                 if (r != 0 && is_digit(byte_at(t, r - 1))) return;
             }
@@ -296,7 +373,8 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
     };
     take_minus();
     std::size_t before_at = 0, before_size = 0;
-    if (const std::size_t c = currency_until(t, b)) {
+    const entry_match before = currency_until(t, b);
+    if (const std::size_t c = before.size) {
         before_at = b - c;
         before_size = c;
         b = skip_spaces_back(t, before_at);
@@ -319,11 +397,26 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
     }
     const std::size_t after_at = a;
     std::size_t after_size = 0;
+    entry_match behind;
     if (!f.thousands) {
-        after_size = currency_from(t, a);
+        behind = currency_from(t, a);
+        after_size = behind.size;
+        // A currency apart from this number and against the next one is the next one's: '5 $10'.
+        if (after_size != 0 && a != after && a + after_size < t.size() && is_digit(byte_at(t, a + after_size))) {
+            after_size = 0;
+        }
         if (after_size != 0) {
             f.next = a + after_size;
-            a = skip_spaces(t, a + after_size);
+            // Cents written after the currency that follows the whole amount: '12€50'.
+            if (before_size == 0 && after_at == after && f.decimal_at == npos && !f.no_cents &&
+                f.next + 2 <= t.size() &&
+                is_digit(byte_at(t, f.next)) && is_digit(byte_at(t, f.next + 1)) &&
+                (f.next + 2 == t.size() || !is_digit(byte_at(t, f.next + 2)))) {
+                f.cents_at = f.next;
+                f.fraction = 2;
+                f.next += 2;
+            }
+            a = skip_spaces(t, f.next);
         }
     }
     const bool close = a < t.size() && t[a] == ')';
@@ -337,9 +430,11 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
                               !single_letter(after_at, after_size))) {
         f.currency_at = before_at;
         f.currency_size = before_size;
+        f.currency_entry = before.index;
     } else if (after_size != 0) {
         f.currency_at = after_at;
         f.currency_size = after_size;
+        f.currency_entry = behind.index;
     }
     f.negative = minus != npos || (open && close);
     return f;
@@ -362,8 +457,31 @@ bool range_between(std::string_view t, std::size_t from, std::size_t to) noexcep
 number amount_of(std::string_view t, const figure& f, price_scratch& scratch) {
     char* const out = scratch.room(f.end - f.start + 8);
     std::size_t n = 0;
+    if (!f.thousands) {
+        // Every byte is written, only the digits move on (and the decimal
+        // mark, written as '.').
+        out[n] = '-';
+        n += f.negative;
+        const std::size_t mark_at = f.decimal_at == npos ? f.end : f.decimal_at;
+        for (std::size_t i = f.start; i < mark_at; ++i) {
+            out[n] = t[i];
+            n += is_digit(byte_at(t, i));
+        }
+        if (mark_at != f.end) {
+            out[n++] = '.';
+            for (std::size_t i = mark_at + 1; i < f.end; ++i) {
+                out[n] = t[i];
+                n += is_digit(byte_at(t, i));
+            }
+        } else if (f.cents_at != npos) {
+            out[n++] = '.';
+            out[n++] = t[f.cents_at];
+            out[n++] = t[f.cents_at + 1];
+        }
+        return detail::read_number_text(std::string_view(out, n));
+    }
     if (f.negative) out[n++] = '-';
-    std::size_t shift = f.thousands ? 3 : 0;  // fraction digits moved into the whole part
+    std::size_t shift = 3;  // fraction digits moved into the whole part
     bool in_fraction = false;
     for (std::size_t i = f.start; i < f.end; ++i) {
         const char c = t[i];
@@ -405,6 +523,7 @@ price read_price(std::string_view text, price_mark mark, price_scratch& scratch)
             out.amount = amount_of(text, range ? previous : f, scratch);
             out.currency_at = f.currency_at;
             out.currency_size = f.currency_size;
+            out.currency_entry = f.currency_entry;
             return out;
         }
         if (!has_first) {

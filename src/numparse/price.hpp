@@ -35,11 +35,13 @@ private:
 
 // What read_price found. `amount.what` is none when the text holds no price;
 // the currency, when there is one, is the bytes [currency_at, currency_at +
-// currency_size) of the text.
+// currency_size) of the text, which are those of currency_entries[currency_entry]
+// (currency_table.hpp).
 struct price {
     number amount;
     std::size_t currency_at = 0;
     std::size_t currency_size = 0;
+    std::size_t currency_entry = 0;
 };
 
 // The price of `text`:

@@ -4,6 +4,7 @@
 #include "boundary/bodies.hpp"
 #include "numparse/decimal_arg.hpp"
 #include "numparse/number_result.hpp"
+#include "numparse/currency_table.hpp"
 #include "numparse/price.hpp"
 #include "shared/first_store.hpp"
 
@@ -48,6 +49,18 @@ result<PyTypeObject*> price_type() {
     return reinterpret_cast<PyTypeObject*>(keep_first_owned(price_type_cell, type.release()));
 }
 
+// The str of each currency entry, made at its first use and kept for the
+// process: a currency is always one of them, and most prices repeat a few.
+std::atomic<PyObject*> currency_strs[numparse::currency_entry_count];
+
+ref currency_str(std::size_t entry) {
+    std::atomic<PyObject*>& cell = currency_strs[entry];
+    if (PyObject* s = cell.load(std::memory_order_acquire)) return borrow(s);
+    const numparse::currency_entry& e = numparse::currency_entries[entry];
+    ref made = string_result(std::string_view(e.text, e.size));
+    return borrow(keep_first_owned(cell, made.release()));
+}
+
 result<ref> amount_result(const numparse::number& amount) {
     switch (amount.what) {
         case numparse::number::kind::int64:
@@ -76,15 +89,10 @@ result<ref> price_body(call_args& a) {
     result<ref> amount = amount_result(found.amount);
     if (!amount) return std::move(amount.error());
     if (amount->get() == Py_None) return none_result();  // an integer longer than the interpreter converts
-    ref currency = found.currency_size == 0 ? none_result()
-                                            : string_result(text.substr(found.currency_at, found.currency_size));
+    ref currency = found.currency_size == 0 ? none_result() : currency_str(found.currency_entry);
     result<PyTypeObject*> type = price_type();
     if (!type) return std::move(type.error());
-    // Filled at once, before any Python code can run: a tuple of two.
-    ref out = created((*type)->tp_alloc(*type, 2));
-    PyTuple_SET_ITEM(out.get(), 0, amount->release());
-    PyTuple_SET_ITEM(out.get(), 1, currency.release());
-    return out;
+    return new_pair_of_type(*type, std::move(*amount), std::move(currency));
 }
 
 }  // namespace tavo

@@ -123,7 +123,8 @@ def decimal_of(t, start, end, mark):
     if len(marks) > 1:
         return None
     last = marks[0]
-    if end - last == 4 and t[start:last] != "0":
+    whole = "".join(c for c in t[start:last] if is_digit(c))
+    if end - last == 4 and whole not in ("", "0"):
         return None
     return last
 
@@ -135,6 +136,10 @@ class Figure:
 def figure_at(t, pos, mark):
     f = Figure()
     f.start, f.end = pos, figure_end(t, pos)
+    f.cents = None
+    if pos >= 1 and t[pos - 1] in ".," and (pos == 1 or (t[pos - 2].isascii() and not t[pos - 2].isalnum()
+                                                          and t[pos - 2] not in ".,")):
+        f.start = pos - 1  # '$.99': a decimal mark before the digits
     f.no_cents = f.percent = f.negative = f.thousands = False
     f.decimal_at, f.fraction = None, 0
     f.currency = None
@@ -188,9 +193,16 @@ def figure_at(t, pos, mark):
     after_size = 0
     if not f.thousands:
         after_size = currency_from(t, a)
+        if after_size and a != after and a + after_size < len(t) and is_digit(t[a + after_size]):
+            after_size = 0  # '5 $10': the currency of the next number
         if after_size:
             f.next = a + after_size
-            a = skip_spaces(t, a + after_size)
+            # '12€50': cents after the currency that follows the whole amount
+            if (not before and a == after and f.decimal_at is None and not f.no_cents
+                    and re.match(r"[0-9]{2}(?![0-9])", t[f.next:])):
+                f.cents, f.fraction = f.next, 2
+                f.next += 2
+            a = skip_spaces(t, f.next)
     closed = a < len(t) and t[a] == ")"
     if not after_size:
         f.next = after
@@ -218,6 +230,8 @@ def range_between(t, a, b):
 def amount(t, f):
     text = "".join("." if i == f.decimal_at else c
                    for i, c in enumerate(t[f.start:f.end], f.start) if is_digit(c) or i == f.decimal_at)
+    if f.cents is not None:
+        text += "." + t[f.cents:f.cents + 2]
     if f.thousands:
         whole, point, fraction = text.partition(".")
         fraction = fraction.ljust(3, "0")
