@@ -37,10 +37,12 @@ constexpr std::array<std::uint32_t, 256> sizes_by_first = [] {
     }
     return t;
 }();
-// 1 for the bytes that end an entry.
-constexpr std::array<unsigned char, 256> last_bytes = [] {
-    std::array<unsigned char, 256> t{};
-    for (const currency_entry& e : currency_entries) t[static_cast<unsigned char>(e.text[e.size - 1])] = 1;
+// Bit n for each last byte that ends an entry of n bytes.
+constexpr std::array<std::uint32_t, 256> sizes_by_last = [] {
+    std::array<std::uint32_t, 256> t{};
+    for (const currency_entry& e : currency_entries) {
+        t[static_cast<unsigned char>(e.text[e.size - 1])] |= std::uint32_t{1} << e.size;
+    }
     return t;
 }();
 static_assert([] {
@@ -148,9 +150,12 @@ entry_match currency_from(std::string_view t, std::size_t pos) noexcept {
 
 // The longest currency entry that ends at `end`.
 entry_match currency_until(std::string_view t, std::size_t end) noexcept {
-    if (end == 0 || !last_bytes[byte_at(t, end - 1)]) return {};
-    const std::size_t most = end < longest_entry ? end : longest_entry;
-    for (std::size_t n = most; n != 0; --n) {
+    if (end == 0) return {};
+    std::uint32_t sizes = sizes_by_last[byte_at(t, end - 1)];
+    if (end < longest_entry) sizes &= (std::uint32_t{2} << end) - 1;
+    while (sizes != 0) {
+        const std::size_t n = static_cast<std::size_t>(31 - std::countl_zero(sizes));
+        sizes &= ~(std::uint32_t{1} << n);
         const std::size_t at = end - n;
         if (((sizes_by_first[byte_at(t, at)] >> n) & 1) == 0) continue;
         if (const std::size_t i = entry_of(t.data() + at, n); i != npos && fits(t, at, n)) return {n, i};
@@ -506,8 +511,10 @@ number amount_of(std::string_view t, const figure& f, price_scratch& scratch) {
 price read_price(std::string_view text, price_mark mark, price_scratch& scratch) {
     price out;
     const std::size_t n = text.size();
-    figure previous, first, first_fraction;
-    bool has_previous = false, has_first = false, has_first_fraction = false;
+    // The earlier numbers without a currency, as far as they matter: the one
+    // just before (a range's first), the first, the first with a fraction.
+    figure previous, fallback;
+    bool has_previous = false, has_fallback = false;
     std::size_t pos = 0;
     for (;;) {
         while (pos < n && !is_digit(byte_at(text, pos))) ++pos;
@@ -519,29 +526,22 @@ price read_price(std::string_view text, price_mark mark, price_scratch& scratch)
             continue;
         }
         if (f.currency_size != 0) {
-            const bool range = has_previous && previous.fraction == f.fraction && range_between(text, previous.next, f.prefix);
+            const bool range =
+                has_previous && previous.fraction == f.fraction && range_between(text, previous.next, f.prefix);
             out.amount = amount_of(text, range ? previous : f, scratch);
             out.currency_at = f.currency_at;
             out.currency_size = f.currency_size;
             out.currency_entry = f.currency_entry;
             return out;
         }
-        if (!has_first) {
-            first = f;
-            has_first = true;
-        }
-        if (!has_first_fraction && f.fraction != 0) {
-            first_fraction = f;
-            has_first_fraction = true;
+        if (!has_fallback || (fallback.fraction == 0 && f.fraction != 0)) {
+            fallback = f;
+            has_fallback = true;
         }
         previous = f;
         has_previous = true;
     }
-    if (has_first_fraction) {
-        out.amount = amount_of(text, first_fraction, scratch);
-    } else if (has_first) {
-        out.amount = amount_of(text, first, scratch);
-    }
+    if (has_fallback) out.amount = amount_of(text, fallback, scratch);
     return out;
 }
 
