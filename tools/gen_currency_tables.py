@@ -48,6 +48,7 @@ ABBREVIATIONS = {
     "U.S.": "USD", "USD$": "USD", "AU$": "AUD", "NZ$": "NZD", "S$": "SGD", "RD$": "DOP",
     "Bs.": "VES", "Bs": "BOB", "S/.": "PEN", "Q.": "GTQ", "RM.": "MYR",
     "kr.": "DKK", "KSh": "KES", "E£": "EGP", "L.E.": "EGP", "LE": "EGP",
+    "원": "KRW", "тг": "KZT",
 }
 
 # Marks that only steer the display direction or the line breaks.
