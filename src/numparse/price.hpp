@@ -59,6 +59,10 @@ struct price {
 //   not after a lone 0) is a thousands separator, used twice or more always;
 //   otherwise the one mark is the decimal point; ",-" or ".-" after it means
 //   no cents ('50,-', '1.899,-');
+// - a mark before its digits, after neither a digit, a letter nor a mark, is
+//   its decimal point ('$.99'); two digits right after a currency that follows
+//   a whole number with no space are its cents ('12€50'); a currency apart
+//   from a number and against the next one is the next one's ('5 $10');
 // - '-' before it (or before its currency), not after another number, or
 //   parentheses around it and its currency make it negative;
 // - 'k' after it, with its currency before it ('£1.5k'), multiplies by 1000.
