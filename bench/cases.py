@@ -388,6 +388,44 @@ def decimal_comma_cases():
     return out
 
 
+# tavo.price on texts of several countries: against _tavo.parse on the same text (which reads
+# every digit with '.' as the mark, and builds no currency), and against price_parser.
+PRICE_TEXTS = ["$1,234.56", "1.234,56 €", "Price: 1 299,00 €", "AED 8000 (USD 2179)", "27.00 руб.",
+               "CHF 1'049.95"]
+
+
+def price_label(text):
+    return "small: %r" % text
+
+
+def _price_parser_pair(r):
+    return None if r.amount is None else (float(r.amount), r.currency)
+
+
+def price_cases():
+    try:
+        import tavo
+        native = tavo.price
+        native("1")
+    except (ImportError, AttributeError, TypeError):
+        return []  # the package tavo is not installed: its targets say the cases did not run
+    pp = peer("price_parser")
+    out = []
+    for text in PRICE_TEXTS:
+        c = Case("tavo.price", price_label(text), "small", {"main": short(text, 50)},
+                 {"main": Candidate("tavo.price", "module", "f(x)", {"f": native, "x": text})}, [])
+        c.others.append(Candidate("_tavo.parse", "built-in", "f(x)", {"f": _tavo.parse, "x": text}, check=False,
+                                  notes=["the same text, read by parse's rules"]))
+        if pp is None:
+            c.others.append(missing("price_parser", "peer", peer_notes.get("price_parser", "")))
+        else:
+            c.others.append(Candidate("price_parser", "peer", "g(p(x))",
+                                      {"p": pp.Price.fromstring, "g": _price_parser_pair, "x": text},
+                                      notes=["compared as (amount, currency): price_parser gives a Decimal"]))
+        out.append(c)
+    return out
+
+
 def _calling_convention_note():
     """Which calling convention parse and os.fspath use, read from their method tables."""
     try:
@@ -800,7 +838,7 @@ BUILDERS = {
     "sanitize_vulgar_string": sanitize_cases, "parse": parse_cases,
     "multikeysort": multikeysort_cases, "collapse": collapse_cases, "backfill": backfill_cases,
     "backfill_iterdict": backfill_iterdict_cases, "same_order": same_order_cases,
-    "columns": column_cases.cases, "keys": keys_cases,
+    "columns": column_cases.cases, "keys": keys_cases, "tavo.price": price_cases,
 }
 
 # --- targets -----------------------------------------------------------------
@@ -873,6 +911,13 @@ TARGETS = [
      "backfill_iterdict/%s%d rows of 8 keys" % ("small: " if n < 1000 else "", n),
      "[r.copy() for r in rows]", "ratio", 1.5, 16)
     for n in (10, 100, 100_000)
+] + [
+    ("tavo.price(%r) vs _tavo.parse on the same text" % t, "tavo.price/" + price_label(t), "_tavo.parse",
+     "ratio", 2.0, 35)
+    for t in PRICE_TEXTS
+] + [
+    ("tavo.price(%r) vs price_parser" % t, "tavo.price/" + price_label(t), "price_parser", "speedup", 50, 35)
+    for t in PRICE_TEXTS
 ] + column_cases.TARGETS + [
     ("tavo.keys.%s 1.2 MB API payload vs %s" % (func, candidate), "keys/%s: API payload, 2000 records" % func,
      candidate, rule, bound, 28)

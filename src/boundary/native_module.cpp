@@ -13,6 +13,7 @@ namespace tavo {
 // The function bodies, each defined in its subsystem's folder.
 result<ref> parse_with_decimal_body(call_args& a);            // src/numparse
 result<ref> number_format_body(call_args& a);                 // src/numparse
+result<ref> price_body(call_args& a);                         // src/numparse
 result<ref> keys_uncamel_body(call_args& a);                  // src/iter
 result<ref> keys_underscore_to_camelcase_body(call_args& a);  // src/iter
 
@@ -20,6 +21,7 @@ namespace {
 
 constexpr function_description parse_desc{"parse", {"s", "decimal"}, 2, 1, false, 1};
 constexpr function_description number_format_desc{"number_format", {"texts"}, 1, 1, false};
+constexpr function_description price_desc{"price", {"text", "decimal"}, 2, 1, false, 1};
 constexpr function_description keys_uncamel_desc{"uncamel", {"data", "depth"}, 2, 1, false, 1};
 constexpr function_description keys_underscore_desc{"underscore_to_camelcase", {"data", "depth"}, 2, 1, false, 1};
 
@@ -73,6 +75,23 @@ native_function* functions() {
              "    comma_example, either_example), which tavo.number_format gives as a\n"
              "    tavo.NumberFormat; each example is (index, text) of the first row of its kind,\n"
              "    or None.")},
+        {"price", "tavo",
+         method<price_desc, price_body>(
+             "price(text, *, decimal=None)\n--\n\n"
+             "Read the amount and the currency of a price text.\n\n"
+             "The price is the first number with a currency sign, code or name next to it (the\n"
+             "first number of a range 'X - Y'), or else the first number with a fraction, or the\n"
+             "first number; a percentage is no price. Digit groups may be split by '.', ',',\n"
+             "spaces or apostrophes.\n\n"
+             "Args:\n    text: The price text.\n"
+             "    decimal: None (the default: each number decides; with both marks the later one,\n"
+             "        and one mark with exactly three digits after it is a thousands separator),\n"
+             "        '.' or ','. Anything else raises ValueError.\n\n"
+             "Returns:\n    tavo.Price(amount, currency): the amount an int or a float as parse gives,\n"
+             "    the currency as written or None; None when the text holds no price.\n\nExamples:\n"
+             "    >>> price('Price: 1 299,00 EUR')\n    Price(amount=1299.0, currency='EUR')\n"
+             "    >>> price(\"CHF 1'049.95\")\n    Price(amount=1049.95, currency='CHF')\n"
+             "    >>> price('40% OFF') is None\n    True")},
         // tavo.keys
         {"keys_uncamel", "tavo.keys",
          method<keys_uncamel_desc, keys_uncamel_body>(

@@ -266,6 +266,16 @@ inline ref tuple_copy(PyObject* tuple) {
     return out;
 }
 
+// A new instance of `type`, a subclass of tuple with tuple's own layout (a
+// named tuple), holding `first` and `second`: filled before any Python code
+// can see it. The failed-creation internal failure when it cannot be made.
+inline ref new_pair_of_type(PyTypeObject* type, ref first, ref second) {
+    ref out = created(type->tp_alloc(type, 2));
+    PyTuple_SET_ITEM(out.get(), 0, first.release());
+    PyTuple_SET_ITEM(out.get(), 1, second.release());
+    return out;
+}
+
 // Stores `item` in slot i of a tuple that the caller made and that nothing
 // else has seen yet (tuple_copy), and returns the reference the slot held.
 [[nodiscard]] inline ref exchange_in_new_tuple(PyObject* tuple, Py_ssize_t i, ref item) noexcept {

@@ -2,6 +2,7 @@
 
 The functions are those of the extension module `_tavo` (the very same objects), but for
 `parse`, which takes a keyword-only `decimal` ('.' or ',') and comes from `tavo._native`;
+`price` reads the amount and currency of a price text into a `Price` named tuple;
 `tavo.columns` has the text and number functions over whole Arrow columns (pyarrow,
 polars, pandas, DuckDB, Spark, or any producer of the Arrow PyCapsule interface);
 `tavo.keys` converts the keys of nested payloads (dicts, lists and tuples) between
@@ -26,7 +27,9 @@ from typing import Iterable, Optional
 
 from . import _native, columns, keys
 from ._native import parse as parse  # the explicit re-export form: its name is in __all__ through _tavo.__all__
+from ._native import price
 from ._number_format import NumberFormat
+from ._price import Price
 
 
 def number_format(texts: Iterable[Optional[str]]) -> NumberFormat:
@@ -43,5 +46,5 @@ def number_format(texts: Iterable[Optional[str]]) -> NumberFormat:
     return NumberFormat(*_native.number_format(texts))
 
 
-__all__ = ["columns", "keys", "NumberFormat", "number_format"]
+__all__ = ["NumberFormat", "Price", "columns", "keys", "number_format", "price"]
 __all__ += _tavo.__all__

@@ -2,10 +2,13 @@
 # re-exported under its own name by a public module (tavo, tavo.keys).
 from typing import Any, Iterable, Literal, SupportsIndex, TypeVar, overload
 
+from ._price import Price
+
 _K = TypeVar("_K")
 _T = TypeVar("_T")
 
 def parse(s: str, *, decimal: Literal[".", ","] = ".") -> int | float | None: ...
+def price(text: str, *, decimal: Literal[".", ","] | None = None) -> Price | None: ...
 
 # (decimal, point_rows, comma_rows, either_rows, neither_rows, point_example, comma_example,
 # either_example): tavo.number_format makes it a tavo.NumberFormat.

@@ -126,6 +126,18 @@ def number_formats(texts: list[str | None], column: Any) -> None:
     tavo.number_format([1])  # type: ignore[list-item]
 
 
+def prices(s: str) -> None:
+    assert_type(tavo.price(s), tavo.Price | None)
+    assert_type(tavo.price(text=s, decimal=None), tavo.Price | None)
+    p = tavo.price(s, decimal=",")
+    if p is not None:
+        assert_type(p.amount, int | float)
+        assert_type(p.currency, str | None)
+    tavo.price(s, ",")  # type: ignore[call-arg]
+    tavo.price(s, decimal=";")  # type: ignore[arg-type]
+    tavo.price(b"1")  # type: ignore[arg-type]
+
+
 assert_type(_tavo.__all__, list[str])
 
 

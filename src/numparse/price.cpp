@@ -1,0 +1,548 @@
+// The price reader (price.hpp): the numbers of a text are found one by one,
+// each with what stands around it (a currency, a sign, parentheses, a '%'),
+// and the first that is a price is read by the strict number grammar of
+// parse() (number_read.hpp).
+#include "numparse/price.hpp"
+
+#include "numparse/currency_table.hpp"
+
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <tuple>
+#include <utility>
+
+namespace tavo::numparse {
+
+char* price_scratch::room(std::size_t n) {
+    if (n <= small_text) return small_;
+    if (n > large_cap_) {
+        large_.reset(new char[n]);
+        large_cap_ = n;
+    }
+    return large_.get();
+}
+
+namespace {
+
+constexpr std::size_t npos = static_cast<std::size_t>(-1);
+constexpr std::size_t longest_entry = 24;
+
+// Bit n for each first byte that begins an entry of n bytes.
+constexpr std::array<std::uint32_t, 256> sizes_by_first = [] {
+    std::array<std::uint32_t, 256> t{};
+    for (const currency_entry& e : currency_entries) {
+        t[static_cast<unsigned char>(e.text[0])] |= std::uint32_t{1} << e.size;
+    }
+    return t;
+}();
+// Bit n for each last byte that ends an entry of n bytes.
+constexpr std::array<std::uint32_t, 256> sizes_by_last = [] {
+    std::array<std::uint32_t, 256> t{};
+    for (const currency_entry& e : currency_entries) {
+        t[static_cast<unsigned char>(e.text[e.size - 1])] |= std::uint32_t{1} << e.size;
+    }
+    return t;
+}();
+static_assert([] {
+    for (const currency_entry& e : currency_entries) {
+        if (e.size == 0 || e.size > longest_entry) return false;
+    }
+    return true;
+}());
+
+inline unsigned char byte_at(std::string_view t, std::size_t i) noexcept {
+    return static_cast<unsigned char>(t[i]);
+}
+inline bool is_digit(unsigned char c) noexcept { return c - unsigned{'0'} < 10; }
+inline bool is_ascii_alpha(unsigned char c) noexcept { return (c | 0x20) - unsigned{'a'} < 26; }
+// The lead bytes of the two-byte letters of Latin, Greek and Cyrillic scripts
+// (U+00C0..U+053F): a word goes on across them.
+inline bool is_letter_lead(unsigned char c) noexcept { return c >= 0xC3 && c <= 0xD4; }
+inline bool is_continuation(unsigned char c) noexcept { return (c & 0xC0) == 0x80; }
+
+// Does a letter end right before `pos`?
+bool letter_before(std::string_view t, std::size_t pos) noexcept {
+    if (pos == 0) return false;
+    const unsigned char c = byte_at(t, pos - 1);
+    if (is_ascii_alpha(c)) return true;
+    return is_continuation(c) && pos >= 2 && is_letter_lead(byte_at(t, pos - 2));
+}
+
+// Does a letter start at `pos`?
+bool letter_at(std::string_view t, std::size_t pos) noexcept {
+    if (pos >= t.size()) return false;
+    const unsigned char c = byte_at(t, pos);
+    return is_ascii_alpha(c) || is_letter_lead(c);
+}
+
+// An entry that begins or ends with a letter is a word of its own: no letter
+// may touch it on that side ('USD' is not in 'USDT', 'kr' not in 'kroner').
+bool fits(std::string_view t, std::size_t at, std::size_t size) noexcept {
+    const std::string_view e = t.substr(at, size);
+    const auto first = static_cast<unsigned char>(e.front());
+    if ((is_ascii_alpha(first) || is_letter_lead(first)) && letter_before(t, at)) return false;
+    const auto last = static_cast<unsigned char>(e.back());
+    const bool ends_in_letter =
+        is_ascii_alpha(last) ||
+        (is_continuation(last) && size >= 2 && is_letter_lead(static_cast<unsigned char>(e[size - 2])));
+    return !(ends_in_letter && letter_at(t, at + size));
+}
+
+inline bool same_bytes(const char* a, const char* b, std::size_t n) noexcept {
+    for (std::size_t i = 0; i < n; ++i) {
+        if (a[i] != b[i]) return false;
+    }
+    return true;
+}
+
+// A currency entry found in the text: its size (0: none) and its index.
+struct entry_match {
+    std::size_t size = 0;
+    std::size_t index = 0;
+};
+
+constexpr std::uint32_t hash_bytes(const char* p, std::size_t n) noexcept {
+    std::uint32_t h = 2166136261u;  // FNV-1a
+    for (std::size_t i = 0; i < n; ++i) h = (h ^ static_cast<unsigned char>(p[i])) * 16777619u;
+    return h;
+}
+
+// The entries by the hash of their bytes (open addressing, linear probing):
+// entry index + 1, 0 for an empty slot.
+constexpr std::size_t hash_slots = 2048;
+static_assert(hash_slots >= 2 * currency_entry_count && (hash_slots & (hash_slots - 1)) == 0);
+constexpr std::array<std::uint16_t, hash_slots> entry_slots = [] {
+    std::array<std::uint16_t, hash_slots> t{};
+    for (std::size_t i = 0; i < currency_entry_count; ++i) {
+        const currency_entry& e = currency_entries[i];
+        std::size_t h = hash_bytes(e.text, e.size) & (hash_slots - 1);
+        while (t[h] != 0) h = (h + 1) & (hash_slots - 1);
+        t[h] = static_cast<std::uint16_t>(i + 1);
+    }
+    return t;
+}();
+
+// The entry whose bytes are the n at p, or npos.
+std::size_t entry_of(const char* p, std::size_t n) noexcept {
+    for (std::size_t h = hash_bytes(p, n) & (hash_slots - 1);; h = (h + 1) & (hash_slots - 1)) {
+        const std::size_t slot = entry_slots[h];
+        if (slot == 0) return npos;
+        const currency_entry& e = currency_entries[slot - 1];
+        if (e.size == n && same_bytes(p, e.text, n)) return slot - 1;
+    }
+}
+
+// The longest currency entry that starts at `pos`.
+entry_match currency_from(std::string_view t, std::size_t pos) noexcept {
+    if (pos >= t.size()) return {};
+    const std::size_t left = t.size() - pos;
+    std::uint32_t sizes = sizes_by_first[byte_at(t, pos)];
+    if (left < longest_entry) sizes &= (std::uint32_t{2} << left) - 1;
+    while (sizes != 0) {
+        const std::size_t n = static_cast<std::size_t>(31 - std::countl_zero(sizes));
+        sizes &= ~(std::uint32_t{1} << n);
+        if (const std::size_t i = entry_of(t.data() + pos, n); i != npos && fits(t, pos, n)) return {n, i};
+    }
+    return {};
+}
+
+// The longest currency entry that ends at `end`.
+entry_match currency_until(std::string_view t, std::size_t end) noexcept {
+    if (end == 0) return {};
+    std::uint32_t sizes = sizes_by_last[byte_at(t, end - 1)];
+    if (end < longest_entry) sizes &= (std::uint32_t{2} << end) - 1;
+    while (sizes != 0) {
+        const std::size_t n = static_cast<std::size_t>(31 - std::countl_zero(sizes));
+        sizes &= ~(std::uint32_t{1} << n);
+        const std::size_t at = end - n;
+        if (((sizes_by_first[byte_at(t, at)] >> n) & 1) == 0) continue;
+        if (const std::size_t i = entry_of(t.data() + at, n); i != npos && fits(t, at, n)) return {n, i};
+    }
+    return {};
+}
+
+// The size of the space at `pos` (U+0020, tab, line ends, U+00A0, U+2007,
+// U+2009, U+202F, U+3000), or 0.
+std::size_t space_at(std::string_view t, std::size_t pos) noexcept {
+    if (pos >= t.size()) return 0;
+    const unsigned char c = byte_at(t, pos);
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r') return 1;
+    if (c == 0xC2 && pos + 1 < t.size() && byte_at(t, pos + 1) == 0xA0) return 2;
+    if ((c == 0xE2 || c == 0xE3) && pos + 2 < t.size()) {
+        const unsigned char c1 = byte_at(t, pos + 1), c2 = byte_at(t, pos + 2);
+        if (c == 0xE2 && c1 == 0x80 && (c2 == 0x87 || c2 == 0x89 || c2 == 0xAF)) return 3;
+        if (c == 0xE3 && c1 == 0x80 && c2 == 0x80) return 3;
+    }
+    return 0;
+}
+
+// The size of the space ending at `end`, or 0.
+std::size_t space_until(std::string_view t, std::size_t end) noexcept {
+    if (end == 0) return 0;
+    const unsigned char c = byte_at(t, end - 1);
+    if (c < 0x80) return c == ' ' || c == '\t' || c == '\n' || c == '\r' ? 1 : 0;
+    if (end >= 2 && space_at(t, end - 2) == 2) return 2;
+    if (end >= 3 && space_at(t, end - 3) == 3) return 3;
+    return 0;
+}
+
+std::size_t skip_spaces(std::string_view t, std::size_t pos) noexcept {
+    while (const std::size_t n = space_at(t, pos)) pos += n;
+    return pos;
+}
+
+std::size_t skip_spaces_back(std::string_view t, std::size_t end) noexcept {
+    while (const std::size_t n = space_until(t, end)) end -= n;
+    return end;
+}
+
+// The size of a digit group separator at `pos` that is not '.' or ',': a
+// space of the thin or no-break kinds, or an apostrophe (', U+2019).
+std::size_t group_space_at(std::string_view t, std::size_t pos) noexcept {
+    if (pos >= t.size()) return 0;
+    if (t[pos] == '\'') return 1;
+    if (pos + 2 < t.size() && byte_at(t, pos) == 0xE2 && byte_at(t, pos + 1) == 0x80 && byte_at(t, pos + 2) == 0x99) {
+        return 3;
+    }
+    const std::size_t n = space_at(t, pos);
+    return n == 0 || t[pos] == '\t' || t[pos] == '\n' || t[pos] == '\r' ? 0 : n;
+}
+
+// A minus sign ('-', U+2212) or a dash (U+2013, U+2014) ending at `end`: its size, or 0.
+std::size_t minus_until(std::string_view t, std::size_t end) noexcept {
+    if (end >= 1 && t[end - 1] == '-') return 1;
+    if (end >= 3 && byte_at(t, end - 3) == 0xE2) {
+        const unsigned char c1 = byte_at(t, end - 2), c2 = byte_at(t, end - 1);
+        if ((c1 == 0x88 && c2 == 0x92) || (c1 == 0x80 && (c2 == 0x93 || c2 == 0x94))) return 3;
+    }
+    return 0;
+}
+
+// A dash of a range or of "no cents" at `pos` ('-', U+2013, U+2014): its size, or 0.
+std::size_t dash_at(std::string_view t, std::size_t pos) noexcept {
+    if (pos >= t.size()) return 0;
+    if (t[pos] == '-') return 1;
+    if (pos + 2 < t.size() && byte_at(t, pos) == 0xE2 && byte_at(t, pos + 1) == 0x80 &&
+        (byte_at(t, pos + 2) == 0x93 || byte_at(t, pos + 2) == 0x94)) {
+        return 3;
+    }
+    return 0;
+}
+
+bool three_digits_at(std::string_view t, std::size_t pos) noexcept {
+    return pos + 3 <= t.size() && is_digit(byte_at(t, pos)) && is_digit(byte_at(t, pos + 1)) &&
+           is_digit(byte_at(t, pos + 2)) && (pos + 3 == t.size() || !is_digit(byte_at(t, pos + 3)));
+}
+
+bool percent_at(std::string_view t, std::size_t pos) noexcept {
+    if (pos >= t.size()) return false;
+    if (t[pos] == '%') return true;
+    const std::string_view rest = t.substr(pos);
+    return rest.starts_with("\xD9\xAA") || rest.starts_with("\xEF\xBC\x85");  // U+066A, U+FF05
+}
+
+// One number of the text and what stands around it.
+struct figure {
+    std::size_t start = 0, end = 0;  // its digits and separators
+    std::size_t next = 0;            // where the search for the next number goes on
+    std::size_t prefix = 0;          // where what belongs to it before it starts
+    std::size_t currency_at = 0, currency_size = 0, currency_entry = 0;
+    std::size_t decimal_at = npos;  // the decimal mark, if it has one
+    std::size_t fraction = 0;       // the digits after it
+    bool no_cents = false;
+    bool percent = false;
+    bool negative = false;
+    bool thousands = false;  // 'k' after it
+    std::size_t cents_at = npos;  // its two digits of cents after its currency ('12€50')
+};
+
+// The digits and separators of a number, and its marks.
+struct figure_shape {
+    std::size_t end = 0;
+    std::size_t digits = 0;                            // all of them
+    std::size_t marks[2] = {0, 0};                     // how many '.' and ','
+    std::size_t first_mark[2] = {npos, npos};          // where the first '.' and ',' stand
+    std::size_t digits_before[2] = {0, 0};             // the digits before them
+    std::size_t last_mark = npos;                      // where the last mark stands
+    std::size_t digits_before_last = 0;
+    bool whole_is_zero = false;                        // the digits before the first mark are "0" or none
+};
+
+// The number starting at the digit at `pos`.
+figure_shape shape_at(std::string_view t, std::size_t pos) noexcept {
+    const std::size_t n = t.size();
+    figure_shape f;
+    bool first_group = true;
+    for (;;) {
+        const std::size_t group_start = pos;
+        while (pos < n && is_digit(byte_at(t, pos))) ++pos;
+        const std::size_t group = pos - group_start;
+        f.digits += group;
+        if (pos + 1 < n && (t[pos] == '.' || t[pos] == ',') && is_digit(byte_at(t, pos + 1))) {
+            const int k = t[pos] == ',';
+            if (f.marks[k]++ == 0) {
+                f.first_mark[k] = pos;
+                f.digits_before[k] = f.digits;
+            }
+            f.last_mark = pos;
+            f.digits_before_last = f.digits;
+            ++pos;
+            first_group = false;
+            continue;
+        }
+        // Spaces and apostrophes join groups of three after groups of at
+        // most three: never after a fraction ('12,50 100').
+        if (const std::size_t sep = group_space_at(t, pos);
+            sep != 0 && (first_group ? group <= 3 : group == 3) && three_digits_at(t, pos + sep)) {
+            pos += sep;
+            first_group = false;
+            continue;
+        }
+        f.end = pos;
+        return f;
+    }
+}
+
+// The decimal mark of a number (npos: none) and the digits after it.
+std::pair<std::size_t, std::size_t> decimal_of(const figure_shape& f, price_mark mark) noexcept {
+    if (f.last_mark == npos) return {npos, 0};
+    if (mark != price_mark::infer) {
+        const int k = mark == price_mark::comma;
+        if (f.marks[k] != 1) return {npos, 0};
+        return {f.first_mark[k], f.digits - f.digits_before[k]};
+    }
+    const std::size_t after = f.digits - f.digits_before_last;
+    if (f.marks[0] != 0 && f.marks[1] != 0) return {f.last_mark, after};
+    if (f.marks[0] + f.marks[1] > 1) return {npos, 0};
+    if (after == 3 && !f.whole_is_zero) return {npos, 0};
+    return {f.last_mark, after};
+}
+
+// The number found at the digit at `pos`, with what stands around it.
+figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept {
+    figure f;
+    f.start = pos;
+    figure_shape shape = shape_at(t, pos);
+    f.end = shape.end;
+    // A decimal mark before it, after neither a digit nor a letter nor a mark: '$.99'.
+    if (pos >= 1 && (t[pos - 1] == '.' || t[pos - 1] == ',') &&
+        (pos == 1 || (byte_at(t, pos - 2) < 0x80 && !is_digit(byte_at(t, pos - 2)) &&
+                      !is_ascii_alpha(byte_at(t, pos - 2)) && t[pos - 2] != '.' && t[pos - 2] != ','))) {
+        f.start = pos - 1;
+        const int k = t[pos - 1] == ',';
+        shape.marks[k] += 1;
+        shape.first_mark[k] = pos - 1;
+        shape.digits_before[k] = 0;
+        if (shape.last_mark == npos) {
+            shape.last_mark = pos - 1;
+            shape.digits_before_last = 0;
+        }
+    }
+    {
+        const int k = shape.first_mark[1] < shape.first_mark[0];
+        const std::size_t whole = shape.first_mark[k] == npos ? shape.digits : shape.digits_before[k];
+        shape.whole_is_zero = whole == 0 || (whole == 1 && t[f.start] == '0');
+    }
+    std::size_t after = f.end;
+    // No cents: ",-", ".-", ",--", ",–"
+    if (after + 1 < t.size() && (t[after] == ',' || t[after] == '.')) {
+        if (std::size_t d = dash_at(t, after + 1)) {
+            std::size_t q = after + 1 + d;
+            while (std::size_t more = dash_at(t, q)) q += more;
+            if (q >= t.size() || !is_digit(byte_at(t, q))) {
+                f.no_cents = true;
+                after = q;
+            }
+        }
+    }
+    if (!f.no_cents) std::tie(f.decimal_at, f.fraction) = decimal_of(shape, mark);
+
+    // Before it: a sign, a currency, a sign before the currency, a parenthesis.
+    std::size_t b = skip_spaces_back(t, f.start);
+    std::size_t minus = npos;
+    const auto take_minus = [&] {
+        if (minus != npos) return;
+        if (const std::size_t m = minus_until(t, b)) {
+            // After a number (or a number and its currency) it is the dash of a range.
+            std::size_t q = skip_spaces_back(t, b - m);
+            if (q != 0 && is_digit(byte_at(t, q - 1))) return;
+            if (const std::size_t c = currency_until(t, q).size) {
+                const std::size_t r = skip_spaces_back(t, q - c);
+                if (r != 0 && is_digit(byte_at(t, r - 1))) return;
+            }
+            minus = b - m;
+            b = skip_spaces_back(t, minus);
+        }
+    };
+    take_minus();
+    std::size_t before_at = 0, before_size = 0;
+    const entry_match before = currency_until(t, b);
+    if (const std::size_t c = before.size) {
+        before_at = b - c;
+        before_size = c;
+        b = skip_spaces_back(t, before_at);
+        take_minus();
+    }
+    const bool open = b != 0 && t[b - 1] == '(';
+    f.prefix = b;
+
+    // After it: 'k', a '%', a currency, a parenthesis.
+    if (before_size != 0 && after < t.size() && (t[after] == 'k' || t[after] == 'K') && !letter_at(t, after + 1) &&
+        !(after + 1 < t.size() && byte_at(t, after + 1) >= 0x80)) {
+        f.thousands = true;
+        ++after;
+    }
+    std::size_t a = skip_spaces(t, after);
+    if (percent_at(t, a)) {
+        f.percent = true;
+        f.next = a + 1;
+        return f;
+    }
+    const std::size_t after_at = a;
+    std::size_t after_size = 0;
+    entry_match behind;
+    if (!f.thousands) {
+        behind = currency_from(t, a);
+        after_size = behind.size;
+        // A currency apart from this number and against the next one is the next one's: '5 $10'.
+        if (after_size != 0 && a != after && a + after_size < t.size() && is_digit(byte_at(t, a + after_size))) {
+            after_size = 0;
+        }
+        if (after_size != 0) {
+            f.next = a + after_size;
+            // Cents written after the currency that follows the whole amount: '12€50'.
+            if (before_size == 0 && after_at == after && f.decimal_at == npos && !f.no_cents &&
+                f.next + 2 <= t.size() &&
+                is_digit(byte_at(t, f.next)) && is_digit(byte_at(t, f.next + 1)) &&
+                (f.next + 2 == t.size() || !is_digit(byte_at(t, f.next + 2)))) {
+                f.cents_at = f.next;
+                f.fraction = 2;
+                f.next += 2;
+            }
+            a = skip_spaces(t, f.next);
+        }
+    }
+    const bool close = a < t.size() && t[a] == ')';
+    if (after_size == 0) f.next = after;
+
+    // A single letter ('R', 'L') is a currency only where there is no other one.
+    const auto single_letter = [&](std::size_t at, std::size_t size) {
+        return size == 1 && is_ascii_alpha(byte_at(t, at));
+    };
+    if (before_size != 0 && !(after_size != 0 && single_letter(before_at, before_size) &&
+                              !single_letter(after_at, after_size))) {
+        f.currency_at = before_at;
+        f.currency_size = before_size;
+        f.currency_entry = before.index;
+    } else if (after_size != 0) {
+        f.currency_at = after_at;
+        f.currency_size = after_size;
+        f.currency_entry = behind.index;
+    }
+    f.negative = minus != npos || (open && close);
+    return f;
+}
+
+// The words and dashes between the two numbers of a range.
+bool range_between(std::string_view t, std::size_t from, std::size_t to) noexcept {
+    from = skip_spaces(t, from);
+    to = skip_spaces_back(t, to);
+    if (from >= to) return false;
+    const std::string_view gap = t.substr(from, to - from);
+    if (dash_at(gap, 0) == gap.size()) return true;
+    for (std::string_view word : {"~", "\xEF\xBD\x9E", "\xE3\x80\x9C", "to", "bis", "\xC3\xA0", "a", "al", "au", "tot",
+                                  "till", "til", "do", "\xD0\xB4\xD0\xBE"}) {
+        if (gap == word) return true;
+    }
+    return false;
+}
+
+number amount_of(std::string_view t, const figure& f, price_scratch& scratch) {
+    char* const out = scratch.room(f.end - f.start + 8);
+    std::size_t n = 0;
+    if (!f.thousands) {
+        // Every byte is written, only the digits move on (and the decimal
+        // mark, written as '.').
+        out[n] = '-';
+        n += f.negative;
+        const std::size_t mark_at = f.decimal_at == npos ? f.end : f.decimal_at;
+        for (std::size_t i = f.start; i < mark_at; ++i) {
+            out[n] = t[i];
+            n += is_digit(byte_at(t, i));
+        }
+        if (mark_at != f.end) {
+            out[n++] = '.';
+            for (std::size_t i = mark_at + 1; i < f.end; ++i) {
+                out[n] = t[i];
+                n += is_digit(byte_at(t, i));
+            }
+        } else if (f.cents_at != npos) {
+            out[n++] = '.';
+            out[n++] = t[f.cents_at];
+            out[n++] = t[f.cents_at + 1];
+        }
+        return detail::read_number_text(std::string_view(out, n));
+    }
+    if (f.negative) out[n++] = '-';
+    std::size_t shift = 3;  // fraction digits moved into the whole part
+    bool in_fraction = false;
+    for (std::size_t i = f.start; i < f.end; ++i) {
+        const char c = t[i];
+        if (i == f.decimal_at) {
+            in_fraction = true;
+            if (shift == 0) out[n++] = '.';
+            continue;
+        }
+        if (!is_digit(static_cast<unsigned char>(c))) continue;
+        out[n++] = c;
+        if (in_fraction && shift != 0 && --shift == 0) out[n++] = '.';
+    }
+    if (shift != 0) {
+        while (shift-- != 0) out[n++] = '0';
+        if (in_fraction) out[n++] = '.';
+    }
+    return detail::read_number_text(std::string_view(out, n));
+}
+
+}  // namespace
+
+price read_price(std::string_view text, price_mark mark, price_scratch& scratch) {
+    price out;
+    const std::size_t n = text.size();
+    // The earlier numbers without a currency, as far as they matter: the one
+    // just before (a range's first), the first, the first with a fraction.
+    figure previous, fallback;
+    bool has_previous = false, has_fallback = false;
+    std::size_t pos = 0;
+    for (;;) {
+        while (pos < n && !is_digit(byte_at(text, pos))) ++pos;
+        if (pos == n) break;
+        const figure f = figure_at(text, pos, mark);
+        pos = f.next > f.end ? f.next : f.end;
+        if (f.percent) {
+            has_previous = false;
+            continue;
+        }
+        if (f.currency_size != 0) {
+            const bool range =
+                has_previous && previous.fraction == f.fraction && range_between(text, previous.next, f.prefix);
+            out.amount = amount_of(text, range ? previous : f, scratch);
+            out.currency_at = f.currency_at;
+            out.currency_size = f.currency_size;
+            out.currency_entry = f.currency_entry;
+            return out;
+        }
+        if (!has_fallback || (fallback.fraction == 0 && f.fraction != 0)) {
+            fallback = f;
+            has_fallback = true;
+        }
+        previous = f;
+        has_previous = true;
+    }
+    if (has_fallback) out.amount = amount_of(text, fallback, scratch);
+    return out;
+}
+
+}  // namespace tavo::numparse

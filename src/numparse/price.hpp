@@ -1,0 +1,71 @@
+// The price reader over UTF-8 bytes: the amount of a price text and the
+// currency written next to it. It knows nothing of Python objects: it runs
+// with or without the interpreter lock, on any number of threads at once; the
+// only failure is std::bad_alloc.
+#pragma once
+
+#include "numparse/number.hpp"
+
+#include <cstddef>
+#include <memory>
+#include <string_view>
+
+namespace tavo::numparse {
+
+// The decimal mark of a price: decided by each text (see read_price), or given.
+enum class price_mark : char { infer = 0, point = '.', comma = ',' };
+
+// Where read_price writes the digits of the amount it reads (which a big_int's
+// `digits` points into): valid until the next read_price with the same scratch.
+class price_scratch {
+public:
+    price_scratch() = default;
+    price_scratch(const price_scratch&) = delete;
+    price_scratch& operator=(const price_scratch&) = delete;
+
+    // Room for n bytes, the inline buffer when they fit.
+    char* room(std::size_t n);
+
+private:
+    static constexpr std::size_t small_text = 64;
+    char small_[small_text];
+    std::unique_ptr<char[]> large_;
+    std::size_t large_cap_ = 0;
+};
+
+// What read_price found. `amount.what` is none when the text holds no price;
+// the currency, when there is one, is the bytes [currency_at, currency_at +
+// currency_size) of the text, which are those of currency_entries[currency_entry]
+// (currency_table.hpp).
+struct price {
+    number amount;
+    std::size_t currency_at = 0;
+    std::size_t currency_size = 0;
+    std::size_t currency_entry = 0;
+};
+
+// The price of `text`:
+// - a number is a run of ASCII digits joined by '.' or ',' before a digit, or
+//   by a space (U+0020, U+00A0, U+2009, U+202F) or an apostrophe (', U+2019)
+//   before a group of exactly three digits after groups of at most three;
+//   one followed by '%' is a percentage and no price;
+// - the first number with a currency next to it (signs, codes and names of
+//   currency_table.hpp, before it or after it, spaces between) is the price;
+//   when it ends a range ('X - Y', 'X to Y', 'from X to Y') of numbers with as
+//   many fraction digits, the range's first number is; with no currency next
+//   to any number, the first number with a fraction, else the first number;
+// - the decimal mark of the number: the given one, or the later one when both
+//   stand in it; one mark used once with exactly three digits after it (and
+//   not after a lone 0) is a thousands separator, used twice or more always;
+//   otherwise the one mark is the decimal point; ",-" or ".-" after it means
+//   no cents ('50,-', '1.899,-');
+// - a mark before its digits, after neither a digit, a letter nor a mark, is
+//   its decimal point ('$.99'); two digits right after a currency that follows
+//   a whole number with no space are its cents ('12€50'); a currency apart
+//   from a number and against the next one is the next one's ('5 $10');
+// - '-' before it (or before its currency), not after another number, or
+//   parentheses around it and its currency make it negative;
+// - 'k' after it, with its currency before it ('£1.5k'), multiplies by 1000.
+price read_price(std::string_view text, price_mark mark, price_scratch& scratch);
+
+}  // namespace tavo::numparse

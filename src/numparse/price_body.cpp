@@ -1,0 +1,98 @@
+// The body of price(text, *, decimal=None) (tavo._native): numparse's
+// read_price finds the price (price.cpp), and this makes tavo.Price(amount,
+// currency) of it, or None.
+#include "boundary/bodies.hpp"
+#include "numparse/decimal_arg.hpp"
+#include "numparse/number_result.hpp"
+#include "numparse/currency_table.hpp"
+#include "numparse/price.hpp"
+#include "shared/first_store.hpp"
+
+#include <atomic>
+
+namespace tavo {
+namespace {
+
+// The decimal mark given as the optional argument `i`: None (also when it is
+// not given) lets each text decide; "." or ","; a str subclass is read by its
+// content. Anything else is refused with parse's message.
+result<numparse::price_mark> price_mark_arg(const call_args& a, std::size_t i) {
+    PyObject* const value = a[i];
+    if (!value || value == Py_None) return numparse::price_mark::infer;
+    if (PyUnicode_Check(value)) {
+        if (const auto text = ascii_text(value); text && text->size() == 1) {
+            if ((*text)[0] == '.') return numparse::price_mark::point;
+            if ((*text)[0] == ',') return numparse::price_mark::comma;
+        }
+    }
+    return refused_decimal_mark(value);
+}
+
+// tavo.Price, the named tuple of the package (tavo/_price.py), imported at the
+// first price found and kept for the process. A class that is not a plain
+// subclass of tuple (same layout) is refused: its instances are filled here
+// as tuples are.
+std::atomic<PyObject*> price_type_cell{nullptr};
+
+result<PyTypeObject*> price_type() {
+    if (PyObject* t = price_type_cell.load(std::memory_order_acquire)) return reinterpret_cast<PyTypeObject*>(t);
+    ref module = steal(PyImport_ImportModule("tavo._price"));
+    if (!module) return error_value::fetch();
+    ref type = steal(PyObject_GetAttrString(module.get(), "Price"));
+    if (!type) return error_value::fetch();
+    if (!PyType_Check(type.get()) ||
+        !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(type.get()), &PyTuple_Type) ||
+        reinterpret_cast<PyTypeObject*>(type.get())->tp_basicsize != PyTuple_Type.tp_basicsize ||
+        reinterpret_cast<PyTypeObject*>(type.get())->tp_itemsize != PyTuple_Type.tp_itemsize) {
+        return error_value::static_error(PyExc_TypeError, "tavo._price.Price must be a named tuple");
+    }
+    return reinterpret_cast<PyTypeObject*>(keep_first_owned(price_type_cell, type.release()));
+}
+
+// The str of each currency entry, made at its first use and kept for the
+// process: a currency is always one of them, and most prices repeat a few.
+std::atomic<PyObject*> currency_strs[numparse::currency_entry_count];
+
+ref currency_str(std::size_t entry) {
+    std::atomic<PyObject*>& cell = currency_strs[entry];
+    if (PyObject* s = cell.load(std::memory_order_acquire)) return borrow(s);
+    const numparse::currency_entry& e = numparse::currency_entries[entry];
+    ref made = string_result(std::string_view(e.text, e.size));
+    return borrow(keep_first_owned(cell, made.release()));
+}
+
+result<ref> amount_result(const numparse::number& amount) {
+    switch (amount.what) {
+        case numparse::number::kind::int64:
+            return int_result(amount.integer);
+        case numparse::number::kind::real:
+            return float_result(amount.real);
+        case numparse::number::kind::big_int:
+            return exact_int(amount.digits, amount.negative);
+        case numparse::number::kind::none:
+            break;
+    }
+    return none_result();
+}
+
+}  // namespace
+
+result<ref> price_body(call_args& a) {
+    auto s = text_arg(a, 0);
+    if (!s) return std::move(s.error());
+    result<numparse::price_mark> mark = price_mark_arg(a, 1);
+    if (!mark) return std::move(mark.error());
+    const std::string_view text = s->utf8();
+    numparse::price_scratch scratch;
+    const numparse::price found = numparse::read_price(text, *mark, scratch);
+    if (found.amount.what == numparse::number::kind::none) return none_result();
+    result<ref> amount = amount_result(found.amount);
+    if (!amount) return std::move(amount.error());
+    if (amount->get() == Py_None) return none_result();  // an integer longer than the interpreter converts
+    ref currency = found.currency_size == 0 ? none_result() : currency_str(found.currency_entry);
+    result<PyTypeObject*> type = price_type();
+    if (!type) return std::move(type.error());
+    return new_pair_of_type(*type, std::move(*amount), std::move(currency));
+}
+
+}  // namespace tavo

@@ -1,0 +1,280 @@
+"""A pure-Python model of tavo.price, written from its rules over characters (the module reads
+UTF-8 bytes); the currency entries are those of the committed table."""
+import os
+import re
+
+from models.text import REPO
+
+TABLE = os.path.join(REPO, "src", "numparse", "currency_table.inc")
+
+
+def _entries():
+    with open(TABLE, encoding="utf-8") as f:
+        source = f.read()
+    out = []
+    for literal in re.findall(r'^    \{"((?:[^"\\]|\\.)*)", \d+, "[A-Z]{3}"\},', source, re.M):
+        raw = re.sub(rb"\\([0-7]{3})", lambda m: bytes([int(m.group(1), 8)]), literal.encode("ascii"))
+        out.append(raw.decode("utf-8"))
+    return out
+
+
+ENTRIES = _entries()
+# Longest first (in UTF-8 bytes), as the module tries them.
+BY_FIRST = {}
+for _e in sorted(ENTRIES, key=lambda e: (-len(e.encode()), e.encode())):
+    BY_FIRST.setdefault(_e[0], []).append(_e)
+LONGEST = 24
+
+SPACES = " \t\n\r\u00a0\u2007\u2009\u202f\u3000"
+GROUP_SPACES = " \u00a0\u2007\u2009\u202f\u3000'\u2019"
+MINUS = "-\u2212\u2013\u2014"
+DASHES = "-\u2013\u2014"
+PERCENT = "%\u066a\uff05"
+RANGE_WORDS = {"~", "\uff5e", "\u301c", "to", "bis", "\u00e0", "a", "al", "au", "tot", "till", "til", "do", "\u0434\u043e"}
+
+
+def is_digit(c):
+    return "0" <= c <= "9"
+
+
+def is_letter(c):
+    """A letter a word goes on across: ASCII, or Latin, Greek and Cyrillic (U+00C0..U+053F)."""
+    return ("a" <= c.lower() <= "z" and c.isascii()) or "\u00c0" <= c <= "\u053f"
+
+
+def letter_before(t, i):
+    return i > 0 and is_letter(t[i - 1])
+
+
+def letter_at(t, i):
+    return i < len(t) and is_letter(t[i])
+
+
+def fits(t, at, e):
+    if is_letter(e[0]) and letter_before(t, at):
+        return False
+    return not (is_letter(e[-1]) and letter_at(t, at + len(e)))
+
+
+def currency_from(t, i):
+    if i >= len(t):
+        return 0
+    for e in BY_FIRST.get(t[i], ()):
+        if t.startswith(e, i) and fits(t, i, e):
+            return len(e)
+    return 0
+
+
+def currency_until(t, end):
+    best = None
+    for e in ENTRIES:
+        n = len(e)
+        if n <= end and len(e.encode()) <= LONGEST and t[end - n:end] == e and fits(t, end - n, e):
+            if best is None or len(e.encode()) > len(best.encode()):
+                best = e
+    return len(best) if best else 0
+
+
+def skip_spaces(t, i):
+    while i < len(t) and t[i] in SPACES:
+        i += 1
+    return i
+
+
+def skip_spaces_back(t, i):
+    while i > 0 and t[i - 1] in SPACES:
+        i -= 1
+    return i
+
+
+def three_digits_at(t, i):
+    return (i + 3 <= len(t) and all(is_digit(c) for c in t[i:i + 3])
+            and (i + 3 == len(t) or not is_digit(t[i + 3])))
+
+
+def figure_end(t, i):
+    first = True
+    while True:
+        g = i
+        while i < len(t) and is_digit(t[i]):
+            i += 1
+        group = i - g
+        if i + 1 < len(t) and t[i] in ".," and is_digit(t[i + 1]):
+            i += 1
+            first = False
+            continue
+        if i < len(t) and t[i] in GROUP_SPACES and (group <= 3 if first else group == 3) and three_digits_at(t, i + 1):
+            i += 1
+            first = False
+            continue
+        return i
+
+
+def decimal_of(t, start, end, mark):
+    marks = [i for i in range(start, end) if t[i] in ".,"]
+    if not marks:
+        return None
+    if mark is not None:
+        at = [i for i in marks if t[i] == mark]
+        return at[0] if len(at) == 1 else None
+    kinds = {t[i] for i in marks}
+    if len(kinds) == 2:
+        return marks[-1]
+    if len(marks) > 1:
+        return None
+    last = marks[0]
+    whole = "".join(c for c in t[start:last] if is_digit(c))
+    if end - last == 4 and whole not in ("", "0"):
+        return None
+    return last
+
+
+class Figure:
+    pass
+
+
+def figure_at(t, pos, mark):
+    f = Figure()
+    f.start, f.end = pos, figure_end(t, pos)
+    f.cents = None
+    if pos >= 1 and t[pos - 1] in ".," and (pos == 1 or (t[pos - 2].isascii() and not t[pos - 2].isalnum()
+                                                          and t[pos - 2] not in ".,")):
+        f.start = pos - 1  # '$.99': a decimal mark before the digits
+    f.no_cents = f.percent = f.negative = f.thousands = False
+    f.decimal_at, f.fraction = None, 0
+    f.currency = None
+    after = f.end
+    if after + 1 < len(t) and t[after] in ".," and t[after + 1] in DASHES:
+        q = after + 1
+        while q < len(t) and t[q] in DASHES:
+            q += 1
+        if q >= len(t) or not is_digit(t[q]):
+            f.no_cents, after = True, q
+    if not f.no_cents:
+        f.decimal_at = decimal_of(t, f.start, f.end, mark)
+        if f.decimal_at is not None:
+            f.fraction = sum(is_digit(c) for c in t[f.decimal_at + 1:f.end])
+
+    b = skip_spaces_back(t, f.start)
+    minus = None
+
+    def take_minus(b):
+        if b == 0 or t[b - 1] not in MINUS:
+            return None, b
+        q = skip_spaces_back(t, b - 1)
+        if q and is_digit(t[q - 1]):
+            return None, b
+        c = currency_until(t, q)
+        if c:
+            r = skip_spaces_back(t, q - c)
+            if r and is_digit(t[r - 1]):
+                return None, b
+        return b - 1, skip_spaces_back(t, b - 1)
+
+    minus, b = take_minus(b)
+    before = None
+    c = currency_until(t, b)
+    if c:
+        before = (b - c, c)
+        b = skip_spaces_back(t, b - c)
+        if minus is None:
+            minus, b = take_minus(b)
+    opened = b > 0 and t[b - 1] == "("
+    f.prefix = b
+
+    if before and after < len(t) and t[after] in "kK" and not (after + 1 < len(t) and
+                                                                 (is_letter(t[after + 1]) or not t[after + 1].isascii())):
+        f.thousands = True
+        after += 1
+    a = skip_spaces(t, after)
+    if a < len(t) and t[a] in PERCENT:
+        f.percent, f.next = True, a + 1
+        return f
+    after_size = 0
+    if not f.thousands:
+        after_size = currency_from(t, a)
+        if after_size and a != after and a + after_size < len(t) and is_digit(t[a + after_size]):
+            after_size = 0  # '5 $10': the currency of the next number
+        if after_size:
+            f.next = a + after_size
+            # '12€50': cents after the currency that follows the whole amount
+            if (not before and a == after and f.decimal_at is None and not f.no_cents
+                    and re.match(r"[0-9]{2}(?![0-9])", t[f.next:])):
+                f.cents, f.fraction = f.next, 2
+                f.next += 2
+            a = skip_spaces(t, f.next)
+    closed = a < len(t) and t[a] == ")"
+    if not after_size:
+        f.next = after
+
+    def single(at, n):
+        return n == 1 and t[at].isascii() and t[at].isalpha()
+
+    after_at = skip_spaces(t, after)
+    if before and not (after_size and single(*before) and not single(after_at, after_size)):
+        f.currency = t[before[0]:before[0] + before[1]]
+    elif after_size:
+        f.currency = t[after_at:after_at + after_size]
+    f.negative = minus is not None or (opened and closed)
+    return f
+
+
+def range_between(t, a, b):
+    a, b = skip_spaces(t, a), skip_spaces_back(t, b)
+    if a >= b:
+        return False
+    gap = t[a:b]
+    return (len(gap) == 1 and gap in DASHES) or gap in RANGE_WORDS
+
+
+def amount(t, f):
+    text = "".join("." if i == f.decimal_at else c
+                   for i, c in enumerate(t[f.start:f.end], f.start) if is_digit(c) or i == f.decimal_at)
+    if f.cents is not None:
+        text += "." + t[f.cents:f.cents + 2]
+    if f.thousands:
+        whole, point, fraction = text.partition(".")
+        fraction = fraction.ljust(3, "0")
+        text = whole + fraction[:3] + (("." + fraction[3:]) if point else "")
+    sign = "-" if f.negative else ""
+    if "." in text:
+        return float(sign + text)
+    try:
+        return int(sign + text)
+    except ValueError:  # beyond the interpreter's limit on integer text
+        return None
+
+
+def price(text, decimal=None):
+    """(amount, currency) or None, as tavo.price gives."""
+    if not isinstance(text, str):
+        raise TypeError(type(text).__name__)
+    if decimal not in (None, ".", ","):
+        raise ValueError(f"decimal must be '.' or ',', not {decimal!r}")
+    t, pos = text, 0
+    previous = first = first_fraction = None
+    while True:
+        while pos < len(t) and not is_digit(t[pos]):
+            pos += 1
+        if pos == len(t):
+            break
+        f = figure_at(t, pos, decimal)
+        pos = max(f.next, f.end)
+        if f.percent:
+            previous = None
+            continue
+        if f.currency is not None:
+            chosen = f
+            if previous is not None and previous.fraction == f.fraction and range_between(t, previous.next, f.prefix):
+                chosen = previous
+            value = amount(t, chosen)
+            return None if value is None else (value, f.currency)
+        first = first or f
+        if first_fraction is None and f.fraction:
+            first_fraction = f
+        previous = f
+    chosen = first_fraction or first
+    if chosen is None:
+        return None
+    value = amount(t, chosen)
+    return None if value is None else (value, None)

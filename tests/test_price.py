@@ -1,0 +1,230 @@
+"""tavo.price: the amount and currency of price texts written in many countries, the choices
+among several numbers, the decimal mark of one text, and the module against the model."""
+import math
+
+import pytest
+from hypothesis import given, settings, strategies as st
+
+import catalogue
+import tavo
+from models import price as model
+from models import same
+
+CASES = [
+    # the first price, not every digit joined
+    ("205,68 € 205.68", 205.68, "€"),
+    ("$ 281.40 $ 265.70", 281.4, "$"),
+    ("AED 8000 (USD 2179)", 8000, "AED"),
+    ("UVP 24,99 € 19,99 €", 24.99, "€"),
+    ("was £20 now £15", 20, "£"),
+    # the amount next to the currency
+    ("Pack of 3 for $12.50", 12.5, "$"),
+    ("3 x 4,99 €", 4.99, "€"),
+    ("500 g 2,99 €", 2.99, "€"),
+    ("10 - 19,99 €", 19.99, "€"),  # not a range: one has cents, the other none
+    # ranges: the first amount, the currency wherever it stands
+    ("£6.95 - £9.95", 6.95, "£"),
+    ("From 26 to 50 €", 26, "€"),
+    ("12.99 - 15.99 USD", 12.99, "USD"),
+    ("19,90–29,90 zł", 19.9, "zł"),
+    ("ab 100 bis 200 CHF", 100, "CHF"),
+    ("3.000 ~ 5.000円", 3000, "円"),
+    # percentages
+    ("40% OFF", None, None),
+    ("-20% 15,99 €", 15.99, "€"),
+    ("Save 15 % now 9,99 €", 9.99, "€"),
+    # words and notes around the price
+    ("27.00 руб.", 27.0, "руб."),
+    ("$80.00 U.S.", 80.0, "$"),
+    ("199.90 Fr.", 199.9, "Fr."),
+    ("$3,690.00 (ea)", 3690.0, "$"),
+    ("ab 19,90 €", 19.9, "€"),
+    ("19,90 € *", 19.9, "€"),
+    ("1.234,50 EUR inkl. MwSt.", 1234.5, "EUR"),
+    ("Price: 1 299,00 €", 1299.0, "€"),
+    # negatives
+    ("(1,234.00)", -1234.0, None),
+    ("- $44.99", -44.99, "$"),
+    ("-$5.00", -5.0, "$"),
+    ("$-5.00", -5.0, "$"),
+    ("(USD 12.50)", -12.5, "USD"),
+    ("−15,00 €", -15.0, "€"),
+    # no cents
+    ("50,- Kč", 50, "Kč"),
+    ("1.899,-", 1899, None),
+    ("1,299.-", 1299, None),
+    ("€ 12,–", 12, "€"),
+    # groups
+    ("CHF 1'049,95", 1049.95, "CHF"),
+    ("CHF 1’049.95", 1049.95, "CHF"),
+    ("1\u00a0299,00\u00a0€", 1299.0, "€"),
+    ("12\u202f990 Ft", 12990, "Ft"),
+    ("EUR 1 234 567,89", 1234567.89, "EUR"),
+    ("₹ 1,49,999", 149999, "₹"),
+    ("12,50 100 Stück", 12.5, None),  # no group after a fraction
+    # the decimal mark of one text
+    ("€1.234,56", 1234.56, "€"),
+    ("$1,234.56", 1234.56, "$"),
+    ("$ 1.144.000", 1144000, "$"),
+    ("3,500円", 3500, "円"),
+    ("₫ 250.000", 250000, "₫"),
+    ("19,99 zł", 19.99, "zł"),
+    ("$1,5", 1.5, "$"),
+    ("3.14159 EUR", 3.14159, "EUR"),
+    ("0.125 $", 0.125, "$"),
+    # currencies before and after, with and without a space
+    ("12.99 USD", 12.99, "USD"),
+    ("USD 12.99", 12.99, "USD"),
+    ("USD12.99", 12.99, "USD"),
+    ("12.99USD", 12.99, "USD"),
+    ("US$ 1,299", 1299, "US$"),
+    ("C$ 12", 12, "C$"),
+    ("A$12", 12, "A$"),
+    ("R$ 1.234,56", 1234.56, "R$"),
+    ("HK$ 99.90", 99.9, "HK$"),
+    ("Rs. 2,499", 2499, "Rs."),
+    ("¥1,000", 1000, "¥"),
+    ("1,000円", 1000, "円"),
+    ("￥1,280", 1280, "￥"),
+    ("₩10,000", 10000, "₩"),
+    ("฿1,250.00", 1250.0, "฿"),
+    ("12.990 ₫", 12990, "₫"),
+    ("1 299 Kč", 1299, "Kč"),
+    ("12 990 Ft", 12990, "Ft"),
+    ("49,99 lei", 49.99, "lei"),
+    ("299,90 TL", 299.9, "TL"),
+    ("₺299,90", 299.9, "₺"),
+    ("kr 1 299", 1299, "kr"),
+    ("1.299,00 kr.", 1299.0, "kr."),
+    ("S/ 49.90", 49.9, "S/"),
+    ("R 199.99", 199.99, "R"),
+    ("Q150.00", 150.0, "Q"),
+    ("99 元", 99, "元"),
+    ("₪ 59.90", 59.9, "₪"),
+    ("د.إ. 120", 120, "د.إ."),
+    ("M 12,99 €", 12.99, "€"),  # a lone letter only where there is no other currency
+    ("12 EURO", 12, "EURO"),
+    ("12 USDT", 12, None),  # a code inside a word is none
+    ("12 kroner", 12, None),
+    ("kr. 299,-", 299, "kr."),
+    ("NOK 1 299,-", 1299, "NOK"),
+    ("Rp 150.000", 150000, "Rp"),
+    ("₫ 1.290.000", 1290000, "₫"),
+    ("12,900원", 12900, "원"),
+    ("1280元", 1280, "元"),
+    ("45,00 лв.", 45.0, "лв."),
+    ("1 299 грн", 1299, "грн"),
+    ("S/. 129.90", 129.9, "S/."),
+    ("ARS $ 12.999,00", 12999.0, "$"),
+    ("£9.99 (£1.25 / 100 g)", 9.99, "£"),
+    ("Statt 19,99 € nur 14,99 €", 19.99, "€"),
+    ("Free shipping on orders over $50", 50, "$"),
+    ("KSh 1,200", 1200, "KSh"),
+    ("100 ر.س", 100, "ر.س"),  # an abbreviation's dot left out
+    ("Rs.1,299", 1299, "Rs."),
+    ("No.5 $10", 10, "$"),  # a currency against the next number is that one's
+    # cents after the currency, a fraction without a whole part
+    ("12€50", 12.5, "€"),
+    ("12€ 50", 12, "€"),
+    ("$.99", 0.99, "$"),
+    (",50 €", 0.5, "€"),
+    # multiples
+    ("£1.5k", 1500.0, "£"),
+    ("$2K", 2000, "$"),
+    ("5kg 3,99 €", 3.99, "€"),
+    # without a currency: the first number with a fraction, else the first
+    ("2 for 5", 2, None),
+    ("Size 42 only 59.95", 59.95, None),
+    ("1 234.56", 1234.56, None),
+    # no digit, no price
+    ("Free!", None, None),
+    ("", None, None),
+    ("EUR", None, None),
+]
+
+
+def pair(p):
+    """A result of tavo.price as the model gives it."""
+    if p is None:
+        return None
+    assert type(p) is tavo.Price, p
+    return tuple(p)
+
+
+def check(got, amount, currency):
+    if amount is None:
+        assert got is None
+        return
+    assert type(got) is tavo.Price
+    assert type(got.amount) is type(amount) and same(got.amount, amount), got
+    assert got.currency == currency, got
+
+
+@pytest.mark.parametrize("text, amount, currency", CASES)
+def test_price(text, amount, currency):
+    got = tavo.price(text)
+    check(got, amount, currency)
+    assert same(model.price(text), None if amount is None else (amount, currency))
+
+
+@pytest.mark.parametrize("text, decimal, amount, currency", [
+    ("1.250 €", ".", 1.25, "€"),
+    ("1.250 €", ",", 1250, "€"),
+    ("1,250 €", ",", 1.25, "€"),
+    ("1,250 €", None, 1250, "€"),
+    ("12,5 €", ".", 125, "€"),  # the other mark is a separator
+    ("1.234,56 €", ".", 1.23456, "€"),
+    ("1.234.567 €", ".", 1234567, "€"),  # a mark used twice is never the decimal point
+    ("50,- Kč", ".", 50, "Kč"),
+])
+def test_decimal_given(text, decimal, amount, currency):
+    check(tavo.price(text, decimal=decimal), amount, currency)
+
+
+def test_price_is_a_named_tuple():
+    p = tavo.price("€ 5")
+    assert p == (5, "€") and p._fields == ("amount", "currency") and p._asdict() == {"amount": 5, "currency": "€"}
+    assert tavo.Price(1, None) == (1, None) and "Price" in tavo.__all__ and "price" in tavo.__all__
+
+
+@pytest.mark.parametrize("text, amount", [
+    ("$" + "9" * 30, int("9" * 30)),
+    ("$" + "9" * 25 + ".5", float("9" * 25 + ".5")),
+    ("1" + "0" * 400 + ".5 €", math.inf),
+    ("€ " + "7" * 5000, None),  # longer than the interpreter converts
+    ("x" * 10_000 + " 12,50 €", 12.5),
+])
+def test_large(text, amount):
+    got = tavo.price(text)
+    assert (got is None) if amount is None else same(got.amount, amount)
+
+
+@catalogue.parametrize(catalogue.price.CASES)
+def test_catalogue(case):
+    catalogue.run(case)
+
+
+# --- module against model -------------------------------------------------------------
+
+PIECES = ["1", "12", "0", "999", "1234", "5", ".", ",", ",-", ".-", " ", "\u00a0", "\u202f", "'", "%", "-", "(", ")",
+          "€", "$", "US$", "zł", "руб.", "円", "CHF", "EUR", "kr", "R", "k", "to", " - ", " x ", "Fr.", "ab ", "x",
+          "é", "Ж", "–", "−", "~", "\u2019"]
+
+
+@settings(max_examples=1500, deadline=None)
+@given(st.lists(st.sampled_from(PIECES), max_size=12), st.sampled_from([None, ".", ","]))
+def test_module_is_model(pieces, decimal):
+    text = "".join(pieces)
+    assert same(pair(tavo.price(text, decimal=decimal)), model.price(text, decimal)), (text, decimal)
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.text(max_size=30), st.sampled_from([None, ".", ","]))
+def test_any_text_is_model(text, decimal):
+    try:
+        text.encode("utf-8")
+    except UnicodeEncodeError:
+        with pytest.raises(UnicodeEncodeError):
+            tavo.price(text, decimal=decimal)
+        return
+    assert same(pair(tavo.price(text, decimal=decimal)), model.price(text, decimal)), (text, decimal)

@@ -1,0 +1,166 @@
+#!/usr/bin/env python3
+"""Generates the currency table of the price reader from CLDR.
+
+Usage: gen_currency_tables.py [-o OUTPUT]
+
+CLDR (Unicode's locale data) is read through the Babel package, pinned to
+BABEL_VERSION, which carries CLDR_VERSION. The table holds what people write
+beside an amount, each with the ISO 4217 code it stands for:
+
+- every ISO 4217 code CLDR knows (current and historic);
+- every currency symbol of every CLDR locale ('€', 'US$', 'zł', 'Kč', 'Rs.',
+  'د.إ.'), bidi and zero-width marks removed; symbols with a digit and the
+  generic '¤' are left out;
+- the one-word display names (singular and plural) of a currency in the
+  languages of the territories where it is legal tender today ('円', 'euro',
+  'yen', 'lek'): a short name there is what a price tag says;
+- the few abbreviations that shops write and CLDR has no symbol for (ABBREVIATIONS
+  below, each with its code), such as 'руб.' and 'Fr.';
+- a symbol that ends with an abbreviation's dot also without it ('ر.س').
+
+The output (default: src/numparse/currency_table.inc) is C++ included by
+src/numparse/currency_table.hpp, which declares the record type. The entries
+are sorted by first byte, then longest first, then by bytes, and an index
+gives each first byte its run of entries, so that the longest entry at a
+position is the first one found.
+"""
+from __future__ import annotations
+
+import argparse
+import os
+import sys
+
+BABEL_VERSION = "2.18.0"
+CLDR_VERSION = "47"
+
+# Written in shops, not a symbol in CLDR's data: text -> ISO 4217 code.
+ABBREVIATIONS = {
+    "руб.": "RUB", "руб": "RUB", "р.": "RUB", "₽.": "RUB",
+    "грн.": "UAH", "грн": "UAH",
+    "Fr.": "CHF", "SFr.": "CHF", "sFr.": "CHF", "Fr": "CHF",
+    "lei": "RON", "Lei": "RON", "LEI": "RON",
+    "TL": "TRY",
+    "Rs": "INR", "Rs.": "INR", "Rp.": "IDR",
+    "zl": "PLN", "Kc": "CZK", "kn": "HRK", "Kn": "HRK",
+    "лв": "BGN", "дин.": "RSD", "din.": "RSD", "din": "RSD",
+    "Ft.": "HUF", "HUF.": "HUF",
+    "Euro": "EUR", "EURO": "EUR", "Euros": "EUR", "euros": "EUR",
+    "U.S.": "USD", "USD$": "USD", "AU$": "AUD", "NZ$": "NZD", "S$": "SGD", "RD$": "DOP",
+    "Bs.": "VES", "Bs": "BOB", "S/.": "PEN", "Q.": "GTQ", "RM.": "MYR",
+    "kr.": "DKK", "KSh": "KES", "E£": "EGP", "L.E.": "EGP", "LE": "EGP",
+    "원": "KRW", "тг": "KZT",
+}
+
+# Marks that only steer the display direction or the line breaks.
+INVISIBLE = dict.fromkeys(map(ord, "\u200e\u200f\u061c\u200b\u2066\u2067\u2068\u2069"))
+MAX_LENGTH = 24  # bytes of UTF-8
+
+
+def entries():
+    """text -> ISO code, from CLDR and ABBREVIATIONS."""
+    import babel
+    import babel.core
+    from babel import localedata
+
+    if babel.__version__ != BABEL_VERSION or str(babel.core.get_cldr_version()) != CLDR_VERSION:
+        sys.exit(f"need Babel {BABEL_VERSION} (CLDR {CLDR_VERSION}), found {babel.__version__} "
+                 f"(CLDR {babel.core.get_cldr_version()})")
+    codes = set(babel.core.get_global("all_currencies"))
+    found = {}
+
+    def add(text, code, replace=False):
+        text = text.translate(INVISIBLE).strip()
+        if not text or text == "¤" or any(c.isdigit() for c in text) or len(text.encode()) > MAX_LENGTH:
+            return
+        if replace or text not in found:
+            found[text] = code
+
+    # The languages of each currency's territories of today.
+    tender = {}
+    for territory, currencies in babel.core.get_global("territory_currencies").items():
+        languages = {lang for lang, info in babel.core.get_global("territory_languages").get(territory, {}).items()
+                     if info.get("official_status")}
+        for code, _start, end, is_tender in currencies:
+            if end is None and is_tender:
+                tender.setdefault(code, set()).update(languages)
+
+    for lid in sorted(localedata.locale_identifiers()):
+        data = localedata.load(lid)
+        language = lid.split("_")[0]
+        for code, symbol in sorted(data.get("currency_symbols", {}).items()):
+            if symbol != code:
+                add(symbol, code)
+        for code in sorted(codes):
+            if code.startswith("X") or language not in tender.get(code, ()):
+                continue
+            names = [data.get("currency_names", {}).get(code, "")]
+            names += sorted(data.get("currency_names_plural", {}).get(code, {}).values())
+            for name in names:
+                if name and " " not in name and len(name) <= 6:
+                    add(name, code)
+    # A symbol that ends an abbreviation with a dot is written without it too
+    # ('ر.س.' and 'ر.س', 'лв.' and 'лв'), when two characters or more are left.
+    for text, code in sorted(found.items()):
+        if text.endswith(".") and len(text) >= 3:
+            add(text[:-1], code)
+    # A symbol that several currencies share keeps the first code met; the
+    # codes themselves always stand for themselves.
+    for text, code in ABBREVIATIONS.items():
+        add(text, code)
+    for code in codes:
+        add(code, code, replace=True)
+    return found
+
+
+def c_string(text):
+    out = []
+    for b in text.encode("utf-8"):
+        if 0x20 <= b < 0x7F and b not in b'"\\?':
+            out.append(chr(b))
+        else:
+            out.append(f"\\{b:03o}")
+    return '"' + "".join(out) + '"'
+
+
+def render(found):
+    items = sorted(found.items(), key=lambda kv: (kv[0].encode()[0], -len(kv[0].encode()), kv[0].encode()))
+    first = [0] * 257
+    for text, _ in items:
+        first[text.encode()[0] + 1] += 1
+    for i in range(256):
+        first[i + 1] += first[i]
+    lines = [
+        f"// Generated by tools/gen_currency_tables.py from CLDR {CLDR_VERSION} (Babel {BABEL_VERSION}). "
+        "Do not edit.",
+        "// The currency signs, codes and short names written beside an amount, each",
+        "// with its ISO 4217 code; sorted by first byte, longest first.",
+        "",
+        f"inline constexpr std::size_t currency_entry_count = {len(items)};",
+        "",
+        "inline constexpr currency_entry currency_entries[currency_entry_count] = {",
+    ]
+    for text, code in items:
+        shown = text.encode("ascii", "backslashreplace").decode() if not text.isprintable() else text
+        lines.append(f"    {{{c_string(text)}, {len(text.encode())}, \"{code}\"}},  // {shown}")
+    lines.append("};")
+    lines.append("")
+    lines.append("// Entry i of first byte b: currency_entries[currency_first[b] + i], below currency_first[b + 1].")
+    lines.append("inline constexpr std::uint16_t currency_first[257] = {")
+    for i in range(0, 257, 16):
+        lines.append("    " + ", ".join(str(v) for v in first[i:i + 16]) + ",")
+    lines.append("};")
+    return "\n".join(lines) + "\n"
+
+
+def main():
+    here = os.path.dirname(os.path.abspath(__file__))
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("-o", "--output", default=os.path.join(here, "..", "src", "numparse", "currency_table.inc"))
+    args = parser.parse_args()
+    text = render(entries())
+    with open(args.output, "w", encoding="utf-8", newline="\n") as f:
+        f.write(text)
+
+
+if __name__ == "__main__":
+    main()
