@@ -312,10 +312,11 @@ def test_polars_column_loads_no_other_library():
 
 
 def test_package_exports():
-    # the package lists _tavo's functions, its own modules and number_format with its record,
-    # each once; they are _tavo's very objects but for parse, which takes a decimal mark
-    # (tavo._native's)
-    assert sorted(tavo.__all__) == sorted(_tavo.__all__ + ["columns", "keys", "NumberFormat", "number_format"])
+    # the package lists _tavo's functions, its own modules, number_format and price with their
+    # records, each once; they are _tavo's very objects but for parse, which takes a decimal
+    # mark (tavo._native's)
+    assert sorted(tavo.__all__) == sorted(_tavo.__all__ + ["columns", "keys", "NumberFormat", "number_format",
+                                                           "Price", "price"])
     assert all(getattr(tavo, n) is getattr(_tavo, n) for n in _tavo.__all__ if n != "parse")
     assert tavo.parse is tavo._native.parse and tavo.parse.__module__ == "tavo"
     assert sorted(columns.__all__) == sorted(FUNCTIONS + ["Column", "number_format"])
