@@ -202,3 +202,10 @@ def test_version_branches_read_else_and_nesting():
     code = "a\n#if PY_VERSION_HEX >= 0x030C0000\nb\n#else\nc\n#ifdef X\nd\n#endif\n#endif\ne\n"
     assert version_branches(code) == [None, None, None, 0x030C0000, 0x030C0000, 0x030C0000, 0x030C0000,
                                       0x030C0000, None, None]
+
+
+def test_the_map_names_every_folder():
+    # CONTRIBUTING.md is the map of the house: a folder it does not name is a folder nobody finds.
+    text = (SRC.parent / "CONTRIBUTING.md").read_text(encoding="utf-8")
+    folders = sorted(p.relative_to(SRC.parent).as_posix() for p in SRC.iterdir() if p.is_dir())
+    assert [f for f in folders if f"`{f}/`" not in text] == []
