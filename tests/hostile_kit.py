@@ -485,3 +485,39 @@ def same_under_collections(f, arg):
         with collections_run(holder.clear, at):
             assert f(arg) == expected
             assert f(sub) == expected
+
+
+# --- running out of address space ---------------------------------------------------------
+
+
+def address_space_sweep(call, megabytes=(1, 2, 4, 8, 16, 32, 64, 128, 256)):
+    """Runs `call()` with the address space limited to what the process uses now and
+    `megabytes` more, each in turn, and prints what the calls ended with: "MemoryError ok"
+    when every call either succeeded or raised MemoryError, else "WRONG" and the first other
+    exception. For a child process (tests run it with `python -c`): the limit is the whole
+    process's."""
+    import ctypes
+    import re
+    import resource
+
+    gc.collect()
+    ctypes.CDLL(None).malloc_trim(0)  # the heap's free room back to the system: results need new room
+    soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+    with open("/proc/self/status") as f:
+        used = int(re.search(r"VmSize:\s+(\d+) kB", f.read()).group(1)) * 1024
+    seen = set()
+    for mb in megabytes:
+        resource.setrlimit(resource.RLIMIT_AS, (used + mb * 2**20, hard))
+        try:
+            out = call()
+            del out
+            seen.add("ok")
+        except MemoryError:
+            seen.add("MemoryError")
+        except BaseException as e:  # noqa: BLE001 - anything else is the fault looked for
+            resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+            print("WRONG", mb, type(e).__module__ + "." + type(e).__name__ + ": " + str(e))
+            return
+        finally:
+            resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+    print(" ".join(sorted(seen)))

@@ -714,9 +714,10 @@ def test_string_view_text_past_two_gigabytes_is_cut_into_data_buffers():
 # --- running out of memory ---------------------------------------------------------------
 
 COLUMN_MEMORY_SCRIPT = r"""
-import array, ctypes, gc, re, resource, sys
+import array, sys
 sys.path.insert(0, sys.argv[1])
 import arrow_kit as ak
+from hostile_kit import address_space_sweep
 try:
     from tavo import _columns as columns
 except ImportError:
@@ -728,27 +729,7 @@ text = b"(1.234,50)" if function == "parse" else b"someIdentifierName"
 n = 2_000_000
 offsets = array.array("i" if fmt == "u" else "q", range(0, len(text) * (n + 1), len(text))).tobytes()
 src, _ = ak.source(fmt, [ak.Chunk(fmt, n, [None, offsets, text * n])])
-call = getattr(columns, function)
-gc.collect()
-ctypes.CDLL(None).malloc_trim(0)
-soft, hard = resource.getrlimit(resource.RLIMIT_AS)
-with open("/proc/self/status") as f:
-    vm = int(re.search(r"VmSize:\s+(\d+) kB", f.read()).group(1)) * 1024
-seen = set()
-for mb in (1, 2, 4, 8, 16, 32, 64, 128, 256):
-    resource.setrlimit(resource.RLIMIT_AS, (vm + mb * 2**20, hard))
-    try:
-        out = call(src)
-        del out
-        seen.add("ok")
-    except MemoryError:
-        seen.add("MemoryError")
-    except BaseException as e:
-        resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
-        print("WRONG", mb, type(e).__module__ + "." + type(e).__name__ + ": " + str(e))
-        raise SystemExit(0)
-    resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
-print(" ".join(sorted(seen)))
+address_space_sweep(lambda: getattr(columns, function)(src))
 """
 
 
