@@ -232,7 +232,8 @@ def test_parse_refuses_other_types(type, error, text):
 
 
 @pytest.mark.parametrize("call, error, text", [
-    (lambda src: columns.parse(src, None, ","), TypeError, "parse() takes from 1 to 2 positional arguments but 3 were given"),
+    (lambda src: columns.parse(src, None, ","), TypeError,
+     "parse() takes from 1 to 2 positional arguments but 3 were given; decimal is keyword-only"),
     (lambda src: columns.parse(src, decimal=";"), ValueError, "decimal must be '.', ',' or 'infer', not ';'"),
     (lambda src: columns.parse(src, "int64", decimal=None), ValueError, "decimal must be '.', ',' or 'infer', not None"),
     # the type is looked at before the mark, and both before the source
@@ -475,9 +476,11 @@ def test_objects_without_string_data(obj, error, text):
 
 @pytest.mark.parametrize("stream", [True, False], ids=["stream", "array"])
 @pytest.mark.parametrize("fmt, dictionary, shown", [
-    ("l", False, "got Arrow format 'l'"), ("z", False, "got Arrow format 'z'"),
-    ("vz", False, "got Arrow format 'vz'"), ("", False, "got Arrow format ''"),
-    ("i", True, "got a dictionary-encoded column \\(Arrow format 'i'\\)"),
+    ("l", False, "got int64 \\(Arrow format 'l'\\)"), ("z", False, "got binary \\(Arrow format 'z'\\)"),
+    ("vz", False, "got binary_view \\(Arrow format 'vz'\\)"), ("", False, "got an Arrow type \\(Arrow format ''\\)"),
+    ("+s", False, "got struct \\(a table's rows, or a struct column\\) \\(Arrow format '\\+s'\\)"),
+    ("tsu:UTC", False, "got timestamp \\(Arrow format 'tsu:UTC'\\)"),
+    ("i", True, "got a dictionary-encoded column \\(Arrow format 'i'; decode it first"),
 ])
 def test_other_arrow_types_are_refused(stream, fmt, dictionary, shown):
     src, producer = source(fmt, [Chunk(fmt, 1, [None, b"\0" * 8])], stream=stream, dictionary=dictionary)

@@ -641,7 +641,9 @@ def test_decimal_str_subclass_is_read_by_its_content():
     (lambda: tavo.parse(s=b"1", decimal=","), TypeError,
      "argument 's': 'bytes' object cannot be converted to 'PyString'"),
     # keyword-only
-    (lambda: tavo.parse("1,5", ","), TypeError, "parse() takes 1 positional arguments but 2 were given"),
+    (lambda: tavo.parse("1,5", ","), TypeError,
+     "parse() takes 1 positional argument but 2 were given; decimal is keyword-only"),
+    (lambda: _tavo.parse("1,5", ","), TypeError, "parse() takes 1 positional arguments but 2 were given"),
     (lambda: tavo.parse(), TypeError, "parse() missing 1 required positional argument: 's'"),
     (lambda: tavo.parse(decimal=","), TypeError, "parse() missing 1 required positional argument: 's'"),
     (lambda: tavo.parse("1", decimal=",", sep="."), TypeError, "parse() got an unexpected keyword argument 'sep'"),

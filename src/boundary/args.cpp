@@ -21,13 +21,25 @@ error_value binding_error(std::string text) {
 }
 
 error_value too_many(const function_description& d, Py_ssize_t n) {
+    // _tavo's nine say "takes 1 positional arguments", as documented; the package's
+    // functions say it in plain English and name their keyword-only parameters.
+    const bool plain = rules_in_force::current() == call_rules::package;
     std::string m = display_name(d) + " takes ";
     if (d.required == d.positional()) {
         m += std::to_string(d.positional());
     } else {
         m += "from " + std::to_string(d.required) + " to " + std::to_string(d.positional());
     }
-    m += " positional arguments but " + std::to_string(n) + (n == 1 ? " was" : " were") + " given";
+    m += plain && d.required == d.positional() && d.positional() == 1 ? " positional argument" : " positional arguments";
+    m += " but " + std::to_string(n) + (n == 1 ? " was" : " were") + " given";
+    if (plain && d.keyword_only > 0) {
+        m += "; ";
+        for (std::size_t j = d.positional(); j < d.count; ++j) {
+            if (j > d.positional()) m += j + 1 == d.count ? " and " : ", ";
+            m += d.params[j];
+        }
+        m += d.keyword_only == 1 ? " is keyword-only" : " are keyword-only";
+    }
     return binding_error(std::move(m));
 }
 

@@ -19,13 +19,13 @@ void raise_panic(const char* text) noexcept;
 
 // Runs `body` (a callable returning result<ref>, or ref for a body that
 // has no error value to return) and turns what it produced into what CPython
-// expects: a new reference, or null with the exception set. `Rule` says how
-// a failed allocation ends the call (error.hpp): _tavo's calls take the
-// default, the package's calls `allocation_failure::memory_error`.
-template <allocation_failure Rule = allocation_failure::panic, class Body>
+// expects: a new reference, or null with the exception set. `Rules`: whose
+// rules the call keeps (error.hpp), _tavo's by default, `call_rules::package`
+// for the package's calls.
+template <call_rules Rules = call_rules::nine, class Body>
 PyObject* run_call(Body&& body) noexcept {
     PyObject* out = nullptr;
-    const allocation_rule rule(Rule);
+    const rules_in_force rules(Rules);
     try {
         if constexpr (std::is_same_v<std::invoke_result_t<Body&>, ref>) {
             out = body().release();
@@ -40,7 +40,7 @@ PyObject* run_call(Body&& body) noexcept {
     } catch (internal_failure& f) {
         if (!f.keep_pending || !PyErr_Occurred()) detail::raise_panic(std::move(f.text));
     } catch (std::bad_alloc&) {
-        if constexpr (Rule == allocation_failure::memory_error) {
+        if constexpr (Rules == call_rules::package) {
             PyErr_NoMemory();
         } else {
             detail::raise_panic("memory allocation failed");

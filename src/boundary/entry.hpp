@@ -11,10 +11,10 @@ using body_fn = result<ref> (*)(call_args&);
 
 // Never inlined into a wrapper that only passes some calls on to it (the
 // short text path): its frame would be set up on that path too.
-// `Rule`: how a failed allocation ends the call (error.hpp).
-template <const function_description& D, body_fn Body, allocation_failure Rule = allocation_failure::panic>
+// `Rules`: whose rules the call keeps (error.hpp).
+template <const function_description& D, body_fn Body, call_rules Rules = call_rules::nine>
 [[gnu::noinline]] PyObject* entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    return run_call<Rule>([&]() -> result<ref> {
+    return run_call<Rules>([&]() -> result<ref> {
         if (plain_positional(D, nargs, kwnames)) {
             call_args a;
             bind_positional(a, D, args, nargs);
@@ -49,11 +49,11 @@ PyCFunction wrapper_of() {
     return as_method<&entry<D, Body>>();
 }
 
-// The wrapper of a function of the package tavo: a failed allocation ends
-// the call with MemoryError.
+// The wrapper of a function of the package tavo: its call keeps the
+// package's rules (a failed allocation is MemoryError).
 template <const function_description& D, body_fn Body>
 PyCFunction package_wrapper_of() {
-    return as_method<&entry<D, Body, allocation_failure::memory_error>>();
+    return as_method<&entry<D, Body, call_rules::package>>();
 }
 
 }  // namespace tavo

@@ -119,7 +119,7 @@ status append_str_text(std::string& out, PyObject* s) {
     return ok();
 }
 
-thread_local allocation_failure allocation_rule::current_ = allocation_failure::panic;
+thread_local call_rules rules_in_force::current_ = call_rules::nine;
 
 void fail(std::string text, std::source_location where) {
     write_diagnostic(text, where);
@@ -128,7 +128,7 @@ void fail(std::string text, std::source_location where) {
 
 void failed_creation(std::source_location where) {
     PyObject* pending = PyErr_Occurred();
-    if (pending && allocation_rule::current() == allocation_failure::memory_error) {
+    if (pending && rules_in_force::current() == call_rules::package) {
         // A function of the package: the creation's own exception (a
         // MemoryError) ends the call, unprinted.
         throw internal_failure{"Python API call failed", true};

@@ -25,8 +25,8 @@
 //   creation's MemoryError printed first). The functions of the package's
 //   native modules (tavo._columns, tavo._native), whose allocations are
 //   sized by a whole column or payload, end with MemoryError itself and
-//   print nothing: their calls run under `allocation_failure::memory_error`
-//   (run_call in call.hpp sets the rule for the call).
+//   print nothing: their calls run under `call_rules::package` (run_call in
+//   call.hpp sets the rules for the call).
 // - An error is dropped only through `discard_ordinary_error` (or, for an
 //   error value already taken, a check of `must_end_call` on its normalised
 //   type), which never drops what must end the call (an interrupt,
@@ -63,27 +63,31 @@
 
 namespace tavo {
 
-// How the running call reports a failed allocation (see above).
-enum class allocation_failure : std::uint8_t { panic, memory_error };
+// Whose rules the running call keeps. `nine`: _tavo's functions, exactly as
+// documented (a failed allocation is an internal failure; binding messages say
+// "takes 1 positional arguments", as CPython's once did). `package`: the
+// functions of the package tavo (a failed allocation is MemoryError, see
+// above; binding messages in plain English, naming keyword-only parameters).
+enum class call_rules : std::uint8_t { nine, package };
 
-// The rule of the call running on this thread; set by the call boundary for
+// The rules of the call running on this thread: set by the call boundary for
 // the call and put back when it returns (a call of _tavo made by Python code
-// that a package function runs has _tavo's rule).
-class allocation_rule {
+// that a package function runs keeps _tavo's rules).
+class rules_in_force {
 public:
-    explicit allocation_rule(allocation_failure rule) noexcept : saved_(current_) {
-        if (saved_ != rule) current_ = rule;
+    explicit rules_in_force(call_rules rules) noexcept : saved_(current_) {
+        if (saved_ != rules) current_ = rules;
     }
-    ~allocation_rule() {
+    ~rules_in_force() {
         if (current_ != saved_) current_ = saved_;
     }
-    allocation_rule(const allocation_rule&) = delete;
-    allocation_rule& operator=(const allocation_rule&) = delete;
-    static allocation_failure current() noexcept { return current_; }
+    rules_in_force(const rules_in_force&) = delete;
+    rules_in_force& operator=(const rules_in_force&) = delete;
+    static call_rules current() noexcept { return current_; }
 
 private:
-    [[gnu::tls_model("initial-exec")]] static thread_local allocation_failure current_;
-    allocation_failure saved_;
+    [[gnu::tls_model("initial-exec")]] static thread_local call_rules current_;
+    call_rules saved_;
 };
 
 // Thrown by `fail`; caught only by the call boundary.

@@ -153,5 +153,5 @@ result<ref> initialise() {
 }  // namespace tavo
 
 PyMODINIT_FUNC PyInit__native(void) {
-    return tavo::run_call<tavo::allocation_failure::memory_error>([] { return tavo::initialise(); });
+    return tavo::run_call<tavo::call_rules::package>([] { return tavo::initialise(); });
 }

@@ -4,6 +4,7 @@
 #include "boundary/views.hpp"
 
 #include <string>
+#include <string_view>
 
 namespace tavo::columns {
 namespace {
@@ -31,7 +32,38 @@ error_value not_arrow(PyObject* source) {
                                     std::string("expected ") + accepted_columns + ", got '" + Py_TYPE(source)->tp_name + "'");
 }
 
-// The layout named by an Arrow format string, or a TypeError.
+// The name users know an Arrow type by (pyarrow's), from its format string;
+// empty for a format not listed.
+std::string_view type_name_of(std::string_view format) noexcept {
+    struct named {
+        std::string_view format, name;
+    };
+    static constexpr named exact[] = {
+        {"n", "null"},        {"b", "bool"},           {"c", "int8"},          {"C", "uint8"},
+        {"s", "int16"},       {"S", "uint16"},         {"i", "int32"},         {"I", "uint32"},
+        {"l", "int64"},       {"L", "uint64"},         {"e", "float16"},       {"f", "float32"},
+        {"g", "float64"},     {"z", "binary"},         {"Z", "large_binary"},  {"vz", "binary_view"},
+        {"u", "utf8"},        {"U", "large_utf8"},     {"vu", "string_view"},  {"tdD", "date32"},
+        {"tdm", "date64"},    {"+l", "list"},          {"+L", "large_list"},   {"+vl", "list_view"},
+        {"+vL", "large_list_view"}, {"+s", "struct (a table's rows, or a struct column)"},
+        {"+m", "map"},        {"+r", "run_end_encoded"},
+    };
+    for (const named& n : exact) {
+        if (n.format == format) return n.name;
+    }
+    // The parameterised ones, by their prefix.
+    static constexpr named prefixed[] = {
+        {"d:", "decimal"}, {"w:", "fixed_size_binary"}, {"+w:", "fixed_size_list"}, {"tt", "time"},
+        {"ts", "timestamp"}, {"tD", "duration"}, {"ti", "interval"}, {"+u", "union"},
+    };
+    for (const named& n : prefixed) {
+        if (format.starts_with(n.format)) return n.name;
+    }
+    return {};
+}
+
+// The layout named by an Arrow format string, or a TypeError naming the type
+// that was found, as users know it ("got int64 (Arrow format 'l')").
 result<string_layout> layout_of(const ArrowSchema& schema) {
     const char* format = schema.format ? schema.format : "";
     if (!schema.dictionary) {
@@ -39,10 +71,18 @@ result<string_layout> layout_of(const ArrowSchema& schema) {
         if (std::strcmp(format, "U") == 0) return string_layout::large_utf8;
         if (std::strcmp(format, "vu") == 0) return string_layout::string_view;
     }
-    std::string text = std::string("expected ") + accepted_columns;
-    text += schema.dictionary ? ", got a dictionary-encoded column (Arrow format '" : ", got Arrow format '";
-    text += format;
-    text += schema.dictionary ? "')" : "'";
+    std::string text = std::string("expected ") + accepted_columns + ", got ";
+    if (schema.dictionary) {
+        text += "a dictionary-encoded column (Arrow format '";
+        text += format;
+        text += "'; decode it first, e.g. with pyarrow's dictionary_decode())";
+    } else {
+        const std::string_view name = type_name_of(format);
+        text += name.empty() ? "an Arrow type" : name;
+        text += " (Arrow format '";
+        text += format;
+        text += "')";
+    }
     return error_value::owned_error(PyExc_TypeError, std::move(text));
 }
 

@@ -75,7 +75,7 @@ constexpr function_description array_desc{"__arrow_c_array__", {"requested_schem
 // producer keep its own type, which the consumer then checks.
 template <const function_description& D, result<ref> (*Body)(PyObject*)>
 PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    return run_call<allocation_failure::memory_error>([&]() -> result<ref> {
+    return run_call<call_rules::package>([&]() -> result<ref> {
         if (!plain_positional(D, nargs, kwnames)) {
             result<call_args> bound = bind_arguments(D, args, nargs, kwnames);
             if (!bound) return std::move(bound.error());
@@ -107,17 +107,17 @@ result<ref> arrow_c_array(PyObject* self) {
 }
 
 PyObject* get_type(PyObject* self, void*) noexcept {
-    return run_call<allocation_failure::memory_error>([&] { return string_result(type_name(data_of(self).type)); });
+    return run_call<call_rules::package>([&] { return string_result(type_name(data_of(self).type)); });
 }
 
 PyObject* get_num_chunks(PyObject* self, void*) noexcept {
-    return run_call<allocation_failure::memory_error>([&] { return int_result(static_cast<std::int64_t>(data_of(self).chunks.size())); });
+    return run_call<call_rules::package>([&] { return int_result(static_cast<std::int64_t>(data_of(self).chunks.size())); });
 }
 
 Py_ssize_t length(PyObject* self) noexcept { return static_cast<Py_ssize_t>(data_of(self).length); }
 
 PyObject* repr(PyObject* self) noexcept {
-    return run_call<allocation_failure::memory_error>([&] {
+    return run_call<call_rules::package>([&] {
         const column_data& c = data_of(self);
         const std::string text = "<tavo._columns.Column " + std::string(type_name(c.type)) + ", " +
                                  std::to_string(c.length) + (c.length == 1 ? " row in " : " rows in ") +

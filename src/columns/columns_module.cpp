@@ -468,5 +468,5 @@ result<ref> initialise() {
 }  // namespace tavo::columns
 
 PyMODINIT_FUNC PyInit__columns(void) {
-    return tavo::run_call<tavo::allocation_failure::memory_error>([] { return tavo::columns::initialise(); });
+    return tavo::run_call<tavo::call_rules::package>([] { return tavo::columns::initialise(); });
 }
