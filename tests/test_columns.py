@@ -728,3 +728,17 @@ def test_duckdb_register_refuses_what_is_not_its_own():
                                 duckdb.sqltype("BIGINT"), type="arrow")
         with pytest.raises(duckdb.CatalogException):
             tavo.duckdb.register(con)
+
+
+@pytest.mark.parametrize("front_end, library", [("polars", "polars"), ("pandas", "pandas"), ("duckdb", "duckdb")])
+def test_a_front_end_without_its_library_names_its_extra(front_end, library):
+    code = (f"import sys; sys.modules[{library!r}] = None\n"
+            "try:\n"
+            f"    import tavo.{front_end}\n"
+            "except ImportError as e:\n"
+            "    print(e, '|', type(e.__cause__).__name__)\n")
+    shown = loaded(code)
+    assert shown == (f"tavo.{front_end} needs {library}, which is not installed here: pip install "
+                     f"'tavo[{front_end}]' installs it with tavo | ModuleNotFoundError"), shown
+    extras = (pathlib.Path(__file__).resolve().parent.parent / "pyproject.toml").read_text(encoding="utf-8")
+    assert f'\n{front_end} = ["{library}' in extras

@@ -168,7 +168,7 @@ def _pandas_arrow(series: Any, pd: Any) -> Any:
         pa = importlib.import_module("pyarrow")
     except ImportError:
         raise TypeError("tavo.columns reads a pandas Series through pyarrow, which is not installed "
-                        "(pip install pyarrow)") from None
+                        "(pip install 'tavo[pandas]' installs it with tavo)") from None
     try:
         # pandas' own conversion: None, NaN and pd.NA of an object column are nulls
         data = pa.array(series)

@@ -35,7 +35,12 @@ from __future__ import annotations
 
 from typing import Any, Callable
 
-import duckdb
+from ._extras import missing
+
+try:
+    import duckdb
+except ImportError as e:
+    raise ImportError(missing("tavo.duckdb", "duckdb", "duckdb")) from e
 
 from ._frontends import FUNCTIONS, ColumnFunction, Output
 

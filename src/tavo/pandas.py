@@ -23,7 +23,12 @@ from __future__ import annotations
 
 from typing import Any
 
-import pandas as pd
+from ._extras import missing
+
+try:
+    import pandas as pd
+except ImportError as e:
+    raise ImportError(missing("tavo.pandas", "pandas", "pandas")) from e
 
 from ._frontends import ColumnFunction, ColumnMethods, Output
 

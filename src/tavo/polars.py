@@ -24,7 +24,12 @@ from __future__ import annotations
 
 from typing import Any
 
-import polars as pl
+from ._extras import missing
+
+try:
+    import polars as pl
+except ImportError as e:
+    raise ImportError(missing("tavo.polars", "polars", "polars")) from e
 
 from ._frontends import ColumnFunction, ColumnMethods, Output
 
