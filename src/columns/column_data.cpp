@@ -17,6 +17,7 @@ const char* type_name(value_type t) noexcept {
         case value_type::string_view: return "string_view";
         case value_type::int64: return "int64";
         case value_type::float64: return "float64";
+        case value_type::price: return "struct<amount: float64, currency: utf8>";
     }
     return "";
 }
@@ -115,6 +116,7 @@ value_type wider(value_type t) noexcept {
         case value_type::string_view: return value_type::large_utf8;
         case value_type::int64:
         case value_type::float64: return value_type::float64;
+        case value_type::price: return value_type::price;
     }
     return t;
 }
@@ -209,7 +211,22 @@ std::shared_ptr<chunk> join_views(const column_data& column, std::int64_t bytes)
 std::shared_ptr<const chunk> joined(const column_data& column) {
     if (column.chunks.size() == 1) return column.chunks[0];
     std::shared_ptr<chunk> out;
-    if (is_text(column.type)) {
+    if (column.type == value_type::price) {
+        // each field joined as a column of its own
+        auto price = std::make_shared<chunk>();
+        price->type = value_type::price;
+        price->length = column.length;
+        for (std::size_t f = 0; f < 2; ++f) {
+            column_data field;
+            field.type = f == 0 ? value_type::float64 : value_type::utf8;
+            field.length = column.length;
+            for (const auto& c : column.chunks) field.chunks.push_back(c->children.at(f));
+            std::shared_ptr<const chunk> one = joined(field);
+            if (!one) return nullptr;
+            price->children.push_back(std::move(one));
+        }
+        out = std::move(price);
+    } else if (is_text(column.type)) {
         std::int64_t bytes = 0;
         for (const auto& c : column.chunks) bytes += c->data_size;
         if (column.type == value_type::utf8) {

@@ -35,7 +35,9 @@ inline block allocate_block(std::size_t n) {
     return block(p);
 }
 
-enum class value_type : std::uint8_t { utf8, large_utf8, string_view, int64, float64 };
+// price: a struct of two fields, `amount` (a float64 chunk) and `currency` (a utf8
+// chunk), each with a validity of its own; the struct's validity is the chunk's.
+enum class value_type : std::uint8_t { utf8, large_utf8, string_view, int64, float64, price };
 
 // The name Column.type shows.
 const char* type_name(value_type t) noexcept;
@@ -57,6 +59,9 @@ struct chunk {
     // buffer (one int64 a data buffer)
     std::vector<std::int64_t> view_buffers;
     block view_sizes;
+    // price: the amount and currency fields, each of the struct's length (a null
+    // struct row is null in both)
+    std::vector<std::shared_ptr<const chunk>> children;
 
     template <class T>
     T* values_as() const noexcept {
@@ -148,7 +153,7 @@ std::shared_ptr<const column_data> column_of(std::vector<std::shared_ptr<chunk>>
 
 // One chunk holding every row of the column, in order: the chunk itself when
 // there is one, an empty chunk when there is none. Null when the joined text
-// would not fit the int32 offsets of a utf8 column.
+// would not fit the int32 offsets of a utf8 column (or field).
 std::shared_ptr<const chunk> joined(const column_data& column);
 
 }  // namespace tavo::columns

@@ -1,5 +1,5 @@
-// tavo._columns: the column versions of the text functions (text_functions.hpp)
-// and of parse, over Arrow data from any producer.
+// tavo._columns: the column versions of the text functions (text_functions.hpp),
+// of parse, number_format and price, over Arrow data from any producer.
 //
 // A call reads the input chunk by chunk (arrow_input), checks each array's
 // structure, and runs the kernel on it, without the interpreter lock when the
@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -98,20 +99,28 @@ result<std::shared_ptr<chunk>> built_chunk(const string_chunk& rows, std::int64_
     return std::move(k.out);
 }
 
-// The chunks `kernel(chunk)` -> kernel_output builds from every input chunk.
+// The chunks `kernel(chunk)` -> kernel_output builds from every input chunk; an input
+// chunk of more than `most_rows` rows is built in parts of at most that many.
 template <class Kernel>
-result<std::vector<std::shared_ptr<chunk>>> each_chunk(arrow_input& in, Kernel&& kernel) {
+result<std::vector<std::shared_ptr<chunk>>> each_chunk(arrow_input& in, Kernel&& kernel,
+                                                       std::int64_t most_rows = std::numeric_limits<std::int64_t>::max()) {
     std::vector<std::shared_ptr<chunk>> built;
     std::int64_t first_row = 0;
     for (std::size_t index = 0;; ++index) {
         result<std::optional<input_chunk>> c = next_chunk(in, first_row, index);
         if (!c) return std::move(c.error());
         if (!*c) return built;
-        result<std::shared_ptr<chunk>> out = built_chunk((*c)->rows, first_row, index, kernel);
-        if (!out) return std::move(out.error());
+        const string_chunk& rows = (*c)->rows;
+        for (std::int64_t start = 0; start == 0 || start < rows.length; start += most_rows) {
+            const std::int64_t n = std::min(most_rows, rows.length - start);
+            result<std::shared_ptr<chunk>> out =
+                n == rows.length ? built_chunk(rows, first_row, index, kernel)
+                                 : built_chunk(some_rows(rows, start, n), first_row + start, index, kernel);
+            if (!out) return std::move(out.error());
+            built.push_back(std::move(*out));
+        }
         (*c)->array.reset();  // the producer's buffers are given back before the next chunk is asked for
-        built.push_back(std::move(*out));
-        first_row += (*c)->rows.length;
+        first_row += rows.length;
         // A column of many chunks stops promptly on Ctrl-C (a kernel that gave the
         // lock up hears no signal while it runs).
         if (PyErr_CheckSignals() < 0) return error_value::fetch();
@@ -306,6 +315,20 @@ result<ref> number_column(const call_args& a) {
         column_of(std::move(built), *target == number_target::float64 ? value_type::float64 : value_type::int64));
 }
 
+result<ref> price_column(const call_args& a) {
+    result<numparse::price_mark> mark = price_mark_arg(a, 1);
+    if (!mark) return std::move(mark.error());
+    result<std::int64_t> digits = max_int_digits();
+    if (!digits) return std::move(digits.error());
+    const number_limits limits{*digits};
+    result<arrow_input> in = arrow_input::open(a[0]);
+    if (!in) return std::move(in.error());
+    result<std::vector<std::shared_ptr<chunk>>> chunks = each_chunk(
+        *in, [&](const string_chunk& c) { return run_price_kernel(c, *mark, limits); }, price_rows_at_most());
+    if (!chunks) return std::move(chunks.error());
+    return make_column(column_of(std::move(*chunks), value_type::price));
+}
+
 constexpr const char* out_of_memory = "out of memory while building the column";
 
 template <text_rows R>
@@ -315,6 +338,10 @@ result<ref> text_body(call_args& a) {
 
 result<ref> parse_body(call_args& a) {
     return memory_error_on_bad_alloc(out_of_memory, [&] { return number_column(a); });
+}
+
+result<ref> price_body(call_args& a) {
+    return memory_error_on_bad_alloc(out_of_memory, [&] { return price_column(a); });
 }
 
 result<ref> format_body(call_args& a) {
@@ -424,10 +451,26 @@ PyMethodDef format_row() {
         "    tavo.NumberFormat.">};
 }
 
-// The table: the text functions in their list's order, then parse and number_format.
+constexpr function_description price_desc{"price", {"source", "decimal"}, 2, 1, false, 1};
+
+PyMethodDef price_row() {
+    return {"price", package_wrapper_of<price_desc, price_body>(), METH_FASTCALL | METH_KEYWORDS, kept<
+        "price(source, *, decimal=None)\n--\n\n"
+        "Read the amount and the currency of every price text of an Arrow string column.\n\n" +
+        source_doc +
+        "    decimal: None (the default: each text decides its own decimal mark), '.' or ',', as\n"
+        "        for tavo.price(). Anything else raises ValueError.\n\n"
+        "Returns:\n    Column of struct<amount: float64, currency: utf8>: each row is tavo.price() of the\n"
+        "    input row, its amount as the nearest double (as float() gives an int; an int beyond\n"
+        "    the float range is inf or -inf), its currency the text price() gives, null where it\n"
+        "    has none; the row is null where price() gives None (and for null rows).">};
+}
+
+// The table: the text functions in their list's order, then parse, number_format and price.
 template <class... R>
-std::array<PyMethodDef, sizeof...(R) + 3> table_of(function_list<R...>) {
-    return {text_function_row<R>()..., parse_row(), format_row(), PyMethodDef{nullptr, nullptr, 0, nullptr}};
+std::array<PyMethodDef, sizeof...(R) + 4> table_of(function_list<R...>) {
+    return {text_function_row<R>()..., parse_row(), format_row(), price_row(),
+            PyMethodDef{nullptr, nullptr, 0, nullptr}};
 }
 
 auto functions = table_of(text_functions{});
@@ -441,7 +484,7 @@ consteval auto names_of(function_list<First, Rest...>) {
 PyModuleDef module_def = module_definition(
     "tavo._columns",
     kept<"The column versions of " + names_of(text_functions{}) +
-         ", parse and\nnumber_format, "
+         ", parse,\nnumber_format and price, "
          "over Arrow string columns from any producer (the Arrow PyCapsule interface).">,
     functions.data());
 
