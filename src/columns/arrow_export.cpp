@@ -22,7 +22,8 @@ const char* arrow_format(value_type t) noexcept {
         case value_type::string_view: return "vu";
         case value_type::int64: return "l";
         case value_type::float64: return "g";
-        case value_type::price: return "+s";
+        case value_type::price:
+        case value_type::large_price: return "+s";
     }
     return "";
 }
@@ -124,12 +125,13 @@ void release_stream(ArrowArrayStream* s) noexcept {
 }  // namespace
 
 void export_schema(value_type t, ArrowSchema* out) {
-    if (t == value_type::price) {
+    if (is_price(t)) {
         auto fields = std::make_unique<exported_fields>();
         fields->amount = ArrowSchema{arrow_format(value_type::float64), "amount", nullptr, arrow::flag_nullable, 0,
                                      nullptr, nullptr, &release_schema, nullptr};
-        fields->currency = ArrowSchema{arrow_format(value_type::utf8), "currency", nullptr, arrow::flag_nullable, 0,
-                                       nullptr, nullptr, &release_schema, nullptr};
+        const value_type currency = t == value_type::price ? value_type::utf8 : value_type::large_utf8;
+        fields->currency = ArrowSchema{arrow_format(currency), "currency", nullptr, arrow::flag_nullable, 0, nullptr,
+                                       nullptr, &release_schema, nullptr};
         fields->children[0] = &fields->amount;
         fields->children[1] = &fields->currency;
         *out = ArrowSchema{arrow_format(t), "", nullptr, arrow::flag_nullable, 2, fields->children, nullptr,
@@ -152,7 +154,7 @@ void export_array(std::shared_ptr<const chunk> c, ArrowArray* out) {
     } else if (k.data) {
         b.push_back(k.data.get());
     }
-    if (k.type == value_type::price) {
+    if (is_price(k.type)) {
         // the validity alone, then each field as an array of its own, owned by this one
         b.resize(1);
         priv->children.resize(k.children.size(), ArrowArray{});

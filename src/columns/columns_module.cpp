@@ -20,7 +20,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -99,28 +98,20 @@ result<std::shared_ptr<chunk>> built_chunk(const string_chunk& rows, std::int64_
     return std::move(k.out);
 }
 
-// The chunks `kernel(chunk)` -> kernel_output builds from every input chunk; an input
-// chunk of more than `most_rows` rows is built in parts of at most that many.
+// The chunks `kernel(chunk)` -> kernel_output builds from every input chunk.
 template <class Kernel>
-result<std::vector<std::shared_ptr<chunk>>> each_chunk(arrow_input& in, Kernel&& kernel,
-                                                       std::int64_t most_rows = std::numeric_limits<std::int64_t>::max()) {
+result<std::vector<std::shared_ptr<chunk>>> each_chunk(arrow_input& in, Kernel&& kernel) {
     std::vector<std::shared_ptr<chunk>> built;
     std::int64_t first_row = 0;
     for (std::size_t index = 0;; ++index) {
         result<std::optional<input_chunk>> c = next_chunk(in, first_row, index);
         if (!c) return std::move(c.error());
         if (!*c) return built;
-        const string_chunk& rows = (*c)->rows;
-        for (std::int64_t start = 0; start == 0 || start < rows.length; start += most_rows) {
-            const std::int64_t n = std::min(most_rows, rows.length - start);
-            result<std::shared_ptr<chunk>> out =
-                n == rows.length ? built_chunk(rows, first_row, index, kernel)
-                                 : built_chunk(some_rows(rows, start, n), first_row + start, index, kernel);
-            if (!out) return std::move(out.error());
-            built.push_back(std::move(*out));
-        }
+        result<std::shared_ptr<chunk>> out = built_chunk((*c)->rows, first_row, index, kernel);
+        if (!out) return std::move(out.error());
         (*c)->array.reset();  // the producer's buffers are given back before the next chunk is asked for
-        first_row += rows.length;
+        built.push_back(std::move(*out));
+        first_row += (*c)->rows.length;
         // A column of many chunks stops promptly on Ctrl-C (a kernel that gave the
         // lock up hears no signal while it runs).
         if (PyErr_CheckSignals() < 0) return error_value::fetch();
@@ -323,8 +314,8 @@ result<ref> price_column(const call_args& a) {
     const number_limits limits{*digits};
     result<arrow_input> in = arrow_input::open(a[0]);
     if (!in) return std::move(in.error());
-    result<std::vector<std::shared_ptr<chunk>>> chunks = each_chunk(
-        *in, [&](const string_chunk& c) { return run_price_kernel(c, *mark, limits); }, price_rows_at_most());
+    result<std::vector<std::shared_ptr<chunk>>> chunks =
+        each_chunk(*in, [&](const string_chunk& c) { return run_price_kernel(c, *mark, limits); });
     if (!chunks) return std::move(chunks.error());
     return make_column(column_of(std::move(*chunks), value_type::price));
 }

@@ -38,13 +38,12 @@ struct number_limits {
 kernel_output run_parse_kernel(const string_chunk& in, number_target target, number_limits limits,
                                numparse::decimal_mark mark);
 
-// Prices out: a price chunk (column_data.hpp) whose row i is read_price of input
-// row i with the mark `mark`: the amount as the nearest double, the currency's
-// text; null where there is no price, or its amount is an int of more digits than
-// limits.max_int_digits. At most `price_rows_at_most` rows: their currencies
-// always fit a utf8 field's int32 offsets.
+// Prices out: a price chunk (column_data.hpp; large_price when the currencies'
+// text passes 2**31 - 1 bytes) whose row i is read_price of input row i with the
+// mark `mark`: the amount as the nearest double, the currency's text; null where
+// there is no price, or its amount is an int of more digits than
+// limits.max_int_digits.
 kernel_output run_price_kernel(const string_chunk& in, numparse::price_mark mark, number_limits limits);
-std::int64_t price_rows_at_most() noexcept;
 
 // The evidence of a column's rows for its decimal mark: the tally over every
 // chunk read so far, and the text of the first row of each kind (a null row

@@ -4,31 +4,21 @@
 //
 // One pass over the rows. The buffers are taken once for the chunk (the amounts,
 // the currency offsets, three validity bitmaps); the currency text goes into one
-// byte_sink, grown geometrically. A currency is an entry of the currency table,
-// whose text is copied as the per-element function gives it.
+// byte_sink, grown geometrically, with int32 offsets until it passes what they
+// hold (then the chunk is large_price). A currency is an entry of the currency
+// table, whose text is copied as the per-element function gives it.
 #include "columns/kernels.hpp"
 
-#include "boundary/error.hpp"
 #include "columns/bitmaps.hpp"
+#include "columns/text_kernel.hpp"
 #include "numparse/currency_table.hpp"
 #include "text/byte_sink.hpp"
 
 #include <cstring>
-#include <limits>
 
 namespace tavo::columns {
 
 namespace {
-
-constexpr std::size_t longest_currency = [] {
-    std::size_t most = 1;
-    for (const numparse::currency_entry& e : numparse::currency_entries) most = e.size > most ? e.size : most;
-    return most;
-}();
-
-// The currencies of this many rows fit int32 offsets, whatever they are.
-constexpr std::int64_t rows_at_most =
-    static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::max() / longest_currency);
 
 inline void set_bit(std::uint8_t* bits, std::int64_t i) noexcept {
     bits[i >> 3] = static_cast<std::uint8_t>(bits[i >> 3] | (1u << (i & 7)));
@@ -42,10 +32,7 @@ block zeroed_bitmap(std::int64_t length) {
 
 }  // namespace
 
-std::int64_t price_rows_at_most() noexcept { return rows_at_most; }
-
 kernel_output run_price_kernel(const string_chunk& in, numparse::price_mark mark, number_limits limits) {
-    if (in.length > rows_at_most) fail("a price chunk holds at most price_rows_at_most() rows");
     const std::int64_t n = in.length;
     auto amounts = std::make_shared<chunk>();
     amounts->type = value_type::float64;
@@ -55,14 +42,12 @@ kernel_output run_price_kernel(const string_chunk& in, numparse::price_mark mark
     auto currencies = std::make_shared<chunk>();
     currencies->type = value_type::utf8;
     currencies->length = n;
-    currencies->values = allocate_block(static_cast<std::size_t>(n + 1) * 4);
     currencies->validity = zeroed_bitmap(n);
+    text_kernel_detail::offsets_writer offsets(n, false);
 
     auto* values = static_cast<char*>(amounts->values.get());
     auto* amount_bits = static_cast<std::uint8_t*>(amounts->validity.get());
-    auto* offsets = currencies->values_as<std::int32_t>();
     auto* currency_bits = static_cast<std::uint8_t*>(currencies->validity.get());
-    offsets[0] = 0;
     // most currencies are one sign of one to three bytes
     byte_sink text(static_cast<std::size_t>(n) * 2 + 64);
     numparse::price_scratch scratch;
@@ -70,7 +55,7 @@ kernel_output run_price_kernel(const string_chunk& in, numparse::price_mark mark
 
     const auto put_null = [&](std::int64_t i) {
         std::memset(values + i * 8, 0, 8);
-        offsets[i + 1] = static_cast<std::int32_t>(text.size());
+        offsets.put(i + 1, text.size());
         ++nulls;
     };
     std::optional<row_fault> fault = walk_rows(
@@ -109,11 +94,13 @@ kernel_output run_price_kernel(const string_chunk& in, numparse::price_mark mark
             } else {
                 ++without_currency;
             }
-            offsets[i + 1] = static_cast<std::int32_t>(text.size());
+            offsets.put(i + 1, text.size());
         },
         put_null);
     if (fault) return {nullptr, std::move(fault)};
 
+    currencies->type = offsets.large() ? value_type::large_utf8 : value_type::utf8;
+    currencies->values = offsets.take();
     std::size_t size = 0;
     currencies->data = block(text.take(size));
     currencies->data_size = static_cast<std::int64_t>(size);
@@ -121,7 +108,7 @@ kernel_output run_price_kernel(const string_chunk& in, numparse::price_mark mark
     if (currencies->null_count == 0) currencies->validity.reset();
 
     auto out = std::make_shared<chunk>();
-    out->type = value_type::price;
+    out->type = offsets.large() ? value_type::large_price : value_type::price;
     out->length = n;
     out->null_count = nulls;
     amounts->null_count = nulls;

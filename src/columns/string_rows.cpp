@@ -69,24 +69,6 @@ std::optional<row_fault> describe_strings(const arrow::ArrowArray& a, string_lay
     return std::nullopt;
 }
 
-string_chunk some_rows(const string_chunk& c, std::int64_t start, std::int64_t n) noexcept {
-    string_chunk out = c;
-    out.offset = c.offset + start;
-    out.length = n;
-    if (n == 0 || c.layout == string_layout::string_view) {
-        out.text_bytes_hint = c.length == 0 ? 0 : c.text_bytes_hint / c.length * n;
-        return out;
-    }
-    // The extent stays the whole array's (its last offset): only what lies inside it is
-    // read. Rows of earlier parts walked without a fault put this part's first offset inside
-    // it; the offsets of a non-empty array are there (describe_strings).
-    out.first_offset = c.layout == string_layout::utf8 ? static_cast<const std::int32_t*>(c.offsets)[out.offset]
-                                                       : static_cast<const std::int64_t*>(c.offsets)[out.offset];
-    out.text_bytes_hint = c.last_offset > out.first_offset && out.first_offset >= 0
-                              ? c.last_offset - out.first_offset : 0;
-    return out;
-}
-
 namespace {
 
 // Where the first ill-formed sequence of s[i..) starts (i at a code point's

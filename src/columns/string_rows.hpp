@@ -55,11 +55,6 @@ struct row_fault {
 // array needs. Returns the fault, or nothing and fills `out`.
 std::optional<row_fault> describe_strings(const arrow::ArrowArray& a, string_layout layout, string_chunk& out);
 
-// Rows [start, start + n) of `c` (inside its rows), as a chunk of their own, to be
-// walked after the rows before them walked without a fault: a utf8 or large_utf8 part
-// keeps the whole array's extent.
-string_chunk some_rows(const string_chunk& c, std::int64_t start, std::int64_t n) noexcept;
-
 // --- UTF-8 ---------------------------------------------------------------------
 
 // True when every byte is below 0x80.

@@ -9,7 +9,15 @@ class Column:
     @property
     def type(
         self,
-    ) -> Literal["utf8", "large_utf8", "string_view", "int64", "float64", "struct<amount: float64, currency: utf8>"]: ...
+    ) -> Literal[
+        "utf8",
+        "large_utf8",
+        "string_view",
+        "int64",
+        "float64",
+        "struct<amount: float64, currency: utf8>",
+        "struct<amount: float64, currency: large_utf8>",
+    ]: ...
     @property
     def num_chunks(self) -> int: ...
     def __len__(self) -> int: ...

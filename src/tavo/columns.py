@@ -134,7 +134,8 @@ def price(column: ArrowColumn, *, decimal: Optional[Literal[".", ","]] = None) -
 
     What comes back: a pyarrow `StructArray` (or a `ChunkedArray` of struct for a
     `ChunkedArray`), a polars `Struct` Series of the same name, a `tavo.columns.Column`
-    (`type` 'struct<amount: float64, currency: utf8>'), and for a pandas Series of any string
+    (`type` 'struct<amount: float64, currency: utf8>'; the currency is large_utf8 for a chunk
+    whose currencies pass 2**31 - 1 bytes), and for a pandas Series of any string
     dtype, a Series of the same index and name whose dtype is
     `ArrowDtype(struct<amount: double, currency: string>)`: its `.struct.field("amount")`
     is one field, `.struct.explode()` a DataFrame of both.
