@@ -173,6 +173,14 @@ def cases():
         [Candidate("tavo.columns.parse(decimal=',')", "reference", "f(x, decimal=',')",
                    {"f": columns.parse, "x": commas})]))
 
+    # the amount and currency of a price: the same messy texts, against the cast of the clean ones
+    priced = columns.price(messy)
+    assert pc.all(pc.equal(pc.abs(pc.struct_field(priced, "amount")), pc.cast(clean, pa.float64()))).as_py()
+    out.append(_time_candidates(
+        "price", "1,000,000 messy price texts, pyarrow Array", columns.price, messy,
+        [Candidate("pyarrow.compute.cast(clean numeric text, float64)", "built-in", "f(x, t)",
+                   {"f": pc.cast, "x": clean, "t": pa.float64()}, check=False)]))
+
     out += polars_cases(camel)
     out += duckdb_cases(camel)
     return out
@@ -253,6 +261,7 @@ CASE_IDS = {
     "parse_comma": "columns/parse: 1,000,000 texts like '123.456,78', decimal=',', pyarrow Array",
     "number_format": "columns/number_format: 1,000,000 texts like '123.456,78', pyarrow Array",
     "parse_infer": "columns/parse: 1,000,000 texts like '123.456,78', decimal='infer', pyarrow Array",
+    "price": "columns/price: 1,000,000 messy price texts, pyarrow Array",
     "polars": "columns/uncamel: 1,000,000 ASCII identifiers, polars Series",
     "polars_expr": "columns/uncamel: 1,000,000 ASCII identifiers, polars expression pl.col(x).tavo.uncamel()",
     "duckdb": "columns/uncamel: 1,000,000 ASCII identifiers, DuckDB query tavo_uncamel(n)",
@@ -276,6 +285,8 @@ TARGETS = [
      "pyarrow.compute.cast(the same numbers written plainly, float64)", "ratio", 1.0, 35),
     ("columns parse 1M '123.456,78' decimal='infer' vs decimal=','", CASE_IDS["parse_infer"],
      "tavo.columns.parse(decimal=',')", "ratio", 1.5, 35),
+    ("columns price 1M messy prices vs cast of clean text to float64", CASE_IDS["price"],
+     "pyarrow.compute.cast(clean numeric text, float64)", "ratio", 2.0, 35),
     ("columns uncamel polars Series vs map_elements", CASE_IDS["polars"], "polars map_elements(_tavo.uncamel)",
      "speedup", 5, 23),
     ("polars pl.col(x).tavo.uncamel() 1M vs map_elements(_tavo.uncamel)", CASE_IDS["polars_expr"],

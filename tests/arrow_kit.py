@@ -376,9 +376,39 @@ def _bit(addr, i):
     return (ctypes.c_uint8.from_address(addr + (i >> 3)).value >> (i & 7)) & 1
 
 
+def schema_format(schema):
+    """A schema's format; a struct's is "+s<name:format,...>", its fields in order."""
+    fmt = schema.format.decode()
+    if fmt != "+s":
+        return fmt
+    kids = ctypes.cast(schema.children, POINTER(POINTER(ArrowSchema)))
+    return "+s<%s>" % ",".join("%s:%s" % (kids[k][0].name.decode(), schema_format(kids[k][0]))
+                               for k in range(schema.n_children))
+
+
+def _read_struct(fmt, a):
+    """A struct's rows as dicts (None for a null row), each field read from its own array
+    (whose validity is its own)."""
+    fields = [f.split(":", 1) for f in fmt[len("+s<"):-1].split(",")]
+    assert a.n_buffers == 1 and a.n_children == len(fields), (a.n_buffers, a.n_children)
+    kids = ctypes.cast(a.children, POINTER(POINTER(ArrowArray)))
+    values = []
+    for k, (_, f) in enumerate(fields):
+        child = kids[k][0]
+        assert child.length >= a.offset + a.length and child.release
+        values.append(read_array(f, child))
+    validity = a.buffers[0] if a.null_count != 0 else None
+    return [None if validity and not _bit(validity, i) else
+            {name: values[k][i] for k, (name, _) in enumerate(fields)}
+            for i in range(a.offset, a.offset + a.length)]
+
+
 def read_array(fmt, a):
-    """The values of one exported array (format u, U, vu, l or g) as Python objects; a
-    string_view's span is checked against the size its buffer is given."""
+    """The values of one exported array (format u, U, vu, l or g, or a struct of them, see
+    schema_format) as Python objects; a string_view's span is checked against the size its
+    buffer is given."""
+    if fmt.startswith("+s<"):
+        return _read_struct(fmt, a)
     n, off = a.length, a.offset
     validity = a.buffers[0] if a.null_count != 0 else None
     out = []
@@ -418,7 +448,7 @@ def read_stream(obj):
     s = ArrowArrayStream.from_address(_capsule_pointer(cap, STREAM_NAME))
     schema = ArrowSchema()
     assert s.get_schema(byref(s), byref(schema)) == 0
-    fmt = schema.format.decode()
+    fmt = schema_format(schema)
     schema.release(byref(schema))
     chunks = []
     while True:
@@ -439,7 +469,7 @@ def read_single(obj):
     schema_cap, array_cap = obj.__arrow_c_array__()
     schema = ArrowSchema.from_address(_capsule_pointer(schema_cap, SCHEMA_NAME))
     a = ArrowArray.from_address(_capsule_pointer(array_cap, ARRAY_NAME))
-    fmt = schema.format.decode()
+    fmt = schema_format(schema)
     values = read_array(fmt, a)
     # Moved out and released here, as a consumer does: the capsules' destructors then free only memory.
     a.release(byref(a))

@@ -132,3 +132,15 @@ def same_objects(a, b):
 class DictSub(dict):
     pass
 
+
+
+@functools.lru_cache(maxsize=None)
+def price_text():
+    """Texts near prices: digits (and runs past the int64, float and int-text limits), both
+    marks, the group separators, signs, ranges, percentages, currency signs, codes and names."""
+    pieces = st.sampled_from(
+        ["1", "12", "0", "999", "1234", "5", "07", ".", ",", ",-", ".-", " ", "\u00a0", "\u202f", "\u2009", "'",
+         "\u2019", "%", "-", "(", ")", "+", "$", "€", "£", "¥", "US$", "R$", "zł", "Kč", "руб.", "円", "₹", "CHF",
+         "EUR", "usd", "kr", "Fr.", "k", " to ", "from ", " - ", "x", "Free", "é", "Ж", "–", "\n",
+         "9" * 25, "1" + "0" * 400, "9" * 4400])
+    return st.lists(pieces, max_size=10).map("".join)

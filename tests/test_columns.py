@@ -22,7 +22,7 @@ import _tavo
 from catalogue.column_functions import TEXT_FUNCTIONS
 from models.number import column_model
 from models import number_format as number_format_model
-from strategies import SETTINGS, fraction_text, nasty_text, number_text
+from strategies import SETTINGS, fraction_text, nasty_text, number_text, price_text
 
 if importlib.util.find_spec("tavo") is None:
     pytest.skip("the tavo package is not installed (pip install .)", allow_module_level=True)
@@ -44,8 +44,9 @@ try:
 except ImportError:
     duckdb = None
 
-FUNCTIONS = TEXT_FUNCTIONS + ["parse"]
+FUNCTIONS = TEXT_FUNCTIONS + ["parse", "price"]
 STRING_TYPES = {"utf8": pa.string(), "large_utf8": pa.large_string(), "string_view": pa.string_view()}
+PRICE_TYPE = pa.struct([("amount", pa.float64()), ("currency", pa.string())])
 
 
 def needs(module, name):
@@ -131,17 +132,36 @@ def rows_of(result):
 
 
 def same_rows(got, expected):
-    """Same values, same Python types (int against float), same sign of zero."""
+    """Same values, same Python types (int against float), same sign of zero; a struct row
+    (a dict) field by field."""
     assert len(got) == len(expected)
     for i, (g, e) in enumerate(zip(got, expected)):
-        if isinstance(e, float):
+        if isinstance(e, dict):
+            assert type(g) is dict and list(g) == list(e), (i, g, e)
+            same_rows(list(g.values()), list(e.values()))
+        elif isinstance(e, float):
             assert isinstance(g, float) and g.hex() == e.hex(), (i, g, e)
         else:
             assert type(g) is type(e) and g == e, (i, g, e)
 
 
+def price_row(text, decimal):
+    """The row tavo.columns.price gives for `text`: tavo.price's amount as float() gives it
+    (an int past the float range: inf), and its currency; None for no price."""
+    p = None if text is None else tavo.price(text, decimal=decimal)
+    if p is None:
+        return None
+    try:
+        amount = float(p.amount)
+    except OverflowError:
+        amount = math.inf if p.amount > 0 else -math.inf
+    return {"amount": amount, "currency": p.currency}
+
+
 def expected_rows(name, rows, parse_type, decimal="."):
     """(Column type for utf8 input, rows) of the per-element function over the rows."""
+    if name == "price":
+        return "price", [price_row(r, decimal) for r in rows]
     if name == "parse":
         return column_model([None if r is None else tavo.parse(r, decimal=decimal) for r in rows], parse_type)
     f = getattr(_tavo, name)
@@ -150,6 +170,8 @@ def expected_rows(name, rows, parse_type, decimal="."):
 
 def call(name, column, parse_type, decimal="."):
     f = getattr(columns, name)
+    if name == "price":
+        return f(column, decimal=decimal)
     return f(column, type=parse_type, decimal=decimal) if name == "parse" else f(column)
 
 
@@ -157,7 +179,9 @@ def check_container(kind, column, result, chunks, string_type, out_type):
     """The result is the caller's kind of column, of the right length and type."""
     n = sum(map(len, chunks))
     text_type = string_type  # text keeps the input's layout
-    arrow_out = {**STRING_TYPES, "int64": pa.int64(), "float64": pa.float64()}[text_type if out_type == "utf8" else out_type]
+    arrow_out = {**STRING_TYPES, "int64": pa.int64(), "float64": pa.float64(), "price": PRICE_TYPE}[
+        text_type if out_type == "utf8" else out_type]
+    column_type = {"utf8": text_type, "price": "struct<amount: float64, currency: utf8>"}.get(out_type, out_type)
     if kind == "pyarrow.Array":
         assert isinstance(result, pa.Array) and result.type == arrow_out and len(result) == n
     elif kind == "pyarrow.ChunkedArray":
@@ -165,15 +189,19 @@ def check_container(kind, column, result, chunks, string_type, out_type):
         assert [len(c) for c in result.chunks] == [len(c) for c in chunks]
     elif kind.endswith("capsule") or kind == "both capsules":
         assert type(result) is columns.Column and len(result) == n
-        assert result.type == (text_type if out_type == "utf8" else out_type)
+        assert result.type == column_type
         assert result.num_chunks == (1 if kind == "array capsule" else len(chunks))
         # the array export is the same rows, joined
         assert pa.array(result).to_pylist() == pa.chunked_array(result).to_pylist()
     elif kind.startswith("polars"):
         assert isinstance(result, pl.Series) and result.name == "col" and len(result) == n
+        if out_type == "price":
+            assert result.dtype == pl.Struct({"amount": pl.Float64, "currency": pl.String})
     else:
         assert isinstance(result, pd.Series) and result.name == "col"
         assert result.index.equals(column.index)
+        if out_type == "price":  # ArrowDtype whatever the input's dtype
+            assert result.dtype == pd.ArrowDtype(PRICE_TYPE)
 
 
 # --- every row against the per-element function ---------------------------------------------
@@ -184,6 +212,7 @@ ROW_TEXT = {
     **{name: st.one_of(ASCII_IDENTIFIERS, nasty_text()) for name in TEXT_FUNCTIONS},
     "sanitize_vulgar_string": st.one_of(ASCII_IDENTIFIERS, fraction_text(), nasty_text()),
     "parse": st.one_of(number_text(), st.text(alphabet="0123456789.,()-' \u202f\u20ac", max_size=16)),
+    "price": st.one_of(price_text(), nasty_text()),
 }
 
 
@@ -199,7 +228,8 @@ def test_every_row_is_the_per_element_result(kind, name, data):
     string_type = data.draw(st.sampled_from(sorted(STRING_TYPES)), label="string type")
     pad = data.draw(st.sampled_from([0, 3]), label="offset")
     parse_type = data.draw(st.sampled_from([None, "int64", "float64"]), label="type") if name == "parse" else None
-    decimal = data.draw(st.sampled_from([".", ","]), label="decimal") if name == "parse" else "."
+    decimal = data.draw(st.sampled_from([".", ","] + [None] * (name == "price")), label="decimal") \
+        if name in ("parse", "price") else "."
 
     column = make(chunks, STRING_TYPES[string_type], pad)
     result = call(name, column, parse_type, decimal)
@@ -451,6 +481,8 @@ FRONT_END_PARAMS = [pytest.param(k, marks=needs(lib, k.split()[0])) for k, (lib,
 def front_end_expected(front_end, name, rows, parse_type, decimal="."):
     """The per-element rows a front end gives: tavo.columns' for pandas; a declared type
     (float64 unless int64 is asked for) for polars and DuckDB."""
+    if name == "price":
+        return expected_rows(name, rows, None, decimal)[1]
     if name != "parse":
         return expected_rows(name, rows, None)[1]
     kind = FRONT_ENDS[front_end][2]
@@ -471,6 +503,10 @@ def test_front_end_rows_are_the_per_element_results(front_end, name, data):
     # polars and pandas infer the decimal mark from the whole column by default; DuckDB's
     # tavo_parse reads '.'
     decimal = "." if front_end == "duckdb" else number_format_model.number_format(rows)[0]
+    if name == "price":  # each text decides its own mark unless one is given (never in DuckDB)
+        decimal = None if front_end == "duckdb" else data.draw(st.sampled_from([None, ".", ","]), label="decimal")
+        if decimal is not None:
+            options["decimal"] = decimal
     if name == "parse" and decimal is None:
         with pytest.raises(Exception, match="cannot infer the decimal mark"):
             FRONT_ENDS[front_end][1](name, rows, options)
@@ -499,6 +535,33 @@ def test_front_end_decimal_comma(front_end):
 def test_front_end_refuses_bad_options(front_end, options, error):
     with pytest.raises(error, match="type must be"):
         FRONT_ENDS[front_end][1]("parse", ["1"], options)
+
+
+@pytest.mark.parametrize("front_end", ["tavo.columns"] + [p for p in FRONT_END_PARAMS if p.values[0] != "duckdb"])
+@pytest.mark.parametrize("decimal", [";", "infer", "", 1, b"."])
+def test_price_refuses_other_marks_as_tavo_price_does(front_end, decimal):
+    with pytest.raises(ValueError) as per_element:
+        tavo.price("1,5 €", decimal=decimal)
+    if front_end == "tavo.columns":
+        with pytest.raises(ValueError) as refused:
+            columns.price(pa.array(["1,5 €"]), decimal=decimal)
+        assert str(refused.value) == str(per_element.value)
+        return
+    with pytest.raises(Exception, match=re.escape(str(per_element.value))):
+        FRONT_ENDS[front_end][1]("price", ["1,5 €"], {"decimal": decimal})
+
+
+@needs(pd, "pandas")
+@pytest.mark.parametrize("dtype_name", list(PANDAS_NUMBER_DTYPES))
+def test_pandas_price_is_an_arrow_struct_in_every_dtype_family(dtype_name):
+    rows = ["1.234,56 €", None, "n/a", "$3", "(12.50)"]
+    series = pandas_text_series(dtype_name, rows)
+    for result in (columns.price(series), series.tavo.price()):
+        assert result.dtype == pd.ArrowDtype(PRICE_TYPE) and result.name == "raw" and result.index.equals(series.index)
+        same_rows(rows_of(result), [price_row(r, None) for r in rows])
+        fields = result.struct.explode()
+        assert list(fields.columns) == ["amount", "currency"] and fields.index.equals(series.index)
+        assert fields["amount"].tolist()[::3] == [1234.56, 3.0]
 
 
 # The first half of the column reads either way, the second shows the decimal comma: a
@@ -578,9 +641,10 @@ def test_polars_lazy_schema_is_known_before_it_runs(monkeypatch):
     frame = pl.LazyFrame({"a": pl.Series([], dtype=pl.String)}).select(
         **{name: getattr(pl.col("a").tavo, name)() for name in TEXT_FUNCTIONS}, p=pl.col("a").tavo.parse(),
         q=pl.col("a").tavo.parse(type="int64"), r=pl.col("a").tavo.parse(type="float64"),
-        s=pl.col("a").tavo.parse(decimal=","))
+        s=pl.col("a").tavo.parse(decimal=","), t=pl.col("a").tavo.price())
     assert frame.collect_schema() == pl.Schema({**{name: pl.String for name in TEXT_FUNCTIONS}, "p": pl.Float64,
-                                                "q": pl.Int64, "r": pl.Float64, "s": pl.Float64})
+                                                "q": pl.Int64, "r": pl.Float64, "s": pl.Float64,
+                                                "t": pl.Struct({"amount": pl.Float64, "currency": pl.String})})
 
 
 @needs(pl, "polars")
@@ -591,8 +655,8 @@ def test_polars_streaming_runs_batch_by_batch_and_matches_in_memory(monkeypatch,
     when parse infers the decimal mark); every engine gives the rows that tavo.columns gives
     for the whole Series (parse with its declared type)."""
     rnd_rows = ["getHTTPResponseCode", None, "user_id_2", "2 ½ cups", "$1,200.50", "(3)", "", "ÉcoleNormale",
-                "12345678901234567890", "7"]
-    series = pl.Series("x", rnd_rows * 30_000, dtype=pl.String)
+                "12345678901234567890", "7", "1.250 €", "40% OFF"]
+    series = pl.Series("x", rnd_rows * 25_000, dtype=pl.String)
     options = {"type": parse_type, "decimal": decimal} if name == "parse" else {}
     batches = []
     run = tavo.polars._run
@@ -620,8 +684,10 @@ def test_polars_streaming_runs_batch_by_batch_and_matches_in_memory(monkeypatch,
 def test_polars_parse_of_an_untyped_null_column():
     frame = pl.DataFrame({"x": [None, None]})
     assert frame.schema["x"] == pl.Null
-    out = frame.select(u=pl.col("x").tavo.uncamel(), p=pl.col("x").tavo.parse())
-    assert out.schema == pl.Schema({"u": pl.String, "p": pl.Float64}) and out.null_count().row(0) == (2, 2)
+    out = frame.select(u=pl.col("x").tavo.uncamel(), p=pl.col("x").tavo.parse(), q=pl.col("x").tavo.price())
+    assert out.schema == pl.Schema({"u": pl.String, "p": pl.Float64,
+                                    "q": pl.Struct({"amount": pl.Float64, "currency": pl.String})})
+    assert out["q"].to_list() == [None, None] and out.null_count().row(0)[:2] == (2, 2)
 
 
 # --- DuckDB: NULLs, types, a query over many vectors --------------------------------------------
@@ -629,10 +695,11 @@ def test_polars_parse_of_an_untyped_null_column():
 @needs(duckdb, "duckdb")
 def test_duckdb_nulls_types_and_a_table_of_many_vectors():
     con = duckdb_connection().cursor()
-    assert con.execute("SELECT tavo_uncamel(NULL), tavo_parse(NULL)").fetchall() == [(None, None)]
+    assert con.execute("SELECT tavo_uncamel(NULL), tavo_parse(NULL), tavo_price(NULL)").fetchall() == [
+        (None, None, None)]
     types = con.execute("SELECT " + ", ".join(f"typeof(tavo_{name}('a'))" for name in TEXT_FUNCTIONS)
-                        + ", typeof(tavo_parse('1'))").fetchall()
-    assert types == [("VARCHAR",) * len(TEXT_FUNCTIONS) + ("DOUBLE",)]
+                        + ", typeof(tavo_parse('1')), typeof(tavo_price('1'))").fetchall()
+    assert types == [("VARCHAR",) * len(TEXT_FUNCTIONS) + ("DOUBLE", "STRUCT(amount DOUBLE, currency VARCHAR)")]
     # 10,000 rows (DuckDB's vectors hold 2,048), nulls among them, through a WHERE and a GROUP BY
     rows = [None if i % 7 == 0 else f"fieldName{i % 50}" for i in range(10_000)]
     con.register("names", pa.table({"n": pa.array(rows, pa.string())}))
@@ -645,6 +712,13 @@ def test_duckdb_nulls_types_and_a_table_of_many_vectors():
     assert got == sorted(counts.items(), key=lambda kv: (kv[0] is not None, kv[0] or ""))
     assert con.execute("SELECT sum(tavo_parse(p)) FROM (VALUES ('$1,200.50'), ('n/a'), (NULL), ('(3)')) t(p)"
                        ).fetchall() == [(1197.5,)]
+    # the struct's fields in SQL, over many vectors: each row tavo.price's
+    prices = [None if i % 11 == 0 else ["%d,%02d €" % (i, i % 100), "$%d.5" % i, "40%% OFF", "CHF %d'000" % i][i % 4]
+              for i in range(10_000)]
+    con.register("prices", pa.table({"i": pa.array(range(len(prices))), "p": pa.array(prices, pa.string())}))
+    got = con.execute("SELECT tavo_price(p).amount, tavo_price(p).currency FROM prices ORDER BY i").fetchall()
+    assert [None if a is None else {"amount": a, "currency": c} for a, c in got] == [price_row(p, None)
+                                                                                     for p in prices]
 
 
 def duckdb_tavo_functions(con):
@@ -675,8 +749,9 @@ def test_duckdb_register_again_keeps_the_functions(how):
     assert duckdb_tavo_functions(con) == set(tavo.duckdb.FUNCTION_NAMES)
     for c in (con, con.cursor()):
         assert c.execute("SELECT tavo_uncamel('fooBar'), tavo_parse('$1,200.5'), tavo_parse_decimal_comma('1.234,5'), "
-                         "tavo_underscore_to_camelcase('a_b'), tavo_sanitize_vulgar_string('½')").fetchall() == [
-            ("foo_bar", 1200.5, 1234.5, "aB", "0.5")]
+                         "tavo_underscore_to_camelcase('a_b'), tavo_sanitize_vulgar_string('½'), "
+                         "tavo_price('1.250 €')").fetchall() == [
+            ("foo_bar", 1200.5, 1234.5, "aB", "0.5", {"amount": 1250.0, "currency": "€"})]
 
 
 @needs(duckdb, "duckdb")

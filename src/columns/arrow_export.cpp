@@ -22,6 +22,8 @@ const char* arrow_format(value_type t) noexcept {
         case value_type::string_view: return "vu";
         case value_type::int64: return "l";
         case value_type::float64: return "g";
+        case value_type::price:
+        case value_type::large_price: return "+s";
     }
     return "";
 }
@@ -31,9 +33,40 @@ void release_schema(ArrowSchema* s) noexcept {
     s->release = nullptr;
 }
 
+// The two fields of a price struct's schema, which its release releases (a consumer
+// may have moved one out and released it already).
+struct exported_fields {
+    ArrowSchema amount;
+    ArrowSchema currency;
+    ArrowSchema* children[2];
+};
+
+void release_struct_schema(ArrowSchema* s) noexcept {
+    auto* fields = static_cast<exported_fields*>(s->private_data);
+    for (ArrowSchema* child : fields->children) {
+        if (child->release) child->release(child);
+    }
+    delete fields;
+    s->private_data = nullptr;
+    s->release = nullptr;
+}
+
 struct exported_array {
     std::shared_ptr<const chunk> keep;
     std::vector<const void*> buffers;
+    // a struct's children, released with it (but one a consumer moved out, whose
+    // release is then null; and one not yet filled when an export fails)
+    std::vector<ArrowArray> children;
+    std::vector<ArrowArray*> child_pointers;
+
+    explicit exported_array(std::shared_ptr<const chunk> c) : keep(std::move(c)) {}
+    exported_array(const exported_array&) = delete;
+    exported_array& operator=(const exported_array&) = delete;
+    ~exported_array() {
+        for (ArrowArray& child : children) {
+            if (child.release) child.release(&child);
+        }
+    }
 };
 
 void release_array(ArrowArray* a) noexcept {
@@ -92,11 +125,25 @@ void release_stream(ArrowArrayStream* s) noexcept {
 }  // namespace
 
 void export_schema(value_type t, ArrowSchema* out) {
+    if (is_price(t)) {
+        auto fields = std::make_unique<exported_fields>();
+        fields->amount = ArrowSchema{arrow_format(value_type::float64), "amount", nullptr, arrow::flag_nullable, 0,
+                                     nullptr, nullptr, &release_schema, nullptr};
+        const value_type currency = t == value_type::price ? value_type::utf8 : value_type::large_utf8;
+        fields->currency = ArrowSchema{arrow_format(currency), "currency", nullptr, arrow::flag_nullable, 0, nullptr,
+                                       nullptr, &release_schema, nullptr};
+        fields->children[0] = &fields->amount;
+        fields->children[1] = &fields->currency;
+        *out = ArrowSchema{arrow_format(t), "", nullptr, arrow::flag_nullable, 2, fields->children, nullptr,
+                           &release_struct_schema, fields.get()};
+        (void)fields.release();
+        return;
+    }
     *out = ArrowSchema{arrow_format(t), "", nullptr, arrow::flag_nullable, 0, nullptr, nullptr, &release_schema, nullptr};
 }
 
 void export_array(std::shared_ptr<const chunk> c, ArrowArray* out) {
-    auto priv = std::make_unique<exported_array>(exported_array{std::move(c), {}});
+    auto priv = std::make_unique<exported_array>(std::move(c));
     const chunk& k = *priv->keep;
     std::vector<const void*>& b = priv->buffers;
     b = {k.null_count != 0 ? k.validity.get() : nullptr, k.values.get()};
@@ -107,8 +154,17 @@ void export_array(std::shared_ptr<const chunk> c, ArrowArray* out) {
     } else if (k.data) {
         b.push_back(k.data.get());
     }
-    *out = ArrowArray{k.length, k.null_count, 0, static_cast<std::int64_t>(b.size()), 0, b.data(), nullptr, nullptr,
-                      &release_array, priv.get()};
+    if (is_price(k.type)) {
+        // the validity alone, then each field as an array of its own, owned by this one
+        b.resize(1);
+        priv->children.resize(k.children.size(), ArrowArray{});
+        for (std::size_t f = 0; f < k.children.size(); ++f) priv->child_pointers.push_back(&priv->children[f]);
+        for (std::size_t f = 0; f < k.children.size(); ++f) export_array(k.children[f], &priv->children[f]);
+    }
+    *out = ArrowArray{k.length, k.null_count, 0, static_cast<std::int64_t>(b.size()),
+                      static_cast<std::int64_t>(priv->child_pointers.size()), b.data(),
+                      priv->child_pointers.empty() ? nullptr : priv->child_pointers.data(), nullptr, &release_array,
+                      priv.get()};
     (void)priv.release();
 }
 

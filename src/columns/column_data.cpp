@@ -17,6 +17,8 @@ const char* type_name(value_type t) noexcept {
         case value_type::string_view: return "string_view";
         case value_type::int64: return "int64";
         case value_type::float64: return "float64";
+        case value_type::price: return "struct<amount: float64, currency: utf8>";
+        case value_type::large_price: return "struct<amount: float64, currency: large_utf8>";
     }
     return "";
 }
@@ -115,6 +117,8 @@ value_type wider(value_type t) noexcept {
         case value_type::string_view: return value_type::large_utf8;
         case value_type::int64:
         case value_type::float64: return value_type::float64;
+        case value_type::price:
+        case value_type::large_price: return value_type::large_price;
     }
     return t;
 }
@@ -123,7 +127,11 @@ value_type wider(value_type t) noexcept {
 void widen(chunk& c, value_type to) {
     if (c.type == to) return;
     if (wider(c.type) != to) fail("a chunk is widened only to the wider type of its kind");
-    if (to == value_type::large_utf8 && c.type == value_type::string_view) {
+    if (to == value_type::large_price) {
+        chunk& currency = *c.children.at(1);
+        currency.values = wider_offsets(currency.values_as<std::int32_t>(), currency.length + 1, currency.length + 1);
+        currency.type = value_type::large_utf8;
+    } else if (to == value_type::large_utf8 && c.type == value_type::string_view) {
         views_to_offsets(c);
     } else if (to == value_type::large_utf8) {
         c.values = wider_offsets(c.values_as<std::int32_t>(), c.length + 1, c.length + 1);
@@ -209,7 +217,25 @@ std::shared_ptr<chunk> join_views(const column_data& column, std::int64_t bytes)
 std::shared_ptr<const chunk> joined(const column_data& column) {
     if (column.chunks.size() == 1) return column.chunks[0];
     std::shared_ptr<chunk> out;
-    if (is_text(column.type)) {
+    if (is_price(column.type)) {
+        // each field joined as a column of its own
+        auto price = std::make_shared<chunk>();
+        price->type = column.type;
+        price->length = column.length;
+        for (std::size_t f = 0; f < 2; ++f) {
+            column_data field;
+            field.type = f == 0                                 ? value_type::float64
+                         : column.type == value_type::large_price ? value_type::large_utf8
+                                                                  : value_type::utf8;
+            field.length = column.length;
+            for (const auto& c : column.chunks) field.chunks.push_back(c->children.at(f));
+            std::shared_ptr<const chunk> one = joined(field);
+            if (!one) return nullptr;
+            // a field of one chunk is that chunk, shared and never written again
+            price->children.push_back(std::const_pointer_cast<chunk>(std::move(one)));
+        }
+        out = std::move(price);
+    } else if (is_text(column.type)) {
         std::int64_t bytes = 0;
         for (const auto& c : column.chunks) bytes += c->data_size;
         if (column.type == value_type::utf8) {

@@ -35,13 +35,17 @@ inline block allocate_block(std::size_t n) {
     return block(p);
 }
 
-enum class value_type : std::uint8_t { utf8, large_utf8, string_view, int64, float64 };
+// price: a struct of two fields, `amount` (a float64 chunk) and `currency` (a utf8
+// chunk), each with a validity of its own; the struct's validity is the chunk's.
+// large_price: the same with a large_utf8 currency, for currencies past 2**31 - 1 bytes.
+enum class value_type : std::uint8_t { utf8, large_utf8, string_view, int64, float64, price, large_price };
 
 // The name Column.type shows.
 const char* type_name(value_type t) noexcept;
 inline bool is_text(value_type t) noexcept {
     return t == value_type::utf8 || t == value_type::large_utf8 || t == value_type::string_view;
 }
+inline bool is_price(value_type t) noexcept { return t == value_type::price || t == value_type::large_price; }
 
 struct chunk {
     value_type type = value_type::utf8;
@@ -57,6 +61,9 @@ struct chunk {
     // buffer (one int64 a data buffer)
     std::vector<std::int64_t> view_buffers;
     block view_sizes;
+    // price: the amount and currency fields, each of the struct's length (a null
+    // struct row is null in both)
+    std::vector<std::shared_ptr<chunk>> children;
 
     template <class T>
     T* values_as() const noexcept {
@@ -142,13 +149,13 @@ void ints_to_doubles(void* p, std::int64_t n) noexcept;
 
 // The column of the built chunks, in one type: `type` unless a chunk has the
 // wider type of the same kind (large_utf8 beside utf8, float64 beside
-// int64), which every chunk is then given (int64 offsets; each int the
-// nearest double).
+// int64, large_price beside price), which every chunk is then given (int64
+// offsets; each int the nearest double).
 std::shared_ptr<const column_data> column_of(std::vector<std::shared_ptr<chunk>> chunks, value_type type);
 
 // One chunk holding every row of the column, in order: the chunk itself when
 // there is one, an empty chunk when there is none. Null when the joined text
-// would not fit the int32 offsets of a utf8 column.
+// would not fit the int32 offsets of a utf8 column (or field).
 std::shared_ptr<const chunk> joined(const column_data& column);
 
 }  // namespace tavo::columns

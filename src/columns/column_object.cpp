@@ -154,7 +154,9 @@ PyMethodDef methods[] = {
 
 PyGetSetDef getset[] = {
     {"type", &get_type, nullptr,
-     "The Arrow type of the values: 'utf8', 'large_utf8', 'string_view', 'int64' or\n'float64'.", nullptr},
+     "The Arrow type of the values: 'utf8', 'large_utf8', 'string_view', 'int64', 'float64',\n"
+     "or price's 'struct<amount: float64, currency: utf8>' ('large_utf8' for a currency text\n"
+     "past 2**31 - 1 bytes).", nullptr},
     {"num_chunks", &get_num_chunks, nullptr, "The number of arrays the stream export gives.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };

@@ -1,5 +1,5 @@
-// tavo._columns: the column versions of the text functions (text_functions.hpp)
-// and of parse, over Arrow data from any producer.
+// tavo._columns: the column versions of the text functions (text_functions.hpp),
+// of parse, number_format and price, over Arrow data from any producer.
 //
 // A call reads the input chunk by chunk (arrow_input), checks each array's
 // structure, and runs the kernel on it, without the interpreter lock when the
@@ -306,6 +306,20 @@ result<ref> number_column(const call_args& a) {
         column_of(std::move(built), *target == number_target::float64 ? value_type::float64 : value_type::int64));
 }
 
+result<ref> price_column(const call_args& a) {
+    result<numparse::price_mark> mark = price_mark_arg(a, 1);
+    if (!mark) return std::move(mark.error());
+    result<std::int64_t> digits = max_int_digits();
+    if (!digits) return std::move(digits.error());
+    const number_limits limits{*digits};
+    result<arrow_input> in = arrow_input::open(a[0]);
+    if (!in) return std::move(in.error());
+    result<std::vector<std::shared_ptr<chunk>>> chunks =
+        each_chunk(*in, [&](const string_chunk& c) { return run_price_kernel(c, *mark, limits); });
+    if (!chunks) return std::move(chunks.error());
+    return make_column(column_of(std::move(*chunks), value_type::price));
+}
+
 constexpr const char* out_of_memory = "out of memory while building the column";
 
 template <text_rows R>
@@ -315,6 +329,10 @@ result<ref> text_body(call_args& a) {
 
 result<ref> parse_body(call_args& a) {
     return memory_error_on_bad_alloc(out_of_memory, [&] { return number_column(a); });
+}
+
+result<ref> price_body(call_args& a) {
+    return memory_error_on_bad_alloc(out_of_memory, [&] { return price_column(a); });
 }
 
 result<ref> format_body(call_args& a) {
@@ -424,10 +442,26 @@ PyMethodDef format_row() {
         "    tavo.NumberFormat.">};
 }
 
-// The table: the text functions in their list's order, then parse and number_format.
+constexpr function_description price_desc{"price", {"source", "decimal"}, 2, 1, false, 1};
+
+PyMethodDef price_row() {
+    return {"price", package_wrapper_of<price_desc, price_body>(), METH_FASTCALL | METH_KEYWORDS, kept<
+        "price(source, *, decimal=None)\n--\n\n"
+        "Read the amount and the currency of every price text of an Arrow string column.\n\n" +
+        source_doc +
+        "    decimal: None (the default: each text decides its own decimal mark), '.' or ',', as\n"
+        "        for tavo.price(). Anything else raises ValueError.\n\n"
+        "Returns:\n    Column of struct<amount: float64, currency: utf8>: each row is tavo.price() of the\n"
+        "    input row, its amount as the nearest double (as float() gives an int; an int beyond\n"
+        "    the float range is inf or -inf), its currency the text price() gives, null where it\n"
+        "    has none; the row is null where price() gives None (and for null rows).">};
+}
+
+// The table: the text functions in their list's order, then parse, number_format and price.
 template <class... R>
-std::array<PyMethodDef, sizeof...(R) + 3> table_of(function_list<R...>) {
-    return {text_function_row<R>()..., parse_row(), format_row(), PyMethodDef{nullptr, nullptr, 0, nullptr}};
+std::array<PyMethodDef, sizeof...(R) + 4> table_of(function_list<R...>) {
+    return {text_function_row<R>()..., parse_row(), format_row(), price_row(),
+            PyMethodDef{nullptr, nullptr, 0, nullptr}};
 }
 
 auto functions = table_of(text_functions{});
@@ -441,7 +475,7 @@ consteval auto names_of(function_list<First, Rest...>) {
 PyModuleDef module_def = module_definition(
     "tavo._columns",
     kept<"The column versions of " + names_of(text_functions{}) +
-         ", parse and\nnumber_format, "
+         ", parse,\nnumber_format and price, "
          "over Arrow string columns from any producer (the Arrow PyCapsule interface).">,
     functions.data());
 

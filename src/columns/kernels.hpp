@@ -11,6 +11,7 @@
 #include "columns/string_rows.hpp"
 #include "numparse/number.hpp"
 #include "numparse/number_format.hpp"
+#include "numparse/price.hpp"
 
 #include <array>
 #include <cstdint>
@@ -36,6 +37,13 @@ struct number_limits {
 // needed a float; else int64. Each row is read with the decimal mark `mark`.
 kernel_output run_parse_kernel(const string_chunk& in, number_target target, number_limits limits,
                                numparse::decimal_mark mark);
+
+// Prices out: a price chunk (column_data.hpp; large_price when the currencies'
+// text passes 2**31 - 1 bytes) whose row i is read_price of input row i with the
+// mark `mark`: the amount as the nearest double, the currency's text; null where
+// there is no price, or its amount is an int of more digits than
+// limits.max_int_digits.
+kernel_output run_price_kernel(const string_chunk& in, numparse::price_mark mark, number_limits limits);
 
 // The evidence of a column's rows for its decimal mark: the tally over every
 // chunk read so far, and the text of the first row of each kind (a null row

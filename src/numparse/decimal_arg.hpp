@@ -1,9 +1,10 @@
-// The `decimal` argument of tavo.parse and tavo.columns.parse: which
-// character is the decimal mark.
+// The `decimal` argument of tavo.parse, tavo.price and their column
+// versions: which character is the decimal mark.
 #pragma once
 
 #include "boundary/args.hpp"
 #include "numparse/number.hpp"
+#include "numparse/price.hpp"
 
 namespace tavo {
 
@@ -44,6 +45,22 @@ inline result<column_decimal> column_decimal_arg(const call_args& a, std::size_t
         }
     }
     return refused_decimal_mark(value, true);
+}
+
+// The `decimal` argument of tavo.price and tavo.columns.price, the optional
+// argument `i`: None (also when it is not given) lets each text decide; "."
+// or ","; a str subclass is read by its content. Anything else is refused
+// with parse's message.
+inline result<numparse::price_mark> price_mark_arg(const call_args& a, std::size_t i) {
+    PyObject* const value = a[i];
+    if (!value || value == Py_None) return numparse::price_mark::infer;
+    if (PyUnicode_Check(value)) {
+        if (const auto text = ascii_text(value); text && text->size() == 1) {
+            if ((*text)[0] == '.') return numparse::price_mark::point;
+            if ((*text)[0] == ',') return numparse::price_mark::comma;
+        }
+    }
+    return refused_decimal_mark(value);
 }
 
 }  // namespace tavo

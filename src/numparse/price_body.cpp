@@ -13,21 +13,6 @@
 namespace tavo {
 namespace {
 
-// The decimal mark given as the optional argument `i`: None (also when it is
-// not given) lets each text decide; "." or ","; a str subclass is read by its
-// content. Anything else is refused with parse's message.
-result<numparse::price_mark> price_mark_arg(const call_args& a, std::size_t i) {
-    PyObject* const value = a[i];
-    if (!value || value == Py_None) return numparse::price_mark::infer;
-    if (PyUnicode_Check(value)) {
-        if (const auto text = ascii_text(value); text && text->size() == 1) {
-            if ((*text)[0] == '.') return numparse::price_mark::point;
-            if ((*text)[0] == ',') return numparse::price_mark::comma;
-        }
-    }
-    return refused_decimal_mark(value);
-}
-
 // tavo.Price, the named tuple of the package (tavo/_price.py), imported at the
 // first price found and kept for the process. A class that is not a plain
 // subclass of tuple (same layout) is refused: its instances are filled here

@@ -7,7 +7,17 @@ class Column:
     """The output chunks of a column function, one per input chunk."""
 
     @property
-    def type(self) -> Literal["utf8", "large_utf8", "string_view", "int64", "float64"]: ...
+    def type(
+        self,
+    ) -> Literal[
+        "utf8",
+        "large_utf8",
+        "string_view",
+        "int64",
+        "float64",
+        "struct<amount: float64, currency: utf8>",
+        "struct<amount: float64, currency: large_utf8>",
+    ]: ...
     @property
     def num_chunks(self) -> int: ...
     def __len__(self) -> int: ...
@@ -20,6 +30,7 @@ def sanitize_vulgar_string(source: object) -> Column: ...
 def parse(
     source: object, type: Literal["int64", "float64"] | None = None, *, decimal: Literal[".", ",", "infer"] = "infer"
 ) -> Column: ...
+def price(source: object, *, decimal: Literal[".", ","] | None = None) -> Column: ...
 
 # (decimal, point_rows, comma_rows, either_rows, neither_rows, point_example, comma_example,
 # either_example): tavo.columns.number_format makes it a tavo.NumberFormat.

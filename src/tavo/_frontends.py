@@ -5,8 +5,8 @@
 function of `tavo.columns`, whose parameters (the column aside) it takes, typed as they
 are there. A front end subclasses it and says, in `_apply`, how one function runs on its
 kind of column. `FUNCTIONS` holds the record of each method: its name, the `tavo.columns`
-function that does the work, and what it gives (text, or numbers that take `type=` and
-`decimal=`). A new column function is one line in `ColumnMethods`; the front ends read
+function that does the work, and what it gives (text; numbers that take `type=` and
+`decimal=`; or prices, the struct of amount and currency, that take `decimal=`). A new column function is one line in `ColumnMethods`; the front ends read
 both and need no edit.
 """
 
@@ -18,24 +18,37 @@ from typing import Any, Callable, Concatenate, Generic, Literal, NamedTuple, Opt
 from . import columns
 
 ParseType = Optional[Literal["int64", "float64"]]
-Output = Literal["utf8", "int64", "float64"]
+Output = Literal["utf8", "int64", "float64", "price"]
+Kind = Literal["text", "numbers", "price"]
+
+_DEFAULT: Any = object()  # an option not given: the tavo.columns function's default
 
 
 class ColumnFunction(NamedTuple):
     name: str                       # the tavo.columns function's name, and the method's
     function: Callable[..., Any]    # the tavo.columns function
-    numbers: bool                   # numbers out, and the options type= and decimal= in
+    # what it gives: text; numbers, taking the options type= and decimal= (default "infer");
+    # or prices (the struct of amount and currency), taking decimal= (default None)
+    kind: Kind
 
-    def options(self, type: ParseType = None, decimal: str = "infer", declared: bool = False) -> dict[str, Any]:
+    @property
+    def numbers(self) -> bool:
+        return self.kind == "numbers"
+
+    def options(self, type: ParseType = None, decimal: Any = _DEFAULT, declared: bool = False) -> dict[str, Any]:
         """The keyword arguments of the tavo.columns function for these options; with
         `declared`, for a front end that declares its output type ahead (see `declared`)."""
-        if not self.numbers:
+        if self.kind == "text":
             return {}
+        if self.kind == "price":
+            # None: each text decides its own mark, batch or not
+            return {"decimal": None if decimal is _DEFAULT else decimal}
         if type not in (None, "int64", "float64"):
             raise ValueError("type must be None, 'int64' or 'float64', not %r" % (type,))
         # the mark is always passed: a front end that sees its column in batches must never
         # fall back on the function's default, which infers it from what it is given
-        return {"type": self.declared(type) if declared else type, "decimal": decimal}
+        return {"type": self.declared(type) if declared else type, "decimal": "infer" if decimal is _DEFAULT
+                else decimal}
 
     @staticmethod
     def infers(options: dict[str, Any]) -> bool:
@@ -45,11 +58,11 @@ class ColumnFunction(NamedTuple):
 
     def declared(self, type: ParseType = None) -> Output:
         """The column type a front end that declares its output ahead (a polars schema, a
-        DuckDB signature) gives: text, or float64 unless int64 is asked for. A declared type
-        cannot depend on the values, so `type=None` is float64 there: the kernel's float64
-        target, which gives the inferred column's values as doubles."""
-        if not self.numbers:
-            return "utf8"
+        DuckDB signature) gives: text, prices, or float64 unless int64 is asked for. A
+        declared type cannot depend on the values, so `type=None` is float64 there: the
+        kernel's float64 target, which gives the inferred column's values as doubles."""
+        if self.kind != "numbers":
+            return "utf8" if self.kind == "text" else "price"
         return "int64" if type == "int64" else "float64"
 
 
@@ -64,7 +77,8 @@ class ColumnMethod(Generic[P]):
 
     def __init__(self, function: Callable[Concatenate[Any, P], Any], doc: str) -> None:
         whole = inspect.signature(function)
-        self.record = ColumnFunction(function.__name__, function, "type" in whole.parameters)
+        kind: Kind = "numbers" if "type" in whole.parameters else "price" if "decimal" in whole.parameters else "text"
+        self.record = ColumnFunction(function.__name__, function, kind)
         record = self.record
         options = list(whole.parameters.values())[1:]
         signature = whole.replace(parameters=options, return_annotation="R")  # the column aside
@@ -102,7 +116,7 @@ class ColumnMethods(Generic[R]):
     def _apply(self, function: ColumnFunction, options: dict[str, Any], declared: Output) -> R:
         raise NotImplementedError
 
-    def _call(self, f: ColumnFunction, type: ParseType = None, decimal: str = "infer") -> R:
+    def _call(self, f: ColumnFunction, type: ParseType = None, decimal: Any = _DEFAULT) -> R:
         return self._apply(f, f.options(type, decimal, self._declares), f.declared(type))
 
     uncamel = ColumnMethod(
@@ -118,6 +132,10 @@ class ColumnMethods(Generic[R]):
         "reads a comma as the decimal point (and drops the points), `decimal=\".\"` the point;\n"
         "`decimal=\"infer\"` (the default) decides it from the whole column, or raises ValueError\n"
         "when the rows do not decide it; `type` as in `tavo.columns.parse`.")
+    price = ColumnMethod(
+        columns.price, "The amount and currency of the price in each row (`tavo.price`), as a struct of\n"
+        "`amount` (float64) and `currency` (text), null where there is no price; `decimal`\n"
+        "None (each text decides), \".\" or \",\", as in `tavo.columns.price`.")
 
 
 FUNCTIONS: tuple[ColumnFunction, ...] = tuple(m.record for m in vars(ColumnMethods).values()

@@ -20,7 +20,8 @@ What a function returns: the caller's kind of column.
 - pyarrow `Array` -> `Array`; `ChunkedArray` -> `ChunkedArray` (one output chunk per
   input chunk);
 - polars `Series` -> `Series` with the same name;
-- pandas `Series` -> `Series` with the same index and name, in the caller's dtype family:
+- pandas `Series` -> `Series` with the same index and name, in the caller's dtype family
+  (but for `price`'s struct, an `ArrowDtype` whatever the input's dtype):
   text stays in the input's dtype (`str`, `string`, `ArrowDtype` or `object`); numbers are
   `ArrowDtype` (`int64[pyarrow]`, `double[pyarrow]`) for an `ArrowDtype` input, the
   nullable `Int64`/`Float64` for `string`, and for `str` and `object` NumPy `int64` without
@@ -50,7 +51,8 @@ from . import _columns
 from ._columns import Column
 from ._number_format import NumberFormat
 
-__all__ = ["Column", "number_format", "parse", "sanitize_vulgar_string", "uncamel", "underscore_to_camelcase"]
+__all__ = ["Column", "number_format", "parse", "price", "sanitize_vulgar_string", "uncamel",
+           "underscore_to_camelcase"]
 
 
 class ArrowStreamExportable(Protocol):
@@ -119,6 +121,32 @@ def parse(column: ArrowColumn, type: Optional[Literal["int64", "float64"]] = Non
     return _apply(_columns.parse, column, (type,), {"decimal": decimal})
 
 
+def price(column: ArrowColumn, *, decimal: Optional[Literal[".", ","]] = None) -> Any:
+    """Reads the amount and the currency of a price out of each row (see `tavo.price`) into
+    a struct column of two fields: `amount` (float64) and `currency` (utf8).
+
+    `column`: a column of strings, any that `tavo.columns` accepts (its documentation lists
+    them). Row i is `tavo.price` of row i: its amount as the nearest double (an int as
+    `float()` gives it; an int past the float range is +inf or -inf), its currency the text
+    `tavo.price` gives, null where there is none. The row itself (the struct) is null where
+    `tavo.price` gives None (no price, or an int with more digits than
+    `sys.get_int_max_str_digits()`) and for a null row.
+
+    What comes back: a pyarrow `StructArray` (or a `ChunkedArray` of struct for a
+    `ChunkedArray`), a polars `Struct` Series of the same name, a `tavo.columns.Column`
+    (`type` 'struct<amount: float64, currency: utf8>'; the currency is large_utf8 for a chunk
+    whose currencies pass 2**31 - 1 bytes), and for a pandas Series of any string
+    dtype, a Series of the same index and name whose dtype is
+    `ArrowDtype(struct<amount: double, currency: string>)`: its `.struct.field("amount")`
+    is one field, `.struct.explode()` a DataFrame of both.
+
+    `decimal`: None (the default: each text decides its own decimal mark, as `tavo.price`
+    says), "." or ",", which every row is read with (a column whose mark is known, or
+    decided by `number_format`, should pass it). Anything else raises ValueError.
+    """
+    return _apply(_columns.price, column, (), {"decimal": decimal})
+
+
 def number_format(column: ArrowColumn) -> NumberFormat:
     """The decimal mark of a column of number texts, decided from all its rows, with the
     evidence for it (see `tavo.NumberFormat`): what `tavo.number_format` gives for the
@@ -183,7 +211,8 @@ def _pandas_arrow(series: Any, pd: Any) -> Any:
 
 def _pandas_values(result: Any, dtype: Any, pd: Any, pa: Any) -> Any:
     """The result as pandas values in the dtype family of the input."""
-    if isinstance(dtype, pd.ArrowDtype):
+    if isinstance(dtype, pd.ArrowDtype) or pa.types.is_struct(result.type):
+        # a struct (price) has no NumPy or pandas dtype of its own: ArrowDtype in every family
         return pd.arrays.ArrowExtensionArray(result)
     is_text = pa.types.is_string(result.type) or pa.types.is_large_string(result.type) \
         or pa.types.is_string_view(result.type)

@@ -15,7 +15,11 @@ whole batch per call into `tavo.columns`, no Python object per row), a NULL givi
 - `tavo_parse(VARCHAR) -> DOUBLE`: the number in the text (`.` the decimal point), NULL
   where there is none;
 - `tavo_parse_decimal_comma(VARCHAR) -> DOUBLE`: the same with `,` the decimal point (and
-  `.` a thousands separator), as `tavo.columns.parse(..., decimal=",")` reads it.
+  `.` a thousands separator), as `tavo.columns.parse(..., decimal=",")` reads it;
+- `tavo_price(VARCHAR) -> STRUCT(amount DOUBLE, currency VARCHAR)`: the amount and currency
+  of the price in the text, each text deciding its own decimal mark
+  (`tavo.columns.price(...)`), NULL where there is no price; `tavo_price(p).amount` is one
+  field.
 
 Registering again is harmless (the functions the database has are kept, a missing one is
 added), and a closed connection raises ValueError.
@@ -47,7 +51,8 @@ from ._frontends import FUNCTIONS, ColumnFunction, Output
 __all__ = ["register", "FUNCTION_NAMES"]
 
 PREFIX = "tavo_"
-_SQL_TYPES: dict[Output, str] = {"utf8": "VARCHAR", "int64": "BIGINT", "float64": "DOUBLE"}
+_SQL_TYPES: dict[Output, str] = {"utf8": "VARCHAR", "int64": "BIGINT", "float64": "DOUBLE",
+                                  "price": "STRUCT(amount DOUBLE, currency VARCHAR)"}
 # duckdb.func.ARROW and .SPECIAL (duckdb.functional's before DuckDB 1.4): the names work in
 # every version
 _ARROW: Any = "arrow"
@@ -65,9 +70,11 @@ def _functions() -> list[tuple[str, ColumnFunction, dict[str, Any]]]:
     """(SQL name, record, options) of each SQL function, in order."""
     out: list[tuple[str, ColumnFunction, dict[str, Any]]] = []
     for f in FUNCTIONS:
+        if not f.numbers:  # text; or prices, each text deciding its own mark
+            out.append((PREFIX + f.name, f, f.options(declared=True)))
+            continue
         out.append((PREFIX + f.name, f, f.options(decimal=".", declared=True)))
-        if f.numbers:
-            out.append((PREFIX + f.name + "_decimal_comma", f, f.options(decimal=",", declared=True)))
+        out.append((PREFIX + f.name + "_decimal_comma", f, f.options(decimal=",", declared=True)))
     return out
 
 
@@ -84,7 +91,8 @@ _SQL_FUNCTIONS: tuple[tuple[str, str, Callable[[Any], Any]], ...] = tuple(
 def register(con: duckdb.DuckDBPyConnection) -> None:
     """Adds the SQL functions of `FUNCTION_NAMES` to the connection `con`: `tavo_` and the
     name of each function of `tavo.columns` (VARCHAR -> VARCHAR for text, VARCHAR -> DOUBLE
-    for `tavo_parse`), and `tavo_parse_decimal_comma` (VARCHAR -> DOUBLE).
+    for `tavo_parse`, VARCHAR -> STRUCT(amount DOUBLE, currency VARCHAR) for `tavo_price`),
+    and `tavo_parse_decimal_comma` (VARCHAR -> DOUBLE).
 
     Registering again is harmless: a function the database already has (from an earlier
     call on `con`, or on another connection to it, such as the one a cursor came from) is

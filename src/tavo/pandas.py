@@ -16,6 +16,10 @@ family, with `parse` inferring int64 or float64 from the values when `type` is N
 - `string`: the nullable `Int64` or `Float64`;
 - `str` and `object`: NumPy `int64`, the nullable `Int64` when the ints have nulls (so that
   no int past 2**53 is rounded), or NumPy `float64` with NaN for nulls.
+
+`price(*, decimal=None)` gives, for every dtype, a Series of
+`ArrowDtype(struct<amount: double, currency: string>)`, null where a row holds no price:
+`.struct.field("amount")` is one field, `.struct.explode()` a DataFrame of both.
 The Series is read through pyarrow.
 """
 

@@ -8,7 +8,8 @@
 
 The methods are the functions of `tavo.columns`, each taking that function's parameters but
 the column: the text functions give String, `parse(type=None, *, decimal="infer")` Float64 (or
-Int64 with `type="int64"`).
+Int64 with `type="int64"`), `price(*, decimal=None)` a Struct of `amount` (Float64) and
+`currency` (String), null where a row holds no price.
 
 An expression declares its output type, so a LazyFrame's schema is known before the
 query runs; `parse` with `type=None` is therefore Float64 (a declared type cannot depend on
@@ -35,7 +36,8 @@ from ._frontends import ColumnFunction, ColumnMethods, Output
 
 __all__ = ["ExprNamespace", "SeriesNamespace"]
 
-_DTYPES: dict[Output, Any] = {"utf8": pl.String, "int64": pl.Int64, "float64": pl.Float64}
+_DTYPES: dict[Output, Any] = {"utf8": pl.String, "int64": pl.Int64, "float64": pl.Float64,
+                              "price": pl.Struct({"amount": pl.Float64, "currency": pl.String})}
 
 
 def _run(function: ColumnFunction, options: dict[str, Any], series: pl.Series) -> pl.Series:

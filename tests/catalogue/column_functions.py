@@ -1,5 +1,5 @@
 """Catalogue cases of the column functions of tavo._columns (uncamel,
-underscore_to_camelcase, sanitize_vulgar_string and parse over Arrow columns),
+underscore_to_camelcase, sanitize_vulgar_string, parse and price over Arrow columns),
 on columns made with arrow_kit (no pyarrow): every row against the per-element
 function, each result read back through its export; malformed and refused
 columns. Left out when the package's native modules are not built."""
@@ -15,10 +15,11 @@ from stress_kit import Scenario, intact, mutate_list
 
 MODULE = "tavo._columns"
 TEXT_FUNCTIONS = ["uncamel", "underscore_to_camelcase", "sanitize_vulgar_string"]
-SHORT = TEXT_FUNCTIONS + ["parse"]
+SHORT = TEXT_FUNCTIONS + ["parse", "price"]
 OUT_FORMAT = {"u": "u", "U": "U", "vu": "vu", "l": "l", "g": "g"}
 TYPE_FORMAT = {"int64": "l", "float64": "g"}
 REFUSED = "refused: the rows do not decide the decimal mark"
+PRICE_FORMAT = "+s<amount:g,currency:u>"
 
 CASES, add = case_list()
 
@@ -27,11 +28,26 @@ def name(short):
     return f"{MODULE}.{short}"
 
 
-def expected(short, chunks, fmt, type=None):
+def price_row(text, decimal=None):
+    """A row of tavo._columns.price: tavo.price of `text` as {amount (float; an int past the
+    float range is inf), currency}, or None."""
+    p = None if text is None else resolve("tavo.price")(text, decimal=decimal)
+    if p is None:
+        return None
+    try:
+        amount = float(p.amount)
+    except OverflowError:
+        amount = float("inf") if p.amount > 0 else float("-inf")
+    return {"amount": amount, "currency": p.currency}
+
+
+def expected(short, chunks, fmt, type=None, decimal=None):
     """(format, rows of each chunk) that the column function gives for `chunks`
     (lists of str or None) of layout `fmt`: the per-element function row by row; for
     parse, with the decimal mark the model decides from every row (REFUSED when it
-    decides none)."""
+    decides none); for price, tavo.price's amount as float() gives it and its currency."""
+    if short == "price":
+        return PRICE_FORMAT, [[price_row(v, decimal) for v in c] for c in chunks]
     if short != "parse":
         f = getattr(_tavo, short)
         return OUT_FORMAT[fmt], [[None if v is None else f(v) for v in c] for c in chunks]
@@ -70,13 +86,17 @@ VALUES = {
     "ints": [["12", None, "(3)"], ["", "-0"]],
     # ASCII only and no nulls: sanitize_vulgar_string copies such a chunk at once
     "ascii": [["getHTTPResponseCode", "foo_bar_baz", "1 1/2 cups"], ["x", ""]],
+    # no price, no currency, an int past int64 and one past the float range, names and codes
+    "prices": [["205,68 \u20ac 205.68", None, "40% OFF", "(1,234.00)", "27.00 \u0440\u0443\u0431."],
+               ["$" + "9" * 30, "CHF 1'049,95", "", "1" + "0" * 400 + " EUR", "Free!", "3,500\u5186 to 4,000\u5186"]],
 }
+GROUPS = {"parse": ["numbers", "ints"], "price": ["prices"]}
 
 
 if has_module(MODULE):
     for short in SHORT:
         fn = name(short)
-        groups = ["text", "ascii"] if short != "parse" else ["numbers", "ints"]
+        groups = GROUPS.get(short, ["text", "ascii"])
         for group in groups:
             chunks = VALUES[group]
             for fmt in ("u", "U", "vu"):
@@ -114,6 +134,20 @@ if has_module(MODULE):
             then=ak.read_stream, check=returns(expected("parse", chunks, "U", kind)))
     add("columns-parse-bad-type", name("parse"), make=lambda: ((column_source("u", [["1"]]), "int8"), {}),
         check=raises(ValueError, "type must be None, 'int64' or 'float64', not 'int8'"))
+    for mark in (".", ","):
+        chunks = [["1.250 \u20ac", "1,250 \u20ac", "12,5"], [None, "1.234,56 kr"]]
+        add(f"columns-price-decimal-{mark}", name("price"),
+            make=lambda chunks=chunks, mark=mark: ((column_source("vu", chunks),), {"decimal": mark}),
+            then=ak.read_stream, check=returns(expected("price", chunks, "vu", decimal=mark)))
+    for bad in (";", "infer", 1):
+        add(f"columns-price-bad-mark-{bad!r}", name("price"),
+            make=lambda bad=bad: ((column_source("u", [["1"]]),), {"decimal": bad}),
+            check=raises(ValueError, f"decimal must be '.' or ',', not {bad!r}"))
+    add("columns-price-mark-by-position", name("price"), make=lambda: ((column_source("u", [["1"]]), "."), {}),
+        check=raises(TypeError, "price() takes 1 positional argument but 2 were given; decimal is keyword-only"))
+    add("columns-price-attributes", name("price"), make=lambda: ((column_source("U", [["$1", None], ["x"]]),), {}),
+        then=lambda col: (len(col), col.type, col.num_chunks),
+        check=returns((3, "struct<amount: float64, currency: utf8>", 2)))
 
     def _export_unread(col):
         # exports made and dropped unread: their capsules release what they hold
@@ -153,7 +187,7 @@ class ColumnScenario(Scenario):
         super().__init__()
         self.name = name(short)
         self.fn = resolve(self.name)
-        groups = ["text", "ascii"] if short != "parse" else ["numbers", "ints"]
+        groups = GROUPS.get(short, ["text", "ascii"])
         self.all = [column_source(fmt, VALUES[g][:1], pad, stream=False)
                     for g in groups for fmt in ("u", "U", "vu") for pad in (0, 2)]
         self.expected = {id(s): ak.read_single(self.fn(s)) for s in self.all}  # one thread, one call each
@@ -219,7 +253,7 @@ def _fuzz_column(short):
     return target
 
 
-_HAMMER_SOURCES = {short: column_source("vu", [VALUES["text" if short != "parse" else "numbers"][0] * 30], 1,
+_HAMMER_SOURCES = {short: column_source("vu", [VALUES[GROUPS.get(short, ["text"])[0]][0] * 30], 1,
                                        stream=False) for short in SHORT} if has_module(MODULE) else {}
 _SETUP = "import arrow_kit as ak\nargs = (ak.source({fmt!r}, [ak.Chunk.strings({rows})])[0],)"
 
@@ -228,7 +262,7 @@ if has_module(MODULE):
     for short in SHORT:
         fn = name(short)
         PROBE[fn] = (column_source("u", [["aB"]], stream=False),)  # exports again on every call
-        rows = VALUES["text" if short != "parse" else "numbers"]
+        rows = VALUES[GROUPS.get(short, ["text"])[0]]
         NOMEMORY[f"columns-{short}-sliced"] = _fresh_column(short, "u", rows[:1], pad=1, stream=False)
         NOMEMORY[f"columns-{short}-views"] = _fresh_column(short, "vu", rows[1:], stream=False)
         NOMEMORY[f"columns-{short}-large"] = _fresh_column(short, "U", rows[:1], stream=False)
@@ -240,6 +274,9 @@ if has_module(MODULE):
         STRESS[fn] = lambda short=short: ColumnScenario(short)
         FUZZ[fn] = _fuzz_column(short)
     NOMEMORY["columns-parse-as-int64"] = _fresh_column("parse", "u", VALUES["ints"][:1], "int64", stream=False)
+    NOMEMORY["columns-price-bad-mark"] = lambda: (
+        resolve(name("price")), (column_source("u", [["1"]], stream=False, native=True),), {"decimal": ";"}, (),
+        False)
     NOMEMORY["columns-not-arrow"] = lambda: (resolve(name("uncamel")), (["x"],), {}, (), False)
     # 100 MB in one row, and a million rows (the result is checked by its length: reading a
     # million rows back through ctypes would take longer than the call)
@@ -256,4 +293,8 @@ if has_module(MODULE):
         "columns-parse-1e6-rows": (
             name("parse"), _SETUP.format(fmt="vu", rows="['(1,234.%d)' % (i % 100) for i in range(10**6)], 'vu'"),
             "len(r) == 10**6 and r.type == 'float64'", 4),
+        "columns-price-1e6-rows": (
+            name("price"), _SETUP.format(fmt="vu", rows="['Preis: %d,%02d \u20ac' % (i, i % 100) for i in range(10**6)], "
+                                                       "'vu'"),
+            "len(r) == 10**6 and r.type == 'struct<amount: float64, currency: utf8>'", 4),
     }

@@ -126,7 +126,11 @@ def number_formats(texts: list[str | None], column: Any) -> None:
     tavo.number_format([1])  # type: ignore[list-item]
 
 
-def prices(s: str) -> None:
+def prices(s: str, column: Any) -> None:
+    assert_type(tavo.columns.price(column), Any)
+    assert_type(tavo.columns.price(column, decimal=","), Any)
+    tavo.columns.price(column, ".")  # type: ignore[call-arg]
+    tavo.columns.price(column, decimal="infer")  # type: ignore[arg-type]
     assert_type(tavo.price(s), tavo.Price | None)
     assert_type(tavo.price(text=s, decimal=None), tavo.Price | None)
     p = tavo.price(s, decimal=",")
@@ -147,10 +151,15 @@ def column_front_ends(names: pl.Series, prices: pd.Series) -> None:
     assert_type(expr.parse(type="int64", decimal=","), pl.Expr)
     assert_type(SeriesNamespace(names).underscore_to_camelcase(), pl.Series)
     assert_type(SeriesAccessor(prices).parse(type=None), pd.Series)
+    assert_type(expr.price(decimal=None), pl.Expr)
+    assert_type(SeriesNamespace(names).price(), pl.Series)
+    assert_type(SeriesAccessor(prices).price(decimal="."), pd.Series)
     tavo.duckdb.register(duckdb.connect())
     expr.parse(type="int32")  # type: ignore[arg-type]
     expr.uncamel(1)  # type: ignore[call-arg]
     expr.uncamle()  # type: ignore[attr-defined]
     expr.parse("int64", ",")  # type: ignore[call-arg]
     SeriesAccessor(prices).parse(decimal=";")  # type: ignore[arg-type]
+    SeriesAccessor(prices).price(decimal="infer")  # type: ignore[arg-type]
+    expr.price(",")  # type: ignore[call-arg]
     tavo.duckdb.register("con")  # type: ignore[arg-type]
