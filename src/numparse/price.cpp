@@ -10,6 +10,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <tuple>
 #include <utility>
 
@@ -518,7 +519,56 @@ bool range_between(std::string_view t, std::size_t from, std::size_t to) noexcep
     return false;
 }
 
+// The amount of a figure without a multiple, read straight from its bytes
+// when it has at most 19 significant digits and reads exactly as
+// read_number_text would (an integer of 64 bits, or a mantissa of 53 bits over
+// an exact power of ten); otherwise none.
+number amount_in_place(std::string_view t, const figure& f) noexcept {
+    number out;
+    const std::size_t mark_at = f.decimal_at == npos ? f.end : f.decimal_at;
+    std::uint64_t mantissa = 0;
+    std::size_t significant = 0;
+    for (std::size_t i = f.start; i < mark_at; ++i) {
+        const unsigned d = byte_at(t, i) - unsigned{'0'};
+        if (d >= 10) continue;
+        mantissa = mantissa * 10 + d;
+        significant += significant != 0 || d != 0;
+    }
+    std::size_t fraction_digits = 0;
+    for (std::size_t i = mark_at + 1; i < f.end; ++i) {
+        const unsigned d = byte_at(t, i) - unsigned{'0'};
+        if (d >= 10) continue;
+        mantissa = mantissa * 10 + d;
+        significant += significant != 0 || d != 0;
+        ++fraction_digits;
+    }
+    if (f.cents) {
+        for (const char c : f.cent_digits) {
+            const unsigned d = static_cast<unsigned char>(c) - unsigned{'0'};
+            mantissa = mantissa * 10 + d;
+            significant += significant != 0 || d != 0;
+        }
+        fraction_digits += 2;
+    }
+    if (significant > detail::max_native_digits) return out;
+    if (mark_at == f.end && !f.cents) {
+        const std::uint64_t limit = f.negative ? detail::int64_magnitude_limit : detail::int64_magnitude_limit - 1;
+        if (mantissa > limit) return out;
+        out.what = number::kind::int64;
+        out.integer = static_cast<std::int64_t>(f.negative ? std::uint64_t{0} - mantissa : mantissa);
+        return out;
+    }
+    if (mantissa > detail::max_exact_mantissa || fraction_digits > detail::max_exact_power) return out;
+    const double v = static_cast<double>(mantissa) / detail::exact_powers_of_ten[fraction_digits];
+    out.what = number::kind::real;
+    out.real = f.negative ? -v : v;
+    return out;
+}
+
 number amount_of(std::string_view t, const figure& f, price_scratch& scratch) {
+    if (f.shift == 0) {
+        if (const number quick = amount_in_place(t, f); quick.what != number::kind::none) return quick;
+    }
     char* const out = scratch.room(f.end - f.start + 12);
     std::size_t n = 0;
     if (f.shift == 0) {
@@ -572,13 +622,13 @@ price read_price(std::string_view text, price_mark mark, price_scratch& scratch)
     const std::size_t n = text.size();
     // The earlier numbers without a currency, as far as they matter: the one
     // just before (a range's first), the first, the first with a fraction.
-    figure previous, fallback;
-    bool has_previous = false, has_fallback = false;
+    // (Optional rather than empty figures: a figure is filled only when met.)
+    std::optional<figure> previous, fallback;
     // The first price whose currency is a single letter ('R', 'L', 'K'), and
     // its currency: the price only when no other currency follows ('1.5L
     // 2,49 €').
-    figure weak, weak_currency;
-    bool has_weak = false;
+    std::optional<figure> weak;
+    price weak_currency;
     std::size_t pos = 0;
     for (;;) {
         while (pos < n && !is_digit(byte_at(text, pos))) ++pos;
@@ -586,43 +636,36 @@ price read_price(std::string_view text, price_mark mark, price_scratch& scratch)
         const figure f = figure_at(text, pos, mark);
         pos = f.next > f.end ? f.next : f.end;
         if (f.percent) {
-            has_previous = false;
+            previous.reset();
             continue;
         }
         if (f.currency_size != 0) {
             const bool range =
-                has_previous && previous.fraction == f.fraction && range_between(text, previous.next, f.prefix);
+                previous && previous->fraction == f.fraction && range_between(text, previous->next, f.prefix);
             if (f.currency_size == 1 && is_ascii_alpha(byte_at(text, f.currency_at))) {
-                if (!has_weak) {
-                    weak = range ? previous : f;
-                    weak_currency = f;
-                    has_weak = true;
+                if (!weak) {
+                    weak = range ? *previous : f;
+                    weak_currency.currency_at = f.currency_at;
+                    weak_currency.currency_size = f.currency_size;
+                    weak_currency.currency_entry = f.currency_entry;
                 }
                 previous = f;
-                has_previous = true;
                 continue;
             }
-            out.amount = amount_of(text, range ? previous : f, scratch);
+            out.amount = amount_of(text, range ? *previous : f, scratch);
             out.currency_at = f.currency_at;
             out.currency_size = f.currency_size;
             out.currency_entry = f.currency_entry;
             return out;
         }
-        if (!has_fallback || (fallback.fraction == 0 && f.fraction != 0)) {
-            fallback = f;
-            has_fallback = true;
-        }
+        if (!fallback || (fallback->fraction == 0 && f.fraction != 0)) fallback = f;
         previous = f;
-        has_previous = true;
     }
-    if (has_weak) {
-        out.amount = amount_of(text, weak, scratch);
-        out.currency_at = weak_currency.currency_at;
-        out.currency_size = weak_currency.currency_size;
-        out.currency_entry = weak_currency.currency_entry;
-    } else if (has_fallback) {
-        out.amount = amount_of(text, fallback, scratch);
+    if (weak) {
+        weak_currency.amount = amount_of(text, *weak, scratch);
+        return weak_currency;
     }
+    if (fallback) out.amount = amount_of(text, *fallback, scratch);
     return out;
 }
 
