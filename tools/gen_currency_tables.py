@@ -49,7 +49,28 @@ ABBREVIATIONS = {
     "Bs.": "VES", "Bs": "BOB", "S/.": "PEN", "Q.": "GTQ", "RM.": "MYR",
     "kr.": "DKK", "KSh": "KES", "E£": "EGP", "L.E.": "EGP", "LE": "EGP",
     "원": "KRW", "тг": "KZT",
+    # codes and country marks written with a space or in other ways before '$'
+    "US $": "USD", "US\u00a0$": "USD", "AU $": "AUD", "CA $": "CAD", "C $": "CAD", "NZ $": "NZD",
+    "HK $": "HKD", "S $": "SGD", "NT $": "TWD", "MX $": "MXN", "CDN$": "CAD", "CDN": "CAD", "CLP$": "CLP",
+    "COL$": "COP",
+    # names and abbreviations in the shops of their countries
+    "Kr": "SEK", "Kr.": "DKK", "KR": "SEK",
+    "рублей": "RUB", "рубля": "RUB", "рубль": "RUB", "р": "RUB",
+    "тенге": "KZT", "тг.": "KZT", "гривень": "UAH", "гривні": "UAH", "гривна": "UAH",
+    "Tk": "BDT", "Tk.": "BDT", "RMB": "CNY", "rmb": "CNY",
+    "đ": "VND", "Đ": "VND", "VNĐ": "VND", "vnđ": "VND", "VNđ": "VND", "đồng": "VND",
+    "Php": "PHP", "KD": "KWD", "BD": "BHD", "JD": "JOD",
+    "DH": "MAD", "Dh": "MAD", "dh": "MAD", "Dhs": "AED", "Dhs.": "AED",
+    "ש\"ח": "ILS", "ש״ח": "ILS",
+    "درهم": "AED", "ريال": "SAR", "دينار": "KWD", "جنيه": "EGP",
 }
+
+# The codes that shops also write in lower case or with a capital only ('eur',
+# 'Eur'): those of the currencies most priced in whose lower-case form is no
+# common word.
+CASED_CODES = ["EUR", "USD", "GBP", "CHF", "SEK", "NOK", "DKK", "PLN", "CZK", "HUF", "RON", "RUB", "UAH", "INR",
+               "JPY", "CNY", "AUD", "CAD", "NZD", "HKD", "SGD", "ZAR", "BRL", "MXN", "AED", "SAR", "THB", "IDR",
+               "MYR", "VND", "KRW", "KZT", "ILS", "EGP", "BGN", "TRY"]
 
 # Marks that only steer the display direction or the line breaks.
 INVISIBLE = dict.fromkeys(map(ord, "\u200e\u200f\u061c\u200b\u2066\u2067\u2068\u2069"))
@@ -107,6 +128,10 @@ def entries():
     # codes themselves always stand for themselves.
     for text, code in ABBREVIATIONS.items():
         add(text, code)
+    for code in CASED_CODES:
+        if code != "TRY":  # 'try' is a word
+            add(code.lower(), code)
+        add(code.title(), code)
     for code in codes:
         add(code, code, replace=True)
     return found

@@ -10,6 +10,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <tuple>
 #include <utility>
 
@@ -52,14 +53,27 @@ static_assert([] {
     return true;
 }());
 
+// The currencies whose minor unit is a thousandth and whose amounts shops
+// write with three decimals ('KD 12.500'): a mark followed by three digits is
+// their decimal point.
+constexpr std::array<bool, currency_entry_count> three_decimals = [] {
+    std::array<bool, currency_entry_count> t{};
+    for (std::size_t i = 0; i < currency_entry_count; ++i) {
+        const std::string_view code = currency_entries[i].code;
+        t[i] = code == "BHD" || code == "JOD" || code == "KWD" || code == "OMR" || code == "TND" || code == "LYD";
+    }
+    return t;
+}();
+
 inline unsigned char byte_at(std::string_view t, std::size_t i) noexcept {
     return static_cast<unsigned char>(t[i]);
 }
 inline bool is_digit(unsigned char c) noexcept { return c - unsigned{'0'} < 10; }
 inline bool is_ascii_alpha(unsigned char c) noexcept { return (c | 0x20) - unsigned{'a'} < 26; }
-// The lead bytes of the two-byte letters of Latin, Greek and Cyrillic scripts
-// (U+00C0..U+053F): a word goes on across them.
-inline bool is_letter_lead(unsigned char c) noexcept { return c >= 0xC3 && c <= 0xD4; }
+// The lead bytes of the two-byte letters of the Latin, Greek, Cyrillic,
+// Armenian, Hebrew and Arabic scripts (U+00C0..U+06FF): a word goes on across
+// them.
+inline bool is_letter_lead(unsigned char c) noexcept { return c >= 0xC3 && c <= 0xDB; }
 inline bool is_continuation(unsigned char c) noexcept { return (c & 0xC0) == 0x80; }
 
 // Does a letter end right before `pos`?
@@ -163,12 +177,15 @@ entry_match currency_until(std::string_view t, std::size_t end) noexcept {
     return {};
 }
 
+constexpr std::string_view nbsp_entity = "&nbsp;";
+
 // The size of the space at `pos` (U+0020, tab, line ends, U+00A0, U+2007,
-// U+2009, U+202F, U+3000), or 0.
+// U+2009, U+202F, U+3000, and "&nbsp;" left over from a web page), or 0.
 std::size_t space_at(std::string_view t, std::size_t pos) noexcept {
     if (pos >= t.size()) return 0;
     const unsigned char c = byte_at(t, pos);
     if (c == ' ' || c == '\t' || c == '\n' || c == '\r') return 1;
+    if (c == '&') return t.substr(pos).starts_with(nbsp_entity) ? nbsp_entity.size() : 0;
     if (c == 0xC2 && pos + 1 < t.size() && byte_at(t, pos + 1) == 0xA0) return 2;
     if ((c == 0xE2 || c == 0xE3) && pos + 2 < t.size()) {
         const unsigned char c1 = byte_at(t, pos + 1), c2 = byte_at(t, pos + 2);
@@ -182,6 +199,7 @@ std::size_t space_at(std::string_view t, std::size_t pos) noexcept {
 std::size_t space_until(std::string_view t, std::size_t end) noexcept {
     if (end == 0) return 0;
     const unsigned char c = byte_at(t, end - 1);
+    if (c == ';') return t.substr(0, end).ends_with(nbsp_entity) ? nbsp_entity.size() : 0;
     if (c < 0x80) return c == ' ' || c == '\t' || c == '\n' || c == '\r' ? 1 : 0;
     if (end >= 2 && space_at(t, end - 2) == 2) return 2;
     if (end >= 3 && space_at(t, end - 3) == 3) return 3;
@@ -236,6 +254,21 @@ bool three_digits_at(std::string_view t, std::size_t pos) noexcept {
            is_digit(byte_at(t, pos + 2)) && (pos + 3 == t.size() || !is_digit(byte_at(t, pos + 3)));
 }
 
+// The value of a superscript digit at `pos` (U+2070, U+00B9, U+00B2, U+00B3,
+// U+2074..U+2079) and its size, or {-1, 0}.
+std::pair<int, std::size_t> superscript_at(std::string_view t, std::size_t pos) noexcept {
+    if (pos + 1 < t.size() && byte_at(t, pos) == 0xC2) {
+        const unsigned char c = byte_at(t, pos + 1);
+        if (c == 0xB9) return {1, 2};
+        if (c == 0xB2 || c == 0xB3) return {c - 0xB0, 2};
+    }
+    if (pos + 2 < t.size() && byte_at(t, pos) == 0xE2 && byte_at(t, pos + 1) == 0x81) {
+        const unsigned char c = byte_at(t, pos + 2);
+        if (c == 0xB0 || (c >= 0xB4 && c <= 0xB9)) return {c - 0xB0, 3};
+    }
+    return {-1, 0};
+}
+
 bool percent_at(std::string_view t, std::size_t pos) noexcept {
     if (pos >= t.size()) return false;
     if (t[pos] == '%') return true;
@@ -254,8 +287,9 @@ struct figure {
     bool no_cents = false;
     bool percent = false;
     bool negative = false;
-    bool thousands = false;  // 'k' after it
-    std::size_t cents_at = npos;  // its two digits of cents after its currency ('12€50')
+    std::size_t shift = 0;  // 3 for 'k' after it, 6 for 'M'
+    bool cents = false;     // two digits of cents after it: cents[] ('12€50', '19⁹⁹')
+    char cent_digits[2] = {0, 0};
 };
 
 // The digits and separators of a number, and its marks.
@@ -358,6 +392,20 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
         }
     }
     if (!f.no_cents) std::tie(f.decimal_at, f.fraction) = decimal_of(shape, mark);
+    // Cents written as two superscript digits: '19⁹⁹'.
+    if (shape.last_mark == npos && !f.no_cents) {
+        const auto [d0, s0] = superscript_at(t, after);
+        if (d0 >= 0) {
+            const auto [d1, s1] = superscript_at(t, after + s0);
+            if (d1 >= 0 && superscript_at(t, after + s0 + s1).first < 0) {
+                f.cents = true;
+                f.cent_digits[0] = static_cast<char>('0' + d0);
+                f.cent_digits[1] = static_cast<char>('0' + d1);
+                f.fraction = 2;
+                after += s0 + s1;
+            }
+        }
+    }
 
     // Before it: a sign, a currency, a sign before the currency, a parenthesis.
     std::size_t b = skip_spaces_back(t, f.start);
@@ -388,11 +436,13 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
     const bool open = b != 0 && t[b - 1] == '(';
     f.prefix = b;
 
-    // After it: 'k', a '%', a currency, a parenthesis.
-    if (before_size != 0 && after < t.size() && (t[after] == 'k' || t[after] == 'K') && !letter_at(t, after + 1) &&
+    // After it: 'k' or 'M', a '%', a currency, a parenthesis.
+    if (before_size != 0 && !f.cents && after < t.size() && !letter_at(t, after + 1) &&
         !(after + 1 < t.size() && byte_at(t, after + 1) >= 0x80)) {
-        f.thousands = true;
-        ++after;
+        const char c = t[after];
+        if (c == 'k' || c == 'K') f.shift = 3;
+        if (c == 'm' || c == 'M') f.shift = 6;
+        after += f.shift != 0;
     }
     std::size_t a = skip_spaces(t, after);
     if (percent_at(t, a)) {
@@ -403,7 +453,7 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
     const std::size_t after_at = a;
     std::size_t after_size = 0;
     entry_match behind;
-    if (!f.thousands) {
+    if (f.shift == 0) {
         behind = currency_from(t, a);
         after_size = behind.size;
         // A currency apart from this number and against the next one is the next one's: '5 $10'.
@@ -413,11 +463,13 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
         if (after_size != 0) {
             f.next = a + after_size;
             // Cents written after the currency that follows the whole amount: '12€50'.
-            if (before_size == 0 && after_at == after && f.decimal_at == npos && !f.no_cents &&
+            if (before_size == 0 && after_at == after && f.decimal_at == npos && !f.no_cents && !f.cents &&
                 f.next + 2 <= t.size() &&
                 is_digit(byte_at(t, f.next)) && is_digit(byte_at(t, f.next + 1)) &&
                 (f.next + 2 == t.size() || !is_digit(byte_at(t, f.next + 2)))) {
-                f.cents_at = f.next;
+                f.cents = true;
+                f.cent_digits[0] = t[f.next];
+                f.cent_digits[1] = t[f.next + 1];
                 f.fraction = 2;
                 f.next += 2;
             }
@@ -442,6 +494,14 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
         f.currency_entry = behind.index;
     }
     f.negative = minus != npos || (open && close);
+    // One mark with three digits after it is the decimal point of a currency
+    // of thousandths.
+    if (f.currency_size != 0 && three_decimals[f.currency_entry] && mark == price_mark::infer &&
+        f.decimal_at == npos && !f.no_cents && !f.cents && shape.marks[0] + shape.marks[1] == 1 &&
+        shape.digits - shape.digits_before_last == 3) {
+        f.decimal_at = shape.last_mark;
+        f.fraction = 3;
+    }
     return f;
 }
 
@@ -459,10 +519,59 @@ bool range_between(std::string_view t, std::size_t from, std::size_t to) noexcep
     return false;
 }
 
+// The amount of a figure without a multiple, read straight from its bytes
+// when it has at most 19 significant digits and reads exactly as
+// read_number_text would (an integer of 64 bits, or a mantissa of 53 bits over
+// an exact power of ten); otherwise none.
+number amount_in_place(std::string_view t, const figure& f) noexcept {
+    number out;
+    const std::size_t mark_at = f.decimal_at == npos ? f.end : f.decimal_at;
+    std::uint64_t mantissa = 0;
+    std::size_t significant = 0;
+    for (std::size_t i = f.start; i < mark_at; ++i) {
+        const unsigned d = byte_at(t, i) - unsigned{'0'};
+        if (d >= 10) continue;
+        mantissa = mantissa * 10 + d;
+        significant += significant != 0 || d != 0;
+    }
+    std::size_t fraction_digits = 0;
+    for (std::size_t i = mark_at + 1; i < f.end; ++i) {
+        const unsigned d = byte_at(t, i) - unsigned{'0'};
+        if (d >= 10) continue;
+        mantissa = mantissa * 10 + d;
+        significant += significant != 0 || d != 0;
+        ++fraction_digits;
+    }
+    if (f.cents) {
+        for (const char c : f.cent_digits) {
+            const unsigned d = static_cast<unsigned char>(c) - unsigned{'0'};
+            mantissa = mantissa * 10 + d;
+            significant += significant != 0 || d != 0;
+        }
+        fraction_digits += 2;
+    }
+    if (significant > detail::max_native_digits) return out;
+    if (mark_at == f.end && !f.cents) {
+        const std::uint64_t limit = f.negative ? detail::int64_magnitude_limit : detail::int64_magnitude_limit - 1;
+        if (mantissa > limit) return out;
+        out.what = number::kind::int64;
+        out.integer = static_cast<std::int64_t>(f.negative ? std::uint64_t{0} - mantissa : mantissa);
+        return out;
+    }
+    if (mantissa > detail::max_exact_mantissa || fraction_digits > detail::max_exact_power) return out;
+    const double v = static_cast<double>(mantissa) / detail::exact_powers_of_ten[fraction_digits];
+    out.what = number::kind::real;
+    out.real = f.negative ? -v : v;
+    return out;
+}
+
 number amount_of(std::string_view t, const figure& f, price_scratch& scratch) {
-    char* const out = scratch.room(f.end - f.start + 8);
+    if (f.shift == 0) {
+        if (const number quick = amount_in_place(t, f); quick.what != number::kind::none) return quick;
+    }
+    char* const out = scratch.room(f.end - f.start + 12);
     std::size_t n = 0;
-    if (!f.thousands) {
+    if (f.shift == 0) {
         // Every byte is written, only the digits move on (and the decimal
         // mark, written as '.').
         out[n] = '-';
@@ -478,15 +587,15 @@ number amount_of(std::string_view t, const figure& f, price_scratch& scratch) {
                 out[n] = t[i];
                 n += is_digit(byte_at(t, i));
             }
-        } else if (f.cents_at != npos) {
+        } else if (f.cents) {
             out[n++] = '.';
-            out[n++] = t[f.cents_at];
-            out[n++] = t[f.cents_at + 1];
+            out[n++] = f.cent_digits[0];
+            out[n++] = f.cent_digits[1];
         }
         return detail::read_number_text(std::string_view(out, n));
     }
     if (f.negative) out[n++] = '-';
-    std::size_t shift = 3;  // fraction digits moved into the whole part
+    std::size_t shift = f.shift;  // fraction digits moved into the whole part
     bool in_fraction = false;
     for (std::size_t i = f.start; i < f.end; ++i) {
         const char c = t[i];
@@ -513,8 +622,13 @@ price read_price(std::string_view text, price_mark mark, price_scratch& scratch)
     const std::size_t n = text.size();
     // The earlier numbers without a currency, as far as they matter: the one
     // just before (a range's first), the first, the first with a fraction.
-    figure previous, fallback;
-    bool has_previous = false, has_fallback = false;
+    // (Optional rather than empty figures: a figure is filled only when met.)
+    std::optional<figure> previous, fallback;
+    // The first price whose currency is a single letter ('R', 'L', 'K'), and
+    // its currency: the price only when no other currency follows ('1.5L
+    // 2,49 €').
+    std::optional<figure> weak;
+    price weak_currency;
     std::size_t pos = 0;
     for (;;) {
         while (pos < n && !is_digit(byte_at(text, pos))) ++pos;
@@ -522,26 +636,36 @@ price read_price(std::string_view text, price_mark mark, price_scratch& scratch)
         const figure f = figure_at(text, pos, mark);
         pos = f.next > f.end ? f.next : f.end;
         if (f.percent) {
-            has_previous = false;
+            previous.reset();
             continue;
         }
         if (f.currency_size != 0) {
             const bool range =
-                has_previous && previous.fraction == f.fraction && range_between(text, previous.next, f.prefix);
-            out.amount = amount_of(text, range ? previous : f, scratch);
+                previous && previous->fraction == f.fraction && range_between(text, previous->next, f.prefix);
+            if (f.currency_size == 1 && is_ascii_alpha(byte_at(text, f.currency_at))) {
+                if (!weak) {
+                    weak = range ? *previous : f;
+                    weak_currency.currency_at = f.currency_at;
+                    weak_currency.currency_size = f.currency_size;
+                    weak_currency.currency_entry = f.currency_entry;
+                }
+                previous = f;
+                continue;
+            }
+            out.amount = amount_of(text, range ? *previous : f, scratch);
             out.currency_at = f.currency_at;
             out.currency_size = f.currency_size;
             out.currency_entry = f.currency_entry;
             return out;
         }
-        if (!has_fallback || (fallback.fraction == 0 && f.fraction != 0)) {
-            fallback = f;
-            has_fallback = true;
-        }
+        if (!fallback || (fallback->fraction == 0 && f.fraction != 0)) fallback = f;
         previous = f;
-        has_previous = true;
     }
-    if (has_fallback) out.amount = amount_of(text, fallback, scratch);
+    if (weak) {
+        weak_currency.amount = amount_of(text, *weak, scratch);
+        return weak_currency;
+    }
+    if (fallback) out.amount = amount_of(text, *fallback, scratch);
     return out;
 }
 

@@ -65,7 +65,14 @@ struct price {
 //   from a number and against the next one is the next one's ('5 $10');
 // - '-' before it (or before its currency), not after another number, or
 //   parentheses around it and its currency make it negative;
-// - 'k' after it, with its currency before it ('£1.5k'), multiplies by 1000.
+// - 'k' after it, with its currency before it ('£1.5k'), multiplies by 1000,
+//   'M' by a million ('$1.2M');
+// - a currency of thousandths (BHD, JOD, KWD, LYD, OMR, TND) makes one mark
+//   with three digits after it the decimal point ('KD 12.500');
+// - two superscript digits right after a whole number are its cents ('19⁹⁹');
+// - a currency that is a single ASCII letter ('R', 'L') is the price's only
+//   when no later number has another currency ('1.5L 2,49 €');
+// - "&nbsp;" left over from a web page is a space.
 price read_price(std::string_view text, price_mark mark, price_scratch& scratch);
 
 }  // namespace tavo::numparse

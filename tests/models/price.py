@@ -11,14 +11,17 @@ TABLE = os.path.join(REPO, "src", "numparse", "currency_table.inc")
 def _entries():
     with open(TABLE, encoding="utf-8") as f:
         source = f.read()
-    out = []
-    for literal in re.findall(r'^    \{"((?:[^"\\]|\\.)*)", \d+, "[A-Z]{3}"\},', source, re.M):
+    out = {}
+    for literal, code in re.findall(r'^    \{"((?:[^"\\]|\\.)*)", \d+, "([A-Z]{3})"\},', source, re.M):
         raw = re.sub(rb"\\([0-7]{3})", lambda m: bytes([int(m.group(1), 8)]), literal.encode("ascii"))
-        out.append(raw.decode("utf-8"))
+        out[raw.decode("utf-8")] = code
     return out
 
 
-ENTRIES = _entries()
+CODES = _entries()
+ENTRIES = list(CODES)
+# Currencies of thousandths, written with three decimals ('KD 12.500').
+THREE_DECIMALS = {"BHD", "JOD", "KWD", "OMR", "TND", "LYD"}
 # Longest first (in UTF-8 bytes), as the module tries them.
 BY_FIRST = {}
 for _e in sorted(ENTRIES, key=lambda e: (-len(e.encode()), e.encode())):
@@ -27,6 +30,8 @@ LONGEST = 24
 
 SPACES = " \t\n\r\u00a0\u2007\u2009\u202f\u3000"
 GROUP_SPACES = " \u00a0\u2007\u2009\u202f\u3000'\u2019"
+NBSP = "&nbsp;"  # left over from a web page: a space
+SUPERSCRIPTS = {c: i for i, c in enumerate("\u2070\u00b9\u00b2\u00b3\u2074\u2075\u2076\u2077\u2078\u2079")}
 MINUS = "-\u2212\u2013\u2014"
 DASHES = "-\u2013\u2014"
 PERCENT = "%\u066a\uff05"
@@ -38,8 +43,9 @@ def is_digit(c):
 
 
 def is_letter(c):
-    """A letter a word goes on across: ASCII, or Latin, Greek and Cyrillic (U+00C0..U+053F)."""
-    return ("a" <= c.lower() <= "z" and c.isascii()) or "\u00c0" <= c <= "\u053f"
+    """A letter a word goes on across: ASCII, or Latin, Greek, Cyrillic, Armenian, Hebrew and
+    Arabic (U+00C0..U+06FF)."""
+    return ("a" <= c.lower() <= "z" and c.isascii()) or "\u00c0" <= c <= "\u06ff"
 
 
 def letter_before(t, i):
@@ -75,16 +81,27 @@ def currency_until(t, end):
     return len(best) if best else 0
 
 
+def space_at(t, i):
+    """The length of the space at i, or 0."""
+    if i < len(t) and t[i] in SPACES:
+        return 1
+    return len(NBSP) if t.startswith(NBSP, i) else 0
+
+
 def skip_spaces(t, i):
-    while i < len(t) and t[i] in SPACES:
-        i += 1
+    while n := space_at(t, i):
+        i += n
     return i
 
 
 def skip_spaces_back(t, i):
-    while i > 0 and t[i - 1] in SPACES:
-        i -= 1
-    return i
+    while True:
+        if i > 0 and t[i - 1] in SPACES:
+            i -= 1
+        elif t[:i].endswith(NBSP):
+            i -= len(NBSP)
+        else:
+            return i
 
 
 def three_digits_at(t, i):
@@ -103,8 +120,9 @@ def figure_end(t, i):
             i += 1
             first = False
             continue
-        if i < len(t) and t[i] in GROUP_SPACES and (group <= 3 if first else group == 3) and three_digits_at(t, i + 1):
-            i += 1
+        sep = 1 if i < len(t) and t[i] in GROUP_SPACES else len(NBSP) if t.startswith(NBSP, i) else 0
+        if sep and (group <= 3 if first else group == 3) and three_digits_at(t, i + sep):
+            i += sep
             first = False
             continue
         return i
@@ -140,7 +158,8 @@ def figure_at(t, pos, mark):
     if pos >= 1 and t[pos - 1] in ".," and (pos == 1 or (t[pos - 2].isascii() and not t[pos - 2].isalnum()
                                                           and t[pos - 2] not in ".,")):
         f.start = pos - 1  # '$.99': a decimal mark before the digits
-    f.no_cents = f.percent = f.negative = f.thousands = False
+    f.no_cents = f.percent = f.negative = False
+    f.shift = 0
     f.decimal_at, f.fraction = None, 0
     f.currency = None
     after = f.end
@@ -154,6 +173,13 @@ def figure_at(t, pos, mark):
         f.decimal_at = decimal_of(t, f.start, f.end, mark)
         if f.decimal_at is not None:
             f.fraction = sum(is_digit(c) for c in t[f.decimal_at + 1:f.end])
+    marks = [i for i in range(f.start, f.end) if t[i] in ".,"]
+    # '19⁹⁹': two superscript digits after a whole number are its cents
+    if not marks and not f.no_cents and t[after:after + 2] and all(c in SUPERSCRIPTS for c in t[after:after + 2]) \
+            and len(t[after:after + 2]) == 2 and not (after + 2 < len(t) and t[after + 2] in SUPERSCRIPTS):
+        f.cents = "".join(str(SUPERSCRIPTS[c]) for c in t[after:after + 2])
+        f.fraction = 2
+        after += 2
 
     b = skip_spaces_back(t, f.start)
     minus = None
@@ -182,25 +208,25 @@ def figure_at(t, pos, mark):
     opened = b > 0 and t[b - 1] == "("
     f.prefix = b
 
-    if before and after < len(t) and t[after] in "kK" and not (after + 1 < len(t) and
-                                                                 (is_letter(t[after + 1]) or not t[after + 1].isascii())):
-        f.thousands = True
+    if before and f.cents is None and after < len(t) and t[after] in "kKmM" and not (
+            after + 1 < len(t) and (is_letter(t[after + 1]) or not t[after + 1].isascii())):
+        f.shift = 3 if t[after] in "kK" else 6
         after += 1
     a = skip_spaces(t, after)
     if a < len(t) and t[a] in PERCENT:
         f.percent, f.next = True, a + 1
         return f
     after_size = 0
-    if not f.thousands:
+    if not f.shift:
         after_size = currency_from(t, a)
         if after_size and a != after and a + after_size < len(t) and is_digit(t[a + after_size]):
             after_size = 0  # '5 $10': the currency of the next number
         if after_size:
             f.next = a + after_size
             # '12€50': cents after the currency that follows the whole amount
-            if (not before and a == after and f.decimal_at is None and not f.no_cents
+            if (not before and a == after and f.decimal_at is None and not f.no_cents and f.cents is None
                     and re.match(r"[0-9]{2}(?![0-9])", t[f.next:])):
-                f.cents, f.fraction = f.next, 2
+                f.cents, f.fraction = t[f.next:f.next + 2], 2
                 f.next += 2
             a = skip_spaces(t, f.next)
     closed = a < len(t) and t[a] == ")"
@@ -216,6 +242,11 @@ def figure_at(t, pos, mark):
     elif after_size:
         f.currency = t[after_at:after_at + after_size]
     f.negative = minus is not None or (opened and closed)
+    # 'KD 12.500': one mark with three digits after it is the decimal point of a currency of thousandths
+    if (f.currency is not None and CODES[f.currency] in THREE_DECIMALS and mark is None and f.decimal_at is None
+            and not f.no_cents and f.cents is None and len(marks) == 1
+            and sum(is_digit(c) for c in t[marks[0] + 1:f.end]) == 3):
+        f.decimal_at, f.fraction = marks[0], 3
     return f
 
 
@@ -231,11 +262,11 @@ def amount(t, f):
     text = "".join("." if i == f.decimal_at else c
                    for i, c in enumerate(t[f.start:f.end], f.start) if is_digit(c) or i == f.decimal_at)
     if f.cents is not None:
-        text += "." + t[f.cents:f.cents + 2]
-    if f.thousands:
+        text += "." + f.cents
+    if f.shift:
         whole, point, fraction = text.partition(".")
-        fraction = fraction.ljust(3, "0")
-        text = whole + fraction[:3] + (("." + fraction[3:]) if point else "")
+        fraction = fraction.ljust(f.shift, "0")
+        text = whole + fraction[:f.shift] + (("." + fraction[f.shift:]) if point else "")
     sign = "-" if f.negative else ""
     if "." in text:
         return float(sign + text)
@@ -252,7 +283,7 @@ def price(text, decimal=None):
     if decimal not in (None, ".", ","):
         raise ValueError(f"decimal must be '.' or ',', not {decimal!r}")
     t, pos = text, 0
-    previous = first = first_fraction = None
+    previous = first = first_fraction = weak = None
     while True:
         while pos < len(t) and not is_digit(t[pos]):
             pos += 1
@@ -267,12 +298,20 @@ def price(text, decimal=None):
             chosen = f
             if previous is not None and previous.fraction == f.fraction and range_between(t, previous.next, f.prefix):
                 chosen = previous
+            if len(f.currency) == 1 and f.currency.isascii() and f.currency.isalpha():
+                # a single letter ('R', 'L') is the currency only when no other one follows
+                weak = weak or (chosen, f.currency)
+                previous = f
+                continue
             value = amount(t, chosen)
             return None if value is None else (value, f.currency)
         first = first or f
         if first_fraction is None and f.fraction:
             first_fraction = f
         previous = f
+    if weak is not None:
+        value = amount(t, weak[0])
+        return None if value is None else (value, weak[1])
     chosen = first_fraction or first
     if chosen is None:
         return None
