@@ -939,3 +939,17 @@ def test_exhausted_memory_never_crashes(fn):
 @catalogue.parametrize(catalogue.boundary.CASES)
 def test_catalogue(case):
     catalogue.run(case)
+
+
+# --- the package's import -----------------------------------------------------------------
+
+
+def test_import_tavo_loads_only_its_own_modules():
+    code = ("import sys\nbefore = set(sys.modules)\nimport tavo\n"
+            "print(sorted(set(sys.modules) - before))\n"
+            "tavo.columns, tavo.NumberFormat, tavo.Price\n"
+            "print(sorted(m for m in set(sys.modules) - before if m.startswith('tavo')))\n")
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout.split("\n")
+    assert out[0] == "['_tavo', 'tavo', 'tavo._native', 'tavo.keys']", out
+    # the rest comes when first used
+    assert {"tavo.columns", "tavo._number_format", "tavo._price"} <= set(eval(out[1])), out

@@ -23,16 +23,23 @@ from _tavo import (  # the nine but parse, whose tavo form takes a decimal mark 
     underscore_to_camelcase,
 )
 
-from typing import Iterable, Optional
-
-from . import _native, columns, keys
+from . import _native, keys
 from ._native import parse as parse  # the explicit re-export form: its name is in __all__ through _tavo.__all__
 from ._native import price
-from ._number_format import NumberFormat
-from ._price import Price
+
+# `import tavo` loads tavo's own modules only: `columns` and the records `NumberFormat` and
+# `Price` (named tuples, which need `typing`) are loaded when first used. A type checker
+# reads them here.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Iterable, Optional
+
+    from . import columns as columns
+    from ._number_format import NumberFormat as NumberFormat
+    from ._price import Price as Price
 
 
-def number_format(texts: Iterable[Optional[str]]) -> NumberFormat:
+def number_format(texts: "Iterable[Optional[str]]") -> "NumberFormat":
     """The decimal mark of a column of number texts, decided from its rows (see
     `NumberFormat`), with the evidence for it.
 
@@ -43,7 +50,28 @@ def number_format(texts: Iterable[Optional[str]]) -> NumberFormat:
         >>> number_format(["1,5", "2.5"]).decimal is None
         True
     """
+    from ._number_format import NumberFormat
+
     return NumberFormat(*_native.number_format(texts))
+
+
+_LAZY = {"columns": ".columns", "NumberFormat": "._number_format", "Price": "._price"}
+
+
+def __getattr__(name: str) -> object:
+    module = _LAZY.get(name)
+    if module is None:
+        raise AttributeError(f"module 'tavo' has no attribute {name!r}")
+    import importlib
+
+    loaded = importlib.import_module(module, __name__)
+    value = loaded if name == "columns" else getattr(loaded, name)
+    globals()[name] = value
+    return value
+
+
+def __dir__() -> list[str]:
+    return sorted(set(globals()) | set(_LAZY))
 
 
 __all__ = ["NumberFormat", "Price", "columns", "keys", "number_format", "price"]
