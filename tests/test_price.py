@@ -199,6 +199,9 @@ def test_price_is_a_named_tuple():
     p = tavo.price("€ 5")
     assert p == (5, "€") and p._fields == ("amount", "currency") and p._asdict() == {"amount": 5, "currency": "€"}
     assert tavo.Price(1, None) == (1, None) and "Price" in tavo.__all__ and "price" in tavo.__all__
+    # hashed as the tuple it equals (CPython 3.14 and later cache a tuple's hash in the object)
+    assert hash(p) == hash((5, "€")) == hash(tavo.Price(5, "€"))
+    assert {p: 1}[(5, "€")] == 1 and len({p, (5, "€"), tavo.Price(5, "€")}) == 1
 
 
 @pytest.mark.parametrize("text, amount", [
