@@ -21,7 +21,7 @@ echo "--- spark: $(java -version 2>&1 | head -1)"
 venv=build/spark-venv
 echo "--- spark: installing pyspark with its Connect client, pyarrow, pandas, mypy and the module"
 venv_with "$venv" "$tool_python" --only-binary pyarrow,pandas,numpy,grpcio,zstandard \
-    "pyspark[connect]" pyarrow pandas pytest hypothesis mypy
+    "pyspark[connect]" pyarrow pandas pytest hypothesis mypy pandas-stubs
 pip_q "$venv/bin/python" install --force-reinstall --no-deps "${1:-.}"
 echo "pyspark $("$venv/bin/python" -c 'import pyspark; print(pyspark.__version__)')"
 

@@ -107,7 +107,9 @@ def _column(name: str, col: ColumnOrName, type: ParseType = None, decimal: str =
     if _ARROW_UDF is not None:
         udf = _ARROW_UDF(_arrow_batch(record, options), returns)
     else:
-        udf = F.pandas_udf(_pandas_batch(record, options), returns)  # type: ignore[call-overload, unused-ignore]
+        from pyspark.sql.pandas.functions import pandas_udf
+
+        udf = pandas_udf(_pandas_batch(record, options), returns)  # type: ignore[call-overload, unused-ignore]
     column: Column = udf(col)  # named as Spark names its own: uncamel(name)
     return column
 
@@ -141,9 +143,9 @@ def _pandas_batch(record: ColumnFunction, options: dict[str, Any]) -> Callable[[
             # a bigint with nulls comes as float64: the pandas dtype is what can be told
             raise _not_text(name, "%s (pandas dtype)" % column.dtype)
         result = function(_text(pa.Array.from_pandas(column), name), **options)
-        if pa.types.is_int64(result.type):
-            return result.to_pandas(types_mapper={pa.int64(): pd.Int64Dtype()}.get)
-        return result.to_pandas()
+        mapper = {pa.int64(): pd.Int64Dtype()}.get if pa.types.is_int64(result.type) else None
+        out: pd.Series = result.to_pandas(types_mapper=mapper)
+        return out
 
     run.__annotations__ = {"column": pd.Series, "return": pd.Series}
     run.__name__ = name
