@@ -6,6 +6,7 @@ crosses several. Rows are checked against the per-element functions; the Spark 3
 (pandas_udf) is run too, on the same Spark, by taking arrow_udf away. tools/spark_check.sh
 installs pyspark and its Connect client and runs this file (with the README's blocks)."""
 import importlib.util
+import math
 import os
 import shutil
 import socket
@@ -138,13 +139,30 @@ def variants(ts):
             declared = "int64" if parse_type == "int64" else "float64"
             out.append(("parse %s %s" % (parse_type, decimal), ts.parse(F.col("s"), parse_type, decimal=decimal),
                         lambda r, d=decimal, t=declared: column_model([tavo.parse(r, decimal=d)], t)[1][0]))
+    for decimal in (None, ".", ","):
+        out.append(("price %s" % decimal, ts.price("s", decimal=decimal), lambda r, d=decimal: price_row(r, d)))
     return out
+
+
+def price_row(text, decimal):
+    """What a struct row of ts.price holds for `text`: (amount as a double, currency), or None
+    where the text holds no price."""
+    p = tavo.price(text, decimal=decimal)
+    if p is None:
+        return None
+    try:
+        amount = float(p.amount)
+    except OverflowError:  # an int past the double range
+        amount = math.inf if p.amount > 0 else -math.inf
+    return (amount, p.currency)
 
 
 def same(got, expected):
     """Same values and Python types (int against float), floats to the bit."""
     if isinstance(expected, float):
         return isinstance(got, float) and got.hex() == expected.hex()
+    if isinstance(expected, tuple):  # a struct row
+        return isinstance(got, tuple) and len(got) == len(expected) and all(map(same, got, expected))
     return type(got) is type(expected) and got == expected
 
 
@@ -155,6 +173,10 @@ def check_rows(spark, ts, rows):
     assert len(got) == len(rows)
     for (label, _, f), column in zip(checks, zip(*got) if got else [()] * len(checks)):
         expected = [None if r is None else f(r) for r in rows]
+        if label.startswith("price"):
+            # pandas_udf (Spark 3.5) gives a DataFrame, which cannot hold a null struct: a
+            # struct of nulls there (a price always has its amount)
+            column = [None if isinstance(g, tuple) and g == (None, None) else g for g in column]
         bad = [(r, g, e) for r, g, e in zip(rows, column, expected) if not same(g, e)]
         assert not bad, (label, bad[:5])
 
@@ -202,7 +224,9 @@ def test_nulls_and_empty_frames(spark, ts, udf_kind):
     empty = spark.createDataFrame([], "i bigint, s string").select("i", *[c for _, c, _ in variants(ts)])
     assert empty.collect() == [] and len(empty.columns) == len(labels) + 1
     nulls = text_frame(spark, [None] * 20).select("i", *[c for _, c, _ in variants(ts)])
-    assert collect_ordered(nulls) == [(None,) * len(labels)] * 20
+    # (a price row may be a struct of nulls: see check_rows)
+    got = [tuple(None if isinstance(v, tuple) and v == (None, None) else v for v in row) for row in collect_ordered(nulls)]
+    assert got == [(None,) * len(labels)] * 20
     void = spark.range(3).select(ts.uncamel(F.lit(None)), ts.parse(F.lit(None), "int64", decimal="."))
     assert [tuple(r) for r in void.collect()] == [(None, None)] * 3
 
@@ -224,6 +248,8 @@ def test_a_column_not_of_strings_is_refused(spark, ts, udf_kind, values, schema,
 def test_argument_errors(ts):
     with pytest.raises(ValueError, match=r"needs decimal='\.' or decimal=',', not 'infer'.*in batches"):
         ts.parse("s", decimal="infer")
+    with pytest.raises(ValueError, match=r"takes decimal=None, '\.' or ',', not 'infer'"):
+        ts.price("s", decimal="infer")
     with pytest.raises(TypeError, match="decimal"):
         ts.parse("s")
     with pytest.raises(ValueError, match="type must be"):

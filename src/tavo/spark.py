@@ -52,12 +52,15 @@ except ImportError as e:
 
 from ._frontends import FUNCTIONS, ColumnFunction, Output, ParseType
 
-__all__ = ["parse", "rename", "sanitize_vulgar_string", "uncamel", "underscore_to_camelcase"]
+__all__ = ["parse", "price", "rename", "sanitize_vulgar_string", "uncamel", "underscore_to_camelcase"]
 
 ColumnOrName = Union[Column, str]
 
 # the Spark type each kind of result is declared with
-_SPARK_TYPES: dict[Output, T.DataType] = {"utf8": T.StringType(), "int64": T.LongType(), "float64": T.DoubleType()}
+_SPARK_TYPES: dict[Output, T.DataType] = {
+    "utf8": T.StringType(), "int64": T.LongType(), "float64": T.DoubleType(),
+    "price": T.StructType([T.StructField("amount", T.DoubleType()), T.StructField("currency", T.StringType())]),
+}
 _RECORDS: dict[str, ColumnFunction] = {f.name: f for f in FUNCTIONS}
 # Spark 4.1 and later: Arrow batches straight in and out; Spark 3.5: through pandas
 _ARROW_UDF: Any = getattr(F, "arrow_udf", None)
@@ -97,7 +100,18 @@ def parse(col: ColumnOrName, type: ParseType = None, *, decimal: Literal[".", ",
     return _column("parse", col, type, decimal)
 
 
-def _column(name: str, col: ColumnOrName, type: ParseType = None, decimal: str = ".") -> Column:
+def price(col: ColumnOrName, *, decimal: Optional[Literal[".", ","]] = None) -> Column:
+    """The amount and currency of the price in each row (`tavo.price`): a struct column
+    `amount` (double) and `currency` (string), null where a row holds no price (with Spark
+    3.5's pandas UDFs, which cannot return a null struct, a struct of nulls). Each text
+    decides its own decimal mark (`decimal=None`), which a batch cannot change; `decimal="."`
+    or `","` gives it."""
+    if decimal is not None and not (isinstance(decimal, str) and decimal in (".", ",")):
+        raise ValueError("tavo.spark.price takes decimal=None, '.' or ',', not %r" % (decimal,))
+    return _column("price", col, None, decimal)
+
+
+def _column(name: str, col: ColumnOrName, type: ParseType = None, decimal: Any = ".") -> Column:
     """The UDF of the tavo.columns function `name` applied to `col`, its result declared."""
     record = _RECORDS[name]
     options = record.options(type, decimal, declared=True)  # checks `type`
@@ -136,18 +150,22 @@ def _pandas_batch(record: ColumnFunction, options: dict[str, Any]) -> Callable[[
 
     function, name = record.function, record.name
 
-    def run(column: pd.Series) -> pd.Series:
+    def run(column: pd.Series) -> Union[pd.Series, pd.DataFrame]:
         if not isinstance(column, pd.Series):  # a struct column comes as a DataFrame
             raise _not_text(name, "struct<%s>" % ",".join(map(str, column.columns)))
         if column.dtype != object and not isinstance(column.dtype, pd.StringDtype):
             # a bigint with nulls comes as float64: the pandas dtype is what can be told
             raise _not_text(name, "%s (pandas dtype)" % column.dtype)
         result = function(_text(pa.Array.from_pandas(column), name), **options)
+        if pa.types.is_struct(result.type):  # a struct result goes back as a DataFrame of its fields
+            fields: list[pa.Array] = pa.chunked_array(result).combine_chunks().flatten()
+            return pd.DataFrame({f.name: a.to_pandas() for f, a in zip(result.type, fields)})
         mapper = {pa.int64(): pd.Int64Dtype()}.get if pa.types.is_int64(result.type) else None
         out: pd.Series = result.to_pandas(types_mapper=mapper)
         return out
 
-    run.__annotations__ = {"column": pd.Series, "return": pd.Series}
+    # a struct result (price) is a DataFrame of its fields for pandas_udf
+    run.__annotations__ = {"column": pd.Series, "return": pd.DataFrame if record.kind == "price" else pd.Series}
     run.__name__ = name
     return run
 
@@ -173,7 +191,8 @@ def _spark_type_name(kind: pa.DataType) -> str:
         from pyspark.sql.pandas.types import from_arrow_type
 
         spark_type: T.DataType = from_arrow_type(kind)
-        return spark_type.simpleString()
+        name: str = spark_type.simpleString()
+        return name
     except Exception:  # a type Spark's table lacks: Arrow's name then
         return str(kind)
 
