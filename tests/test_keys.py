@@ -751,7 +751,9 @@ def test_interrupt_reaches_a_long_walk_promptly(shape):
         signal.signal(signal.SIGVTALRM, old)
         if was_enabled:
             gc.enable()
-    assert stopped - delivered < 0.1, (whole, stopped - delivered)
+    # within 0.1 s on a release build; a debug or sanitizer build walks (and frees what it
+    # made) many times slower, and gets the same share of its own walk
+    assert stopped - delivered < max(0.1, whole / 20), (whole, stopped - delivered)
     if shape != "deep":  # (comparing 120,000 levels would need as deep a recursion)
         assert data == make()
 
