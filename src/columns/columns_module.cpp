@@ -236,20 +236,25 @@ error_value undecided_mark(const format_evidence& evidence) {
     return error_value::owned_error(PyExc_ValueError, std::move(text));
 }
 
+// The evidence of every row of the column into `evidence`; with `held`, each
+// input chunk is kept there too (for a second pass), else given back at once.
+status gather_evidence(arrow_input& in, format_evidence& evidence, std::vector<input_chunk>* held) {
+    std::int64_t first_row = 0;
+    for (std::size_t index = 0;; ++index) {
+        result<std::optional<input_chunk>> c = next_chunk(in, first_row, index);
+        if (!c) return std::move(c.error());
+        if (!*c) return ok();
+        if (status added = add_evidence((*c)->rows, first_row, index, evidence); !added) return added;
+        first_row += (*c)->rows.length;
+        if (held) held->push_back(std::move(**c));
+    }
+}
+
 result<ref> format_column(PyObject* source) {
     result<arrow_input> in = arrow_input::open(source);
     if (!in) return std::move(in.error());
     format_evidence evidence;
-    std::int64_t first_row = 0;
-    for (std::size_t index = 0;; ++index) {
-        result<std::optional<input_chunk>> c = next_chunk(*in, first_row, index);
-        if (!c) return std::move(c.error());
-        if (!*c) break;
-        if (status added = add_evidence((*c)->rows, first_row, index, evidence); !added) {
-            return std::move(added.error());
-        }
-        first_row += (*c)->rows.length;
-    }
+    if (status gathered = gather_evidence(*in, evidence, nullptr); !gathered) return std::move(gathered.error());
     return format_record(evidence.tally, [&](numparse::mark_evidence e) { return example_text(evidence, e); });
 }
 
@@ -276,23 +281,13 @@ result<ref> number_column(const call_args& a) {
         // number: every input chunk is held until then.
         std::vector<input_chunk> held;
         format_evidence evidence;
-        std::int64_t first_row = 0;
-        for (std::size_t index = 0;; ++index) {
-            result<std::optional<input_chunk>> c = next_chunk(*in, first_row, index);
-            if (!c) return std::move(c.error());
-            if (!*c) break;
-            if (status added = add_evidence((*c)->rows, first_row, index, evidence); !added) {
-                return std::move(added.error());
-            }
-            first_row += (*c)->rows.length;
-            held.push_back(std::move(**c));
-        }
+        if (status gathered = gather_evidence(*in, evidence, &held); !gathered) return std::move(gathered.error());
         switch (evidence.tally.decision()) {
             case numparse::decided_mark::point: mark = numparse::decimal_mark::point; break;
             case numparse::decided_mark::comma: mark = numparse::decimal_mark::comma; break;
             case numparse::decided_mark::undecided: return undecided_mark(evidence);
         }
-        first_row = 0;
+        std::int64_t first_row = 0;
         for (std::size_t index = 0; index < held.size(); ++index) {
             result<std::shared_ptr<chunk>> out = built_chunk(held[index].rows, first_row, index, kernel);
             if (!out) return std::move(out.error());
