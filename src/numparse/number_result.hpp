@@ -14,11 +14,8 @@ namespace tavo {
 // refuses it with ValueError before doing any arithmetic.
 result<ref> exact_int(std::string_view digits, bool negative);
 
-// The Python result of reading `text` with the decimal mark M.
-template <numparse::decimal_mark M>
-inline result<ref> read_number(std::string_view text) {
-    numparse::number_scratch scratch;
-    const numparse::number number = numparse::parse<M>(text, scratch);
+// The Python value of a number read: an int, a float, or None.
+inline result<ref> number_result(const numparse::number& number) {
     switch (number.what) {
         case numparse::number::kind::int64:
             return int_result(number.integer);
@@ -30,6 +27,13 @@ inline result<ref> read_number(std::string_view text) {
             break;
     }
     return none_result();
+}
+
+// The Python result of reading `text` with the decimal mark M.
+template <numparse::decimal_mark M>
+inline result<ref> read_number(std::string_view text) {
+    numparse::number_scratch scratch;
+    return number_result(numparse::parse<M>(text, scratch));
 }
 
 }  // namespace tavo

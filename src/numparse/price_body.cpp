@@ -46,19 +46,6 @@ ref currency_str(std::size_t entry) {
     return borrow(keep_first_owned(cell, made.release()));
 }
 
-result<ref> amount_result(const numparse::number& amount) {
-    switch (amount.what) {
-        case numparse::number::kind::int64:
-            return int_result(amount.integer);
-        case numparse::number::kind::real:
-            return float_result(amount.real);
-        case numparse::number::kind::big_int:
-            return exact_int(amount.digits, amount.negative);
-        case numparse::number::kind::none:
-            break;
-    }
-    return none_result();
-}
 
 }  // namespace
 
@@ -71,7 +58,7 @@ result<ref> price_body(call_args& a) {
     numparse::price_scratch scratch;
     const numparse::price found = numparse::read_price(text, *mark, scratch);
     if (found.amount.what == numparse::number::kind::none) return none_result();
-    result<ref> amount = amount_result(found.amount);
+    result<ref> amount = number_result(found.amount);
     if (!amount) return std::move(amount.error());
     if (amount->get() == Py_None) return none_result();  // an integer longer than the interpreter converts
     ref currency = found.currency_size == 0 ? none_result() : currency_str(found.currency_entry);
