@@ -123,6 +123,18 @@ build_and_prove() {
     echo "tagged wheel: $(basename "$proved_wheel")"
 }
 
+# Sets `cap` to the pytest arguments that hold every property test to at most
+# TAVO_HYPOTHESIS_EXAMPLES examples (tools/hypothesis_examples.py), none when it is unset,
+# and puts tools/ on PYTHONPATH for the plugin. A step that repeats what an earlier one ran
+# in full (the same tests on another build) sets it.
+examples_cap() {
+    cap=()
+    if [ -n "${TAVO_HYPOTHESIS_EXAMPLES:-}" ]; then
+        cap=(-p hypothesis_examples)
+        export PYTHONPATH="$(pwd)/tools${PYTHONPATH:+:$PYTHONPATH}"
+    fi
+}
+
 prove_in_venv() {
     local wheel=$1 venv=$2 py=$3
     shift 3
@@ -130,8 +142,9 @@ prove_in_venv() {
     fresh_venv "$venv" "$py" "tavo[test] @ file://$(readlink -f "$wheel")" || return 1
     (cd / && "$venv/bin/python" -c 'import _tavo, sys; assert _tavo.__file__.startswith(sys.prefix), _tavo.__file__; print("module:", _tavo.__file__)') ||
         return 1
-    local start=$SECONDS status=0
-    "$venv/bin/python" -m pytest -q -p no:cacheprovider "$@" || status=1
+    local start=$SECONDS status=0 cap
+    examples_cap
+    "$venv/bin/python" -m pytest -q -p no:cacheprovider "${cap[@]}" "$@" || status=1
     echo "tests against $(basename "$wheel"): $((SECONDS - start)) s"
     return $status
 }

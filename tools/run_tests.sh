@@ -11,6 +11,7 @@
 #   TAVO_LONG=1                             keeps the long tests in
 #   TAVO_SID=0                              leaves the sid root out
 #   TAVO_TEST_WORKERS=N                     pytest-xdist workers (default: one a core; 0: none)
+#   TAVO_HYPOTHESIS_EXAMPLES=N              property tests at most N examples each (default: their own)
 set -u -o pipefail
 cd "$(dirname "$0")/.."
 . tools/lib.sh
@@ -30,6 +31,8 @@ done
 workers=(-n "${TAVO_TEST_WORKERS:-$(nproc)}")
 [ "${TAVO_TEST_WORKERS:-}" = 0 ] && workers=(-p no:xdist)
 
+examples_cap
+
 failed=0
 for py in $pythons; do
     # "3.13t" for a free-threaded build, so that it gets a virtual environment of its own
@@ -43,7 +46,7 @@ for py in $pythons; do
         failed=1
         continue
     fi
-    "$venv/bin/python" -m pytest -q -p no:cacheprovider "${workers[@]}" "${select[@]}" "$@" || failed=1
+    "$venv/bin/python" -m pytest -q -p no:cacheprovider "${workers[@]}" "${cap[@]}" "${select[@]}" "$@" || failed=1
 done
 
 # CPython 3.14 and 3.15 in the sid root, when it has been made
