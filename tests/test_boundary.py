@@ -168,7 +168,7 @@ def test_description_docstring_and_stub_agree(name):
             assert not stub_defaults, pname
         else:
             assert stub_defaults and stub_defaults <= {default, Ellipsis}, pname
-    assert stub["doc"] == fn.__doc__.split("\n", 1)[0]
+    assert inspect.cleandoc(stub["doc"]) == inspect.cleandoc(fn.__doc__)
 
 
 def test_stub_lists_the_module():
