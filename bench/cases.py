@@ -28,10 +28,10 @@ from harness import Candidate, Case, same_answer, short  # noqa: E402
 # --- availability ------------------------------------------------------------
 
 # The functions: those of the suite's catalogue (tests/catalogue), _tavo's first. The column
-# functions (tavo._columns) are timed together, as "columns" (bench/column_cases.py), and so are
+# functions (tavo._native.columns_*) are timed together, as "columns" (bench/column_cases.py), and so are
 # the payload-key functions (tavo.keys), as "keys"; a
 # function without cases of its own here is timed on its catalogue probe (probe_cases).
-GROUPS = {"columns": "tavo._columns.", "keys": "tavo.keys."}
+GROUPS = {"columns": "tavo._native.columns_", "keys": "tavo.keys."}
 FUNCTIONS = [n for n in catalogue.FUNCTIONS if not any(n.startswith(p) for p in GROUPS.values())] + list(GROUPS)
 
 

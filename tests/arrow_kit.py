@@ -475,3 +475,16 @@ def read_single(obj):
     a.release(byref(a))
     schema.release(byref(schema))
     return fmt, values
+
+
+def kernels():
+    """The column kernels of tavo._native under their short names (`uncamel`, `parse`, ...,
+    and `Column`), from the installed package or a module built beside the tests."""
+    import types
+
+    try:
+        from tavo import _native
+    except ImportError:
+        import _native
+    found = {n[len("columns_"):]: getattr(_native, n) for n in dir(_native) if n.startswith("columns_")}
+    return types.SimpleNamespace(Column=_native.Column, **found)

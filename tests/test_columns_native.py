@@ -1,4 +1,4 @@
-"""tavo._columns, the column kernels, at the level of the Arrow C interfaces.
+"""The column kernels of tavo._native, at the level of the Arrow C interfaces.
 
 Columns are made and read with ctypes (arrow_kit), so every case runs without
 pyarrow: the three string layouts, slices, chunks and nulls, compared row by row
@@ -27,10 +27,7 @@ from arrow_kit import Chunk, source, utf8_chunk, view, view_chunk
 from hostile_kit import check_sweep_output
 from strategies import FRACTIONS, SETTINGS
 
-try:
-    from tavo import _columns as columns
-except ImportError:
-    import _columns as columns
+columns = ak.kernels()
 
 TEXT_FUNCTIONS = catalogue.column_functions.TEXT_FUNCTIONS
 LAYOUTS = ["u", "U", "vu"]
@@ -50,7 +47,7 @@ def to_float(r):
 
 
 def parse_model(values, type=None, decimal="."):
-    """(format, rows) that tavo._columns.parse gives for `values` (str or None)."""
+    """(format, rows) that the column parse gives for `values` (str or None)."""
     results = [None if v is None else tavo.parse(v, decimal=decimal) for v in values]
     if type is None:
         fits = all(r is None or (isinstance(r, int) and INT64_MIN <= r <= INT64_MAX) for r in results)
@@ -360,10 +357,7 @@ def test_utf8_check_agrees_with_the_decoder(raw, fmt):
 # an unreadable page. Run in a child process: a read past the extent stops it, not the run.
 GUARDED_SCRIPT = """
 import arrow_kit as ak
-try:
-    from tavo import _columns as columns
-except ImportError:
-    import _columns as columns
+columns = ak.kernels()
 fmt, functions, rows, huge = {fmt!r}, {functions!r}, 10, {huge}
 for k in range(rows):
     offsets = [5 * i for i in range(rows + 1)]
@@ -388,10 +382,7 @@ for k in range(rows):
 # against the per-element function.
 GUARDED_VIEWS_SCRIPT = """
 import arrow_kit as ak
-try:
-    from tavo import _columns as columns
-except ImportError:
-    import _columns as columns
+columns = ak.kernels()
 words = ["aB", "getHTTPCode", "x_y_z", "userIdValue", "2 \u00bd", "12,5"]
 rows = [(words[i % len(words)] * 8)[:n] for i, n in enumerate(range(48))] + [None, ""]
 out = []
@@ -530,8 +521,8 @@ def test_the_docstring_names_the_layout_each_input_gives(fmt, name):
 def test_column_attributes():
     col = columns.uncamel(source("U", [Chunk.strings(["aB", None], "U"), Chunk.strings(["x"], "U")])[0])
     assert (len(col), col.type, col.num_chunks) == (3, "large_utf8", 2)
-    assert repr(col) == "<tavo._columns.Column large_utf8, 3 rows in 2 chunks>"
-    assert type(col).__module__ == "tavo._columns" and type(col).__name__ == "Column"
+    assert repr(col) == "<tavo.columns.Column large_utf8, 3 rows in 2 chunks>"
+    assert type(col).__module__ == "tavo.columns" and type(col).__name__ == "Column"
     with pytest.raises(TypeError):
         type(col)()
     with pytest.raises(AttributeError):
@@ -722,10 +713,7 @@ import array, sys
 sys.path.insert(0, sys.argv[1])
 import arrow_kit as ak
 from hostile_kit import address_space_sweep
-try:
-    from tavo import _columns as columns
-except ImportError:
-    import _columns as columns
+columns = ak.kernels()
 function, fmt = sys.argv[2], sys.argv[3]
 # 2,000,000 rows of one text, made without a Python object per row: an output larger
 # than whatever room the heap has free

@@ -611,7 +611,7 @@ def column_functions():
     """The catalogue's column functions, by their names in the module."""
     import catalogue
 
-    return [n.rpartition(".")[2] for n in catalogue.FUNCTIONS if n.startswith("tavo._columns.")]
+    return [n.rpartition(".columns_")[2] for n in catalogue.FUNCTIONS if n.startswith("tavo._native.columns_")]
 
 
 @pytest.mark.skipif(os.environ.get("TAVO_SANITIZED") == "1", reason="address limits do not mix with ASan")
@@ -640,11 +640,11 @@ def test_allocation_failure_is_a_memory_error(function, how):
     script = "\n".join([
         "import resource, sys",
         "import arrow_kit as ak",
-        "try:\n    from tavo import _columns as columns\nexcept ImportError:\n    import _columns as columns",
+        "try:\n    from tavo import _native\nexcept ImportError:\n    import _native",
         setup, limit,
         "try:",
         # parse with its mark given: inferring it reads every row before the output is asked for
-        f"    columns.{function}(src{', decimal=chr(46)' if function == 'parse' else ''})",
+        f"    _native.columns_{function}(src{', decimal=chr(46)' if function == 'parse' else ''})",
         "    print('returned')",
         "except BaseException as e:",
         "    print('raised', type(e).__name__, e)",

@@ -70,7 +70,7 @@ def test_no_c_api_removed_by_newer_releases(name):
 LAYOUT = (r"(?<![A-Za-z0-9_])(?:Py(?:Unicode|List|Tuple|Dict|Bytes)_[A-Z0-9][A-Z0-9_]*"
           r"|Py(?:Unicode|ASCII|CompactUnicode|List|Tuple|Dict|Bytes)Object|ob_item|ob_sval|Py_SET_SIZE)"
           r"(?![A-Za-z0-9_])")
-BODY_FOLDERS = ["text", "iter", "dictsort", "numparse", "columns"]
+BODY_FOLDERS = ["text", "iter", "dictsort", "numparse", "columns", "modules"]
 
 
 def layout_uses(folder):

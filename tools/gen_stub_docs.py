@@ -21,7 +21,6 @@ REPO = pathlib.Path(__file__).resolve().parent.parent
 STUBS = {
     REPO / "stubs" / "_tavo-stubs" / "__init__.pyi": "_tavo",
     REPO / "src" / "tavo" / "_native.pyi": "tavo._native",
-    REPO / "src" / "tavo" / "_columns.pyi": "tavo._columns",
 }
 
 

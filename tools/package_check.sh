@@ -34,7 +34,7 @@ with tarfile.open(sdist) as t:
     top = t.getnames()[0].split("/")[0]
     names = {n.split("/", 1)[1] for n in t.getnames() if "/" in n}
 need = ["pyproject.toml", "CMakeLists.txt", "LICENSE", "README.md", "PKG-INFO",
-        "src/boundary/module.cpp", "src/boundary/exports.map", "stubs/_tavo-stubs/__init__.pyi",
+        "src/modules/tavo_module.cpp", "src/modules/tavo_exports.map", "stubs/_tavo-stubs/__init__.pyi",
         "src/columns/exports.map", "src/boundary/native_exports.map", "src/tavo/__init__.py",
         "tests/conftest.py", "tools/run_tests.sh", "tools/lib.sh"]
 missing = [n for n in need if n not in names]
@@ -42,7 +42,7 @@ with zipfile.ZipFile(wheel) as z:
     wnames = z.namelist()
 for want in ("_tavo-stubs/__init__.pyi", "_tavo.cpython-", "tavo/__init__.py", "tavo/columns.py",
              "tavo/_frontends.py", "tavo/polars.py", "tavo/pandas.py", "tavo/duckdb.py",
-             "tavo/py.typed", "tavo/_columns.pyi", "tavo/_columns.cpython-", "tavo/_native.cpython-",
+             "tavo/py.typed", "tavo/_native.cpython-",
              "tavo/keys.py", "tavo/_native.pyi"):
     if not any(n.startswith(want) for n in wnames):
         missing.append("wheel: " + want)

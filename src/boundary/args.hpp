@@ -23,6 +23,9 @@ struct function_description {
     std::uint8_t required;                   // the first `required` must be given
     bool gathers;                            // takes every positional argument as a tuple
     std::uint8_t keyword_only = 0;           // the last `keyword_only` of `params` (never required)
+    // Each parameter's default as the signature writes it ("False", "None", "'.'"); empty
+    // for a required one. The docstring's text signature is made from these and `params`.
+    std::array<std::string_view, 3> defaults{};
 
     // How many arguments may be given by position.
     constexpr std::uint8_t positional() const noexcept { return static_cast<std::uint8_t>(count - keyword_only); }

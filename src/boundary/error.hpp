@@ -23,7 +23,7 @@
 //   any other (std::bad_alloc from the C++ library: PanicException "memory
 //   allocation failed"; a failed creation: "Python API call failed", the
 //   creation's MemoryError printed first). The functions of the package's
-//   native modules (tavo._columns, tavo._native), whose allocations are
+//   native module (tavo._native), whose allocations are
 //   sized by a whole column or payload, end with MemoryError itself and
 //   print nothing: their calls run under `call_rules::package` (run_call in
 //   call.hpp sets the rules for the call).

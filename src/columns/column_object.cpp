@@ -119,7 +119,7 @@ Py_ssize_t length(PyObject* self) noexcept { return static_cast<Py_ssize_t>(data
 PyObject* repr(PyObject* self) noexcept {
     return run_call<call_rules::package>([&] {
         const column_data& c = data_of(self);
-        const std::string text = "<tavo._columns.Column " + std::string(type_name(c.type)) + ", " +
+        const std::string text = "<tavo.columns.Column " + std::string(type_name(c.type)) + ", " +
                                  std::to_string(c.length) + (c.length == 1 ? " row in " : " rows in ") +
                                  std::to_string(c.chunks.size()) + (c.chunks.size() == 1 ? " chunk>" : " chunks>");
         return string_result(text);
@@ -175,7 +175,7 @@ PyType_Slot slots[] = {
 };
 
 PyType_Spec column_type_desc = {
-    "tavo._columns.Column",
+    "tavo.columns.Column",
     static_cast<int>(sizeof(column_object)),
     0,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,

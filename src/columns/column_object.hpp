@@ -1,4 +1,4 @@
-// tavo._columns.Column: the Python face of a built column. It holds no
+// tavo.columns.Column: the Python face of a built column. It holds no
 // Python object (only the shared chunks), so it needs no garbage-collector
 // support, and it is immutable: any thread may export it at any time.
 #pragma once

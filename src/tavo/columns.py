@@ -47,8 +47,8 @@ import importlib
 import sys
 from typing import Any, Literal, Optional, Protocol, Union
 
-from . import _columns
-from ._columns import Column
+from . import _native
+from ._native import Column
 from ._number_format import NumberFormat
 
 __all__ = ["Column", "number_format", "parse", "price", "sanitize_vulgar_string", "uncamel",
@@ -71,7 +71,7 @@ def uncamel(column: ArrowColumn) -> Any:
     `column`: a column of strings, any that `tavo.columns` accepts (its documentation lists
     them). Returns a text column of the same kind and length; null rows stay null.
     """
-    return _apply(_columns.uncamel, column, ())
+    return _apply(_native.columns_uncamel, column, ())
 
 
 def underscore_to_camelcase(column: ArrowColumn) -> Any:
@@ -81,7 +81,7 @@ def underscore_to_camelcase(column: ArrowColumn) -> Any:
     `column`: a column of strings, any that `tavo.columns` accepts (its documentation lists
     them). Returns a text column of the same kind and length; null rows stay null.
     """
-    return _apply(_columns.underscore_to_camelcase, column, ())
+    return _apply(_native.columns_underscore_to_camelcase, column, ())
 
 
 def sanitize_vulgar_string(column: ArrowColumn) -> Any:
@@ -91,7 +91,7 @@ def sanitize_vulgar_string(column: ArrowColumn) -> Any:
     `column`: a column of strings, any that `tavo.columns` accepts (its documentation lists
     them). Returns a text column of the same kind and length; null rows stay null.
     """
-    return _apply(_columns.sanitize_vulgar_string, column, ())
+    return _apply(_native.columns_sanitize_vulgar_string, column, ())
 
 
 def parse(column: ArrowColumn, type: Optional[Literal["int64", "float64"]] = None, *,
@@ -118,7 +118,7 @@ def parse(column: ArrowColumn, type: Optional[Literal["int64", "float64"]] = Non
     side, and nothing is returned: pass decimal="." or decimal="," then. Anything else
     raises ValueError.
     """
-    return _apply(_columns.parse, column, (type,), {"decimal": decimal})
+    return _apply(_native.columns_parse, column, (type,), {"decimal": decimal})
 
 
 def price(column: ArrowColumn, *, decimal: Optional[Literal[".", ","]] = None) -> Any:
@@ -144,7 +144,7 @@ def price(column: ArrowColumn, *, decimal: Optional[Literal[".", ","]] = None) -
     says), "." or ",", which every row is read with (a column whose mark is known, or
     decided by `number_format`, should pass it). Anything else raises ValueError.
     """
-    return _apply(_columns.price, column, (), {"decimal": decimal})
+    return _apply(_native.columns_price, column, (), {"decimal": decimal})
 
 
 def number_format(column: ArrowColumn) -> NumberFormat:
@@ -159,7 +159,7 @@ def number_format(column: ArrowColumn) -> NumberFormat:
     pd = sys.modules.get("pandas")
     if pd is not None and isinstance(column, pd.Series):
         column = _pandas_arrow(column, pd)
-    return NumberFormat(*_columns.number_format(column))
+    return NumberFormat(*_native.columns_number_format(column))
 
 
 def _apply(kernel: Any, column: Any, args: tuple[Any, ...], kwargs: Optional[dict[str, Any]] = None) -> Any:

@@ -7,12 +7,12 @@ tests/, fuzz/ or bench/: test_boundary.py fails until every table has it.
 
 A function's catalogue name is its name in _tavo ("uncamel"), or the dotted
 path of a module of the package and its attribute there
-("tavo._columns.uncamel"); `resolve` turns it into the function.
+("tavo._native.columns_uncamel"); `resolve` turns it into the function.
 
 Every function appears on its success paths, on every binding and conversion
 error, and under hostile objects. The cases live beside their function, one
 module a function or two (boundary.py holds the binding and conversion errors
-of _tavo's nine, column_functions.py the four of tavo._columns); the same cases drive three checks: each function's test file
+of _tavo's nine, column_functions.py the column functions of tavo._native); the same cases drive three checks: each function's test file
 runs its cases once and checks their outcomes (`test_catalogue`),
 test_refleaks.py runs every case many times and checks that nothing leaks, and
 test_threads.py runs them from many threads at once.
@@ -68,8 +68,8 @@ class Outcome:
 def resolve(name):
     """The function a catalogue name stands for: _tavo's for a bare name, else
     the attribute of a module of the package. A native module of the package
-    built beside the tests rather than installed ("_columns" for
-    "tavo._columns") is found too."""
+    built beside the tests rather than installed ("_native" for
+    "tavo._native") is found too."""
     module, _, attr = name.rpartition(".")
     if not module:
         return getattr(_tavo, attr)
@@ -77,7 +77,7 @@ def resolve(name):
 
 
 def native_module(module):
-    """The module `module` ("tavo._columns"), or its top-level build ("_columns")."""
+    """The module `module` ("tavo._native"), or its top-level build ("_native")."""
     try:
         return importlib.import_module(module)
     except ImportError:
@@ -338,9 +338,9 @@ SWEEPS = {"PROBE": PROBE, "NOMEMORY": NOMEMORY, "HAMMER": HAMMER, "STRESS": STRE
 
 def native_functions():
     """Every public function of the native modules, by module: _tavo and the
-    package's (tavo._columns, tavo._native), which the catalogue must cover."""
+    package's (tavo._native), which the catalogue must cover."""
     found = {"_tavo": [getattr(_tavo, n) for n in _tavo.__all__]}
-    for module in ("tavo._columns", "tavo._native"):
+    for module in ("tavo._native",):
         if has_module(module):
             m = native_module(module)
             found[module] = [v for n, v in sorted(vars(m).items())

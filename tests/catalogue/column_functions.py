@@ -1,4 +1,4 @@
-"""Catalogue cases of the column functions of tavo._columns (uncamel,
+"""Catalogue cases of the column functions of tavo._native (columns_uncamel,
 underscore_to_camelcase, sanitize_vulgar_string, parse and price over Arrow columns),
 on columns made with arrow_kit (no pyarrow): every row against the per-element
 function, each result read back through its export; malformed and refused
@@ -13,7 +13,7 @@ from models import number_format as number_format_model
 from models.number import column_model, parse_model
 from stress_kit import Scenario, intact, mutate_list
 
-MODULE = "tavo._columns"
+MODULE = "tavo._native"
 TEXT_FUNCTIONS = ["uncamel", "underscore_to_camelcase", "sanitize_vulgar_string"]
 SHORT = TEXT_FUNCTIONS + ["parse", "price"]
 OUT_FORMAT = {"u": "u", "U": "U", "vu": "vu", "l": "l", "g": "g"}
@@ -25,11 +25,11 @@ CASES, add = case_list()
 
 
 def name(short):
-    return f"{MODULE}.{short}"
+    return f"{MODULE}.columns_{short}"
 
 
 def price_row(text, decimal=None):
-    """A row of tavo._columns.price: tavo.price of `text` as {amount (float; an int past the
+    """A row of the column price: tavo.price of `text` as {amount (float; an int past the
     float range is inf), currency}, or None."""
     p = None if text is None else resolve("tavo.price")(text, decimal=decimal)
     if p is None:

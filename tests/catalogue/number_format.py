@@ -1,5 +1,5 @@
 """Catalogue cases of number_format: the per-element walk of tavo._native over an iterable
-of str or None, and (with the column module) tavo._columns.number_format over Arrow
+of str or None, and (with the column module) tavo._native.columns_number_format over Arrow
 columns, each against the pure-Python model of the evidence rules (models/number_format.py)."""
 from catalogue import case_list, fresh, has_module, raises, resolve, returns
 from fuzz_kit import has_surrogate, text
@@ -91,10 +91,10 @@ if not BUILT:
     PROBE = NOMEMORY = HAMMER = SCALE = STRESS = FUZZ = {}
 
 
-# --- tavo._columns.number_format ------------------------------------------------------------
+# --- tavo._native.columns_number_format ------------------------------------------------------------
 
-COLUMN_NF = "tavo._columns.number_format"
-if has_module("tavo._columns"):
+COLUMN_NF = "tavo._native.columns_number_format"
+if has_module("tavo._native"):
     import arrow_kit as ak
     from arrow_kit import Chunk, source, utf8_chunk
 
@@ -122,7 +122,7 @@ if has_module("tavo._columns"):
     add(f"{COLUMN_NF}-failing-stream", COLUMN_NF, make=lambda: ((_column("u", [["1,5"], ["2,5"]], fail_at=1),), {}),
         check=raises(RuntimeError, "the Arrow stream failed (error 5): the disk is on fire"))
     # parse's inference over the same columns: refused with the evidence, nothing returned
-    PARSE = "tavo._columns.parse"
+    PARSE = "tavo._native.columns_parse"
     add(f"{PARSE}-infer-refused", PARSE, make=lambda: ((_column("U", [["1.250", None], ["3.5", "x", "1,5"]]),), {}),
         check=raises(ValueError, "cannot infer the decimal mark: the rows show both marks: 1 show '.' "
                                  "(row 2: '3.5'), 1 show ',' (row 4: '1,5'); pass decimal='.' or decimal=','"))
@@ -205,5 +205,5 @@ class ColumnFormatScenario(Scenario):
         intact(self.sources, set(map(id, self.all)))
 
 
-if has_module("tavo._columns"):
+if has_module("tavo._native"):
     STRESS[COLUMN_NF] = ColumnFormatScenario

@@ -1,18 +1,17 @@
-// tavo._columns: the column versions of the text functions (text_functions.hpp),
-// of parse, number_format and price, over Arrow data from any producer.
+// The bodies of the column functions: the text functions (text_functions.hpp),
+// parse, number_format and price, over Arrow data from any producer. The
+// module table (src/modules/native_module.cpp) lists them.
 //
 // A call reads the input chunk by chunk (arrow_input), checks each array's
 // structure, and runs the kernel on it, without the interpreter lock when the
 // chunk is of any real size; the input array is given back before the next
 // one is asked for. The chunks built become one Column.
-#include "boundary/args.hpp"
+#include "columns/column_bodies.hpp"
+
 #include "boundary/call.hpp"
-#include "boundary/entry.hpp"
-#include "boundary/module_once.hpp"
 #include "columns/arrow_import.hpp"
 #include "columns/column_object.hpp"
 #include "columns/kernels.hpp"
-#include "columns/text_functions.hpp"
 #include "numparse/decimal_arg.hpp"
 #include "numparse/number_format_record.hpp"
 #include "shared/first_store.hpp"
@@ -129,14 +128,13 @@ status add_evidence(const string_chunk& rows, std::int64_t first_row, std::size_
     return ok();
 }
 
-template <text_rows R>
-result<ref> text_column(PyObject* source) {
+result<ref> text_column(PyObject* source, text_kernel_fn kernel) {
     result<arrow_input> in = arrow_input::open(source);
     if (!in) return std::move(in.error());
     const bool large = in->layout() == string_layout::large_utf8;
     const bool views = in->layout() == string_layout::string_view;
     result<std::vector<std::shared_ptr<chunk>>> chunks =
-        each_chunk(*in, [&](const string_chunk& c) { return run_text_kernel<R>(c, large, views); });
+        each_chunk(*in, [&](const string_chunk& c) { return kernel(c, large, views); });
     if (!chunks) return std::move(chunks.error());
     // The input's layout; large_utf8 when any chunk's text needed 64-bit offsets (or, from
     // string_view, held a row too long for a view).
@@ -149,7 +147,7 @@ result<ref> text_column(PyObject* source) {
 // in the interpreter): a parse calls it, without an import or a lookup by name.
 std::atomic<PyObject*> digits_getter{nullptr};
 
-result<ref> take_digits_getter() {
+result<ref> take_digits_getter_once() {
     ref sys = steal(PyImport_ImportModule("sys"));
     if (!sys) return error_value::fetch();
     PyObject* getter = PyObject_GetAttrString(sys.get(), "get_int_max_str_digits");
@@ -317,9 +315,10 @@ result<ref> price_column(const call_args& a) {
 
 constexpr const char* out_of_memory = "out of memory while building the column";
 
-template <text_rows R>
-result<ref> text_body(call_args& a) {
-    return memory_error_on_bad_alloc(out_of_memory, [&] { return text_column<R>(a[0]); });
+}  // namespace
+
+result<ref> text_body_with(call_args& a, text_kernel_fn kernel) {
+    return memory_error_on_bad_alloc(out_of_memory, [&] { return text_column(a[0], kernel); });
 }
 
 result<ref> parse_body(call_args& a) {
@@ -334,168 +333,13 @@ result<ref> format_body(call_args& a) {
     return memory_error_on_bad_alloc(out_of_memory, [&] { return format_column(a[0]); });
 }
 
-// --- the table ------------------------------------------------------------------------
-
-// Docstrings joined from shared parts at compile time: `"text" + part + "text"`.
-template <std::size_t N>
-struct doc_text {
-    std::array<char, N + 1> chars{};  // N characters and a NUL
-};
-
-template <std::size_t N>
-consteval doc_text<N - 1> doc(const char (&s)[N]) {
-    doc_text<N - 1> out;
-    std::copy_n(s, N, out.chars.begin());
-    return out;
+status prepare_columns(PyObject* module) {
+    result<ref> type = column_type();
+    if (!type) return std::move(type.error());
+    result<ref> getter = take_digits_getter_once();
+    if (!getter) return std::move(getter.error());
+    if (PyModule_AddObjectRef(module, "Column", type->get()) < 0) return error_value::fetch();
+    return ok();
 }
 
-template <std::size_t A, std::size_t B>
-consteval doc_text<A + B> operator+(const doc_text<A>& a, const doc_text<B>& b) {
-    doc_text<A + B> out;
-    std::copy_n(a.chars.begin(), A, out.chars.begin());
-    std::copy_n(b.chars.begin(), B, out.chars.begin() + A);
-    return out;
-}
-
-template <std::size_t A, std::size_t B>
-consteval doc_text<A + B - 1> operator+(const doc_text<A>& a, const char (&b)[B]) {
-    return a + doc(b);
-}
-
-template <std::size_t A, std::size_t B>
-consteval doc_text<A - 1 + B> operator+(const char (&a)[A], const doc_text<B>& b) {
-    return doc(a) + b;
-}
-
-// A joined docstring's characters, kept for the process.
-template <doc_text T>
-constexpr const char* kept = T.chars.data();
-
-constexpr auto source_doc = doc("Args:\n    source: ") + accepted_columns +
-                            ":\n    a pyarrow Array or ChunkedArray, a polars or pandas Series, ... Anything else\n"
-                            "    raises TypeError; malformed Arrow data (bad offsets or views, text that is not\n"
-                            "    UTF-8) raises ValueError naming the row.\n";
-
-template <text_rows R>
-constexpr function_description source_only{R::name, {"source"}, 1, 1, false};
-
-// What a text function's docstring says it returns: its record's words, else the
-// per-element function's result row by row, typed as uncamel's.
-template <text_function R>
-consteval auto returns_doc() {
-    if constexpr (requires { R::returns; }) {
-        return doc(R::returns);
-    } else {
-        return doc("each row is ") + R::name + "() of the input row, null for null;\n    types as for uncamel().";
-    }
-}
-
-// A text function's docstring, from its record's parts.
-template <text_function R>
-constexpr const char* text_doc =
-    kept<doc(R::name) + "(source)\n--\n\n" + R::summary + "\n\n" + source_doc + "\nReturns:\n    Column: " +
-         returns_doc<R>()>;
-
-// The row of a text function: its name and docstring are its record's.
-template <text_function R>
-PyMethodDef text_function_row() {
-    return {R::name, package_wrapper_of<source_only<R>, text_body<R>>(), METH_FASTCALL | METH_KEYWORDS, text_doc<R>};
-}
-
-constexpr function_description parse_desc{"parse", {"source", "type", "decimal"}, 3, 1, false, 1};
-
-PyMethodDef parse_row() {
-    return {"parse", package_wrapper_of<parse_desc, parse_body>(), METH_FASTCALL | METH_KEYWORDS, kept<
-        "parse(source, type=None, *, decimal='infer')\n--\n\n"
-        "Extract a number from every string of an Arrow string column.\n\n" +
-        source_doc +
-        "    type: None (inferred: 'int64' when every number read is an int within 64 bits, else\n"
-        "        'float64'), 'int64' or 'float64'.\n"
-        "    decimal: the decimal mark, '.' or ',' (the other one is dropped like any separator),\n"
-        "        as for tavo.parse(); or 'infer' (the default): the mark that number_format()\n"
-        "        decides from the whole column, and ValueError, with the rows' evidence, when it\n"
-        "        decides none. Anything else raises ValueError.\n\n"
-        "Returns:\n    Column of int64 or float64: each row is parse() of the input row, null where\n"
-        "    parse() gives None (and for null rows). float64 holds each int as the nearest double,\n"
-        "    as float() gives it; an int beyond the float range is inf or -inf. A forced 'int64'\n"
-        "    never wraps: a value that int64 cannot hold exactly (a fraction, a number outside\n"
-        "    64 bits) is null. A digit string longer than sys.get_int_max_str_digits() is null,\n"
-        "    as parse() gives None for it.">};
-}
-
-constexpr function_description format_desc{"number_format", {"source"}, 1, 1, false};
-
-PyMethodDef format_row() {
-    return {"number_format", package_wrapper_of<format_desc, format_body>(), METH_FASTCALL | METH_KEYWORDS, kept<
-        "number_format(source)\n--\n\n"
-        "The evidence of every row of an Arrow string column for its decimal mark, and the mark\n"
-        "decided from it all (as tavo.number_format() reads a list of texts; a null row shows\n"
-        "neither mark).\n\n" +
-        source_doc +
-        "\nReturns:\n    (decimal, point_rows, comma_rows, either_rows, neither_rows, point_example,\n"
-        "    comma_example, either_example), which tavo.columns.number_format gives as a\n"
-        "    tavo.NumberFormat.">};
-}
-
-constexpr function_description price_desc{"price", {"source", "decimal"}, 2, 1, false, 1};
-
-PyMethodDef price_row() {
-    return {"price", package_wrapper_of<price_desc, price_body>(), METH_FASTCALL | METH_KEYWORDS, kept<
-        "price(source, *, decimal=None)\n--\n\n"
-        "Read the amount and the currency of every price text of an Arrow string column.\n\n" +
-        source_doc +
-        "    decimal: None (the default: each text decides its own decimal mark), '.' or ',', as\n"
-        "        for tavo.price(). Anything else raises ValueError.\n\n"
-        "Returns:\n    Column of struct<amount: float64, currency: utf8>: each row is tavo.price() of the\n"
-        "    input row, its amount as the nearest double (as float() gives an int; an int beyond\n"
-        "    the float range is inf or -inf), its currency the text price() gives, null where it\n"
-        "    has none; the row is null where price() gives None (and for null rows).">};
-}
-
-// The table: the text functions in their list's order, then parse, number_format and price.
-template <class... R>
-std::array<PyMethodDef, sizeof...(R) + 4> table_of(function_list<R...>) {
-    return {text_function_row<R>()..., parse_row(), format_row(), price_row(),
-            PyMethodDef{nullptr, nullptr, 0, nullptr}};
-}
-
-auto functions = table_of(text_functions{});
-
-// "uncamel, underscore_to_camelcase, ...": the text functions' names, in order.
-template <class First, class... Rest>
-consteval auto names_of(function_list<First, Rest...>) {
-    return (doc(First::name) + ... + (doc(", ") + Rest::name));
-}
-
-PyModuleDef module_def = module_definition(
-    "tavo._columns",
-    kept<"The column versions of " + names_of(text_functions{}) +
-         ", parse,\nnumber_format and price, "
-         "over Arrow string columns from any producer (the Arrow PyCapsule interface).">,
-    functions.data());
-
-module_cell the_module;
-
-result<ref> initialise() {
-    return module_once(the_module,
-                       "tavo._columns keeps process-wide state and can be imported by the main interpreter only",
-                       []() -> result<ref> {
-                           result<ref> type = column_type();
-                           if (!type) return std::move(type.error());
-                           result<ref> getter = take_digits_getter();
-                           if (!getter) return std::move(getter.error());
-                           ref module = steal(PyModule_Create2(&module_def, PYTHON_API_VERSION));
-                           if (!module) return error_value::fetch();
-                           if (PyModule_AddObjectRef(module.get(), "Column", type->get()) < 0) {
-                               return error_value::fetch();
-                           }
-                           return module;
-                       });
-}
-
-}  // namespace
 }  // namespace tavo::columns
-
-PyMODINIT_FUNC PyInit__columns(void) {
-    return tavo::run_call<tavo::call_rules::package>([] { return tavo::columns::initialise(); });
-}

@@ -1,0 +1,143 @@
+// The module _tavo: its function table and PyInit__tavo.
+#include "boundary/bodies.hpp"
+#include "modules/module_builder.hpp"
+#include "modules/signature.hpp"
+#include "text/short_ascii.hpp"
+
+#include <cstddef>
+
+namespace tavo {
+
+// The function bodies, each defined in its subsystem's folder.
+result<ref> parse_body(call_args& a);                    // src/numparse
+result<ref> multikeysort_body(call_args& a);             // src/dictsort
+result<ref> sanitize_vulgar_string_body(call_args& a);   // src/text
+result<ref> uncamel_body(call_args& a);                  // src/text
+result<ref> underscore_to_camelcase_body(call_args& a);  // src/text
+result<ref> collapse_body(call_args& a);                 // src/iter
+result<ref> backfill_body(call_args& a);                 // src/iter
+result<ref> backfill_iterdict_body(call_args& a);        // src/iter
+result<ref> same_order_body(call_args& a);               // src/iter
+
+namespace {
+
+using short_text_fn = ref (*)(const char*, std::size_t);
+
+// The entry wrapper of a function of one str with a short identifier path
+// (bodies.hpp): a call with one positional str that takes the short path
+// goes there directly, any other call through `entry`.
+template <const function_description& D, body_fn Body, short_text_fn Short>
+PyObject* text_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    static_assert(D.count == 1 && D.required == 1 && !D.gathers);
+    if (nargs == 1 && !kwnames) {
+        PyObject* text = args[0];
+        if (PyUnicode_Check(text)) {
+            if (const auto ascii = ascii_text(text); ascii && text::takes_short_path(true, ascii->size())) {
+                const char* s = ascii->data();
+                const std::size_t n = ascii->size();
+                return run_call([s, n] { return Short(s, n); });
+            }
+        }
+    }
+    return entry<D, Body>(self, args, nargs, kwnames);
+}
+
+template <const function_description& D, body_fn Body, short_text_fn Short>
+function_row text_row(const char* doc) {
+    return row_of<D>(as_method<&text_entry<D, Body, Short>>(), doc);
+}
+
+// Each function's description: its name, parameters and their defaults; the
+// docstring's first line is made from it.
+constexpr function_description parse_desc{"parse", {"s"}, 1, 1, false};
+constexpr function_description multikeysort_desc{
+    "multikeysort", {"items", "columns", "inplace"}, 3, 2, false, 0, {"", "", "False"}};
+constexpr function_description sanitize_desc{"sanitize_vulgar_string", {"s"}, 1, 1, false};
+constexpr function_description uncamel_desc{"uncamel", {"camel"}, 1, 1, false};
+constexpr function_description underscore_desc{"underscore_to_camelcase", {"s"}, 1, 1, false};
+constexpr function_description collapse_desc{"collapse", {}, 0, 0, true};
+constexpr function_description backfill_desc{"backfill", {"values"}, 1, 1, false};
+constexpr function_description backfill_iterdict_desc{"backfill_iterdict", {"iterdict"}, 1, 1, false};
+constexpr function_description same_order_desc{"same_order", {"ref_list", "comp"}, 2, 2, false};
+
+// The module's functions, in the order of __all__; built when first imported
+// and kept for the process (an import that fails and is tried again reuses them).
+std::span<function_row> functions() {
+    static function_row table[] = {
+        row<parse_desc, parse_body>(kept<signature<parse_desc>() +
+            "Extract number from string.\n\nArgs:\n    s: String to parse.\n\n"
+            "Returns:\n    Parsed int or float, or None if parsing fails.\n\nExamples:\n"
+            "    >>> parse('1,200m')\n    1200\n    >>> parse('100.0')\n    100.0\n"
+            "    >>> parse('(1)')\n    -1">),
+        row<multikeysort_desc, multikeysort_body>(kept<signature<multikeysort_desc>() +
+            "Sort list of dictionaries by multiple keys.\n\n"
+            "Uses pre-extracted values for O(n) extraction instead of O(n log n).\n\nArgs:\n"
+            "    items: List of dictionaries to sort.\n"
+            "    columns: List of column names (prefix with '-' for descending).\n"
+            "    inplace: If True, sort in place; otherwise return new sorted list.\n\n"
+            "Returns:\n    Sorted list if inplace=False, otherwise None.">),
+        row<sanitize_desc, sanitize_vulgar_string_body>(kept<signature<sanitize_desc>() +
+            "Replace vulgar fractions with decimal equivalents.\n\n"
+            "Converts number and vulgar fraction combinations to number and decimal.\n\nArgs:\n"
+            "    s: String containing vulgar fractions.\n\nReturns:\n"
+            "    String with fractions converted to decimals.\n\nExamples:\n"
+            "    >>> sanitize_vulgar_string(\"Foo-Bar+Baz: 17s 4\u00be 1 \u215b 20 93\u00be - 94\u215b\")\n"
+            "    'Foo-Bar+Baz: 17s 4.75 1.125 20 93.75 - 94.125'\n"
+            "    >>> sanitize_vulgar_string(\"\u2153 cup\")\n    '0.333333 cup'">),
+        text_row<uncamel_desc, uncamel_body, uncamel_short>(kept<signature<uncamel_desc>() +
+            "Convert camelCase to snake_case.\n\nArgs:\n    camel: CamelCase string.\n\n"
+            "Returns:\n    snake_case string.\n\nExamples:\n    >>> uncamel('CamelCase')\n    'camel_case'\n"
+            "    >>> uncamel('CamelCamelCase')\n    'camel_camel_case'\n"
+            "    >>> uncamel('getHTTPResponseCode')\n    'get_http_response_code'">),
+        text_row<underscore_desc, underscore_to_camelcase_body, underscore_to_camelcase_short>(
+            kept<signature<underscore_desc>() +
+            "Convert underscore_delimited_text to camelCase.\n\nArgs:\n"
+            "    s: Underscore-delimited string.\n\nReturns:\n    camelCase string.\n\nExamples:\n"
+            "    >>> underscore_to_camelcase('foo_bar_baz')\n    'fooBarBaz'\n"
+            "    >>> underscore_to_camelcase('FOO_BAR')\n    'fooBar'\n"
+            "    >>> underscore_to_camelcase('_foo_bar')\n    'fooBar'">),
+        row<collapse_desc, collapse_body>(kept<signature<collapse_desc>() +
+            "Recursively flatten nested lists/tuples into a single list.\n\nArgs:\n"
+            "    args: Items to collapse (can be nested lists/tuples).\n\nReturns:\n"
+            "    Flattened list of items.\n\nExamples:\n"
+            "    >>> collapse([['a', ['b', ('c', 'd')]], -2, -1, [0, 1]])\n"
+            "    ['a', 'b', 'c', 'd', -2, -1, 0, 1]">),
+        row<backfill_desc, backfill_body>(kept<signature<backfill_desc>() +
+            "Back-fill a sorted array with the latest value.\n\nArgs:\n"
+            "    values: List of values (may contain None).\n\nReturns:\n"
+            "    List with None values replaced by the most recent non-None value.\n\nExamples:\n"
+            "    >>> backfill([None, None, 1, 2, 3, None, 4])\n    [1, 1, 1, 2, 3, 3, 4]">),
+        row<backfill_iterdict_desc, backfill_iterdict_body>(kept<signature<backfill_iterdict_desc>() +
+            "Back-fill a sorted iterdict with the latest values.\n\nArgs:\n"
+            "    iterdict: List of dicts with possibly None values.\n\nReturns:\n"
+            "    List of dicts with None values replaced by most recent non-None values per key.\n\n"
+            "Examples:\n"
+            "    >>> backfill_iterdict([{'a': 1, 'b': None}, {'a': 4, 'b': 2}, {'a': None, 'b': None}])\n"
+            "    [{'a': 1, 'b': 2}, {'a': 4, 'b': 2}, {'a': 4, 'b': 2}]">),
+        row<same_order_desc, same_order_body>(kept<signature<same_order_desc>() +
+            "Compare two lists and check if elements in ref appear in same order in comp.\n\nArgs:\n"
+            "    ref_list: Reference list of elements.\n"
+            "    comp: Comparison list to check order against.\n\nReturns:\n"
+            "    True if all ref elements appear in comp in the same relative order.\n\nExamples:\n"
+            "    >>> same_order(['x', 'y', 'z'], ['x', 'a', 'b', 'y', 'd', 'z'])\n    True\n"
+            "    >>> same_order(['x', 'y', 'z'], ['x', 'z', 'y'])\n    False">),
+    };
+    return table;
+}
+
+PyModuleDef module_def = module_definition("_tavo", "Python module definition.");
+
+module_cell the_module;
+
+}  // namespace
+}  // namespace tavo
+
+PyMODINIT_FUNC PyInit__tavo(void) {
+    return tavo::run_call([] {
+        return tavo::made_module(
+            tavo::the_module, tavo::module_def, tavo::functions(),
+            "Lumo modules do not yet support subinterpreters, see the Limits section of README.md: "
+            "_tavo keeps process-wide state and can be imported by the main interpreter only",
+            [](PyObject*) { return tavo::ok(); });
+    });
+}
