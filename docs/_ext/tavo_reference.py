@@ -124,11 +124,31 @@ def where_defined(obj: Any, module: str, name: str) -> tuple[pathlib.Path, list[
 
 def docstring_lines(doc: str | None, app: Sphinx) -> list[str]:
     """The docstring as reST: Google-style sections (Args, Returns, Examples) through
-    napoleon, the rest as written."""
+    napoleon, the rest as written, but for its hanging indents (below)."""
     text = inspect.cleandoc(doc or "")
-    # a docstring's first lines may be its text signature (a builtin's __doc__ has none
-    # left: CPython moves it to __text_signature__)
-    return list(GoogleDocstring(text, NapoleonConfig(napoleon_use_param=True, napoleon_use_rtype=True)).lines())
+    lines = GoogleDocstring(text, NapoleonConfig(napoleon_use_param=True, napoleon_use_rtype=True)).lines()
+    return hanging_lines_joined(list(lines))
+
+
+def indent_of(line: str) -> int:
+    return len(line) - len(line.lstrip())
+
+
+def hanging_lines_joined(lines: list[str]) -> list[str]:
+    """The docstrings wrap a long item with a hanging indent, as plain text does
+    ("currency: the sign...\n    'CHF', ..."); reST would take the indented line for a
+    block that needs a blank line before it. Such a line continues the line above it,
+    unless that one opens a literal block (::) or a directive, or is an example (>>>)."""
+    out: list[str] = []
+    for line in lines:
+        above = out[-1] if out else ""
+        if (line.strip() and above.strip() and indent_of(line) > indent_of(above)
+                and not above.rstrip().endswith("::") and not above.lstrip().startswith(("..", ">>>", "..."))
+                and not above.lstrip().startswith(":")):
+            out[-1] = above.rstrip() + " " + line.strip()
+            continue
+        out.append(line)
+    return out
 
 
 class FunctionEntry(SphinxDirective):
@@ -147,7 +167,9 @@ class FunctionEntry(SphinxDirective):
         if module not in MODULES or name not in public_names(module):
             raise self.error(f"{dotted} is not a public name of the documented modules")
         self.env.tavo_documented.add(dotted)  # type: ignore[attr-defined]
-        lines = self.entry(module, name)
+        # the pages are Markdown (MyST), which parses a directive's content as Markdown:
+        # the entry, reST as napoleon and the py domain write it, goes in an eval-rst block
+        lines = ["`````{eval-rst}", *self.entry(module, name), "`````"]
         content = StringList(lines, source=f"<tavo-function {dotted}>")
         holder = nodes.section()
         holder.document = self.state.document
@@ -210,8 +232,7 @@ class FunctionEntry(SphinxDirective):
             if found:
                 signatures = overloads(found, drop_first=True)
             else:  # made at run time (the front ends' methods): the signature it carries
-                text = str(inspect.signature(member))
-                signatures = [text.replace("(self, ", "(", 1).replace("(self)", "()", 1)]
+                signatures = [runtime_signature(member, generic_argument(nodes_))]
             lines += self.function_entry(module, attr, signatures, member.__doc__, kind="method", indent="   ")
         return lines
 
@@ -229,6 +250,40 @@ class FunctionEntry(SphinxDirective):
             raise self.error(f"no definition of {module}.{name} in its source")
         doc = ast.get_docstring(nodes_[0], clean=False)  # type: ignore[arg-type]
         return self.function_entry(module, name, overloads(nodes_), doc)
+
+
+def runtime_signature(function: Any, result: str | None) -> str:
+    """A method's signature as it carries it (`__signature__`), `self` aside, with its
+    annotations as written (they are strings: `from __future__ import annotations`) and
+    the generic result `R` replaced by what the front end gives."""
+    sig = inspect.signature(function)
+    params = [p.replace(annotation=_Written(p.annotation)) if isinstance(p.annotation, str) else p
+              for p in sig.parameters.values() if p.name != "self"]
+    returns = sig.return_annotation
+    if returns == "R" and result:
+        returns = result
+    return str(sig.replace(parameters=params, return_annotation=_Written(returns) if isinstance(returns, str)
+                           else returns))
+
+
+class _Written:
+    """An annotation that shows as its text, without quotes."""
+
+    def __init__(self, text: str) -> None:
+        self.text = text
+
+    def __repr__(self) -> str:
+        return self.text
+
+
+def generic_argument(nodes_: list[ast.AST]) -> str | None:
+    """`pl.Expr` for `class ExprNamespace(ColumnMethods[pl.Expr])`: what its methods give."""
+    for node in nodes_:
+        if isinstance(node, ast.ClassDef):
+            for base in node.bases:
+                if isinstance(base, ast.Subscript):
+                    return ast.unparse(base.slice)
+    return None
 
 
 def vars_of(cls: type) -> list[str]:
