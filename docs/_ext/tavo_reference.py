@@ -213,7 +213,8 @@ class FunctionEntry(SphinxDirective):
         lines += [f"   {line}" if line else "" for line in docstring_lines(cls.__doc__, self.env.app)]
         lines.append("")
         fields = getattr(cls, "_fields", ())
-        for attr in sorted(vars_of(cls)):
+        # a named tuple's fields in their order, then the methods by name
+        for attr in [*fields, *sorted(set(vars_of(cls)) - set(fields))]:
             member = getattr(cls, attr)
             found = [n for n in body if isinstance(n, (ast.FunctionDef, ast.AnnAssign))
                      and (n.name if isinstance(n, ast.FunctionDef) else ast.unparse(n.target)) == attr]
