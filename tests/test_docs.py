@@ -65,6 +65,7 @@ def test_page_examples(page):
     assert attempted >= FLOORS[page]
 
 
+@pytest.mark.thread_unsafe(reason="the blocks start process pools and Spark sessions")
 @pytest.mark.parametrize(("page", "line", "code"), PROGRAMS, ids=PROGRAM_IDS)
 def test_code_block(page, line, code):
     kit.skip_unless_installed(code)
