@@ -5,8 +5,8 @@ over the three string types, slices and chunks; the caller's kind of column back
 refused; then the front ends over them (the polars namespace on expressions, in memory and
 streaming, and on Series; the pandas accessor; DuckDB's SQL functions), row for row against
 the per-element functions. The kernels' own contract (malformed arrays, release callbacks,
-parse's types at the C interface) is tests/test_columns_native.py's; the README's Columns
-blocks (and Spark's mapInArrow) run in tests/test_readme.py."""
+parse's types at the C interface) is tests/test_columns_native.py's; the column blocks of
+the pages under docs/ run in tests/test_docs.py."""
 import importlib.util
 import inspect
 import math
@@ -358,25 +358,25 @@ def test_package_exports():
 ACCEPTED_NAMES = re.compile(r"\b(?:utf8|large_utf8|string_view|__arrow_c_stream__|__arrow_c_array__)\b")
 
 
-def readme_accepts():
-    """The README's "In:" item of its Columns section, or None without the README."""
-    readme = pathlib.Path(__file__).resolve().parent.parent / "README.md"
-    if not readme.exists():
+def documented_accepts():
+    """The "In:" item of the columns reference page (docs/reference/columns.md), or None
+    without the docs."""
+    page = pathlib.Path(__file__).resolve().parent.parent / "docs" / "reference" / "columns.md"
+    if not page.exists():
         return None
-    section = readme.read_text(encoding="utf-8").split("\n## Columns\n", 1)[1]
-    return re.search(r"^- In: (.*?)^- ", section, re.S | re.M).group(1)
+    return re.search(r"^- In: (.*?)^- ", page.read_text(encoding="utf-8"), re.S | re.M).group(1)
 
 
 def test_what_a_function_accepts_is_said_alike():
     # The native text (the TypeError and the native docstrings), the module's documentation
-    # (which the functions' docstrings refer to) and the README: one statement each, and the
+    # (which the functions' docstrings refer to) and the reference page: one statement each, and the
     # same types and methods in all.
     with pytest.raises(TypeError) as refused:
         columns.uncamel(object())
     texts = {"TypeError": str(refused.value), "tavo.columns": columns.__doc__}
     texts.update({"_columns." + name: getattr(columns._columns, name).__doc__ for name in FUNCTIONS})
-    if (readme := readme_accepts()) is not None:
-        texts["README"] = readme
+    if (page := documented_accepts()) is not None:
+        texts["docs/reference/columns.md"] = page
     names = {where: set(ACCEPTED_NAMES.findall(text)) for where, text in texts.items()}
     assert len(names["TypeError"]) == 5
     assert names == {where: names["TypeError"] for where in texts}

@@ -36,7 +36,8 @@ with tarfile.open(sdist) as t:
 need = ["pyproject.toml", "CMakeLists.txt", "LICENSE", "README.md", "PKG-INFO",
         "src/modules/tavo_module.cpp", "src/modules/tavo_exports.map", "stubs/_tavo-stubs/__init__.pyi",
         "src/columns/exports.map", "src/boundary/native_exports.map", "src/tavo/__init__.py",
-        "tests/conftest.py", "tools/run_tests.sh", "tools/lib.sh"]
+        "tests/conftest.py", "tools/run_tests.sh", "tools/lib.sh",
+        "docs/index.md", "docs/conf.py", "docs/_ext/tavo_reference.py", "docs/requirements.txt"]
 missing = [n for n in need if n not in names]
 with zipfile.ZipFile(wheel) as z:
     wnames = z.namelist()

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Spark check: installs pyspark (PyPI) with its Spark Connect client and, when no Java 17
-# or later is found, Debian's openjdk-17-jre-headless, then runs the README's Spark blocks
-# (tests/test_readme.py: tavo.spark, and backfill_iterdict per partition),
+# or later is found, Debian's openjdk-17-jre-headless, then runs the Spark guide's blocks
+# (docs/howto/spark.md through tests/test_docs.py: tavo.spark, and backfill_iterdict per partition),
 # tests/test_spark.py (tavo.spark on a classic session and under Spark Connect) and the
 # Spark pipeline of tests/test_distributed.py against the module, in local mode on
 # loopback; and mypy --strict over tavo.spark against pyspark's own types. Fails when any
@@ -31,7 +31,7 @@ export SPARK_LOCAL_IP=127.0.0.1
 log=build/spark-check.log
 # pyspark warns of pandas releases it has not been tried with: not this check's concern
 "$venv/bin/python" -m pytest -q -p no:cacheprovider -rs -W ignore::FutureWarning \
-    "tests/test_readme.py::test_readme_code_block[pyspark 1]" "tests/test_readme.py::test_readme_code_block[pyspark 2]" \
+    "tests/test_docs.py::test_code_block[howto.spark pyspark 1]" "tests/test_docs.py::test_code_block[howto.spark pyspark 2]" \
     tests/test_spark.py tests/test_distributed.py::test_spark_pipeline 2>&1 | tee "$log"
 status=${PIPESTATUS[0]}
 [ "$status" -eq 0 ] || exit "$status"
