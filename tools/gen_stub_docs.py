@@ -43,9 +43,18 @@ def documented(tree):
 
 
 def runtime_doc(module, qualname):
+    """The docstring that the stub gives `qualname`: the runtime's, for a public function
+    or class (one of a public module: its home, `__module__`, has no leading underscore,
+    as tavo.parse, tavo.keys.uncamel and tavo.columns.Column, which live in tavo._native);
+    None for what only the package's own code calls (the column kernels, which
+    tavo.columns wraps with docstrings of its own)."""
     obj = module
     for part in qualname.split("."):
         obj = inspect.getattr_static(obj, part) if inspect.isclass(obj) else getattr(obj, part)
+    top = getattr(module, qualname.split(".")[0])
+    home = getattr(top, "__module__", None) or module.__name__
+    if any(part.startswith("_") for part in home.split(".")[1:]):
+        return None
     doc = obj.__doc__
     return inspect.cleandoc(doc) if doc else None
 
@@ -73,12 +82,16 @@ def rewrite(source, module):
         except AttributeError:
             missing.append(qualname)
             continue
-        if doc is None:
-            continue
         indent = " " * (node.col_offset + 4)
         first = node.body[0]
         has_doc = isinstance(first, ast.Expr) and isinstance(first.value, ast.Constant) and isinstance(
             first.value.value, str)
+        if doc is None:
+            if has_doc and len(node.body) == 1:  # an internal function: no docstring of its own
+                edits.append((first.lineno, 0, first.end_lineno, len(lines[first.end_lineno - 1]), indent + "..."))
+            elif has_doc:
+                edits.append((first.lineno, 0, first.end_lineno + 1, 0, ""))
+            continue
         if has_doc:
             # replace the docstring's own lines
             edits.append((first.lineno, 0, first.end_lineno, len(lines[first.end_lineno - 1]), literal(doc, indent)))

@@ -5,6 +5,7 @@
 // this one for the column functions, which tavo.columns wraps), its
 // description and its docstring; its body is defined in its subsystem's
 // folder.
+#include "boundary/bodies.hpp"
 #include "columns/arrow_import.hpp"
 #include "columns/column_bodies.hpp"
 #include "columns/text_functions.hpp"
@@ -14,13 +15,6 @@
 #include <array>
 
 namespace tavo {
-
-// The per-value bodies, each defined in its subsystem's folder.
-result<ref> parse_with_decimal_body(call_args& a);            // src/numparse
-result<ref> number_format_body(call_args& a);                 // src/numparse
-result<ref> price_body(call_args& a);                         // src/numparse
-result<ref> keys_uncamel_body(call_args& a);                  // src/iter
-result<ref> keys_underscore_to_camelcase_body(call_args& a);  // src/iter
 
 namespace {
 

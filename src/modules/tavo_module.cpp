@@ -8,17 +8,6 @@
 
 namespace tavo {
 
-// The function bodies, each defined in its subsystem's folder.
-result<ref> parse_body(call_args& a);                    // src/numparse
-result<ref> multikeysort_body(call_args& a);             // src/dictsort
-result<ref> sanitize_vulgar_string_body(call_args& a);   // src/text
-result<ref> uncamel_body(call_args& a);                  // src/text
-result<ref> underscore_to_camelcase_body(call_args& a);  // src/text
-result<ref> collapse_body(call_args& a);                 // src/iter
-result<ref> backfill_body(call_args& a);                 // src/iter
-result<ref> backfill_iterdict_body(call_args& a);        // src/iter
-result<ref> same_order_body(call_args& a);               // src/iter
-
 namespace {
 
 using short_text_fn = ref (*)(const char*, std::size_t);
