@@ -530,11 +530,21 @@ def test_front_end_decimal_comma(front_end):
     assert got == [1234.5, 12.5, None, None, -3.25, 2000.0, None]
 
 
-@pytest.mark.parametrize("front_end", [p for p in FRONT_END_PARAMS if p.values[0] != "duckdb"])
-@pytest.mark.parametrize("options, error", [({"type": "int32"}, ValueError), ({"type": 64}, ValueError)])
-def test_front_end_refuses_bad_options(front_end, options, error):
-    with pytest.raises(error, match="type must be"):
-        FRONT_ENDS[front_end][1]("parse", ["1"], options)
+@pytest.mark.parametrize("bad", ["int32", "Int64", 64, str])
+def test_front_ends_refuse_a_bad_type_in_the_same_words(bad):
+    """`type` is checked in one place for every front end; a polars expression refuses it
+    when it is made, before any row is read."""
+    refused = {}
+    for front_end, (library, run, _) in FRONT_ENDS.items():
+        if library is not None and front_end != "duckdb":
+            with pytest.raises(ValueError) as caught:
+                run("parse", ["1"], {"type": bad})
+            refused[front_end] = str(caught.value)
+    if pl is not None:
+        with pytest.raises(ValueError) as caught:
+            pl.col("x").tavo.parse(type=bad)
+        refused["polars expression, made"] = str(caught.value)
+    assert refused and set(refused.values()) == {"type must be None, 'int64' or 'float64', not %r" % (bad,)}
 
 
 @pytest.mark.parametrize("front_end", ["tavo.columns"] + [p for p in FRONT_END_PARAMS if p.values[0] != "duckdb"])
@@ -619,16 +629,37 @@ def namespace_of(front_end):
 @pytest.mark.parametrize("front_end", [p for p in FRONT_END_PARAMS if p.values[0] != "duckdb"])
 @pytest.mark.parametrize("name", FUNCTIONS)
 def test_front_end_methods_take_the_column_functions_parameters(front_end, name):
-    """A method binds its arguments as the tavo.columns function does, the column aside:
-    parse's decimal is keyword-only there too."""
-    namespace = namespace_of(front_end)
-    method, shown = getattr(namespace, name), re.escape(f"{type(namespace).__name__}.{name}()")
+    """A method takes the tavo.columns function's parameters, the column aside: parse's
+    decimal is keyword-only there too."""
+    method = getattr(namespace_of(front_end), name)
     params = list(inspect.signature(getattr(columns, name)).parameters.values())[1:]
     assert list(inspect.signature(method).parameters.values()) == params
-    with pytest.raises(TypeError, match=rf"^{shown} too many positional arguments$"):
+    with pytest.raises(TypeError, match=rf"\.{name}\(\) takes .*positional arguments? but"):
         method(*[None] * (sum(p.kind == p.POSITIONAL_OR_KEYWORD for p in params) + 1))
-    with pytest.raises(TypeError, match=rf"^{shown} got an unexpected keyword argument 'column'$"):
+    with pytest.raises(TypeError, match=rf"\.{name}\(\) got an unexpected keyword argument 'column'$"):
         method(column=None)
+
+
+DECLARED_ARROW_TYPES = {"utf8": pa.string(), "int64": pa.int64(), "float64": pa.float64(), "price": PRICE_TYPE}
+
+
+@pytest.mark.parametrize("record", FRONTEND_FUNCTIONS, ids=lambda r: r.name)
+def test_table_records_say_what_tavo_columns_does(record):
+    """A record's options and defaults are its tavo.columns function's keyword parameters, and
+    the type it declares (for each `type`, and for each SQL function's fixed options) is the
+    type the function gives: the front ends that declare ahead (polars, DuckDB, Spark) rely
+    on both, and a front end passes every option, so a default of the function's own is never
+    used."""
+    assert record.function is getattr(columns, record.name)
+    params = list(inspect.signature(record.function).parameters.values())[1:]
+    assert dict(record.options) == {p.name: p.default for p in params}
+    for parse_type in ([None, "int64", "float64"] if "type" in record.options else [None]):
+        asked = {} if parse_type is None else {"type": parse_type}
+        for options in [asked] + [{**asked, **fixed} for fixed in record.sql.values()]:
+            # an undeclared type=None follows the values: only a type asked for is compared there
+            for declares in [True, False] if parse_type else [True]:
+                got = record.function(pa.array(["12,5", None]), **record.arguments(options, declares))
+                assert got.type == DECLARED_ARROW_TYPES[record.declared(parse_type)], (options, declares)
 
 
 # --- polars: the declared schema, the engines ---------------------------------------------

@@ -44,7 +44,7 @@ with zipfile.ZipFile(wheel) as z:
 for want in ("_tavo-stubs/__init__.pyi", "_tavo.cpython-", "tavo/__init__.py", "tavo/columns.py",
              "tavo/_frontends.py", "tavo/polars.py", "tavo/pandas.py", "tavo/duckdb.py",
              "tavo/py.typed", "tavo/_native.cpython-",
-             "tavo/keys.py", "tavo/_native.pyi"):
+             "tavo/keys.py", "tavo/_native.pyi", "tavo/_adapters.py"):
     if not any(n.startswith(want) for n in wnames):
         missing.append("wheel: " + want)
 if not any(n.endswith(".dist-info/licenses/LICENSE") for n in wnames):

@@ -42,11 +42,9 @@ pandas is needed otherwise. A pandas Series is read and rebuilt through pyarrow.
 
 from __future__ import annotations
 
-import functools
-import importlib
-import sys
 from typing import Any, Literal, Optional, Protocol, Union
 
+from . import _adapters
 from . import _native
 from ._native import Column
 from ._number_format import NumberFormat
@@ -71,7 +69,7 @@ def uncamel(column: ArrowColumn) -> Any:
     `column`: a column of strings, any that `tavo.columns` accepts (its documentation lists
     them). Returns a text column of the same kind and length; null rows stay null.
     """
-    return _apply(_native.columns_uncamel, column, ())
+    return _adapters.apply(_native.columns_uncamel, column, ())
 
 
 def underscore_to_camelcase(column: ArrowColumn) -> Any:
@@ -81,7 +79,7 @@ def underscore_to_camelcase(column: ArrowColumn) -> Any:
     `column`: a column of strings, any that `tavo.columns` accepts (its documentation lists
     them). Returns a text column of the same kind and length; null rows stay null.
     """
-    return _apply(_native.columns_underscore_to_camelcase, column, ())
+    return _adapters.apply(_native.columns_underscore_to_camelcase, column, ())
 
 
 def sanitize_vulgar_string(column: ArrowColumn) -> Any:
@@ -91,7 +89,7 @@ def sanitize_vulgar_string(column: ArrowColumn) -> Any:
     `column`: a column of strings, any that `tavo.columns` accepts (its documentation lists
     them). Returns a text column of the same kind and length; null rows stay null.
     """
-    return _apply(_native.columns_sanitize_vulgar_string, column, ())
+    return _adapters.apply(_native.columns_sanitize_vulgar_string, column, ())
 
 
 def parse(column: ArrowColumn, type: Optional[Literal["int64", "float64"]] = None, *,
@@ -118,7 +116,7 @@ def parse(column: ArrowColumn, type: Optional[Literal["int64", "float64"]] = Non
     side, and nothing is returned: pass decimal="." or decimal="," then. Anything else
     raises ValueError.
     """
-    return _apply(_native.columns_parse, column, (type,), {"decimal": decimal})
+    return _adapters.apply(_native.columns_parse, column, (type,), {"decimal": decimal})
 
 
 def price(column: ArrowColumn, *, decimal: Optional[Literal[".", ","]] = None) -> Any:
@@ -144,7 +142,7 @@ def price(column: ArrowColumn, *, decimal: Optional[Literal[".", ","]] = None) -
     says), "." or ",", which every row is read with (a column whose mark is known, or
     decided by `number_format`, should pass it). Anything else raises ValueError.
     """
-    return _apply(_native.columns_price, column, (), {"decimal": decimal})
+    return _adapters.apply(_native.columns_price, column, (), {"decimal": decimal})
 
 
 def number_format(column: ArrowColumn) -> NumberFormat:
@@ -156,77 +154,4 @@ def number_format(column: ArrowColumn) -> NumberFormat:
     `column`: a column of strings, any that `tavo.columns` accepts (its documentation lists
     them).
     """
-    pd = sys.modules.get("pandas")
-    if pd is not None and isinstance(column, pd.Series):
-        column = _pandas_arrow(column, pd)
-    return NumberFormat(*_native.columns_number_format(column))
-
-
-def _apply(kernel: Any, column: Any, args: tuple[Any, ...], kwargs: Optional[dict[str, Any]] = None) -> Any:
-    if kwargs:
-        kernel = functools.partial(kernel, **kwargs)
-    # The libraries are looked up, not imported: a column of theirs means they are loaded.
-    pa = sys.modules.get("pyarrow")
-    if pa is not None:
-        if isinstance(column, pa.ChunkedArray):
-            return pa.chunked_array(kernel(column, *args))
-        if isinstance(column, pa.Array):
-            return pa.array(kernel(column, *args))
-    pl = sys.modules.get("polars")
-    if pl is not None and isinstance(column, pl.Series):
-        return pl.Series(kernel(column, *args)).alias(column.name)
-    pd = sys.modules.get("pandas")
-    if pd is not None and isinstance(column, pd.Series):
-        return _pandas(kernel, column, args, pd)
-    return kernel(column, *args)
-
-
-def _pandas(kernel: Any, series: Any, args: tuple[Any, ...], pd: Any) -> Any:
-    pa = importlib.import_module("pyarrow")  # there: _pandas_arrow imported it
-    result = pa.chunked_array(kernel(_pandas_arrow(series, pd), *args))
-    values = _pandas_values(result, series.dtype, pd, pa)
-    # an object array of str would otherwise become pandas' str dtype
-    dtype = object if series.dtype == object and values.dtype == object else None
-    return pd.Series(values, dtype=dtype, index=series.index, name=series.name, copy=False)
-
-
-def _pandas_arrow(series: Any, pd: Any) -> Any:
-    """The pandas Series as a pyarrow string array."""
-    try:
-        pa = importlib.import_module("pyarrow")
-    except ImportError:
-        raise TypeError("tavo.columns reads a pandas Series through pyarrow, which is not installed "
-                        "(pip install 'tavo[pandas]' installs it with tavo)") from None
-    try:
-        # pandas' own conversion: None, NaN and pd.NA of an object column are nulls
-        data = pa.array(series)
-    except (pa.ArrowInvalid, pa.ArrowTypeError) as e:
-        raise TypeError("expected a pandas Series of strings (dtype str, string, object holding str, "
-                        "or an ArrowDtype of a string type), got one of dtype %s that pyarrow cannot "
-                        "read as text: %s" % (series.dtype, e)) from e
-    if pa.types.is_null(data.type):  # an object column of missing values only, or empty
-        data = data.cast(pa.string())
-    return data
-
-
-def _pandas_values(result: Any, dtype: Any, pd: Any, pa: Any) -> Any:
-    """The result as pandas values in the dtype family of the input."""
-    if isinstance(dtype, pd.ArrowDtype) or pa.types.is_struct(result.type):
-        # a struct (price) has no NumPy or pandas dtype of its own: ArrowDtype in every family
-        return pd.arrays.ArrowExtensionArray(result)
-    is_text = pa.types.is_string(result.type) or pa.types.is_large_string(result.type) \
-        or pa.types.is_string_view(result.type)
-    is_int64 = pa.types.is_int64(result.type)
-    if isinstance(dtype, pd.StringDtype):
-        if is_text:
-            return dtype.__from_arrow__(result)
-        if dtype.na_value is pd.NA:
-            numbers = pd.Int64Dtype() if is_int64 else pd.Float64Dtype()
-            return numbers.__from_arrow__(result)
-    if is_int64 and result.null_count:
-        # NumPy's int64 has no null, and a float64 with NaN would round every value past
-        # 2**53: the nullable Int64 keeps them all
-        return pd.Int64Dtype().__from_arrow__(result)
-    # object (and the NaN-valued str dtype for numbers): str and None, NumPy int64, or NumPy
-    # float64 with NaN for nulls (parse never gives NaN for a row)
-    return result.to_numpy(zero_copy_only=False)
+    return NumberFormat(*_native.columns_number_format(_adapters.readable(column)))

@@ -50,7 +50,6 @@ from ._frontends import FUNCTIONS, ColumnFunction, Output
 
 __all__ = ["register", "FUNCTION_NAMES"]
 
-PREFIX = "tavo_"
 _SQL_TYPES: dict[Output, str] = {"utf8": "VARCHAR", "int64": "BIGINT", "float64": "DOUBLE",
                                   "price": "STRUCT(amount DOUBLE, currency VARCHAR)"}
 # duckdb.func.ARROW and .SPECIAL (duckdb.functional's before DuckDB 1.4): the names work in
@@ -66,26 +65,15 @@ def _batch_function(function: ColumnFunction, options: dict[str, Any]) -> Callab
     return run
 
 
-def _functions() -> list[tuple[str, ColumnFunction, dict[str, Any]]]:
-    """(SQL name, record, options) of each SQL function, in order."""
-    out: list[tuple[str, ColumnFunction, dict[str, Any]]] = []
-    for f in FUNCTIONS:
-        if not f.numbers:  # text; or prices, each text deciding its own mark
-            out.append((PREFIX + f.name, f, f.options(declared=True)))
-            continue
-        out.append((PREFIX + f.name, f, f.options(decimal=".", declared=True)))
-        out.append((PREFIX + f.name + "_decimal_comma", f, f.options(decimal=",", declared=True)))
-    return out
-
-
-FUNCTION_NAMES: tuple[str, ...] = tuple(name for name, _, _ in _functions())
-
-# (SQL name, SQL return type, Python function) of each SQL function, made once. The module
-# holds the Python functions for good: a function stays in the database after the
-# connection that created it is gone (a cursor that was collected), and DuckDB does not
+# (SQL name, SQL return type, Python function) of each SQL function of the table, made once.
+# The module holds the Python functions for good: a function stays in the database after
+# the connection that created it is gone (a cursor that was collected), and DuckDB does not
 # keep its Python function alive for it, so a later call would run freed memory.
 _SQL_FUNCTIONS: tuple[tuple[str, str, Callable[[Any], Any]], ...] = tuple(
-    (name, _SQL_TYPES[f.declared()], _batch_function(f, options)) for name, f, options in _functions())
+    (name, _SQL_TYPES[f.declared(fixed.get("type"))], _batch_function(f, f.arguments(fixed, declared=True)))
+    for f in FUNCTIONS for name, fixed in f.sql.items())
+
+FUNCTION_NAMES: tuple[str, ...] = tuple(name for name, _, _ in _SQL_FUNCTIONS)
 
 
 def register(con: duckdb.DuckDBPyConnection) -> None:

@@ -49,6 +49,12 @@ def _run(function: ColumnFunction, options: dict[str, Any], series: pl.Series) -
     return result
 
 
+def _infers(options: dict[str, Any]) -> bool:
+    """Whether these options ask for the decimal mark inferred from the whole column."""
+    decimal = options.get("decimal")
+    return isinstance(decimal, str) and decimal == "infer"
+
+
 @pl.api.register_expr_namespace("tavo")
 class ExprNamespace(ColumnMethods[pl.Expr]):
     """`pl.col(...).tavo`: each method gives an elementwise expression of declared type."""
@@ -62,7 +68,7 @@ class ExprNamespace(ColumnMethods[pl.Expr]):
         # engine hands it the whole column (or, under over() and group_by, the whole group,
         # as any aggregating expression). With a mark given, rows are independent.
         return self._expr.map_batches(lambda s: _run(function, options, s), return_dtype=_DTYPES[declared],
-                                      is_elementwise=not function.infers(options))
+                                      is_elementwise=not _infers(options))
 
 
 @pl.api.register_series_namespace("tavo")

@@ -50,7 +50,8 @@ try:
 except ImportError as e:
     raise ImportError("tavo.spark needs pyspark (3.5 or later) and pyarrow: pip install tavo[spark] (%s)" % e) from e
 
-from ._frontends import FUNCTIONS, ColumnFunction, Output, ParseType
+from ._frontends import (PARSE, PRICE, SANITIZE_VULGAR_STRING, UNCAMEL, UNDERSCORE_TO_CAMELCASE, ColumnFunction, Output,
+                         ParseType)
 
 __all__ = ["parse", "price", "rename", "sanitize_vulgar_string", "uncamel", "underscore_to_camelcase"]
 
@@ -61,7 +62,6 @@ _SPARK_TYPES: dict[Output, T.DataType] = {
     "utf8": T.StringType(), "int64": T.LongType(), "float64": T.DoubleType(),
     "price": T.StructType([T.StructField("amount", T.DoubleType()), T.StructField("currency", T.StringType())]),
 }
-_RECORDS: dict[str, ColumnFunction] = {f.name: f for f in FUNCTIONS}
 # Spark 4.1 and later: Arrow batches straight in and out; Spark 3.5: through pandas
 _ARROW_UDF: Any = getattr(F, "arrow_udf", None)
 
@@ -69,19 +69,19 @@ _ARROW_UDF: Any = getattr(F, "arrow_udf", None)
 def uncamel(col: ColumnOrName) -> Column:
     """camelCase or PascalCase to snake_case, row by row (`tavo.uncamel`): a string column;
     nulls stay null."""
-    return _column("uncamel", col)
+    return _column(UNCAMEL, col)
 
 
 def underscore_to_camelcase(col: ColumnOrName) -> Column:
     """underscore_delimited text to camelCase, row by row (`tavo.underscore_to_camelcase`): a
     string column; nulls stay null."""
-    return _column("underscore_to_camelcase", col)
+    return _column(UNDERSCORE_TO_CAMELCASE, col)
 
 
 def sanitize_vulgar_string(col: ColumnOrName) -> Column:
     """Vulgar fractions (and the whole number in front of each) to decimal numbers, row by row
     (`tavo.sanitize_vulgar_string`): a string column; nulls stay null."""
-    return _column("sanitize_vulgar_string", col)
+    return _column(SANITIZE_VULGAR_STRING, col)
 
 
 def parse(col: ColumnOrName, type: ParseType = None, *, decimal: Literal[".", ","]) -> Column:
@@ -97,7 +97,7 @@ def parse(col: ColumnOrName, type: ParseType = None, *, decimal: Literal[".", ",
         raise ValueError("tavo.spark.parse needs decimal='.' or decimal=',', not %r: Spark hands a UDF its column "
                          "in batches, and a mark inferred batch by batch could differ within one column (decide "
                          "it over the whole column with tavo.columns.number_format first)" % (decimal,))
-    return _column("parse", col, type, decimal)
+    return _column(PARSE, col, type=type, decimal=decimal)
 
 
 def price(col: ColumnOrName, *, decimal: Optional[Literal[".", ","]] = None) -> Column:
@@ -108,16 +108,16 @@ def price(col: ColumnOrName, *, decimal: Optional[Literal[".", ","]] = None) -> 
     or `","` gives it."""
     if decimal is not None and not (isinstance(decimal, str) and decimal in (".", ",")):
         raise ValueError("tavo.spark.price takes decimal=None, '.' or ',', not %r" % (decimal,))
-    return _column("price", col, None, decimal)
+    return _column(PRICE, col, decimal=decimal)
 
 
-def _column(name: str, col: ColumnOrName, type: ParseType = None, decimal: Any = ".") -> Column:
-    """The UDF of the tavo.columns function `name` applied to `col`, its result declared."""
-    record = _RECORDS[name]
-    options = record.options(type, decimal, declared=True)  # checks `type`
-    returns = _SPARK_TYPES[record.declared(type)]
+def _column(record: ColumnFunction, col: ColumnOrName, **given: Any) -> Column:
+    """The UDF of the tavo.columns function of `record` applied to `col`, its result declared."""
+    options = record.arguments(given, declared=True)  # checks `type`
+    returns = _SPARK_TYPES[record.declared(given.get("type"))]
     if not isinstance(col, (str, Column)):
-        raise TypeError("tavo.spark.%s takes a column name (str) or a Column, not %s" % (name, _type_name(col)))
+        raise TypeError("tavo.spark.%s takes a column name (str) or a Column, not %s"
+                        % (record.name, _type_name(col)))
     if _ARROW_UDF is not None:
         udf = _ARROW_UDF(_arrow_batch(record, options), returns)
     else:

@@ -162,4 +162,8 @@ def column_front_ends(names: pl.Series, prices: pd.Series) -> None:
     SeriesAccessor(prices).parse(decimal=";")  # type: ignore[arg-type]
     SeriesAccessor(prices).price(decimal="infer")  # type: ignore[arg-type]
     expr.price(",")  # type: ignore[call-arg]
+    SeriesNamespace(names).parse(decimal=1)  # type: ignore[arg-type]
+    SeriesNamespace(names).parse(type="Int64")  # type: ignore[arg-type]
+    SeriesAccessor(prices).price(type="float64")  # type: ignore[call-arg]
+    SeriesAccessor(prices).uncamel(decimal=",")  # type: ignore[call-arg]
     tavo.duckdb.register("con")  # type: ignore[arg-type]
