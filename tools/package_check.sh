@@ -35,7 +35,7 @@ with tarfile.open(sdist) as t:
     names = {n.split("/", 1)[1] for n in t.getnames() if "/" in n}
 need = ["pyproject.toml", "CMakeLists.txt", "LICENSE", "README.md", "PKG-INFO",
         "src/modules/tavo_module.cpp", "src/modules/tavo_exports.map", "stubs/_tavo-stubs/__init__.pyi",
-        "src/columns/exports.map", "src/boundary/native_exports.map", "src/tavo/__init__.py",
+        "src/modules/native_module.cpp", "src/modules/native_exports.map", "src/tavo/__init__.py",
         "tests/conftest.py", "tools/run_tests.sh", "tools/lib.sh",
         "docs/index.md", "docs/conf.py", "docs/_ext/tavo_reference.py", "docs/requirements.txt"]
 missing = [n for n in need if n not in names]

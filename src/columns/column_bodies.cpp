@@ -9,11 +9,11 @@
 #include "columns/column_bodies.hpp"
 
 #include "boundary/call.hpp"
-#include "columns/arrow_import.hpp"
+#include "columns/arrow/arrow_import.hpp"
 #include "columns/column_object.hpp"
-#include "columns/kernels.hpp"
-#include "numparse/decimal_arg.hpp"
-#include "numparse/number_format_record.hpp"
+#include "columns/kernels/kernels.hpp"
+#include "bodies/decimal_arg.hpp"
+#include "bodies/number_format_record.hpp"
 #include "shared/first_store.hpp"
 
 #include <algorithm>

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "boundary/args.hpp"
-#include "columns/text_kernel.hpp"
+#include "columns/kernels/text_kernel.hpp"
 
 namespace tavo::columns {
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <new>
 #include <vector>
@@ -82,6 +83,38 @@ struct column_data {
 // The first `filled` of `narrow` int32 offsets in a new block of `size`
 // int64 offsets.
 block wider_offsets(const std::int32_t* narrow, std::int64_t filled, std::int64_t size);
+
+// The output offsets: int32 until the text passes what they can hold.
+class offsets_writer {
+public:
+    offsets_writer(std::int64_t length, bool large)
+        : length_(length), large_(large),
+          buf_(allocate_block(static_cast<std::size_t>(length + 1) * (large ? 8 : 4))) {
+        put(0, 0);
+    }
+
+    void put(std::int64_t i, std::size_t at) {
+        const auto v = static_cast<std::int64_t>(at);
+        if (large_) {
+            static_cast<std::int64_t*>(buf_.get())[i] = v;
+        } else if (v <= std::numeric_limits<std::int32_t>::max()) {
+            static_cast<std::int32_t*>(buf_.get())[i] = static_cast<std::int32_t>(v);
+        } else {
+            // Entries 0..i-1 are written.
+            buf_ = wider_offsets(static_cast<const std::int32_t*>(buf_.get()), i, length_ + 1);
+            large_ = true;
+            static_cast<std::int64_t*>(buf_.get())[i] = v;
+        }
+    }
+
+    bool large() const noexcept { return large_; }
+    block take() noexcept { return std::move(buf_); }
+
+private:
+    std::int64_t length_;
+    bool large_;
+    block buf_;
+};
 
 // The string_views of a chunk's rows, which lie one after the other in one text: a row
 // of up to 12 bytes inline in its view, a longer one naming its place in the text. The

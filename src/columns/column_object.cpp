@@ -2,7 +2,7 @@
 
 #include "boundary/args.hpp"
 #include "boundary/call.hpp"
-#include "columns/arrow_export.hpp"
+#include "columns/arrow/arrow_export.hpp"
 #include "shared/first_store.hpp"
 
 #include <atomic>

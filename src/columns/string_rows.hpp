@@ -14,7 +14,7 @@
 // Nothing here touches a Python object: it runs without the interpreter lock.
 #pragma once
 
-#include "columns/arrow_abi.hpp"
+#include "columns/arrow/arrow_abi.hpp"
 #include "columns/bitmaps.hpp"
 
 #include <cstdint>

@@ -3,7 +3,7 @@
 // The list is walked once to find which columns exist, once to take every key
 // value, and the sort then moves row numbers only; the items are put in order
 // at the end, after all of them have been fetched again.
-#include "boundary/bodies.hpp"
+#include "bodies/bodies.hpp"
 #include "boundary/views.hpp"
 #include "dictsort/sort_columns.hpp"
 #include "dictsort/key_order.hpp"

@@ -4,7 +4,7 @@
 // The result is always a new list holding the input's own objects, the
 // all-None case included (a caller who changes the result never changes the
 // input).
-#include "boundary/bodies.hpp"
+#include "bodies/bodies.hpp"
 #include "boundary/views.hpp"
 
 namespace tavo {

@@ -21,7 +21,7 @@
 // a row has the very key objects of the row before at the same positions,
 // the slots are found by pointer and a real value only marks the row whose
 // output holds it, read back from there when a None needs it.
-#include "boundary/bodies.hpp"
+#include "bodies/bodies.hpp"
 #include "boundary/views.hpp"
 
 #include <cassert>

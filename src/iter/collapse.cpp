@@ -22,7 +22,7 @@
 // result once per level, `unchecked_depth` times over, before the check
 // starts (gigabytes for a list of ten million items). One set entry per such
 // container costs nothing next to walking its items.
-#include "boundary/bodies.hpp"
+#include "bodies/bodies.hpp"
 #include "boundary/views.hpp"
 #include "iter/address_set.hpp"
 

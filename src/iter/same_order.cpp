@@ -13,7 +13,7 @@
 // and runs no Python code. Any other pair may run Python code that changes
 // either list, so both lengths are read once, every read is index-checked, and
 // the call owns both elements while they are compared.
-#include "boundary/bodies.hpp"
+#include "bodies/bodies.hpp"
 #include "boundary/views.hpp"
 
 #include <algorithm>

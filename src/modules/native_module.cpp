@@ -5,10 +5,10 @@
 // this one for the column functions, which tavo.columns wraps), its
 // description and its docstring; its body is defined in its subsystem's
 // folder.
-#include "boundary/bodies.hpp"
-#include "columns/arrow_import.hpp"
+#include "bodies/bodies.hpp"
+#include "columns/arrow/arrow_import.hpp"
 #include "columns/column_bodies.hpp"
-#include "columns/text_functions.hpp"
+#include "columns/kernels/text_functions.hpp"
 #include "modules/module_builder.hpp"
 #include "modules/signature.hpp"
 

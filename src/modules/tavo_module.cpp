@@ -1,5 +1,5 @@
 // The module _tavo: its function table and PyInit__tavo.
-#include "boundary/bodies.hpp"
+#include "bodies/bodies.hpp"
 #include "modules/module_builder.hpp"
 #include "modules/signature.hpp"
 #include "text/short_ascii.hpp"

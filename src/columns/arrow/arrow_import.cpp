@@ -1,4 +1,4 @@
-#include "columns/arrow_import.hpp"
+#include "columns/arrow/arrow_import.hpp"
 
 #include "boundary/interned.hpp"
 #include "boundary/views.hpp"

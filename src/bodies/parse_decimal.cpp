@@ -1,9 +1,9 @@
 // The body of parse(s, *, decimal='.') (tavo._native): the text is read with
 // the decimal mark chosen. A file of its own, so that each body inlines the
 // conversion of its str (parse.cpp has _tavo's).
-#include "boundary/bodies.hpp"
-#include "numparse/decimal_arg.hpp"
-#include "numparse/number_result.hpp"
+#include "bodies/bodies.hpp"
+#include "bodies/decimal_arg.hpp"
+#include "bodies/number_result.hpp"
 
 namespace tavo {
 

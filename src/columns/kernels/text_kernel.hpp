@@ -21,7 +21,7 @@
 // shifted to start at bit 0.
 #pragma once
 
-#include "columns/kernels.hpp"
+#include "columns/kernels/kernels.hpp"
 #include "text/byte_sink.hpp"
 
 #include <concepts>
@@ -40,38 +40,6 @@ concept text_rows = requires(std::string_view s, bool ascii, byte_sink& out, std
 };
 
 namespace text_kernel_detail {
-
-// The output offsets: int32 until the text passes what they can hold.
-class offsets_writer {
-public:
-    offsets_writer(std::int64_t length, bool large)
-        : length_(length), large_(large),
-          buf_(allocate_block(static_cast<std::size_t>(length + 1) * (large ? 8 : 4))) {
-        put(0, 0);
-    }
-
-    void put(std::int64_t i, std::size_t at) {
-        const auto v = static_cast<std::int64_t>(at);
-        if (large_) {
-            static_cast<std::int64_t*>(buf_.get())[i] = v;
-        } else if (v <= std::numeric_limits<std::int32_t>::max()) {
-            static_cast<std::int32_t*>(buf_.get())[i] = static_cast<std::int32_t>(v);
-        } else {
-            // Entries 0..i-1 are written.
-            buf_ = wider_offsets(static_cast<const std::int32_t*>(buf_.get()), i, length_ + 1);
-            large_ = true;
-            static_cast<std::int64_t*>(buf_.get())[i] = v;
-        }
-    }
-
-    bool large() const noexcept { return large_; }
-    block take() noexcept { return std::move(buf_); }
-
-private:
-    std::int64_t length_;
-    bool large_;
-    block buf_;
-};
 
 // The output chunk: the text written with its offsets, or its views when they are given
 // (and none of its rows was too long for one); the input's validity.

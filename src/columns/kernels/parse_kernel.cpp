@@ -5,7 +5,7 @@
 // float can hold (a decimal, or an int beyond 64 bits); the rows before it
 // are then turned into doubles in place and the rest written as doubles. The
 // column's type is settled once every chunk is in (column_of).
-#include "columns/kernels.hpp"
+#include "columns/kernels/kernels.hpp"
 
 #include "columns/bitmaps.hpp"
 #include "numparse/number.hpp"

@@ -7,7 +7,7 @@
 // may be called from any thread.
 #pragma once
 
-#include "columns/arrow_abi.hpp"
+#include "columns/arrow/arrow_abi.hpp"
 #include "columns/column_data.hpp"
 
 #include <memory>

@@ -8,7 +8,7 @@
 #pragma once
 
 #include "boundary/error.hpp"
-#include "columns/arrow_abi.hpp"
+#include "columns/arrow/arrow_abi.hpp"
 #include "columns/string_rows.hpp"
 
 #include <cstring>

@@ -47,7 +47,7 @@
 //
 // Two keys of one dict that become the same key end the call with ValueError
 // naming both and the key they become.
-#include "boundary/bodies.hpp"
+#include "bodies/bodies.hpp"
 #include "boundary/views.hpp"
 #include "iter/address_set.hpp"
 #include "shared/object_lock.hpp"

@@ -1,6 +1,6 @@
 // The body of sanitize_vulgar_string; the conversion is text::sanitize_vulgar
 // (convert_vulgar.cpp).
-#include "boundary/bodies.hpp"
+#include "bodies/bodies.hpp"
 #include "text/convert.hpp"
 
 namespace tavo {

@@ -1,5 +1,5 @@
 // The text kernel's parts that do not depend on the function.
-#include "columns/text_kernel.hpp"
+#include "columns/kernels/text_kernel.hpp"
 
 #include "columns/bitmaps.hpp"
 

@@ -4,9 +4,9 @@
 //     (decimal, point_rows, comma_rows, either_rows, neither_rows,
 //      point_example, comma_example, either_example)
 // each example (index, text) of the first row of its kind, or None.
-#include "boundary/bodies.hpp"
+#include "bodies/bodies.hpp"
 #include "numparse/number_format.hpp"
-#include "numparse/number_format_record.hpp"
+#include "bodies/number_format_record.hpp"
 
 #include <string>
 

@@ -7,10 +7,10 @@
 // byte_sink, grown geometrically, with int32 offsets until it passes what they
 // hold (then the chunk is large_price). A currency is an entry of the currency
 // table, whose text is copied as the per-element function gives it.
-#include "columns/kernels.hpp"
+#include "columns/kernels/kernels.hpp"
 
 #include "columns/bitmaps.hpp"
-#include "columns/text_kernel.hpp"
+#include "columns/kernels/text_kernel.hpp"
 #include "numparse/currency_table.hpp"
 #include "text/byte_sink.hpp"
 
@@ -43,7 +43,7 @@ kernel_output run_price_kernel(const string_chunk& in, numparse::price_mark mark
     currencies->type = value_type::utf8;
     currencies->length = n;
     currencies->validity = zeroed_bitmap(n);
-    text_kernel_detail::offsets_writer offsets(n, false);
+    offsets_writer offsets(n, false);
 
     auto* values = static_cast<char*>(amounts->values.get());
     auto* amount_bits = static_cast<std::uint8_t*>(amounts->validity.get());

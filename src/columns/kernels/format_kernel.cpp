@@ -2,7 +2,7 @@
 // decimal mark (numparse/number_format.hpp), folded into the column's tally.
 // One pass over the rows; the only allocation is the copy of the first row of
 // each kind (at most four in a whole column).
-#include "columns/kernels.hpp"
+#include "columns/kernels/kernels.hpp"
 
 namespace tavo::columns {
 

@@ -1,8 +1,8 @@
 // The body of parse(s) (_tavo): numparse::parse reads the text (number.cpp),
 // and read_number (number_result.hpp) makes the Python result.
-#include "boundary/bodies.hpp"
-#include "numparse/decimal_arg.hpp"
-#include "numparse/number_result.hpp"
+#include "bodies/bodies.hpp"
+#include "bodies/decimal_arg.hpp"
+#include "bodies/number_result.hpp"
 
 #include <string>
 

@@ -4,7 +4,7 @@
 // at its final length from the plan of short_ascii.hpp and has it written
 // there directly: for so short a text, binding, a buffer and the copy out of
 // it would be a large share of the call.
-#include "boundary/bodies.hpp"
+#include "bodies/bodies.hpp"
 #include "text/convert.hpp"
 #include "text/short_ascii.hpp"
 

@@ -1,9 +1,9 @@
 // The body of price(text, *, decimal=None) (tavo._native): numparse's
 // read_price finds the price (price.cpp), and this makes tavo.Price(amount,
 // currency) of it, or None.
-#include "boundary/bodies.hpp"
-#include "numparse/decimal_arg.hpp"
-#include "numparse/number_result.hpp"
+#include "bodies/bodies.hpp"
+#include "bodies/decimal_arg.hpp"
+#include "bodies/number_result.hpp"
 #include "numparse/currency_table.hpp"
 #include "numparse/price.hpp"
 #include "shared/first_store.hpp"

@@ -1,4 +1,4 @@
-#include "columns/arrow_export.hpp"
+#include "columns/arrow/arrow_export.hpp"
 
 #include <cerrno>
 #include <cstring>

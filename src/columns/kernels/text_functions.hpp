@@ -7,10 +7,10 @@
 //                             in the text types uncamel's says
 // (the module writes the signature, `(source)`, and the source's description).
 // A new text function is one record here, named in `text_functions` below: the
-// module's table (columns_module.cpp) is built from that list.
+// module table (src/modules/native_module.cpp) is built from that list.
 #pragma once
 
-#include "columns/text_kernel.hpp"
+#include "columns/kernels/text_kernel.hpp"
 #include "text/convert.hpp"
 
 namespace tavo::columns {
