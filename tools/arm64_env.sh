@@ -20,10 +20,10 @@ arm64_python="$arm64_root/usr/bin/python3.11"
 arm64_sysroot() {
     [ -f "$arm64_root/.complete" ] && return 0
     if ! dpkg --print-foreign-architectures | grep -qx arm64; then
-        dpkg --add-architecture arm64
+        tavo_apt_locked dpkg --add-architecture arm64
     fi
     if ! apt-cache policy python3.11-minimal:arm64 2>/dev/null | grep -q 'Candidate: [0-9]'; then
-        apt-get update -qq > /dev/null 2>&1 || { echo "apt-get update failed" >&2; return 1; }
+        tavo_apt_get update -qq > /dev/null 2>&1 || { echo "apt-get update failed" >&2; return 1; }
     fi
     local roots=(python3.11-minimal:arm64 libpython3.11-stdlib:arm64 libpython3.11-dev:arm64 libstdc++6:arm64 media-types)
     local pkgs
@@ -36,7 +36,7 @@ arm64_sysroot() {
     rm -rf "$arm64_cache/debs" "$arm64_root"
     mkdir -p "$arm64_cache/debs" "$arm64_root"
     echo "downloading $(wc -w <<<"$pkgs") arm64 packages"
-    (cd "$arm64_cache/debs" && apt-get download $pkgs) > "$arm64_cache/download.log" 2>&1 ||
+    (cd "$arm64_cache/debs" && tavo_apt_get download $pkgs) > "$arm64_cache/download.log" 2>&1 ||
         { cat "$arm64_cache/download.log" >&2; return 1; }
     local deb
     for deb in "$arm64_cache"/debs/*.deb; do dpkg-deb -x "$deb" "$arm64_root"; done

@@ -20,8 +20,8 @@ fetch_cpython_source() {
     local apt=(-o Dir::Etc::SourceList="$work/apt/sources.list" -o Dir::Etc::SourceParts=/dev/null
                -o Dir::State::Lists="$work/apt/lists" -o Dir::Cache="$work/apt/cache")
     echo "fetching the python3.13 source package"
-    apt-get "${apt[@]}" update -q > "$work/apt.log" 2>&1 || { cat "$work/apt.log"; return 1; }
-    (cd "$work/src" && apt-get "${apt[@]}" source --download-only python3.13) >> "$work/apt.log" 2>&1 ||
+    tavo_apt_get "${apt[@]}" update -q > "$work/apt.log" 2>&1 || { cat "$work/apt.log"; return 1; }
+    (cd "$work/src" && tavo_apt_get "${apt[@]}" source --download-only python3.13) >> "$work/apt.log" 2>&1 ||
         { cat "$work/apt.log"; return 1; }
     tar -xf "$work"/src/python3.13_*.orig.tar.xz -C "$work/src"
     cpython_srcdir=$(ls -d "$work"/src/Python-3.13*/)

@@ -1,8 +1,6 @@
 # Sourced by the tool scripts: what they share, said once. Sources
-# tools/python_for_tools.sh (find_python, supported_pythons, $tool_python).
-#   apt_install PKG...             installs the Debian packages not installed yet
-#                                  (apt-get's output shown only when it fails)
-#   tavo_apt_get ARGS...           apt-get, one run at a time on this machine
+# tools/python_for_tools.sh (find_python, supported_pythons, $tool_python) and
+# tools/apt.sh (apt_install, tavo_apt_get: package installs one at a time).
 #   debian_archive                 the Debian archive this machine's apt uses
 #   pip_q PY ARGS...               `PY -m pip ARGS` without the progress, version
 #                                  and local-index chatter
@@ -23,15 +21,7 @@
 #                                  a fresh VENV, checks that `_tavo` comes from there,
 #                                  and runs the suite against it
 . "$(dirname "${BASH_SOURCE[0]}")/python_for_tools.sh"
-
-# CI's lanes go through .ci/bin/apt-get, which takes the lock itself (taking it
-# twice would wait forever); two dpkg runs at once would fail on dpkg's lock.
-tavo_apt_get() {
-    case $(command -v apt-get) in
-        */.ci/bin/apt-get) apt-get "$@" ;;
-        *) flock /tmp/tavo-ci-apt.lock apt-get "$@" ;;
-    esac
-}
+. "$(dirname "${BASH_SOURCE[0]}")/apt.sh"
 
 # The Debian archive this machine already uses (read from its apt sources, so no
 # mirror is written down here), asked for the source of a later release.
@@ -44,21 +34,6 @@ debian_archive() {
             head -1 | grep . && return 0
     done
     return 1
-}
-
-apt_install() {
-    local need=() pkg log
-    for pkg in "$@"; do dpkg -s "$pkg" > /dev/null 2>&1 || need+=("$pkg"); done
-    [ ${#need[@]} -eq 0 ] && return 0
-    echo "installing ${need[*]}"
-    log=$(mktemp)
-    tavo_apt_get update -q > "$log" 2>&1 || true
-    if ! DEBIAN_FRONTEND=noninteractive tavo_apt_get install -y -q --no-install-recommends "${need[@]}" >> "$log" 2>&1; then
-        cat "$log" >&2
-        rm -f "$log"
-        return 1
-    fi
-    rm -f "$log"
 }
 
 pip_q() {
