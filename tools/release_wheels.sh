@@ -10,7 +10,7 @@
 #      AArch64: unpacked for Debian's arm64 CPython under qemu, tools/arm64_env.sh)
 #      and the test suite runs against the installed module.
 # The wheels are for CPython 3.11 (the interpreter both architectures have
-# here); tools/aarch64_check.sh and the cibuildwheel configuration cover the rest.
+# here). This is the one release path (CI's step release-wheels).
 #
 # Usage: bash tools/release_wheels.sh [pytest args...]
 #   TAVO_RELEASE_ARCHES="x86_64 aarch64"   which wheels (default both)
