@@ -1,4 +1,5 @@
-"""The scripts around the code: package installs take turns.
+"""The scripts around the code: package installs take turns, and every path the documents and
+scripts name is there.
 
 CI runs two steps at a time and developers share the machine, so two package installs can start
 at once; dpkg refuses the second. tools/apt.sh takes one lock around every apt-get, whether a
@@ -7,6 +8,7 @@ The test stands a recording apt-get behind both and starts them together.
 """
 import os
 import pathlib
+import re
 import shutil
 import signal
 import subprocess
@@ -93,3 +95,43 @@ def test_package_installs_take_turns(tmp_path):
     assert sorted(runs) == sorted([
         "install lane-a", "update -q", "install -y -q --no-install-recommends tavo-no-such-package-b",
         "install tool-c", "install fail"])
+
+
+# Where a path is named: the documents, CI, the scripts, the tests and the build.
+NAMING_FILES = ["README.md", "CONTRIBUTING.md", "pyproject.toml", "CMakeLists.txt", ".ci/run", ".ci/bin/apt-get"]
+NAMING_GLOBS = ["tools/**/*.sh", "tools/**/*.py", "tools/**/*.cmake", "tools/**/c++", "tests/**/*.py",
+                "bench/**/*.py", "fuzz/**/*.py"]
+# tools/... not preceded by a path of its own (a venv's "$work/tools/bin" is not the folder)
+TOOLS_PATH = re.compile(r"(?<![\w/.$-])tools/[\w./*+-]*[\w*+]")
+
+
+def named_tool_paths():
+    files = [REPO / f for f in NAMING_FILES if (REPO / f).exists()]
+    for pattern in NAMING_GLOBS:
+        files += [p for p in REPO.glob(pattern) if "ucd" not in p.parts]
+    named = set()
+    for f in files:
+        for m in TOOLS_PATH.finditer(f.read_text(encoding="utf-8", errors="replace")):
+            named.add((m.group(0), f.relative_to(REPO).as_posix()))
+    return named
+
+
+@pytest.mark.skipif(not (REPO / "tools").is_dir() or not (REPO / ".ci").is_dir(),
+                    reason="tools/ and .ci/ are not beside the tests")
+def test_every_named_tool_path_is_there():
+    named = named_tool_paths()
+    assert len(named) > 50  # the pattern finds what it should
+    missing = sorted((path, where) for path, where in named
+                     if not (list(REPO.glob(path)) if "*" in path else (REPO / path).exists()))
+    assert missing == []
+
+
+@pytest.mark.skipif(not (REPO / "tools").is_dir(), reason="tools/ is not beside the tests")
+def test_the_map_names_every_check_and_tools_folder():
+    # CONTRIBUTING.md's table is how a developer finds a check: every script under tools/ that is
+    # run (it has a #! line) is named there, and every folder under tools/.
+    text = (REPO / "CONTRIBUTING.md").read_text(encoding="utf-8")
+    scripts = sorted(p.relative_to(REPO).as_posix() for p in (REPO / "tools").glob("*.sh")
+                     if p.read_text(encoding="utf-8").startswith("#!"))
+    folders = sorted(p.relative_to(REPO).as_posix() + "/" for p in (REPO / "tools").iterdir() if p.is_dir())
+    assert [s for s in scripts + folders if s not in text] == []
