@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # AArch64 check on an x86-64 Debian machine: cross-builds the module with
 # Debian's g++-aarch64-linux-gnu against Debian's arm64 CPython 3.11 (unpacked
-# into a sysroot, see tools/arm64_env.sh), makes an aarch64 wheel, checks it
+# into a sysroot, see tools/provision/arm64_root.sh), makes an aarch64 wheel, checks it
 # with auditwheel, and runs the test suite with the arm64 interpreter under
 # qemu user emulation against that wheel's module. What differs there is
 # exercised by the same tests: `char` is unsigned, the text paths use
@@ -16,7 +16,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/lib.sh
-. tools/arm64_env.sh
+. tools/provision/arm64_root.sh
 root=$(pwd)
 work=build/aarch64-check
 rm -rf "$work"
@@ -40,7 +40,7 @@ build_and_prove aarch64 "$work" any "$tool_python" \
     SETUPTOOLS_EXT_SUFFIX=.cpython-311-aarch64-linux-gnu.so \
     "$work/tools/bin/python" -m pip wheel -q --disable-pip-version-check --no-build-isolation --no-deps \
     -w "$work/dist-aarch64" -Cbuild-dir=build/aarch64-gcc \
-    -Ccmake.define.CMAKE_TOOLCHAIN_FILE="$root/tools/cmake/aarch64-linux-gnu.cmake" .
+    -Ccmake.define.CMAKE_TOOLCHAIN_FILE="$root/tools/provision/cmake/aarch64-linux-gnu.cmake" .
 
 echo "--- aarch64: test suite under emulation"
 arm64_prove "$proved_wheel" "$work/module" "${TAVO_HYPOTHESIS_EXAMPLES:-}" "$@"

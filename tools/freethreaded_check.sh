@@ -25,7 +25,7 @@ cache=${TAVO_FT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tavo}
 prefix="$cache/cpython-3.13t"
 
 . tools/lib.sh
-. tools/cpython_source.sh
+. tools/provision/cpython.sh
 
 find_free_threaded() {
     if [ -n "${TAVO_FT_PYTHON:-}" ] && is_free_threaded "$TAVO_FT_PYTHON"; then echo "$TAVO_FT_PYTHON"; return 0; fi
@@ -40,23 +40,9 @@ find_free_threaded() {
     return 1
 }
 
-build_free_threaded() {
-    local work="$cache/build-3.13t"
-    rm -rf "$work" "$prefix"
-    mkdir -p "$work"
-    cpython_build_deps || return 1
-    fetch_cpython_source "$work" || return 1
-    echo "building $(basename "$cpython_srcdir") with --disable-gil (log: $work/build.log)"
-    (cd "$cpython_srcdir" && ./configure --disable-gil --prefix="$prefix" --without-ensurepip &&
-        nice make -j"$(nproc)" && make install) > "$work/build.log" 2>&1 || { tail -40 "$work/build.log"; return 1; }
-    rm -rf "$prefix"/lib/python3.13t/test  # the interpreter's own test suite is not needed
-    touch "$prefix/.complete"
-    rm -rf "$work"
-}
-
 start=$SECONDS
 if ! ft=$(find_free_threaded); then
-    build_free_threaded
+    build_free_threaded "$prefix"
     ft=$(find_free_threaded)
     echo "built $ft in $((SECONDS - start)) s"
 fi

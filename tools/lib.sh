@@ -1,8 +1,6 @@
 # Sourced by the tool scripts: what they share, said once. Sources
-# tools/python_for_tools.sh (find_python, supported_pythons, $tool_python).
-#   apt_install PKG...             installs the Debian packages not installed yet
-#                                  (apt-get's output shown only when it fails)
-#   tavo_apt_get ARGS...           apt-get, one run at a time on this machine
+# tools/python_for_tools.sh (find_python, supported_pythons, $tool_python) and
+# tools/apt.sh (apt_install, tavo_apt_get: package installs one at a time).
 #   debian_archive                 the Debian archive this machine's apt uses
 #   pip_q PY ARGS...               `PY -m pip ARGS` without the progress, version
 #                                  and local-index chatter
@@ -22,16 +20,11 @@
 #                                  installs the wheel and the test dependencies into
 #                                  a fresh VENV, checks that `_tavo` comes from there,
 #                                  and runs the suite against it
+#   arm64_prove WHEEL SITE EXAMPLES [PYTEST ARGS...]
+#                                  the same for an aarch64 wheel, under emulation, with
+#                                  the arm64 CPython of tools/provision/arm64_root.sh
 . "$(dirname "${BASH_SOURCE[0]}")/python_for_tools.sh"
-
-# CI's lanes go through .ci/bin/apt-get, which takes the lock itself (taking it
-# twice would wait forever); two dpkg runs at once would fail on dpkg's lock.
-tavo_apt_get() {
-    case $(command -v apt-get) in
-        */.ci/bin/apt-get) apt-get "$@" ;;
-        *) flock /tmp/tavo-ci-apt.lock apt-get "$@" ;;
-    esac
-}
+. "$(dirname "${BASH_SOURCE[0]}")/apt.sh"
 
 # The Debian archive this machine already uses (read from its apt sources, so no
 # mirror is written down here), asked for the source of a later release.
@@ -44,21 +37,6 @@ debian_archive() {
             head -1 | grep . && return 0
     done
     return 1
-}
-
-apt_install() {
-    local need=() pkg log
-    for pkg in "$@"; do dpkg -s "$pkg" > /dev/null 2>&1 || need+=("$pkg"); done
-    [ ${#need[@]} -eq 0 ] && return 0
-    echo "installing ${need[*]}"
-    log=$(mktemp)
-    tavo_apt_get update -q > "$log" 2>&1 || true
-    if ! DEBIAN_FRONTEND=noninteractive tavo_apt_get install -y -q --no-install-recommends "${need[@]}" >> "$log" 2>&1; then
-        cat "$log" >&2
-        rm -f "$log"
-        return 1
-    fi
-    rm -f "$log"
 }
 
 pip_q() {
@@ -147,4 +125,33 @@ prove_in_venv() {
     "$venv/bin/python" -m pytest -q -p no:cacheprovider "${cap[@]}" "$@" || status=1
     echo "tests against $(basename "$wheel"): $((SECONDS - start)) s"
     return $status
+}
+
+# The wheel installed for the arm64 CPython into SITE (a folder that goes on
+# PYTHONPATH), `_tavo` checked to come from there, and the suite run under
+# emulation against it, property tests at most EXAMPLES examples each (empty or
+# 0: the tests' own counts).
+arm64_prove() {  # wheel site examples [pytest args...]
+    local wheel=$1 site=$2 examples=$3 start
+    shift 3
+    rm -rf "$site"
+    pip_q "$tool_python" install --root-user-action=ignore --no-deps --target "$site" \
+        --platform "$(basename "$wheel" | grep -o 'manylinux_[0-9]*_[0-9]*_aarch64' | head -1)" --implementation cp \
+        --python-version 3.11 --abi cp311 --only-binary=:all: "$wheel" || return 1
+    "$arm64_python" - "$site" <<'PY' || return 1
+import sys
+sys.path.insert(0, sys.argv[1])
+import platform, _tavo
+assert _tavo.__file__.startswith(sys.argv[1]), _tavo.__file__
+print("module:", _tavo.__file__, "on", platform.machine())
+PY
+    local plugin=()
+    if [ -n "$examples" ] && [ "$examples" != 0 ]; then
+        plugin=(-p hypothesis_examples)
+        echo "(property tests at most $examples examples each under emulation)"
+    fi
+    start=$SECONDS
+    TAVO_HYPOTHESIS_EXAMPLES=${examples:-0} PYTHONPATH="$site:$arm64_site:$(pwd)/tools" \
+        "$arm64_python" -m pytest -q -p no:cacheprovider "${plugin[@]}" "$@" || { echo "tests under emulation failed" >&2; return 1; }
+    echo "tests under emulation: $((SECONDS - start)) s"
 }

@@ -3,14 +3,14 @@
 # later (manylinux_2_17, "manylinux2014"), built on this machine whatever its
 # own glibc: the compiler is `zig c++` from PyPI's ziglang package (clang with
 # LLVM's libc++ linked statically, and glibc 2.17's symbol versions; see
-# tools/zig/c++ and tools/cmake/zig.cmake). For each wheel:
+# tools/provision/zig.sh). For each wheel:
 #   1. `auditwheel show` must report a manylinux_2_17 platform tag (the floor);
 #      `auditwheel repair` tags it;
 #   2. the wheel is installed (x86-64: into a fresh virtual environment;
-#      AArch64: unpacked for Debian's arm64 CPython under qemu, tools/arm64_env.sh)
+#      AArch64: unpacked for Debian's arm64 CPython under qemu, tools/provision/arm64_root.sh)
 #      and the test suite runs against the installed module.
 # The wheels are for CPython 3.11 (the interpreter both architectures have
-# here); tools/aarch64_check.sh and the cibuildwheel configuration cover the rest.
+# here). This is the one release path (CI's step release-wheels).
 #
 # Usage: bash tools/release_wheels.sh [pytest args...]
 #   TAVO_RELEASE_ARCHES="x86_64 aarch64"   which wheels (default both)
@@ -22,7 +22,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/lib.sh
-root=$(pwd)
+. tools/provision/zig.sh
 work=build/release
 rm -rf "$work"
 mkdir -p "$work"
@@ -36,18 +36,18 @@ case $("$tool_python" -c 'import sys; print("%d.%d" % sys.version_info[:2])') in
 esac
 
 echo "--- release: tools (ziglang, scikit-build-core, auditwheel)"
-venv_with "$work/tools" "$tool_python" ziglang scikit-build-core
-echo "zig $("$work/tools/bin/python" -m ziglang version)"
+zig_toolchain "$work/tools" "$tool_python"
+echo "zig $("$zig_python" -m ziglang version)"
 
 build_wheel() {  # arch, extra environment...
     local arch=$1
     shift
     echo "--- release: $arch wheel, zig c++ -target $arch-linux-gnu.$floor"
     build_and_prove "$arch" "$work" "${floor/./_}" "$tool_python" \
-        env "$@" TAVO_ZIG_PYTHON="$work/tools/bin/python" TAVO_ZIG_TARGET="$arch-linux-gnu.$floor" \
-        "$work/tools/bin/python" -m pip wheel -q --disable-pip-version-check --no-build-isolation --no-deps \
+        env "$@" TAVO_ZIG_PYTHON="$zig_python" TAVO_ZIG_TARGET="$arch-linux-gnu.$floor" \
+        "$zig_python" -m pip wheel -q --disable-pip-version-check --no-build-isolation --no-deps \
         -w "$work/dist-$arch" -Cbuild-dir="build/release-$arch" \
-        -Ccmake.define.CMAKE_TOOLCHAIN_FILE="$root/tools/cmake/zig.cmake" .
+        -Ccmake.define.CMAKE_TOOLCHAIN_FILE="$zig_toolchain_file" .
 }
 
 failed=0
@@ -58,7 +58,7 @@ for arch in $arches; do
         prove_in_venv "$proved_wheel" "$work/venv-x86_64" "$tool_python" "$@" || failed=1
         ;;
     aarch64)
-        . tools/arm64_env.sh
+        . tools/provision/arm64_root.sh
         arm64_setup "$tool_python" || { failed=1; continue; }
         build_wheel aarch64 TAVO_TARGET_PYTHON_ROOT="$arm64_root" _PYTHON_HOST_PLATFORM=linux-aarch64 \
             SETUPTOOLS_EXT_SUFFIX=.cpython-311-aarch64-linux-gnu.so || { failed=1; continue; }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and installs the module into a virtual environment for every CPython
 # 3.11+ on this machine, then runs the test suite with each, on every core
-# (pytest-xdist). Where tools/sid_check.sh has made its Debian sid root, CPython
+# (pytest-xdist). Where the Debian sid root is made (tools/provision/sid_root.sh), CPython
 # 3.14 and 3.15 run there too.
 # The tests marked `long` (the allocation failure at every index, the thread
 # stress scenarios) are left out: CI runs them in steps of their own

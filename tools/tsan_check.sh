@@ -4,7 +4,7 @@
 # in parallel with each other and with threads that change their inputs; this
 # check makes ThreadSanitizer watch them:
 #  1. builds once, into a cache folder, CPython 3.13 from Debian's python3.13
-#     source package (tools/cpython_source.sh), configured --disable-gil
+#     source package (tools/provision/cpython.sh), configured --disable-gil
 #     --with-thread-sanitizer;
 #  2. builds the module with ThreadSanitizer (CMake option TAVO_TSAN, by the
 #     interpreter's compiler: both must use one sanitizer runtime) into a
@@ -38,7 +38,7 @@ prefix=${TAVO_TSAN_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tavo/cpython-3.13t-tsa
 py="$prefix/bin/python3.13t"
 
 . tools/lib.sh
-. tools/cpython_source.sh
+. tools/provision/cpython.sh
 
 cxx_of() {
     case $1 in
@@ -48,31 +48,11 @@ cxx_of() {
     esac
 }
 
-build_tsan_python() {
-    local cc=$1 cxx work="$prefix.build"
-    cxx=$(cxx_of "$cc")
-    command -v "$cc" > /dev/null && command -v "$cxx" > /dev/null || { echo "$cc or $cxx not found" >&2; return 1; }
-    rm -rf "$work" "$prefix"
-    mkdir -p "$work/tsan"
-    cpython_build_deps || return 1
-    fetch_cpython_source "$work" || return 1
-    echo "building $(basename "$cpython_srcdir") with --disable-gil --with-thread-sanitizer by $cc (log: $work/build.log)"
-    # The build runs the new interpreter (byte code of the standard library, the
-    # build's own scripts): what ThreadSanitizer says of it then goes to a log,
-    # not into the exit status.
-    (cd "$cpython_srcdir" &&
-        CC=$cc CXX=$cxx ./configure --disable-gil --with-thread-sanitizer --prefix="$prefix" \
-            --without-ensurepip --disable-test-modules &&
-        TSAN_OPTIONS="exitcode=0:log_path=$work/tsan/build" nice make -j2 &&
-        TSAN_OPTIONS="exitcode=0:log_path=$work/tsan/install" nice make install) > "$work/build.log" 2>&1 ||
-        { tail -40 "$work/build.log"; return 1; }
-    echo "$cc" > "$prefix/.complete"
-    rm -rf "$work"
-}
-
 start=$SECONDS
 if [ ! -f "$prefix/.complete" ] || ! is_free_threaded "$py"; then
-    build_tsan_python "${TAVO_TSAN_CC:-gcc}"
+    build_cc=${TAVO_TSAN_CC:-gcc}
+    build_cxx=$(cxx_of "$build_cc")
+    build_tsan_python "$prefix" "$build_cc" "$build_cxx"
     echo "built $py in $((SECONDS - start)) s"
 fi
 cc=$(cat "$prefix/.complete")

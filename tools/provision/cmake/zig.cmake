@@ -8,7 +8,7 @@ if(NOT _tavo_zig_arch STREQUAL CMAKE_HOST_SYSTEM_PROCESSOR)
   set(CMAKE_SYSTEM_PROCESSOR "${_tavo_zig_arch}")
 endif()
 # The target interpreter's headers, where they are not the running one's
-# (Debian's arm64 CPython unpacked by tools/aarch64_check.sh).
+# (Debian's arm64 CPython unpacked by tools/provision/arm64_root.sh).
 if(DEFINED ENV{TAVO_TARGET_PYTHON_ROOT})
   set(Python_INCLUDE_DIR "$ENV{TAVO_TARGET_PYTHON_ROOT}/usr/include/python3.11" CACHE PATH "" FORCE)
   set(CMAKE_CXX_FLAGS_INIT "-idirafter $ENV{TAVO_TARGET_PYTHON_ROOT}/usr/include")

@@ -1,12 +1,12 @@
 # Sourced by tools/aarch64_check.sh and tools/release_wheels.sh (after tools/lib.sh): makes an AArch64
-# Linux environment on an x86-64 Debian machine and sets
+# Linux environment on an x86-64 Debian machine. arm64_setup HOST_PYTHON makes it and sets
 #   $arm64_root    Debian's arm64 CPython 3.11 and its libraries, unpacked (dpkg-deb -x)
 #   $arm64_python  that interpreter; it runs under qemu user emulation, registered
 #                  with binfmt_misc, so that it also runs when a test starts
 #                  sys.executable in a subprocess
 #   $arm64_site    pytest, hypothesis and numpy for it (PyPI wheels for aarch64)
 #   QEMU_LD_PREFIX (exported) = $arm64_root, where qemu finds the arm64 loader and libraries
-# and arm64_prove runs the suite under emulation against an aarch64 wheel.
+# (tools/lib.sh's arm64_prove runs the suite there against an aarch64 wheel).
 # TAVO_ARM64_CACHE: where the sysroot and the test packages are kept
 # (default ~/.cache/tavo/arm64); a first set-up downloads about 25 MB.
 
@@ -20,10 +20,10 @@ arm64_python="$arm64_root/usr/bin/python3.11"
 arm64_sysroot() {
     [ -f "$arm64_root/.complete" ] && return 0
     if ! dpkg --print-foreign-architectures | grep -qx arm64; then
-        dpkg --add-architecture arm64
+        tavo_apt_locked dpkg --add-architecture arm64
     fi
     if ! apt-cache policy python3.11-minimal:arm64 2>/dev/null | grep -q 'Candidate: [0-9]'; then
-        apt-get update -qq > /dev/null 2>&1 || { echo "apt-get update failed" >&2; return 1; }
+        tavo_apt_get update -qq > /dev/null 2>&1 || { echo "apt-get update failed" >&2; return 1; }
     fi
     local roots=(python3.11-minimal:arm64 libpython3.11-stdlib:arm64 libpython3.11-dev:arm64 libstdc++6:arm64 media-types)
     local pkgs
@@ -36,7 +36,7 @@ arm64_sysroot() {
     rm -rf "$arm64_cache/debs" "$arm64_root"
     mkdir -p "$arm64_cache/debs" "$arm64_root"
     echo "downloading $(wc -w <<<"$pkgs") arm64 packages"
-    (cd "$arm64_cache/debs" && apt-get download $pkgs) > "$arm64_cache/download.log" 2>&1 ||
+    (cd "$arm64_cache/debs" && tavo_apt_get download $pkgs) > "$arm64_cache/download.log" 2>&1 ||
         { cat "$arm64_cache/download.log" >&2; return 1; }
     local deb
     for deb in "$arm64_cache"/debs/*.deb; do dpkg-deb -x "$deb" "$arm64_root"; done
@@ -84,33 +84,4 @@ arm64_setup() {  # host_python
     }
     [ "$machine" = aarch64 ] || { echo "the arm64 CPython says it runs on $machine" >&2; return 1; }
     arm64_test_packages "$1"
-}
-
-# The wheel installed for the arm64 CPython into SITE (a folder that goes on
-# PYTHONPATH), `_tavo` checked to come from there, and the suite run under
-# emulation against it, property tests at most EXAMPLES examples each (empty or
-# 0: the tests' own counts).
-arm64_prove() {  # wheel site examples [pytest args...]
-    local wheel=$1 site=$2 examples=$3 start
-    shift 3
-    rm -rf "$site"
-    pip_q "$tool_python" install --root-user-action=ignore --no-deps --target "$site" \
-        --platform "$(basename "$wheel" | grep -o 'manylinux_[0-9]*_[0-9]*_aarch64' | head -1)" --implementation cp \
-        --python-version 3.11 --abi cp311 --only-binary=:all: "$wheel" || return 1
-    "$arm64_python" - "$site" <<'PY' || return 1
-import sys
-sys.path.insert(0, sys.argv[1])
-import platform, _tavo
-assert _tavo.__file__.startswith(sys.argv[1]), _tavo.__file__
-print("module:", _tavo.__file__, "on", platform.machine())
-PY
-    local plugin=()
-    if [ -n "$examples" ] && [ "$examples" != 0 ]; then
-        plugin=(-p hypothesis_examples)
-        echo "(property tests at most $examples examples each under emulation)"
-    fi
-    start=$SECONDS
-    TAVO_HYPOTHESIS_EXAMPLES=${examples:-0} PYTHONPATH="$site:$arm64_site:$(pwd)/tools" \
-        "$arm64_python" -m pytest -q -p no:cacheprovider "${plugin[@]}" "$@" || { echo "tests under emulation failed" >&2; return 1; }
-    echo "tests under emulation: $((SECONDS - start)) s"
 }
