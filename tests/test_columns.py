@@ -374,7 +374,8 @@ def test_what_a_function_accepts_is_said_alike():
     with pytest.raises(TypeError) as refused:
         columns.uncamel(object())
     texts = {"TypeError": str(refused.value), "tavo.columns": columns.__doc__}
-    texts.update({"_columns." + name: getattr(columns._columns, name).__doc__ for name in FUNCTIONS})
+    texts.update({"_native.columns_" + name: getattr(columns._native, "columns_" + name).__doc__
+                  for name in FUNCTIONS})
     if (page := documented_accepts()) is not None:
         texts["docs/reference/columns.md"] = page
     names = {where: set(ACCEPTED_NAMES.findall(text)) for where, text in texts.items()}
