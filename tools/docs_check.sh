@@ -29,7 +29,7 @@ rm -rf build/docs/html build/docs/doctrees
 command -v chromium > /dev/null || apt_install chromium
 echo "--- docs: the site in $(chromium --version 2>/dev/null | head -1)"
 log=build/docs-check.log
-"$venv/bin/python" -m pytest -q -p no:cacheprovider -rs tests/test_docs_site.py 2>&1 | tee "$log"
+TAVO_DOCS_SITE="$PWD/build/docs/html" "$venv/bin/python" -m pytest -q -p no:cacheprovider -rs tests/test_docs_site.py 2>&1 | tee "$log"
 status=${PIPESTATUS[0]}
 [ "$status" -eq 0 ] || exit "$status"
 if tail -1 "$log" | grep -Eq 'skipped|deselected'; then
