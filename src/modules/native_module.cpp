@@ -1,8 +1,8 @@
 // The module tavo._native: every native function of the package tavo beyond
 // _tavo's nine, per value and per column, and PyInit__native. Each row of a
 // table below gives a function its attribute name here, the module its users
-// see it in (its __module__: the public tavo module that re-exports it, or
-// this one for the column functions, which tavo.columns wraps), its
+// see it in (its __module__: the public tavo module that re-exports it; by
+// default this one, as for the column functions, which tavo.columns wraps), its
 // description and its docstring; its body is defined in its subsystem's
 // folder.
 #include "bodies/bodies.hpp"
@@ -68,7 +68,7 @@ function_row text_row() {
     return row<source_only<R>, columns::text_body<R>, package>(
         kept<signature<source_only<R>>() + R::summary + "\n\n" + source_doc + "\nReturns:\n    Column: " +
              returns_doc<R>()>,
-        attribute.chars.data(), "tavo._native");
+        attribute.chars.data());
 }
 
 constexpr function_description column_parse_desc{
@@ -104,7 +104,7 @@ std::span<function_row> table_of(columns::function_list<R...>) {
             "    comma_example, either_example), which tavo.number_format gives as a\n"
             "    tavo.NumberFormat; each example is (index, text) of the first row of its kind,\n"
             "    or None.">,
-            "number_format", "tavo._native"),
+            "number_format"),
         row<price_desc, price_body, package>(kept<signature<price_desc>() +
             "Read the amount and the currency of a price text.\n\n"
             "The price is the first number with a currency sign, code or name next to it (the\n"
@@ -158,7 +158,7 @@ std::span<function_row> table_of(columns::function_list<R...>) {
             "    never wraps: a value that int64 cannot hold exactly (a fraction, a number outside\n"
             "    64 bits) is null. A digit string longer than sys.get_int_max_str_digits() is null,\n"
             "    as parse() gives None for it.">,
-            "columns_parse", "tavo._native"),
+            "columns_parse"),
         row<column_format_desc, columns::format_body, package>(kept<signature<column_format_desc>() +
             "The evidence of every row of an Arrow string column for its decimal mark, and the mark\n"
             "decided from it all (as tavo.number_format() reads a list of texts; a null row shows\n"
@@ -166,7 +166,7 @@ std::span<function_row> table_of(columns::function_list<R...>) {
             "\nReturns:\n    (decimal, point_rows, comma_rows, either_rows, neither_rows, point_example,\n"
             "    comma_example, either_example), which tavo.columns.number_format gives as a\n"
             "    tavo.NumberFormat.">,
-            "columns_number_format", "tavo._native"),
+            "columns_number_format"),
         row<column_price_desc, columns::price_body, package>(kept<signature<column_price_desc>() +
             "Read the amount and the currency of every price text of an Arrow string column.\n\n" + source_doc +
             "    decimal: None (the default: each text decides its own decimal mark), '.' or ',', as\n"
@@ -175,7 +175,7 @@ std::span<function_row> table_of(columns::function_list<R...>) {
             "    input row, its amount as the nearest double (as float() gives an int; an int beyond\n"
             "    the float range is inf or -inf), its currency the text price() gives, null where it\n"
             "    has none; the row is null where price() gives None (and for null rows).">,
-            "columns_price", "tavo._native"),
+            "columns_price"),
     };
     return table;
 }
