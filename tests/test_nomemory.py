@@ -26,6 +26,7 @@ import os
 import subprocess
 import sys
 import textwrap
+import warnings
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DEBUG = hasattr(sys, "gettotalrefcount")
@@ -526,6 +527,33 @@ def test_cpython_import_dies_without_the_module():
         f"_testsinglephase with allocation {died_at} failing; CPYTHON_IMPORT_FAULT_VERSIONS needs updating")
 
 
+def cold_run(name, k, stop, reference):
+    """One attempt in a fresh interpreter: (died, problem lines, met, what it printed).
+
+    An attempt that dies or reports a problem is made again in a fresh
+    interpreter before it counts: a fault of the module shows in each of them
+    (the path is the same allocation by allocation), while the once-only state
+    of an interpreter is not always the same from process to process (CI met
+    one such attempt that did not repeat in hundreds of runs here). A problem
+    seen twice running fails the test; one that the next interpreter does not
+    show is reported as a warning, with what the child printed."""
+    bad = []
+    while True:
+        proc, lines = run_child("cold", name, k, stop, reference, timeout=120)
+        dead = died(proc, lines, "met ")
+        problems = [line for line in lines if line.startswith("problem ")]
+        outcome = (dead, problems, not dead and lines[-1] == "met 1",
+                   f"exit {proc.returncode}\n" + "\n".join(lines[-5:]) + f"\n{tail(proc.stderr)}")
+        if not dead and not problems:
+            if bad:
+                warnings.warn(f"{name}: allocation {k} ({'one' if stop else 'all'}) gave a problem in one "
+                              f"fresh interpreter and none in the next:\n{bad[0][3]}")
+            return outcome
+        bad.append(outcome)
+        if len(bad) == 2:
+            return bad[0]
+
+
 @pytest.mark.parametrize("name", [pytest.param(n, marks=CPYTHON_IMPORT_FAULT) if n == "import" else n
                                   for n in sorted(COLD)])
 def test_allocation_failures_once_per_process(name):
@@ -537,21 +565,19 @@ def test_allocation_failures_once_per_process(name):
     problems = []
     last = None
     for k in range(LIMIT):
-        proc, lines = run_child("cold", name, k, k + 1, reference, timeout=120)
-        if died(proc, lines, "met "):
-            pytest.fail(f"{name}: the process died (exit {proc.returncode}) with allocation {k} failing:\n"
-                        f"{tail(proc.stderr)}")
-        problems += [line for line in lines if line.startswith("problem ")]
-        if lines[-1] == "met 0":
+        dead, found, met, printed = cold_run(name, k, k + 1, reference)
+        if dead:
+            pytest.fail(f"{name}: the process died with allocation {k} failing: {printed}")
+        problems += found
+        if not met:
             last = k
             break
     assert last is not None
     for k in range(last + 1):
-        proc, lines = run_child("cold", name, k, 0, reference, timeout=120)
-        if died(proc, lines, "met "):
-            pytest.fail(f"{name}: the process died (exit {proc.returncode}) with allocation {k} and every "
-                        f"later one failing:\n{tail(proc.stderr)}")
-        problems += [line for line in lines if line.startswith("problem ")]
+        dead, found, _, printed = cold_run(name, k, 0, reference)
+        if dead:
+            pytest.fail(f"{name}: the process died with allocation {k} and every later one failing: {printed}")
+        problems += found
     FIGURES[name] = last
     assert not problems, f"{name}:\n" + "\n".join(problems[:20])
 
