@@ -91,6 +91,22 @@ def test_the_layout_rule_sees_the_boundary():
     assert not re.search(LAYOUT, "PyUnicode_Check(o) PyList_GetItem(l, 0) PyTuple_New(2) PyDict_Next")
 
 
+# A body reads each argument through its description's parameter names (param(desc, "name"),
+# found when it is compiled), never by a bare position: an index written as a number is
+# coupled to a description in another file and reads the wrong argument when that changes.
+BY_POSITION = r"\ba\s*\[\s*\d+\s*\]|\b\w+_arg\s*\(\s*a\s*,\s*\d+\s*\)|\ba\.given\s*\(\s*\d+\s*\)"
+
+
+def test_bodies_read_arguments_by_name():
+    assert [use for use in uses(BY_POSITION) if use.split("/")[1] in BODY_FOLDERS] == []
+
+
+def test_the_by_name_rule_sees_positions():
+    for code in ["text_arg(a, 0)", "a[1]", "a.given(2)", "price_mark_arg(a, 1)"]:
+        assert re.search(BY_POSITION, code), code
+    assert not re.search(BY_POSITION, 'text_arg(a, param(price_desc, "text")) a[param(d, "source")] data[i]')
+
+
 def included(path):
     """Every source that `path` includes, directly or not, itself first."""
     seen, todo = [], [path]

@@ -33,8 +33,8 @@ ref converted(std::string_view in, bool ascii) {
 }
 
 template <ref (*Short)(const char*, std::size_t), void (*Convert)(std::string_view, bool, byte_sink&, std::size_t)>
-result<ref> case_body(call_args& a) {
-    auto text = text_arg(a, 0);
+result<ref> case_body(call_args& a, std::size_t text_param) {
+    auto text = text_arg(a, text_param);
     if (!text) return std::move(text.error());
     const std::string_view s = text->utf8();
     if (text::takes_short_path(text->ascii(), s.size())) return Short(s.data(), s.size());
@@ -77,11 +77,11 @@ result<ref> underscore_to_camelcase_str(PyObject* s) {
 }
 
 result<ref> uncamel_body(call_args& a) {
-    return case_body<uncamel_short, text::uncamel>(a);
+    return case_body<uncamel_short, text::uncamel>(a, param(uncamel_desc, "camel"));
 }
 
 result<ref> underscore_to_camelcase_body(call_args& a) {
-    return case_body<underscore_to_camelcase_short, text::underscore_to_camelcase>(a);
+    return case_body<underscore_to_camelcase_short, text::underscore_to_camelcase>(a, param(underscore_desc, "s"));
 }
 
 }  // namespace tavo

@@ -25,7 +25,7 @@ error_value not_a_text(PyObject* item, std::int64_t index) {
 }  // namespace
 
 result<ref> number_format_body(call_args& a) {
-    ref iterator = steal(PyObject_GetIter(a[0]));
+    ref iterator = steal(PyObject_GetIter(a[param(number_format_desc, "texts")]));
     if (!iterator) return error_value::fetch();
     numparse::format_tally tally;
     std::array<ref, numparse::evidence_kinds> examples;  // the first str of each kind

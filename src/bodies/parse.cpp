@@ -29,7 +29,7 @@ error_value refused_decimal_mark(PyObject* value, bool infer) {
 }
 
 result<ref> parse_body(call_args& a) {
-    auto s = text_arg(a, 0);
+    auto s = text_arg(a, param(parse_desc, "s"));
     if (!s) return std::move(s.error());
     return read_number<numparse::decimal_mark::point>(s->utf8());
 }

@@ -50,9 +50,9 @@ ref currency_str(std::size_t entry) {
 }  // namespace
 
 result<ref> price_body(call_args& a) {
-    auto s = text_arg(a, 0);
+    auto s = text_arg(a, param(price_desc, "text"));
     if (!s) return std::move(s.error());
-    result<numparse::price_mark> mark = price_mark_arg(a, 1);
+    result<numparse::price_mark> mark = price_mark_arg(a, param(price_desc, "decimal"));
     if (!mark) return std::move(mark.error());
     const std::string_view text = s->utf8();
     numparse::price_scratch scratch;

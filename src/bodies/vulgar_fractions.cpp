@@ -6,7 +6,7 @@
 namespace tavo {
 
 result<ref> sanitize_vulgar_string_body(call_args& a) {
-    auto arg = text_arg(a, 0);
+    auto arg = text_arg(a, param(sanitize_desc, "s"));
     if (!arg) return std::move(arg.error());
     // No fraction character is ASCII. Unchanged, the input is returned as
     // a str: the same object when it is an exact str.

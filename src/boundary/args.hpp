@@ -10,6 +10,7 @@
 #include "boundary/views.hpp"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -30,6 +31,16 @@ struct function_description {
     // How many arguments may be given by position.
     constexpr std::uint8_t positional() const noexcept { return static_cast<std::uint8_t>(count - keyword_only); }
 };
+
+// The index of the parameter `name` of `d`: a body reads each argument by its
+// name, found when the body is compiled (a name its description lacks does not
+// compile).
+consteval std::size_t param(const function_description& d, std::string_view name) {
+    for (std::size_t i = 0; i < d.count; ++i) {
+        if (d.params[i] == name) return i;
+    }
+    throw "the description has no parameter of that name";
+}
 
 // The bound arguments of one call, borrowed from the caller's argument array,
 // which holds them for the whole call: the slots of the named parameters, or

@@ -257,10 +257,11 @@ result<ref> format_column(PyObject* source) {
 }
 
 result<ref> number_column(const call_args& a) {
-    PyObject* const source = a[0];
-    result<number_target> target = target_of(a.given(1) ? a[1] : nullptr);
+    constexpr function_description d = column_parse_desc;
+    PyObject* const source = a[param(d, "source")];
+    result<number_target> target = target_of(a[param(d, "type")]);
     if (!target) return std::move(target.error());
-    result<column_decimal> decimal = column_decimal_arg(a, 2);
+    result<column_decimal> decimal = column_decimal_arg(a, param(d, "decimal"));
     if (!decimal) return std::move(decimal.error());
     result<std::int64_t> digits = max_int_digits();
     if (!digits) return std::move(digits.error());
@@ -300,12 +301,12 @@ result<ref> number_column(const call_args& a) {
 }
 
 result<ref> price_column(const call_args& a) {
-    result<numparse::price_mark> mark = price_mark_arg(a, 1);
+    result<numparse::price_mark> mark = price_mark_arg(a, param(column_price_desc, "decimal"));
     if (!mark) return std::move(mark.error());
     result<std::int64_t> digits = max_int_digits();
     if (!digits) return std::move(digits.error());
     const number_limits limits{*digits};
-    result<arrow_input> in = arrow_input::open(a[0]);
+    result<arrow_input> in = arrow_input::open(a[param(column_price_desc, "source")]);
     if (!in) return std::move(in.error());
     result<std::vector<std::shared_ptr<chunk>>> chunks =
         each_chunk(*in, [&](const string_chunk& c) { return run_price_kernel(c, *mark, limits); });
@@ -317,8 +318,8 @@ constexpr const char* out_of_memory = "out of memory while building the column";
 
 }  // namespace
 
-result<ref> text_body_with(call_args& a, text_kernel_fn kernel) {
-    return memory_error_on_bad_alloc(out_of_memory, [&] { return text_column(a[0], kernel); });
+result<ref> text_body_with(PyObject* source, text_kernel_fn kernel) {
+    return memory_error_on_bad_alloc(out_of_memory, [&] { return text_column(source, kernel); });
 }
 
 result<ref> parse_body(call_args& a) {
@@ -330,7 +331,7 @@ result<ref> price_body(call_args& a) {
 }
 
 result<ref> format_body(call_args& a) {
-    return memory_error_on_bad_alloc(out_of_memory, [&] { return format_column(a[0]); });
+    return memory_error_on_bad_alloc(out_of_memory, [&] { return format_column(a[param(column_format_desc, "source")]); });
 }
 
 status prepare_columns(PyObject* module) {

@@ -208,16 +208,16 @@ result<ref> sort_once(const dictsort::row_list& rows, std::vector<sort_column> c
 }  // namespace
 
 result<ref> multikeysort_body(call_args& a) {
-    auto items_arg = list_arg(a, 0);
+    auto items_arg = list_arg(a, param(multikeysort_desc, "items"));
     if (!items_arg) return std::move(items_arg.error());
     PyObject* items = *items_arg;
     bool inplace = false;
-    if (a.given(2)) {
-        auto flag = bool_arg(a, 2);
+    if (constexpr std::size_t flag_param = param(multikeysort_desc, "inplace"); a.given(flag_param)) {
+        auto flag = bool_arg(a, flag_param);
         if (!flag) return std::move(flag.error());
         inplace = *flag;
     }
-    PyObject* columns_arg = a[1];
+    PyObject* columns_arg = a[param(multikeysort_desc, "columns")];
     // The list's lock (free-threaded builds) is held for the rest of the call,
     // as list.sort holds it: other threads' operations on the list wait, and
     // it can change only where the call gives the lock up (Python code run by

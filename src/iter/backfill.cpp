@@ -10,7 +10,7 @@
 namespace tavo {
 
 result<ref> backfill_body(call_args& a) {
-    auto values = list_arg(a, 0);
+    auto values = list_arg(a, param(backfill_desc, "values"));
     if (!values) return std::move(values.error());
     const list_view in(*values);
 

@@ -431,7 +431,7 @@ private:
 }  // namespace
 
 result<ref> backfill_iterdict_body(call_args& a) {
-    auto rows_arg = list_arg(a, 0);
+    auto rows_arg = list_arg(a, param(backfill_iterdict_desc, "iterdict"));
     if (!rows_arg) return std::move(rows_arg.error());
     const ref steady = steady_list(*rows_arg);
     const list_view rows(steady.get());

@@ -92,9 +92,9 @@ inline bool native_pair(PyObject* a, PyObject* b) noexcept {
 }  // namespace
 
 result<ref> same_order_body(call_args& a) {
-    auto ref_arg = list_arg(a, 0);
+    auto ref_arg = list_arg(a, param(same_order_desc, "ref_list"));
     if (!ref_arg) return std::move(ref_arg.error());
-    auto comp_arg = list_arg(a, 1);
+    auto comp_arg = list_arg(a, param(same_order_desc, "comp"));
     if (!comp_arg) return std::move(comp_arg.error());
     const list_view refs(*ref_arg);
     const list_view comp(*comp_arg);

@@ -510,22 +510,22 @@ result<Py_ssize_t> depth_arg(const call_args& a, std::size_t i) {
     return static_cast<Py_ssize_t>(v);
 }
 
-template <class Form>
+template <class Form, const function_description& D>
 result<ref> keys_body(call_args& a) {
-    result<Py_ssize_t> levels = depth_arg(a, 1);
+    result<Py_ssize_t> levels = depth_arg(a, param(D, "depth"));
     if (!levels) return std::move(levels.error());
     payload_walk<Form> walk;
-    return walk.run(a[0], *levels);
+    return walk.run(a[param(D, "data")], *levels);
 }
 
 }  // namespace
 
 result<ref> keys_uncamel_body(call_args& a) {
-    return keys_body<uncamel_keys>(a);
+    return keys_body<uncamel_keys, keys_uncamel_desc>(a);
 }
 
 result<ref> keys_underscore_to_camelcase_body(call_args& a) {
-    return keys_body<camelcase_keys>(a);
+    return keys_body<camelcase_keys, keys_underscore_desc>(a);
 }
 
 }  // namespace tavo

@@ -22,13 +22,6 @@ constexpr call_rules package = call_rules::package;
 
 // --- per value --------------------------------------------------------------------------
 
-constexpr function_description parse_desc{"parse", {"s", "decimal"}, 2, 1, false, 1, {"", "'.'"}};
-constexpr function_description number_format_desc{"number_format", {"texts"}, 1, 1, false};
-constexpr function_description price_desc{"price", {"text", "decimal"}, 2, 1, false, 1, {"", "None"}};
-constexpr function_description keys_uncamel_desc{"uncamel", {"data", "depth"}, 2, 1, false, 1, {"", "None"}};
-constexpr function_description keys_underscore_desc{
-    "underscore_to_camelcase", {"data", "depth"}, 2, 1, false, 1, {"", "None"}};
-
 // The arguments and errors of the two payload-key functions.
 constexpr auto payload_args = doc(
     "Args:\n"
@@ -46,9 +39,6 @@ constexpr auto source_doc = doc("Args:\n    source: ") + columns::accepted_colum
                             "    raises TypeError; malformed Arrow data (bad offsets or views, text that is not\n"
                             "    UTF-8) raises ValueError naming the row.\n";
 
-template <columns::text_function R>
-constexpr function_description source_only{R::name, {"source"}, 1, 1, false};
-
 // What a text function's docstring says it returns: its record's words, else the
 // per-element function's result row by row, typed as uncamel's.
 template <columns::text_function R>
@@ -65,16 +55,15 @@ consteval auto returns_doc() {
 template <columns::text_function R>
 function_row text_row() {
     static constexpr auto attribute = doc("columns_") + R::name;
-    return row<source_only<R>, columns::text_body<R>, package>(
-        kept<signature<source_only<R>>() + R::summary + "\n\n" + source_doc + "\nReturns:\n    Column: " +
+    return row<columns::text_function_desc<R>, columns::text_body<R>, package>(
+        kept<signature<columns::text_function_desc<R>>() + R::summary + "\n\n" + source_doc + "\nReturns:\n    Column: " +
              returns_doc<R>()>,
         attribute.chars.data());
 }
 
-constexpr function_description column_parse_desc{
-    "parse", {"source", "type", "decimal"}, 3, 1, false, 1, {"", "None", "'infer'"}};
-constexpr function_description column_format_desc{"number_format", {"source"}, 1, 1, false};
-constexpr function_description column_price_desc{"price", {"source", "decimal"}, 2, 1, false, 1, {"", "None"}};
+using columns::column_format_desc;
+using columns::column_parse_desc;
+using columns::column_price_desc;
 
 // The table: the per-value functions, then the column ones (the text functions
 // in their list's order, parse, number_format and price). Built when first
@@ -82,7 +71,7 @@ constexpr function_description column_price_desc{"price", {"source", "decimal"},
 template <class... R>
 std::span<function_row> table_of(columns::function_list<R...>) {
     static function_row table[] = {
-        row<parse_desc, parse_with_decimal_body, package>(kept<signature<parse_desc>() +
+        row<parse_with_decimal_desc, parse_with_decimal_body, package>(kept<signature<parse_with_decimal_desc>() +
             "Extract a number from a string, with '.' or ',' as the decimal mark.\n\n"
             "Args:\n    s: String to parse.\n"
             "    decimal: '.' (the default: _tavo.parse exactly, a ',' is dropped like any\n"

@@ -36,19 +36,6 @@ function_row text_row(const char* doc) {
     return row_of<D>(as_method<&text_entry<D, Body, Short>>(), doc);
 }
 
-// Each function's description: its name, parameters and their defaults; the
-// docstring's first line is made from it.
-constexpr function_description parse_desc{"parse", {"s"}, 1, 1, false};
-constexpr function_description multikeysort_desc{
-    "multikeysort", {"items", "columns", "inplace"}, 3, 2, false, 0, {"", "", "False"}};
-constexpr function_description sanitize_desc{"sanitize_vulgar_string", {"s"}, 1, 1, false};
-constexpr function_description uncamel_desc{"uncamel", {"camel"}, 1, 1, false};
-constexpr function_description underscore_desc{"underscore_to_camelcase", {"s"}, 1, 1, false};
-constexpr function_description collapse_desc{"collapse", {}, 0, 0, true};
-constexpr function_description backfill_desc{"backfill", {"values"}, 1, 1, false};
-constexpr function_description backfill_iterdict_desc{"backfill_iterdict", {"iterdict"}, 1, 1, false};
-constexpr function_description same_order_desc{"same_order", {"ref_list", "comp"}, 2, 2, false};
-
 // The module's functions, in the order of __all__; built when first imported
 // and kept for the process (an import that fails and is tried again reuses them).
 std::span<function_row> functions() {
