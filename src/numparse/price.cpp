@@ -523,9 +523,8 @@ bool range_between(std::string_view t, std::size_t from, std::size_t to) noexcep
 // The amount of a figure without a multiple, read straight from its bytes
 // when it has at most 19 significant digits and reads exactly as
 // read_number_text would (an integer of 64 bits, or a mantissa of 53 bits over
-// an exact power of ten); otherwise none.
-number amount_in_place(std::string_view t, const figure& f) noexcept {
-    number out;
+// an exact power of ten), into `out`; otherwise false, and `out` as it was.
+bool amount_in_place(std::string_view t, const figure& f, number& out) noexcept {
     const std::size_t mark_at = f.decimal_at == npos ? f.end : f.decimal_at;
     std::uint64_t mantissa = 0;
     std::size_t significant = 0;
@@ -551,25 +550,34 @@ number amount_in_place(std::string_view t, const figure& f) noexcept {
         }
         fraction_digits += 2;
     }
-    if (significant > detail::max_native_digits) return out;
+    if (significant > detail::max_native_digits) return false;
     if (mark_at == f.end && !f.cents) {
         const std::uint64_t limit = f.negative ? detail::int64_magnitude_limit : detail::int64_magnitude_limit - 1;
-        if (mantissa > limit) return out;
+        if (mantissa > limit) return false;
         out.what = number::kind::int64;
         out.integer = static_cast<std::int64_t>(f.negative ? std::uint64_t{0} - mantissa : mantissa);
-        return out;
+        return true;
     }
-    if (mantissa > detail::max_exact_mantissa || fraction_digits > detail::max_exact_power) return out;
+    if (mantissa > detail::max_exact_mantissa || fraction_digits > detail::max_exact_power) return false;
     const double v = static_cast<double>(mantissa) / detail::exact_powers_of_ten[fraction_digits];
     out.what = number::kind::real;
     out.real = f.negative ? -v : v;
-    return out;
+    return true;
 }
 
-number amount_of(std::string_view t, const figure& f, price_scratch& scratch) {
-    if (f.shift == 0) {
-        if (const number quick = amount_in_place(t, f); quick.what != number::kind::none) return quick;
-    }
+number read_amount_text(std::string_view t, const figure& f, price_scratch& scratch);
+
+// The amount of a figure, into `out` (the caller's own: a number built
+// field by field and then copied whole stalls on the copy's wide loads).
+void amount_of(std::string_view t, const figure& f, price_scratch& scratch, number& out) {
+    if (f.shift == 0 && amount_in_place(t, f, out)) return;
+    out = read_amount_text(t, f, scratch);
+}
+
+// The amount of a figure read by the strict number grammar from a copy of its
+// digits (and its mark, as '.'; a multiple moves the mark): the figures that
+// amount_in_place does not read.
+number read_amount_text(std::string_view t, const figure& f, price_scratch& scratch) {
     char* const out = scratch.room(f.end - f.start + 12);
     std::size_t n = 0;
     if (f.shift == 0) {
@@ -653,7 +661,7 @@ price read_price(std::string_view text, price_mark mark, price_scratch& scratch)
     // its currency: the price only when no other currency follows ('1.5L
     // 2,49 €').
     kept_figure weak;
-    price weak_currency;
+    std::size_t weak_currency_at = 0, weak_currency_size = 0, weak_currency_entry = 0;
     std::size_t pos = 0;
     for (;;) {
         while (pos < n && !is_digit(byte_at(text, pos))) ++pos;
@@ -670,14 +678,14 @@ price read_price(std::string_view text, price_mark mark, price_scratch& scratch)
             if (f.currency_size == 1 && is_ascii_alpha(byte_at(text, f.currency_at))) {
                 if (!weak) {
                     weak = range ? *previous : f;
-                    weak_currency.currency_at = f.currency_at;
-                    weak_currency.currency_size = f.currency_size;
-                    weak_currency.currency_entry = f.currency_entry;
+                    weak_currency_at = f.currency_at;
+                    weak_currency_size = f.currency_size;
+                    weak_currency_entry = f.currency_entry;
                 }
                 previous = f;
                 continue;
             }
-            out.amount = amount_of(text, range ? *previous : f, scratch);
+            amount_of(text, range ? *previous : f, scratch, out.amount);
             out.currency_at = f.currency_at;
             out.currency_size = f.currency_size;
             out.currency_entry = f.currency_entry;
@@ -687,10 +695,13 @@ price read_price(std::string_view text, price_mark mark, price_scratch& scratch)
         previous = f;
     }
     if (weak) {
-        weak_currency.amount = amount_of(text, *weak, scratch);
-        return weak_currency;
+        amount_of(text, *weak, scratch, out.amount);
+        out.currency_at = weak_currency_at;
+        out.currency_size = weak_currency_size;
+        out.currency_entry = weak_currency_entry;
+        return out;
     }
-    if (fallback) out.amount = amount_of(text, *fallback, scratch);
+    if (fallback) amount_of(text, *fallback, scratch, out.amount);
     return out;
 }
 
