@@ -68,7 +68,9 @@ def markdown(data):
         "|---|---|---|---|",
     ]
     for t in data["targets"]:
-        measured = t["line"].split(": ", 1)[1] if ": " in t["line"] else t["line"]
+        # the line is "title: measured" (a title may hold ': ' itself, as a price text does)
+        head = t["title"] + ": "
+        measured = t["line"][len(head):] if t["line"].startswith(head) else t["line"]
         for word in (" MET", " MISSED"):
             if measured.endswith(word):
                 measured = measured[: -len(word)]

@@ -203,3 +203,17 @@ def test_the_bench_times_every_function_of_the_catalogue():
             for case in cases.probe_cases(name):
                 harness.check_case(case)
                 assert not case.skipped and case.module["main"].expr == "f(*args)"
+
+
+@pytest.mark.parametrize("title", ["parse('1') vs float('1')", "tavo.price('Price: 1 299,00 €') vs price_parser"])
+def test_the_report_gives_each_target_its_measure(title):
+    # a target's line is "title: measure STATUS"; a title holding ': ' keeps its measure whole
+    import report
+
+    data = {"machine": {"cpu": "x", "cores": 2, "python": "3.11", "implementation": "CPython", "commit": "c",
+                        "date": "d", "platform": "p"},
+            "mode": "full", "repetitions": 1, "batch_seconds": 0.02, "elapsed_s": 1, "peers": {}, "peer_notes": {},
+            "skipped_functions": {}, "results": [], "scaling": [], "threads": None,
+            "targets": [{"issue": 35, "title": title, "line": title + ": 2.76x (target <= 2x) MISSED",
+                         "status": "MISSED"}]}
+    assert "| 35 | %s | 2.76x (target <= 2x) | **MISSED** |" % title in report.markdown(data).splitlines()
