@@ -257,7 +257,7 @@ result<ref> format_column(PyObject* source) {
 }
 
 result<ref> number_column(const call_args& a) {
-    constexpr function_description d = column_parse_desc;
+    constexpr const function_description& d = column_parse_desc;
     PyObject* const source = a[param(d, "source")];
     result<number_target> target = target_of(a[param(d, "type")]);
     if (!target) return std::move(target.error());
@@ -331,7 +331,8 @@ result<ref> price_body(call_args& a) {
 }
 
 result<ref> format_body(call_args& a) {
-    return memory_error_on_bad_alloc(out_of_memory, [&] { return format_column(a[param(column_format_desc, "source")]); });
+    PyObject* const source = a[param(column_format_desc, "source")];
+    return memory_error_on_bad_alloc(out_of_memory, [&] { return format_column(source); });
 }
 
 status prepare_columns(PyObject* module) {

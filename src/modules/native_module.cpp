@@ -55,9 +55,9 @@ consteval auto returns_doc() {
 template <columns::text_function R>
 function_row text_row() {
     static constexpr auto attribute = doc("columns_") + R::name;
-    return row<columns::text_function_desc<R>, columns::text_body<R>, package>(
-        kept<signature<columns::text_function_desc<R>>() + R::summary + "\n\n" + source_doc + "\nReturns:\n    Column: " +
-             returns_doc<R>()>,
+    constexpr const function_description& desc = columns::text_function_desc<R>;
+    return row<desc, columns::text_body<R>, package>(
+        kept<signature<desc>() + R::summary + "\n\n" + source_doc + "\nReturns:\n    Column: " + returns_doc<R>()>,
         attribute.chars.data());
 }
 

@@ -565,15 +565,6 @@ bool amount_in_place(std::string_view t, const figure& f, number& out) noexcept 
     return true;
 }
 
-number read_amount_text(std::string_view t, const figure& f, price_scratch& scratch);
-
-// The amount of a figure, into `out` (the caller's own: a number built
-// field by field and then copied whole stalls on the copy's wide loads).
-void amount_of(std::string_view t, const figure& f, price_scratch& scratch, number& out) {
-    if (f.shift == 0 && amount_in_place(t, f, out)) return;
-    out = read_amount_text(t, f, scratch);
-}
-
 // The amount of a figure read by the strict number grammar from a copy of its
 // digits (and its mark, as '.'; a multiple moves the mark): the figures that
 // amount_in_place does not read.
@@ -622,6 +613,13 @@ number read_amount_text(std::string_view t, const figure& f, price_scratch& scra
         if (in_fraction) out[n++] = '.';
     }
     return detail::read_number_text(std::string_view(out, n));
+}
+
+// The amount of a figure, into `out` (the caller's own: a number built
+// field by field and then copied whole stalls on the copy's wide loads).
+void amount_of(std::string_view t, const figure& f, price_scratch& scratch, number& out) {
+    if (f.shift == 0 && amount_in_place(t, f, out)) return;
+    out = read_amount_text(t, f, scratch);
 }
 
 // A figure kept for later, or none. Its storage is left as it is until a
