@@ -1,6 +1,10 @@
 """tavo.price: the amount and currency of price texts written in many countries, the choices
 among several numbers, the decimal mark of one text, and the module against the model."""
+import copy
+import gc
 import math
+import pickle
+import weakref
 
 import pytest
 from hypothesis import given, settings, strategies as st
@@ -202,6 +206,41 @@ def test_price_is_a_named_tuple():
     # hashed as the tuple it equals (CPython 3.14 and later cache a tuple's hash in the object)
     assert hash(p) == hash((5, "€")) == hash(tavo.Price(5, "€"))
     assert {p: 1}[(5, "€")] == 1 and len({p, (5, "€"), tavo.Price(5, "€")}) == 1
+    # the named tuple's own methods, names and pickling, on the class the native module made of it
+    assert p._replace(amount=6) == (6, "€") and type(p._replace(amount=6)) is tavo.Price
+    assert tavo.Price._make([7, None]) == (7, None) and repr(p) == "Price(amount=5, currency='€')"
+    assert (tavo.Price.__name__, tavo.Price.__qualname__) == ("Price", "Price") and tavo.Price.__doc__
+    assert pickle.loads(pickle.dumps(p)) == p and type(copy.deepcopy(p)) is tavo.Price
+
+
+def test_price_class_frees_what_it_holds():
+    # nested deeper than the C stack could recurse, freed through the trash can as tuples are
+    nested = None
+    for _ in range(300_000):
+        nested = tavo.Price(nested, None)
+    del nested
+
+    class Sub(tavo.Price):  # with a __dict__
+        pass
+
+    s = Sub(1, "€")
+    s.note = "x"
+    freed = weakref.ref(marker := Marker())
+    s = tavo.Price(marker, Sub(2, marker))
+    del marker, s
+    gc.collect()
+    assert freed() is None
+
+
+class Marker:
+    pass
+
+
+@pytest.mark.parametrize("model", [tuple, int, 5, type("Wide", (tuple,), {}),
+                                   type("Deep", (type("Base", (tuple,), {"__slots__": ()}),), {"__slots__": ()})])
+def test_tuple_class_refuses_what_is_not_a_named_tuple(model):
+    with pytest.raises(TypeError):
+        tavo._native._tuple_class(model)
 
 
 @pytest.mark.parametrize("text, amount", [

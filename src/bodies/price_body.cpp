@@ -4,6 +4,7 @@
 #include "bodies/bodies.hpp"
 #include "bodies/decimal_arg.hpp"
 #include "bodies/number_result.hpp"
+#include "boundary/tuple_class.hpp"
 #include "numparse/currency_table.hpp"
 #include "numparse/price.hpp"
 #include "shared/first_store.hpp"
@@ -13,10 +14,10 @@
 namespace tavo {
 namespace {
 
-// tavo.Price, the named tuple of the package (tavo/_price.py), imported at the
-// first price found and kept for the process. A class that is not a plain
-// subclass of tuple (same layout) is refused: its instances are filled here
-// as tuples are.
+// tavo.Price, the named tuple class of the package (tavo/_price.py), made by
+// tuple_class_like from its model there; imported at the first price found
+// and kept for the process. A class made otherwise is refused: its instances
+// are made here as the tuple class's are.
 std::atomic<PyObject*> price_type_cell{nullptr};
 
 result<PyTypeObject*> price_type() {
@@ -25,11 +26,8 @@ result<PyTypeObject*> price_type() {
     if (!module) return error_value::fetch();
     ref type = steal(PyObject_GetAttrString(module.get(), "Price"));
     if (!type) return error_value::fetch();
-    if (!PyType_Check(type.get()) ||
-        !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(type.get()), &PyTuple_Type) ||
-        reinterpret_cast<PyTypeObject*>(type.get())->tp_basicsize != PyTuple_Type.tp_basicsize ||
-        reinterpret_cast<PyTypeObject*>(type.get())->tp_itemsize != PyTuple_Type.tp_itemsize) {
-        return error_value::static_error(PyExc_TypeError, "tavo._price.Price must be a named tuple");
+    if (!is_tuple_class(type.get())) {
+        return error_value::static_error(PyExc_TypeError, "tavo._price.Price must be made by tavo._native._tuple_class");
     }
     return reinterpret_cast<PyTypeObject*>(keep_first_owned(price_type_cell, type.release()));
 }
@@ -64,7 +62,7 @@ result<ref> price_body(call_args& a) {
     ref currency = found.currency_size == 0 ? none_result() : currency_str(found.currency_entry);
     result<PyTypeObject*> type = price_type();
     if (!type) return std::move(type.error());
-    return new_pair_of_type(*type, std::move(*amount), std::move(currency));
+    return new_pair_of_class(*type, std::move(*amount), std::move(currency));
 }
 
 }  // namespace tavo

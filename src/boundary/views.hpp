@@ -269,21 +269,6 @@ inline ref tuple_copy(PyObject* tuple) {
     return out;
 }
 
-// A new instance of `type`, a subclass of tuple with tuple's own layout (a
-// named tuple), holding `first` and `second`: filled before any Python code
-// can see it. The failed-creation internal failure when it cannot be made.
-inline ref new_pair_of_type(PyTypeObject* type, ref first, ref second) {
-    ref out = created(type->tp_alloc(type, 2));
-#if PY_VERSION_HEX >= 0x030E0000
-    // From 3.14 a tuple caches its hash, -1 until computed; tp_alloc leaves the
-    // cache zeroed, which hash() would take for the hash itself.
-    reinterpret_cast<PyTupleObject*>(out.get())->ob_hash = -1;
-#endif
-    PyTuple_SET_ITEM(out.get(), 0, first.release());
-    PyTuple_SET_ITEM(out.get(), 1, second.release());
-    return out;
-}
-
 // Stores `item` in slot i of a tuple that the caller made and that nothing
 // else has seen yet (tuple_copy), and returns the reference the slot held.
 [[nodiscard]] inline ref exchange_in_new_tuple(PyObject* tuple, Py_ssize_t i, ref item) noexcept {

@@ -9,6 +9,7 @@
 #include "columns/arrow/arrow_import.hpp"
 #include "columns/column_bodies.hpp"
 #include "columns/kernels/text_functions.hpp"
+#include "boundary/tuple_class.hpp"
 #include "modules/module_builder.hpp"
 #include "modules/signature.hpp"
 
@@ -169,6 +170,27 @@ std::span<function_row> table_of(columns::function_list<R...>) {
     return table;
 }
 
+// _tuple_class(model), not a function of the package's users: the class of
+// tavo.Price is made with it from its model (tavo/_price.py).
+PyMethodDef tuple_class_def{
+    "_tuple_class",
+    [](PyObject*, PyObject* model) {
+        return run_call<package>([&] { return tuple_class_like(model); });
+    },
+    METH_O,
+    "_tuple_class(model, /)\n--\n\n"
+    "A class like the named tuple class `model` (its name, module and namespace),\n"
+    "whose instances this module makes and frees directly."};
+
+status prepare_native(PyObject* module) {
+    if (status s = columns::prepare_columns(module); !s) return s;
+    ref modname = steal(PyModule_GetNameObject(module));
+    if (!modname) return error_value::fetch();
+    ref fn = steal(PyCMethod_New(&tuple_class_def, nullptr, modname.get(), nullptr));
+    if (!fn || PyModule_AddObjectRef(module, tuple_class_def.ml_name, fn.get()) < 0) return error_value::fetch();
+    return ok();
+}
+
 PyModuleDef module_def = module_definition(
     "tavo._native",
     "The native functions of the package tavo beyond those of _tavo: per value (parse, price,\n"
@@ -185,6 +207,6 @@ PyMODINIT_FUNC PyInit__native(void) {
         return tavo::made_module(tavo::the_module, tavo::module_def, tavo::table_of(tavo::columns::text_functions{}),
                                  "tavo._native keeps process-wide state and can be imported by the main "
                                  "interpreter only",
-                                 [](PyObject* module) { return tavo::columns::prepare_columns(module); });
+                                 [](PyObject* module) { return tavo::prepare_native(module); });
     });
 }

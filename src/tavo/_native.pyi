@@ -196,3 +196,8 @@ def columns_number_format(
     Literal[".", ","] | None, int, int, int, int, tuple[int, str] | None, tuple[int, str] | None, tuple[int, str] | None
 ]:
     ...
+
+# Not for the package's users: the class of tavo.Price is made with it from its model.
+_C = TypeVar("_C", bound=type)
+
+def _tuple_class(model: _C, /) -> _C: ...
