@@ -280,6 +280,8 @@ bool percent_at(std::string_view t, std::size_t pos) noexcept {
 // One number of the text and what stands around it.
 struct figure {
     std::size_t start = 0, end = 0;  // its digits and separators
+    std::size_t digits = 0;          // how many digits stand in [start, end)
+    std::uint64_t mantissa = 0;      // their value, when there are at most 19
     std::size_t next = 0;            // where the search for the next number goes on
     std::size_t prefix = 0;          // where what belongs to it before it starts
     std::size_t currency_at = 0, currency_size = 0, currency_entry = 0;
@@ -297,6 +299,7 @@ struct figure {
 struct figure_shape {
     std::size_t end = 0;
     std::size_t digits = 0;                            // all of them
+    std::uint64_t mantissa = 0;                        // their value, when there are at most 19
     std::size_t marks[2] = {0, 0};                     // how many '.' and ','
     std::size_t first_mark[2] = {npos, npos};          // where the first '.' and ',' stand
     std::size_t digits_before[2] = {0, 0};             // the digits before them
@@ -312,7 +315,8 @@ figure_shape shape_at(std::string_view t, std::size_t pos) noexcept {
     bool first_group = true;
     for (;;) {
         const std::size_t group_start = pos;
-        while (pos < n && is_digit(byte_at(t, pos))) ++pos;
+        // (past 19 digits the value wraps and is not read)
+        for (unsigned d; pos < n && (d = byte_at(t, pos) - unsigned{'0'}) < 10; ++pos) f.mantissa = f.mantissa * 10 + d;
         const std::size_t group = pos - group_start;
         f.digits += group;
         if (pos + 1 < n && (t[pos] == '.' || t[pos] == ',') && is_digit(byte_at(t, pos + 1))) {
@@ -361,6 +365,8 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
     f.start = pos;
     figure_shape shape = shape_at(t, pos);
     f.end = shape.end;
+    f.digits = shape.digits;
+    f.mantissa = shape.mantissa;
     // A decimal mark before it, after neither a digit nor a letter nor a mark: '$.99'.
     if (pos >= 1 && (t[pos - 1] == '.' || t[pos - 1] == ',') &&
         (pos == 1 || (byte_at(t, pos - 2) < 0x80 && !is_digit(byte_at(t, pos - 2)) &&
@@ -520,38 +526,22 @@ bool range_between(std::string_view t, std::size_t from, std::size_t to) noexcep
     return false;
 }
 
-// The amount of a figure without a multiple, read straight from its bytes
-// when it has at most 19 significant digits and reads exactly as
-// read_number_text would (an integer of 64 bits, or a mantissa of 53 bits over
-// an exact power of ten), into `out`; otherwise false, and `out` as it was.
-bool amount_in_place(std::string_view t, const figure& f, number& out) noexcept {
-    const std::size_t mark_at = f.decimal_at == npos ? f.end : f.decimal_at;
-    std::uint64_t mantissa = 0;
-    std::size_t significant = 0;
-    for (std::size_t i = f.start; i < mark_at; ++i) {
-        const unsigned d = byte_at(t, i) - unsigned{'0'};
-        if (d >= 10) continue;
-        mantissa = mantissa * 10 + d;
-        significant += significant != 0 || d != 0;
-    }
-    std::size_t fraction_digits = 0;
-    for (std::size_t i = mark_at + 1; i < f.end; ++i) {
-        const unsigned d = byte_at(t, i) - unsigned{'0'};
-        if (d >= 10) continue;
-        mantissa = mantissa * 10 + d;
-        significant += significant != 0 || d != 0;
-        ++fraction_digits;
-    }
+// The amount of a figure without a multiple, from the value of its digits
+// taken while its shape was read, when it has at most 19 digits and reads
+// exactly as read_number_text would (an integer of 64 bits, or a mantissa of
+// 53 bits over an exact power of ten), into `out`; otherwise false, and `out`
+// as it was.
+bool amount_in_place(const figure& f, number& out) noexcept {
+    if (f.digits + (f.cents ? 2 : 0) > detail::max_native_digits) return false;
+    std::uint64_t mantissa = f.mantissa;
+    // the digits after the decimal mark (decimal_of counts them), or the cents
+    std::size_t fraction_digits = f.decimal_at == npos ? 0 : f.fraction;
     if (f.cents) {
-        for (const char c : f.cent_digits) {
-            const unsigned d = static_cast<unsigned char>(c) - unsigned{'0'};
-            mantissa = mantissa * 10 + d;
-            significant += significant != 0 || d != 0;
-        }
+        mantissa = mantissa * 100 + static_cast<unsigned>(f.cent_digits[0] - '0') * 10 +
+                   static_cast<unsigned>(f.cent_digits[1] - '0');
         fraction_digits += 2;
     }
-    if (significant > detail::max_native_digits) return false;
-    if (mark_at == f.end && !f.cents) {
+    if (f.decimal_at == npos && !f.cents) {
         const std::uint64_t limit = f.negative ? detail::int64_magnitude_limit : detail::int64_magnitude_limit - 1;
         if (mantissa > limit) return false;
         out.what = number::kind::int64;
@@ -618,7 +608,7 @@ number read_amount_text(std::string_view t, const figure& f, price_scratch& scra
 // The amount of a figure, into `out` (the caller's own: a number built
 // field by field and then copied whole stalls on the copy's wide loads).
 void amount_of(std::string_view t, const figure& f, price_scratch& scratch, number& out) {
-    if (f.shift == 0 && amount_in_place(t, f, out)) return;
+    if (f.shift == 0 && amount_in_place(f, out)) return;
     out = read_amount_text(t, f, scratch);
 }
 
