@@ -43,6 +43,11 @@ void tuple_class_dealloc(PyObject* self) {
     Py_TRASHCAN_END
 }
 
+// An object of a type that refers to no other object.
+inline bool holds_no_references(PyObject* o) noexcept {
+    return o == Py_None || PyLong_CheckExact(o) || PyFloat_CheckExact(o) || PyUnicode_CheckExact(o);
+}
+
 status copy_attribute(PyObject* cls, PyObject* model, const char* name) {
     ref value = steal(PyObject_GetAttrString(model, name));
     if (!value || PyObject_SetAttrString(cls, name, value.get()) < 0) return error_value::fetch();
@@ -123,9 +128,13 @@ ref new_pair_of_class(PyTypeObject* cls, ref first, ref second) {
     // From 3.14 a tuple caches its hash, -1 until computed.
     tuple->ob_hash = -1;
 #endif
+    // A pair of ints, floats, strs and None can be in no reference cycle
+    // (a tuple's items never change): the collector is not told of it, as it
+    // leaves such tuples alone after its first look at them.
+    const bool atomic = holds_no_references(first.get()) && holds_no_references(second.get());
     tuple->ob_item[0] = first.release();
     tuple->ob_item[1] = second.release();
-    PyObject_GC_Track(tuple);
+    if (!atomic) PyObject_GC_Track(tuple);
     return out;
 }
 
