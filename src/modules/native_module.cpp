@@ -11,6 +11,7 @@
 #include "columns/kernels/text_functions.hpp"
 #include "modules/module_builder.hpp"
 #include "modules/signature.hpp"
+#include "shared/cpu_paths.hpp"
 
 #include <array>
 
@@ -185,6 +186,14 @@ PyMODINIT_FUNC PyInit__native(void) {
         return tavo::made_module(tavo::the_module, tavo::module_def, tavo::table_of(tavo::columns::text_functions{}),
                                  "tavo._native keeps process-wide state and can be imported by the main "
                                  "interpreter only",
-                                 [](PyObject* module) { return tavo::columns::prepare_columns(module); });
+                                 [](PyObject* module) -> tavo::status {
+                                     // the vector path, decided now while the lock is held
+                                     // (shared/cpu_paths.hpp), and named for the tests
+                                     const char* path = tavo::cpu::name(tavo::cpu::chosen());
+                                     if (PyModule_AddStringConstant(module, "_cpu_path", path) < 0) {
+                                         return tavo::error_value::fetch();
+                                     }
+                                     return tavo::columns::prepare_columns(module);
+                                 });
     });
 }
