@@ -6,7 +6,8 @@
 // `[[gnu::target(...)]]`, chosen through a function pointer or a switch on
 // `chosen()`. On x86-64:
 //   ssse3    byte shuffles (pshufb)
-//   avx2     the same with 32-byte vectors, BMI2
+//   avx2     AVX2 and BMI2 (the kernels that have no code of their own
+//            for it run their ssse3 code)
 //   avx512   AVX-512 F, BW, VL and VBMI2 (byte expansion and compaction), BMI2
 // AArch64 has the baseline only.
 //

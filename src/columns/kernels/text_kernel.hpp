@@ -98,10 +98,6 @@ template <text_rows R>
     return text_rows_on<R, cpu::path::ssse3>(in, large, views);
 }
 template <text_rows R>
-[[gnu::target(TAVO_TARGET_AVX2)]] kernel_output text_rows_avx2(const string_chunk& in, bool large, bool views) {
-    return text_rows_on<R, cpu::path::avx2>(in, large, views);
-}
-template <text_rows R>
 [[gnu::target(TAVO_TARGET_AVX512)]] kernel_output text_rows_avx512(const string_chunk& in, bool large, bool views) {
     return text_rows_on<R, cpu::path::avx512>(in, large, views);
 }
@@ -122,7 +118,7 @@ kernel_output run_text_kernel(const string_chunk& in, bool large, bool views) {
     if constexpr (R::by_path) {
         switch (cpu::chosen()) {
             case cpu::path::avx512: return text_rows_avx512<R>(in, large, views);
-            case cpu::path::avx2: return text_rows_avx2<R>(in, large, views);
+            case cpu::path::avx2:  // the ssse3 code (text/case_vectors.hpp says why)
             case cpu::path::ssse3: return text_rows_ssse3<R>(in, large, views);
             case cpu::path::baseline: break;
         }
