@@ -57,7 +57,7 @@ inline path of_this_cpu() noexcept {
 #endif
 }
 
-inline path decide() noexcept {
+[[gnu::cold, gnu::noinline]] inline path decide() noexcept {
     const path widest = of_this_cpu();
     const char* pinned = std::getenv("TAVO_CPU");
     if (!pinned) return widest;

@@ -145,10 +145,9 @@ template <unsigned at>
                                                            std::uint64_t inserts) noexcept {
     const bytes16 x0 = vec::load(s), x1 = vec::load(s + 16);
     const bytes16 l0 = x0 | (vec::in_range<'A', 'Z'>(x0) & 0x20), l1 = x1 | (vec::in_range<'A', 'Z'>(x1) & 0x20);
-    char* const start = o;
     o = expand16(o, l0, static_cast<std::uint32_t>(inserts & 0xFFFF));
-    expand16(o, l1, static_cast<std::uint32_t>(inserts >> 16));
-    return start + n + static_cast<std::size_t>(std::popcount(inserts));
+    // 32 bytes and the underscores written: the result and what the steps past it wrote
+    return expand16(o, l1, static_cast<std::uint32_t>(inserts >> 16)) - (32 - n);
 }
 
 // underscore_to_camelcase: mapped (a letter after an underscore, with a byte
@@ -174,10 +173,8 @@ template <unsigned at>
         return (x | (upper & 0x20)) & ~(capital & 0x20);
     };
     const std::uint64_t drops = ~kept;
-    char* const start = o;
     o = compact16(o, map(x0, p0, w0), static_cast<std::uint32_t>(drops & 0xFFFF));
-    compact16(o, map(x1, p1, w1), static_cast<std::uint32_t>((drops >> 16) & 0xFFFF));
-    return start + std::popcount(kept);
+    return compact16(o, map(x1, p1, w1), static_cast<std::uint32_t>((drops >> 16) & 0xFFFF));
 }
 
 #if defined(__x86_64__)

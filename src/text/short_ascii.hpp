@@ -190,7 +190,7 @@ inline void write_uncamel(char* o, const char* s, std::size_t n, short_plan plan
 // whatever n is: both blocks are always loaded, and the flags past the text
 // cleared, with no branch on the length. (The result's length is where the
 // padded writers end.)
-inline std::uint64_t uncamel_mask_padded(const char* s, std::size_t n) noexcept {
+[[gnu::always_inline]] inline std::uint64_t uncamel_mask_padded(const char* s, std::size_t n) noexcept {
     if constexpr (vec::available) {
         using vec::in_range, vec::lane_bits;
         const vec::bytes16 x0 = vec::load(s), x1 = vec::load(s + 16);
@@ -207,7 +207,7 @@ inline std::uint64_t uncamel_mask_padded(const char* s, std::size_t n) noexcept 
     }
 }
 
-inline std::uint64_t underscores_padded(const char* s, std::size_t n) noexcept {
+[[gnu::always_inline]] inline std::uint64_t underscores_padded(const char* s, std::size_t n) noexcept {
     if constexpr (vec::available) {
         using vec::in_range, vec::lane_bits;
         const std::uint64_t under = lane_bits(in_range<'_', '_'>(vec::load(s))) |
