@@ -12,6 +12,7 @@
 #include "boundary/tuple_class.hpp"
 #include "modules/module_builder.hpp"
 #include "modules/signature.hpp"
+#include "shared/cpu_paths.hpp"
 
 #include <array>
 
@@ -182,8 +183,12 @@ PyMethodDef tuple_class_def{
     "A class like the named tuple class `model` (its name, module and namespace),\n"
     "whose instances this module makes and frees directly."};
 
+// What the module holds beside its functions: Column, _tuple_class, and the
+// vector path of this CPU (shared/cpu_paths.hpp), decided now while the lock
+// is held and named for the tests.
 status prepare_native(PyObject* module) {
     if (status s = columns::prepare_columns(module); !s) return s;
+    if (PyModule_AddStringConstant(module, "_cpu_path", cpu::name(cpu::chosen())) < 0) return error_value::fetch();
     ref modname = steal(PyModule_GetNameObject(module));
     if (!modname) return error_value::fetch();
     ref fn = steal(PyCMethod_New(&tuple_class_def, nullptr, modname.get(), nullptr));

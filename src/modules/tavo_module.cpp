@@ -2,6 +2,7 @@
 #include "bodies/bodies.hpp"
 #include "modules/module_builder.hpp"
 #include "modules/signature.hpp"
+#include "shared/cpu_paths.hpp"
 #include "text/short_ascii.hpp"
 
 #include <cstddef>
@@ -114,6 +115,10 @@ PyMODINIT_FUNC PyInit__tavo(void) {
             tavo::the_module, tavo::module_def, tavo::functions(),
             "Lumo modules do not yet support subinterpreters, see the Limits section of README.md: "
             "_tavo keeps process-wide state and can be imported by the main interpreter only",
-            [](PyObject*) { return tavo::ok(); });
+            [](PyObject*) {
+                // the vector path is decided now, while the lock is held (shared/cpu_paths.hpp)
+                (void)tavo::cpu::chosen();
+                return tavo::ok();
+            });
     });
 }

@@ -9,6 +9,7 @@
 // eight bytes at a time.
 #pragma once
 
+#include "shared/cpu_paths.hpp"
 #include "text/byte_sink.hpp"
 #include "text/short_ascii.hpp"
 
@@ -23,31 +24,34 @@ void uncamel_text(std::string_view in, bool ascii, byte_sink& out);
 void underscore_to_camelcase_text(std::string_view in, bool ascii, byte_sink& out);
 
 // One text converted into `out`, the short identifiers of short_ascii.hpp
-// written here, inline, in one step. `readable` is how many bytes from
-// in.data() may be read (at least in.size()): a column's rows are followed by
-// the rest of its buffer, and with short_reach of them readable the short
-// writer loads and stores whole words past the row's end (the stores land in
-// the room `out` keeps past its cursor). A per-element caller passes
-// in.size().
-template <class Form, void (*Text)(std::string_view, bool, byte_sink&)>
-inline void convert_one(std::string_view in, bool ascii, std::size_t readable, byte_sink& out) {
+// written here, inline, in one step, by the writer of path P (the caller's
+// choice: a column kernel compiled for that path). `readable` is how many
+// bytes from in.data() may be read (at least in.size()): a column's rows are
+// followed by the rest of its buffer, and with short_reach of them readable
+// the short writer loads and stores whole words or vectors past the row's end
+// (the stores land in the room `out` keeps past its cursor). A per-element
+// caller passes in.size().
+template <class Form, cpu::path P, void (*Text)(std::string_view, bool, byte_sink&)>
+[[gnu::always_inline]] inline void convert_one(std::string_view in, bool ascii, std::size_t readable, byte_sink& out) {
     const std::size_t n = in.size();
     if (takes_short_path(ascii, n) && readable >= short_reach) {
         out.reserve_more(Form::most_padded);
-        out.cursor = Form::write_padded(out.cursor, in.data(), n);
+        out.cursor = Form::template write_padded<P>(out.cursor, in.data(), n);
         return;
     }
     Text(in, ascii, out);
 }
 
 // camelCase to snake_case.
+template <cpu::path P = cpu::path::baseline>
 inline void uncamel(std::string_view in, bool ascii, byte_sink& out, std::size_t readable = 0) {
-    convert_one<uncamel_form, uncamel_text>(in, ascii, readable, out);
+    convert_one<uncamel_form, P, uncamel_text>(in, ascii, readable, out);
 }
 
 // snake_case to camelCase.
+template <cpu::path P = cpu::path::baseline>
 inline void underscore_to_camelcase(std::string_view in, bool ascii, byte_sink& out, std::size_t readable = 0) {
-    convert_one<camelcase_form, underscore_to_camelcase_text>(in, ascii, readable, out);
+    convert_one<camelcase_form, P, underscore_to_camelcase_text>(in, ascii, readable, out);
 }
 
 // Each vulgar fraction character, with the whole number written in front of

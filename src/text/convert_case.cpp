@@ -3,12 +3,15 @@
 // Unicode 17.0 Uppercase and Lowercase properties and full, unconditional case
 // mappings.
 //
-// ASCII text takes a path that works on sixteen or eight bytes at a time and
-// touches no table (identifiers of up to 32 bytes the bit-mask path of
-// short_ascii.hpp); any other text is walked code point by code point, with
-// ASCII code points still answered without a table.
+// ASCII text takes a path that works on 32, sixteen or eight bytes at a time
+// and touches no case table (identifiers of up to 32 bytes the bit-mask path
+// of short_ascii.hpp); its blocks are placed by the vector path of this CPU
+// (case_vectors.hpp), chosen once. Any other text is walked code point by
+// code point, with ASCII code points still answered without a table.
 #include "shared/byte_words.hpp"
+#include "shared/cpu_paths.hpp"
 #include "text/case_rules.hpp"
+#include "text/case_vectors.hpp"
 #include "text/convert.hpp"
 #include "text/short_ascii.hpp"
 #include "text/unicode_tables.hpp"
@@ -104,26 +107,28 @@ struct mapped_word {
     std::uint64_t mapped, flags;
 };
 
-// The walk that both conversions of ASCII text take, from byte `start` on:
-// sixteen bytes at a time while at least Op::block_reach bytes are left (a
-// block reads its neighbours from the text itself), then eight. Each step maps
-// its bytes and flags some of them (bit 7 of the byte) for Op::put, which
-// writes a word of mapped bytes with the flagged ones handled; a block with
-// nothing flagged is stored whole. Writes up to 8 bytes past the returned
-// position.
-template <class Op>
-char* walk_ascii(const char* s, std::size_t n, std::size_t start, char* o) {
+// The walk that both conversions of ASCII text take, from byte `start` on,
+// by path P: 32 bytes at a time on the avx512 path while at least
+// Op::wide_reach bytes are left, sixteen while at least Op::block_reach are
+// (a block reads its neighbours from the text itself), then eight. Each step
+// maps its bytes and flags some of them; a block is placed by the path's
+// writer (Op::put_block), a word by Op::put, which writes a word of mapped
+// bytes with the flagged ones handled. Writes up to Op::overshoot<P> bytes
+// past the returned position.
+template <class Op, cpu::path P>
+[[gnu::always_inline]] inline char* walk_ascii(const char* s, std::size_t n, std::size_t start, char* o) {
     std::size_t i = start;
     while (i < n) {
+        if constexpr (vectors::expands_512<P>) {
+            if (i > start && n - i >= Op::wide_reach) {
+                o = Op::wide_block(o, s + i);
+                i += 32;
+                continue;
+            }
+        }
         if (vec::available && i > start && n - i >= Op::block_reach) {
             const auto [mapped, flags] = Op::block(s + i);
-            if ((vec::low_half(flags) | vec::high_half(flags)) == 0) {
-                vec::store(o, mapped);
-                o += 16;
-            } else {
-                o = Op::put(o, vec::low_half(mapped), vec::low_half(flags) & words::high, 8);
-                o = Op::put(o, vec::high_half(mapped), vec::high_half(flags) & words::high, 8);
-            }
+            o = Op::template put_block<P>(o, mapped, flags);
             i += 16;
             continue;
         }
@@ -134,6 +139,21 @@ char* walk_ascii(const char* s, std::size_t n, std::size_t start, char* o) {
         i += count;
     }
     return o;
+}
+
+// A walk of ASCII text into a sink, and the one of this CPU's path among those of a
+// conversion, chosen at the first call.
+using ascii_walk = void (*)(const char*, std::size_t, byte_sink&);
+
+template <ascii_walk Baseline, ascii_walk Ssse3, ascii_walk Avx512>
+ascii_walk walk_of_this_cpu() noexcept {
+    switch (cpu::chosen()) {
+        case cpu::path::avx512: return Avx512;
+        case cpu::path::avx2:  // the ssse3 code (case_vectors.hpp says why)
+        case cpu::path::ssse3: return Ssse3;
+        case cpu::path::baseline: break;
+    }
+    return Baseline;
 }
 
 // --- uncamel ---------------------------------------------------------------------------
@@ -165,9 +185,41 @@ inline char* put_with_underscores(char* o, std::uint64_t lowered, std::uint64_t 
 // The steps of uncamel's walk: bytes lowered, underscores inserted in front of the flagged ones.
 struct uncamel_steps {
     static constexpr std::size_t block_reach = 17;  // the byte after the block is read too
+    static constexpr std::size_t wide_reach = 33;
+    template <cpu::path P>
+    static constexpr std::size_t overshoot = vectors::expands_512<P> ? 32 : 8;
     static char* put(char* o, std::uint64_t lowered, std::uint64_t inserts, std::size_t count) noexcept {
         return put_with_underscores(o, lowered, inserts, count);
     }
+    // Sixteen lowered bytes, an underscore in front of each flagged one.
+    template <cpu::path P>
+    [[gnu::always_inline]] static char* put_block(char* o, vec::bytes16 lowered, vec::bytes16 inserts) noexcept {
+        if constexpr (vectors::shuffled<P> || vectors::expands_512<P>) {
+            return vectors::expand16(o, lowered, vec::lane_bits(inserts));
+        } else {
+            if ((vec::low_half(inserts) | vec::high_half(inserts)) == 0) {
+                vec::store(o, lowered);
+                return o + 16;
+            }
+            o = put(o, vec::low_half(lowered), vec::low_half(inserts) & words::high, 8);
+            return put(o, vec::high_half(lowered), vec::high_half(inserts) & words::high, 8);
+        }
+    }
+#if defined(__x86_64__)
+    // The 32 bytes at p (p[-1] and p[32] read too), on the avx512 path.
+    [[gnu::target(TAVO_TARGET_AVX512)]] static char* wide_block(char* o, const char* p) noexcept {
+        using vectors::in_range_512;
+        using vectors::load_512;
+        const __m256i x = load_512(p), prev = load_512(p - 1), next = load_512(p + 1);
+        const __mmask32 upper = in_range_512<'A', 'Z'>(x);
+        const __mmask32 inserts = uncamel_starts_word<std::uint32_t>(
+            upper, in_range_512<'a', 'z'>(prev) | in_range_512<'0', '9'>(prev), in_range_512<'A', 'Z'>(prev),
+            in_range_512<'a', 'z'>(next));
+        return vectors::expand32_512(o, vectors::lowered_512(x, upper), inserts);
+    }
+#else
+    static char* wide_block(char* o, const char*) noexcept { return o; }
+#endif
     static mapped_block block(const char* p) noexcept {
         using namespace vec;
         const bytes16 x = load(p);
@@ -197,10 +249,31 @@ struct uncamel_steps {
 };
 
 
-void uncamel_ascii(const char* s, std::size_t n, byte_sink& out) {
+template <cpu::path P>
+[[gnu::always_inline]] inline void uncamel_ascii_on(const char* s, std::size_t n, byte_sink& out) {
     // At most one underscore per byte, plus room for the stores past the end.
-    out.reserve_more(2 * n + 16);
-    out.cursor = walk_ascii<uncamel_steps>(s, n, 0, out.cursor);
+    out.reserve_more(2 * n + uncamel_steps::overshoot<P> + 8);
+    out.cursor = walk_ascii<uncamel_steps, P>(s, n, 0, out.cursor);
+}
+
+void uncamel_ascii_baseline(const char* s, std::size_t n, byte_sink& out) {
+    uncamel_ascii_on<cpu::path::baseline>(s, n, out);
+}
+#if defined(__x86_64__)
+[[gnu::target(TAVO_TARGET_SSSE3)]] void uncamel_ascii_ssse3(const char* s, std::size_t n, byte_sink& out) {
+    uncamel_ascii_on<cpu::path::ssse3>(s, n, out);
+}
+[[gnu::target(TAVO_TARGET_AVX512)]] void uncamel_ascii_avx512(const char* s, std::size_t n, byte_sink& out) {
+    uncamel_ascii_on<cpu::path::avx512>(s, n, out);
+}
+#else
+constexpr ascii_walk uncamel_ascii_ssse3 = uncamel_ascii_baseline, uncamel_ascii_avx512 = uncamel_ascii_baseline;
+#endif
+
+void uncamel_ascii(const char* s, std::size_t n, byte_sink& out) {
+    static const ascii_walk walk =
+        walk_of_this_cpu<uncamel_ascii_baseline, uncamel_ascii_ssse3, uncamel_ascii_avx512>();
+    walk(s, n, out);
 }
 
 // Any text, a code point at a time: ASCII bytes by their class, the others
@@ -290,9 +363,40 @@ inline char* put_without(char* o, std::uint64_t word, std::uint64_t drops, std::
 // a letter after one made a capital, every other letter a small one.
 struct camelcase_steps {
     static constexpr std::size_t block_reach = 16;
+    static constexpr std::size_t wide_reach = 32;
+    template <cpu::path P>
+    static constexpr std::size_t overshoot = vectors::expands_512<P> ? 32 : 8;
     static char* put(char* o, std::uint64_t mapped, std::uint64_t drops, std::size_t count) noexcept {
         return put_without(o, mapped, drops, count);
     }
+    // The sixteen mapped bytes but the flagged ones.
+    template <cpu::path P>
+    [[gnu::always_inline]] static char* put_block(char* o, vec::bytes16 mapped, vec::bytes16 drops) noexcept {
+        if constexpr (vectors::shuffled<P> || vectors::expands_512<P>) {
+            return vectors::compact16(o, mapped, vec::lane_bits(drops));
+        } else {
+            if ((vec::low_half(drops) | vec::high_half(drops)) == 0) {
+                vec::store(o, mapped);
+                return o + 16;
+            }
+            o = put(o, vec::low_half(mapped), vec::low_half(drops) & words::high, 8);
+            return put(o, vec::high_half(mapped), vec::high_half(drops) & words::high, 8);
+        }
+    }
+#if defined(__x86_64__)
+    // The 32 bytes at p (p[-1] read too), on the avx512 path; never the walk's first.
+    [[gnu::target(TAVO_TARGET_AVX512)]] static char* wide_block(char* o, const char* p) noexcept {
+        using vectors::in_range_512;
+        using vectors::load_512;
+        const __m256i x = load_512(p), prev = load_512(p - 1);
+        const __mmask32 upper = in_range_512<'A', 'Z'>(x);
+        const __mmask32 letters = upper | in_range_512<'a', 'z'>(x);
+        const __mmask32 capital = camelcase_capital<std::uint32_t>(in_range_512<'_', '_'>(prev), ~0u);
+        return vectors::compact32_512(o, vectors::camel_mapped_512(x, upper, letters, capital), in_range_512<'_', '_'>(x));
+    }
+#else
+    static char* wide_block(char* o, const char*) noexcept { return o; }
+#endif
     static mapped_block block(const char* p) noexcept {
         using namespace vec;
         const bytes16 x = load(p);
@@ -315,14 +419,35 @@ struct camelcase_steps {
 };
 
 
-void underscore_to_camelcase_ascii(const char* s, std::size_t n, byte_sink& out) {
+template <cpu::path P>
+[[gnu::always_inline]] inline void underscore_to_camelcase_ascii_on(const char* s, std::size_t n, byte_sink& out) {
     // Leading underscores are dropped, and the first character kept is
     // lowercased even though an underscore precedes it: nothing has been output
     // yet. From then on a character after an underscore is capitalised.
     std::size_t start = 0;
     while (start < n && s[start] == '_') ++start;
-    out.reserve_more(n - start + 16);
-    out.cursor = walk_ascii<camelcase_steps>(s, n, start, out.cursor);
+    out.reserve_more(n - start + camelcase_steps::overshoot<P> + 8);
+    out.cursor = walk_ascii<camelcase_steps, P>(s, n, start, out.cursor);
+}
+
+void camelcase_ascii_baseline(const char* s, std::size_t n, byte_sink& out) {
+    underscore_to_camelcase_ascii_on<cpu::path::baseline>(s, n, out);
+}
+#if defined(__x86_64__)
+[[gnu::target(TAVO_TARGET_SSSE3)]] void camelcase_ascii_ssse3(const char* s, std::size_t n, byte_sink& out) {
+    underscore_to_camelcase_ascii_on<cpu::path::ssse3>(s, n, out);
+}
+[[gnu::target(TAVO_TARGET_AVX512)]] void camelcase_ascii_avx512(const char* s, std::size_t n, byte_sink& out) {
+    underscore_to_camelcase_ascii_on<cpu::path::avx512>(s, n, out);
+}
+#else
+constexpr ascii_walk camelcase_ascii_ssse3 = camelcase_ascii_baseline, camelcase_ascii_avx512 = camelcase_ascii_baseline;
+#endif
+
+void underscore_to_camelcase_ascii(const char* s, std::size_t n, byte_sink& out) {
+    static const ascii_walk walk =
+        walk_of_this_cpu<camelcase_ascii_baseline, camelcase_ascii_ssse3, camelcase_ascii_avx512>();
+    walk(s, n, out);
 }
 
 // Any text, a code point at a time: ASCII bytes by arithmetic, the others

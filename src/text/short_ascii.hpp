@@ -10,7 +10,9 @@
 #pragma once
 
 #include "shared/byte_words.hpp"
+#include "shared/cpu_paths.hpp"
 #include "text/case_rules.hpp"
+#include "text/case_vectors.hpp"
 
 #include <bit>
 #include <cstddef>
@@ -188,7 +190,7 @@ inline void write_uncamel(char* o, const char* s, std::size_t n, short_plan plan
 // whatever n is: both blocks are always loaded, and the flags past the text
 // cleared, with no branch on the length. (The result's length is where the
 // padded writers end.)
-inline std::uint64_t uncamel_mask_padded(const char* s, std::size_t n) noexcept {
+[[gnu::always_inline]] inline std::uint64_t uncamel_mask_padded(const char* s, std::size_t n) noexcept {
     if constexpr (vec::available) {
         using vec::in_range, vec::lane_bits;
         const vec::bytes16 x0 = vec::load(s), x1 = vec::load(s + 16);
@@ -205,7 +207,7 @@ inline std::uint64_t uncamel_mask_padded(const char* s, std::size_t n) noexcept 
     }
 }
 
-inline std::uint64_t underscores_padded(const char* s, std::size_t n) noexcept {
+[[gnu::always_inline]] inline std::uint64_t underscores_padded(const char* s, std::size_t n) noexcept {
     if constexpr (vec::available) {
         using vec::in_range, vec::lane_bits;
         const std::uint64_t under = lane_bits(in_range<'_', '_'>(vec::load(s))) |
@@ -290,7 +292,12 @@ struct uncamel_form {
     static void write(char* o, const char* s, std::size_t n, short_plan p, bool nul_after) noexcept {
         write_uncamel(o, s, n, p, nul_after);
     }
-    static char* write_padded(char* o, const char* s, std::size_t n) noexcept {
+    template <cpu::path P>
+    [[gnu::always_inline]] static char* write_padded(char* o, const char* s, std::size_t n) noexcept {
+#if defined(__x86_64__)
+        if constexpr (vectors::expands_512<P>) return vectors::uncamel_short_512(o, s, n);
+#endif
+        if constexpr (vectors::shuffled<P>) return vectors::uncamel_short_shuffled(o, s, n, uncamel_mask_padded(s, n));
         return write_uncamel_padded(o, s, n, uncamel_mask_padded(s, n));
     }
     static constexpr std::size_t most_padded = 2 * short_ascii + 8;  // an underscore before every byte but one
@@ -302,7 +309,12 @@ struct camelcase_form {
     static void write(char* o, const char* s, std::size_t n, short_plan p, bool) noexcept {
         write_camelcase(o, s, n, p);
     }
-    static char* write_padded(char* o, const char* s, std::size_t n) noexcept {
+    template <cpu::path P>
+    [[gnu::always_inline]] static char* write_padded(char* o, const char* s, std::size_t n) noexcept {
+#if defined(__x86_64__)
+        if constexpr (vectors::expands_512<P>) return vectors::camelcase_short_512(o, s, n);
+#endif
+        if constexpr (vectors::shuffled<P>) return vectors::camelcase_short_shuffled(o, s, n, underscores_padded(s, n));
         return write_camelcase_padded(o, s, n, underscores_padded(s, n));
     }
     static constexpr std::size_t most_padded = short_ascii + 8;

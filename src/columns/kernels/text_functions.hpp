@@ -15,16 +15,19 @@
 
 namespace tavo::columns {
 
-// The rows of a case conversion: the per-element core converts each row.
-template <void (*Core)(std::string_view, bool, byte_sink&, std::size_t)>
+// The rows of a case conversion: the per-element core converts each row,
+// the short ones with the writer of the kernel's path.
+template <class Form, void (*Text)(std::string_view, bool, byte_sink&)>
 struct core_rows {
     static constexpr bool ascii_unchanged = false;
-    static void convert(std::string_view s, bool ascii, byte_sink& out, std::size_t readable) {
-        Core(s, ascii, out, readable);
+    static constexpr bool by_path = true;
+    template <cpu::path P>
+    [[gnu::always_inline]] static void convert(std::string_view s, bool ascii, byte_sink& out, std::size_t readable) {
+        text::convert_one<Form, P, Text>(s, ascii, readable, out);
     }
 };
 
-struct uncamel_rows : core_rows<text::uncamel> {
+struct uncamel_rows : core_rows<text::uncamel_form, text::uncamel_text> {
     static constexpr char name[] = "uncamel";
     static constexpr char summary[] = "Convert every string of an Arrow string column from camelCase to snake_case.";
     static constexpr char returns[] =
@@ -34,7 +37,7 @@ struct uncamel_rows : core_rows<text::uncamel> {
     static std::size_t capacity(std::size_t bytes) noexcept { return bytes + bytes / 4 + 64; }
 };
 
-struct underscore_to_camelcase_rows : core_rows<text::underscore_to_camelcase> {
+struct underscore_to_camelcase_rows : core_rows<text::camelcase_form, text::underscore_to_camelcase_text> {
     static constexpr char name[] = "underscore_to_camelcase";
     static constexpr char summary[] =
         "Convert every string of an Arrow string column from underscore_delimited_text to camelCase.";
@@ -48,6 +51,8 @@ struct sanitize_vulgar_string_rows {
     static std::size_t capacity(std::size_t bytes) noexcept { return bytes + bytes / 16 + 64; }
     // Every fraction character is outside ASCII: an ASCII row is copied.
     static constexpr bool ascii_unchanged = true;
+    static constexpr bool by_path = false;
+    template <cpu::path>
     static void convert(std::string_view s, bool ascii, byte_sink& out, std::size_t) {
         if (ascii || !text::sanitize_vulgar(s, out)) {
             out.reserve_more(s.size());
