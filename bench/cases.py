@@ -918,6 +918,11 @@ TARGETS = [
 ] + [
     ("tavo.price(%r) vs price_parser" % t, "tavo.price/" + price_label(t), "price_parser", "speedup", 50, 35)
     for t in PRICE_TEXTS
+] + [
+    # the vector kernels: the same lines, tighter
+    ("%s 1KB ASCII vs str.lower, vector kernels" % func, "%s/1 KB ASCII identifiers" % func, "str.lower", "ratio",
+     1.0, 38)
+    for func in ("uncamel", "underscore_to_camelcase")
 ] + column_cases.TARGETS + [
     ("tavo.keys.%s 1.2 MB API payload vs %s" % (func, candidate), "keys/%s: API payload, 2000 records" % func,
      candidate, rule, bound, 28)

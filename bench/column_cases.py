@@ -293,6 +293,17 @@ TARGETS = [
      "polars map_elements(_tavo.uncamel)", "speedup", 5, 29),
     ("DuckDB tavo_uncamel 1M vs lower(regexp_replace(...))", CASE_IDS["duckdb"], "SQL lower(regexp_replace(...))",
      "ratio", 0.5, 29),
+    # the vector kernels: the same lines, tighter, and the identifiers outside ASCII
+    ("columns uncamel 1M ASCII identifiers vs utf8_lower, vector kernels", CASE_IDS["uncamel"], LOWER, "ratio", 0.7,
+     38),
+    ("columns underscore_to_camelcase 1M ASCII vs utf8_lower, vector kernels", CASE_IDS["underscore"], LOWER,
+     "ratio", 0.7, 38),
+    ("columns uncamel 1M non-ASCII identifiers (mixed scripts) vs utf8_lower", CASE_IDS["uncamel_u"], LOWER,
+     "ratio", 1.2, 38),
+    ("columns parse 1M messy prices vs cast of clean text to float64, vector filter", CASE_IDS["parse"],
+     "pyarrow.compute.cast(clean numeric text, float64)", "ratio", 1.0, 38),
+    ("columns parse 1M '123.456,78' decimal=',' vs cast of '123456.78' to float64, vector filter",
+     CASE_IDS["parse_comma"], "pyarrow.compute.cast(the same numbers written plainly, float64)", "ratio", 1.0, 38),
 ]
 
 
