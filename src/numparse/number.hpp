@@ -4,6 +4,8 @@
 // failure is std::bad_alloc.
 #pragma once
 
+#include "shared/cpu_paths.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -54,7 +56,8 @@ inline number parse_row(std::string_view in, number_scratch& scratch);
 // is read over all 16, the bytes past the row counting for nothing, so that
 // its length costs no branch either; in the common shapes it is read from the
 // masks of its bytes' kinds, without being filtered at all.
-template <decimal_mark M = decimal_mark::point>
+// P: the vector path it is compiled for (the caller's function has its target).
+template <decimal_mark M = decimal_mark::point, cpu::path P = cpu::path::baseline>
 inline number parse_row(std::string_view in, const char* readable_end, number_scratch& scratch);
 
 // Where parse() keeps the number characters of a text, which a big_int's

@@ -25,6 +25,10 @@
 #include <sys/auxv.h>
 #endif
 
+// The target of the functions that hold each x86-64 path's instructions.
+#define TAVO_TARGET_SSSE3 "ssse3"
+#define TAVO_TARGET_AVX512 "avx512f,avx512bw,avx512vl,avx512vbmi2,bmi,bmi2,popcnt"
+
 namespace tavo::cpu {
 
 enum class path : std::uint8_t { baseline, ssse3, avx2, avx512 };

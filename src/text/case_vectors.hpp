@@ -59,9 +59,6 @@ inline constexpr bool expands_512 =
     false;
 #endif
 
-// The target of the functions that hold each x86-64 path's instructions.
-#define TAVO_TARGET_SSSE3 "ssse3"
-#define TAVO_TARGET_AVX512 "avx512f,avx512bw,avx512vl,avx512vbmi2,bmi,bmi2,popcnt"
 
 // Eight bytes moved by a shuffle: entry m of a table is the lanes that
 // take a vector's eight bytes where their flags `m` (bit i for byte i) put

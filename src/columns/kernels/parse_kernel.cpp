@@ -64,8 +64,8 @@ private:
     std::int64_t nulls_ = 0;
 };
 
-template <numparse::decimal_mark M>
-kernel_output parse_rows(const string_chunk& in, number_target target, number_limits limits) {
+template <numparse::decimal_mark M, cpu::path P>
+[[gnu::always_inline]] inline kernel_output parse_rows(const string_chunk& in, number_target target, number_limits limits) {
     auto out = std::make_shared<chunk>();
     out->length = in.length;
     out->values = allocate_block(static_cast<std::size_t>(in.length) * 8);
@@ -82,7 +82,7 @@ kernel_output parse_rows(const string_chunk& in, number_target target, number_li
     std::optional<row_fault> fault = walk_rows(
         in,
         [&](std::int64_t i, std::string_view s, bool, const char* end) __attribute__((always_inline)) {
-            const numparse::number n = numparse::parse_row<M>(s, end, scratch);
+            const numparse::number n = numparse::parse_row<M, P>(s, end, scratch);
             switch (n.what) {
                 case numparse::number::kind::int64:
                     w.put_int(i, n.integer);
@@ -117,14 +117,31 @@ kernel_output parse_rows(const string_chunk& in, number_target target, number_li
     return {std::move(out), std::nullopt};
 }
 
+#if defined(__x86_64__)
+template <numparse::decimal_mark M>
+[[gnu::target(TAVO_TARGET_AVX512)]] kernel_output parse_rows_avx512(const string_chunk& in, number_target target,
+                                                                    number_limits limits) {
+    return parse_rows<M, cpu::path::avx512>(in, target, limits);
+}
+#endif
+
+// The row walk compiled once per path; the widest this CPU has is taken.
+template <numparse::decimal_mark M>
+kernel_output parse_rows_chosen(const string_chunk& in, number_target target, number_limits limits) {
+#if defined(__x86_64__)
+    if (cpu::chosen() == cpu::path::avx512) return parse_rows_avx512<M>(in, target, limits);
+#endif
+    return parse_rows<M, cpu::path::baseline>(in, target, limits);
+}
+
 }  // namespace
 
 kernel_output run_parse_kernel(const string_chunk& in, number_target target, number_limits limits,
                                numparse::decimal_mark mark) {
     if (mark == numparse::decimal_mark::comma) {
-        return parse_rows<numparse::decimal_mark::comma>(in, target, limits);
+        return parse_rows_chosen<numparse::decimal_mark::comma>(in, target, limits);
     }
-    return parse_rows<numparse::decimal_mark::point>(in, target, limits);
+    return parse_rows_chosen<numparse::decimal_mark::point>(in, target, limits);
 }
 
 }  // namespace tavo::columns

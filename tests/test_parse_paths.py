@@ -1,0 +1,66 @@
+"""The column parse on each vector path (src/shared/cpu_paths.hpp, src/numparse/number_read.hpp)
+against the per-element parse: rows of every length up to 80 ending at an unreadable page, and
+rows over every byte class the reading tells apart. The process runs the widest path of its CPU;
+the last test runs this file again in a child for each path pinned by TAVO_CPU."""
+import os
+import subprocess
+import sys
+
+import pytest
+from hypothesis import given, settings, strategies as st
+
+import tavo
+import arrow_kit as ak
+from arrow_kit import Chunk
+from models.number import column_model
+from test_case_paths import PATHS, cpu_path, text_of
+
+columns = ak.kernels()
+FORMATS = {"l": "int64", "g": "float64"}
+
+# Digits at both ends of their range, both marks, the signs and parentheses, separators
+# the filter drops, the bytes next to '0'-'9' and text outside ASCII.
+BYTE_CLASSES = "0123456789.,-()$ e/:\x00\x7f\u00e9\u20ac"
+PATTERNS = ["$1,234.56 ", "(12.5)", "-3,000,000.25", "1.234.567,89", "9", "USD (0.07)", "1-2", "5..5", "12,34"]
+
+
+def column_rows(values, decimal, fmt="u"):
+    src, producer = ak.source(fmt, [Chunk.strings(values, fmt)], guard_data=True)
+    got_fmt, chunks = ak.read_stream(columns.parse(src, decimal=decimal))
+    assert producer.all_released_once()
+    return FORMATS[got_fmt], [repr(v) for v in chunks[0]]
+
+
+def model_rows(values, decimal):
+    kind, rows = column_model([None if v is None else tavo.parse(v, decimal=decimal) for v in values])
+    return kind, [repr(v) for v in rows]
+
+
+# Every row has room after it but the last, which ends right before an unreadable page.
+@pytest.mark.parametrize("decimal", [".", ","])
+def test_rows_of_every_length_end_at_a_guarded_page(decimal):
+    for pattern in PATTERNS:
+        every = [text_of(pattern, n) for n in range(81)]
+        for last in range(81):
+            values = every + [text_of(pattern[1:] + pattern[:1], last)]
+            assert column_rows(values, decimal) == model_rows(values, decimal), (pattern, last)
+
+
+@given(st.lists(st.one_of(st.none(), st.text(alphabet=st.sampled_from(BYTE_CLASSES), max_size=24)), max_size=30),
+       st.sampled_from([".", ","]), st.sampled_from(["u", "U", "vu"]))
+@settings(max_examples=300, deadline=None)
+def test_column_rows_over_every_byte_class(values, decimal, fmt):
+    assert column_rows(values, decimal, fmt) == model_rows(values, decimal)
+
+
+@pytest.mark.skipif("TAVO_CPU" in os.environ, reason="runs in the children it starts, one per path")
+@pytest.mark.parametrize("path", PATHS)
+def test_each_path_pinned_matches_the_per_element_parse(path):
+    here = os.path.dirname(os.path.abspath(__file__))
+    env = dict(os.environ, TAVO_CPU=path, PYTHONPATH=os.pathsep.join(p for p in [here, *sys.path] if p))
+    widest = cpu_path(dict(os.environ, PYTHONPATH=env["PYTHONPATH"]))
+    assert cpu_path(env) == PATHS[min(PATHS.index(path), PATHS.index(widest))]
+    proc = subprocess.run([sys.executable, "-m", "pytest", "-q", "-p", "no:cacheprovider", "-p", "no:xdist",
+                           os.path.abspath(__file__), "-k", "not pinned"],
+                          capture_output=True, text=True, env=env, cwd=here, timeout=600)
+    assert proc.returncode == 0, proc.stdout[-4000:] + proc.stderr[-2000:]
