@@ -35,6 +35,8 @@
 #include <cstdint>
 #if defined(__x86_64__)
 #include <immintrin.h>
+#elif defined(__aarch64__) && defined(__clang__)
+#include <arm_neon.h>
 #endif
 
 namespace tavo::text::vectors {
@@ -100,14 +102,31 @@ inline constexpr shuffle_table compaction = [] {
 
 inline bytes16 lanes_of(const shuffle_table& t, unsigned m) noexcept { return vec::load(t.lanes[m].data()); }
 
+// Byte i of the result is byte lanes[i] of v (every lane below 16): pshufb on
+// x86-64, tbl on AArch64. GCC makes either of its generic shuffle. clang has
+// none for lanes known only at run time but each one's intrinsic, which would
+// need every function from here up to a path's own to carry that path's
+// target: there the instruction is written out, and it runs only on the paths
+// that shuffle (shuffled<P>).
+[[gnu::always_inline]] inline bytes16 shuffle_bytes(bytes16 v, bytes16 lanes) noexcept {
+#if defined(__clang__) && defined(__x86_64__)
+    __asm__("pshufb %1, %0" : "+x"(v) : "x"(lanes));
+    return v;
+#elif defined(__clang__) && defined(__aarch64__)
+    return reinterpret_cast<bytes16>(vqtbl1q_u8(reinterpret_cast<uint8x16_t>(v), reinterpret_cast<uint8x16_t>(lanes)));
+#else
+    return __builtin_shuffle(v, lanes);
+#endif
+}
+
 // The eight bytes of `v` from lane `at` (0 or 8) in lanes 0..7, and `fill` in lanes 8..15.
 template <unsigned at>
 [[gnu::always_inline]] inline bytes16 half_with(bytes16 v, bytes16 fill) noexcept {
     static_assert(at == 0 || at == 8);
     if constexpr (at == 0) {
-        return __builtin_shuffle(v, fill, bytes16{0, 1, 2, 3, 4, 5, 6, 7, 16, 17, 18, 19, 20, 21, 22, 23});
+        return __builtin_shufflevector(v, fill, 0, 1, 2, 3, 4, 5, 6, 7, 16, 17, 18, 19, 20, 21, 22, 23);
     } else {
-        return __builtin_shuffle(v, fill, bytes16{8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23});
+        return __builtin_shufflevector(v, fill, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23);
     }
 }
 
@@ -117,9 +136,9 @@ template <unsigned at>
 [[gnu::always_inline]] inline char* expand16(char* o, bytes16 lowered, std::uint32_t inserts) noexcept {
     const bytes16 unders = bytes16{} + '_';
     const unsigned lo = inserts & 0xFF, hi = (inserts >> 8) & 0xFF;
-    vec::store(o, __builtin_shuffle(half_with<0>(lowered, unders), lanes_of(expansion, lo)));
+    vec::store(o, shuffle_bytes(half_with<0>(lowered, unders), lanes_of(expansion, lo)));
     o += expansion.count[lo];
-    vec::store(o, __builtin_shuffle(half_with<8>(lowered, unders), lanes_of(expansion, hi)));
+    vec::store(o, shuffle_bytes(half_with<8>(lowered, unders), lanes_of(expansion, hi)));
     return o + expansion.count[hi];
 }
 
@@ -128,9 +147,9 @@ template <unsigned at>
 // position.
 [[gnu::always_inline]] inline char* compact16(char* o, bytes16 mapped, std::uint32_t drops) noexcept {
     const unsigned lo = drops & 0xFF, hi = (drops >> 8) & 0xFF;
-    words::store(o, vec::low_half(__builtin_shuffle(mapped, lanes_of(compaction, lo))));
+    words::store(o, vec::low_half(shuffle_bytes(mapped, lanes_of(compaction, lo))));
     o += compaction.count[lo];
-    words::store(o, vec::low_half(__builtin_shuffle(mapped, lanes_of(compaction, hi) + 8)));
+    words::store(o, vec::low_half(shuffle_bytes(mapped, lanes_of(compaction, hi) + 8)));
     return o + compaction.count[hi];
 }
 
@@ -161,8 +180,8 @@ template <unsigned at>
     if (kept == 0) return o;
     const bytes16 x0 = vec::load(s), x1 = vec::load(s + 16);
     // the byte before each byte; nothing before the first
-    const bytes16 p0 = __builtin_shuffle(bytes16{}, x0, bytes16{0, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30});
-    const bytes16 p1 = __builtin_shuffle(x0, x1, bytes16{15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30});
+    const bytes16 p0 = __builtin_shufflevector(bytes16{}, x0, 0, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30);
+    const bytes16 p1 = __builtin_shufflevector(x0, x1, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30);
     // the lanes after the first byte kept: something has been written before them
     const auto first = static_cast<unsigned char>(std::countr_zero(kept));
     const bytes16 lane0 = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
