@@ -84,15 +84,21 @@ def cpu_path(env=None):
     return proc.stdout.strip()
 
 
-@pytest.mark.skipif("TAVO_CPU" in os.environ, reason="runs in the children it starts, one per path")
-@pytest.mark.parametrize("path", PATHS)
-def test_each_path_pinned_matches_the_model(path):
+def run_pinned(path, test_file):
+    """Runs `test_file` but its pinned tests in a child with TAVO_CPU=path, after checking
+    that the child takes that path, or its CPU's widest when that is narrower."""
     here = os.path.dirname(os.path.abspath(__file__))
     env = dict(os.environ, TAVO_CPU=path, PYTHONPATH=os.pathsep.join(p for p in [here, *sys.path] if p))
     widest = cpu_path(dict(os.environ, PYTHONPATH=env["PYTHONPATH"]))
     # never above what the CPU has: an x86-64 CPU without AVX-512 runs its own widest
     assert cpu_path(env) == PATHS[min(PATHS.index(path), PATHS.index(widest))]
     proc = subprocess.run([sys.executable, "-m", "pytest", "-q", "-p", "no:cacheprovider", "-p", "no:xdist",
-                           os.path.abspath(__file__), "-k", "not pinned"],
+                           os.path.abspath(test_file), "-k", "not pinned"],
                           capture_output=True, text=True, env=env, cwd=here, timeout=600)
     assert proc.returncode == 0, proc.stdout[-4000:] + proc.stderr[-2000:]
+
+
+@pytest.mark.skipif("TAVO_CPU" in os.environ, reason="runs in the children it starts, one per path")
+@pytest.mark.parametrize("path", PATHS)
+def test_each_path_pinned_matches_the_model(path):
+    run_pinned(path, __file__)

@@ -3,8 +3,6 @@ against the per-element parse: rows of every length up to 80 ending at an unread
 rows over every byte class the reading tells apart. The process runs the widest path of its CPU;
 the last test runs this file again in a child for each path pinned by TAVO_CPU."""
 import os
-import subprocess
-import sys
 
 import pytest
 from hypothesis import given, settings, strategies as st
@@ -13,7 +11,7 @@ import tavo
 import arrow_kit as ak
 from arrow_kit import Chunk
 from models.number import column_model
-from test_case_paths import PATHS, cpu_path, text_of
+from test_case_paths import PATHS, run_pinned, text_of
 
 columns = ak.kernels()
 FORMATS = {"l": "int64", "g": "float64"}
@@ -56,11 +54,4 @@ def test_column_rows_over_every_byte_class(values, decimal, fmt):
 @pytest.mark.skipif("TAVO_CPU" in os.environ, reason="runs in the children it starts, one per path")
 @pytest.mark.parametrize("path", PATHS)
 def test_each_path_pinned_matches_the_per_element_parse(path):
-    here = os.path.dirname(os.path.abspath(__file__))
-    env = dict(os.environ, TAVO_CPU=path, PYTHONPATH=os.pathsep.join(p for p in [here, *sys.path] if p))
-    widest = cpu_path(dict(os.environ, PYTHONPATH=env["PYTHONPATH"]))
-    assert cpu_path(env) == PATHS[min(PATHS.index(path), PATHS.index(widest))]
-    proc = subprocess.run([sys.executable, "-m", "pytest", "-q", "-p", "no:cacheprovider", "-p", "no:xdist",
-                           os.path.abspath(__file__), "-k", "not pinned"],
-                          capture_output=True, text=True, env=env, cwd=here, timeout=600)
-    assert proc.returncode == 0, proc.stdout[-4000:] + proc.stderr[-2000:]
+    run_pinned(path, __file__)

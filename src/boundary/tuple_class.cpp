@@ -77,10 +77,10 @@ result<ref> tuple_class_like(PyObject* model) {
         {Py_tp_traverse, reinterpret_cast<void*>(PyTuple_Type.tp_traverse)},
         {0, nullptr},
     };
-    PyType_Spec spec{name.c_str(), static_cast<int>(PyTuple_Type.tp_basicsize),
+    PyType_Spec shape{name.c_str(), static_cast<int>(PyTuple_Type.tp_basicsize),
                      static_cast<int>(PyTuple_Type.tp_itemsize),
                      Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_BASETYPE, slots};
-    ref cls = steal(PyType_FromSpecWithBases(&spec, reinterpret_cast<PyObject*>(&PyTuple_Type)));
+    ref cls = steal(PyType_FromSpecWithBases(&shape, reinterpret_cast<PyObject*>(&PyTuple_Type)));
     if (!cls) return error_value::fetch();
     // The model's namespace, as a list of (name, value) pairs: setting an
     // attribute of a class can run Python code (a descriptor's __set_name__
