@@ -25,7 +25,11 @@ PATHS = ["baseline", "ssse3", "avx2", "avx512"]  # narrowest first
 # and uncased, of two, three and four bytes.
 ASCII_CLASSES = "AMZaqz059_ @[`{/:^\x00\x7f"
 BYTE_CLASSES = ASCII_CLASSES + "\u00c9\u00e9\u00df\u03a3\u20ac\U00010400"
-PATTERNS = ["aB", "ABc", "a_", "_A", "9X", "Ab_Cd__ef_GH1i", "getHTTPResponseCode_x9Y__z", "__", "A"]
+# Short texts of one- and two-byte code points take vector steps of their own: capitals and
+# small letters of two bytes, uncased ones, and those whose mapping is longer or leaves two
+# bytes (ß, İ, ı, ŉ, ſ, Ⱥ), or is a title case (ǅ).
+TWO_BYTE_CLASSES = "AZaz09_ \u00c9\u00e9\u00df\u0130\u0131\u01c5\u00b5\u00ff\u0178\u0149\u023a\u017f\u03a3\u03c3\u03c2\u0414\u0434\u00d7"
+PATTERNS = ["aB", "ABc", "a_", "_A", "9X", "Ab_Cd__ef_GH1i", "getHTTPResponseCode_x9Y__z", "__", "A", "a\u00c9_\u03c3\u03a3b"]
 
 
 def text_of(pattern, n):
@@ -53,8 +57,10 @@ def test_rows_of_every_length_end_at_a_guarded_page(fmt, function):
             assert producer.all_released_once()
 
 
-# ASCII rows take the vector paths, the others the code point walk: both are drawn
-texts = st.one_of(*(st.text(alphabet=st.sampled_from(a), max_size=80) for a in (ASCII_CLASSES, BYTE_CLASSES)))
+# ASCII rows take the vector paths, short rows of two-byte code points theirs, the others
+# the code point walk: all are drawn
+texts = st.one_of(*(st.text(alphabet=st.sampled_from(a), max_size=80)
+                    for a in (ASCII_CLASSES, BYTE_CLASSES, TWO_BYTE_CLASSES)))
 
 
 @given(st.lists(st.one_of(st.none(), texts), max_size=30), st.sampled_from(["u", "U", "vu"]))
@@ -65,9 +71,11 @@ def test_column_rows_over_every_byte_class(values, fmt):
         assert ak.read_stream(getattr(columns, function)(src))[1] == [expected(function, values)]
 
 
-# Per element, texts past the short path (32 bytes) run the block walks.
+# Per element, texts past the short path (32 bytes) run the block walks, and short texts
+# of two-byte code points are read from a copy.
 @given(st.one_of(*(st.text(alphabet=st.sampled_from(a), min_size=20, max_size=400)
-                   for a in (ASCII_CLASSES, BYTE_CLASSES))),
+                   for a in (ASCII_CLASSES, BYTE_CLASSES)),
+                 st.text(alphabet=st.sampled_from(TWO_BYTE_CLASSES), min_size=1, max_size=40)),
        st.sampled_from(PATTERNS), st.integers(0, 300))
 @settings(max_examples=300, deadline=None)
 def test_per_element_text_over_every_byte_class(text, pattern, repeat):

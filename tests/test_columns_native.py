@@ -734,3 +734,66 @@ def test_out_of_memory_is_memory_error(function, fmt):
     out = subprocess.run([sys.executable, "-c", COLUMN_MEMORY_SCRIPT, here, function, fmt],
                          capture_output=True, text=True, timeout=300)
     check_sweep_output(out)
+
+
+# The text of utf8 rows is checked a window at a time (64 KiB) ahead of the rows: a fault
+# in any window, at a window's edge or made by a row boundary inside a character, is found
+# in its row at its byte, as the decoder finds it; the bytes of a null row are never judged.
+def long_rows(at, fault):
+    """Rows of two-byte text 'é' * 50 + 'x', about 3 windows, with `fault` placed at byte
+    `at` of the text: the rows' bytes, the offsets, the validity."""
+    data = bytearray(("é" * 50 + "x").encode() * 2000)
+    offsets = list(range(0, len(data) + 1, 101))
+    at -= at % 101 % 2  # a lead byte
+    valid = [True] * (len(offsets) - 1)
+    if fault == "split":
+        offsets = sorted(set(offsets) | {at + 1})  # between the two bytes of a character
+        valid = [True] * (len(offsets) - 1)
+    else:
+        data[at] = 0xFF
+        if fault == "null row":
+            valid[at // 101] = False
+    return bytes(data), offsets, valid
+
+
+@pytest.mark.parametrize("fmt", ["u", "U"])
+@pytest.mark.parametrize("fault", ["bad byte", "split", "null row"])
+@pytest.mark.parametrize("at", [0, 50000, 65534, 65536, 65538, 131072, 190000, 201998])
+def test_long_text_checked_in_windows(at, fault, fmt):
+    data, offsets, valid = long_rows(at, fault)
+    rows = [data[a:b] if ok else None for a, b, ok in zip(offsets, offsets[1:], valid)]
+    src, producer = source(fmt, [utf8_chunk(offsets, data, valid=valid, fmt=fmt)])
+    for i, row in enumerate(rows):
+        try:
+            row is None or row.decode()
+        except UnicodeDecodeError as e:
+            with pytest.raises(ValueError, match=r"^malformed Arrow data: row %d: invalid UTF-8 \(byte 0x%02x at "
+                               r"position %d\)" % (i, row[e.start], e.start)):
+                columns.uncamel(src)
+            break
+    else:
+        want = [None if row is None else _tavo.uncamel(row.decode()) for row in rows]
+        assert ak.read_stream(columns.uncamel(src))[1] == [want]
+    assert producer.all_released_once()
+
+
+# Every lead byte with second bytes at the edges of each range, and third and fourth bytes
+# that continue or do not, at both sides of a 16-byte block's edge: each judged as the
+# decoder judges it.
+SECOND_BYTES = [0x00, 0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xC2, 0xE0, 0xF0, 0xFF]
+
+
+@pytest.mark.parametrize("lead", range(0x80, 0x100), ids=hex)
+def test_utf8_sequences_judged_as_the_decoder_does(lead):
+    for second in SECOND_BYTES:
+        for rest in (b"\x80\x80", b"\xbf\x41", b"\x41\x80", b"\xbf\xbf\x80"):
+            for before in (b"", b"x" * 14):
+                raw = before + bytes([lead, second]) + rest
+                src, _ = source("u", [Chunk.strings([raw], "u")])
+                try:
+                    text = raw.decode()
+                except UnicodeDecodeError as e:
+                    with pytest.raises(ValueError, match=r"position %d\)" % e.start):
+                        columns.uncamel(src)
+                else:
+                    assert ak.read_stream(columns.uncamel(src))[1] == [[_tavo.uncamel(text)]]

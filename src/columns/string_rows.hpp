@@ -112,6 +112,16 @@ utf8_check check_utf8(std::string_view s) noexcept;
 
 std::string invalid_utf8_text(std::string_view s, std::size_t at);
 
+// A whole span checked at once (utf8_span.cpp), by the vector check of this
+// CPU's path: `unchecked` on a path without one (x86-64's baseline), whose
+// rows are then checked one by one. In a valid span, a row is valid UTF-8
+// when it starts and ends where code points do.
+enum class span_utf8 : std::uint8_t { unchecked, valid, invalid };
+span_utf8 check_span_utf8(const char* p, std::size_t n) noexcept;
+
+// A byte that continues a code point (10xxxxxx).
+inline bool continues(char c) noexcept { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
 // --- the row walk ----------------------------------------------------------------
 
 // Calls text(i, bytes, ascii, end) for each row with a value and null(i) for
@@ -139,6 +149,37 @@ template <class Offset>
 }
 std::string view_fault_text(const arrow::string_view_row& v, std::int64_t buffer_count, const std::int64_t* sizes);
 
+// The text of utf8 and large_utf8 rows checked a window at a time, ahead of
+// the rows and while it stays in the cache, by check_span_utf8: a row that
+// lies in a valid window needs only its two ends looked at. Where the window
+// is not valid (or the path has no such check), its rows are checked one by
+// one, for the fault's row and byte.
+class checked_window {
+public:
+    // Whether the row data[a, b) (a <= b <= last) is known to be valid UTF-8,
+    // a window from `a` on checked first when the row ends past the last one.
+    [[gnu::always_inline]] bool holds(const char* data, std::int64_t a, std::int64_t b, std::int64_t last) noexcept {
+        if (b > to_) open(data, a, b, last);
+        return valid_ && a >= from_ && (a == b || !continues(data[a])) && (b == last || !continues(data[b]));
+    }
+
+private:
+    static constexpr std::int64_t bytes = 64 * 1024;
+
+    [[gnu::noinline]] void open(const char* data, std::int64_t a, std::int64_t b, std::int64_t last) noexcept {
+        // to the end of the row, or a window's worth, and on to where a code point starts
+        std::int64_t to = a + bytes < last ? a + bytes : last;
+        if (to < b) to = b;
+        for (int k = 0; k < 3 && to < last && continues(data[to]); ++k) ++to;
+        from_ = a;
+        to_ = to;
+        valid_ = check_span_utf8(data + a, static_cast<std::size_t>(to - a)) == span_utf8::valid;
+    }
+
+    std::int64_t from_ = 0, to_ = -1;
+    bool valid_ = false;
+};
+
 template <class Offset, class Text, class Null>
 [[gnu::always_inline]] inline std::optional<row_fault> walk_offsets(const string_chunk& c, Text& text, Null& null) {
     if (c.length == 0) return std::nullopt;
@@ -149,6 +190,7 @@ template <class Offset, class Text, class Null>
     // One scan of the whole span: when it is all ASCII, so is every row, and
     // no row needs a UTF-8 check of its own.
     const bool all_ascii = last >= prev && c.data && span_ascii(c.data + prev, static_cast<std::size_t>(last - prev));
+    checked_window window;
     for (std::int64_t i = 0; i < c.length; ++i) {
         const Offset next = off[i + 1];
         // [prev, next] inside [first, last]: prev >= first holds by induction.
@@ -159,7 +201,9 @@ template <class Offset, class Text, class Null>
             const std::string_view s = c.data ? std::string_view(c.data + prev, static_cast<std::size_t>(next - prev))
                                               : std::string_view();
             bool ascii = all_ascii;
-            if (!ascii) {
+            if (!ascii && window.holds(c.data, prev, next, last)) {
+                ascii = ascii_only(s.data(), s.size());
+            } else if (!ascii) {
                 const utf8_check u = check_utf8(s);
                 if (u.state == utf8_state::invalid) return row_fault{i, invalid_utf8_text(s, u.bad_at)};
                 ascii = u.state == utf8_state::ascii;

@@ -27,6 +27,7 @@
 
 // The target of the functions that hold each x86-64 path's instructions.
 #define TAVO_TARGET_SSSE3 "ssse3"
+#define TAVO_TARGET_AVX2 "avx2,bmi,bmi2,popcnt"
 #define TAVO_TARGET_AVX512 "avx512f,avx512bw,avx512vl,avx512vbmi2,bmi,bmi2,popcnt"
 
 namespace tavo::cpu {

@@ -19,9 +19,10 @@
 namespace tavo::text {
 
 // The two case conversions of any text (convert_case.cpp), short
-// identifiers included.
-void uncamel_text(std::string_view in, bool ascii, byte_sink& out);
-void underscore_to_camelcase_text(std::string_view in, bool ascii, byte_sink& out);
+// identifiers included; `readable` bytes from in.data() may be read (at
+// least in.size()).
+void uncamel_text(std::string_view in, bool ascii, std::size_t readable, byte_sink& out);
+void underscore_to_camelcase_text(std::string_view in, bool ascii, std::size_t readable, byte_sink& out);
 
 // One text converted into `out`, the short identifiers of short_ascii.hpp
 // written here, inline, in one step, by the writer of path P (the caller's
@@ -31,7 +32,7 @@ void underscore_to_camelcase_text(std::string_view in, bool ascii, byte_sink& ou
 // the short writer loads and stores whole words or vectors past the row's end
 // (the stores land in the room `out` keeps past its cursor). A per-element
 // caller passes in.size().
-template <class Form, cpu::path P, void (*Text)(std::string_view, bool, byte_sink&)>
+template <class Form, cpu::path P, void (*Text)(std::string_view, bool, std::size_t, byte_sink&)>
 [[gnu::always_inline]] inline void convert_one(std::string_view in, bool ascii, std::size_t readable, byte_sink& out) {
     const std::size_t n = in.size();
     if (takes_short_path(ascii, n) && readable >= short_reach) {
@@ -39,7 +40,7 @@ template <class Form, cpu::path P, void (*Text)(std::string_view, bool, byte_sin
         out.cursor = Form::template write_padded<P>(out.cursor, in.data(), n);
         return;
     }
-    Text(in, ascii, out);
+    Text(in, ascii, readable < n ? n : readable, out);
 }
 
 // camelCase to snake_case.

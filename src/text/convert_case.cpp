@@ -499,11 +499,335 @@ void camelcase_code_points(const unsigned char* p, std::size_t n, byte_sink& out
     out.cursor = o;
 }
 
+
+// --- short texts of one- and two-byte code points ------------------------------------------
+// Texts of up to 64 bytes outside ASCII whose code points all have one or two
+// bytes (Latin with diacritics, Greek, Cyrillic, and ASCII among them) take
+// the vector steps of ASCII text: the flags of the ASCII bytes come from
+// compares over the whole text, those of each two-byte code point (a few per
+// text) from its entry, set at its lead byte and its second byte as the rule
+// reads them; the bytes are placed with the underscores by the path's shuffles
+// (two-byte code points as they are), and the two bytes of each code point the
+// conversion maps are written over its place afterwards. A text with a longer
+// code point, or a mapping that is not one two-byte code point, is left to the
+// code point walk, which then writes it all.
+
+constexpr std::size_t mixed_reach = 64;
+
+// The two bytes of the one two-byte code point that a two-byte code point
+// maps to (the lead byte low), 0 where it does not change, and
+// `longer_mapping` where it maps to anything else.
+constexpr std::uint16_t longer_mapping = 0xFFFF;
+
+template <bool Upper>
+constexpr auto two_byte_mappings = [] {
+    std::array<std::uint16_t, 0x800> t{};
+    for (char32_t c = 0x80; c < 0x800; ++c) {
+        const ucd::case_entry e = ucd::entry_of(c);
+        if (!(e & (Upper ? ucd::upper_mapped_bit : ucd::lower_mapped_bit))) continue;
+        const ucd::mapping m = Upper ? ucd::upper_of(c, e) : ucd::lower_of(c, e);
+        if (m.size != 1 || m.cp[0] < 0x80 || m.cp[0] >= 0x800) {
+            t[c] = longer_mapping;
+        } else {
+            t[c] = static_cast<std::uint16_t>((0xC0u | (m.cp[0] >> 6)) | ((0x80u | (m.cp[0] & 0x3Fu)) << 8));
+        }
+    }
+    return t;
+}();
+
+inline std::size_t two_byte_index(const unsigned char* p) noexcept { return ((p[0] & 0x1Fu) << 6) | (p[1] & 0x3Fu); }
+
+// The flags of a text s[0..n) (1 <= n <= 64; s[0..64) may be read), bit i
+// for byte i, none past the text.
+struct mixed_flags {
+    std::uint64_t within, lead, longer, upper, lower, digit, under;
+};
+
+// By sixteen-byte blocks.
+[[gnu::always_inline]] inline mixed_flags flags_of_blocks(std::size_t n, const vec::bytes16 (&x)[4]) noexcept {
+    using vec::in_range, vec::lane_bits;
+    mixed_flags f{};
+    f.within = n == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
+    for (unsigned k = 0; k < 4; ++k) {
+        const unsigned at = 16 * k;
+        f.lead |= std::uint64_t{lane_bits(in_range<0xC0, 0xFF>(x[k]))} << at;
+        f.longer |= std::uint64_t{lane_bits(in_range<0xE0, 0xFF>(x[k]))} << at;
+        f.upper |= std::uint64_t{lane_bits(in_range<'A', 'Z'>(x[k]))} << at;
+        f.lower |= std::uint64_t{lane_bits(in_range<'a', 'z'>(x[k]))} << at;
+        f.digit |= std::uint64_t{lane_bits(in_range<'0', '9'>(x[k]))} << at;
+        f.under |= std::uint64_t{lane_bits(in_range<'_', '_'>(x[k]))} << at;
+    }
+    f.lead &= f.within;
+    f.longer &= f.within;
+    f.upper &= f.within;
+    f.lower &= f.within;
+    f.digit &= f.within;
+    f.under &= f.within;
+    return f;
+}
+
+#if defined(__x86_64__)
+// By two 32-byte halves, on the avx512 path.
+template <unsigned char lo, unsigned char hi>
+[[gnu::target(TAVO_TARGET_AVX512)]] inline std::uint64_t range_64(const __m256i (&x)[2]) noexcept {
+    return std::uint64_t{vectors::in_range_512<lo, hi>(x[0])} | (std::uint64_t{vectors::in_range_512<lo, hi>(x[1])} << 32);
+}
+
+[[gnu::target(TAVO_TARGET_AVX512)]] inline mixed_flags flags_of_halves(std::size_t n, const __m256i (&x)[2]) noexcept {
+    mixed_flags f{};
+    f.within = _bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(n));
+    f.lead = range_64<0xC0, 0xFF>(x) & f.within;
+    f.longer = range_64<0xE0, 0xFF>(x) & f.within;
+    f.upper = range_64<'A', 'Z'>(x) & f.within;
+    f.lower = range_64<'a', 'z'>(x) & f.within;
+    f.digit = range_64<'0', '9'>(x) & f.within;
+    f.under = range_64<'_', '_'>(x) & f.within;
+    return f;
+}
+#endif
+
+// uncamel's flags of the two-byte code points, at their lead bytes: capitals,
+// small letters, and the capitals that lowering changes. (No branch on the
+// entries, which follow no pattern.)
+struct two_byte_cases {
+    std::uint64_t upper, lower, lowered;
+};
+
+[[gnu::always_inline]] inline two_byte_cases cases_of(const unsigned char* p, std::uint64_t lead) noexcept {
+    two_byte_cases c{};
+    for (std::uint64_t m = lead; m; m &= m - 1) {
+        const auto j = static_cast<unsigned>(std::countr_zero(m));
+        const ucd::case_entry e = two_byte_entry(p + j);
+        const std::uint64_t up = (e & ucd::uppercase_bit) != 0, low = (e & ucd::lowercase_bit) != 0;
+        const std::uint64_t maps = (e & ucd::lower_mapped_bit) != 0;
+        c.upper |= up << j;
+        c.lower |= low << j;
+        c.lowered |= (up & maps) << j;
+    }
+    return c;
+}
+
+// The bytes of uncamel's result that get an underscore in front: the rule
+// read at the first byte of each code point, of the code point before at its
+// last byte, and of the one after at its first.
+[[gnu::always_inline]] inline std::uint64_t uncamel_inserts(const mixed_flags& f, const two_byte_cases& c) noexcept {
+    const std::uint64_t ascii = ~(f.lead | (f.lead << 1)) & f.within;
+    const std::uint64_t upper_first = f.upper | c.upper, upper_last = f.upper | (c.upper << 1);
+    const std::uint64_t lower_first = f.lower | c.lower;
+    const std::uint64_t lower_or_digit_last = f.lower | f.digit | (c.lower << 1);
+    const std::uint64_t after_lower = ((lower_first >> 1) & ascii) | ((lower_first >> 2) & f.lead);
+    return uncamel_starts_word(upper_first, lower_or_digit_last << 1, upper_last << 1, after_lower);
+}
+
+// The lowered capitals written over their places in the result at `start`;
+// false where one lowers to more than a two-byte code point.
+[[gnu::always_inline]] inline bool put_lowered(char* start, const unsigned char* p, std::uint64_t lowered,
+                                               std::uint64_t inserts) noexcept {
+    for (std::uint64_t m = lowered; m; m &= m - 1) {
+        const auto j = static_cast<unsigned>(std::countr_zero(m));
+        const std::uint64_t through = (std::uint64_t{2} << j) - 1;  // bits 0..j (all of them for j = 63)
+        const std::uint16_t bytes = two_byte_mappings<false>[two_byte_index(p + j)];
+        if (bytes == longer_mapping) return false;
+        std::memcpy(start + j + std::popcount(inserts & through), &bytes, 2);
+    }
+    return true;
+}
+
+// underscore_to_camelcase's two-byte code points written over their places in
+// the result at `start`, a capital after an underscore (`capital`), a small
+// letter elsewhere; false where one maps to more than a two-byte code point.
+[[gnu::always_inline]] inline bool put_camelcase(char* start, const unsigned char* p, const mixed_flags& f,
+                                                 std::uint64_t capital) noexcept {
+    for (std::uint64_t m = f.lead; m; m &= m - 1) {
+        const auto j = static_cast<unsigned>(std::countr_zero(m));
+        const std::uint64_t bit = std::uint64_t{1} << j;
+        const std::size_t at = two_byte_index(p + j);
+        const std::uint16_t bytes = (capital & bit) ? two_byte_mappings<true>[at] : two_byte_mappings<false>[at];
+        if (bytes == longer_mapping) return false;
+        std::uint16_t same;
+        std::memcpy(&same, p + j, 2);
+        const std::uint16_t put = bytes ? bytes : same;
+        std::memcpy(start + j - std::popcount(f.under & (bit - 1)), &put, 2);
+    }
+    return true;
+}
+
+// After the first byte kept, something has been written.
+[[gnu::always_inline]] inline std::uint64_t camelcase_capitals(const mixed_flags& f) noexcept {
+    const std::uint64_t kept = ~f.under & f.within;
+    const std::uint64_t written = ~(((kept & (0 - kept)) << 1) - 1);
+    return camelcase_capital(f.under << 1, written);
+}
+
+// Both conversions leave out.cursor where it was when they give false: what
+// they wrote past it is left to be written over.
+
+template <cpu::path P>
+[[gnu::always_inline]] inline bool uncamel_mixed_on(const char* s, std::size_t n, byte_sink& out) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s);
+    vec::bytes16 x[4];
+    for (unsigned k = 0; k < 4; ++k) x[k] = vec::load(s + 16 * k);
+    const mixed_flags f = flags_of_blocks(n, x);
+    if (f.longer) return false;
+    const two_byte_cases c = cases_of(p, f.lead);
+    const std::uint64_t inserts = uncamel_inserts(f, c);
+    // every block written whole (its flags past the text clear): up to twice its bytes
+    out.reserve_more(2 * mixed_reach + 16);
+    char* const start = out.cursor;
+    char* o = start;
+    for (unsigned k = 0; k < 4 && 16 * k < n; ++k) {
+        const vec::bytes16 low = x[k] | (vec::in_range<'A', 'Z'>(x[k]) & 0x20);
+        o = vectors::expand16(o, low, static_cast<std::uint32_t>((inserts >> (16 * k)) & 0xFFFF));
+    }
+    if (!put_lowered(start, p, c.lowered, inserts)) return false;
+    out.cursor = start + n + std::popcount(inserts);
+    return true;
+}
+
+template <cpu::path P>
+[[gnu::always_inline]] inline bool camelcase_mixed_on(const char* s, std::size_t n, byte_sink& out) {
+    using vec::bytes16, vec::in_range;
+    const auto* p = reinterpret_cast<const unsigned char*>(s);
+    bytes16 x[4];
+    for (unsigned k = 0; k < 4; ++k) x[k] = vec::load(s + 16 * k);
+    const mixed_flags f = flags_of_blocks(n, x);
+    if (f.longer) return false;
+    const std::uint64_t capital = camelcase_capitals(f);
+    out.reserve_more(mixed_reach + 16);
+    char* const start = out.cursor;
+    char* o = start;
+    const std::uint64_t drops = f.under | ~f.within;
+    const bytes16 lane0 = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    const auto first_at = static_cast<unsigned char>(std::countr_zero(~drops));
+    bytes16 before{};
+    for (unsigned k = 0; k < 4 && 16 * k < n; ++k) {
+        const bytes16 prev = __builtin_shufflevector(before, x[k], 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27,
+                                                     28, 29, 30);
+        before = x[k];
+        const bytes16 written = reinterpret_cast<bytes16>(lane0 + static_cast<unsigned char>(16 * k) > first_at);
+        const bytes16 upper = in_range<'A', 'Z'>(x[k]);
+        const bytes16 cap = camelcase_capital(in_range<'_', '_'>(prev), written) & (upper | in_range<'a', 'z'>(x[k]));
+        const bytes16 mapped = (x[k] | (upper & 0x20)) & ~(cap & 0x20);
+        o = vectors::compact16(o, mapped, static_cast<std::uint32_t>((drops >> (16 * k)) & 0xFFFF));
+    }
+    if (!put_camelcase(start, p, f, capital)) return false;
+    out.cursor = start + std::popcount(~f.under & f.within);
+    return true;
+}
+
+#if defined(__x86_64__)
+// The same on the avx512 path, by 32-byte halves and the byte expansion and
+// compaction of VBMI2.
+[[gnu::target(TAVO_TARGET_AVX512)]] bool uncamel_mixed_avx512(const char* s, std::size_t n, byte_sink& out) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s);
+    const __m256i x[2] = {vectors::load_512(s), vectors::load_512(s + 32)};
+    const mixed_flags f = flags_of_halves(n, x);
+    if (f.longer) return false;
+    const two_byte_cases c = cases_of(p, f.lead);
+    const std::uint64_t inserts = uncamel_inserts(f, c);
+    out.reserve_more(2 * mixed_reach + 16);
+    char* const start = out.cursor;
+    char* o = start;
+    for (unsigned h = 0; h < 2 && 32 * h < n; ++h) {
+        const auto up = static_cast<__mmask32>(f.upper >> (32 * h));
+        o = vectors::expand32_512(o, vectors::lowered_512(x[h], up), static_cast<std::uint32_t>(inserts >> (32 * h)));
+    }
+    if (!put_lowered(start, p, c.lowered, inserts)) return false;
+    out.cursor = start + n + std::popcount(inserts);
+    return true;
+}
+
+[[gnu::target(TAVO_TARGET_AVX512)]] bool camelcase_mixed_avx512(const char* s, std::size_t n, byte_sink& out) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s);
+    const __m256i x[2] = {vectors::load_512(s), vectors::load_512(s + 32)};
+    const mixed_flags f = flags_of_halves(n, x);
+    if (f.longer) return false;
+    const std::uint64_t capital = camelcase_capitals(f);
+    out.reserve_more(mixed_reach + 16);
+    char* const start = out.cursor;
+    char* o = start;
+    for (unsigned h = 0; h < 2 && 32 * h < n; ++h) {
+        const auto half = [h](std::uint64_t m) { return static_cast<__mmask32>(m >> (32 * h)); };
+        const __m256i mapped = vectors::camel_mapped_512(x[h], half(f.upper), half(f.upper | f.lower), half(capital));
+        o = vectors::compact32_512(o, mapped, half(f.under | ~f.within));
+    }
+    if (!put_camelcase(start, p, f, capital)) return false;
+    out.cursor = start + std::popcount(~f.under & f.within);
+    return true;
+}
+#endif
+
+// The text converted and true, or false with nothing written.
+using mixed_step = bool (*)(const char*, std::size_t, byte_sink&);
+
+// The step of each path: the same code, and the popcnt instruction where
+// the path has it (an ssse3 CPU may not).
+#if defined(__x86_64__)
+[[gnu::target(TAVO_TARGET_SSSE3)]] bool uncamel_mixed_ssse3(const char* s, std::size_t n, byte_sink& out) {
+    return uncamel_mixed_on<cpu::path::ssse3>(s, n, out);
+}
+[[gnu::target(TAVO_TARGET_SSSE3)]] bool camelcase_mixed_ssse3(const char* s, std::size_t n, byte_sink& out) {
+    return camelcase_mixed_on<cpu::path::ssse3>(s, n, out);
+}
+[[gnu::target(TAVO_TARGET_AVX2)]] bool uncamel_mixed_avx2(const char* s, std::size_t n, byte_sink& out) {
+    return uncamel_mixed_on<cpu::path::ssse3>(s, n, out);
+}
+[[gnu::target(TAVO_TARGET_AVX2)]] bool camelcase_mixed_avx2(const char* s, std::size_t n, byte_sink& out) {
+    return camelcase_mixed_on<cpu::path::ssse3>(s, n, out);
+}
+#else
+bool uncamel_mixed_baseline(const char* s, std::size_t n, byte_sink& out) {
+    return uncamel_mixed_on<cpu::path::baseline>(s, n, out);
+}
+bool camelcase_mixed_baseline(const char* s, std::size_t n, byte_sink& out) {
+    return camelcase_mixed_on<cpu::path::baseline>(s, n, out);
+}
+#endif
+
+// The step of this CPU's path: none where it has no byte shuffle (x86-64's baseline).
+#if defined(__x86_64__)
+template <mixed_step Ssse3, mixed_step Avx2, mixed_step Avx512>
+mixed_step mixed_of_this_cpu() noexcept {
+    switch (cpu::chosen()) {
+        case cpu::path::avx512: return Avx512;
+        case cpu::path::avx2: return Avx2;
+        case cpu::path::ssse3: return Ssse3;
+        case cpu::path::baseline: break;
+    }
+    return nullptr;
+}
+mixed_step uncamel_mixed() noexcept {
+    static const mixed_step step = mixed_of_this_cpu<uncamel_mixed_ssse3, uncamel_mixed_avx2, uncamel_mixed_avx512>();
+    return step;
+}
+mixed_step camelcase_mixed() noexcept {
+    static const mixed_step step = mixed_of_this_cpu<camelcase_mixed_ssse3, camelcase_mixed_avx2, camelcase_mixed_avx512>();
+    return step;
+}
+#else
+mixed_step uncamel_mixed() noexcept { return vectors::shuffled<cpu::path::baseline> ? uncamel_mixed_baseline : nullptr; }
+mixed_step camelcase_mixed() noexcept {
+    return vectors::shuffled<cpu::path::baseline> ? camelcase_mixed_baseline : nullptr;
+}
+#endif
+
+// A text of up to mixed_reach bytes outside ASCII by `step`: read in place
+// when that many bytes may be read from its start, else from a copy.
+[[gnu::always_inline]] inline bool converted_mixed(mixed_step step, std::string_view in, std::size_t readable,
+                                                   byte_sink& out) {
+    if (!step) return false;
+    if (readable >= mixed_reach) return step(in.data(), in.size(), out);
+    char copy[mixed_reach] = {};
+    std::memcpy(copy, in.data(), in.size());
+    return step(copy, in.size(), out);
+}
+
 // Short identifiers take the exact plan of short_ascii.hpp (nothing past
-// the text is read), ASCII text the word walk, the rest the code point walk.
+// the text is read), ASCII text the word walk, short texts of one- and
+// two-byte code points their vector steps, the rest the code point walk.
 template <class Short, void (*CodePoints)(const unsigned char*, std::size_t, byte_sink&),
-          void (*Ascii)(const char*, std::size_t, byte_sink&)>
-void convert(std::string_view in, bool ascii, byte_sink& out) {
+          void (*Ascii)(const char*, std::size_t, byte_sink&), mixed_step (*Mixed)()>
+void convert(std::string_view in, bool ascii, std::size_t readable, byte_sink& out) {
     const std::size_t n = in.size();
     if (takes_short_path(ascii, n)) {
         const short_plan plan = Short::plan(in.data(), n);
@@ -514,19 +838,20 @@ void convert(std::string_view in, bool ascii, byte_sink& out) {
         return;
     } else if (ascii) {
         Ascii(in.data(), n, out);
-    } else {
+    } else if (n > mixed_reach || !converted_mixed(Mixed(), in, readable, out)) {
         CodePoints(reinterpret_cast<const unsigned char*>(in.data()), n, out);
     }
 }
 
 }  // namespace
 
-void uncamel_text(std::string_view in, bool ascii, byte_sink& out) {
-    convert<uncamel_form, uncamel_code_points, uncamel_ascii>(in, ascii, out);
+void uncamel_text(std::string_view in, bool ascii, std::size_t readable, byte_sink& out) {
+    convert<uncamel_form, uncamel_code_points, uncamel_ascii, uncamel_mixed>(in, ascii, readable, out);
 }
 
-void underscore_to_camelcase_text(std::string_view in, bool ascii, byte_sink& out) {
-    convert<camelcase_form, camelcase_code_points, underscore_to_camelcase_ascii>(in, ascii, out);
+void underscore_to_camelcase_text(std::string_view in, bool ascii, std::size_t readable, byte_sink& out) {
+    convert<camelcase_form, camelcase_code_points, underscore_to_camelcase_ascii, camelcase_mixed>(in, ascii, readable,
+                                                                                                  out);
 }
 
 }  // namespace tavo::text

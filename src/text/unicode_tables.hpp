@@ -63,7 +63,7 @@ struct mapping {
     unsigned size;
 };
 
-inline mapping expand(char32_t c, std::int32_t field, bool sequence) noexcept {
+constexpr mapping expand(char32_t c, std::int32_t field, bool sequence) noexcept {
     if (!sequence) return {{static_cast<char32_t>(static_cast<std::int32_t>(c) + field), 0, 0}, 1};
     const auto ref = static_cast<std::uint32_t>(field);
     const char32_t* s = case_sequences + (ref >> 2);
@@ -72,12 +72,12 @@ inline mapping expand(char32_t c, std::int32_t field, bool sequence) noexcept {
     return m;
 }
 
-inline mapping lower_of(char32_t c, case_entry e) noexcept {
+constexpr mapping lower_of(char32_t c, case_entry e) noexcept {
     const case_record& r = case_records[e & record_mask];
     return expand(c, r.lower, r.flags & lower_sequence_flag);
 }
 
-inline mapping upper_of(char32_t c, case_entry e) noexcept {
+constexpr mapping upper_of(char32_t c, case_entry e) noexcept {
     const case_record& r = case_records[e & record_mask];
     return expand(c, r.upper, r.flags & upper_sequence_flag);
 }

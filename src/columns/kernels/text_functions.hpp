@@ -17,7 +17,7 @@ namespace tavo::columns {
 
 // The rows of a case conversion: the per-element core converts each row,
 // the short ones with the writer of the kernel's path.
-template <class Form, void (*Text)(std::string_view, bool, byte_sink&)>
+template <class Form, void (*Text)(std::string_view, bool, std::size_t, byte_sink&)>
 struct core_rows {
     static constexpr bool ascii_unchanged = false;
     static constexpr bool by_path = true;
