@@ -87,9 +87,6 @@ struct format_tally {
 
 namespace detail {
 
-// The highest set bit of x (x != 0).
-inline std::uint32_t top_bit(std::uint32_t x) noexcept { return std::uint32_t{1} << (31 - std::countl_zero(x)); }
-
 // Bit i of each mask is byte i of the row (n <= 16 bytes, ASCII).
 [[gnu::always_inline]] inline mark_evidence evidence_of_sixteen(const char* p, std::size_t n) noexcept {
     using namespace vec;
@@ -100,29 +97,24 @@ inline std::uint32_t top_bit(std::uint32_t x) noexcept { return std::uint32_t{1}
     const std::uint32_t points = lane_bits(in_range<'.', '.'>(x)) & row;
     const std::uint32_t commas = lane_bits(in_range<',', ','>(x)) & row;
     const std::uint32_t spaces = lane_bits(in_range<' ', ' '>(x) | in_range<'\'', '\''>(x)) & row;
-    // A separator belongs to the number between two digits; the number runs from
-    // its first digit to the first byte that neither is a digit nor such a separator.
+    // A separator belongs to the number between two digits; the number is the
+    // run of those and the digits from the first digit on (adding the first
+    // digit's bit carries through that run and no further).
     const std::uint32_t inside = digits | ((points | commas | spaces) & (digits >> 1) & (digits << 1));
     const std::uint32_t first = digits & (0u - digits);
-    // the bytes past the first digit that are outside (bits 16 and up always are)
-    const std::uint32_t after = ~inside & (0u - first) & ~first;
-    const std::uint32_t number = (after & (0u - after)) - first;
+    const std::uint32_t number = inside & ~(inside + first);
     const std::uint32_t lead = (first >> 1) & (points | commas);  // '.5'
-    const std::uint32_t p_marks = (points & number) | (points & lead);
-    const std::uint32_t c_marks = (commas & number) | (commas & lead);
-    if (p_marks && c_marks) {
-        return top_bit(p_marks | c_marks) & p_marks ? mark_evidence::point : mark_evidence::comma;
-    }
+    const std::uint32_t p_marks = points & (number | lead);
+    const std::uint32_t c_marks = commas & (number | lead);
+    // both: the later one, whose bit is the higher
+    if (p_marks && c_marks) return p_marks > c_marks ? mark_evidence::point : mark_evidence::comma;
     const std::uint32_t marks = p_marks | c_marks;
     if (marks == 0) return mark_evidence::neither;
     if (marks & (marks - 1)) return p_marks ? mark_evidence::comma : mark_evidence::point;
-    // one mark: the digits right after it
-    const std::uint32_t following = digits & (0u - (marks << 1));    // digits past the mark
-    const std::uint32_t stop = ~digits & (0u - (marks << 1));        // non-digits past the mark
-    const std::uint32_t run = following & ((stop & (0u - stop)) - 1);  // the digits before the first of those
-    // exactly three: the bits of the mark shifted by 1, 2 and 3, and no fourth
-    const std::uint32_t three = (marks << 1) | (marks << 2) | (marks << 3);
-    if ((run & (three | (marks << 4))) == three) return mark_evidence::either;
+    // one mark: the run of digits right after it, exactly three or not
+    const std::uint32_t after = marks << 1;
+    const std::uint32_t run = digits & ~(digits + after);
+    if (run == after * 7) return mark_evidence::either;
     return p_marks ? mark_evidence::point : mark_evidence::comma;
 }
 
