@@ -659,103 +659,107 @@ struct two_byte_cases {
     return camelcase_capital(f.under << 1, written);
 }
 
+// The text's bytes as each path holds them, and the writers of the ASCII
+// part of each result: every block is written whole (its flags past the text
+// clear), up to twice its bytes for uncamel.
+struct sixteen_blocks {
+    vec::bytes16 x[4];
+
+    [[gnu::always_inline]] explicit sixteen_blocks(const char* s) noexcept {
+        for (unsigned k = 0; k < 4; ++k) x[k] = vec::load(s + 16 * k);
+    }
+    [[gnu::always_inline]] mixed_flags flags(std::size_t n) const noexcept { return flags_of_blocks(n, x); }
+
+    [[gnu::always_inline]] void put_uncamel(char* o, std::size_t n, const mixed_flags&, std::uint64_t inserts) const noexcept {
+        for (unsigned k = 0; k < 4 && 16 * k < n; ++k) {
+            const vec::bytes16 low = x[k] | (vec::in_range<'A', 'Z'>(x[k]) & 0x20);
+            o = vectors::expand16(o, low, static_cast<std::uint32_t>((inserts >> (16 * k)) & 0xFFFF));
+        }
+    }
+
+    [[gnu::always_inline]] void put_camelcase(char* o, std::size_t n, const mixed_flags& f, std::uint64_t) const noexcept {
+        using vec::bytes16, vec::in_range;
+        const std::uint64_t drops = f.under | ~f.within;
+        const bytes16 lane0 = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+        const auto first_at = static_cast<unsigned char>(std::countr_zero(~drops));
+        bytes16 before{};
+        for (unsigned k = 0; k < 4 && 16 * k < n; ++k) {
+            const bytes16 prev = __builtin_shufflevector(before, x[k], 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26,
+                                                         27, 28, 29, 30);
+            before = x[k];
+            const bytes16 written = reinterpret_cast<bytes16>(lane0 + static_cast<unsigned char>(16 * k) > first_at);
+            const bytes16 upper = in_range<'A', 'Z'>(x[k]);
+            const bytes16 cap = camelcase_capital(in_range<'_', '_'>(prev), written) & (upper | in_range<'a', 'z'>(x[k]));
+            const bytes16 mapped = (x[k] | (upper & 0x20)) & ~(cap & 0x20);
+            o = vectors::compact16(o, mapped, static_cast<std::uint32_t>((drops >> (16 * k)) & 0xFFFF));
+        }
+    }
+};
+
+#if defined(__x86_64__)
+// On the avx512 path: two 32-byte halves, and the byte expansion and
+// compaction of VBMI2.
+struct halves_512 {
+    __m256i x[2];
+
+    [[gnu::target(TAVO_TARGET_AVX512)]] explicit halves_512(const char* s) noexcept
+        : x{vectors::load_512(s), vectors::load_512(s + 32)} {}
+    [[gnu::target(TAVO_TARGET_AVX512)]] mixed_flags flags(std::size_t n) const noexcept {
+        return flags_of_halves(n, x);
+    }
+
+    [[gnu::target(TAVO_TARGET_AVX512)]] void put_uncamel(char* o, std::size_t n, const mixed_flags& f,
+                                                         std::uint64_t inserts) const noexcept {
+        for (unsigned h = 0; h < 2 && 32 * h < n; ++h) {
+            const auto up = static_cast<__mmask32>(f.upper >> (32 * h));
+            o = vectors::expand32_512(o, vectors::lowered_512(x[h], up), static_cast<std::uint32_t>(inserts >> (32 * h)));
+        }
+    }
+
+    [[gnu::target(TAVO_TARGET_AVX512)]] void put_camelcase(char* o, std::size_t n, const mixed_flags& f,
+                                                           std::uint64_t capital) const noexcept {
+        for (unsigned h = 0; h < 2 && 32 * h < n; ++h) {
+            const auto half = [h](std::uint64_t m) { return static_cast<__mmask32>(m >> (32 * h)); };
+            const __m256i mapped = vectors::camel_mapped_512(x[h], half(f.upper), half(f.upper | f.lower), half(capital));
+            o = vectors::compact32_512(o, mapped, half(f.under | ~f.within));
+        }
+    }
+};
+#endif
+
 // Both conversions leave out.cursor where it was when they give false: what
 // they wrote past it is left to be written over.
 
-template <cpu::path P>
+template <class Text>
 [[gnu::always_inline]] inline bool uncamel_mixed_on(const char* s, std::size_t n, byte_sink& out) {
     const auto* p = reinterpret_cast<const unsigned char*>(s);
-    vec::bytes16 x[4];
-    for (unsigned k = 0; k < 4; ++k) x[k] = vec::load(s + 16 * k);
-    const mixed_flags f = flags_of_blocks(n, x);
+    const Text text(s);
+    const mixed_flags f = text.flags(n);
     if (f.longer) return false;
     const two_byte_cases c = cases_of(p, f.lead);
     const std::uint64_t inserts = uncamel_inserts(f, c);
-    // every block written whole (its flags past the text clear): up to twice its bytes
     out.reserve_more(2 * mixed_reach + 16);
     char* const start = out.cursor;
-    char* o = start;
-    for (unsigned k = 0; k < 4 && 16 * k < n; ++k) {
-        const vec::bytes16 low = x[k] | (vec::in_range<'A', 'Z'>(x[k]) & 0x20);
-        o = vectors::expand16(o, low, static_cast<std::uint32_t>((inserts >> (16 * k)) & 0xFFFF));
-    }
+    text.put_uncamel(start, n, f, inserts);
     if (!put_lowered(start, p, c.lowered, inserts)) return false;
     out.cursor = start + n + std::popcount(inserts);
     return true;
 }
 
-template <cpu::path P>
+template <class Text>
 [[gnu::always_inline]] inline bool camelcase_mixed_on(const char* s, std::size_t n, byte_sink& out) {
-    using vec::bytes16, vec::in_range;
     const auto* p = reinterpret_cast<const unsigned char*>(s);
-    bytes16 x[4];
-    for (unsigned k = 0; k < 4; ++k) x[k] = vec::load(s + 16 * k);
-    const mixed_flags f = flags_of_blocks(n, x);
+    const Text text(s);
+    const mixed_flags f = text.flags(n);
     if (f.longer) return false;
     const std::uint64_t capital = camelcase_capitals(f);
     out.reserve_more(mixed_reach + 16);
     char* const start = out.cursor;
-    char* o = start;
-    const std::uint64_t drops = f.under | ~f.within;
-    const bytes16 lane0 = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
-    const auto first_at = static_cast<unsigned char>(std::countr_zero(~drops));
-    bytes16 before{};
-    for (unsigned k = 0; k < 4 && 16 * k < n; ++k) {
-        const bytes16 prev = __builtin_shufflevector(before, x[k], 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27,
-                                                     28, 29, 30);
-        before = x[k];
-        const bytes16 written = reinterpret_cast<bytes16>(lane0 + static_cast<unsigned char>(16 * k) > first_at);
-        const bytes16 upper = in_range<'A', 'Z'>(x[k]);
-        const bytes16 cap = camelcase_capital(in_range<'_', '_'>(prev), written) & (upper | in_range<'a', 'z'>(x[k]));
-        const bytes16 mapped = (x[k] | (upper & 0x20)) & ~(cap & 0x20);
-        o = vectors::compact16(o, mapped, static_cast<std::uint32_t>((drops >> (16 * k)) & 0xFFFF));
-    }
+    text.put_camelcase(start, n, f, capital);
     if (!put_camelcase(start, p, f, capital)) return false;
     out.cursor = start + std::popcount(~f.under & f.within);
     return true;
 }
-
-#if defined(__x86_64__)
-// The same on the avx512 path, by 32-byte halves and the byte expansion and
-// compaction of VBMI2.
-[[gnu::target(TAVO_TARGET_AVX512)]] bool uncamel_mixed_avx512(const char* s, std::size_t n, byte_sink& out) {
-    const auto* p = reinterpret_cast<const unsigned char*>(s);
-    const __m256i x[2] = {vectors::load_512(s), vectors::load_512(s + 32)};
-    const mixed_flags f = flags_of_halves(n, x);
-    if (f.longer) return false;
-    const two_byte_cases c = cases_of(p, f.lead);
-    const std::uint64_t inserts = uncamel_inserts(f, c);
-    out.reserve_more(2 * mixed_reach + 16);
-    char* const start = out.cursor;
-    char* o = start;
-    for (unsigned h = 0; h < 2 && 32 * h < n; ++h) {
-        const auto up = static_cast<__mmask32>(f.upper >> (32 * h));
-        o = vectors::expand32_512(o, vectors::lowered_512(x[h], up), static_cast<std::uint32_t>(inserts >> (32 * h)));
-    }
-    if (!put_lowered(start, p, c.lowered, inserts)) return false;
-    out.cursor = start + n + std::popcount(inserts);
-    return true;
-}
-
-[[gnu::target(TAVO_TARGET_AVX512)]] bool camelcase_mixed_avx512(const char* s, std::size_t n, byte_sink& out) {
-    const auto* p = reinterpret_cast<const unsigned char*>(s);
-    const __m256i x[2] = {vectors::load_512(s), vectors::load_512(s + 32)};
-    const mixed_flags f = flags_of_halves(n, x);
-    if (f.longer) return false;
-    const std::uint64_t capital = camelcase_capitals(f);
-    out.reserve_more(mixed_reach + 16);
-    char* const start = out.cursor;
-    char* o = start;
-    for (unsigned h = 0; h < 2 && 32 * h < n; ++h) {
-        const auto half = [h](std::uint64_t m) { return static_cast<__mmask32>(m >> (32 * h)); };
-        const __m256i mapped = vectors::camel_mapped_512(x[h], half(f.upper), half(f.upper | f.lower), half(capital));
-        o = vectors::compact32_512(o, mapped, half(f.under | ~f.within));
-    }
-    if (!put_camelcase(start, p, f, capital)) return false;
-    out.cursor = start + std::popcount(~f.under & f.within);
-    return true;
-}
-#endif
 
 // The text converted and true, or false with nothing written.
 using mixed_step = bool (*)(const char*, std::size_t, byte_sink&);
@@ -764,23 +768,29 @@ using mixed_step = bool (*)(const char*, std::size_t, byte_sink&);
 // the path has it (an ssse3 CPU may not).
 #if defined(__x86_64__)
 [[gnu::target(TAVO_TARGET_SSSE3)]] bool uncamel_mixed_ssse3(const char* s, std::size_t n, byte_sink& out) {
-    return uncamel_mixed_on<cpu::path::ssse3>(s, n, out);
+    return uncamel_mixed_on<sixteen_blocks>(s, n, out);
 }
 [[gnu::target(TAVO_TARGET_SSSE3)]] bool camelcase_mixed_ssse3(const char* s, std::size_t n, byte_sink& out) {
-    return camelcase_mixed_on<cpu::path::ssse3>(s, n, out);
+    return camelcase_mixed_on<sixteen_blocks>(s, n, out);
 }
 [[gnu::target(TAVO_TARGET_AVX2)]] bool uncamel_mixed_avx2(const char* s, std::size_t n, byte_sink& out) {
-    return uncamel_mixed_on<cpu::path::ssse3>(s, n, out);
+    return uncamel_mixed_on<sixteen_blocks>(s, n, out);
 }
 [[gnu::target(TAVO_TARGET_AVX2)]] bool camelcase_mixed_avx2(const char* s, std::size_t n, byte_sink& out) {
-    return camelcase_mixed_on<cpu::path::ssse3>(s, n, out);
+    return camelcase_mixed_on<sixteen_blocks>(s, n, out);
+}
+[[gnu::target(TAVO_TARGET_AVX512)]] bool uncamel_mixed_avx512(const char* s, std::size_t n, byte_sink& out) {
+    return uncamel_mixed_on<halves_512>(s, n, out);
+}
+[[gnu::target(TAVO_TARGET_AVX512)]] bool camelcase_mixed_avx512(const char* s, std::size_t n, byte_sink& out) {
+    return camelcase_mixed_on<halves_512>(s, n, out);
 }
 #else
 bool uncamel_mixed_baseline(const char* s, std::size_t n, byte_sink& out) {
-    return uncamel_mixed_on<cpu::path::baseline>(s, n, out);
+    return uncamel_mixed_on<sixteen_blocks>(s, n, out);
 }
 bool camelcase_mixed_baseline(const char* s, std::size_t n, byte_sink& out) {
-    return camelcase_mixed_on<cpu::path::baseline>(s, n, out);
+    return camelcase_mixed_on<sixteen_blocks>(s, n, out);
 }
 #endif
 
