@@ -23,10 +23,9 @@ struct pair_free_list {
 // (a class made at run time is an object of its own). A tuple nested
 // arbitrarily deep in another is freed through the interpreter's trash can,
 // as tuples are, not by recursion on the C stack.
-void tuple_class_dealloc(PyObject* self) {
-    PyTypeObject* const cls = Py_TYPE(self);
-    PyObject_GC_UnTrack(self);
-    Py_TRASHCAN_BEGIN(self, tuple_class_dealloc)
+void tuple_class_dealloc(PyObject* self);
+
+void free_tuple(PyObject* self, PyTypeObject* cls) {
     PyTupleObject* const tuple = reinterpret_cast<PyTupleObject*>(self);
     for (Py_ssize_t i = Py_SIZE(self); --i >= 0;) Py_XDECREF(tuple->ob_item[i]);
 #ifndef Py_GIL_DISABLED
@@ -40,12 +39,27 @@ void tuple_class_dealloc(PyObject* self) {
     cls->tp_free(self);
 #endif
     Py_DECREF(cls);
-    Py_TRASHCAN_END
 }
 
 // An object of a type that refers to no other object.
 inline bool holds_no_references(PyObject* o) noexcept {
     return o == Py_None || PyLong_CheckExact(o) || PyFloat_CheckExact(o) || PyUnicode_CheckExact(o);
+}
+
+void tuple_class_dealloc(PyObject* self) {
+    PyTypeObject* const cls = Py_TYPE(self);
+    // A pair of objects that refer to nothing frees nothing more: the common
+    // case, without the trash can's bookkeeping.
+    PyTupleObject* const tuple = reinterpret_cast<PyTupleObject*>(self);
+    if (Py_SIZE(self) == 2 && holds_no_references(tuple->ob_item[0]) && holds_no_references(tuple->ob_item[1])) {
+        PyObject_GC_UnTrack(self);
+        free_tuple(self, cls);
+        return;
+    }
+    PyObject_GC_UnTrack(self);
+    Py_TRASHCAN_BEGIN(self, tuple_class_dealloc)
+    free_tuple(self, cls);
+    Py_TRASHCAN_END
 }
 
 status copy_attribute(PyObject* cls, PyObject* model, const char* name) {
