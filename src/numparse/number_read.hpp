@@ -14,6 +14,8 @@
 #include <string_view>
 #if defined(__x86_64__)
 #include <immintrin.h>
+#elif defined(__aarch64__)
+#include <arm_neon.h>
 #endif
 
 namespace tavo::numparse {
@@ -164,6 +166,76 @@ template <decimal_mark M>
     return kept;
 }
 
+// The shuffles that place the digits of a row's two halves each at the top
+// of its eight lanes: entry m puts the bytes of eight flagged in m (bit i for
+// byte i) there in order, lanes 0..7 taking them from bytes 0..7 and lanes
+// 8..15 from bytes 8..15, and the lanes before them read as zero (0x80: zero
+// under pshufb, and past the vector under tbl); `count` is how many they are.
+inline constexpr vec::shuffle_table digits_at_top = [] {
+    vec::shuffle_table t{};
+    for (unsigned m = 0; m < 256; ++m) {
+        const auto count = static_cast<unsigned>(std::popcount(m));
+        unsigned k = 8 - count;
+        t.lanes[m].fill(0x80);
+        for (unsigned i = 0; i < 8; ++i) {
+            if ((m >> i) & 1) {
+                t.lanes[m][k] = static_cast<unsigned char>(i);
+                t.lanes[m][k + 8] = static_cast<unsigned char>(i + 8);
+                ++k;
+            }
+        }
+        t.count[m] = static_cast<unsigned char>(count);
+    }
+    return t;
+}();
+static_assert(digits_at_top.lanes[0b101][5] == 0x80 && digits_at_top.lanes[0b101][6] == 0 &&
+              digits_at_top.lanes[0b101][7] == 2 && digits_at_top.lanes[0b101][15] == 10 &&
+              digits_at_top.count[0b101] == 2);
+
+// 10^0 .. 10^8, by which the value of a row's first eight bytes' digits is
+// moved up past those of its last eight.
+inline constexpr std::uint32_t powers_of_ten_u32[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+
+// The value of the digits of the 16 bytes at p that `digits` (bit i for
+// byte i, at most 16) marks, on the paths that shuffle bytes: each half's
+// digits placed at the top of its eight lanes (digits_at_top) with zeros
+// before them, combined in pairs, fours and eights by multiply-adds into the
+// values of the two halves, then the first moved up by the second's digits.
+// Exact: every step's sums are below 10^8, and the result below 10^16.
+#if defined(__x86_64__)
+[[gnu::target(TAVO_TARGET_SSSE3)]] inline std::uint64_t digits_value_shuffled(const char* p,
+                                                                             std::uint32_t digits) noexcept {
+    const unsigned lo = digits & 0xFF, hi = digits >> 8;
+    const __m128i lanes = _mm_unpacklo_epi64(
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(digits_at_top.lanes[lo].data())),
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(digits_at_top.lanes[hi].data() + 8)));
+    const __m128i values = _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), _mm_set1_epi8('0'));
+    const __m128i placed = _mm_shuffle_epi8(values, lanes);
+    const __m128i twos = _mm_maddubs_epi16(placed, _mm_setr_epi8(10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1));
+    const __m128i fours = _mm_madd_epi16(twos, _mm_setr_epi16(100, 1, 100, 1, 100, 1, 100, 1));
+    // each of the fours below 10^4: packed to 16 bits with signed saturation, which never applies
+    const __m128i eights = _mm_madd_epi16(_mm_packs_epi32(fours, fours),
+                                          _mm_setr_epi16(10000, 1, 10000, 1, 10000, 1, 10000, 1));
+    const auto both = static_cast<std::uint64_t>(_mm_cvtsi128_si64(eights));
+    return (both & 0xFFFFFFFFu) * powers_of_ten_u32[digits_at_top.count[hi]] + (both >> 32);
+}
+#elif defined(__aarch64__)
+inline std::uint64_t digits_value_shuffled(const char* p, std::uint32_t digits) noexcept {
+    const unsigned lo = digits & 0xFF, hi = digits >> 8;
+    const uint8x16_t lanes = vcombine_u8(vld1_u8(digits_at_top.lanes[lo].data()),
+                                         vld1_u8(digits_at_top.lanes[hi].data() + 8));
+    const uint8x16_t values = vsubq_u8(vld1q_u8(reinterpret_cast<const std::uint8_t*>(p)), vdupq_n_u8('0'));
+    const uint8x16_t placed = vqtbl1q_u8(values, lanes);
+    static constexpr std::uint8_t tens[16] = {10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1};
+    static constexpr std::uint16_t hundreds[8] = {100, 1, 100, 1, 100, 1, 100, 1};
+    static constexpr std::uint32_t ten_thousands[4] = {10000, 1, 10000, 1};
+    const uint16x8_t twos = vpaddlq_u8(vmulq_u8(placed, vld1q_u8(tens)));
+    const uint32x4_t fours = vpaddlq_u16(vmulq_u16(twos, vld1q_u16(hundreds)));
+    const uint64x2_t eights = vpaddlq_u32(vmulq_u32(fours, vld1q_u32(ten_thousands)));
+    return vgetq_lane_u64(eights, 0) * powers_of_ten_u32[digits_at_top.count[hi]] + vgetq_lane_u64(eights, 1);
+}
+#endif
+
 #if defined(__x86_64__)
 // The value of the digits of the 16 bytes at p that `digits` (bit i for
 // byte i, at most 16) marks: compacted to the top of a vector with zeros
@@ -229,6 +301,13 @@ template <decimal_mark M, cpu::path P>
         if constexpr (P == cpu::path::avx512) {
             mantissa = digits_value_avx512(p, digits);
             fraction = static_cast<std::size_t>(std::popcount(digits & ~((mark << 1) - 1)));
+        } else
+#endif
+#if defined(__x86_64__) || defined(__aarch64__)
+        if constexpr (vec::shuffled<P>) {
+            mantissa = digits_value_shuffled(p, digits);
+            const std::uint32_t after = digits & ~((mark << 1) - 1);
+            fraction = std::size_t{digits_at_top.count[after & 0xFF]} + digits_at_top.count[after >> 8];
         } else
 #endif
         {
