@@ -6,6 +6,7 @@
 #include "numparse/number.hpp"
 #include "shared/byte_words.hpp"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cassert>
@@ -54,6 +55,28 @@ template <decimal_mark M>
         return c;
     } else {
         return comma_as_point[static_cast<unsigned char>(c)];
+    }
+}
+
+// The number characters of the 16 bytes x, bit i for byte i: "(" and ")",
+// "-", the decimal mark ("," and "-" are neighbours, as are "-" and "."),
+// the digits.
+template <decimal_mark M>
+[[gnu::always_inline]] inline std::uint32_t number_lanes(vec::bytes16 x) noexcept {
+    static_assert(')' == '(' + 1 && '-' == ',' + 1 && '.' == '-' + 1);
+    const vec::bytes16 sign_and_mark =
+        M == decimal_mark::point ? vec::in_range<'-', '.'>(x) : vec::in_range<',', '-'>(x);
+    return vec::lane_bits(vec::in_range<'(', ')'>(x) | sign_and_mark | vec::in_range<'0', '9'>(x));
+}
+
+// The 16 bytes x as the filter writes them: a decimal comma becomes ".".
+template <decimal_mark M>
+[[gnu::always_inline]] inline vec::bytes16 as_kept(vec::bytes16 x) noexcept {
+    if constexpr (M == decimal_mark::point) {
+        return x;
+    } else {
+        static_assert('.' - ',' == 2);
+        return x + (reinterpret_cast<vec::bytes16>(x == static_cast<unsigned char>(',')) & 2);
     }
 }
 
@@ -256,6 +279,33 @@ inline std::uint64_t digits_value_shuffled(const char* p, std::uint32_t digits) 
 }
 #endif
 
+#if defined(__x86_64__)
+// The number characters of the n bytes at p written at o as the filter writes
+// them, 32 bytes at a time, each block's kept bytes compacted (vpcompressb);
+// the last block's load is masked to the row, so nothing past it is read.
+// 32 bytes are stored per block: up to 32 past the returned position.
+template <decimal_mark M>
+[[gnu::target(TAVO_TARGET_AVX512)]] inline char* filter_kept_avx512(const char* p, std::size_t n, char* o) noexcept {
+    constexpr char sign_or_mark = M == decimal_mark::point ? '-' : ',';  // the two neighbours from it on
+    for (std::size_t i = 0; i < n; i += 32) {
+        const auto within = static_cast<__mmask32>(_bzhi_u32(0xFFFFFFFFu, static_cast<unsigned>(std::min<std::size_t>(n - i, 32))));
+        const __m256i x = _mm256_maskz_loadu_epi8(within, p + i);
+        const __mmask32 kept =
+            (_mm256_cmplt_epu8_mask(_mm256_sub_epi8(x, _mm256_set1_epi8('0')), _mm256_set1_epi8(10)) |
+             _mm256_cmplt_epu8_mask(_mm256_sub_epi8(x, _mm256_set1_epi8('(')), _mm256_set1_epi8(2)) |
+             _mm256_cmplt_epu8_mask(_mm256_sub_epi8(x, _mm256_set1_epi8(sign_or_mark)), _mm256_set1_epi8(2))) &
+            within;
+        __m256i written = x;
+        if constexpr (M == decimal_mark::comma) {
+            written = _mm256_mask_add_epi8(x, _mm256_cmpeq_epi8_mask(x, _mm256_set1_epi8(',')), x, _mm256_set1_epi8(2));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o), _mm256_maskz_compress_epi8(kept, written));
+        o += std::popcount(kept);
+    }
+    return o;
+}
+#endif
+
 // A row of at most 16 bytes, 16 of which may be read, read from the masks of
 // its characters' kinds without being filtered first, in the shapes most rows
 // have: digits among separators, at most one decimal mark, and a leading "-"
@@ -364,6 +414,34 @@ template <decimal_mark M>
     return {out, n};
 }
 
+template <decimal_mark M, cpu::path P>
+[[gnu::always_inline]] inline std::string_view number_scratch::filter_vector(std::string_view in) noexcept {
+    assert(in.size() > 16 && in.size() <= vector_text && cap_ >= small_text);
+    const char* const p = in.data();
+    const std::size_t n = in.size();
+    char* o = buf_;
+#if defined(__x86_64__)
+    if constexpr (P == cpu::path::avx512) {
+        o = detail::filter_kept_avx512<M>(p, n, o);
+    } else
+#endif
+    {
+        static_assert(vec::shuffled<P>);
+        std::size_t i = 0;
+        for (; i + 16 <= n; i += 16) {
+            const vec::bytes16 x = vec::load(p + i);
+            o = vec::compact16(o, detail::as_kept<M>(x), ~detail::number_lanes<M>(x));
+        }
+        if (i != n) {
+            // the last 16 bytes, of which the first `done` were filtered above
+            const vec::bytes16 x = vec::load(p + n - 16);
+            const std::uint32_t done = (std::uint32_t{1} << (16 - (n - i))) - 1;
+            o = vec::compact16(o, detail::as_kept<M>(x), ~detail::number_lanes<M>(x) | done);
+        }
+    }
+    return {buf_, static_cast<std::size_t>(o - buf_)};
+}
+
 template <decimal_mark M>
 inline number parse(std::string_view in, number_scratch& scratch) {
     const std::string_view text = scratch.filter<M>(in);
@@ -387,6 +465,13 @@ template <decimal_mark M, cpu::path P>
         const std::size_t n = detail::filter_sixteen<M>(in.data(), in.size(), kept);
         if (n == 0) return number{};
         return detail::read_number_text(std::string_view(kept, n));
+    }
+    if constexpr (vec::shuffled<P> || P == cpu::path::avx512) {
+        if (in.size() > 16 && in.size() <= number_scratch::vector_text) {
+            const std::string_view text = scratch.filter_vector<M, P>(in);
+            if (text.empty()) return number{};
+            return detail::read_number_text(text);
+        }
     }
     return parse_row<M>(in, scratch);
 }

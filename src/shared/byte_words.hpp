@@ -192,4 +192,15 @@ inline bytes16 lanes_of(const shuffle_table& t, unsigned m) noexcept { return lo
 #endif
 }
 
+// Writes the bytes of `mapped` not flagged in `drops` (bit i for byte i) at
+// `o`: eight bytes stored per eight in, so up to 8 bytes past the returned
+// position.
+[[gnu::always_inline]] inline char* compact16(char* o, bytes16 mapped, std::uint32_t drops) noexcept {
+    const unsigned lo = drops & 0xFF, hi = (drops >> 8) & 0xFF;
+    words::store(o, vec::low_half(shuffle_bytes(mapped, lanes_of(compaction, lo))));
+    o += compaction.count[lo];
+    words::store(o, vec::low_half(shuffle_bytes(mapped, lanes_of(compaction, hi) + 8)));
+    return o + compaction.count[hi];
+}
+
 }  // namespace tavo::vec

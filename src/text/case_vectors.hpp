@@ -50,6 +50,7 @@ inline constexpr bool expands_512 =
     false;
 #endif
 
+using vec::compact16;
 using vec::compaction;
 using vec::lanes_of;
 using vec::shuffle_bytes;
@@ -93,17 +94,6 @@ template <unsigned at>
     o += expansion.count[lo];
     vec::store(o, shuffle_bytes(half_with<8>(lowered, unders), lanes_of(expansion, hi)));
     return o + expansion.count[hi];
-}
-
-// Writes the bytes of `mapped` not flagged in `drops` (bit i for byte i) at
-// `o`: eight bytes stored per eight in, so up to 8 bytes past the returned
-// position.
-[[gnu::always_inline]] inline char* compact16(char* o, bytes16 mapped, std::uint32_t drops) noexcept {
-    const unsigned lo = drops & 0xFF, hi = (drops >> 8) & 0xFF;
-    words::store(o, vec::low_half(shuffle_bytes(mapped, lanes_of(compaction, lo))));
-    o += compaction.count[lo];
-    words::store(o, vec::low_half(shuffle_bytes(mapped, lanes_of(compaction, hi) + 8)));
-    return o + compaction.count[hi];
 }
 
 // --- short identifiers, with room to spare --------------------------------------------
