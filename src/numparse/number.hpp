@@ -55,7 +55,9 @@ inline number parse_row(std::string_view in, number_scratch& scratch);
 // row) may be read: a row of at most 16 bytes with 16 readable from its start
 // is read over all 16, the bytes past the row counting for nothing, so that
 // its length costs no branch either; in the common shapes it is read from the
-// masks of its bytes' kinds, without being filtered at all.
+// masks of its bytes' kinds, without being filtered at all. On the paths that
+// compact bytes (the shuffled ones and avx512), a row of up to
+// number_scratch::vector_text bytes is filtered a vector at a time.
 // P: the vector path it is compiled for (the caller's function has its target).
 template <decimal_mark M = decimal_mark::point, cpu::path P = cpu::path::baseline>
 inline number parse_row(std::string_view in, const char* readable_end, number_scratch& scratch);

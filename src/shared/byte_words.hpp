@@ -4,6 +4,8 @@
 // per-byte flag in bit 7. `vec`: 16-byte vectors through the compiler's
 // vector extensions (SSE2 on x86-64, Advanced SIMD on AArch64); a lane test
 // gives 0xFF or 0x00 per byte, and the two halves of a vector are words.
+// Last, the byte shuffles of the paths that have one (the case conversions'
+// underscores, the number filter's kept bytes).
 #pragma once
 
 #include "shared/cpu_paths.hpp"

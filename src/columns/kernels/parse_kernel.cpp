@@ -137,7 +137,7 @@ kernel_output parse_rows_chosen(const string_chunk& in, number_target target, nu
 #if defined(__x86_64__)
     switch (cpu::chosen()) {
         case cpu::path::avx512: return parse_rows_avx512<M>(in, target, limits);
-        case cpu::path::avx2:  // the ssse3 code
+        case cpu::path::avx2:  // the ssse3 code (numparse/number_read.hpp says why)
         case cpu::path::ssse3: return parse_rows_ssse3<M>(in, target, limits);
         case cpu::path::baseline: break;
     }
