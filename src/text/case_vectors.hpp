@@ -7,7 +7,8 @@
 // - shuffled (ssse3 on x86-64, which avx2 CPUs run too; the baseline on
 //   AArch64): a block's flags are a bit mask, and each eight bytes of it are
 //   moved by one byte shuffle (pshufb, tbl) whose lanes come from a table
-//   indexed by their eight flags;
+//   indexed by their eight flags (the shuffle, the tables' form and the
+//   compaction are shared/byte_words.hpp's, which the number filter uses too);
 // - avx512: 32 bytes at a time, the byte expansion and compaction of VBMI2
 //   (vpexpandb, vpcompressb) placing them under a 64-bit mask.
 // The x86-64 baseline (SSE2 has no byte shuffle) keeps the word writers of
