@@ -44,6 +44,20 @@ def test_rows_of_every_length_end_at_a_guarded_page(decimal):
             assert column_rows(values, decimal) == model_rows(values, decimal), (pattern, last)
 
 
+# Rows of every length past the short ones, read whole by the vector filters up to the longest
+# they take and by the scratch buffer's byte filter after it: valid numbers (a sign or
+# parentheses, digits among separators and text outside ASCII, a decimal mark) so that a byte
+# kept twice, lost or written past the buffer changes the value.
+@pytest.mark.parametrize("decimal", [".", ","])
+@pytest.mark.parametrize("filler", ["7 x\u00e9", "12", "(3)4"])
+def test_long_rows_of_every_length(filler, decimal):
+    values = []
+    for n in range(17, 260):
+        body = text_of(filler, n) + decimal + "25"
+        values.append(["-" + body, "(" + body + ")", body][n % 3])
+    assert column_rows(values, decimal) == model_rows(values, decimal)
+
+
 @given(st.lists(st.one_of(st.none(), st.text(alphabet=st.sampled_from(BYTE_CLASSES), max_size=24)), max_size=30),
        st.sampled_from([".", ","]), st.sampled_from(["u", "U", "vu"]))
 @settings(max_examples=300, deadline=None)

@@ -16,28 +16,6 @@ namespace {
 // being filtered in ever smaller steps.
 constexpr std::size_t min_room = 16;
 
-// The number characters of the 16 bytes x, bit i for byte i: "(" and ")",
-// "-", the decimal mark ("," and "-" are neighbours, as are "-" and "."),
-// the digits.
-template <decimal_mark M>
-inline std::uint32_t number_lanes(vec::bytes16 x) noexcept {
-    static_assert(')' == '(' + 1 && '-' == ',' + 1 && '.' == '-' + 1);
-    const vec::bytes16 sign_and_mark =
-        M == decimal_mark::point ? vec::in_range<'-', '.'>(x) : vec::in_range<',', '-'>(x);
-    return vec::lane_bits(vec::in_range<'(', ')'>(x) | sign_and_mark | vec::in_range<'0', '9'>(x));
-}
-
-// The 16 bytes x as the filter writes them: a decimal comma becomes ".".
-template <decimal_mark M>
-inline vec::bytes16 as_kept(vec::bytes16 x) noexcept {
-    if constexpr (M == decimal_mark::point) {
-        return x;
-    } else {
-        static_assert('.' - ',' == 2);
-        return x + (reinterpret_cast<vec::bytes16>(x == static_cast<unsigned char>(',')) & 2);
-    }
-}
-
 }  // namespace
 
 template <decimal_mark M>
@@ -50,12 +28,12 @@ std::string_view number_scratch::filter_long(std::string_view in) {
         // character and are passed over; the others give theirs one by one.
         for (; left >= 16; p += 16, left -= 16) {
             const vec::bytes16 x = vec::load(p);
-            std::uint32_t lanes = number_lanes<M>(x);
+            std::uint32_t lanes = detail::number_lanes<M>(x);
             if (lanes == 0) continue;
             if (cap_ - used < 16) grow(used, used + left);
             char* const out = buf_ + used;
             if (lanes == 0xFFFF) {
-                vec::store(out, as_kept<M>(x));
+                vec::store(out, detail::as_kept<M>(x));
                 used += 16;
                 continue;
             }

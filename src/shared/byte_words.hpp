@@ -4,14 +4,22 @@
 // per-byte flag in bit 7. `vec`: 16-byte vectors through the compiler's
 // vector extensions (SSE2 on x86-64, Advanced SIMD on AArch64); a lane test
 // gives 0xFF or 0x00 per byte, and the two halves of a vector are words.
+// Last, the byte shuffles of the paths that have one (the case conversions'
+// underscores, the number filter's kept bytes).
 #pragma once
 
+#include "shared/cpu_paths.hpp"
+
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__aarch64__)
+#include <arm_neon.h>
 #endif
 
 namespace tavo::words {
@@ -128,6 +136,73 @@ inline std::uint32_t lane_bits(bytes16 v) noexcept {
 #else
     return words::flag_bits(low_half(v) & words::high) | (words::flag_bits(high_half(v) & words::high) << 8);
 #endif
+}
+
+// --- byte shuffles -------------------------------------------------------------------
+// The paths that move bytes by a shuffle whose lanes come from a table
+// (pshufb on x86-64's ssse3, which avx2 CPUs run too; tbl on AArch64's
+// baseline). x86-64's baseline (SSE2) has no byte shuffle.
+
+// Whether path P moves bytes with the shuffle tables below.
+template <cpu::path P>
+inline constexpr bool shuffled = available &&
+#if defined(__x86_64__)
+                                 P == cpu::path::ssse3;
+#else
+                                 true;
+#endif
+
+// Eight bytes moved by a shuffle: entry m of a table is the lanes that
+// take a vector's eight bytes where their flags `m` (bit i for byte i) put
+// them, and `count` how many bytes come out.
+struct alignas(16) shuffle_table {
+    std::array<std::array<unsigned char, 16>, 256> lanes;
+    std::array<unsigned char, 256> count;
+};
+
+// The eight bytes in lanes 0..7 that are not flagged, in order (the dropped
+// ones: the underscores of underscore_to_camelcase, the separators of a number
+// text); 0 to 8 bytes out (the lanes after them repeat lane 0).
+inline constexpr shuffle_table compaction = [] {
+    shuffle_table t{};
+    for (unsigned m = 0; m < 256; ++m) {
+        unsigned k = 0;
+        for (unsigned i = 0; i < 8; ++i) {
+            if (!((m >> i) & 1)) t.lanes[m][k++] = static_cast<unsigned char>(i);
+        }
+        t.count[m] = static_cast<unsigned char>(k);
+    }
+    return t;
+}();
+
+inline bytes16 lanes_of(const shuffle_table& t, unsigned m) noexcept { return load(t.lanes[m].data()); }
+
+// Byte i of the result is byte lanes[i] of v (every lane below 16): pshufb on
+// x86-64, tbl on AArch64. GCC makes either of its generic shuffle. clang has
+// none for lanes known only at run time but each one's intrinsic, which would
+// need every function from here up to a path's own to carry that path's
+// target: there the instruction is written out, and it runs only on the paths
+// that shuffle (shuffled<P>).
+[[gnu::always_inline]] inline bytes16 shuffle_bytes(bytes16 v, bytes16 lanes) noexcept {
+#if defined(__clang__) && defined(__x86_64__)
+    __asm__("pshufb %1, %0" : "+x"(v) : "x"(lanes));
+    return v;
+#elif defined(__clang__) && defined(__aarch64__)
+    return reinterpret_cast<bytes16>(vqtbl1q_u8(reinterpret_cast<uint8x16_t>(v), reinterpret_cast<uint8x16_t>(lanes)));
+#else
+    return __builtin_shuffle(v, lanes);
+#endif
+}
+
+// Writes the bytes of `mapped` not flagged in `drops` (bit i for byte i) at
+// `o`: eight bytes stored per eight in, so up to 8 bytes past the returned
+// position.
+[[gnu::always_inline]] inline char* compact16(char* o, bytes16 mapped, std::uint32_t drops) noexcept {
+    const unsigned lo = drops & 0xFF, hi = (drops >> 8) & 0xFF;
+    words::store(o, vec::low_half(shuffle_bytes(mapped, lanes_of(compaction, lo))));
+    o += compaction.count[lo];
+    words::store(o, vec::low_half(shuffle_bytes(mapped, lanes_of(compaction, hi) + 8)));
+    return o + compaction.count[hi];
 }
 
 }  // namespace tavo::vec

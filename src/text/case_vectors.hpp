@@ -7,7 +7,8 @@
 // - shuffled (ssse3 on x86-64, which avx2 CPUs run too; the baseline on
 //   AArch64): a block's flags are a bit mask, and each eight bytes of it are
 //   moved by one byte shuffle (pshufb, tbl) whose lanes come from a table
-//   indexed by their eight flags;
+//   indexed by their eight flags (the shuffle, the tables' form and the
+//   compaction are shared/byte_words.hpp's, which the number filter uses too);
 // - avx512: 32 bytes at a time, the byte expansion and compaction of VBMI2
 //   (vpexpandb, vpcompressb) placing them under a 64-bit mask.
 // The x86-64 baseline (SSE2 has no byte shuffle) keeps the word writers of
@@ -35,22 +36,11 @@
 #include <cstdint>
 #if defined(__x86_64__)
 #include <immintrin.h>
-#elif defined(__aarch64__) && defined(__clang__)
-#include <arm_neon.h>
 #endif
 
 namespace tavo::text::vectors {
 
 using vec::bytes16;
-
-// Whether path P moves bytes with the shuffle tables below.
-template <cpu::path P>
-inline constexpr bool shuffled = vec::available &&
-#if defined(__x86_64__)
-                                 P == cpu::path::ssse3;
-#else
-                                 true;
-#endif
 
 // Whether path P is the avx512 one (x86-64 only).
 template <cpu::path P>
@@ -61,14 +51,12 @@ inline constexpr bool expands_512 =
     false;
 #endif
 
-
-// Eight bytes moved by a shuffle: entry m of a table is the lanes that
-// take a vector's eight bytes where their flags `m` (bit i for byte i) put
-// them, and `count` how many bytes come out.
-struct alignas(16) shuffle_table {
-    std::array<std::array<unsigned char, 16>, 256> lanes;
-    std::array<unsigned char, 256> count;
-};
+using vec::compact16;
+using vec::compaction;
+using vec::lanes_of;
+using vec::shuffle_bytes;
+using vec::shuffle_table;
+using vec::shuffled;
 
 // uncamel: the eight bytes in lanes 0..7, an underscore (lane 8) in front of
 // each flagged one; 8 to 16 bytes out.
@@ -85,39 +73,6 @@ inline constexpr shuffle_table expansion = [] {
     }
     return t;
 }();
-
-// underscore_to_camelcase: the eight bytes in lanes 0..7 that are not
-// flagged, in order; 0 to 8 bytes out (the lanes after them repeat lane 0).
-inline constexpr shuffle_table compaction = [] {
-    shuffle_table t{};
-    for (unsigned m = 0; m < 256; ++m) {
-        unsigned k = 0;
-        for (unsigned i = 0; i < 8; ++i) {
-            if (!((m >> i) & 1)) t.lanes[m][k++] = static_cast<unsigned char>(i);
-        }
-        t.count[m] = static_cast<unsigned char>(k);
-    }
-    return t;
-}();
-
-inline bytes16 lanes_of(const shuffle_table& t, unsigned m) noexcept { return vec::load(t.lanes[m].data()); }
-
-// Byte i of the result is byte lanes[i] of v (every lane below 16): pshufb on
-// x86-64, tbl on AArch64. GCC makes either of its generic shuffle. clang has
-// none for lanes known only at run time but each one's intrinsic, which would
-// need every function from here up to a path's own to carry that path's
-// target: there the instruction is written out, and it runs only on the paths
-// that shuffle (shuffled<P>).
-[[gnu::always_inline]] inline bytes16 shuffle_bytes(bytes16 v, bytes16 lanes) noexcept {
-#if defined(__clang__) && defined(__x86_64__)
-    __asm__("pshufb %1, %0" : "+x"(v) : "x"(lanes));
-    return v;
-#elif defined(__clang__) && defined(__aarch64__)
-    return reinterpret_cast<bytes16>(vqtbl1q_u8(reinterpret_cast<uint8x16_t>(v), reinterpret_cast<uint8x16_t>(lanes)));
-#else
-    return __builtin_shuffle(v, lanes);
-#endif
-}
 
 // The eight bytes of `v` from lane `at` (0 or 8) in lanes 0..7, and `fill` in lanes 8..15.
 template <unsigned at>
@@ -140,17 +95,6 @@ template <unsigned at>
     o += expansion.count[lo];
     vec::store(o, shuffle_bytes(half_with<8>(lowered, unders), lanes_of(expansion, hi)));
     return o + expansion.count[hi];
-}
-
-// Writes the bytes of `mapped` not flagged in `drops` (bit i for byte i) at
-// `o`: eight bytes stored per eight in, so up to 8 bytes past the returned
-// position.
-[[gnu::always_inline]] inline char* compact16(char* o, bytes16 mapped, std::uint32_t drops) noexcept {
-    const unsigned lo = drops & 0xFF, hi = (drops >> 8) & 0xFF;
-    words::store(o, vec::low_half(shuffle_bytes(mapped, lanes_of(compaction, lo))));
-    o += compaction.count[lo];
-    words::store(o, vec::low_half(shuffle_bytes(mapped, lanes_of(compaction, hi) + 8)));
-    return o + compaction.count[hi];
 }
 
 // --- short identifiers, with room to spare --------------------------------------------

@@ -119,6 +119,12 @@ template <numparse::decimal_mark M, cpu::path P>
 
 #if defined(__x86_64__)
 template <numparse::decimal_mark M>
+[[gnu::target(TAVO_TARGET_SSSE3)]] kernel_output parse_rows_ssse3(const string_chunk& in, number_target target,
+                                                                  number_limits limits) {
+    return parse_rows<M, cpu::path::ssse3>(in, target, limits);
+}
+
+template <numparse::decimal_mark M>
 [[gnu::target(TAVO_TARGET_AVX512)]] kernel_output parse_rows_avx512(const string_chunk& in, number_target target,
                                                                     number_limits limits) {
     return parse_rows<M, cpu::path::avx512>(in, target, limits);
@@ -129,7 +135,12 @@ template <numparse::decimal_mark M>
 template <numparse::decimal_mark M>
 kernel_output parse_rows_chosen(const string_chunk& in, number_target target, number_limits limits) {
 #if defined(__x86_64__)
-    if (cpu::chosen() == cpu::path::avx512) return parse_rows_avx512<M>(in, target, limits);
+    switch (cpu::chosen()) {
+        case cpu::path::avx512: return parse_rows_avx512<M>(in, target, limits);
+        case cpu::path::avx2:  // the ssse3 code (numparse/number_read.hpp says why)
+        case cpu::path::ssse3: return parse_rows_ssse3<M>(in, target, limits);
+        case cpu::path::baseline: break;
+    }
 #endif
     return parse_rows<M, cpu::path::baseline>(in, target, limits);
 }
