@@ -13,7 +13,6 @@
 
 #include "shared/byte_words.hpp"
 #include "shared/cpu_paths.hpp"
-#include "text/case_vectors.hpp"
 
 #include <cstring>
 
@@ -83,7 +82,7 @@ constexpr bytes16 unfinished_from = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0
 // The errors of the sixteen bytes of x, `before` the block in front of them
 // (zeros for none): zero in every byte when they are right.
 [[gnu::always_inline]] inline bytes16 block_errors(bytes16 before, bytes16 x) noexcept {
-    using text::vectors::shuffle_bytes;
+    using vec::shuffle_bytes;
     const bytes16 prev1 = __builtin_shufflevector(before, x, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30);
     const bytes16 prev2 = __builtin_shufflevector(before, x, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29);
     const bytes16 prev3 = __builtin_shufflevector(before, x, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28);
@@ -130,7 +129,7 @@ span_check check_of_this_cpu() noexcept {
     // x86-64's baseline has no byte shuffle: its rows are checked one by one
     return cpu::chosen() == cpu::path::baseline ? nullptr : span_valid_ssse3;
 #else
-    return text::vectors::shuffled<cpu::path::baseline> ? span_valid_shuffled : nullptr;
+    return vec::shuffled<cpu::path::baseline> ? span_valid_shuffled : nullptr;
 #endif
 }
 
