@@ -173,6 +173,39 @@ def test_column_record_and_parse_match_the_model(chunks, string_type, pad):
         assert got == columns.parse(column, type="float64", decimal=want[0]).to_pylist()
 
 
+# A chunk of 2**16 rows or more is read as numbers, with the mark its first rows show, while
+# the evidence of its rows is gathered beside it (on a thread of its own): the result is the
+# same whether that first guess holds, is read again, or the column is refused.
+@needs_pyarrow
+@pytest.mark.parametrize("string_type", STRING_TYPES)
+@pytest.mark.parametrize("head, body, tail", [
+    ("1.234,5", "12,5", "7"),  # the first rows show the column's ','
+    ("1.250", "12,5", "9"),    # they decide nothing: read with '.', then again with ','
+    ("3.5", "7", "1.250"),     # '.'
+    ("12,5", "7", "3.14"),     # both marks: refused, the last row the example of '.'
+])
+def test_large_chunk_read_beside_its_evidence(string_type, head, body, tail):
+    from tavo import columns
+    t = getattr(pa, string_type)()
+    rows = [head] * 2000 + [body, None] * 35_000 + [tail]
+    column = pa.chunked_array([pa.array(rows[:10], t), pa.array(rows[10:], t)])
+    want = model.number_format(rows)
+    if want[0] is None:
+        with pytest.raises(ValueError, match="^cannot infer the decimal mark: .*row 72000"):
+            columns.parse(column)
+    else:
+        assert columns.parse(column).to_pylist() == columns.parse(column, decimal=want[0]).to_pylist()
+
+
+def test_large_chunk_fault_is_named_once_whichever_walk_meets_it():
+    import arrow_kit as ak
+    columns = ak.kernels()
+    src, producer = ak.source("u", [ak.Chunk.strings(["12,5"] * 70_000 + [b"\xff"] + ["7"] * 10, "u")])
+    with pytest.raises(ValueError, match=r"^malformed Arrow data: row 70000: invalid UTF-8 \(byte 0xff at position 0\)"):
+        columns.parse(src, decimal="infer")
+    assert producer.all_released_once()
+
+
 @needs_pyarrow
 def test_column_front_ends_take_the_same_record():
     pl = pytest.importorskip("polars")

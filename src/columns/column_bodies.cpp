@@ -19,7 +19,9 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <exception>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tavo::columns {
@@ -234,9 +236,8 @@ error_value undecided_mark(const format_evidence& evidence) {
     return error_value::owned_error(PyExc_ValueError, std::move(text));
 }
 
-// The evidence of every row of the column into `evidence`; with `held`, each
-// input chunk is kept there too (for a second pass), else given back at once.
-status gather_evidence(arrow_input& in, format_evidence& evidence, std::vector<input_chunk>* held) {
+// The evidence of every row of the column into `evidence`.
+status gather_evidence(arrow_input& in, format_evidence& evidence) {
     std::int64_t first_row = 0;
     for (std::size_t index = 0;; ++index) {
         result<std::optional<input_chunk>> c = next_chunk(in, first_row, index);
@@ -244,15 +245,83 @@ status gather_evidence(arrow_input& in, format_evidence& evidence, std::vector<i
         if (!*c) return ok();
         if (status added = add_evidence((*c)->rows, first_row, index, evidence); !added) return added;
         first_row += (*c)->rows.length;
-        if (held) held->push_back(std::move(**c));
     }
+}
+
+// The mark that the first rows of a chunk decide ('.' when they do not): the
+// rows of a column whose mark is inferred are read with it while their
+// evidence is gathered, and read again only when the column decides the other.
+numparse::decimal_mark first_rows_mark(const string_chunk& rows) {
+    constexpr std::int64_t most = 1024;
+    string_chunk head = rows;
+    if (rows.length > most) {
+        head.length = most;
+        // utf8 and large_utf8: the head's extent ends where its last row does
+        // when that lies within the chunk's (the walk checks each row against it)
+        std::int64_t end = -1;
+        if (rows.layout == string_layout::utf8) {
+            end = static_cast<const std::int32_t*>(rows.offsets)[rows.offset + most];
+        } else if (rows.layout == string_layout::large_utf8) {
+            end = static_cast<const std::int64_t*>(rows.offsets)[rows.offset + most];
+        }
+        if (end >= rows.first_offset && end <= rows.last_offset) head.last_offset = end;
+    }
+    format_evidence evidence;
+    (void)run_format_kernel(head, 0, evidence);  // a fault is met again, and reported, by the full walks
+    return evidence.tally.decision() == numparse::decided_mark::comma ? numparse::decimal_mark::comma
+                                                                     : numparse::decimal_mark::point;
+}
+
+// A chunk whose rows are both read as numbers (by `kernel`) and added to
+// `evidence`: for a large chunk the two walks at once, the evidence's on a
+// thread of its own; else, or where no thread can be had, one after the other.
+template <class Kernel>
+result<std::shared_ptr<chunk>> read_with_evidence(const string_chunk& rows, std::int64_t first_row, std::size_t index,
+                                                  Kernel& kernel, format_evidence& evidence) {
+    constexpr std::int64_t rows_worth_a_thread = std::int64_t{1} << 16;
+    std::optional<row_fault> evidence_fault;
+    kernel_output k;
+    {
+        without_interpreter_lock released(worth_releasing_the_lock(rows));
+        std::exception_ptr failed;  // of the evidence's thread
+        struct joined_thread {
+            std::thread thread;
+            ~joined_thread() {
+                if (thread.joinable()) thread.join();
+            }
+        } beside;
+        if (rows.length >= rows_worth_a_thread) {
+            try {
+                beside.thread = std::thread([&]() noexcept {
+                    try {
+                        evidence_fault = run_format_kernel(rows, first_row, evidence);
+                    } catch (...) {
+                        failed = std::current_exception();
+                    }
+                });
+            } catch (...) {  // no thread (or no memory for one): the walks one after the other
+            }
+        }
+        if (beside.thread.joinable()) {
+            k = kernel(rows);  // (should it fail, the thread is joined as `beside` goes)
+            beside.thread.join();
+            if (failed) std::rethrow_exception(failed);
+        } else {
+            evidence_fault = run_format_kernel(rows, first_row, evidence);
+            if (!evidence_fault) k = kernel(rows);
+        }
+    }
+    // both walks meet a bad row; the evidence's fault is the one named
+    if (evidence_fault) return malformed(*evidence_fault, first_row, index);
+    if (k.fault) return malformed(*k.fault, first_row, index);
+    return std::move(k.out);
 }
 
 result<ref> format_column(PyObject* source) {
     result<arrow_input> in = arrow_input::open(source);
     if (!in) return std::move(in.error());
     format_evidence evidence;
-    if (status gathered = gather_evidence(*in, evidence, nullptr); !gathered) return std::move(gathered.error());
+    if (status gathered = gather_evidence(*in, evidence); !gathered) return std::move(gathered.error());
     return format_record(evidence.tally, [&](numparse::mark_evidence e) { return example_text(evidence, e); });
 }
 
@@ -276,23 +345,43 @@ result<ref> number_column(const call_args& a) {
         if (!chunks) return std::move(chunks.error());
         built = std::move(*chunks);
     } else {
-        // The mark is decided from the whole column before any row is read as a
-        // number: every input chunk is held until then.
+        // The mark is decided from the whole column before a column is
+        // returned: each chunk is read with the mark the column's first rows
+        // show while the evidence of its rows is gathered beside, and every
+        // input chunk is held, to be read again should the whole column decide
+        // the other mark.
         std::vector<input_chunk> held;
         format_evidence evidence;
-        if (status gathered = gather_evidence(*in, evidence, &held); !gathered) return std::move(gathered.error());
+        std::int64_t first_row = 0;
+        for (std::size_t index = 0;; ++index) {
+            result<std::optional<input_chunk>> c = next_chunk(*in, first_row, index);
+            if (!c) return std::move(c.error());
+            if (!*c) break;
+            if (index == 0) mark = first_rows_mark((*c)->rows);
+            result<std::shared_ptr<chunk>> out = read_with_evidence((*c)->rows, first_row, index, kernel, evidence);
+            if (!out) return std::move(out.error());
+            built.push_back(std::move(*out));
+            first_row += (*c)->rows.length;
+            held.push_back(std::move(**c));
+            if (PyErr_CheckSignals() < 0) return error_value::fetch();
+        }
+        numparse::decimal_mark decided = mark;
         switch (evidence.tally.decision()) {
-            case numparse::decided_mark::point: mark = numparse::decimal_mark::point; break;
-            case numparse::decided_mark::comma: mark = numparse::decimal_mark::comma; break;
+            case numparse::decided_mark::point: decided = numparse::decimal_mark::point; break;
+            case numparse::decided_mark::comma: decided = numparse::decimal_mark::comma; break;
             case numparse::decided_mark::undecided: return undecided_mark(evidence);
         }
-        std::int64_t first_row = 0;
-        for (std::size_t index = 0; index < held.size(); ++index) {
-            result<std::shared_ptr<chunk>> out = built_chunk(held[index].rows, first_row, index, kernel);
-            if (!out) return std::move(out.error());
-            held[index].array.reset();
-            built.push_back(std::move(*out));
-            first_row += held[index].rows.length;
+        if (decided != mark) {
+            mark = decided;
+            built.clear();
+            first_row = 0;
+            for (std::size_t index = 0; index < held.size(); ++index) {
+                result<std::shared_ptr<chunk>> out = built_chunk(held[index].rows, first_row, index, kernel);
+                if (!out) return std::move(out.error());
+                built.push_back(std::move(*out));
+                first_row += held[index].rows.length;
+                if (PyErr_CheckSignals() < 0) return error_value::fetch();
+            }
         }
     }
     // float64 when it is asked for, and when any chunk needed it.
