@@ -276,10 +276,22 @@ void uncamel_ascii(const char* s, std::size_t n, byte_sink& out) {
     walk(s, n, out);
 }
 
+// Whether the walks of any text take the next sixteen bytes at p as one block
+// of ASCII text (a block step of the ASCII walk, on the baseline path): p is
+// not the text's start, and p[0..17) are ASCII (the block reads p[-1] and
+// p[16]).
+inline bool ascii_stretch(const unsigned char* begin, const unsigned char* p, const unsigned char* end) noexcept {
+    if (!vec::available || p == begin || end - p < 17) return false;
+    const vec::bytes16 x = vec::load(p);
+    return ((vec::low_half(x) | vec::high_half(x)) & words::high) == 0 && p[16] < 0x80;
+}
+
 // Any text, a code point at a time: ASCII bytes by their class, the others
 // through the case table, copied as they are unless a capital is lowered. The
 // class of the code point after a capital is read only when the rule needs it.
+// Stretches of ASCII inside it go sixteen bytes at a time.
 void uncamel_code_points(const unsigned char* p, std::size_t n, byte_sink& out) {
+    const unsigned char* const begin = p;
     const unsigned char* const end = p + n;
     // An ASCII byte gives at most two (an underscore and itself), a code point
     // copied as it is no more bytes than it has; a lowered one reserves its own.
@@ -292,6 +304,15 @@ void uncamel_code_points(const unsigned char* p, std::size_t n, byte_sink& out) 
     while (p < end) {
         const unsigned char b = *p;
         if (b < 0x80) {
+            if (ascii_stretch(begin, p, end) && p[-1] < 0x80) {
+                // the code points around the block are its neighbouring bytes
+                o = room(out, o, 2 * static_cast<std::size_t>(end - p) + uncamel_steps::overshoot<cpu::path::baseline>);
+                const auto [lowered, inserts] = uncamel_steps::block(reinterpret_cast<const char*>(p));
+                o = uncamel_steps::put_block<cpu::path::baseline>(o, lowered, inserts);
+                prev = ascii_classes[p[15]];
+                p += 16;
+                continue;
+            }
             const std::uint8_t cls = ascii_classes[b];
             if (cls & upper_class) {
                 if (starts_word(p + 1)) *o++ = '_';
@@ -452,7 +473,10 @@ void underscore_to_camelcase_ascii(const char* s, std::size_t n, byte_sink& out)
 
 // Any text, a code point at a time: ASCII bytes by arithmetic, the others
 // through the case table, copied as they are when they do not change.
+// Stretches of ASCII inside it, once something is written, go sixteen bytes
+// at a time.
 void camelcase_code_points(const unsigned char* p, std::size_t n, byte_sink& out) {
+    const unsigned char* const begin = p;
     const unsigned char* const end = p + n;
     // A byte or a code point that does not change gives no more bytes than it has.
     char* o = room(out, out.cursor, n);
@@ -461,6 +485,15 @@ void camelcase_code_points(const unsigned char* p, std::size_t n, byte_sink& out
     while (p < end) {
         const unsigned char b = *p;
         if (b < 0x80) {
+            if (written && ascii_stretch(begin, p, end)) {
+                // (the block reads whether an underscore is right before it from the byte there)
+                o = room(out, o, static_cast<std::size_t>(end - p) + camelcase_steps::overshoot<cpu::path::baseline>);
+                const auto [mapped, drops] = camelcase_steps::block(reinterpret_cast<const char*>(p));
+                o = camelcase_steps::put_block<cpu::path::baseline>(o, mapped, drops);
+                after_underscore = p[15] == '_';
+                p += 16;
+                continue;
+            }
             ++p;
             if (b == '_') {
                 after_underscore = true;
