@@ -11,6 +11,7 @@ import gc
 import math
 import os
 import re
+import struct
 import subprocess
 import sys
 import threading
@@ -294,6 +295,9 @@ MALFORMED = [
     ("negative first offset", "u", [utf8_chunk([-1, 2, 3], b"abc")], "row 0: negative offset"),
     ("negative offset in a slice", "u", [utf8_chunk([0, 1, -5, 3], b"abc", offset=2)], "row 0: negative offset"),
     ("decrease in a later chunk", "u", [utf8_chunk([0, 1, 2], b"ab"), utf8_chunk([0, 1, 0], b"a")], "row 3:"),
+    # an empty row is read before the row that needs the missing buffer: its text is not checked
+    ("no data buffer past an empty row", "u", [Chunk("u", 2, [None, struct.pack("<3i", 5, 5, 10), None])],
+     "row 1: the array has no data buffer"),
     ("a character split by a row boundary", "u", [utf8_chunk([0, 2, 4], "aéb".encode())], "row 0: invalid UTF-8"),
     ("view naming a missing buffer", "vu", [view_chunk([view(2, b"ab"), view(20, b"x" * 20, 1)], [b"x" * 20])],
      "row 1: string_view names data buffer 1, the array has 1"),

@@ -201,7 +201,7 @@ template <class Offset, class Text, class Null>
             const std::string_view s = c.data ? std::string_view(c.data + prev, static_cast<std::size_t>(next - prev))
                                               : std::string_view();
             bool ascii = all_ascii;
-            if (!ascii && window.holds(c.data, prev, next, last)) {
+            if (!ascii && c.data && window.holds(c.data, prev, next, last)) {
                 ascii = ascii_only(s.data(), s.size());
             } else if (!ascii) {
                 const utf8_check u = check_utf8(s);
