@@ -198,8 +198,10 @@ template <class Offset, class Text, class Null>
         if (c.has_value(i)) {
             // Without a data buffer only empty rows can be read.
             if (!c.data && next != prev) return row_fault{i, "the array has no data buffer"};
+            // (an empty row of a chunk without data: empty text at a real
+            // address, which memcpy and the like may be given)
             const std::string_view s = c.data ? std::string_view(c.data + prev, static_cast<std::size_t>(next - prev))
-                                              : std::string_view();
+                                              : std::string_view("", 0);
             bool ascii = all_ascii;
             if (!ascii && c.data && window.holds(c.data, prev, next, last)) {
                 ascii = ascii_only(s.data(), s.size());
