@@ -545,7 +545,9 @@ def test_front_ends_refuse_a_bad_type_in_the_same_words(bad):
         with pytest.raises(ValueError) as caught:
             pl.col("x").tavo.parse(type=bad)
         refused["polars expression, made"] = str(caught.value)
-    assert refused and set(refused.values()) == {"type must be None, 'int64' or 'float64', not %r" % (bad,)}
+    if not refused:
+        pytest.skip("neither polars nor pandas is installed")
+    assert set(refused.values()) == {"type must be None, 'int64' or 'float64', not %r" % (bad,)}
 
 
 @pytest.mark.parametrize("front_end", ["tavo.columns"] + [p for p in FRONT_END_PARAMS if p.values[0] != "duckdb"])
