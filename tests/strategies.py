@@ -144,3 +144,27 @@ def price_text():
          "EUR", "usd", "kr", "Fr.", "k", " to ", "from ", " - ", "x", "Free", "é", "Ж", "–", "\n",
          "9" * 25, "1" + "0" * 400, "9" * 4400])
     return st.lists(pieces, max_size=10).map("".join)
+
+
+@functools.lru_cache(maxsize=None)
+def one_number_price_text():
+    """Texts of one number of ASCII digits and marks among what may stand around a price: the
+    spaces, currencies, signs, superscripts and words that the price reading looks at."""
+    def maybe(pieces):  # nothing half the time
+        return st.one_of(st.just(""), st.sampled_from(pieces))
+    spaces = maybe([" ", " ", " ", "\u00a0", "\u202f", "\u3000", "\t", "&nbsp;"])
+    currencies = maybe(["$", "US$", "AU $", "€", "£", "¥", "₹", "R", "L", "KD", "KWD", "CHF", "EUR", "usd", "руб.",
+                        "Fr.", "zł", "円"])
+    others = maybe(["(", ")", "-", "\u2212", "\u2013", "%", "\u066a", ".", ",", "k", "M", "x", "Price:", "é", "Ж",
+                    "\u00b2", "\u00b9\u00b2", "\u2079"])
+    # what stands before a number, nearest last, and after it, nearest first
+    before = st.tuples(others, spaces, currencies, spaces, others).map("".join)
+    after = st.tuples(others, spaces, currencies, spaces, others).map("".join)
+    figure = st.one_of(
+        st.sampled_from(["12.5", "7", "0.125", "0,5", "00,250", "1.250", "12,500", "1.234,56", "1,234.56", "0",
+                         "3.14159", "1.234.567", "1,234,567.891", "9999999999999999", "9007199254740993.5",
+                         "123456789012.3456"]),
+        st.builds(lambda groups, marks: "".join(g + m for g, m in zip(groups, marks + [""])),
+                  st.lists(st.text(alphabet="0123456789", min_size=1, max_size=4), min_size=1, max_size=4),
+                  st.lists(st.sampled_from([".", ","]), max_size=3)))
+    return st.builds(lambda a, f, b: a + f + b, before, figure, after)

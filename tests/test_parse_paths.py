@@ -1,7 +1,9 @@
 """The column parse on each vector path (src/shared/cpu_paths.hpp, src/numparse/number_read.hpp)
 against the per-element parse: rows of every length up to 80 ending at an unreadable page, and
-rows over every byte class the reading tells apart. The process runs the widest path of its CPU;
-the last test runs this file again in a child for each path pinned by TAVO_CPU."""
+rows over every byte class the reading tells apart; the column price of short rows of one number,
+read from bit masks of their bytes, against the per-element price. The process runs the widest
+path of its CPU; the last test runs this file again in a child for each path pinned by TAVO_CPU."""
+import math
 import os
 
 import pytest
@@ -11,6 +13,7 @@ import tavo
 import arrow_kit as ak
 from arrow_kit import Chunk
 from models.number import column_model
+from strategies import one_number_price_text
 from test_case_paths import PATHS, run_pinned, text_of
 
 columns = ak.kernels()
@@ -63,6 +66,51 @@ def test_long_rows_of_every_length(filler, decimal):
 @settings(max_examples=300, deadline=None)
 def test_column_rows_over_every_byte_class(values, decimal, fmt):
     assert column_rows(values, decimal, fmt) == model_rows(values, decimal)
+
+
+def price_row(text, decimal):
+    """The row the column price gives for `text`: the per-element price's amount as a float
+    (past the float range: inf) and its currency; None for no price."""
+    p = None if text is None else tavo.price(text, decimal=decimal)
+    if p is None:
+        return None
+    try:
+        amount = float(p.amount)
+    except OverflowError:
+        amount = math.inf if p.amount > 0 else -math.inf
+    return {"amount": amount, "currency": p.currency}
+
+
+# A short row of one number is read from bit masks of its bytes when 32 bytes can be read from
+# its start: here every row but those in the last 32 bytes before an unreadable page, which are
+# read byte by byte, as tavo.price reads every text.
+@given(st.lists(st.one_of(st.none(), one_number_price_text()), min_size=1, max_size=30),
+       st.sampled_from([None, ".", ","]), st.sampled_from(["u", "U", "vu"]))
+@settings(max_examples=300, deadline=None)
+def test_price_rows_of_one_number(values, decimal, fmt):
+    src, producer = ak.source(fmt, [Chunk.strings(values, fmt)], guard_data=True)
+    _, chunks = ak.read_stream(columns.price(src, decimal=decimal))
+    assert producer.all_released_once()
+    assert [repr(r) for r in chunks[0]] == [repr(price_row(v, decimal)) for v in values]
+
+
+# Each number among each pair of what stands before and after it.
+BEFORE = ["", "$", "(", "( $", "$ (", "$(", "USD ", "R ", "€\u00a0", "\u00a0", "Price: ", "KD ", "-", "x", "AU $", "£",
+          ".", "\u2212", "(\t"]
+NUMBERS = ["12.5", "7", "0", "0.125", "0,5", "1.250", "12,500", "1.234,56", "1,234.56", "3.14159", "1.234.567",
+           "9999999999999999", "9007199254740993.5", "12345678901234567"]
+AFTER = ["", " €", ")", " )", "\u00a0€", "€", "k", "m", " M", "%", " %", " EUR)", " R", " R €", " L", ",-", "\u00b9\u00b2",
+         ".", " руб.", " )     .", "円", "\t$", " USDT", " (ea)"]
+
+
+@pytest.mark.parametrize("decimal", [None, ".", ","])
+def test_price_rows_of_each_number_in_each_setting(decimal):
+    values = [b + number + a for b in BEFORE for number in NUMBERS for a in AFTER]
+    src, producer = ak.source("u", [Chunk.strings(values, "u")], guard_data=True)
+    _, chunks = ak.read_stream(columns.price(src, decimal=decimal))
+    assert producer.all_released_once()
+    for value, got in zip(values, chunks[0]):
+        assert repr(got) == repr(price_row(value, decimal)), value
 
 
 @pytest.mark.skipif("TAVO_CPU" in os.environ, reason="runs in the children it starts, one per path")

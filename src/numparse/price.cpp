@@ -5,6 +5,9 @@
 #include "numparse/price.hpp"
 
 #include "numparse/currency_table.hpp"
+#include "numparse/number_read.hpp"
+#include "shared/byte_words.hpp"
+#include "shared/cpu_paths.hpp"
 
 #include <array>
 #include <bit>
@@ -531,28 +534,35 @@ bool range_between(std::string_view t, std::size_t from, std::size_t to) noexcep
 // exactly as read_number_text would (an integer of 64 bits, or a mantissa of
 // 53 bits over an exact power of ten), into `out`; otherwise false, and `out`
 // as it was.
-bool amount_in_place(const figure& f, number& out) noexcept {
-    if (f.digits + (f.cents ? 2 : 0) > detail::max_native_digits) return false;
-    std::uint64_t mantissa = f.mantissa;
-    // the digits after the decimal mark (decimal_of counts them), or the cents
-    std::size_t fraction_digits = f.decimal_at == npos ? 0 : f.fraction;
-    if (f.cents) {
-        mantissa = mantissa * 100 + static_cast<unsigned>(f.cent_digits[0] - '0') * 10 +
-                   static_cast<unsigned>(f.cent_digits[1] - '0');
-        fraction_digits += 2;
-    }
-    if (f.decimal_at == npos && !f.cents) {
-        const std::uint64_t limit = f.negative ? detail::int64_magnitude_limit : detail::int64_magnitude_limit - 1;
+bool amount_in_place(std::uint64_t mantissa, std::size_t digits, bool whole, std::size_t fraction_digits,
+                     bool negative, number& out) noexcept {
+    if (digits > detail::max_native_digits) return false;
+    if (whole) {
+        const std::uint64_t limit = negative ? detail::int64_magnitude_limit : detail::int64_magnitude_limit - 1;
         if (mantissa > limit) return false;
         out.what = number::kind::int64;
-        out.integer = static_cast<std::int64_t>(f.negative ? std::uint64_t{0} - mantissa : mantissa);
+        out.integer = static_cast<std::int64_t>(negative ? std::uint64_t{0} - mantissa : mantissa);
         return true;
     }
     if (mantissa > detail::max_exact_mantissa || fraction_digits > detail::max_exact_power) return false;
     const double v = static_cast<double>(mantissa) / detail::exact_powers_of_ten[fraction_digits];
     out.what = number::kind::real;
-    out.real = f.negative ? -v : v;
+    out.real = negative ? -v : v;
     return true;
+}
+
+bool amount_in_place(const figure& f, number& out) noexcept {
+    std::uint64_t mantissa = f.mantissa;
+    // the digits after the decimal mark (decimal_of counts them), or the cents
+    std::size_t fraction_digits = f.decimal_at == npos ? 0 : f.fraction;
+    if (f.cents) {
+        if (f.digits + 2 > detail::max_native_digits) return false;
+        mantissa = mantissa * 100 + static_cast<unsigned>(f.cent_digits[0] - '0') * 10 +
+                   static_cast<unsigned>(f.cent_digits[1] - '0');
+        fraction_digits += 2;
+    }
+    return amount_in_place(mantissa, f.digits + (f.cents ? 2 : 0), f.decimal_at == npos && !f.cents, fraction_digits,
+                           f.negative, out);
 }
 
 // The amount of a figure read by the strict number grammar from a copy of its
@@ -637,7 +647,263 @@ private:
     bool kept_ = false;
 };
 
+// The shape of the one number of a short text read from bit masks of its
+// bytes (bit i for byte i) instead of byte by byte: when its digits and marks
+// are every byte from its first digit to its last, no two marks together, at
+// most 16 bytes. Then shape_at, from its first digit, takes exactly those
+// bytes (each mark there is followed by a digit, and past the last digit none
+// is left to join), and there is no other number to look for.
+constexpr std::size_t short_text = 32;
+
+// The shape of the one number of a text of n (at most short_text) bytes whose
+// first bytes are at `block`, of which short_text are readable, and where its
+// first digit stands; false when the text is not of that kind. Instantiated
+// for a path with popcnt and pshufb (avx2, on x86-64) and for the baseline.
+// `plain`: whether the text's other bytes are none that quick_price leaves
+// to the general reading (see below).
+template <cpu::path P>
+[[gnu::always_inline]] inline bool short_shape(const char* block, std::size_t n, std::size_t& first,
+                                               figure_shape& f, bool& plain) noexcept {
+    if constexpr (!vec::available) {
+        return false;
+    } else {
+        const vec::bytes16 lo = vec::load(block), hi = vec::load(block + 16);
+        const std::uint32_t within = n >= 32 ? ~std::uint32_t{0} : (std::uint32_t{1} << n) - 1;
+        const auto bits = [&](auto test) {
+            return (vec::lane_bits(test(lo)) | vec::lane_bits(test(hi)) << 16) & within;
+        };
+        const auto equal = [](unsigned char c) {
+            return [c](vec::bytes16 v) { return reinterpret_cast<vec::bytes16>(v == c); };
+        };
+        const std::uint32_t digits = bits(vec::in_range<'0', '9'>);
+        if (digits == 0) return false;
+        first = static_cast<std::size_t>(std::countr_zero(digits));
+        const auto last = static_cast<std::size_t>(31 - std::countl_zero(digits));
+        if (last - first >= 16) return false;
+        const auto span = static_cast<std::uint32_t>((std::uint64_t{2} << last) - (std::uint64_t{1} << first));
+        const std::uint32_t dots = bits(equal('.')) & span, commas = bits(equal(',')) & span;
+        const std::uint32_t marks = dots | commas;
+        if ((span & ~(digits | marks)) != 0 || (marks & (marks >> 1)) != 0) return false;
+        // below ' ', '-', '%', '&'; of the other bytes, those of the code points
+        // that the general reading looks for (spaces, dashes, minus signs,
+        // superscripts, percent signs): U+0080..U+00BF but for ¢ £ ¤ ¥ (C2
+        // not followed by A2..A5), U+0600..U+067F (D9), U+2000..U+207F and
+        // U+20C0..U+2FFF (E2 not followed by 82: the currency signs are
+        // U+20A0..U+20BF), U+3000..U+3FFF (E3), U+F000..U+FFFF (EF)
+        typedef signed char signed16 __attribute__((vector_size(16)));
+        const std::uint32_t high = bits([](vec::bytes16 v) {
+            return reinterpret_cast<vec::bytes16>(reinterpret_cast<signed16>(v) < 0);
+        });
+        const std::uint32_t ascii_read = bits([](vec::bytes16 v) {
+            return reinterpret_cast<vec::bytes16>(v < ' ') | reinterpret_cast<vec::bytes16>(v == '-') |
+                   reinterpret_cast<vec::bytes16>(v == '%') | reinterpret_cast<vec::bytes16>(v == '&');
+        });
+        plain = ascii_read == 0;
+        if (high != 0 && plain) {
+            const std::uint32_t c2 = bits(equal(0xC2)), e2 = bits(equal(0xE2));
+            const std::uint32_t cents_to_yen = bits(vec::in_range<0xA2, 0xA5>), signs = bits(equal(0x82));
+            plain = ((c2 << 1 & ~cents_to_yen) | (e2 << 1 & ~signs) |
+                     bits([](vec::bytes16 v) {
+                         return reinterpret_cast<vec::bytes16>(v == 0xD9) | reinterpret_cast<vec::bytes16>(v == 0xE3) |
+                                reinterpret_cast<vec::bytes16>(v == 0xEF);
+                     })) == 0;
+        }
+
+        f.end = last + 1;
+        f.digits = static_cast<std::size_t>(std::popcount(digits));
+#if defined(__x86_64__) || defined(__aarch64__)
+        if constexpr (vec::shuffled<P> || P == cpu::path::avx2) {
+            // 16 readable bytes from `base` hold them all
+            const std::size_t base = first < 16 ? first : 16;
+            f.mantissa = detail::digits_value_shuffled(block + base, digits >> base);
+        } else
+#endif
+        {
+            std::uint64_t mantissa = 0;
+            for (std::size_t i = first; i <= last; ++i) {
+                const unsigned d = static_cast<unsigned char>(block[i]) - unsigned{'0'};
+                if (d < 10) mantissa = mantissa * 10 + d;
+            }
+            f.mantissa = mantissa;
+        }
+        const auto digits_before = [&](std::size_t at) {
+            return static_cast<std::size_t>(std::popcount(digits & ((std::uint32_t{1} << at) - 1)));
+        };
+        const std::uint32_t by_kind[2] = {dots, commas};
+        for (int k = 0; k < 2; ++k) {
+            if (by_kind[k] == 0) continue;
+            f.marks[k] = static_cast<std::size_t>(std::popcount(by_kind[k]));
+            f.first_mark[k] = static_cast<std::size_t>(std::countr_zero(by_kind[k]));
+            f.digits_before[k] = digits_before(f.first_mark[k]);
+        }
+        if (marks != 0) {
+            f.last_mark = static_cast<std::size_t>(31 - std::countl_zero(marks));
+            f.digits_before_last = digits_before(f.last_mark);
+        }
+        // (as figure_at sets it, when no mark stands before the number)
+        const std::size_t whole = marks == 0 ? f.digits : digits_before(static_cast<std::size_t>(std::countr_zero(marks)));
+        f.whole_is_zero = whole == 0 || (whole == 1 && block[first] == '0');
+        return true;
+    }
+}
+
+#if defined(__x86_64__)
+[[gnu::target(TAVO_TARGET_AVX2)]] bool short_shape_avx2(const char* block, std::size_t n, std::size_t& first,
+                                                         figure_shape& f, bool& plain) noexcept {
+    return short_shape<cpu::path::avx2>(block, n, first, f, plain);
+}
+#endif
+bool short_shape_baseline(const char* block, std::size_t n, std::size_t& first, figure_shape& f,
+                          bool& plain) noexcept {
+    return short_shape<cpu::path::baseline>(block, n, first, f, plain);
+}
+
+// The price of a short text of one number whose other bytes are plain
+// (short_shape) into `out`, when nothing stands against the number but
+// spaces, a currency and parentheses: what figure_at finds there,
+// without what plain bytes cannot hold (a minus, a dash, a percentage,
+// superscripts, other spaces) and without a multiple. False when the text is
+// not of that kind, or its amount is not read in place.
+// What stands before the number at `first`: its currency entry and whether a
+// parenthesis opens before them. It depends on those bytes only, as the
+// number's first digit is no letter (see fits).
+price_context context_before(std::string_view t, std::size_t first) noexcept {
+    std::size_t b = first;
+    while (b > 0 && t[b - 1] == ' ') --b;
+    const entry_match before = currency_until(t, b);
+    price_context c;
+    c.size = static_cast<std::uint8_t>(before.size);
+    c.entry = static_cast<std::uint16_t>(before.index);
+    c.offset = static_cast<std::uint8_t>(first - (b - before.size));
+    b -= before.size;
+    if (before.size != 0) {
+        while (b > 0 && t[b - 1] == ' ') --b;
+    }
+    c.parenthesis = b > 0 && t[b - 1] == '(';
+    return c;
+}
+
+// What stands after the number ending at `end`: its currency entry and whether
+// a parenthesis closes after them. It depends on those bytes only, as the
+// number's last digit is no letter.
+price_context context_after(std::string_view t, std::size_t end) noexcept {
+    const std::size_t n = t.size();
+    std::size_t a = end;
+    while (a < n && t[a] == ' ') ++a;
+    const entry_match behind = currency_from(t, a);
+    price_context c;
+    c.size = static_cast<std::uint8_t>(behind.size);
+    c.entry = static_cast<std::uint16_t>(behind.index);
+    c.offset = static_cast<std::uint8_t>(a - end);
+    a += behind.size;
+    if (behind.size != 0) {
+        while (a < n && t[a] == ' ') ++a;
+    }
+    c.parenthesis = a < n && t[a] == ')';
+    return c;
+}
+
+// The context of the `length` (at most 8) bytes `bytes` among those kept in
+// `kept`, else found by `find` and kept.
+template <class Find>
+[[gnu::always_inline]] inline price_context context_of(price_context* kept, unsigned& filled, std::uint64_t bytes,
+                                                       std::size_t length, Find&& find) noexcept {
+    const unsigned count = filled < price_contexts::slots ? filled : price_contexts::slots;
+    for (unsigned i = 0; i < count; ++i) {
+        if (kept[i].bytes == bytes && kept[i].length == length) return kept[i];
+    }
+    price_context c = find();
+    c.bytes = bytes;
+    c.length = static_cast<std::uint8_t>(length);
+    kept[filled % price_contexts::slots] = c;
+    // (past the slots: the oldest is replaced; kept below 2 * slots)
+    filled = filled + 1 < 2 * price_contexts::slots ? filled + 1 : price_contexts::slots;
+    return c;
+}
+
+// The n (at most 8) bytes at p, of which 8 are readable, as a word (byte i in
+// bits 8i..8i+7: short texts are read so only where vec::available holds).
+inline std::uint64_t first_bytes(const char* p, std::size_t n) noexcept {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    return n >= 8 ? w : w & ((std::uint64_t{1} << (8 * n)) - 1);
+}
+
+bool quick_price(std::string_view t, const char* block, std::size_t first, const figure_shape& s, price_mark mark,
+                 price_scratch& scratch, price& out) noexcept {
+    const std::size_t n = t.size(), end = s.end;
+    const auto is_mark = [](char c) { return c == '.' || c == ','; };
+    // '$.99', '50,-', '12.'
+    if ((first > 0 && is_mark(t[first - 1])) || (end < n && is_mark(t[end]))) return false;
+    // What stands around the number, kept by its bytes when they are few
+    // (32 bytes are readable from `block`, and n <= 32).
+    price_contexts& kept = scratch.contexts;
+    const price_context before =
+        first <= 8 ? context_of(kept.before, kept.before_filled, first_bytes(block, first), first,
+                                [&] { return context_before(t, first); })
+                   : context_before(t, first);
+    const std::size_t rest = n - end;
+    const price_context behind =
+        rest <= 8 ? context_of(kept.after, kept.after_filled,
+                               n >= 8 ? (rest == 0 ? 0 : first_bytes(block + n - 8, 8) >> (8 * (8 - rest)))
+                                      : first_bytes(block, n) >> (8 * end),
+                               rest, [&] { return context_after(t, end); })
+                  : context_after(t, end);
+    // '£1.5k', '$1.2M'
+    if (before.size != 0 && end < n && ((t[end] | 0x20) == 'k' || (t[end] | 0x20) == 'm')) return false;
+    const bool open = before.parenthesis, close = behind.parenthesis;
+    const std::size_t before_at = first - before.offset, after_at = end + behind.offset;
+
+    // a single letter ('R') gives way to another currency after the number
+    const bool before_is_letter = before.size == 1 && is_ascii_alpha(byte_at(t, before_at));
+    const bool after_is_letter = behind.size == 1 && is_ascii_alpha(byte_at(t, after_at));
+    if (before.size != 0 && !(behind.size != 0 && before_is_letter && !after_is_letter)) {
+        out.currency_at = before_at;
+        out.currency_size = before.size;
+        out.currency_entry = before.entry;
+    } else if (behind.size != 0) {
+        out.currency_at = after_at;
+        out.currency_size = behind.size;
+        out.currency_entry = behind.entry;
+    }
+    const auto [decimal_at, fraction] = decimal_of(s, mark);
+    bool whole = decimal_at == npos;
+    std::size_t fraction_digits = fraction;
+    if (whole && out.currency_size != 0 && three_decimals[out.currency_entry] && mark == price_mark::infer &&
+        s.marks[0] + s.marks[1] == 1 && s.digits - s.digits_before_last == 3) {
+        whole = false;
+        fraction_digits = 3;
+    }
+    if (amount_in_place(s.mantissa, s.digits, whole, whole ? 0 : fraction_digits, open && close, out.amount)) {
+        return true;
+    }
+    out.currency_at = out.currency_size = out.currency_entry = 0;
+    return false;
+}
+
 }  // namespace
+
+price read_price(std::string_view text, std::size_t readable, price_mark mark, price_scratch& scratch) {
+    // (one result, built in place: written field by field and then copied
+    // whole, it stalls on the copy's wide loads)
+    price out;
+    const std::size_t n = text.size();
+    if (n <= short_text && readable >= short_text) {
+        const char* block = text.data();
+        std::size_t first = 0;
+        figure_shape shape;
+        bool plain = false;
+#if defined(__x86_64__)
+        const bool one = cpu::chosen() >= cpu::path::avx2 ? short_shape_avx2(block, n, first, shape, plain)
+                                                          : short_shape_baseline(block, n, first, shape, plain);
+#else
+        const bool one = short_shape_baseline(block, n, first, shape, plain);
+#endif
+        if (one && plain && quick_price(text, block, first, shape, mark, scratch, out)) return out;
+    }
+    out = read_price(text, mark, scratch);
+    return out;
+}
 
 price read_price(std::string_view text, price_mark mark, price_scratch& scratch) {
     price out;

@@ -7,6 +7,7 @@
 #include "numparse/number.hpp"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string_view>
 
@@ -15,8 +16,28 @@ namespace tavo::numparse {
 // The decimal mark of a price: decided by each text (see read_price), or given.
 enum class price_mark : char { infer = 0, point = '.', comma = ',' };
 
-// Where read_price writes the digits of the amount it reads (which a big_int's
-// `digits` points into): valid until the next read_price with the same scratch.
+// What one side of a short text of one number holds, by its bytes (at most
+// eight), as read_price found it (price.cpp): a currency entry of `size`
+// bytes (none: 0) `offset` bytes away from the number, and a parenthesis.
+struct price_context {
+    std::uint64_t bytes;
+    std::uint8_t length, size, offset;
+    bool parenthesis;
+    std::uint16_t entry;
+};
+
+// The contexts read_price found last, a few of each side (a column's prices
+// are mostly written the same few ways); only those filled are read.
+struct price_contexts {
+    static constexpr unsigned slots = 4;
+    price_context before[slots], after[slots];
+    unsigned before_filled = 0, after_filled = 0;  // past `slots`: the next to replace, round robin
+};
+
+// What read_price keeps from one call to the next of one caller: where it
+// writes the digits of the amount it reads (which a big_int's `digits` points
+// into: valid until the next read_price with the same scratch), and the
+// contexts it found.
 class price_scratch {
 public:
     price_scratch() = default;
@@ -25,6 +46,8 @@ public:
 
     // Room for n bytes, the inline buffer when they fit.
     char* room(std::size_t n);
+
+    price_contexts contexts;
 
 private:
     static constexpr std::size_t small_text = 64;
@@ -74,5 +97,8 @@ struct price {
 //   when no later number has another currency ('1.5L 2,49 €');
 // - "&nbsp;" left over from a web page is a space.
 price read_price(std::string_view text, price_mark mark, price_scratch& scratch);
+// The same, where `readable` bytes from text.data() (at least text.size()) may
+// be read: a short text of one number is then read from bit masks of its bytes.
+price read_price(std::string_view text, std::size_t readable, price_mark mark, price_scratch& scratch);
 
 }  // namespace tavo::numparse

@@ -60,8 +60,9 @@ kernel_output run_price_kernel(const string_chunk& in, numparse::price_mark mark
     };
     std::optional<row_fault> fault = walk_rows(
         in,
-        [&](std::int64_t i, std::string_view s, bool, const char*) {
-            const numparse::price p = numparse::read_price(s, mark, scratch);
+        [&](std::int64_t i, std::string_view s, bool, const char* end) {
+            const numparse::price p =
+                numparse::read_price(s, end ? static_cast<std::size_t>(end - s.data()) : s.size(), mark, scratch);
             double amount;
             switch (p.amount.what) {
                 case numparse::number::kind::int64:
