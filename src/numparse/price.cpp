@@ -153,7 +153,7 @@ std::size_t entry_of(const char* p, std::size_t n) noexcept {
 }
 
 // The longest currency entry that starts at `pos`.
-entry_match currency_from(std::string_view t, std::size_t pos) noexcept {
+[[gnu::always_inline]] inline entry_match currency_from(std::string_view t, std::size_t pos) noexcept {
     if (pos >= t.size()) return {};
     const std::size_t left = t.size() - pos;
     std::uint32_t sizes = sizes_by_first[byte_at(t, pos)];
@@ -348,7 +348,8 @@ figure_shape shape_at(std::string_view t, std::size_t pos) noexcept {
 }
 
 // The decimal mark of a number (npos: none) and the digits after it.
-std::pair<std::size_t, std::size_t> decimal_of(const figure_shape& f, price_mark mark) noexcept {
+[[gnu::always_inline]] inline std::pair<std::size_t, std::size_t> decimal_of(const figure_shape& f,
+                                                                          price_mark mark) noexcept {
     if (f.last_mark == npos) return {npos, 0};
     if (mark != price_mark::infer) {
         const int k = mark == price_mark::comma;
@@ -534,8 +535,8 @@ bool range_between(std::string_view t, std::size_t from, std::size_t to) noexcep
 // exactly as read_number_text would (an integer of 64 bits, or a mantissa of
 // 53 bits over an exact power of ten), into `out`; otherwise false, and `out`
 // as it was.
-bool amount_in_place(std::uint64_t mantissa, std::size_t digits, bool whole, std::size_t fraction_digits,
-                     bool negative, number& out) noexcept {
+[[gnu::always_inline]] inline bool amount_in_place(std::uint64_t mantissa, std::size_t digits, bool whole,
+                                                   std::size_t fraction_digits, bool negative, number& out) noexcept {
     if (digits > detail::max_native_digits) return false;
     if (whole) {
         const std::uint64_t limit = negative ? detail::int64_magnitude_limit : detail::int64_magnitude_limit - 1;
@@ -830,14 +831,13 @@ inline std::uint64_t first_bytes(const char* p, std::size_t n) noexcept {
 }
 
 bool quick_price(std::string_view t, const char* block, std::size_t first, const figure_shape& s, price_mark mark,
-                 price_scratch& scratch, price& out) noexcept {
+                 price_contexts& kept, price& out) noexcept {
     const std::size_t n = t.size(), end = s.end;
     const auto is_mark = [](char c) { return c == '.' || c == ','; };
     // '$.99', '50,-', '12.'
     if ((first > 0 && is_mark(t[first - 1])) || (end < n && is_mark(t[end]))) return false;
     // What stands around the number, kept by its bytes when they are few
     // (32 bytes are readable from `block`, and n <= 32).
-    price_contexts& kept = scratch.contexts;
     const price_context before =
         first <= 8 ? context_of(kept.before, kept.before_filled, first_bytes(block, first), first,
                                 [&] { return context_before(t, first); })
@@ -883,7 +883,8 @@ bool quick_price(std::string_view t, const char* block, std::size_t first, const
 
 }  // namespace
 
-price read_price(std::string_view text, std::size_t readable, price_mark mark, price_scratch& scratch) {
+price read_price(std::string_view text, std::size_t readable, price_mark mark, price_scratch& scratch,
+                 price_contexts& contexts) {
     // (one result, built in place: written field by field and then copied
     // whole, it stalls on the copy's wide loads)
     price out;
@@ -899,7 +900,7 @@ price read_price(std::string_view text, std::size_t readable, price_mark mark, p
 #else
         const bool one = short_shape_baseline(block, n, first, shape, plain);
 #endif
-        if (one && plain && quick_price(text, block, first, shape, mark, scratch, out)) return out;
+        if (one && plain && quick_price(text, block, first, shape, mark, contexts, out)) return out;
     }
     out = read_price(text, mark, scratch);
     return out;

@@ -26,18 +26,17 @@ struct price_context {
     std::uint16_t entry;
 };
 
-// The contexts read_price found last, a few of each side (a column's prices
-// are mostly written the same few ways); only those filled are read.
+// The contexts read_price found last for one caller, a few of each side (a
+// column's prices are mostly written the same few ways); only those filled
+// are read.
 struct price_contexts {
     static constexpr unsigned slots = 4;
     price_context before[slots], after[slots];
     unsigned before_filled = 0, after_filled = 0;  // past `slots`: the next to replace, round robin
 };
 
-// What read_price keeps from one call to the next of one caller: where it
-// writes the digits of the amount it reads (which a big_int's `digits` points
-// into: valid until the next read_price with the same scratch), and the
-// contexts it found.
+// Where read_price writes the digits of the amount it reads (which a big_int's
+// `digits` points into): valid until the next read_price with the same scratch.
 class price_scratch {
 public:
     price_scratch() = default;
@@ -46,8 +45,6 @@ public:
 
     // Room for n bytes, the inline buffer when they fit.
     char* room(std::size_t n);
-
-    price_contexts contexts;
 
 private:
     static constexpr std::size_t small_text = 64;
@@ -98,7 +95,9 @@ struct price {
 // - "&nbsp;" left over from a web page is a space.
 price read_price(std::string_view text, price_mark mark, price_scratch& scratch);
 // The same, where `readable` bytes from text.data() (at least text.size()) may
-// be read: a short text of one number is then read from bit masks of its bytes.
-price read_price(std::string_view text, std::size_t readable, price_mark mark, price_scratch& scratch);
+// be read: a short text of one number is then read from bit masks of its bytes,
+// and what stands around it kept in `contexts` for the caller's next texts.
+price read_price(std::string_view text, std::size_t readable, price_mark mark, price_scratch& scratch,
+                 price_contexts& contexts);
 
 }  // namespace tavo::numparse

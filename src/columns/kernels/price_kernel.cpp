@@ -51,6 +51,7 @@ kernel_output run_price_kernel(const string_chunk& in, numparse::price_mark mark
     // most currencies are one sign of one to three bytes
     byte_sink text(static_cast<std::size_t>(n) * 2 + 64);
     numparse::price_scratch scratch;
+    numparse::price_contexts contexts;
     std::int64_t nulls = 0, without_currency = 0;
 
     const auto put_null = [&](std::int64_t i) {
@@ -62,7 +63,8 @@ kernel_output run_price_kernel(const string_chunk& in, numparse::price_mark mark
         in,
         [&](std::int64_t i, std::string_view s, bool, const char* end) {
             const numparse::price p =
-                numparse::read_price(s, end ? static_cast<std::size_t>(end - s.data()) : s.size(), mark, scratch);
+                numparse::read_price(s, end ? static_cast<std::size_t>(end - s.data()) : s.size(), mark, scratch,
+                                     contexts);
             double amount;
             switch (p.amount.what) {
                 case numparse::number::kind::int64:
