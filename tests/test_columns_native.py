@@ -782,8 +782,8 @@ def test_long_text_checked_in_windows(at, fault, fmt):
 
 
 # Every lead byte with second bytes at the edges of each range, and third and fourth bytes
-# that continue or do not, at both sides of a 16-byte block's edge: each judged as the
-# decoder judges it.
+# that continue or do not, at both sides of a 16-byte block's edge, in text shorter than the
+# wider paths' 32-byte blocks or longer: each judged as the decoder judges it.
 SECOND_BYTES = [0x00, 0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xC2, 0xE0, 0xF0, 0xFF]
 
 
@@ -791,8 +791,8 @@ SECOND_BYTES = [0x00, 0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xC2
 def test_utf8_sequences_judged_as_the_decoder_does(lead):
     for second in SECOND_BYTES:
         for rest in (b"\x80\x80", b"\xbf\x41", b"\x41\x80", b"\xbf\xbf\x80"):
-            for before in (b"", b"x" * 14):
-                raw = before + bytes([lead, second]) + rest
+            for before, after in ((b"", b""), (b"x" * 14, b""), (b"x" * 14, b"y" * 40)):
+                raw = before + bytes([lead, second]) + rest + after
                 src, _ = source("u", [Chunk.strings([raw], "u")])
                 try:
                     text = raw.decode()
@@ -801,3 +801,24 @@ def test_utf8_sequences_judged_as_the_decoder_does(lead):
                         columns.uncamel(src)
                 else:
                     assert ak.read_stream(columns.uncamel(src))[1] == [[_tavo.uncamel(text)]]
+
+
+# A sequence whole, cut short or run on, at every offset of the first blocks of a span (16
+# bytes; 32 on the wider paths, halves of 16), with more text after it. A span checked valid
+# has its rows read unchecked: parse, which decodes nothing, would read through a sequence
+# the span check let by.
+@pytest.mark.parametrize("lead", [0x80, 0xC0, 0xC2, 0xDF, 0xE0, 0xED, 0xEF, 0xF0, 0xF4, 0xF5], ids=hex)
+def test_utf8_sequences_at_every_offset_of_a_block(lead):
+    for at in range(70):
+        for rest in (b"", b"\x80", b"\x90\x80", b"\xa0\x80\x80", b"\x41", b"\xa0\x41", b"\x90\x80\x41"):
+            raw = b"x" * at + bytes([lead]) + rest + b"y" * 40
+            try:
+                text = raw.decode()
+            except UnicodeDecodeError as e:
+                for function in (columns.uncamel, columns.parse):
+                    src, _ = source("u", [Chunk.strings([raw], "u")])
+                    with pytest.raises(ValueError, match=r"position %d\)" % e.start):
+                        function(src)
+            else:
+                src, _ = source("u", [Chunk.strings([raw], "u")])
+                assert ak.read_stream(columns.uncamel(src))[1] == [[_tavo.uncamel(text)]]
