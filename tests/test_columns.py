@@ -21,6 +21,7 @@ from hypothesis import given, settings, strategies as st
 import _tavo
 from catalogue.column_functions import TEXT_FUNCTIONS
 from models.number import column_model
+from models.price import column_row
 from models import number_format as number_format_model
 from strategies import SETTINGS, fraction_text, nasty_text, number_text, price_text
 
@@ -146,16 +147,8 @@ def same_rows(got, expected):
 
 
 def price_row(text, decimal):
-    """The row tavo.columns.price gives for `text`: tavo.price's amount as float() gives it
-    (an int past the float range: inf), and its currency; None for no price."""
-    p = None if text is None else tavo.price(text, decimal=decimal)
-    if p is None:
-        return None
-    try:
-        amount = float(p.amount)
-    except OverflowError:
-        amount = math.inf if p.amount > 0 else -math.inf
-    return {"amount": amount, "currency": p.currency}
+    """The row tavo.columns.price gives for `text`: tavo.price's, None for no text."""
+    return None if text is None else column_row(tavo.price(text, decimal=decimal))
 
 
 def expected_rows(name, rows, parse_type, decimal="."):

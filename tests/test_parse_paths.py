@@ -3,7 +3,6 @@ against the per-element parse: rows of every length up to 80 ending at an unread
 rows over every byte class the reading tells apart; the column price of short rows of one number,
 read from bit masks of their bytes, against the per-element price. The process runs the widest
 path of its CPU; the last test runs this file again in a child for each path pinned by TAVO_CPU."""
-import math
 import os
 
 import pytest
@@ -13,6 +12,7 @@ import tavo
 import arrow_kit as ak
 from arrow_kit import Chunk
 from models.number import column_model
+from models.price import column_row
 from strategies import one_number_price_text
 from test_case_paths import PATHS, run_pinned, text_of
 
@@ -69,16 +69,8 @@ def test_column_rows_over_every_byte_class(values, decimal, fmt):
 
 
 def price_row(text, decimal):
-    """The row the column price gives for `text`: the per-element price's amount as a float
-    (past the float range: inf) and its currency; None for no price."""
-    p = None if text is None else tavo.price(text, decimal=decimal)
-    if p is None:
-        return None
-    try:
-        amount = float(p.amount)
-    except OverflowError:
-        amount = math.inf if p.amount > 0 else -math.inf
-    return {"amount": amount, "currency": p.currency}
+    """The row the column price gives for `text`: the per-element price's, None for no text."""
+    return None if text is None else column_row(tavo.price(text, decimal=decimal))
 
 
 # A short row of one number is read from bit masks of its bytes when 32 bytes can be read from

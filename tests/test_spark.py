@@ -6,7 +6,6 @@ crosses several. Rows are checked against the per-element functions; the Spark 3
 (pandas_udf) is run too, on the same Spark, by taking arrow_udf away. tools/spark_check.sh
 installs pyspark and its Connect client and runs this file (with the README's blocks)."""
 import importlib.util
-import math
 import os
 import shutil
 import socket
@@ -18,6 +17,7 @@ from hypothesis import HealthCheck, given, settings, strategies as st
 
 import _tavo
 from models.number import column_model
+from models.price import column_row
 from strategies import SETTINGS, fraction_text, nasty_text, number_text
 
 if importlib.util.find_spec("tavo") is None:
@@ -147,14 +147,8 @@ def variants(ts):
 def price_row(text, decimal):
     """What a struct row of ts.price holds for `text`: (amount as a double, currency), or None
     where the text holds no price."""
-    p = tavo.price(text, decimal=decimal)
-    if p is None:
-        return None
-    try:
-        amount = float(p.amount)
-    except OverflowError:  # an int past the double range
-        amount = math.inf if p.amount > 0 else -math.inf
-    return (amount, p.currency)
+    row = column_row(tavo.price(text, decimal=decimal))
+    return None if row is None else (row["amount"], row["currency"])
 
 
 def same(got, expected):

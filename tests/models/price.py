@@ -1,5 +1,6 @@
 """A pure-Python model of tavo.price, written from its rules over characters (the module reads
 UTF-8 bytes); the currency entries are those of the committed table."""
+import math
 import os
 import re
 
@@ -317,3 +318,16 @@ def price(text, decimal=None):
         return None
     value = amount(t, chosen)
     return None if value is None else (value, None)
+
+
+def column_row(price):
+    """The row a price column holds for the per-element result `price` (a tavo.Price or None):
+    {"amount": the amount as a double (an int past the double range: inf), "currency": ...},
+    or None where the text holds no price."""
+    if price is None:
+        return None
+    try:
+        amount = float(price.amount)
+    except OverflowError:
+        amount = math.inf if price.amount > 0 else -math.inf
+    return {"amount": amount, "currency": price.currency}
