@@ -19,9 +19,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <exception>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace tavo::columns {
@@ -272,51 +270,6 @@ numparse::decimal_mark first_rows_mark(const string_chunk& rows) {
                                                                      : numparse::decimal_mark::point;
 }
 
-// A chunk whose rows are both read as numbers (by `kernel`) and added to
-// `evidence`: for a large chunk the two walks at once, the evidence's on a
-// thread of its own; else, or where no thread can be had, one after the other.
-template <class Kernel>
-result<std::shared_ptr<chunk>> read_with_evidence(const string_chunk& rows, std::int64_t first_row, std::size_t index,
-                                                  Kernel& kernel, format_evidence& evidence) {
-    constexpr std::int64_t rows_worth_a_thread = std::int64_t{1} << 16;
-    std::optional<row_fault> evidence_fault;
-    kernel_output k;
-    {
-        without_interpreter_lock released(worth_releasing_the_lock(rows));
-        std::exception_ptr failed;  // of the evidence's thread
-        struct joined_thread {
-            std::thread thread;
-            ~joined_thread() {
-                if (thread.joinable()) thread.join();
-            }
-        } beside;
-        if (rows.length >= rows_worth_a_thread) {
-            try {
-                beside.thread = std::thread([&]() noexcept {
-                    try {
-                        evidence_fault = run_format_kernel(rows, first_row, evidence);
-                    } catch (...) {
-                        failed = std::current_exception();
-                    }
-                });
-            } catch (...) {  // no thread (or no memory for one): the walks one after the other
-            }
-        }
-        if (beside.thread.joinable()) {
-            k = kernel(rows);  // (should it fail, the thread is joined as `beside` goes)
-            beside.thread.join();
-            if (failed) std::rethrow_exception(failed);
-        } else {
-            evidence_fault = run_format_kernel(rows, first_row, evidence);
-            if (!evidence_fault) k = kernel(rows);
-        }
-    }
-    // both walks meet a bad row; the evidence's fault is the one named
-    if (evidence_fault) return malformed(*evidence_fault, first_row, index);
-    if (k.fault) return malformed(*k.fault, first_row, index);
-    return std::move(k.out);
-}
-
 result<ref> format_column(PyObject* source) {
     result<arrow_input> in = arrow_input::open(source);
     if (!in) return std::move(in.error());
@@ -347,18 +300,22 @@ result<ref> number_column(const call_args& a) {
     } else {
         // The mark is decided from the whole column before a column is
         // returned: each chunk is read with the mark the column's first rows
-        // show while the evidence of its rows is gathered beside, and every
-        // input chunk is held, to be read again should the whole column decide
-        // the other mark.
+        // show, the kinds of evidence its rows show gathered in the same walk,
+        // and every input chunk is held, to be read again should the whole
+        // column decide the other mark, or have its evidence counted for the
+        // message should it not decide.
         std::vector<input_chunk> held;
-        format_evidence evidence;
+        numparse::evidence_kinds_seen seen = 0;
         std::int64_t first_row = 0;
         for (std::size_t index = 0;; ++index) {
             result<std::optional<input_chunk>> c = next_chunk(*in, first_row, index);
             if (!c) return std::move(c.error());
             if (!*c) break;
             if (index == 0) mark = first_rows_mark((*c)->rows);
-            result<std::shared_ptr<chunk>> out = read_with_evidence((*c)->rows, first_row, index, kernel, evidence);
+            const auto with_evidence = [&](const string_chunk& rows) {
+                return run_parse_kernel(rows, *target, limits, mark, seen);
+            };
+            result<std::shared_ptr<chunk>> out = built_chunk((*c)->rows, first_row, index, with_evidence);
             if (!out) return std::move(out.error());
             built.push_back(std::move(*out));
             first_row += (*c)->rows.length;
@@ -366,10 +323,22 @@ result<ref> number_column(const call_args& a) {
             if (PyErr_CheckSignals() < 0) return error_value::fetch();
         }
         numparse::decimal_mark decided = mark;
-        switch (evidence.tally.decision()) {
+        switch (numparse::decision_of(seen)) {
             case numparse::decided_mark::point: decided = numparse::decimal_mark::point; break;
             case numparse::decided_mark::comma: decided = numparse::decimal_mark::comma; break;
-            case numparse::decided_mark::undecided: return undecided_mark(evidence);
+            case numparse::decided_mark::undecided: {
+                built.clear();
+                format_evidence evidence;
+                first_row = 0;
+                for (std::size_t index = 0; index < held.size(); ++index) {
+                    if (status added = add_evidence(held[index].rows, first_row, index, evidence); !added) {
+                        return std::move(added.error());
+                    }
+                    first_row += held[index].rows.length;
+                    if (PyErr_CheckSignals() < 0) return error_value::fetch();
+                }
+                return undecided_mark(evidence);
+            }
         }
         if (decided != mark) {
             mark = decided;

@@ -54,6 +54,22 @@ inline mark_evidence evidence_of_row(std::string_view s, bool ascii, const char*
 
 enum class decided_mark : std::uint8_t { point, comma, undecided };
 
+// The set of evidence kinds some rows show: bit k for kind k.
+using evidence_kinds_seen = unsigned;
+inline constexpr evidence_kinds_seen seen_bit(mark_evidence e) noexcept { return 1u << static_cast<unsigned>(e); }
+
+// The decision from the kinds the rows show: one side with evidence and the
+// other without: that side; both: undecided (no majority vote: a mixed column
+// is where a guess does harm); neither: '.' when no row reads either way
+// (every mark then reads the same with both), else undecided.
+inline constexpr decided_mark decision_of(evidence_kinds_seen seen) noexcept {
+    const bool points = seen & seen_bit(mark_evidence::point), commas = seen & seen_bit(mark_evidence::comma);
+    if (points && !commas) return decided_mark::point;
+    if (commas && !points) return decided_mark::comma;
+    if (points) return decided_mark::undecided;
+    return seen & seen_bit(mark_evidence::either) ? decided_mark::undecided : decided_mark::point;
+}
+
 // Rows folded into counts, with the first row of each kind.
 struct format_tally {
     std::array<std::int64_t, evidence_kinds> rows{};
@@ -72,17 +88,12 @@ struct format_tally {
     std::int64_t count(mark_evidence e) const noexcept { return rows[static_cast<std::size_t>(e)]; }
     std::int64_t first_row(mark_evidence e) const noexcept { return first[static_cast<std::size_t>(e)]; }
 
-    // The decision: one side with evidence and the other without: that side;
-    // both: undecided (no majority vote: a mixed column is where a guess does
-    // harm); neither: '.' when no row reads either way (every mark then reads
-    // the same with both), else undecided.
-    decided_mark decision() const noexcept {
-        const std::int64_t points = count(mark_evidence::point), commas = count(mark_evidence::comma);
-        if (points > 0 && commas == 0) return decided_mark::point;
-        if (commas > 0 && points == 0) return decided_mark::comma;
-        if (points > 0) return decided_mark::undecided;
-        return count(mark_evidence::either) == 0 ? decided_mark::point : decided_mark::undecided;
+    evidence_kinds_seen seen() const noexcept {
+        evidence_kinds_seen s = 0;
+        for (std::size_t k = 0; k < evidence_kinds; ++k) s |= (rows[k] > 0 ? 1u : 0u) << k;
+        return s;
     }
+    decided_mark decision() const noexcept { return decision_of(seen()); }
 };
 
 namespace detail {
@@ -94,9 +105,11 @@ namespace detail {
     const std::uint32_t row = (std::uint32_t{1} << n) - 1;
     const std::uint32_t digits = lane_bits(in_range<'0', '9'>(x)) & row;
     if (digits == 0) return mark_evidence::neither;
-    const std::uint32_t points = lane_bits(in_range<'.', '.'>(x)) & row;
-    const std::uint32_t commas = lane_bits(in_range<',', ','>(x)) & row;
-    const std::uint32_t spaces = lane_bits(in_range<' ', ' '>(x) | in_range<'\'', '\''>(x)) & row;
+    // (the separators past the row stand beside no digit of the number: only
+    // the digits need the row's mask)
+    const std::uint32_t points = lane_bits(x == static_cast<unsigned char>('.'));
+    const std::uint32_t commas = lane_bits(x == static_cast<unsigned char>(','));
+    const std::uint32_t spaces = lane_bits((x == static_cast<unsigned char>(' ')) | (x == static_cast<unsigned char>('\'')));
     // A separator belongs to the number between two digits; the number is the
     // run of those and the digits from the first digit on (adding the first
     // digit's bit carries through that run and no further).

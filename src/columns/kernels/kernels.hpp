@@ -56,4 +56,9 @@ struct format_evidence {
 // Adds the rows of `in`, numbered from `first_row` in the column, to `out`.
 std::optional<row_fault> run_format_kernel(const string_chunk& in, std::int64_t first_row, format_evidence& out);
 
+// run_parse_kernel, adding to `seen` in the same walk the kinds of evidence
+// for the decimal mark that the rows show (those run_format_kernel counts).
+kernel_output run_parse_kernel(const string_chunk& in, number_target target, number_limits limits,
+                               numparse::decimal_mark mark, numparse::evidence_kinds_seen& seen);
+
 }  // namespace tavo::columns

@@ -1,5 +1,7 @@
 // The parse kernel: each row read by the same lenient number reading as the
-// per-element parse(), into int64 or float64 values.
+// per-element parse(), into int64 or float64 values; when the column's mark is
+// being inferred, the kinds of evidence for it that the rows show gathered in
+// the same walk.
 //
 // Inferred type: a chunk is written as int64 until its first row that only a
 // float can hold (a decimal, or an int beyond 64 bits); the rows before it
@@ -64,8 +66,26 @@ private:
     std::int64_t nulls_ = 0;
 };
 
-template <numparse::decimal_mark M, cpu::path P>
-[[gnu::always_inline]] inline kernel_output parse_rows(const string_chunk& in, number_target target, number_limits limits) {
+// The rows' evidence left ungathered.
+struct no_evidence {
+    [[gnu::always_inline]] void text_row(std::string_view, bool, const char*) noexcept {}
+    [[gnu::always_inline]] void null_row() noexcept {}
+};
+
+// The kinds of evidence the rows show, kept in a register: no count and no
+// example row, which only a column that does not decide needs (its rows' full
+// evidence is then gathered again).
+struct kinds_of_evidence {
+    numparse::evidence_kinds_seen seen = 0;
+    [[gnu::always_inline]] void text_row(std::string_view s, bool ascii, const char* end) noexcept {
+        seen |= numparse::seen_bit(numparse::evidence_of_row(s, ascii, end));
+    }
+    [[gnu::always_inline]] void null_row() noexcept { seen |= numparse::seen_bit(numparse::mark_evidence::neither); }
+};
+
+template <numparse::decimal_mark M, cpu::path P, class Evidence>
+[[gnu::always_inline]] inline kernel_output parse_rows(const string_chunk& in, number_target target, number_limits limits,
+                                                       Evidence& evidence) {
     auto out = std::make_shared<chunk>();
     out->length = in.length;
     out->values = allocate_block(static_cast<std::size_t>(in.length) * 8);
@@ -81,7 +101,8 @@ template <numparse::decimal_mark M, cpu::path P>
     // it cost about a tenth of the kernel's time.
     std::optional<row_fault> fault = walk_rows(
         in,
-        [&](std::int64_t i, std::string_view s, bool, const char* end) __attribute__((always_inline)) {
+        [&](std::int64_t i, std::string_view s, bool ascii, const char* end) __attribute__((always_inline)) {
+            evidence.text_row(s, ascii, end);
             const numparse::number n = numparse::parse_row<M, P>(s, end, scratch);
             switch (n.what) {
                 case numparse::number::kind::int64:
@@ -109,7 +130,10 @@ template <numparse::decimal_mark M, cpu::path P>
             }
             w.put_null(i);
         },
-        [&](std::int64_t i) { w.put_null(i); });
+        [&](std::int64_t i) {
+            evidence.null_row();
+            w.put_null(i);
+        });
     if (fault) return {nullptr, std::move(fault)};
     out->null_count = w.nulls();
     if (out->null_count == 0) out->validity.reset();
@@ -118,41 +142,57 @@ template <numparse::decimal_mark M, cpu::path P>
 }
 
 #if defined(__x86_64__)
-template <numparse::decimal_mark M>
+template <numparse::decimal_mark M, class Evidence>
 [[gnu::target(TAVO_TARGET_SSSE3)]] kernel_output parse_rows_ssse3(const string_chunk& in, number_target target,
-                                                                  number_limits limits) {
-    return parse_rows<M, cpu::path::ssse3>(in, target, limits);
+                                                                  number_limits limits, Evidence& evidence) {
+    return parse_rows<M, cpu::path::ssse3>(in, target, limits, evidence);
 }
 
-template <numparse::decimal_mark M>
+template <numparse::decimal_mark M, class Evidence>
 [[gnu::target(TAVO_TARGET_AVX512)]] kernel_output parse_rows_avx512(const string_chunk& in, number_target target,
-                                                                    number_limits limits) {
-    return parse_rows<M, cpu::path::avx512>(in, target, limits);
+                                                                    number_limits limits, Evidence& evidence) {
+    return parse_rows<M, cpu::path::avx512>(in, target, limits, evidence);
 }
 #endif
 
 // The row walk compiled once per path; the widest this CPU has is taken.
-template <numparse::decimal_mark M>
-kernel_output parse_rows_chosen(const string_chunk& in, number_target target, number_limits limits) {
+template <numparse::decimal_mark M, class Evidence>
+kernel_output parse_rows_chosen(const string_chunk& in, number_target target, number_limits limits,
+                                Evidence& evidence) {
 #if defined(__x86_64__)
     switch (cpu::chosen()) {
-        case cpu::path::avx512: return parse_rows_avx512<M>(in, target, limits);
+        case cpu::path::avx512: return parse_rows_avx512<M>(in, target, limits, evidence);
         case cpu::path::avx2:  // the ssse3 code (numparse/number_read.hpp says why)
-        case cpu::path::ssse3: return parse_rows_ssse3<M>(in, target, limits);
+        case cpu::path::ssse3: return parse_rows_ssse3<M>(in, target, limits, evidence);
         case cpu::path::baseline: break;
     }
 #endif
-    return parse_rows<M, cpu::path::baseline>(in, target, limits);
+    return parse_rows<M, cpu::path::baseline>(in, target, limits, evidence);
+}
+
+template <class Evidence>
+kernel_output parse_rows_marked(const string_chunk& in, number_target target, number_limits limits,
+                                numparse::decimal_mark mark, Evidence& evidence) {
+    if (mark == numparse::decimal_mark::comma) {
+        return parse_rows_chosen<numparse::decimal_mark::comma>(in, target, limits, evidence);
+    }
+    return parse_rows_chosen<numparse::decimal_mark::point>(in, target, limits, evidence);
 }
 
 }  // namespace
 
 kernel_output run_parse_kernel(const string_chunk& in, number_target target, number_limits limits,
                                numparse::decimal_mark mark) {
-    if (mark == numparse::decimal_mark::comma) {
-        return parse_rows_chosen<numparse::decimal_mark::comma>(in, target, limits);
-    }
-    return parse_rows_chosen<numparse::decimal_mark::point>(in, target, limits);
+    no_evidence none;
+    return parse_rows_marked(in, target, limits, mark, none);
+}
+
+kernel_output run_parse_kernel(const string_chunk& in, number_target target, number_limits limits,
+                               numparse::decimal_mark mark, numparse::evidence_kinds_seen& seen) {
+    kinds_of_evidence kinds;
+    kernel_output k = parse_rows_marked(in, target, limits, mark, kinds);
+    seen |= kinds.seen;
+    return k;
 }
 
 }  // namespace tavo::columns
