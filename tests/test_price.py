@@ -33,6 +33,8 @@ CASES = [
     ("19,90–29,90 zł", 19.9, "zł"),
     ("ab 100 bis 200 CHF", 100, "CHF"),
     ("3.000 ~ 5.000円", 3000, "円"),
+    ("Modell 2024 – 899 €", 899, "€"),  # a range runs upward: this is a model and a price
+    ("10 - 5 €", 5, "€"),
     # percentages
     ("40% OFF", None, None),
     ("-20% 15,99 €", 15.99, "€"),
@@ -53,12 +55,23 @@ CASES = [
     ("$-5.00", -5.0, "$"),
     ("(USD 12.50)", -12.5, "USD"),
     ("−15,00 €", -15.0, "€"),
+    ("Rabatt: - 5,00 €", -5.0, "€"),
+    ("(- 5 €)", -5, "€"),
+    # a dash between a label and its price is no sign
+    ("Price - $19.99", 19.99, "$"),
+    ("500 g – 4,99 €", 4.99, "€"),
+    ("T-Shirt - 19,99 €", 19.99, "€"),
+    ("Sale - 20% - $19.99", 19.99, "$"),
+    ("1 шт. — 99 ₽", 99, "₽"),
+    ("– 5 €", -5, "€"),
     # no cents
     ("50,- Kč", 50, "Kč"),
     ("1.899,-", 1899, None),
     ("1,299.-", 1299, None),
     ("€ 12,–", 12, "€"),
     # groups
+    ("S/.49.90", 49.9, "S/."),  # the currency's dot is no decimal mark before the figure
+    ("B/.25", 25, "B/."),
     ("CHF 1'049,95", 1049.95, "CHF"),
     ("CHF 1’049.95", 1049.95, "CHF"),
     ("1\u00a0299,00\u00a0€", 1299.0, "€"),
@@ -136,6 +149,10 @@ CASES = [
     ("£1.5k", 1500.0, "£"),
     ("$2K", 2000, "$"),
     ("5kg 3,99 €", 3.99, "€"),
+    ("150k ₫", 150000, "₫"),  # a currency after the letter
+    ("2.5K EUR", 2500.0, "EUR"),
+    ("150k", 150, None),  # of nothing priced
+    ("50Kč", 50, "Kč"),
     # without a currency: the first number with a fraction, else the first
     ("2 for 5", 2, None),
     ("Size 42 only 59.95", 59.95, None),

@@ -63,6 +63,15 @@ ABBREVIATIONS = {
     "DH": "MAD", "Dh": "MAD", "dh": "MAD", "Dhs": "AED", "Dhs.": "AED",
     "ש\"ח": "ILS", "ש״ח": "ILS",
     "درهم": "AED", "ريال": "SAR", "دينار": "KWD", "جنيه": "EGP",
+    # signs CLDR gives only in their narrow forms, or not at all
+    "₨": "PKR", "﷼": "SAR", "₵": "GHS", "GH¢": "GHS", "¢": "USD", "＄": "USD", "￡": "GBP",
+    "$U": "UYU", "B$": "BND", "N$": "NAD", "J$": "JMD", "TT$": "TTD",
+    "Ksh.": "KES", "KSh.": "KES", "Kshs": "KES", "Kshs.": "KES", "CFA": "XOF", "F CFA": "XOF", "FRw": "RWF",
+    "টাকা": "BDT", "रु": "NPR", "रू": "NPR", "so'm": "UZS", "сўм": "UZS", "лари": "GEL",
+    # the plural names shops write after an amount
+    "dollars": "USD", "dollar": "USD", "Dollar": "USD", "pesos": "MXN", "reais": "BRL", "yuan": "CNY",
+    "złotych": "PLN", "rupees": "INR", "rupee": "INR", "yen": "JPY", "Yen": "JPY",
+    "Ks": "MMK", "تومان": "IRR",
 }
 
 # The codes that shops also write in lower case or with a capital only ('eur',

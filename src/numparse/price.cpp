@@ -371,10 +371,12 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
     f.end = shape.end;
     f.digits = shape.digits;
     f.mantissa = shape.mantissa;
-    // A decimal mark before it, after neither a digit nor a letter nor a mark: '$.99'.
+    // A decimal mark before it, after neither a digit nor a letter nor a mark,
+    // nor the end of a currency: '$.99' (but 'S/.49.90').
     if (pos >= 1 && (t[pos - 1] == '.' || t[pos - 1] == ',') &&
         (pos == 1 || (byte_at(t, pos - 2) < 0x80 && !is_digit(byte_at(t, pos - 2)) &&
-                      !is_ascii_alpha(byte_at(t, pos - 2)) && t[pos - 2] != '.' && t[pos - 2] != ','))) {
+                      !is_ascii_alpha(byte_at(t, pos - 2)) && t[pos - 2] != '.' && t[pos - 2] != ',' &&
+                      currency_until(t, pos).size == 0))) {
         f.start = pos - 1;
         const int k = t[pos - 1] == ',';
         shape.marks[k] += 1;
@@ -421,7 +423,8 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
     // Before it: a sign, a currency, a sign before the currency, a parenthesis.
     std::size_t b = skip_spaces_back(t, f.start);
     std::size_t minus = npos;
-    const auto take_minus = [&] {
+    // (`from`: where what the sign stands before begins, spaces not skipped)
+    const auto take_minus = [&](std::size_t from) {
         if (minus != npos) return;
         if (const std::size_t m = minus_until(t, b)) {
             // After a number (or a number and its currency) it is the dash of a range.
@@ -431,29 +434,37 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
                 const std::size_t r = skip_spaces_back(t, q - c);
                 if (r != 0 && is_digit(byte_at(t, r - 1))) return;
             }
+            // Set apart by a space, a dash after a word is the one between a
+            // label and its price ('Price - $19.99', '500 g – 4,99 €'): a
+            // sign stands against what it signs, or at the start, or after
+            // '(', ':' or '='.
+            if (b != from && q != 0 && t[q - 1] != '(' && t[q - 1] != ':' && t[q - 1] != '=') return;
             minus = b - m;
             b = skip_spaces_back(t, minus);
         }
     };
-    take_minus();
+    take_minus(f.start);
     std::size_t before_at = 0, before_size = 0;
     const entry_match before = currency_until(t, b);
     if (const std::size_t c = before.size) {
         before_at = b - c;
         before_size = c;
         b = skip_spaces_back(t, before_at);
-        take_minus();
+        take_minus(before_at);
     }
     const bool open = b != 0 && t[b - 1] == '(';
     f.prefix = b;
 
-    // After it: 'k' or 'M', a '%', a currency, a parenthesis.
-    if (before_size != 0 && !f.cents && after < t.size() && !letter_at(t, after + 1) &&
-        !(after + 1 < t.size() && byte_at(t, after + 1) >= 0x80)) {
+    // After it: 'k' or 'M' (of a price: with a currency before the number or
+    // after the letter, '$1.5k', '150k ₫'), a '%', a currency, a parenthesis.
+    if (!f.cents && after < t.size() && !letter_at(t, after + 1) &&
+        !(after + 1 < t.size() && byte_at(t, after + 1) >= 0x80 && before_size != 0)) {
         const char c = t[after];
-        if (c == 'k' || c == 'K') f.shift = 3;
-        if (c == 'm' || c == 'M') f.shift = 6;
-        after += f.shift != 0;
+        const std::size_t shift = c == 'k' || c == 'K' ? 3 : c == 'm' || c == 'M' ? 6 : 0;
+        if (shift != 0 && (before_size != 0 || currency_from(t, skip_spaces(t, after + 1)).size != 0)) {
+            f.shift = shift;
+            ++after;
+        }
     }
     std::size_t a = skip_spaces(t, after);
     if (percent_at(t, a)) {
@@ -464,7 +475,7 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
     const std::size_t after_at = a;
     std::size_t after_size = 0;
     entry_match behind;
-    if (f.shift == 0) {
+    if (f.shift == 0 || before_size == 0) {
         behind = currency_from(t, a);
         after_size = behind.size;
         // A currency apart from this number and against the next one is the next one's: '5 $10'.
@@ -474,7 +485,7 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
         if (after_size != 0) {
             f.next = a + after_size;
             // Cents written after the currency that follows the whole amount: '12€50'.
-            if (before_size == 0 && after_at == after && f.decimal_at == npos && !f.no_cents && !f.cents &&
+            if (before_size == 0 && after_at == after && f.decimal_at == npos && !f.no_cents && !f.cents && f.shift == 0 &&
                 f.next + 2 <= t.size() &&
                 is_digit(byte_at(t, f.next)) && is_digit(byte_at(t, f.next + 1)) &&
                 (f.next + 2 == t.size() || !is_digit(byte_at(t, f.next + 2)))) {
@@ -528,6 +539,19 @@ bool range_between(std::string_view t, std::size_t from, std::size_t to) noexcep
         if (gap == word) return true;
     }
     return false;
+}
+
+// Whether the range from `a` to `b` runs upward, as a range does: a count or
+// a model before a dash is no range's start ('Modell 2024 – 899 €'). Figures
+// with as many digits after the mark compare by the value of their digits,
+// where it was read (at most 19 digits) and is all of the amount (no multiple,
+// no cents apart); elsewhere the range is taken as written.
+bool rises_to(const figure& a, const figure& b) noexcept {
+    if (a.digits > detail::max_native_digits || b.digits > detail::max_native_digits || a.shift != 0 ||
+        b.shift != 0 || a.cents || b.cents) {
+        return true;
+    }
+    return a.mantissa <= b.mantissa;
 }
 
 // The amount of a figure without a multiple, from the value of its digits
@@ -849,8 +873,8 @@ bool quick_price(std::string_view t, const char* block, std::size_t first, const
                                       : first_bytes(block, n) >> (8 * end),
                                rest, [&] { return context_after(t, end); })
                   : context_after(t, end);
-    // '£1.5k', '$1.2M'
-    if (before.size != 0 && end < n && ((t[end] | 0x20) == 'k' || (t[end] | 0x20) == 'm')) return false;
+    // '£1.5k', '150k ₫'
+    if (end < n && ((t[end] | 0x20) == 'k' || (t[end] | 0x20) == 'm')) return false;
     const bool open = before.parenthesis, close = behind.parenthesis;
     const std::size_t before_at = first - before.offset, after_at = end + behind.offset;
 
@@ -929,7 +953,8 @@ price read_price(std::string_view text, price_mark mark, price_scratch& scratch)
         }
         if (f.currency_size != 0) {
             const bool range =
-                previous && previous->fraction == f.fraction && range_between(text, previous->next, f.prefix);
+                previous && previous->fraction == f.fraction && range_between(text, previous->next, f.prefix) &&
+                rises_to(*previous, f);
             if (f.currency_size == 1 && is_ascii_alpha(byte_at(text, f.currency_at))) {
                 if (!weak) {
                     weak = range ? *previous : f;

@@ -157,7 +157,7 @@ def figure_at(t, pos, mark):
     f.start, f.end = pos, figure_end(t, pos)
     f.cents = None
     if pos >= 1 and t[pos - 1] in ".," and (pos == 1 or (t[pos - 2].isascii() and not t[pos - 2].isalnum()
-                                                          and t[pos - 2] not in ".,")):
+                                                          and t[pos - 2] not in ".," and not currency_until(t, pos))):
         f.start = pos - 1  # '$.99': a decimal mark before the digits
     f.no_cents = f.percent = f.negative = False
     f.shift = 0
@@ -185,7 +185,7 @@ def figure_at(t, pos, mark):
     b = skip_spaces_back(t, f.start)
     minus = None
 
-    def take_minus(b):
+    def take_minus(b, start):
         if b == 0 or t[b - 1] not in MINUS:
             return None, b
         q = skip_spaces_back(t, b - 1)
@@ -196,21 +196,26 @@ def figure_at(t, pos, mark):
             r = skip_spaces_back(t, q - c)
             if r and is_digit(t[r - 1]):
                 return None, b
+        # spaced off what follows, a sign stands at the start or after '(', ':', '='
+        if b != start and q and t[q - 1] not in "(:=":
+            return None, b
         return b - 1, skip_spaces_back(t, b - 1)
 
-    minus, b = take_minus(b)
+    minus, b = take_minus(b, f.start)
     before = None
     c = currency_until(t, b)
     if c:
         before = (b - c, c)
         b = skip_spaces_back(t, b - c)
         if minus is None:
-            minus, b = take_minus(b)
+            minus, b = take_minus(b, before[0])
     opened = b > 0 and t[b - 1] == "("
     f.prefix = b
 
-    if before and f.cents is None and after < len(t) and t[after] in "kKmM" and not (
-            after + 1 < len(t) and (is_letter(t[after + 1]) or not t[after + 1].isascii())):
+    # 'k' or 'M' of a price: with a currency before the number or after the letter
+    if f.cents is None and after < len(t) and t[after] in "kKmM" and not letter_at(t, after + 1) and (
+            (before and not (after + 1 < len(t) and not t[after + 1].isascii()))
+            or (not before and currency_from(t, skip_spaces(t, after + 1)))):
         f.shift = 3 if t[after] in "kK" else 6
         after += 1
     a = skip_spaces(t, after)
@@ -218,14 +223,14 @@ def figure_at(t, pos, mark):
         f.percent, f.next = True, a + 1
         return f
     after_size = 0
-    if not f.shift:
+    if not f.shift or not before:
         after_size = currency_from(t, a)
         if after_size and a != after and a + after_size < len(t) and is_digit(t[a + after_size]):
             after_size = 0  # '5 $10': the currency of the next number
         if after_size:
             f.next = a + after_size
             # '12€50': cents after the currency that follows the whole amount
-            if (not before and a == after and f.decimal_at is None and not f.no_cents and f.cents is None
+            if (not before and a == after and f.decimal_at is None and not f.no_cents and f.cents is None and not f.shift
                     and re.match(r"[0-9]{2}(?![0-9])", t[f.next:])):
                 f.cents, f.fraction = t[f.next:f.next + 2], 2
                 f.next += 2
@@ -257,6 +262,17 @@ def range_between(t, a, b):
         return False
     gap = t[a:b]
     return (len(gap) == 1 and gap in DASHES) or gap in RANGE_WORDS
+
+
+def rises_to(t, a, b):
+    """A range runs upward ('Modell 2024 – 899 €' is none): figures with as many digits after
+    the mark compare by their digits' value, where it is all of the amount and has at most
+    19 digits."""
+    da = "".join(c for c in t[a.start:a.end] if is_digit(c))
+    db = "".join(c for c in t[b.start:b.end] if is_digit(c))
+    if len(da) > 19 or len(db) > 19 or a.shift or b.shift or a.cents is not None or b.cents is not None:
+        return True
+    return int(da) <= int(db)
 
 
 def amount(t, f):
@@ -297,7 +313,8 @@ def price(text, decimal=None):
             continue
         if f.currency is not None:
             chosen = f
-            if previous is not None and previous.fraction == f.fraction and range_between(t, previous.next, f.prefix):
+            if (previous is not None and previous.fraction == f.fraction and range_between(t, previous.next, f.prefix)
+                    and rises_to(t, previous, f)):
                 chosen = previous
             if len(f.currency) == 1 and f.currency.isascii() and f.currency.isalpha():
                 # a single letter ('R', 'L') is the currency only when no other one follows
