@@ -363,6 +363,28 @@ figure_shape shape_at(std::string_view t, std::size_t pos) noexcept {
     return {f.last_mark, after};
 }
 
+// Whether a number takes the currency before it (of `before_size` bytes at
+// `before_at`; 0: none) over the one after it: a single letter ('R', 'L') is
+// a currency only where there is no other one.
+[[gnu::always_inline]] inline bool currency_before_wins(std::string_view t, std::size_t before_at,
+                                                        std::size_t before_size, std::size_t after_at,
+                                                        std::size_t after_size) noexcept {
+    const auto single_letter = [&](std::size_t at, std::size_t size) {
+        return size == 1 && is_ascii_alpha(byte_at(t, at));
+    };
+    return before_size != 0 &&
+           !(after_size != 0 && single_letter(before_at, before_size) && !single_letter(after_at, after_size));
+}
+
+// Whether the one mark of a number that has no decimal point (by its shape),
+// with three digits after it, is the decimal point of the currency of
+// thousandths it is written with (`currency_size` 0: none): 'KD 12.500'.
+[[gnu::always_inline]] inline bool thousandths_point(const figure_shape& s, std::size_t currency_size,
+                                                     std::size_t currency_entry, price_mark mark) noexcept {
+    return currency_size != 0 && three_decimals[currency_entry] && mark == price_mark::infer &&
+           s.marks[0] + s.marks[1] == 1 && s.digits - s.digits_before_last == 3;
+}
+
 // The number found at the digit at `pos`, with what stands around it.
 figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept {
     figure f;
@@ -501,12 +523,7 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
     const bool close = a < t.size() && t[a] == ')';
     if (after_size == 0) f.next = after;
 
-    // A single letter ('R', 'L') is a currency only where there is no other one.
-    const auto single_letter = [&](std::size_t at, std::size_t size) {
-        return size == 1 && is_ascii_alpha(byte_at(t, at));
-    };
-    if (before_size != 0 && !(after_size != 0 && single_letter(before_at, before_size) &&
-                              !single_letter(after_at, after_size))) {
+    if (currency_before_wins(t, before_at, before_size, after_at, after_size)) {
         f.currency_at = before_at;
         f.currency_size = before_size;
         f.currency_entry = before.index;
@@ -516,11 +533,8 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
         f.currency_entry = behind.index;
     }
     f.negative = minus != npos || (open && close);
-    // One mark with three digits after it is the decimal point of a currency
-    // of thousandths.
-    if (f.currency_size != 0 && three_decimals[f.currency_entry] && mark == price_mark::infer &&
-        f.decimal_at == npos && !f.no_cents && !f.cents && shape.marks[0] + shape.marks[1] == 1 &&
-        shape.digits - shape.digits_before_last == 3) {
+    if (f.decimal_at == npos && !f.no_cents && !f.cents &&
+        thousandths_point(shape, f.currency_size, f.currency_entry, mark)) {
         f.decimal_at = shape.last_mark;
         f.fraction = 3;
     }
@@ -878,10 +892,7 @@ bool quick_price(std::string_view t, const char* block, std::size_t first, const
     const bool open = before.parenthesis, close = behind.parenthesis;
     const std::size_t before_at = first - before.offset, after_at = end + behind.offset;
 
-    // a single letter ('R') gives way to another currency after the number
-    const bool before_is_letter = before.size == 1 && is_ascii_alpha(byte_at(t, before_at));
-    const bool after_is_letter = behind.size == 1 && is_ascii_alpha(byte_at(t, after_at));
-    if (before.size != 0 && !(behind.size != 0 && before_is_letter && !after_is_letter)) {
+    if (currency_before_wins(t, before_at, before.size, after_at, behind.size)) {
         out.currency_at = before_at;
         out.currency_size = before.size;
         out.currency_entry = before.entry;
@@ -893,8 +904,7 @@ bool quick_price(std::string_view t, const char* block, std::size_t first, const
     const auto [decimal_at, fraction] = decimal_of(s, mark);
     bool whole = decimal_at == npos;
     std::size_t fraction_digits = fraction;
-    if (whole && out.currency_size != 0 && three_decimals[out.currency_entry] && mark == price_mark::infer &&
-        s.marks[0] + s.marks[1] == 1 && s.digits - s.digits_before_last == 3) {
+    if (whole && thousandths_point(s, out.currency_size, out.currency_entry, mark)) {
         whole = false;
         fraction_digits = 3;
     }

@@ -72,21 +72,25 @@ struct price {
 // - the first number with a currency next to it (signs, codes and names of
 //   currency_table.hpp, before it or after it, spaces between) is the price;
 //   when it ends a range ('X - Y', 'X to Y', 'from X to Y') of numbers with as
-//   many fraction digits, the range's first number is; with no currency next
+//   many fraction digits that runs upward, the range's first number is (a
+//   count or a model before a dash is none: 'Modell 2024 – 899 €'); with no
+//   currency next
 //   to any number, the first number with a fraction, else the first number;
 // - the decimal mark of the number: the given one, or the later one when both
 //   stand in it; one mark used once with exactly three digits after it (and
 //   not after a lone 0) is a thousands separator, used twice or more always;
 //   otherwise the one mark is the decimal point; ",-" or ".-" after it means
 //   no cents ('50,-', '1.899,-');
-// - a mark before its digits, after neither a digit, a letter nor a mark, is
-//   its decimal point ('$.99'); two digits right after a currency that follows
+// - a mark before its digits, after neither a digit, a letter, a mark nor a
+//   currency ('S/.49.90'), is its decimal point ('$.99'); two digits right after a currency that follows
 //   a whole number with no space are its cents ('12€50'); a currency apart
 //   from a number and against the next one is the next one's ('5 $10');
-// - '-' before it (or before its currency), not after another number, or
-//   parentheses around it and its currency make it negative;
-// - 'k' after it, with its currency before it ('£1.5k'), multiplies by 1000,
-//   'M' by a million ('$1.2M');
+// - '-' (U+2212, U+2013, U+2014) before it (or before its currency), not
+//   after another number, or parentheses around it and its currency make it
+//   negative; set apart from them by a space, the sign stands at the start or
+//   after '(', ':' or '=' (else it is a dash after a label: 'Price - $19.99');
+// - 'k' after it, with its currency before it ('£1.5k') or after the letter
+//   ('150k ₫'), multiplies by 1000, 'M' by a million ('$1.2M');
 // - a currency of thousandths (BHD, JOD, KWD, LYD, OMR, TND) makes one mark
 //   with three digits after it the decimal point ('KD 12.500');
 // - two superscript digits right after a whole number are its cents ('19⁹⁹');
