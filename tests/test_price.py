@@ -73,6 +73,14 @@ CASES = [
     ("S/.49.90", 49.9, "S/."),  # the currency's dot is no decimal mark before the figure
     ("B/.25", 25, "B/."),
     ("CHF 1'049,95", 1049.95, "CHF"),
+    ("CHF 1ʼ299.00", 1299.0, "CHF"),  # U+02BC
+    ("1\u200b299 ₽", 1299, "₽"),  # characters that show nothing
+    ("€\u200e19,99", 19.99, "€"),
+    # what a web page leaves: numeric references to spaces, and their digits no number
+    ("1&#160;299 Kč", 1299, "Kč"),
+    ("12,95&#xA0;€", 12.95, "€"),
+    ("&#8381; 1 990", 1990, None),
+    ("&#xA0;12", 12, None),
     ("CHF 1’049.95", 1049.95, "CHF"),
     ("1\u00a0299,00\u00a0€", 1299.0, "€"),
     ("12\u202f990 Ft", 12990, "Ft"),
@@ -140,6 +148,12 @@ CASES = [
     ("100 ر.س", 100, "ر.س"),  # an abbreviation's dot left out
     ("Rs.1,299", 1299, "Rs."),
     ("No.5 $10", 10, "$"),  # a currency against the next number is that one's
+    ("19,99 €29,99 €", 19.99, "€"),  # but for a next number with its own
+    ("19,900원29,000원", 19900, "원"),  # (and the two digits after it go on: no cents)
+    ("Canon EOS R50 – 799 €", 799, "€"),  # a number of a word starts no range
+    ("iPhone 15 – 899 €", 899, "€"),  # nor one after a name
+    ("Pixel 8 - $699", 699, "$"),
+    ("ab 100 - 200 CHF", 100, "CHF"),  # but after a word that opens it
     # cents after the currency, a fraction without a whole part
     ("12€50", 12.5, "€"),
     ("12€ 50", 12, "€"),
@@ -281,7 +295,8 @@ def test_catalogue(case):
 
 PIECES = ["1", "12", "0", "999", "1234", "5", ".", ",", ",-", ".-", " ", "\u00a0", "\u202f", "'", "%", "-", "(", ")",
           "€", "$", "US$", "zł", "руб.", "円", "CHF", "EUR", "kr", "R", "k", "to", " - ", " x ", "Fr.", "ab ", "x",
-          "é", "Ж", "–", "−", "~", "\u2019"]
+          "é", "Ж", "–", "−", "~", "\u2019", "\u02bc", "\u200e", "\ufeff", "&#160;", "&#xA0;", "&#8364;", "&#", ";",
+          "&nbsp;", "M", "₩", "원", ":", "Kit ", "i"]
 
 
 @settings(max_examples=1500, deadline=None)

@@ -183,18 +183,72 @@ entry_match currency_until(std::string_view t, std::size_t end) noexcept {
 
 constexpr std::string_view nbsp_entity = "&nbsp;";
 
-// The size of the space at `pos` (U+0020, tab, line ends, U+00A0, U+2007,
-// U+2009, U+202F, U+3000, and "&nbsp;" left over from a web page), or 0.
+// A code point that reads as a space: U+0020, U+00A0, U+2007, U+2009,
+// U+202F, U+3000, and those that show nothing (U+200B..U+200F, U+2060,
+// U+FEFF: the marks of direction and the zero-width ones).
+constexpr bool is_space_code(std::uint32_t c) noexcept {
+    return c == 0x20 || c == 0xA0 || c == 0x2007 || c == 0x2009 || c == 0x202F || c == 0x3000 ||
+           (c >= 0x200B && c <= 0x200F) || c == 0x2060 || c == 0xFEFF;
+}
+
+// The size of a numeric character reference ("&#160;", "&#xA0;": at most
+// "&#" and 6 digits, or "&#x" and 5 hex digits, then ';') at `pos`, and its
+// code point; {0, 0} where none stands.
+std::pair<std::size_t, std::uint32_t> numeric_entity_at(std::string_view t, std::size_t pos) noexcept {
+    if (pos + 3 >= t.size() || t[pos] != '&' || t[pos + 1] != '#') return {0, 0};
+    const bool hex = t[pos + 2] == 'x' || t[pos + 2] == 'X';
+    std::size_t i = pos + 2 + hex;
+    std::uint32_t code = 0;
+    const std::size_t most = i + (hex ? 5 : 6);
+    const std::size_t first = i;
+    for (; i < t.size() && i < most; ++i) {
+        const unsigned char c = byte_at(t, i);
+        unsigned d;
+        if (is_digit(c)) {
+            d = c - unsigned{'0'};
+        } else if (hex && (c | 0x20) - unsigned{'a'} < 6) {
+            d = (c | 0x20) - unsigned{'a'} + 10;
+        } else {
+            break;
+        }
+        code = code * (hex ? 16 : 10) + d;
+    }
+    if (i == first || i >= t.size() || t[i] != ';') return {0, 0};
+    return {i + 1 - pos, code};
+}
+
+// Where the numeric reference that the digit at `pos` stands in ends ('&#8381;',
+// '&#xA0;': its digits are no number), or 0.
+std::size_t past_numeric_entity(std::string_view t, std::size_t pos) noexcept {
+    std::size_t j = pos;
+    while (j > 0 && pos - j < 7) {
+        const unsigned char c = byte_at(t, j - 1);
+        if (!(is_digit(c) || (c | 0x20) - unsigned{'a'} < 6 || (c | 0x20) == 'x')) break;
+        --j;
+    }
+    if (j < 2 || t[j - 1] != '#' || t[j - 2] != '&') return 0;
+    const std::size_t size = numeric_entity_at(t, j - 2).first;
+    return size != 0 && j - 2 + size > pos ? j - 2 + size : 0;
+}
+
+// The size of the space at `pos` (see is_space_code; tab and line ends too;
+// "&nbsp;" and a numeric reference to a space left over from a web page), or 0.
 std::size_t space_at(std::string_view t, std::size_t pos) noexcept {
     if (pos >= t.size()) return 0;
     const unsigned char c = byte_at(t, pos);
     if (c == ' ' || c == '\t' || c == '\n' || c == '\r') return 1;
-    if (c == '&') return t.substr(pos).starts_with(nbsp_entity) ? nbsp_entity.size() : 0;
+    if (c == '&') {
+        if (t.substr(pos).starts_with(nbsp_entity)) return nbsp_entity.size();
+        const auto [size, code] = numeric_entity_at(t, pos);
+        return size != 0 && is_space_code(code) ? size : 0;
+    }
     if (c == 0xC2 && pos + 1 < t.size() && byte_at(t, pos + 1) == 0xA0) return 2;
-    if ((c == 0xE2 || c == 0xE3) && pos + 2 < t.size()) {
+    if ((c == 0xE2 || c == 0xE3 || c == 0xEF) && pos + 2 < t.size()) {
         const unsigned char c1 = byte_at(t, pos + 1), c2 = byte_at(t, pos + 2);
-        if (c == 0xE2 && c1 == 0x80 && (c2 == 0x87 || c2 == 0x89 || c2 == 0xAF)) return 3;
+        if (c == 0xE2 && c1 == 0x80 && (c2 == 0x87 || c2 == 0x89 || c2 == 0xAF || (c2 >= 0x8B && c2 <= 0x8F))) return 3;
+        if (c == 0xE2 && c1 == 0x81 && c2 == 0xA0) return 3;
         if (c == 0xE3 && c1 == 0x80 && c2 == 0x80) return 3;
+        if (c == 0xEF && c1 == 0xBB && c2 == 0xBF) return 3;
     }
     return 0;
 }
@@ -203,7 +257,14 @@ std::size_t space_at(std::string_view t, std::size_t pos) noexcept {
 std::size_t space_until(std::string_view t, std::size_t end) noexcept {
     if (end == 0) return 0;
     const unsigned char c = byte_at(t, end - 1);
-    if (c == ';') return t.substr(0, end).ends_with(nbsp_entity) ? nbsp_entity.size() : 0;
+    if (c == ';') {
+        if (t.substr(0, end).ends_with(nbsp_entity)) return nbsp_entity.size();
+        // a numeric reference is at most 10 bytes
+        for (std::size_t back = 4; back <= 10 && back <= end; ++back) {
+            if (t[end - back] == '&') return space_at(t, end - back) == back ? back : 0;
+        }
+        return 0;
+    }
     if (c < 0x80) return c == ' ' || c == '\t' || c == '\n' || c == '\r' ? 1 : 0;
     if (end >= 2 && space_at(t, end - 2) == 2) return 2;
     if (end >= 3 && space_at(t, end - 3) == 3) return 3;
@@ -228,6 +289,7 @@ std::size_t group_space_at(std::string_view t, std::size_t pos) noexcept {
     if (pos + 2 < t.size() && byte_at(t, pos) == 0xE2 && byte_at(t, pos + 1) == 0x80 && byte_at(t, pos + 2) == 0x99) {
         return 3;
     }
+    if (pos + 1 < t.size() && byte_at(t, pos) == 0xCA && byte_at(t, pos + 1) == 0xBC) return 2;  // U+02BC
     const std::size_t n = space_at(t, pos);
     return n == 0 || t[pos] == '\t' || t[pos] == '\n' || t[pos] == '\r' ? 0 : n;
 }
@@ -500,8 +562,11 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
     if (f.shift == 0 || before_size == 0) {
         behind = currency_from(t, a);
         after_size = behind.size;
-        // A currency apart from this number and against the next one is the next one's: '5 $10'.
-        if (after_size != 0 && a != after && a + after_size < t.size() && is_digit(byte_at(t, a + after_size))) {
+        // A currency apart from this number and against the next one is the
+        // next one's ('5 $10'), but for a next one with its own currency after
+        // it ('19,99 €29,99 €').
+        if (after_size != 0 && a != after && a + after_size < t.size() && is_digit(byte_at(t, a + after_size)) &&
+            currency_from(t, skip_spaces(t, shape_at(t, a + after_size).end)).size == 0) {
             after_size = 0;
         }
         if (after_size != 0) {
@@ -510,7 +575,9 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
             if (before_size == 0 && after_at == after && f.decimal_at == npos && !f.no_cents && !f.cents && f.shift == 0 &&
                 f.next + 2 <= t.size() &&
                 is_digit(byte_at(t, f.next)) && is_digit(byte_at(t, f.next + 1)) &&
-                (f.next + 2 == t.size() || !is_digit(byte_at(t, f.next + 2)))) {
+                (f.next + 2 == t.size() || !is_digit(byte_at(t, f.next + 2))) &&
+                !(f.next + 3 < t.size() && (t[f.next + 2] == '.' || t[f.next + 2] == ',') &&
+                  is_digit(byte_at(t, f.next + 3)))) {
                 f.cents = true;
                 f.cent_digits[0] = t[f.next];
                 f.cent_digits[1] = t[f.next + 1];
@@ -566,6 +633,24 @@ bool rises_to(const figure& a, const figure& b) noexcept {
         return true;
     }
     return a.mantissa <= b.mantissa;
+}
+
+// Whether a word stands before the number at `start`, set apart by a space,
+// that opens no range: the name the number belongs to ('iPhone 15 – 899 €',
+// 'Pixel 8 - $699'), where 'from 26 to 50 €' and 'ab 100 bis 200 CHF' open one.
+bool named_before(std::string_view t, std::size_t start) noexcept {
+    const std::size_t b = skip_spaces_back(t, start);
+    if (b == start || !letter_before(t, b)) return false;
+    std::size_t w = b;
+    while (letter_before(t, w)) w -= is_ascii_alpha(byte_at(t, w - 1)) ? 1 : 2;
+    const std::string_view word = t.substr(w, b - w);
+    for (std::string_view opening :
+         {"from", "From", "FROM", "ab", "Ab", "AB", "von", "Von", "od", "Od", "OD", "\xD0\xBE\xD1\x82",
+          "\xD0\x9E\xD1\x82", "de", "De", "desde", "Desde", "d\xC3\xA8s", "D\xC3\xA8s", "vanaf", "Vanaf", "fra", "Fra",
+          "fr\xC3\xA5n", "Fr\xC3\xA5n", "da", "Da", "dal", "Dal", "at", "At"}) {  // от, От, dès, från
+        if (word == opening) return false;
+    }
+    return true;
 }
 
 // The amount of a figure without a multiple, from the value of its digits
@@ -955,6 +1040,10 @@ price read_price(std::string_view text, price_mark mark, price_scratch& scratch)
     for (;;) {
         while (pos < n && !is_digit(byte_at(text, pos))) ++pos;
         if (pos == n) break;
+        if (const std::size_t past = past_numeric_entity(text, pos)) {
+            pos = past;
+            continue;
+        }
         const figure f = figure_at(text, pos, mark);
         pos = f.next > f.end ? f.next : f.end;
         if (f.percent) {
@@ -964,7 +1053,7 @@ price read_price(std::string_view text, price_mark mark, price_scratch& scratch)
         if (f.currency_size != 0) {
             const bool range =
                 previous && previous->fraction == f.fraction && range_between(text, previous->next, f.prefix) &&
-                rises_to(*previous, f);
+                rises_to(*previous, f) && !letter_before(text, previous->start) && !named_before(text, previous->start);
             if (f.currency_size == 1 && is_ascii_alpha(byte_at(text, f.currency_at))) {
                 if (!weak) {
                     weak = range ? *previous : f;

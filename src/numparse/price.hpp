@@ -73,8 +73,9 @@ struct price {
 //   currency_table.hpp, before it or after it, spaces between) is the price;
 //   when it ends a range ('X - Y', 'X to Y', 'from X to Y') of numbers with as
 //   many fraction digits that runs upward, the range's first number is (a
-//   count or a model before a dash is none: 'Modell 2024 – 899 €'); with no
-//   currency next
+//   count or a model before a dash is none: 'Modell 2024 – 899 €', nor a
+//   number glued to letters or after a word that opens no range: 'EOS R50 –
+//   799 €', 'iPhone 15 – 899 €'); with no currency next
 //   to any number, the first number with a fraction, else the first number;
 // - the decimal mark of the number: the given one, or the later one when both
 //   stand in it; one mark used once with exactly three digits after it (and
@@ -84,7 +85,8 @@ struct price {
 // - a mark before its digits, after neither a digit, a letter, a mark nor a
 //   currency ('S/.49.90'), is its decimal point ('$.99'); two digits right after a currency that follows
 //   a whole number with no space are its cents ('12€50'); a currency apart
-//   from a number and against the next one is the next one's ('5 $10');
+//   from a number and against the next one is the next one's ('5 $10'),
+//   unless that one has its own after it ('19,99 €29,99 €');
 // - '-' (U+2212, U+2013, U+2014) before it (or before its currency), not
 //   after another number, or parentheses around it and its currency make it
 //   negative; set apart from them by a space, the sign stands at the start or
@@ -96,7 +98,10 @@ struct price {
 // - two superscript digits right after a whole number are its cents ('19⁹⁹');
 // - a currency that is a single ASCII letter ('R', 'L') is the price's only
 //   when no later number has another currency ('1.5L 2,49 €');
-// - "&nbsp;" left over from a web page is a space.
+// - "&nbsp;" left over from a web page is a space, as is a numeric reference
+//   to a space ("&#160;"), and the digits of any other numeric reference
+//   ("&#8381;") are no number; a character that shows nothing (U+200B..U+200F,
+//   U+2060, U+FEFF) is a space too.
 price read_price(std::string_view text, price_mark mark, price_scratch& scratch);
 // The same, where `readable` bytes from text.data() (at least text.size()) may
 // be read: a short text of one number is then read from bit masks of its bytes,

@@ -29,9 +29,12 @@ for _e in sorted(ENTRIES, key=lambda e: (-len(e.encode()), e.encode())):
     BY_FIRST.setdefault(_e[0], []).append(_e)
 LONGEST = 24
 
-SPACES = " \t\n\r\u00a0\u2007\u2009\u202f\u3000"
-GROUP_SPACES = " \u00a0\u2007\u2009\u202f\u3000'\u2019"
+# the spaces, and the characters that show nothing (marks of direction, zero widths)
+SPACES = " \t\n\r\u00a0\u2007\u2009\u202f\u3000\u200b\u200c\u200d\u200e\u200f\u2060\ufeff"
+GROUP_SPACES = " \u00a0\u2007\u2009\u202f\u3000\u200b\u200c\u200d\u200e\u200f\u2060\ufeff'\u2019\u02bc"
 NBSP = "&nbsp;"  # left over from a web page: a space
+# a numeric reference left over from a web page ('&#160;', '&#xA0;')
+NUMERIC_ENTITY = re.compile(r"&#(?:([0-9]{1,6})|[xX]([0-9a-fA-F]{1,5}));")
 SUPERSCRIPTS = {c: i for i, c in enumerate("\u2070\u00b9\u00b2\u00b3\u2074\u2075\u2076\u2077\u2078\u2079")}
 MINUS = "-\u2212\u2013\u2014"
 DASHES = "-\u2013\u2014"
@@ -82,11 +85,42 @@ def currency_until(t, end):
     return len(best) if best else 0
 
 
+def entity_code(m):
+    return int(m.group(1)) if m.group(1) else int(m.group(2), 16)
+
+
+def entity_space_at(t, i):
+    """The length of "&nbsp;" or of a numeric reference to a space at i, or 0."""
+    if t.startswith(NBSP, i):
+        return len(NBSP)
+    m = NUMERIC_ENTITY.match(t, i)
+    return len(m.group(0)) if m and entity_code(m) < 0x110000 and chr(entity_code(m)) in SPACES.replace("\t", "").replace("\n", "").replace("\r", "") else 0
+
+
 def space_at(t, i):
     """The length of the space at i, or 0."""
     if i < len(t) and t[i] in SPACES:
         return 1
-    return len(NBSP) if t.startswith(NBSP, i) else 0
+    return entity_space_at(t, i)
+
+
+def entity_places(t, a, b):
+    """The places of t[a:b] that numeric references take."""
+    return {i for m in NUMERIC_ENTITY.finditer(t, a, b) for i in range(m.start(), m.end())}
+
+
+def digits_in(t, a, b):
+    """The digits of t[a:b], but for those of numeric references ('1&#160;299')."""
+    inside = entity_places(t, a, b)
+    return "".join(c for i, c in enumerate(t[a:b], a) if is_digit(c) and i not in inside)
+
+
+def past_numeric_entity(t, i):
+    """Where the numeric reference that the digit at i stands in ends, or None."""
+    for m in NUMERIC_ENTITY.finditer(t, max(0, i - 8), min(len(t), i + 8)):
+        if m.start() < i < m.end():
+            return m.end()
+    return None
 
 
 def skip_spaces(t, i):
@@ -99,8 +133,13 @@ def skip_spaces_back(t, i):
     while True:
         if i > 0 and t[i - 1] in SPACES:
             i -= 1
-        elif t[:i].endswith(NBSP):
-            i -= len(NBSP)
+            continue
+        for back in range(4, 11):
+            if back <= i and t[i - back] == "&":
+                if entity_space_at(t, i - back) == back:
+                    i -= back
+                    break
+                return i
         else:
             return i
 
@@ -121,7 +160,7 @@ def figure_end(t, i):
             i += 1
             first = False
             continue
-        sep = 1 if i < len(t) and t[i] in GROUP_SPACES else len(NBSP) if t.startswith(NBSP, i) else 0
+        sep = 1 if i < len(t) and t[i] in GROUP_SPACES else entity_space_at(t, i)
         if sep and (group <= 3 if first else group == 3) and three_digits_at(t, i + sep):
             i += sep
             first = False
@@ -142,7 +181,7 @@ def decimal_of(t, start, end, mark):
     if len(marks) > 1:
         return None
     last = marks[0]
-    whole = "".join(c for c in t[start:last] if is_digit(c))
+    whole = digits_in(t, start, last)
     if end - last == 4 and whole not in ("", "0"):
         return None
     return last
@@ -173,7 +212,7 @@ def figure_at(t, pos, mark):
     if not f.no_cents:
         f.decimal_at = decimal_of(t, f.start, f.end, mark)
         if f.decimal_at is not None:
-            f.fraction = sum(is_digit(c) for c in t[f.decimal_at + 1:f.end])
+            f.fraction = len(digits_in(t, f.decimal_at + 1, f.end))
     marks = [i for i in range(f.start, f.end) if t[i] in ".,"]
     # '19⁹⁹': two superscript digits after a whole number are its cents
     if not marks and not f.no_cents and t[after:after + 2] and all(c in SUPERSCRIPTS for c in t[after:after + 2]) \
@@ -225,13 +264,14 @@ def figure_at(t, pos, mark):
     after_size = 0
     if not f.shift or not before:
         after_size = currency_from(t, a)
-        if after_size and a != after and a + after_size < len(t) and is_digit(t[a + after_size]):
-            after_size = 0  # '5 $10': the currency of the next number
+        if (after_size and a != after and a + after_size < len(t) and is_digit(t[a + after_size])
+                and not currency_from(t, skip_spaces(t, figure_end(t, a + after_size)))):
+            after_size = 0  # '5 $10': the currency of the next number ('19,99 €29,99 €': not)
         if after_size:
             f.next = a + after_size
             # '12€50': cents after the currency that follows the whole amount
             if (not before and a == after and f.decimal_at is None and not f.no_cents and f.cents is None and not f.shift
-                    and re.match(r"[0-9]{2}(?![0-9])", t[f.next:])):
+                    and re.match(r"[0-9]{2}(?![0-9]|[.,][0-9])", t[f.next:])):
                 f.cents, f.fraction = t[f.next:f.next + 2], 2
                 f.next += 2
             a = skip_spaces(t, f.next)
@@ -251,9 +291,27 @@ def figure_at(t, pos, mark):
     # 'KD 12.500': one mark with three digits after it is the decimal point of a currency of thousandths
     if (f.currency is not None and CODES[f.currency] in THREE_DECIMALS and mark is None and f.decimal_at is None
             and not f.no_cents and f.cents is None and len(marks) == 1
-            and sum(is_digit(c) for c in t[marks[0] + 1:f.end]) == 3):
+            and len(digits_in(t, marks[0] + 1, f.end)) == 3):
         f.decimal_at, f.fraction = marks[0], 3
     return f
+
+
+# the words before a range's first number that open it ('from 26 to 50 €')
+OPENING_WORDS = {"from", "From", "FROM", "ab", "Ab", "AB", "von", "Von", "od", "Od", "OD", "от", "От", "de", "De",
+                 "desde", "Desde", "dès", "Dès", "vanaf", "Vanaf", "fra", "Fra", "från", "Från", "da", "Da", "dal",
+                 "Dal", "at", "At"}
+
+
+def named_before(t, start):
+    """A word before the number at start, set apart by a space, that opens no range: the
+    name the number belongs to ('iPhone 15 – 899 €')."""
+    b = skip_spaces_back(t, start)
+    if b == start or not letter_before(t, b):
+        return False
+    w = b
+    while letter_before(t, w):
+        w -= 1
+    return t[w:b] not in OPENING_WORDS
 
 
 def range_between(t, a, b):
@@ -268,8 +326,7 @@ def rises_to(t, a, b):
     """A range runs upward ('Modell 2024 – 899 €' is none): figures with as many digits after
     the mark compare by their digits' value, where it is all of the amount and has at most
     19 digits."""
-    da = "".join(c for c in t[a.start:a.end] if is_digit(c))
-    db = "".join(c for c in t[b.start:b.end] if is_digit(c))
+    da, db = digits_in(t, a.start, a.end), digits_in(t, b.start, b.end)
     if len(da) > 19 or len(db) > 19 or a.shift or b.shift or a.cents is not None or b.cents is not None:
         return True
     return int(da) <= int(db)
@@ -277,7 +334,8 @@ def rises_to(t, a, b):
 
 def amount(t, f):
     text = "".join("." if i == f.decimal_at else c
-                   for i, c in enumerate(t[f.start:f.end], f.start) if is_digit(c) or i == f.decimal_at)
+                   for i, c in enumerate(t[f.start:f.end], f.start)
+                   if (is_digit(c) and i not in entity_places(t, f.start, f.end)) or i == f.decimal_at)
     if f.cents is not None:
         text += "." + f.cents
     if f.shift:
@@ -306,6 +364,9 @@ def price(text, decimal=None):
             pos += 1
         if pos == len(t):
             break
+        if (past := past_numeric_entity(t, pos)) is not None:
+            pos = past  # '&#8381;': no number
+            continue
         f = figure_at(t, pos, decimal)
         pos = max(f.next, f.end)
         if f.percent:
@@ -314,7 +375,8 @@ def price(text, decimal=None):
         if f.currency is not None:
             chosen = f
             if (previous is not None and previous.fraction == f.fraction and range_between(t, previous.next, f.prefix)
-                    and rises_to(t, previous, f)):
+                    and rises_to(t, previous, f) and not letter_before(t, previous.start)
+                    and not named_before(t, previous.start)):
                 chosen = previous
             if len(f.currency) == 1 and f.currency.isascii() and f.currency.isalpha():
                 # a single letter ('R', 'L') is the currency only when no other one follows
