@@ -79,7 +79,11 @@ CASES = [
     # what a web page leaves: numeric references to spaces, and their digits no number
     ("1&#160;299 Kč", 1299, "Kč"),
     ("12,95&#xA0;€", 12.95, "€"),
-    ("&#8381; 1 990", 1990, None),
+    ("&#8381; 1 990", 1990, "₽"),  # a reference to a sign is that sign
+    ("&euro;12,99", 12.99, "€"),
+    ("12,99&nbsp;&pound;", 12.99, "£"),
+    ("&#x20AC; 5", 5, "€"),
+    ("&#65;5", 5, None),  # 'A': no sign
     ("&#xA0;12", 12, None),
     ("CHF 1’049.95", 1049.95, "CHF"),
     ("1\u00a0299,00\u00a0€", 1299.0, "€"),
@@ -149,6 +153,10 @@ CASES = [
     ("Rs.1,299", 1299, "Rs."),
     ("No.5 $10", 10, "$"),  # a currency against the next number is that one's
     ("19,99 €29,99 €", 19.99, "€"),  # but for a next number with its own
+    ("19,99 €4 Stück auf Lager", 19.99, "€"),  # or one that counts something after an amount
+    ("1 990 ₽3 шт. в наличии", 1990, "₽"),
+    ("19,99 €2-3 Tage", 19.99, "€"),
+    ("12.50 $15.00", 15.0, "$"),
     ("19,900원29,000원", 19900, "원"),  # (and the two digits after it go on: no cents)
     ("Canon EOS R50 – 799 €", 799, "€"),  # a number of a word starts no range
     ("iPhone 15 – 899 €", 899, "€"),  # nor one after a name
@@ -295,7 +303,7 @@ def test_catalogue(case):
 
 PIECES = ["1", "12", "0", "999", "1234", "5", ".", ",", ",-", ".-", " ", "\u00a0", "\u202f", "'", "%", "-", "(", ")",
           "€", "$", "US$", "zł", "руб.", "円", "CHF", "EUR", "kr", "R", "k", "to", " - ", " x ", "Fr.", "ab ", "x",
-          "é", "Ж", "–", "−", "~", "\u2019", "\u02bc", "\u200e", "\ufeff", "&#160;", "&#xA0;", "&#8364;", "&#", ";",
+          "é", "Ж", "–", "−", "~", "\u2019", "\u02bc", "\u200e", "\ufeff", "&#160;", "&#xA0;", "&#8364;", "&#", ";", "&euro;", "&#36;",
           "&nbsp;", "M", "₩", "원", ":", "Kit ", "i"]
 
 

@@ -152,45 +152,6 @@ std::size_t entry_of(const char* p, std::size_t n) noexcept {
     }
 }
 
-// The longest currency entry that starts at `pos`.
-[[gnu::always_inline]] inline entry_match currency_from(std::string_view t, std::size_t pos) noexcept {
-    if (pos >= t.size()) return {};
-    const std::size_t left = t.size() - pos;
-    std::uint32_t sizes = sizes_by_first[byte_at(t, pos)];
-    if (left < longest_entry) sizes &= (std::uint32_t{2} << left) - 1;
-    while (sizes != 0) {
-        const std::size_t n = static_cast<std::size_t>(31 - std::countl_zero(sizes));
-        sizes &= ~(std::uint32_t{1} << n);
-        if (const std::size_t i = entry_of(t.data() + pos, n); i != npos && fits(t, pos, n)) return {n, i};
-    }
-    return {};
-}
-
-// The longest currency entry that ends at `end`.
-entry_match currency_until(std::string_view t, std::size_t end) noexcept {
-    if (end == 0) return {};
-    std::uint32_t sizes = sizes_by_last[byte_at(t, end - 1)];
-    if (end < longest_entry) sizes &= (std::uint32_t{2} << end) - 1;
-    while (sizes != 0) {
-        const std::size_t n = static_cast<std::size_t>(31 - std::countl_zero(sizes));
-        sizes &= ~(std::uint32_t{1} << n);
-        const std::size_t at = end - n;
-        if (((sizes_by_first[byte_at(t, at)] >> n) & 1) == 0) continue;
-        if (const std::size_t i = entry_of(t.data() + at, n); i != npos && fits(t, at, n)) return {n, i};
-    }
-    return {};
-}
-
-constexpr std::string_view nbsp_entity = "&nbsp;";
-
-// A code point that reads as a space: U+0020, U+00A0, U+2007, U+2009,
-// U+202F, U+3000, and those that show nothing (U+200B..U+200F, U+2060,
-// U+FEFF: the marks of direction and the zero-width ones).
-constexpr bool is_space_code(std::uint32_t c) noexcept {
-    return c == 0x20 || c == 0xA0 || c == 0x2007 || c == 0x2009 || c == 0x202F || c == 0x3000 ||
-           (c >= 0x200B && c <= 0x200F) || c == 0x2060 || c == 0xFEFF;
-}
-
 // The size of a numeric character reference ("&#160;", "&#xA0;": at most
 // "&#" and 6 digits, or "&#x" and 5 hex digits, then ';') at `pos`, and its
 // code point; {0, 0} where none stands.
@@ -215,6 +176,96 @@ std::pair<std::size_t, std::uint32_t> numeric_entity_at(std::string_view t, std:
     }
     if (i == first || i >= t.size() || t[i] != ';') return {0, 0};
     return {i + 1 - pos, code};
+}
+
+// The currency sign that an HTML reference at `pos` stands for, as the entry
+// of that sign with the reference's size ('&euro;', '&#8364;', '&#x20AC;':
+// '€'), or none: named ones of the signs HTML names, numeric ones of a sign
+// of the table past ASCII, or '$'.
+static_assert(sizes_by_first['&'] == 0 && sizes_by_last[';'] == 0);
+[[gnu::cold]] entry_match entity_currency_at(std::string_view t, std::size_t pos) noexcept {
+    static constexpr std::pair<std::string_view, std::string_view> named[] = {
+        {"&euro;", "\xE2\x82\xAC"}, {"&pound;", "\xC2\xA3"}, {"&yen;", "\xC2\xA5"}, {"&cent;", "\xC2\xA2"},
+        {"&dollar;", "$"}};
+    const std::string_view rest = t.substr(pos);
+    for (const auto& [name, sign] : named) {
+        if (rest.starts_with(name)) {
+            const std::size_t i = entry_of(sign.data(), sign.size());
+            return i == npos ? entry_match{} : entry_match{name.size(), i};
+        }
+    }
+    const auto [size, code] = numeric_entity_at(t, pos);
+    if (size == 0 || !(code == '$' || (code >= 0x80 && code < 0x110000 && !(code >= 0xD800 && code < 0xE000)))) {
+        return {};
+    }
+    char utf8[4];
+    std::size_t n = 0;
+    if (code < 0x80) {
+        utf8[n++] = static_cast<char>(code);
+    } else if (code < 0x800) {
+        utf8[n++] = static_cast<char>(0xC0 | (code >> 6));
+        utf8[n++] = static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        utf8[n++] = static_cast<char>(0xE0 | (code >> 12));
+        utf8[n++] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        utf8[n++] = static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        utf8[n++] = static_cast<char>(0xF0 | (code >> 18));
+        utf8[n++] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        utf8[n++] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        utf8[n++] = static_cast<char>(0x80 | (code & 0x3F));
+    }
+    const std::size_t i = entry_of(utf8, n);
+    return i == npos ? entry_match{} : entry_match{size, i};
+}
+
+// The longest currency entry that starts at `pos`.
+[[gnu::always_inline]] inline entry_match currency_from(std::string_view t, std::size_t pos) noexcept {
+    if (pos >= t.size()) return {};
+    if (t[pos] == '&') [[unlikely]] return entity_currency_at(t, pos);  // (no entry starts with '&')
+    const std::size_t left = t.size() - pos;
+    std::uint32_t sizes = sizes_by_first[byte_at(t, pos)];
+    if (left < longest_entry) sizes &= (std::uint32_t{2} << left) - 1;
+    while (sizes != 0) {
+        const std::size_t n = static_cast<std::size_t>(31 - std::countl_zero(sizes));
+        sizes &= ~(std::uint32_t{1} << n);
+        if (const std::size_t i = entry_of(t.data() + pos, n); i != npos && fits(t, pos, n)) return {n, i};
+    }
+    return {};
+}
+
+// The longest currency entry that ends at `end`.
+entry_match currency_until(std::string_view t, std::size_t end) noexcept {
+    if (end == 0) return {};
+    if (t[end - 1] == ';') {  // (no entry ends with ';'; a reference is at most 10 bytes)
+        for (std::size_t back = 4; back <= 10 && back <= end; ++back) {
+            if (t[end - back] == '&') {
+                const entry_match e = entity_currency_at(t, end - back);
+                return e.size == back ? e : entry_match{};
+            }
+        }
+        return {};
+    }
+    std::uint32_t sizes = sizes_by_last[byte_at(t, end - 1)];
+    if (end < longest_entry) sizes &= (std::uint32_t{2} << end) - 1;
+    while (sizes != 0) {
+        const std::size_t n = static_cast<std::size_t>(31 - std::countl_zero(sizes));
+        sizes &= ~(std::uint32_t{1} << n);
+        const std::size_t at = end - n;
+        if (((sizes_by_first[byte_at(t, at)] >> n) & 1) == 0) continue;
+        if (const std::size_t i = entry_of(t.data() + at, n); i != npos && fits(t, at, n)) return {n, i};
+    }
+    return {};
+}
+
+constexpr std::string_view nbsp_entity = "&nbsp;";
+
+// A code point that reads as a space: U+0020, U+00A0, U+2007, U+2009,
+// U+202F, U+3000, and those that show nothing (U+200B..U+200F, U+2060,
+// U+FEFF: the marks of direction and the zero-width ones).
+constexpr bool is_space_code(std::uint32_t c) noexcept {
+    return c == 0x20 || c == 0xA0 || c == 0x2007 || c == 0x2009 || c == 0x202F || c == 0x3000 ||
+           (c >= 0x200B && c <= 0x200F) || c == 0x2060 || c == 0xFEFF;
 }
 
 // Where the numeric reference that the digit at `pos` stands in ends ('&#8381;',
@@ -564,10 +615,16 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
         after_size = behind.size;
         // A currency apart from this number and against the next one is the
         // next one's ('5 $10'), but for a next one with its own currency after
-        // it ('19,99 €29,99 €').
-        if (after_size != 0 && a != after && a + after_size < t.size() && is_digit(byte_at(t, a + after_size)) &&
-            currency_from(t, skip_spaces(t, shape_at(t, a + after_size).end)).size == 0) {
-            after_size = 0;
+        // it ('19,99 €29,99 €'), and for a next one that counts something
+        // after this one is written as an amount is (with a separator in it):
+        // a word or a dash follows it ('19,99 €4 Stück', '1 990 ₽3 шт.').
+        if (after_size != 0 && a != after && a + after_size < t.size() && is_digit(byte_at(t, a + after_size))) {
+            const std::size_t next_end = shape_at(t, a + after_size).end;
+            const std::size_t q = skip_spaces(t, next_end);
+            const bool amount_like = f.end - f.start != shape.digits;
+            if (currency_from(t, q).size == 0 && !(amount_like && (letter_at(t, q) || dash_at(t, next_end) != 0))) {
+                after_size = 0;
+            }
         }
         if (after_size != 0) {
             f.next = a + after_size;

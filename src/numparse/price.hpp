@@ -86,7 +86,8 @@ struct price {
 //   currency ('S/.49.90'), is its decimal point ('$.99'); two digits right after a currency that follows
 //   a whole number with no space are its cents ('12€50'); a currency apart
 //   from a number and against the next one is the next one's ('5 $10'),
-//   unless that one has its own after it ('19,99 €29,99 €');
+//   unless that one has its own after it ('19,99 €29,99 €') or, after a number
+//   with a separator in it, a word or a dash ('19,99 €4 Stück');
 // - '-' (U+2212, U+2013, U+2014) before it (or before its currency), not
 //   after another number, or parentheses around it and its currency make it
 //   negative; set apart from them by a space, the sign stands at the start or
@@ -99,8 +100,9 @@ struct price {
 // - a currency that is a single ASCII letter ('R', 'L') is the price's only
 //   when no later number has another currency ('1.5L 2,49 €');
 // - "&nbsp;" left over from a web page is a space, as is a numeric reference
-//   to a space ("&#160;"), and the digits of any other numeric reference
-//   ("&#8381;") are no number; a character that shows nothing (U+200B..U+200F,
+//   to a space ("&#160;"); a reference to a currency sign ("&euro;",
+//   "&#8364;") is that sign's entry; the digits of any other numeric
+//   reference are no number; a character that shows nothing (U+200B..U+200F,
 //   U+2060, U+FEFF) is a space too.
 price read_price(std::string_view text, price_mark mark, price_scratch& scratch);
 // The same, where `readable` bytes from text.data() (at least text.size()) may

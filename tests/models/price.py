@@ -66,9 +66,35 @@ def fits(t, at, e):
     return not (is_letter(e[-1]) and letter_at(t, at + len(e)))
 
 
+# the currency signs HTML names; a numeric reference stands for a sign past ASCII, or '$'
+NAMED_CURRENCY_ENTITIES = {"&euro;": "€", "&pound;": "£", "&yen;": "¥", "&cent;": "¢", "&dollar;": "$"}
+
+
+def entity_currency_at(t, i):
+    """(length, the currency it stands for) of an HTML reference to a currency sign at i, or
+    (0, None)."""
+    for name, sign in NAMED_CURRENCY_ENTITIES.items():
+        if t.startswith(name, i):
+            return (len(name), sign) if sign in CODES else (0, None)
+    m = NUMERIC_ENTITY.match(t, i)
+    if m:
+        code = entity_code(m)
+        if (code == 0x24 or 0x80 <= code < 0x110000) and not 0xD800 <= code < 0xE000 and chr(code) in CODES:
+            return len(m.group(0)), chr(code)
+    return 0, None
+
+
+def currency_text(t, at, n):
+    """The currency that the n characters at `at` are: a sign as written, or the one an HTML
+    reference stands for."""
+    return entity_currency_at(t, at)[1] if t.startswith("&", at) else t[at:at + n]
+
+
 def currency_from(t, i):
     if i >= len(t):
         return 0
+    if t[i] == "&":
+        return entity_currency_at(t, i)[0]
     for e in BY_FIRST.get(t[i], ()):
         if t.startswith(e, i) and fits(t, i, e):
             return len(e)
@@ -76,6 +102,12 @@ def currency_from(t, i):
 
 
 def currency_until(t, end):
+    if end and t[end - 1] == ";":
+        for back in range(4, 11):
+            if back <= end and t[end - back] == "&":
+                n = entity_currency_at(t, end - back)[0]
+                return n if n == back else 0
+        return 0
     best = None
     for e in ENTRIES:
         n = len(e)
@@ -264,9 +296,15 @@ def figure_at(t, pos, mark):
     after_size = 0
     if not f.shift or not before:
         after_size = currency_from(t, a)
-        if (after_size and a != after and a + after_size < len(t) and is_digit(t[a + after_size])
-                and not currency_from(t, skip_spaces(t, figure_end(t, a + after_size)))):
-            after_size = 0  # '5 $10': the currency of the next number ('19,99 €29,99 €': not)
+        if after_size and a != after and a + after_size < len(t) and is_digit(t[a + after_size]):
+            # '5 $10': the currency of the next number, but for one with its own ('19,99 €29,99 €')
+            # or one that counts something after an amount with a separator ('19,99 €4 Stück')
+            next_end = figure_end(t, a + after_size)
+            q = skip_spaces(t, next_end)
+            amount_like = f.end - f.start != len(digits_in(t, f.start, f.end))
+            if not currency_from(t, q) and not (amount_like and (letter_at(t, q) or (next_end < len(t)
+                                                                                    and t[next_end] in DASHES))):
+                after_size = 0
         if after_size:
             f.next = a + after_size
             # '12€50': cents after the currency that follows the whole amount
@@ -284,9 +322,9 @@ def figure_at(t, pos, mark):
 
     after_at = skip_spaces(t, after)
     if before and not (after_size and single(*before) and not single(after_at, after_size)):
-        f.currency = t[before[0]:before[0] + before[1]]
+        f.currency = currency_text(t, *before)
     elif after_size:
-        f.currency = t[after_at:after_at + after_size]
+        f.currency = currency_text(t, after_at, after_size)
     f.negative = minus is not None or (opened and closed)
     # 'KD 12.500': one mark with three digits after it is the decimal point of a currency of thousandths
     if (f.currency is not None and CODES[f.currency] in THREE_DECIMALS and mark is None and f.decimal_at is None
