@@ -97,14 +97,13 @@ bool letter_at(std::string_view t, std::size_t pos) noexcept {
 
 // An entry that begins or ends with a letter is a word of its own: no letter
 // may touch it on that side ('USD' is not in 'USDT', 'kr' not in 'kroner').
+// (`size` >= 1 bytes from `at` lie in the text)
 bool fits(std::string_view t, std::size_t at, std::size_t size) noexcept {
-    const std::string_view e = t.substr(at, size);
-    const auto first = static_cast<unsigned char>(e.front());
+    const unsigned char first = byte_at(t, at);
     if ((is_ascii_alpha(first) || is_letter_lead(first)) && letter_before(t, at)) return false;
-    const auto last = static_cast<unsigned char>(e.back());
+    const unsigned char last = byte_at(t, at + size - 1);
     const bool ends_in_letter =
-        is_ascii_alpha(last) ||
-        (is_continuation(last) && size >= 2 && is_letter_lead(static_cast<unsigned char>(e[size - 2])));
+        is_ascii_alpha(last) || (is_continuation(last) && size >= 2 && is_letter_lead(byte_at(t, at + size - 2)));
     return !(ends_in_letter && letter_at(t, at + size));
 }
 
@@ -143,7 +142,7 @@ constexpr std::array<std::uint16_t, hash_slots> entry_slots = [] {
 }();
 
 // The entry whose bytes are the n at p, or npos.
-std::size_t entry_of(const char* p, std::size_t n) noexcept {
+[[gnu::always_inline]] inline std::size_t entry_of(const char* p, std::size_t n) noexcept {
     for (std::size_t h = hash_bytes(p, n) & (hash_slots - 1);; h = (h + 1) & (hash_slots - 1)) {
         const std::size_t slot = entry_slots[h];
         if (slot == 0) return npos;
@@ -268,18 +267,17 @@ constexpr bool is_space_code(std::uint32_t c) noexcept {
            (c >= 0x200B && c <= 0x200F) || c == 0x2060 || c == 0xFEFF;
 }
 
-// Where the numeric reference that the digit at `pos` stands in ends ('&#8381;',
-// '&#xA0;': its digits are no number), or 0.
-std::size_t past_numeric_entity(std::string_view t, std::size_t pos) noexcept {
-    std::size_t j = pos;
-    while (j > 0 && pos - j < 7) {
-        const unsigned char c = byte_at(t, j - 1);
-        if (!(is_digit(c) || (c | 0x20) - unsigned{'a'} < 6 || (c | 0x20) == 'x')) break;
-        --j;
-    }
-    if (j < 2 || t[j - 1] != '#' || t[j - 2] != '&') return 0;
-    const std::size_t size = numeric_entity_at(t, j - 2).first;
-    return size != 0 && j - 2 + size > pos ? j - 2 + size : 0;
+// The size of the numeric reference at `pos` ('&'), or 1 where none stands.
+[[gnu::noinline]] std::size_t numeric_entity_size(std::string_view t, std::size_t pos) noexcept {
+    const std::size_t size = numeric_entity_at(t, pos).first;
+    return size != 0 ? size : 1;
+}
+
+// A reference to a space at `pos` ('&'): its size, or 0.
+[[gnu::noinline]] std::size_t entity_space_at(std::string_view t, std::size_t pos) noexcept {
+    if (t.substr(pos).starts_with(nbsp_entity)) return nbsp_entity.size();
+    const auto [size, code] = numeric_entity_at(t, pos);
+    return size != 0 && is_space_code(code) ? size : 0;
 }
 
 // The size of the space at `pos` (see is_space_code; tab and line ends too;
@@ -287,11 +285,9 @@ std::size_t past_numeric_entity(std::string_view t, std::size_t pos) noexcept {
 std::size_t space_at(std::string_view t, std::size_t pos) noexcept {
     if (pos >= t.size()) return 0;
     const unsigned char c = byte_at(t, pos);
-    if (c == ' ' || c == '\t' || c == '\n' || c == '\r') return 1;
-    if (c == '&') {
-        if (t.substr(pos).starts_with(nbsp_entity)) return nbsp_entity.size();
-        const auto [size, code] = numeric_entity_at(t, pos);
-        return size != 0 && is_space_code(code) ? size : 0;
+    if (c < 0x80) {
+        if (c == '&') [[unlikely]] return entity_space_at(t, pos);
+        return c == ' ' || c == '\t' || c == '\n' || c == '\r' ? 1 : 0;
     }
     if (c == 0xC2 && pos + 1 < t.size() && byte_at(t, pos + 1) == 0xA0) return 2;
     if ((c == 0xE2 || c == 0xE3 || c == 0xEF) && pos + 2 < t.size()) {
@@ -304,19 +300,24 @@ std::size_t space_at(std::string_view t, std::size_t pos) noexcept {
     return 0;
 }
 
+// The size of the reference to a space ending at `end` (at ';'), or 0.
+[[gnu::noinline]] std::size_t entity_space_until(std::string_view t, std::size_t end) noexcept {
+    if (t.substr(0, end).ends_with(nbsp_entity)) return nbsp_entity.size();
+    // a numeric reference is at most 10 bytes
+    for (std::size_t back = 4; back <= 10 && back <= end; ++back) {
+        if (t[end - back] == '&') return space_at(t, end - back) == back ? back : 0;
+    }
+    return 0;
+}
+
 // The size of the space ending at `end`, or 0.
 std::size_t space_until(std::string_view t, std::size_t end) noexcept {
     if (end == 0) return 0;
     const unsigned char c = byte_at(t, end - 1);
-    if (c == ';') {
-        if (t.substr(0, end).ends_with(nbsp_entity)) return nbsp_entity.size();
-        // a numeric reference is at most 10 bytes
-        for (std::size_t back = 4; back <= 10 && back <= end; ++back) {
-            if (t[end - back] == '&') return space_at(t, end - back) == back ? back : 0;
-        }
-        return 0;
+    if (c < 0x80) {
+        if (c == ';') [[unlikely]] return entity_space_until(t, end);
+        return c == ' ' || c == '\t' || c == '\n' || c == '\r' ? 1 : 0;
     }
-    if (c < 0x80) return c == ' ' || c == '\t' || c == '\n' || c == '\r' ? 1 : 0;
     if (end >= 2 && space_at(t, end - 2) == 2) return 2;
     if (end >= 3 && space_at(t, end - 3) == 3) return 3;
     return 0;
@@ -336,7 +337,9 @@ std::size_t skip_spaces_back(std::string_view t, std::size_t end) noexcept {
 // space of the thin or no-break kinds, or an apostrophe (', U+2019).
 std::size_t group_space_at(std::string_view t, std::size_t pos) noexcept {
     if (pos >= t.size()) return 0;
-    if (t[pos] == '\'') return 1;
+    const unsigned char c = byte_at(t, pos);
+    if (c != ' ' && c != '\'' && c != '&' && c < 0xC2) return 0;  // (most ends of a number)
+    if (c == '\'') return 1;
     if (pos + 2 < t.size() && byte_at(t, pos) == 0xE2 && byte_at(t, pos + 1) == 0x80 && byte_at(t, pos + 2) == 0x99) {
         return 3;
     }
@@ -458,6 +461,27 @@ figure_shape shape_at(std::string_view t, std::size_t pos) noexcept {
         f.end = pos;
         return f;
     }
+}
+
+// Where the digits from `pos` end, with the marks between them ('4', '29,99':
+// as far as the next number matters to the currency before it).
+std::size_t digits_end_at(std::string_view t, std::size_t pos) noexcept {
+    while (pos < t.size() && (is_digit(byte_at(t, pos)) || ((t[pos] == '.' || t[pos] == ',') && pos + 1 < t.size() &&
+                                                            is_digit(byte_at(t, pos + 1))))) {
+        ++pos;
+    }
+    return pos;
+}
+
+// Whether the number at `next`, against a currency that stands apart after
+// another number, takes that currency: unless it has its own after it, or
+// counts something (a word or a dash follows it) after a number written as
+// an amount is (`amount_like`: with a separator in it). (A call of its own:
+// few texts come here.)
+[[gnu::noinline]] bool next_takes_currency(std::string_view t, std::size_t next, bool amount_like) noexcept {
+    const std::size_t next_end = digits_end_at(t, next);
+    const std::size_t q = skip_spaces(t, next_end);
+    return currency_from(t, q).size == 0 && !(amount_like && (letter_at(t, q) || dash_at(t, next_end) != 0));
 }
 
 // The decimal mark of a number (npos: none) and the digits after it.
@@ -618,13 +642,9 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
         // it ('19,99 €29,99 €'), and for a next one that counts something
         // after this one is written as an amount is (with a separator in it):
         // a word or a dash follows it ('19,99 €4 Stück', '1 990 ₽3 шт.').
-        if (after_size != 0 && a != after && a + after_size < t.size() && is_digit(byte_at(t, a + after_size))) {
-            const std::size_t next_end = shape_at(t, a + after_size).end;
-            const std::size_t q = skip_spaces(t, next_end);
-            const bool amount_like = f.end - f.start != shape.digits;
-            if (currency_from(t, q).size == 0 && !(amount_like && (letter_at(t, q) || dash_at(t, next_end) != 0))) {
-                after_size = 0;
-            }
+        if (after_size != 0 && a != after && a + after_size < t.size() && is_digit(byte_at(t, a + after_size)) &&
+            next_takes_currency(t, a + after_size, f.end - f.start != shape.digits)) {
+            after_size = 0;
         }
         if (after_size != 0) {
             f.next = a + after_size;
@@ -679,19 +699,6 @@ bool range_between(std::string_view t, std::size_t from, std::size_t to) noexcep
     return false;
 }
 
-// Whether the range from `a` to `b` runs upward, as a range does: a count or
-// a model before a dash is no range's start ('Modell 2024 – 899 €'). Figures
-// with as many digits after the mark compare by the value of their digits,
-// where it was read (at most 19 digits) and is all of the amount (no multiple,
-// no cents apart); elsewhere the range is taken as written.
-bool rises_to(const figure& a, const figure& b) noexcept {
-    if (a.digits > detail::max_native_digits || b.digits > detail::max_native_digits || a.shift != 0 ||
-        b.shift != 0 || a.cents || b.cents) {
-        return true;
-    }
-    return a.mantissa <= b.mantissa;
-}
-
 // Whether a word stands before the number at `start`, set apart by a space,
 // that opens no range: the name the number belongs to ('iPhone 15 – 899 €',
 // 'Pixel 8 - $699'), where 'from 26 to 50 €' and 'ab 100 bis 200 CHF' open one.
@@ -708,6 +715,25 @@ bool named_before(std::string_view t, std::size_t start) noexcept {
         if (word == opening) return false;
     }
     return true;
+}
+
+// Whether `first`, a number before another with a range's words between
+// them (range_between), starts a range with it: a range runs upward, and
+// does not start at a number glued to letters ('EOS R50 – 799 €') or after a
+// word that opens none ('iPhone 15 – 899 €', see named_before). Numbers with
+// as many digits after the mark compare by the value of their digits (the
+// other's `mantissa` of `digits`), where it was read (at most 19 digits) and
+// is all of the amount (`whole_value`: no multiple, no cents apart);
+// elsewhere the range is taken as written. (A call of its own: inlined, it
+// cost the reading of every text, which seldom comes here.)
+[[gnu::noinline]] bool starts_range(std::string_view t, const figure& first, std::uint64_t mantissa,
+                                    std::size_t digits, bool whole_value) noexcept {
+    if (letter_before(t, first.start) || named_before(t, first.start)) return false;
+    if (first.digits > detail::max_native_digits || digits > detail::max_native_digits || first.shift != 0 ||
+        first.cents || !whole_value) {
+        return true;
+    }
+    return first.mantissa <= mantissa;
 }
 
 // The amount of a figure without a multiple, from the value of its digits
@@ -1095,12 +1121,11 @@ price read_price(std::string_view text, price_mark mark, price_scratch& scratch)
     std::size_t weak_currency_at = 0, weak_currency_size = 0, weak_currency_entry = 0;
     std::size_t pos = 0;
     for (;;) {
-        while (pos < n && !is_digit(byte_at(text, pos))) ++pos;
-        if (pos == n) break;
-        if (const std::size_t past = past_numeric_entity(text, pos)) {
-            pos = past;
-            continue;
+        // (a numeric reference is passed whole: its digits are no number, '&#8381;')
+        for (unsigned char c; pos < n && !is_digit(c = byte_at(text, pos));) {
+            pos += c == '&' ? numeric_entity_size(text, pos) : 1;
         }
+        if (pos == n) break;
         const figure f = figure_at(text, pos, mark);
         pos = f.next > f.end ? f.next : f.end;
         if (f.percent) {
@@ -1110,7 +1135,7 @@ price read_price(std::string_view text, price_mark mark, price_scratch& scratch)
         if (f.currency_size != 0) {
             const bool range =
                 previous && previous->fraction == f.fraction && range_between(text, previous->next, f.prefix) &&
-                rises_to(*previous, f) && !letter_before(text, previous->start) && !named_before(text, previous->start);
+                starts_range(text, *previous, f.mantissa, f.digits, f.shift == 0 && !f.cents);
             if (f.currency_size == 1 && is_ascii_alpha(byte_at(text, f.currency_at))) {
                 if (!weak) {
                     weak = range ? *previous : f;

@@ -147,14 +147,6 @@ def digits_in(t, a, b):
     return "".join(c for i, c in enumerate(t[a:b], a) if is_digit(c) and i not in inside)
 
 
-def past_numeric_entity(t, i):
-    """Where the numeric reference that the digit at i stands in ends, or None."""
-    for m in NUMERIC_ENTITY.finditer(t, max(0, i - 8), min(len(t), i + 8)):
-        if m.start() < i < m.end():
-            return m.end()
-    return None
-
-
 def skip_spaces(t, i):
     while n := space_at(t, i):
         i += n
@@ -299,7 +291,10 @@ def figure_at(t, pos, mark):
         if after_size and a != after and a + after_size < len(t) and is_digit(t[a + after_size]):
             # '5 $10': the currency of the next number, but for one with its own ('19,99 €29,99 €')
             # or one that counts something after an amount with a separator ('19,99 €4 Stück')
-            next_end = figure_end(t, a + after_size)
+            next_end = a + after_size  # its digits and the marks between them
+            while next_end < len(t) and (is_digit(t[next_end]) or (t[next_end] in ".," and next_end + 1 < len(t)
+                                                                    and is_digit(t[next_end + 1]))):
+                next_end += 1
             q = skip_spaces(t, next_end)
             amount_like = f.end - f.start != len(digits_in(t, f.start, f.end))
             if not currency_from(t, q) and not (amount_like and (letter_at(t, q) or (next_end < len(t)
@@ -399,12 +394,10 @@ def price(text, decimal=None):
     previous = first = first_fraction = weak = None
     while True:
         while pos < len(t) and not is_digit(t[pos]):
-            pos += 1
+            m = NUMERIC_ENTITY.match(t, pos) if t[pos] == "&" else None
+            pos = m.end() if m else pos + 1  # a numeric reference passed whole: '&#8381;' is no number
         if pos == len(t):
             break
-        if (past := past_numeric_entity(t, pos)) is not None:
-            pos = past  # '&#8381;': no number
-            continue
         f = figure_at(t, pos, decimal)
         pos = max(f.next, f.end)
         if f.percent:
