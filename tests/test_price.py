@@ -54,6 +54,8 @@ CASES = [
     ("-$5.00", -5.0, "$"),
     ("$-5.00", -5.0, "$"),
     ("(USD 12.50)", -12.5, "USD"),
+    ("Versandkosten (4,95 €)", 4.95, "€"),  # after a word, parentheses hold a note
+    ("Gift wrap ($4.99)", 4.99, "$"),
     ("−15,00 €", -15.0, "€"),
     ("Rabatt: - 5,00 €", -5.0, "€"),
     ("(- 5 €)", -5, "€"),
@@ -68,6 +70,7 @@ CASES = [
     ("50,- Kč", 50, "Kč"),
     ("1.899,-", 1899, None),
     ("1,299.-", 1299, None),
+    ("29.90.-", 29.9, None),  # a number with cents of its own
     ("€ 12,–", 12, "€"),
     # groups
     ("S/.49.90", 49.9, "S/."),  # the currency's dot is no decimal mark before the figure
@@ -100,6 +103,8 @@ CASES = [
     ("19,99 zł", 19.99, "zł"),
     ("$1,5", 1.5, "$"),
     ("3.14159 EUR", 3.14159, "EUR"),
+    ("1250.000 €", 1250.0, "€"),  # more than three digits before the mark: no group
+    ("1 250.000 €", 1250000, "€"),
     ("0.125 $", 0.125, "$"),
     # currencies before and after, with and without a space
     ("12.99 USD", 12.99, "USD"),
@@ -134,7 +139,8 @@ CASES = [
     ("M 12,99 €", 12.99, "€"),  # a lone letter only where there is no other currency
     ("12 EURO", 12, "EURO"),
     ("12 USDT", 12, None),  # a code inside a word is none
-    ("12 kroner", 12, None),
+    ("12 kroken", 12, None),  # nor 'kr' inside a word
+    ("12 kroner", 12, "kroner"),
     ("kr. 299,-", 299, "kr."),
     ("NOK 1 299,-", 1299, "NOK"),
     ("Rp 150.000", 150000, "Rp"),
@@ -156,6 +162,7 @@ CASES = [
     ("19,99 €4 Stück auf Lager", 19.99, "€"),  # or one that counts something after an amount
     ("1 990 ₽3 шт. в наличии", 1990, "₽"),
     ("19,99 €2-3 Tage", 19.99, "€"),
+    ("1 990 ₽2 490 ₽", 1990, "₽"),
     ("12.50 $15.00", 15.0, "$"),
     ("19,900원29,000원", 19900, "원"),  # (and the two digits after it go on: no cents)
     ("Canon EOS R50 – 799 €", 799, "€"),  # a number of a word starts no range
@@ -193,6 +200,11 @@ CASES = [
     ("US $19.99", 19.99, "US $"),
     ("250.000đ", 250000, "đ"),
     ("1 500 рублей", 1500, "рублей"),
+    ("299 kronor", 299, "kronor"),
+    ("1 299 Руб.", 1299, "Руб."),  # an abbreviation with a capital
+    ("RS. 499", 499, "RS."),
+    ("RO 2.500", 2.5, "RO"),  # a rial of thousandths
+    ("Nu 1 299 kr", 1299, "kr"),  # 'Nu': now
     # no digit, no price
     ("Free!", None, None),
     ("", None, None),

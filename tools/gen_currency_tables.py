@@ -72,7 +72,21 @@ ABBREVIATIONS = {
     "dollars": "USD", "dollar": "USD", "Dollar": "USD", "pesos": "MXN", "reais": "BRL", "yuan": "CNY",
     "złotych": "PLN", "rupees": "INR", "rupee": "INR", "yen": "JPY", "Yen": "JPY",
     "Ks": "MMK", "تومان": "IRR",
+    # the dinars and rials of thousandths as their shops write them
+    "RO": "OMR", "R.O.": "OMR", "R.O": "OMR", "LD": "LYD", "ل.د": "LYD", "dt": "TND", "Dt": "TND", "NTD": "TWD",
+    # names in the forms a number takes before them
+    "kronor": "SEK", "kroner": "NOK", "krona": "SEK", "krone": "DKK", "korun": "CZK", "koruna": "CZK",
+    "koruny": "CZK", "złote": "PLN", "złoty": "PLN", "zlotych": "PLN", "zlote": "PLN", "zloty": "PLN",
+    "рублів": "UAH", "гривен": "UAH", "гривня": "UAH", "грн.": "UAH", "Franken": "CHF", "francs": "CHF",
+    "franc": "CHF", "forint": "HUF", "baht": "THB", "บาท": "THB", "soles": "PEN", "dólares": "USD",
+    "dolares": "USD", "lira": "TRY", "rand": "ZAR", "ringgit": "MYR", "rupiah": "IDR", "块": "CNY",
+    "лей": "MDL", "лева": "BGN", "leva": "BGN", "lev": "BGN", "reales": "BRL", "euros": "EUR",
 }
+
+# Forms that are words of a language more often than a currency next to a
+# number: 'Nu' is Bhutan's 'Nu.' without its dot, and "now" in the Nordic
+# languages ('Nu 299 kr').
+WORDS = {"Nu", "FT"}
 
 # The codes that shops also write in lower case or with a capital only ('eur',
 # 'Eur'): those of the currencies most priced in whose lower-case form is no
@@ -131,12 +145,23 @@ def entries():
     # A symbol that ends an abbreviation with a dot is written without it too
     # ('ر.س.' and 'ر.س', 'лв.' and 'лв'), when two characters or more are left.
     for text, code in sorted(found.items()):
-        if text.endswith(".") and len(text) >= 3:
+        if text.endswith(".") and len(text) >= 3 and text[:-1] not in WORDS:
             add(text[:-1], code)
     # A symbol that several currencies share keeps the first code met; the
     # codes themselves always stand for themselves.
     for text, code in ABBREVIATIONS.items():
         add(text, code)
+    # Shops write the abbreviations in capitals too, and with a capital first
+    # ('РУБ.', 'Руб.', 'ZŁ', 'KČ', 'DHS').
+    for text, code in sorted(ABBREVIATIONS.items()):
+        if sum(c.isalpha() for c in text) >= 2:
+            for cased in (text.upper(), text[0].upper() + text[1:]):
+                if cased not in WORDS:
+                    add(cased, code)
+    for text, code in sorted(found.items()):
+        if text != text.upper() and 2 <= len(text) <= 4 and all(c.isalpha() or c == "." for c in text) \
+                and not text.isascii():
+            add(text.upper(), code)
     for code in CASED_CODES:
         if code != "TRY":  # 'try' is a word
             add(code.lower(), code)

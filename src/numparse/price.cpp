@@ -128,7 +128,7 @@ constexpr std::uint32_t hash_bytes(const char* p, std::size_t n) noexcept {
 
 // The entries by the hash of their bytes (open addressing, linear probing):
 // entry index + 1, 0 for an empty slot.
-constexpr std::size_t hash_slots = 2048;
+constexpr std::size_t hash_slots = 4096;
 static_assert(hash_slots >= 2 * currency_entry_count && (hash_slots & (hash_slots - 1)) == 0);
 constexpr std::array<std::uint16_t, hash_slots> entry_slots = [] {
     std::array<std::uint16_t, hash_slots> t{};
@@ -425,6 +425,7 @@ struct figure_shape {
     std::size_t last_mark = npos;                      // where the last mark stands
     std::size_t digits_before_last = 0;
     bool whole_is_zero = false;                        // the digits before the first mark are "0" or none
+    bool grouped = false;                              // a space or an apostrophe joins groups in it
 };
 
 // The number starting at the digit at `pos`.
@@ -455,6 +456,7 @@ figure_shape shape_at(std::string_view t, std::size_t pos) noexcept {
         if (const std::size_t sep = group_space_at(t, pos);
             sep != 0 && (first_group ? group <= 3 : group == 3) && three_digits_at(t, pos + sep)) {
             pos += sep;
+            f.grouped = true;
             first_group = false;
             continue;
         }
@@ -463,12 +465,19 @@ figure_shape shape_at(std::string_view t, std::size_t pos) noexcept {
     }
 }
 
-// Where the digits from `pos` end, with the marks between them ('4', '29,99':
-// as far as the next number matters to the currency before it).
+// Where the digits from `pos` end, with the marks between them and the spaces
+// before a group of three ('4', '29,99', '2 490': as far as the next number
+// matters to the currency before it).
 std::size_t digits_end_at(std::string_view t, std::size_t pos) noexcept {
-    while (pos < t.size() && (is_digit(byte_at(t, pos)) || ((t[pos] == '.' || t[pos] == ',') && pos + 1 < t.size() &&
-                                                            is_digit(byte_at(t, pos + 1))))) {
-        ++pos;
+    while (pos < t.size()) {
+        if (is_digit(byte_at(t, pos)) ||
+            ((t[pos] == '.' || t[pos] == ',') && pos + 1 < t.size() && is_digit(byte_at(t, pos + 1)))) {
+            ++pos;
+        } else if (const std::size_t sep = group_space_at(t, pos); sep != 0 && three_digits_at(t, pos + sep)) {
+            pos += sep;
+        } else {
+            break;
+        }
     }
     return pos;
 }
@@ -496,7 +505,9 @@ std::size_t digits_end_at(std::string_view t, std::size_t pos) noexcept {
     const std::size_t after = f.digits - f.digits_before_last;
     if (f.marks[0] != 0 && f.marks[1] != 0) return {f.last_mark, after};
     if (f.marks[0] + f.marks[1] > 1) return {npos, 0};
-    if (after == 3 && !f.whole_is_zero) return {npos, 0};
+    // (more than three digits before it, with no space between them: no
+    // group of thousands, so the decimal point: '1250.000')
+    if (after == 3 && !f.whole_is_zero && (f.digits_before_last <= 3 || f.grouped)) return {npos, 0};
     return {f.last_mark, after};
 }
 
@@ -552,8 +563,9 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
         shape.whole_is_zero = whole == 0 || (whole == 1 && t[f.start] == '0');
     }
     std::size_t after = f.end;
-    // No cents: ",-", ".-", ",--", ",–"
-    if (after + 1 < t.size() && (t[after] == ',' || t[after] == '.')) {
+    // No cents: ",-", ".-", ",--", ",–" (after a number with no decimal point
+    // of its own: '29.90.-' is 29.90)
+    if (after + 1 < t.size() && (t[after] == ',' || t[after] == '.') && decimal_of(shape, mark).first == npos) {
         if (std::size_t d = dash_at(t, after + 1)) {
             std::size_t q = after + 1 + d;
             while (std::size_t more = dash_at(t, q)) q += more;
@@ -611,7 +623,8 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
         b = skip_spaces_back(t, before_at);
         take_minus(before_at);
     }
-    const bool open = b != 0 && t[b - 1] == '(';
+    // (after a word, parentheses hold a note: 'Versandkosten (4,95 €)')
+    const bool open = b != 0 && t[b - 1] == '(' && !letter_before(t, skip_spaces_back(t, b - 1));
     f.prefix = b;
 
     // After it: 'k' or 'M' (of a price: with a currency before the number or

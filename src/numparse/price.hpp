@@ -79,19 +79,22 @@ struct price {
 //   to any number, the first number with a fraction, else the first number;
 // - the decimal mark of the number: the given one, or the later one when both
 //   stand in it; one mark used once with exactly three digits after it (and
-//   not after a lone 0) is a thousands separator, used twice or more always;
-//   otherwise the one mark is the decimal point; ",-" or ".-" after it means
-//   no cents ('50,-', '1.899,-');
+//   not after a lone 0, nor after more than three digits with no space among
+//   them: '1250.000') is a thousands separator, used twice or more always;
+//   otherwise the one mark is the decimal point; ",-" or ".-" after a number
+//   without a decimal point means no cents ('50,-', '1.899,-');
 // - a mark before its digits, after neither a digit, a letter, a mark nor a
-//   currency ('S/.49.90'), is its decimal point ('$.99'); two digits right after a currency that follows
-//   a whole number with no space are its cents ('12€50'); a currency apart
+//   currency ('S/.49.90'), is its decimal point ('$.99'); two digits right
+//   after a currency that follows a whole number with no space are its cents
+//   ('12€50'); a currency apart
 //   from a number and against the next one is the next one's ('5 $10'),
 //   unless that one has its own after it ('19,99 €29,99 €') or, after a number
 //   with a separator in it, a word or a dash ('19,99 €4 Stück');
 // - '-' (U+2212, U+2013, U+2014) before it (or before its currency), not
-//   after another number, or parentheses around it and its currency make it
-//   negative; set apart from them by a space, the sign stands at the start or
-//   after '(', ':' or '=' (else it is a dash after a label: 'Price - $19.99');
+//   after another number, or parentheses around it and its currency (not
+//   after a word: 'Versandkosten (4,95 €)' is a note) make it negative; set
+//   apart from them by a space, the sign stands at the start or after '(',
+//   ':' or '=' (else it is a dash after a label: 'Price - $19.99');
 // - 'k' after it, with its currency before it ('£1.5k') or after the letter
 //   ('150k ₫'), multiplies by 1000, 'M' by a million ('$1.2M');
 // - a currency of thousandths (BHD, JOD, KWD, LYD, OMR, TND) makes one mark

@@ -206,7 +206,9 @@ def decimal_of(t, start, end, mark):
         return None
     last = marks[0]
     whole = digits_in(t, start, last)
-    if end - last == 4 and whole not in ("", "0"):
+    # three digits after it: a thousands group, but after more than three digits with no space
+    # between them ('1250.000')
+    if end - last == 4 and whole not in ("", "0") and (len(whole) <= 3 or last - start != len(whole)):
         return None
     return last
 
@@ -227,7 +229,7 @@ def figure_at(t, pos, mark):
     f.decimal_at, f.fraction = None, 0
     f.currency = None
     after = f.end
-    if after + 1 < len(t) and t[after] in ".," and t[after + 1] in DASHES:
+    if after + 1 < len(t) and t[after] in ".," and t[after + 1] in DASHES and decimal_of(t, f.start, f.end, mark) is None:
         q = after + 1
         while q < len(t) and t[q] in DASHES:
             q += 1
@@ -272,7 +274,7 @@ def figure_at(t, pos, mark):
         b = skip_spaces_back(t, b - c)
         if minus is None:
             minus, b = take_minus(b, before[0])
-    opened = b > 0 and t[b - 1] == "("
+    opened = b > 0 and t[b - 1] == "(" and not letter_before(t, skip_spaces_back(t, b - 1))  # not a note
     f.prefix = b
 
     # 'k' or 'M' of a price: with a currency before the number or after the letter
@@ -291,10 +293,16 @@ def figure_at(t, pos, mark):
         if after_size and a != after and a + after_size < len(t) and is_digit(t[a + after_size]):
             # '5 $10': the currency of the next number, but for one with its own ('19,99 €29,99 €')
             # or one that counts something after an amount with a separator ('19,99 €4 Stück')
-            next_end = a + after_size  # its digits and the marks between them
-            while next_end < len(t) and (is_digit(t[next_end]) or (t[next_end] in ".," and next_end + 1 < len(t)
-                                                                    and is_digit(t[next_end + 1]))):
-                next_end += 1
+            next_end = a + after_size  # its digits, the marks between them, spaces before three digits
+            while next_end < len(t):
+                sep = 1 if t[next_end] in GROUP_SPACES else entity_space_at(t, next_end)
+                if is_digit(t[next_end]) or (t[next_end] in ".," and next_end + 1 < len(t)
+                                             and is_digit(t[next_end + 1])):
+                    next_end += 1
+                elif sep and three_digits_at(t, next_end + sep):
+                    next_end += sep
+                else:
+                    break
             q = skip_spaces(t, next_end)
             amount_like = f.end - f.start != len(digits_in(t, f.start, f.end))
             if not currency_from(t, q) and not (amount_like and (letter_at(t, q) or (next_end < len(t)
