@@ -98,7 +98,7 @@ bool letter_at(std::string_view t, std::size_t pos) noexcept {
 // An entry that begins or ends with a letter is a word of its own: no letter
 // may touch it on that side ('USD' is not in 'USDT', 'kr' not in 'kroner').
 // (`size` >= 1 bytes from `at` lie in the text)
-bool fits(std::string_view t, std::size_t at, std::size_t size) noexcept {
+[[gnu::always_inline]] inline bool fits(std::string_view t, std::size_t at, std::size_t size) noexcept {
     const unsigned char first = byte_at(t, at);
     if ((is_ascii_alpha(first) || is_letter_lead(first)) && letter_before(t, at)) return false;
     const unsigned char last = byte_at(t, at + size - 1);
@@ -335,7 +335,7 @@ std::size_t skip_spaces_back(std::string_view t, std::size_t end) noexcept {
 
 // The size of a digit group separator at `pos` that is not '.' or ',': a
 // space of the thin or no-break kinds, or an apostrophe (', U+2019).
-std::size_t group_space_at(std::string_view t, std::size_t pos) noexcept {
+[[gnu::always_inline]] inline std::size_t group_space_at(std::string_view t, std::size_t pos) noexcept {
     if (pos >= t.size()) return 0;
     const unsigned char c = byte_at(t, pos);
     if (c != ' ' && c != '\'' && c != '&' && c < 0xC2) return 0;  // (most ends of a number)
@@ -468,7 +468,7 @@ figure_shape shape_at(std::string_view t, std::size_t pos) noexcept {
 // Where the digits from `pos` end, with the marks between them and the spaces
 // before a group of three ('4', '29,99', '2 490': as far as the next number
 // matters to the currency before it).
-std::size_t digits_end_at(std::string_view t, std::size_t pos) noexcept {
+[[gnu::noinline]] std::size_t digits_end_at(std::string_view t, std::size_t pos) noexcept {
     while (pos < t.size()) {
         if (is_digit(byte_at(t, pos)) ||
             ((t[pos] == '.' || t[pos] == ',') && pos + 1 < t.size() && is_digit(byte_at(t, pos + 1)))) {
