@@ -195,7 +195,7 @@ def test_docstring_examples():
     import doctest
 
     result = doctest.testmod(tavo.keys, report=True)
-    assert (result.attempted, result.failed) == (2, 0)
+    assert (result.attempted, result.failed) == (4, 0)
 
 
 def test_keys_are_converted_once_and_kept_when_unchanged():

@@ -29,7 +29,8 @@ constexpr auto payload_args = doc(
     "Args:\n"
     "    data: The payload.\n"
     "    depth: How many levels of dicts get their keys converted (lists and tuples\n"
-    "        are no level); None for all. Below it, objects are returned as they are.\n\n"
+    "        are no level); None for all. Below it, objects are returned as they are.\n\n");
+constexpr auto payload_raises = doc(
     "Raises:\n"
     "    ValueError: Two keys of one dict become the same key; a dict, list or tuple\n"
     "        contains itself; depth is negative.\n\n");
@@ -118,7 +119,10 @@ std::span<function_row> table_of(columns::function_list<R...>) {
             "for them and whose values are converted in turn; a list or tuple (or subclass)\n"
             "becomes a new list or tuple of converted items; anything else is returned as it is.\n"
             "The input is never changed.\n\n" + payload_args +
+            "Returns:\n    The payload with snake_case keys.\n\n" + payload_raises +
             "Examples:\n"
+            "    >>> uncamel([{'userId': 1, 'rawData': {'fieldName': 2}}], depth=1)\n"
+            "    [{'user_id': 1, 'raw_data': {'fieldName': 2}}]\n"
             "    >>> uncamel({'userId': 1, 'items': [{'unitPrice': 2}]})\n"
             "    {'user_id': 1, 'items': [{'unit_price': 2}]}">,
             "keys_uncamel", "tavo.keys"),
@@ -129,9 +133,13 @@ std::span<function_row> table_of(columns::function_list<R...>) {
             "'lastUpdate' or 'userID', is kept as it is) and whose values are converted in\n"
             "turn; a list or tuple (or subclass) becomes a new list or tuple of converted items;\n"
             "anything else is returned as it is. The input is never changed.\n\n" + payload_args +
+            "Returns:\n    The payload with camelCase keys (where they have underscores).\n\n" +
+            payload_raises +
             "Examples:\n"
             "    >>> underscore_to_camelcase({'user_id': 1, 'items': [{'unit_price': 2}]})\n"
-            "    {'userId': 1, 'items': [{'unitPrice': 2}]}">,
+            "    {'userId': 1, 'items': [{'unitPrice': 2}]}\n"
+            "    >>> underscore_to_camelcase({'user_id': 1, 'extra': {'raw_value': 2}}, depth=1)\n"
+            "    {'userId': 1, 'extra': {'raw_value': 2}}">,
             "keys_underscore_to_camelcase", "tavo.keys"),
         // tavo.columns
         text_row<R>()...,

@@ -41,63 +41,125 @@ function_row text_row(const char* doc) {
 // and kept for the process (an import that fails and is tried again reuses them).
 std::span<function_row> functions() {
     static function_row table[] = {
-        row<parse_desc, parse_body>(kept<signature<parse_desc>() +
-            "Extract number from string.\n\nArgs:\n    s: String to parse.\n\n"
-            "Returns:\n    Parsed int or float, or None if parsing fails.\n\nExamples:\n"
-            "    >>> parse('1,200m')\n    1200\n    >>> parse('100.0')\n    100.0\n"
-            "    >>> parse('(1)')\n    -1">),
-        row<multikeysort_desc, multikeysort_body>(kept<signature<multikeysort_desc>() +
-            "Sort list of dictionaries by multiple keys.\n\n"
-            "Uses pre-extracted values for O(n) extraction instead of O(n log n).\n\nArgs:\n"
-            "    items: List of dictionaries to sort.\n"
-            "    columns: List of column names (prefix with '-' for descending).\n"
-            "    inplace: If True, sort in place; otherwise return new sorted list.\n\n"
-            "Returns:\n    Sorted list if inplace=False, otherwise None.">),
-        row<sanitize_desc, sanitize_vulgar_string_body>(kept<signature<sanitize_desc>() +
-            "Replace vulgar fractions with decimal equivalents.\n\n"
-            "Converts number and vulgar fraction combinations to number and decimal.\n\nArgs:\n"
-            "    s: String containing vulgar fractions.\n\nReturns:\n"
-            "    String with fractions converted to decimals.\n\nExamples:\n"
-            "    >>> sanitize_vulgar_string(\"Foo-Bar+Baz: 17s 4\u00be 1 \u215b 20 93\u00be - 94\u215b\")\n"
-            "    'Foo-Bar+Baz: 17s 4.75 1.125 20 93.75 - 94.125'\n"
-            "    >>> sanitize_vulgar_string(\"\u2153 cup\")\n    '0.333333 cup'">),
-        text_row<uncamel_desc, uncamel_body, uncamel_short>(kept<signature<uncamel_desc>() +
-            "Convert camelCase to snake_case.\n\nArgs:\n    camel: CamelCase string.\n\n"
-            "Returns:\n    snake_case string.\n\nExamples:\n    >>> uncamel('CamelCase')\n    'camel_case'\n"
-            "    >>> uncamel('CamelCamelCase')\n    'camel_camel_case'\n"
-            "    >>> uncamel('getHTTPResponseCode')\n    'get_http_response_code'">),
+        row<parse_desc, parse_body>(kept<signature<parse_desc>() + R"(Extract number from string.
+
+Args:
+    s: String to parse.
+
+Returns:
+    Parsed int or float, or None if parsing fails.
+
+Examples:
+    >>> parse('1,200m')
+    1200
+    >>> parse('100.0')
+    100.0
+    >>> parse('(1)')
+    -1)">),
+        row<multikeysort_desc, multikeysort_body>(kept<signature<multikeysort_desc>() + R"(Sort list of dictionaries by multiple keys.
+
+Uses pre-extracted values for O(n) extraction instead of O(n log n).
+
+Args:
+    items: List of dictionaries to sort.
+    columns: List of column names (prefix with '-' for descending).
+    inplace: If True, sort in place; otherwise return new sorted list.
+
+Returns:
+    Sorted list if inplace=False, otherwise None.)">),
+        row<sanitize_desc, sanitize_vulgar_string_body>(kept<signature<sanitize_desc>() + R"(Replace vulgar fractions with decimal equivalents.
+
+Converts number and vulgar fraction combinations to number and decimal.
+
+Args:
+    s: String containing vulgar fractions.
+
+Returns:
+    String with fractions converted to decimals.
+
+Examples:
+    >>> sanitize_vulgar_string("Foo-Bar+Baz: 17s 4¾ 1 ⅛ 20 93¾ - 94⅛")
+    'Foo-Bar+Baz: 17s 4.75 1.125 20 93.75 - 94.125'
+    >>> sanitize_vulgar_string("⅓ cup")
+    '0.333333 cup')">),
+        text_row<uncamel_desc, uncamel_body, uncamel_short>(kept<signature<uncamel_desc>() + R"(Convert camelCase to snake_case.
+
+Args:
+    camel: CamelCase string.
+
+Returns:
+    snake_case string.
+
+Examples:
+    >>> uncamel('CamelCase')
+    'camel_case'
+    >>> uncamel('CamelCamelCase')
+    'camel_camel_case'
+    >>> uncamel('getHTTPResponseCode')
+    'get_http_response_code')">),
         text_row<underscore_desc, underscore_to_camelcase_body, underscore_to_camelcase_short>(
-            kept<signature<underscore_desc>() +
-            "Convert underscore_delimited_text to camelCase.\n\nArgs:\n"
-            "    s: Underscore-delimited string.\n\nReturns:\n    camelCase string.\n\nExamples:\n"
-            "    >>> underscore_to_camelcase('foo_bar_baz')\n    'fooBarBaz'\n"
-            "    >>> underscore_to_camelcase('FOO_BAR')\n    'fooBar'\n"
-            "    >>> underscore_to_camelcase('_foo_bar')\n    'fooBar'">),
-        row<collapse_desc, collapse_body>(kept<signature<collapse_desc>() +
-            "Recursively flatten nested lists/tuples into a single list.\n\nArgs:\n"
-            "    args: Items to collapse (can be nested lists/tuples).\n\nReturns:\n"
-            "    Flattened list of items.\n\nExamples:\n"
-            "    >>> collapse([['a', ['b', ('c', 'd')]], -2, -1, [0, 1]])\n"
-            "    ['a', 'b', 'c', 'd', -2, -1, 0, 1]">),
-        row<backfill_desc, backfill_body>(kept<signature<backfill_desc>() +
-            "Back-fill a sorted array with the latest value.\n\nArgs:\n"
-            "    values: List of values (may contain None).\n\nReturns:\n"
-            "    List with None values replaced by the most recent non-None value.\n\nExamples:\n"
-            "    >>> backfill([None, None, 1, 2, 3, None, 4])\n    [1, 1, 1, 2, 3, 3, 4]">),
-        row<backfill_iterdict_desc, backfill_iterdict_body>(kept<signature<backfill_iterdict_desc>() +
-            "Back-fill a sorted iterdict with the latest values.\n\nArgs:\n"
-            "    iterdict: List of dicts with possibly None values.\n\nReturns:\n"
-            "    List of dicts with None values replaced by most recent non-None values per key.\n\n"
-            "Examples:\n"
-            "    >>> backfill_iterdict([{'a': 1, 'b': None}, {'a': 4, 'b': 2}, {'a': None, 'b': None}])\n"
-            "    [{'a': 1, 'b': 2}, {'a': 4, 'b': 2}, {'a': 4, 'b': 2}]">),
-        row<same_order_desc, same_order_body>(kept<signature<same_order_desc>() +
-            "Compare two lists and check if elements in ref appear in same order in comp.\n\nArgs:\n"
-            "    ref_list: Reference list of elements.\n"
-            "    comp: Comparison list to check order against.\n\nReturns:\n"
-            "    True if all ref elements appear in comp in the same relative order.\n\nExamples:\n"
-            "    >>> same_order(['x', 'y', 'z'], ['x', 'a', 'b', 'y', 'd', 'z'])\n    True\n"
-            "    >>> same_order(['x', 'y', 'z'], ['x', 'z', 'y'])\n    False">),
+            kept<signature<underscore_desc>() + R"(Convert underscore_delimited_text to camelCase.
+
+Args:
+    s: Underscore-delimited string.
+
+Returns:
+    camelCase string.
+
+Examples:
+    >>> underscore_to_camelcase('foo_bar_baz')
+    'fooBarBaz'
+    >>> underscore_to_camelcase('FOO_BAR')
+    'fooBar'
+    >>> underscore_to_camelcase('_foo_bar')
+    'fooBar')">),
+        row<collapse_desc, collapse_body>(kept<signature<collapse_desc>() + R"(Recursively flatten nested lists/tuples into a single list.
+
+Args:
+    args: Items to collapse (can be nested lists/tuples).
+
+Returns:
+    Flattened list of items.
+
+Examples:
+    >>> collapse([['a', ['b', ('c', 'd')]], -2, -1, [0, 1]])
+    ['a', 'b', 'c', 'd', -2, -1, 0, 1])">),
+        row<backfill_desc, backfill_body>(kept<signature<backfill_desc>() + R"(Back-fill a sorted array with the latest value.
+
+Args:
+    values: List of values (may contain None).
+
+Returns:
+    List with None values replaced by the most recent non-None value.
+
+Examples:
+    >>> backfill([None, None, 1, 2, 3, None, 4])
+    [1, 1, 1, 2, 3, 3, 4])">),
+        row<backfill_iterdict_desc, backfill_iterdict_body>(kept<signature<backfill_iterdict_desc>() + R"(Back-fill a sorted iterdict with the latest values.
+
+Args:
+    iterdict: List of dicts with possibly None values.
+
+Returns:
+    List of dicts with None values replaced by most recent non-None values per key.
+
+Examples:
+    >>> backfill_iterdict([{'a': 1, 'b': None}, {'a': 4, 'b': 2}, {'a': None, 'b': None}])
+    [{'a': 1, 'b': 2}, {'a': 4, 'b': 2}, {'a': 4, 'b': 2}])">),
+        row<same_order_desc, same_order_body>(kept<signature<same_order_desc>() + R"(Compare two lists and check if elements in ref appear in same order in comp.
+
+Args:
+    ref_list: Reference list of elements.
+    comp: Comparison list to check order against.
+
+Returns:
+    True if all ref elements appear in comp in the same relative order.
+
+Examples:
+    >>> same_order(['x', 'y', 'z'], ['x', 'a', 'b', 'y', 'd', 'z'])
+    True
+    >>> same_order(['x', 'y', 'z'], ['x', 'z', 'y'])
+    False)">),
     };
     return table;
 }

@@ -97,11 +97,16 @@ def keys_uncamel(data: dict[_K, Any], *, depth: SupportsIndex | None = None) -> 
         depth: How many levels of dicts get their keys converted (lists and tuples
             are no level); None for all. Below it, objects are returned as they are.
 
+    Returns:
+        The payload with snake_case keys.
+
     Raises:
         ValueError: Two keys of one dict become the same key; a dict, list or tuple
             contains itself; depth is negative.
 
     Examples:
+        >>> uncamel([{'userId': 1, 'rawData': {'fieldName': 2}}], depth=1)
+        [{'user_id': 1, 'raw_data': {'fieldName': 2}}]
         >>> uncamel({'userId': 1, 'items': [{'unitPrice': 2}]})
         {'user_id': 1, 'items': [{'unit_price': 2}]}
     """
@@ -126,6 +131,9 @@ def keys_underscore_to_camelcase(data: dict[_K, Any], *, depth: SupportsIndex | 
         depth: How many levels of dicts get their keys converted (lists and tuples
             are no level); None for all. Below it, objects are returned as they are.
 
+    Returns:
+        The payload with camelCase keys (where they have underscores).
+
     Raises:
         ValueError: Two keys of one dict become the same key; a dict, list or tuple
             contains itself; depth is negative.
@@ -133,6 +141,8 @@ def keys_underscore_to_camelcase(data: dict[_K, Any], *, depth: SupportsIndex | 
     Examples:
         >>> underscore_to_camelcase({'user_id': 1, 'items': [{'unit_price': 2}]})
         {'userId': 1, 'items': [{'unitPrice': 2}]}
+        >>> underscore_to_camelcase({'user_id': 1, 'extra': {'raw_value': 2}}, depth=1)
+        {'userId': 1, 'extra': {'raw_value': 2}}
     """
 @overload
 def keys_underscore_to_camelcase(data: list[Any], *, depth: SupportsIndex | None = None) -> list[Any]: ...

@@ -107,61 +107,6 @@ struct mapped_word {
     std::uint64_t mapped, flags;
 };
 
-// The walk that both conversions of ASCII text take, from byte `start` on,
-// by path P: 32 bytes at a time on the avx512 path while at least
-// Op::wide_reach bytes are left, sixteen while at least Op::block_reach are
-// (a block reads its neighbours from the text itself), then eight. Each step
-// maps its bytes and flags some of them; a block is placed by the path's
-// writer (Op::put_block), a word by Op::put, which writes a word of mapped
-// bytes with the flagged ones handled. Writes up to Op::overshoot<P> bytes
-// past the returned position.
-template <class Op, cpu::path P>
-[[gnu::always_inline]] inline char* walk_ascii(const char* s, std::size_t n, std::size_t start, char* o) {
-    std::size_t i = start;
-    while (i < n) {
-        if constexpr (vectors::expands_512<P>) {
-            if (i > start && n - i >= Op::wide_reach) {
-                o = Op::wide_block(o, s + i);
-                i += 32;
-                continue;
-            }
-        }
-        if (vec::available && i > start && n - i >= Op::block_reach) {
-            const auto [mapped, flags] = Op::block(s + i);
-            o = Op::template put_block<P>(o, mapped, flags);
-            i += 16;
-            continue;
-        }
-        const std::size_t count = n - i < 8 ? n - i : 8;
-        const std::uint64_t x = count == 8 ? words::load(s + i) : words::load_partial(s + i, count);
-        const auto [mapped, flags] = Op::word(s, n, start, i, x);
-        o = Op::put(o, mapped, flags, count);
-        i += count;
-    }
-    return o;
-}
-
-// A walk of ASCII text into a sink, and the one of this CPU's path among those of a
-// conversion, chosen at the first call.
-using ascii_walk = void (*)(const char*, std::size_t, byte_sink&);
-
-template <ascii_walk Baseline, ascii_walk Ssse3, ascii_walk Avx512>
-ascii_walk walk_of_this_cpu() noexcept {
-    switch (cpu::chosen()) {
-        case cpu::path::avx512: return Avx512;
-        case cpu::path::avx2:  // the ssse3 code (case_vectors.hpp says why)
-        case cpu::path::ssse3: return Ssse3;
-        case cpu::path::baseline: break;
-    }
-    return Baseline;
-}
-
-// --- uncamel ---------------------------------------------------------------------------
-
-// ASCII text, eight or sixteen bytes at a time: for each byte the masks flag
-// a capital, a small letter or a digit, of the byte and of its neighbours, for
-// uncamel_starts_word.
-
 // Writes eight lowered bytes (`count` of them real) with an underscore in
 // front of each byte flagged in `inserts` (bit 7 of the byte): the whole word
 // is stored, then at each insertion the underscore is written and the rest of
@@ -182,34 +127,157 @@ inline char* put_with_underscores(char* o, std::uint64_t lowered, std::uint64_t 
     return o + (count - done);
 }
 
+// Writes the bytes of an eight-byte word (`count` of them real) that are not
+// flagged in `drops` (bit 7 of the byte): the word is stored, and at each
+// dropped byte the rest of the word is stored again from the byte after it.
+// Writes up to 8 bytes past the returned position.
+inline char* put_without(char* o, std::uint64_t word, std::uint64_t drops, std::size_t count) noexcept {
+    std::size_t done = 0;  // first byte of the word not yet accounted for
+    words::store(o, word);
+    while (drops) {
+        const unsigned k = words::first_byte(drops);
+        drops &= drops - 1;
+        o += k - done;
+        done = k + 1;
+        if (done < 8) words::store(o, word >> (8 * done));
+    }
+    return o + (count > done ? count - done : 0);
+}
+
+// A word of eight mapped bytes (`count` of them real) placed with the flagged
+// ones handled: an underscore in front of each where Op::inserts, else dropped.
+template <class Op>
+[[gnu::always_inline]] inline char* put_word(char* o, std::uint64_t mapped, std::uint64_t flags,
+                                             std::size_t count) noexcept {
+    if constexpr (Op::inserts) {
+        return put_with_underscores(o, mapped, flags, count);
+    } else {
+        return put_without(o, mapped, flags, count);
+    }
+}
+
+// Sixteen mapped bytes placed so (bit 7 of each flagged byte): at once on the
+// paths with a byte shuffle or avx512's expand; else a word at a time, or
+// stored whole when none is flagged.
+template <class Op, cpu::path P>
+[[gnu::always_inline]] inline char* put_block(char* o, vec::bytes16 mapped, vec::bytes16 flags) noexcept {
+    if constexpr (vectors::shuffled<P> || vectors::expands_512<P>) {
+        if constexpr (Op::inserts) {
+            return vectors::expand16(o, mapped, vec::lane_bits(flags));
+        } else {
+            return vectors::compact16(o, mapped, vec::lane_bits(flags));
+        }
+    } else {
+        if ((vec::low_half(flags) | vec::high_half(flags)) == 0) {
+            vec::store(o, mapped);
+            return o + 16;
+        }
+        o = put_word<Op>(o, vec::low_half(mapped), vec::low_half(flags) & words::high, 8);
+        return put_word<Op>(o, vec::high_half(mapped), vec::high_half(flags) & words::high, 8);
+    }
+}
+
+// How far past its returned position a walk of path P writes: a block or a word
+// is stored whole.
+template <cpu::path P>
+constexpr std::size_t overshoot = vectors::expands_512<P> ? 32 : 8;
+
+#if defined(__x86_64__)
+using vectors::in_range_512;
+using vectors::load_512;
+#endif
+
+// The walk that both conversions of ASCII text take, from byte `start` on,
+// by path P: 32 bytes at a time on the avx512 path while at least
+// Op::wide_reach bytes are left, sixteen while at least Op::block_reach are
+// (a block reads its neighbours from the text itself), then eight. Each step
+// maps its bytes and flags some of them, and is placed by put_block or
+// put_word. Writes up to overshoot<P> bytes past the returned position.
+template <class Op, cpu::path P>
+[[gnu::always_inline]] inline char* walk_ascii(const char* s, std::size_t n, std::size_t start, char* o) {
+    std::size_t i = start;
+    while (i < n) {
+#if defined(__x86_64__)
+        if constexpr (vectors::expands_512<P>) {
+            if (i > start && n - i >= Op::wide_reach) {
+                o = Op::wide_block(o, s + i);
+                i += 32;
+                continue;
+            }
+        }
+#endif
+        if (vec::available && i > start && n - i >= Op::block_reach) {
+            const auto [mapped, flags] = Op::block(s + i);
+            o = put_block<Op, P>(o, mapped, flags);
+            i += 16;
+            continue;
+        }
+        const std::size_t count = n - i < 8 ? n - i : 8;
+        const std::uint64_t x = count == 8 ? words::load(s + i) : words::load_partial(s + i, count);
+        const auto [mapped, flags] = Op::word(s, n, start, i, x);
+        o = put_word<Op>(o, mapped, flags, count);
+        i += count;
+    }
+    return o;
+}
+
+using ascii_walk = void (*)(const char*, std::size_t, byte_sink&);
+
+// A conversion's walk of ASCII text into a sink, from the first byte Op::start
+// gives, with room for the most it writes; one instance per path, the one of
+// this CPU's path chosen at the conversion's first call.
+template <class Op, cpu::path P>
+[[gnu::always_inline]] inline void ascii_walk_on(const char* s, std::size_t n, byte_sink& out) {
+    const std::size_t start = Op::start(s, n);
+    out.reserve_more(Op::most_written(n - start) + overshoot<P> + 8);
+    out.cursor = walk_ascii<Op, P>(s, n, start, out.cursor);
+}
+
+template <class Op>
+void ascii_walk_baseline(const char* s, std::size_t n, byte_sink& out) {
+    ascii_walk_on<Op, cpu::path::baseline>(s, n, out);
+}
+#if defined(__x86_64__)
+template <class Op>
+[[gnu::target(TAVO_TARGET_SSSE3)]] void ascii_walk_ssse3(const char* s, std::size_t n, byte_sink& out) {
+    ascii_walk_on<Op, cpu::path::ssse3>(s, n, out);
+}
+template <class Op>
+[[gnu::target(TAVO_TARGET_AVX512)]] void ascii_walk_avx512(const char* s, std::size_t n, byte_sink& out) {
+    ascii_walk_on<Op, cpu::path::avx512>(s, n, out);
+}
+#endif
+
+template <class Op>
+ascii_walk ascii_walk_of_this_cpu() noexcept {
+#if defined(__x86_64__)
+    switch (cpu::chosen()) {
+        case cpu::path::avx512: return ascii_walk_avx512<Op>;
+        case cpu::path::avx2:  // the ssse3 code (case_vectors.hpp says why)
+        case cpu::path::ssse3: return ascii_walk_ssse3<Op>;
+        case cpu::path::baseline: break;
+    }
+#endif
+    return ascii_walk_baseline<Op>;
+}
+
+// --- uncamel ---------------------------------------------------------------------------
+
+// ASCII text, eight or sixteen bytes at a time: for each byte the masks flag
+// a capital, a small letter or a digit, of the byte and of its neighbours, for
+// uncamel_starts_word.
+
 // The steps of uncamel's walk: bytes lowered, underscores inserted in front of the flagged ones.
 struct uncamel_steps {
     static constexpr std::size_t block_reach = 17;  // the byte after the block is read too
     static constexpr std::size_t wide_reach = 33;
-    template <cpu::path P>
-    static constexpr std::size_t overshoot = vectors::expands_512<P> ? 32 : 8;
-    static char* put(char* o, std::uint64_t lowered, std::uint64_t inserts, std::size_t count) noexcept {
-        return put_with_underscores(o, lowered, inserts, count);
-    }
-    // Sixteen lowered bytes, an underscore in front of each flagged one.
-    template <cpu::path P>
-    [[gnu::always_inline]] static char* put_block(char* o, vec::bytes16 lowered, vec::bytes16 inserts) noexcept {
-        if constexpr (vectors::shuffled<P> || vectors::expands_512<P>) {
-            return vectors::expand16(o, lowered, vec::lane_bits(inserts));
-        } else {
-            if ((vec::low_half(inserts) | vec::high_half(inserts)) == 0) {
-                vec::store(o, lowered);
-                return o + 16;
-            }
-            o = put(o, vec::low_half(lowered), vec::low_half(inserts) & words::high, 8);
-            return put(o, vec::high_half(lowered), vec::high_half(inserts) & words::high, 8);
-        }
-    }
+    static std::size_t start(const char*, std::size_t) noexcept { return 0; }
+    // At most one underscore per byte.
+    static std::size_t most_written(std::size_t n) noexcept { return 2 * n; }
+    static constexpr bool inserts = true;
 #if defined(__x86_64__)
     // The 32 bytes at p (p[-1] and p[32] read too), on the avx512 path.
     [[gnu::target(TAVO_TARGET_AVX512)]] static char* wide_block(char* o, const char* p) noexcept {
-        using vectors::in_range_512;
-        using vectors::load_512;
         const __m256i x = load_512(p), prev = load_512(p - 1), next = load_512(p + 1);
         const __mmask32 upper = in_range_512<'A', 'Z'>(x);
         const __mmask32 inserts = uncamel_starts_word<std::uint32_t>(
@@ -217,8 +285,6 @@ struct uncamel_steps {
             in_range_512<'a', 'z'>(next));
         return vectors::expand32_512(o, vectors::lowered_512(x, upper), inserts);
     }
-#else
-    static char* wide_block(char* o, const char*) noexcept { return o; }
 #endif
     static mapped_block block(const char* p) noexcept {
         using namespace vec;
@@ -249,30 +315,8 @@ struct uncamel_steps {
 };
 
 
-template <cpu::path P>
-[[gnu::always_inline]] inline void uncamel_ascii_on(const char* s, std::size_t n, byte_sink& out) {
-    // At most one underscore per byte, plus room for the stores past the end.
-    out.reserve_more(2 * n + uncamel_steps::overshoot<P> + 8);
-    out.cursor = walk_ascii<uncamel_steps, P>(s, n, 0, out.cursor);
-}
-
-void uncamel_ascii_baseline(const char* s, std::size_t n, byte_sink& out) {
-    uncamel_ascii_on<cpu::path::baseline>(s, n, out);
-}
-#if defined(__x86_64__)
-[[gnu::target(TAVO_TARGET_SSSE3)]] void uncamel_ascii_ssse3(const char* s, std::size_t n, byte_sink& out) {
-    uncamel_ascii_on<cpu::path::ssse3>(s, n, out);
-}
-[[gnu::target(TAVO_TARGET_AVX512)]] void uncamel_ascii_avx512(const char* s, std::size_t n, byte_sink& out) {
-    uncamel_ascii_on<cpu::path::avx512>(s, n, out);
-}
-#else
-constexpr ascii_walk uncamel_ascii_ssse3 = uncamel_ascii_baseline, uncamel_ascii_avx512 = uncamel_ascii_baseline;
-#endif
-
 void uncamel_ascii(const char* s, std::size_t n, byte_sink& out) {
-    static const ascii_walk walk =
-        walk_of_this_cpu<uncamel_ascii_baseline, uncamel_ascii_ssse3, uncamel_ascii_avx512>();
+    static const ascii_walk walk = ascii_walk_of_this_cpu<uncamel_steps>();
     walk(s, n, out);
 }
 
@@ -306,9 +350,9 @@ void uncamel_code_points(const unsigned char* p, std::size_t n, byte_sink& out) 
         if (b < 0x80) {
             if (ascii_stretch(begin, p, end) && p[-1] < 0x80) {
                 // the code points around the block are its neighbouring bytes
-                o = room(out, o, 2 * static_cast<std::size_t>(end - p) + uncamel_steps::overshoot<cpu::path::baseline>);
+                o = room(out, o, 2 * static_cast<std::size_t>(end - p) + overshoot<cpu::path::baseline>);
                 const auto [lowered, inserts] = uncamel_steps::block(reinterpret_cast<const char*>(p));
-                o = uncamel_steps::put_block<cpu::path::baseline>(o, lowered, inserts);
+                o = put_block<uncamel_steps, cpu::path::baseline>(o, lowered, inserts);
                 prev = ascii_classes[p[15]];
                 p += 16;
                 continue;
@@ -363,60 +407,30 @@ void uncamel_code_points(const unsigned char* p, std::size_t n, byte_sink& out) 
 // ASCII text, eight or sixteen bytes at a time: underscores are dropped, a
 // letter right after one is made a capital, every other letter a small one.
 
-// Writes the bytes of an eight-byte word (`count` of them real) that are not
-// flagged in `drops` (bit 7 of the byte): the word is stored, and at each
-// dropped byte the rest of the word is stored again from the byte after it.
-// Writes up to 8 bytes past the returned position.
-inline char* put_without(char* o, std::uint64_t word, std::uint64_t drops, std::size_t count) noexcept {
-    std::size_t done = 0;  // first byte of the word not yet accounted for
-    words::store(o, word);
-    while (drops) {
-        const unsigned k = words::first_byte(drops);
-        drops &= drops - 1;
-        o += k - done;
-        done = k + 1;
-        if (done < 8) words::store(o, word >> (8 * done));
-    }
-    return o + (count > done ? count - done : 0);
-}
-
 // The steps of underscore_to_camelcase's walk: underscores flagged and dropped,
 // a letter after one made a capital, every other letter a small one.
 struct camelcase_steps {
     static constexpr std::size_t block_reach = 16;
     static constexpr std::size_t wide_reach = 32;
-    template <cpu::path P>
-    static constexpr std::size_t overshoot = vectors::expands_512<P> ? 32 : 8;
-    static char* put(char* o, std::uint64_t mapped, std::uint64_t drops, std::size_t count) noexcept {
-        return put_without(o, mapped, drops, count);
+    // Leading underscores are dropped, and the first character kept is
+    // lowercased even though an underscore precedes it: nothing has been output
+    // yet. From then on a character after an underscore is capitalised.
+    static std::size_t start(const char* s, std::size_t n) noexcept {
+        std::size_t i = 0;
+        while (i < n && s[i] == '_') ++i;
+        return i;
     }
-    // The sixteen mapped bytes but the flagged ones.
-    template <cpu::path P>
-    [[gnu::always_inline]] static char* put_block(char* o, vec::bytes16 mapped, vec::bytes16 drops) noexcept {
-        if constexpr (vectors::shuffled<P> || vectors::expands_512<P>) {
-            return vectors::compact16(o, mapped, vec::lane_bits(drops));
-        } else {
-            if ((vec::low_half(drops) | vec::high_half(drops)) == 0) {
-                vec::store(o, mapped);
-                return o + 16;
-            }
-            o = put(o, vec::low_half(mapped), vec::low_half(drops) & words::high, 8);
-            return put(o, vec::high_half(mapped), vec::high_half(drops) & words::high, 8);
-        }
-    }
+    static std::size_t most_written(std::size_t n) noexcept { return n; }
+    static constexpr bool inserts = false;
 #if defined(__x86_64__)
     // The 32 bytes at p (p[-1] read too), on the avx512 path; never the walk's first.
     [[gnu::target(TAVO_TARGET_AVX512)]] static char* wide_block(char* o, const char* p) noexcept {
-        using vectors::in_range_512;
-        using vectors::load_512;
         const __m256i x = load_512(p), prev = load_512(p - 1);
         const __mmask32 upper = in_range_512<'A', 'Z'>(x);
         const __mmask32 letters = upper | in_range_512<'a', 'z'>(x);
         const __mmask32 capital = camelcase_capital<std::uint32_t>(in_range_512<'_', '_'>(prev), ~0u);
         return vectors::compact32_512(o, vectors::camel_mapped_512(x, upper, letters, capital), in_range_512<'_', '_'>(x));
     }
-#else
-    static char* wide_block(char* o, const char*) noexcept { return o; }
 #endif
     static mapped_block block(const char* p) noexcept {
         using namespace vec;
@@ -440,34 +454,8 @@ struct camelcase_steps {
 };
 
 
-template <cpu::path P>
-[[gnu::always_inline]] inline void underscore_to_camelcase_ascii_on(const char* s, std::size_t n, byte_sink& out) {
-    // Leading underscores are dropped, and the first character kept is
-    // lowercased even though an underscore precedes it: nothing has been output
-    // yet. From then on a character after an underscore is capitalised.
-    std::size_t start = 0;
-    while (start < n && s[start] == '_') ++start;
-    out.reserve_more(n - start + camelcase_steps::overshoot<P> + 8);
-    out.cursor = walk_ascii<camelcase_steps, P>(s, n, start, out.cursor);
-}
-
-void camelcase_ascii_baseline(const char* s, std::size_t n, byte_sink& out) {
-    underscore_to_camelcase_ascii_on<cpu::path::baseline>(s, n, out);
-}
-#if defined(__x86_64__)
-[[gnu::target(TAVO_TARGET_SSSE3)]] void camelcase_ascii_ssse3(const char* s, std::size_t n, byte_sink& out) {
-    underscore_to_camelcase_ascii_on<cpu::path::ssse3>(s, n, out);
-}
-[[gnu::target(TAVO_TARGET_AVX512)]] void camelcase_ascii_avx512(const char* s, std::size_t n, byte_sink& out) {
-    underscore_to_camelcase_ascii_on<cpu::path::avx512>(s, n, out);
-}
-#else
-constexpr ascii_walk camelcase_ascii_ssse3 = camelcase_ascii_baseline, camelcase_ascii_avx512 = camelcase_ascii_baseline;
-#endif
-
 void underscore_to_camelcase_ascii(const char* s, std::size_t n, byte_sink& out) {
-    static const ascii_walk walk =
-        walk_of_this_cpu<camelcase_ascii_baseline, camelcase_ascii_ssse3, camelcase_ascii_avx512>();
+    static const ascii_walk walk = ascii_walk_of_this_cpu<camelcase_steps>();
     walk(s, n, out);
 }
 
@@ -487,9 +475,9 @@ void camelcase_code_points(const unsigned char* p, std::size_t n, byte_sink& out
         if (b < 0x80) {
             if (written && ascii_stretch(begin, p, end)) {
                 // (the block reads whether an underscore is right before it from the byte there)
-                o = room(out, o, static_cast<std::size_t>(end - p) + camelcase_steps::overshoot<cpu::path::baseline>);
+                o = room(out, o, static_cast<std::size_t>(end - p) + overshoot<cpu::path::baseline>);
                 const auto [mapped, drops] = camelcase_steps::block(reinterpret_cast<const char*>(p));
-                o = camelcase_steps::put_block<cpu::path::baseline>(o, mapped, drops);
+                o = put_block<camelcase_steps, cpu::path::baseline>(o, mapped, drops);
                 after_underscore = p[15] == '_';
                 p += 16;
                 continue;
@@ -760,99 +748,83 @@ struct halves_512 {
 };
 #endif
 
-// Both conversions leave out.cursor where it was when they give false: what
-// they wrote past it is left to be written over.
-
-template <class Text>
-[[gnu::always_inline]] inline bool uncamel_mixed_on(const char* s, std::size_t n, byte_sink& out) {
-    const auto* p = reinterpret_cast<const unsigned char*>(s);
-    const Text text(s);
-    const mixed_flags f = text.flags(n);
-    if (f.longer) return false;
-    const two_byte_cases c = cases_of(p, f.lead);
-    const std::uint64_t inserts = uncamel_inserts(f, c);
-    out.reserve_more(2 * mixed_reach + 16);
-    char* const start = out.cursor;
-    text.put_uncamel(start, n, f, inserts);
-    if (!put_lowered(start, p, c.lowered, inserts)) return false;
-    out.cursor = start + n + std::popcount(inserts);
-    return true;
-}
-
-template <class Text>
-[[gnu::always_inline]] inline bool camelcase_mixed_on(const char* s, std::size_t n, byte_sink& out) {
-    const auto* p = reinterpret_cast<const unsigned char*>(s);
-    const Text text(s);
-    const mixed_flags f = text.flags(n);
-    if (f.longer) return false;
-    const std::uint64_t capital = camelcase_capitals(f);
-    out.reserve_more(mixed_reach + 16);
-    char* const start = out.cursor;
-    text.put_camelcase(start, n, f, capital);
-    if (!put_camelcase(start, p, f, capital)) return false;
-    out.cursor = start + std::popcount(~f.under & f.within);
-    return true;
-}
-
-// The text converted and true, or false with nothing written.
+// The text converted and true, or false with nothing written: out.cursor is
+// left where it was, and what was written past it is left to be written over.
 using mixed_step = bool (*)(const char*, std::size_t, byte_sink&);
 
-// The step of each path: the same code, and the popcnt instruction where
-// the path has it (an ssse3 CPU may not).
-#if defined(__x86_64__)
-[[gnu::target(TAVO_TARGET_SSSE3)]] bool uncamel_mixed_ssse3(const char* s, std::size_t n, byte_sink& out) {
-    return uncamel_mixed_on<sixteen_blocks>(s, n, out);
-}
-[[gnu::target(TAVO_TARGET_SSSE3)]] bool camelcase_mixed_ssse3(const char* s, std::size_t n, byte_sink& out) {
-    return camelcase_mixed_on<sixteen_blocks>(s, n, out);
-}
-[[gnu::target(TAVO_TARGET_AVX2)]] bool uncamel_mixed_avx2(const char* s, std::size_t n, byte_sink& out) {
-    return uncamel_mixed_on<sixteen_blocks>(s, n, out);
-}
-[[gnu::target(TAVO_TARGET_AVX2)]] bool camelcase_mixed_avx2(const char* s, std::size_t n, byte_sink& out) {
-    return camelcase_mixed_on<sixteen_blocks>(s, n, out);
-}
-[[gnu::target(TAVO_TARGET_AVX512)]] bool uncamel_mixed_avx512(const char* s, std::size_t n, byte_sink& out) {
-    return uncamel_mixed_on<halves_512>(s, n, out);
-}
-[[gnu::target(TAVO_TARGET_AVX512)]] bool camelcase_mixed_avx512(const char* s, std::size_t n, byte_sink& out) {
-    return camelcase_mixed_on<halves_512>(s, n, out);
-}
-#else
-bool uncamel_mixed_baseline(const char* s, std::size_t n, byte_sink& out) {
-    return uncamel_mixed_on<sixteen_blocks>(s, n, out);
-}
-bool camelcase_mixed_baseline(const char* s, std::size_t n, byte_sink& out) {
-    return camelcase_mixed_on<sixteen_blocks>(s, n, out);
-}
-#endif
+// The step of a conversion on each path: the same code, and the popcnt
+// instruction where the path has it (an ssse3 CPU may not).
+enum class conversion { uncamel, camelcase };
 
-// The step of this CPU's path: none where it has no byte shuffle (x86-64's baseline).
+template <conversion C, class Text>
+[[gnu::always_inline]] inline bool mixed_on(const char* s, std::size_t n, byte_sink& out) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s);
+    const Text text(s);
+    const mixed_flags f = text.flags(n);
+    if (f.longer) return false;
+    if constexpr (C == conversion::uncamel) {
+        const two_byte_cases c = cases_of(p, f.lead);
+        const std::uint64_t inserts = uncamel_inserts(f, c);
+        out.reserve_more(2 * mixed_reach + 16);
+        char* const start = out.cursor;
+        text.put_uncamel(start, n, f, inserts);
+        if (!put_lowered(start, p, c.lowered, inserts)) return false;
+        out.cursor = start + n + std::popcount(inserts);
+    } else {
+        const std::uint64_t capital = camelcase_capitals(f);
+        out.reserve_more(mixed_reach + 16);
+        char* const start = out.cursor;
+        text.put_camelcase(start, n, f, capital);
+        if (!put_camelcase(start, p, f, capital)) return false;
+        out.cursor = start + std::popcount(~f.under & f.within);
+    }
+    return true;
+}
+
+// The step of this CPU's path, chosen at the conversion's first call: none
+// where it has no byte shuffle (x86-64's baseline).
 #if defined(__x86_64__)
-template <mixed_step Ssse3, mixed_step Avx2, mixed_step Avx512>
+template <conversion C>
+[[gnu::target(TAVO_TARGET_SSSE3)]] bool mixed_ssse3(const char* s, std::size_t n, byte_sink& out) {
+    return mixed_on<C, sixteen_blocks>(s, n, out);
+}
+template <conversion C>
+[[gnu::target(TAVO_TARGET_AVX2)]] bool mixed_avx2(const char* s, std::size_t n, byte_sink& out) {
+    return mixed_on<C, sixteen_blocks>(s, n, out);
+}
+template <conversion C>
+[[gnu::target(TAVO_TARGET_AVX512)]] bool mixed_avx512(const char* s, std::size_t n, byte_sink& out) {
+    return mixed_on<C, halves_512>(s, n, out);
+}
+template <conversion C>
 mixed_step mixed_of_this_cpu() noexcept {
     switch (cpu::chosen()) {
-        case cpu::path::avx512: return Avx512;
-        case cpu::path::avx2: return Avx2;
-        case cpu::path::ssse3: return Ssse3;
+        case cpu::path::avx512: return mixed_avx512<C>;
+        case cpu::path::avx2: return mixed_avx2<C>;
+        case cpu::path::ssse3: return mixed_ssse3<C>;
         case cpu::path::baseline: break;
     }
     return nullptr;
 }
-mixed_step uncamel_mixed() noexcept {
-    static const mixed_step step = mixed_of_this_cpu<uncamel_mixed_ssse3, uncamel_mixed_avx2, uncamel_mixed_avx512>();
-    return step;
-}
-mixed_step camelcase_mixed() noexcept {
-    static const mixed_step step = mixed_of_this_cpu<camelcase_mixed_ssse3, camelcase_mixed_avx2, camelcase_mixed_avx512>();
-    return step;
-}
 #else
-mixed_step uncamel_mixed() noexcept { return vectors::shuffled<cpu::path::baseline> ? uncamel_mixed_baseline : nullptr; }
-mixed_step camelcase_mixed() noexcept {
-    return vectors::shuffled<cpu::path::baseline> ? camelcase_mixed_baseline : nullptr;
+template <conversion C>
+bool mixed_baseline(const char* s, std::size_t n, byte_sink& out) {
+    return mixed_on<C, sixteen_blocks>(s, n, out);
+}
+template <conversion C>
+mixed_step mixed_of_this_cpu() noexcept {
+    return vectors::shuffled<cpu::path::baseline> ? mixed_baseline<C> : nullptr;
 }
 #endif
+
+mixed_step uncamel_mixed() noexcept {
+    static const mixed_step step = mixed_of_this_cpu<conversion::uncamel>();
+    return step;
+}
+mixed_step camelcase_mixed() noexcept {
+    static const mixed_step step = mixed_of_this_cpu<conversion::camelcase>();
+    return step;
+}
 
 // A text of up to mixed_reach bytes outside ASCII by `step`: read in place
 // when that many bytes may be read from its start, else from a copy.
