@@ -205,6 +205,36 @@ CASES = [
     ("RS. 499", 499, "RS."),
     ("RO 2.500", 2.5, "RO"),  # a rial of thousandths
     ("Nu 1 299 kr", 1299, "kr"),  # 'Nu': now
+    ("QR 1,299", 1299, "QR"),  # the marks of shops that CLDR writes otherwise
+    ("U$S 129", 129, "U$S"),
+    ("HKD$128", 128, "HKD$"),
+    ("1,500 रु.", 1500, "रु."),
+    ("Size S 129", 129, None),  # no Somali shilling
+    # digits of other scripts
+    ("\uff11\uff0c\uff12\uff18\uff10\u5186", 1280, "\u5186"),
+    ("\u06f1\u06f2\u06f9\u066c\u06f0\u06f0\u06f0 \u062a\u0648\u0645\u0627\u0646", 129000, "\u062a\u0648\u0645\u0627\u0646"),
+    ("\u0661\u0662\u066b\u0665\u0660 \u0631.\u0633", 12.5, "\u0631.\u0633"),
+    ("\u20b9 \u0967,\u0968\u096f\u096f", 1299, "\u20b9"),
+    ("1,\uff12\uff18\uff10\u5186", 1280, "\u5186"),  # mixed: one number
+    ("\u0661\u0662\u066b\u0665\u0660", 12.5, None),
+    ("Item 5: \u0661\u0662\u066b\u0665\u0660 \u0631.\u0633", 12.5, "\u0631.\u0633"),
+    ("$5 \u0661\u0662", 5, "$"),  # a price in ASCII digits stands
+    # a percentage with its sign first; a dash for no whole units; a footnote's marks
+    ("%20 \u0130ndirim", None, None),
+    ("Sepette %10 \u0130ndirim 1.299,90 TL", 1299.9, "TL"),
+    ("29%12,900\uc6d0", 12900, "\uc6d0"),  # the sign of the number before
+    ("CHF \u2013.95", 0.95, "CHF"),
+    ("\u2014.50 CHF", 0.5, "CHF"),
+    ("Fr. -.95", 0.95, "Fr."),
+    ("CHF \u2212.50", -0.5, "CHF"),  # a minus sign is a sign
+    ("12,99* \u20ac", 12.99, "\u20ac"),
+    ("12,99 ** \u20ac", 12.99, "\u20ac"),
+    ("12,99\u00b9 \u20ac", 12.99, "\u20ac"),
+    ("19\u2079\u2079 \u20ac", 19.99, "\u20ac"),  # superscript cents stay cents
+    # spaces a page leaves
+    ("1&thinsp;299,00&nbsp;z\u0142", 1299.0, "z\u0142"),
+    ("12&ensp;990 \u20bd", 12990, "\u20bd"),
+    ("12\u2002990 \u20bd", 12990, "\u20bd"),
     # no digit, no price
     ("Free!", None, None),
     ("", None, None),
@@ -316,7 +346,8 @@ def test_catalogue(case):
 PIECES = ["1", "12", "0", "999", "1234", "5", ".", ",", ",-", ".-", " ", "\u00a0", "\u202f", "'", "%", "-", "(", ")",
           "€", "$", "US$", "zł", "руб.", "円", "CHF", "EUR", "kr", "R", "k", "to", " - ", " x ", "Fr.", "ab ", "x",
           "é", "Ж", "–", "−", "~", "\u2019", "\u02bc", "\u200e", "\ufeff", "&#160;", "&#xA0;", "&#8364;", "&#", ";", "&euro;", "&#36;",
-          "&nbsp;", "M", "₩", "원", ":", "Kit ", "i"]
+          "&nbsp;", "M", "₩", "원", ":", "Kit ", "i", "&thinsp;", "\u2002", "*", "\u00b9", "\u2079", "\uff11", "\u0662",
+          "\u066b", "\u066c", "\uff0c", "\u0967", "QR", "S"]
 
 
 @settings(max_examples=1500, deadline=None)

@@ -74,6 +74,11 @@ ABBREVIATIONS = {
     "Ks": "MMK", "تومان": "IRR",
     # the dinars and rials of thousandths as their shops write them
     "RO": "OMR", "R.O.": "OMR", "R.O": "OMR", "LD": "LYD", "ل.د": "LYD", "dt": "TND", "Dt": "TND", "NTD": "TWD",
+    # the marks of their shops that CLDR writes otherwise or not at all
+    "QR": "QAR", "रु.": "NPR", "रू.": "NPR", "NRs": "NPR", "NRs.": "NPR", "HKD$": "HKD", "AR$": "ARS",
+    "Col$": "COP", "Mex$": "MXN", "U$S": "USD", "บ.": "THB", "Rwf": "RWF", "UShs": "UGX", "UShs.": "UGX",
+    "ლარი": "GEL", "դր.": "AMD", "դրամ": "AMD", "man.": "AZN", "manat": "AZN", "сомони": "TJS", "MT": "MZN",
+    "$b": "BOB", "ドル": "USD", "دلار": "USD", "ကျပ်": "MMK", "रुपये": "INR", "रुपए": "INR", "रुपया": "INR",
     # names in the forms a number takes before them
     "kronor": "SEK", "kroner": "NOK", "krona": "SEK", "krone": "DKK", "korun": "CZK", "koruna": "CZK",
     "koruny": "CZK", "złote": "PLN", "złoty": "PLN", "zlotych": "PLN", "zlote": "PLN", "zloty": "PLN",
@@ -87,6 +92,9 @@ ABBREVIATIONS = {
 # number: 'Nu' is Bhutan's 'Nu.' without its dot, and "now" in the Nordic
 # languages ('Nu 299 kr').
 WORDS = {"Nu", "FT"}
+# Symbols of CLDR left out: a lone capital that is far more often a size or an
+# initial than the Somali shilling ('Size S 129', 'U$S').
+LEFT_OUT = {"S"}
 
 # The codes that shops also write in lower case or with a capital only ('eur',
 # 'Eur'): those of the currencies most priced in whose lower-case form is no
@@ -114,7 +122,8 @@ def entries():
 
     def add(text, code, replace=False):
         text = text.translate(INVISIBLE).strip()
-        if not text or text == "¤" or any(c.isdigit() for c in text) or len(text.encode()) > MAX_LENGTH:
+        if not text or text == "¤" or text in LEFT_OUT or any(c.isdigit() for c in text) or \
+                len(text.encode()) > MAX_LENGTH:
             return
         if replace or text not in found:
             found[text] = code

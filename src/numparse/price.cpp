@@ -8,12 +8,15 @@
 #include "numparse/number_read.hpp"
 #include "shared/byte_words.hpp"
 #include "shared/cpu_paths.hpp"
+#include "text/unicode_tables.hpp"
+#include "text/utf8.hpp"
 
 #include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <string>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -257,14 +260,16 @@ entry_match currency_until(std::string_view t, std::size_t end) noexcept {
     return {};
 }
 
-constexpr std::string_view nbsp_entity = "&nbsp;";
+// The named references to a space that web pages leave ('1&thinsp;299').
+constexpr std::string_view space_entities[] = {"&nbsp;", "&thinsp;", "&ensp;", "&emsp;", "&numsp;", "&hairsp;",
+                                               "&puncsp;"};
 
-// A code point that reads as a space: U+0020, U+00A0, U+2007, U+2009,
-// U+202F, U+3000, and those that show nothing (U+200B..U+200F, U+2060,
-// U+FEFF: the marks of direction and the zero-width ones).
+// A code point that reads as a space: U+0020, U+00A0, the spaces of
+// U+2000..U+200A, U+202F, U+3000, and those that show nothing (U+200B..U+200F,
+// U+2060, U+FEFF: the marks of direction and the zero-width ones).
 constexpr bool is_space_code(std::uint32_t c) noexcept {
-    return c == 0x20 || c == 0xA0 || c == 0x2007 || c == 0x2009 || c == 0x202F || c == 0x3000 ||
-           (c >= 0x200B && c <= 0x200F) || c == 0x2060 || c == 0xFEFF;
+    return c == 0x20 || c == 0xA0 || (c >= 0x2000 && c <= 0x200F) || c == 0x202F || c == 0x3000 || c == 0x2060 ||
+           c == 0xFEFF;
 }
 
 // The size of the numeric reference at `pos` ('&'), or 1 where none stands.
@@ -275,7 +280,10 @@ constexpr bool is_space_code(std::uint32_t c) noexcept {
 
 // A reference to a space at `pos` ('&'): its size, or 0.
 [[gnu::noinline]] std::size_t entity_space_at(std::string_view t, std::size_t pos) noexcept {
-    if (t.substr(pos).starts_with(nbsp_entity)) return nbsp_entity.size();
+    const std::string_view rest = t.substr(pos);
+    for (const std::string_view name : space_entities) {
+        if (rest.starts_with(name)) return name.size();
+    }
     const auto [size, code] = numeric_entity_at(t, pos);
     return size != 0 && is_space_code(code) ? size : 0;
 }
@@ -292,7 +300,7 @@ std::size_t space_at(std::string_view t, std::size_t pos) noexcept {
     if (c == 0xC2 && pos + 1 < t.size() && byte_at(t, pos + 1) == 0xA0) return 2;
     if ((c == 0xE2 || c == 0xE3 || c == 0xEF) && pos + 2 < t.size()) {
         const unsigned char c1 = byte_at(t, pos + 1), c2 = byte_at(t, pos + 2);
-        if (c == 0xE2 && c1 == 0x80 && (c2 == 0x87 || c2 == 0x89 || c2 == 0xAF || (c2 >= 0x8B && c2 <= 0x8F))) return 3;
+        if (c == 0xE2 && c1 == 0x80 && (c2 <= 0x8F || c2 == 0xAF)) return 3;
         if (c == 0xE2 && c1 == 0x81 && c2 == 0xA0) return 3;
         if (c == 0xE3 && c1 == 0x80 && c2 == 0x80) return 3;
         if (c == 0xEF && c1 == 0xBB && c2 == 0xBF) return 3;
@@ -302,8 +310,7 @@ std::size_t space_at(std::string_view t, std::size_t pos) noexcept {
 
 // The size of the reference to a space ending at `end` (at ';'), or 0.
 [[gnu::noinline]] std::size_t entity_space_until(std::string_view t, std::size_t end) noexcept {
-    if (t.substr(0, end).ends_with(nbsp_entity)) return nbsp_entity.size();
-    // a numeric reference is at most 10 bytes
+    // a reference to a space is at most 10 bytes
     for (std::size_t back = 4; back <= 10 && back <= end; ++back) {
         if (t[end - back] == '&') return space_at(t, end - back) == back ? back : 0;
     }
@@ -542,11 +549,12 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
     f.digits = shape.digits;
     f.mantissa = shape.mantissa;
     // A decimal mark before it, after neither a digit nor a letter nor a mark,
-    // nor the end of a currency: '$.99' (but 'S/.49.90').
+    // nor the end of a currency: '$.99' (but 'S/.49.90'), '–.95'.
     if (pos >= 1 && (t[pos - 1] == '.' || t[pos - 1] == ',') &&
-        (pos == 1 || (byte_at(t, pos - 2) < 0x80 && !is_digit(byte_at(t, pos - 2)) &&
-                      !is_ascii_alpha(byte_at(t, pos - 2)) && t[pos - 2] != '.' && t[pos - 2] != ',' &&
-                      currency_until(t, pos).size == 0))) {
+        (pos == 1 ||
+         (byte_at(t, pos - 2) < 0x80 ? !is_digit(byte_at(t, pos - 2)) && !is_ascii_alpha(byte_at(t, pos - 2)) &&
+                                           t[pos - 2] != '.' && t[pos - 2] != ',' && currency_until(t, pos).size == 0
+                                     : minus_until(t, pos - 1) == 3))) {
         f.start = pos - 1;
         const int k = t[pos - 1] == ',';
         shape.marks[k] += 1;
@@ -556,6 +564,13 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
             shape.last_mark = pos - 1;
             shape.digits_before_last = 0;
         }
+    }
+    // A percentage written with its sign first, as Turkish writes it: '%20
+    // İndirim' (but not after the sign of the number before: '29%12,900원').
+    if (f.start >= 1 && t[f.start - 1] == '%' && !(f.start >= 2 && is_digit(byte_at(t, f.start - 2)))) {
+        f.percent = true;
+        f.next = f.end;
+        return f;
     }
     {
         const int k = shape.first_mark[1] < shape.first_mark[0];
@@ -591,8 +606,16 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
         }
     }
 
+    // A dash against a leading mark before two digits stands for no whole
+    // units, as Swiss prices write them: 'CHF –.95' is 0.95, no sign.
+    std::size_t lead = f.start;
+    if (f.start + 1 == pos && shape.end == pos + 2 && shape.digits == 2) {
+        const std::size_t m = minus_until(t, f.start);
+        if (m == 1 || (m == 3 && byte_at(t, f.start - 2) == 0x80)) lead -= m;  // '-', U+2013, U+2014
+    }
+
     // Before it: a sign, a currency, a sign before the currency, a parenthesis.
-    std::size_t b = skip_spaces_back(t, f.start);
+    std::size_t b = skip_spaces_back(t, lead);
     std::size_t minus = npos;
     // (`from`: where what the sign stands before begins, spaces not skipped)
     const auto take_minus = [&](std::size_t from) {
@@ -614,7 +637,7 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
             b = skip_spaces_back(t, minus);
         }
     };
-    take_minus(f.start);
+    take_minus(lead);
     std::size_t before_at = 0, before_size = 0;
     const entry_match before = currency_until(t, b);
     if (const std::size_t c = before.size) {
@@ -643,6 +666,17 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
         f.percent = true;
         f.next = a + 1;
         return f;
+    }
+    // A footnote's marks between the number and its currency: '12,99* €',
+    // '12,99¹ €'.
+    const bool superscript_lead = a + 1 < t.size() && (byte_at(t, a) == 0xC2 ||
+                                                       (byte_at(t, a) == 0xE2 && byte_at(t, a + 1) == 0x81));
+    if (a < t.size() && (t[a] == '*' || (superscript_lead && superscript_at(t, a).first >= 0))) [[unlikely]] {
+        std::size_t q = a;
+        while (q < t.size() && t[q] == '*') ++q;
+        while (const std::size_t s = superscript_at(t, q).second) q += s;
+        q = skip_spaces(t, q);
+        if (currency_from(t, q).size != 0) a = q;
     }
     const std::size_t after_at = a;
     std::size_t after_size = 0;
@@ -1074,11 +1108,9 @@ bool quick_price(std::string_view t, const char* block, std::size_t first, const
     const std::size_t before_at = first - before.offset, after_at = end + behind.offset;
 
     if (currency_before_wins(t, before_at, before.size, after_at, behind.size)) {
-        out.currency_at = before_at;
         out.currency_size = before.size;
         out.currency_entry = before.entry;
     } else if (behind.size != 0) {
-        out.currency_at = after_at;
         out.currency_size = behind.size;
         out.currency_entry = behind.entry;
     }
@@ -1092,8 +1124,123 @@ bool quick_price(std::string_view t, const char* block, std::size_t first, const
     if (amount_in_place(s.mantissa, s.digits, whole, whole ? 0 : fraction_digits, open && close, out.amount)) {
         return true;
     }
-    out.currency_at = out.currency_size = out.currency_entry = 0;
+    out.currency_size = out.currency_entry = 0;
     return false;
+}
+
+// The price of a text by its ASCII digits (read_price's rules but the last).
+// (one result, built in place: written field by field and then copied whole,
+// it stalls on the copy's wide loads)
+price read_ascii_price(std::string_view text, price_mark mark, price_scratch& scratch) {
+    price out;
+    const std::size_t n = text.size();
+    // The earlier numbers without a currency, as far as they matter: the one
+    // just before (a range's first), the first, the first with a fraction.
+    kept_figure previous, fallback;
+    // The first price whose currency is a single letter ('R', 'L', 'K'), and
+    // its currency: the price only when no other currency follows ('1.5L
+    // 2,49 €').
+    kept_figure weak;
+    std::size_t weak_currency_size = 0, weak_currency_entry = 0;
+    std::size_t pos = 0;
+    for (;;) {
+        // (a numeric reference is passed whole: its digits are no number, '&#8381;')
+        for (unsigned char c; pos < n && !is_digit(c = byte_at(text, pos));) {
+            pos += c == '&' ? numeric_entity_size(text, pos) : 1;
+        }
+        if (pos == n) break;
+        const figure f = figure_at(text, pos, mark);
+        pos = f.next > f.end ? f.next : f.end;
+        if (f.percent) {
+            previous.reset();
+            continue;
+        }
+        if (f.currency_size != 0) {
+            const bool range =
+                previous && previous->fraction == f.fraction && range_between(text, previous->next, f.prefix) &&
+                starts_range(text, *previous, f.mantissa, f.digits, f.shift == 0 && !f.cents);
+            if (f.currency_size == 1 && is_ascii_alpha(byte_at(text, f.currency_at))) {
+                if (!weak) {
+                    weak = range ? *previous : f;
+                    weak_currency_size = f.currency_size;
+                    weak_currency_entry = f.currency_entry;
+                }
+                previous = f;
+                continue;
+            }
+            amount_of(text, range ? *previous : f, scratch, out.amount);
+            out.currency_size = f.currency_size;
+            out.currency_entry = f.currency_entry;
+            return out;
+        }
+        if (!fallback || (fallback->fraction == 0 && f.fraction != 0)) fallback = f;
+        previous = f;
+    }
+    if (weak) {
+        amount_of(text, *weak, scratch, out.amount);
+        out.currency_size = weak_currency_size;
+        out.currency_entry = weak_currency_entry;
+        return out;
+    }
+    if (fallback) amount_of(text, *fallback, scratch, out.amount);
+    return out;
+}
+
+// Whether the text holds a decimal digit of another script than ASCII
+// (Unicode's Nd: full-width, Arabic-Indic, Devanagari, ...).
+[[gnu::cold]] bool other_digits_in(std::string_view text) noexcept {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = p + text.size();
+    while (p < end) {
+        if (*p < 0xC0) {
+            ++p;
+            continue;
+        }
+        if (ucd::digit_value(utf8::decode(p)) < 10) return true;
+    }
+    return false;
+}
+
+// The text with those digits written as ASCII ones, the Arabic decimal and
+// thousands separators (U+066B, U+066C) as the decimal mark in force and the
+// other one, and the full-width comma and full stop as ',' and '.'.
+[[gnu::cold]] std::string with_ascii_digits(std::string_view text, price_mark mark) {
+    const char decimal = mark == price_mark::comma ? ',' : '.';
+    const char thousands = mark == price_mark::comma ? '.' : ',';
+    std::string out;
+    out.reserve(text.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = p + text.size();
+    while (p < end) {
+        const unsigned char* const from = p;
+        const char32_t c = utf8::decode(p);
+        if (const unsigned v = c < 0x80 ? 10 : ucd::digit_value(c); v < 10) {
+            out += static_cast<char>('0' + v);
+        } else if (c == 0x066B) {
+            out += decimal;
+        } else if (c == 0x066C) {
+            out += thousands;
+        } else if (c == 0xFF0C || c == 0xFF0E) {
+            out += c == 0xFF0C ? ',' : '.';
+        } else {
+            out.append(reinterpret_cast<const char*>(from), static_cast<std::size_t>(p - from));
+        }
+    }
+    return out;
+}
+
+// The reading of a text with digits of other scripts, into `out`, which holds
+// the reading of its ASCII digits (see read_price).
+[[gnu::cold, gnu::noinline]] void read_other_digits(std::string_view text, price_mark mark, price_scratch& scratch,
+                                                    price& out) {
+    const std::string ascii = with_ascii_digits(text, mark);
+    price again = read_ascii_price(ascii, mark, scratch);
+    if (again.amount.what != number::kind::none) {
+        out = again;
+    } else if (out.amount.what != number::kind::none) {
+        // (its amount's digits are written again where the first reading wrote them)
+        out = read_ascii_price(text, mark, scratch);
+    }
 }
 
 }  // namespace
@@ -1121,61 +1268,12 @@ price read_price(std::string_view text, std::size_t readable, price_mark mark, p
     return out;
 }
 
+// A text without a price with a currency in ASCII digits is read again with
+// its digits of other scripts as ASCII ones, when it holds any ('１，２８０円',
+// '۱۲۹٬۰۰۰ تومان'): that reading is the price when it finds one.
 price read_price(std::string_view text, price_mark mark, price_scratch& scratch) {
-    price out;
-    const std::size_t n = text.size();
-    // The earlier numbers without a currency, as far as they matter: the one
-    // just before (a range's first), the first, the first with a fraction.
-    kept_figure previous, fallback;
-    // The first price whose currency is a single letter ('R', 'L', 'K'), and
-    // its currency: the price only when no other currency follows ('1.5L
-    // 2,49 €').
-    kept_figure weak;
-    std::size_t weak_currency_at = 0, weak_currency_size = 0, weak_currency_entry = 0;
-    std::size_t pos = 0;
-    for (;;) {
-        // (a numeric reference is passed whole: its digits are no number, '&#8381;')
-        for (unsigned char c; pos < n && !is_digit(c = byte_at(text, pos));) {
-            pos += c == '&' ? numeric_entity_size(text, pos) : 1;
-        }
-        if (pos == n) break;
-        const figure f = figure_at(text, pos, mark);
-        pos = f.next > f.end ? f.next : f.end;
-        if (f.percent) {
-            previous.reset();
-            continue;
-        }
-        if (f.currency_size != 0) {
-            const bool range =
-                previous && previous->fraction == f.fraction && range_between(text, previous->next, f.prefix) &&
-                starts_range(text, *previous, f.mantissa, f.digits, f.shift == 0 && !f.cents);
-            if (f.currency_size == 1 && is_ascii_alpha(byte_at(text, f.currency_at))) {
-                if (!weak) {
-                    weak = range ? *previous : f;
-                    weak_currency_at = f.currency_at;
-                    weak_currency_size = f.currency_size;
-                    weak_currency_entry = f.currency_entry;
-                }
-                previous = f;
-                continue;
-            }
-            amount_of(text, range ? *previous : f, scratch, out.amount);
-            out.currency_at = f.currency_at;
-            out.currency_size = f.currency_size;
-            out.currency_entry = f.currency_entry;
-            return out;
-        }
-        if (!fallback || (fallback->fraction == 0 && f.fraction != 0)) fallback = f;
-        previous = f;
-    }
-    if (weak) {
-        amount_of(text, *weak, scratch, out.amount);
-        out.currency_at = weak_currency_at;
-        out.currency_size = weak_currency_size;
-        out.currency_entry = weak_currency_entry;
-        return out;
-    }
-    if (fallback) amount_of(text, *fallback, scratch, out.amount);
+    price out = read_ascii_price(text, mark, scratch);
+    if (out.currency_size == 0 && other_digits_in(text)) [[unlikely]] read_other_digits(text, mark, scratch, out);
     return out;
 }
 

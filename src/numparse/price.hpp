@@ -54,12 +54,10 @@ private:
 };
 
 // What read_price found. `amount.what` is none when the text holds no price;
-// the currency, when there is one, is the bytes [currency_at, currency_at +
-// currency_size) of the text, which are those of currency_entries[currency_entry]
-// (currency_table.hpp).
+// the currency, when there is one (`currency_size` is not 0), is
+// currency_entries[currency_entry] (currency_table.hpp), as written in the text.
 struct price {
     number amount;
-    std::size_t currency_at = 0;
     std::size_t currency_size = 0;
     std::size_t currency_entry = 0;
 };
@@ -102,11 +100,21 @@ struct price {
 // - two superscript digits right after a whole number are its cents ('19⁹⁹');
 // - a currency that is a single ASCII letter ('R', 'L') is the price's only
 //   when no later number has another currency ('1.5L 2,49 €');
-// - "&nbsp;" left over from a web page is a space, as is a numeric reference
-//   to a space ("&#160;"); a reference to a currency sign ("&euro;",
-//   "&#8364;") is that sign's entry; the digits of any other numeric
-//   reference are no number; a character that shows nothing (U+200B..U+200F,
-//   U+2060, U+FEFF) is a space too.
+// - "&nbsp;" and the other named references to a space ("&thinsp;") left over
+//   from a web page are spaces, as is a numeric reference to a space
+//   ("&#160;"); a reference to a currency sign ("&euro;", "&#8364;") is that
+//   sign's entry; the digits of any other numeric reference are no number; a
+//   character that shows nothing (U+200B..U+200F, U+2060, U+FEFF) is a space
+//   too, as are U+2000..U+200A;
+// - '%' right before a number, not after a digit, makes it a percentage
+//   ('%20 İndirim'); a dash against a leading mark before two digits is no
+//   sign but no whole units ('CHF –.95' is 0.95); '*' and superscript digits
+//   between a number and the currency after it are a footnote's ('12,99* €');
+// - a text with no price with a currency by these rules is read again with its
+//   decimal digits of other scripts (Unicode Nd) as ASCII ones, U+066B as the
+//   decimal mark and U+066C as the other one, U+FF0C and U+FF0E as ',' and
+//   '.' ('１，２８０円', '۱۲۹٬۰۰۰ تومان'), and that reading is the price when it
+//   finds one.
 price read_price(std::string_view text, price_mark mark, price_scratch& scratch);
 // The same, where `readable` bytes from text.data() (at least text.size()) may
 // be read: a short text of one number is then read from bit masks of its bytes,

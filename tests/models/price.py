@@ -30,9 +30,11 @@ for _e in sorted(ENTRIES, key=lambda e: (-len(e.encode()), e.encode())):
 LONGEST = 24
 
 # the spaces, and the characters that show nothing (marks of direction, zero widths)
-SPACES = " \t\n\r\u00a0\u2007\u2009\u202f\u3000\u200b\u200c\u200d\u200e\u200f\u2060\ufeff"
-GROUP_SPACES = " \u00a0\u2007\u2009\u202f\u3000\u200b\u200c\u200d\u200e\u200f\u2060\ufeff'\u2019\u02bc"
-NBSP = "&nbsp;"  # left over from a web page: a space
+_WIDE = "".join(map(chr, range(0x2000, 0x2010)))  # the spaces of U+2000..U+200A, then those that show nothing
+SPACES = " \t\n\r\u00a0\u202f\u3000\u2060\ufeff" + _WIDE
+GROUP_SPACES = " \u00a0\u202f\u3000\u2060\ufeff'\u2019\u02bc" + _WIDE
+# the named references to a space left over from a web page
+SPACE_ENTITIES = ("&nbsp;", "&thinsp;", "&ensp;", "&emsp;", "&numsp;", "&hairsp;", "&puncsp;")
 # a numeric reference left over from a web page ('&#160;', '&#xA0;')
 NUMERIC_ENTITY = re.compile(r"&#(?:([0-9]{1,6})|[xX]([0-9a-fA-F]{1,5}));")
 SUPERSCRIPTS = {c: i for i, c in enumerate("\u2070\u00b9\u00b2\u00b3\u2074\u2075\u2076\u2077\u2078\u2079")}
@@ -122,9 +124,10 @@ def entity_code(m):
 
 
 def entity_space_at(t, i):
-    """The length of "&nbsp;" or of a numeric reference to a space at i, or 0."""
-    if t.startswith(NBSP, i):
-        return len(NBSP)
+    """The length of a reference to a space at i ("&nbsp;", "&thinsp;", "&#160;"), or 0."""
+    for name in SPACE_ENTITIES:
+        if t.startswith(name, i):
+            return len(name)
     m = NUMERIC_ENTITY.match(t, i)
     return len(m.group(0)) if m and entity_code(m) < 0x110000 and chr(entity_code(m)) in SPACES.replace("\t", "").replace("\n", "").replace("\r", "") else 0
 
@@ -222,8 +225,13 @@ def figure_at(t, pos, mark):
     f.start, f.end = pos, figure_end(t, pos)
     f.cents = None
     if pos >= 1 and t[pos - 1] in ".," and (pos == 1 or (t[pos - 2].isascii() and not t[pos - 2].isalnum()
-                                                          and t[pos - 2] not in ".," and not currency_until(t, pos))):
-        f.start = pos - 1  # '$.99': a decimal mark before the digits
+                                                          and t[pos - 2] not in ".," and not currency_until(t, pos))
+                                            or t[pos - 2] in MINUS[1:]):
+        f.start = pos - 1  # '$.99', '–.95': a decimal mark before the digits
+    # '%20 İndirim': a percentage, its sign first (not that of the number before: '29%12,900원')
+    if f.start >= 1 and t[f.start - 1] == "%" and not (f.start >= 2 and is_digit(t[f.start - 2])):
+        f.percent, f.next = True, f.end
+        return f
     f.no_cents = f.percent = f.negative = False
     f.shift = 0
     f.decimal_at, f.fraction = None, 0
@@ -247,7 +255,11 @@ def figure_at(t, pos, mark):
         f.fraction = 2
         after += 2
 
-    b = skip_spaces_back(t, f.start)
+    # 'CHF –.95': a dash against a leading mark before two digits is no whole units, no sign
+    lead = f.start
+    if f.start == pos - 1 and f.end == pos + 2 and f.start >= 1 and t[f.start - 1] in DASHES:
+        lead -= 1
+    b = skip_spaces_back(t, lead)
     minus = None
 
     def take_minus(b, start):
@@ -266,7 +278,7 @@ def figure_at(t, pos, mark):
             return None, b
         return b - 1, skip_spaces_back(t, b - 1)
 
-    minus, b = take_minus(b, f.start)
+    minus, b = take_minus(b, lead)
     before = None
     c = currency_until(t, b)
     if c:
@@ -287,6 +299,16 @@ def figure_at(t, pos, mark):
     if a < len(t) and t[a] in PERCENT:
         f.percent, f.next = True, a + 1
         return f
+    if a < len(t) and (t[a] == "*" or t[a] in SUPERSCRIPTS):  # '12,99* €', '12,99¹ €': a footnote's marks
+        q = a
+        while q < len(t) and t[q] == "*":
+            q += 1
+        while q < len(t) and t[q] in SUPERSCRIPTS:
+            q += 1
+        q = skip_spaces(t, q)
+        if currency_from(t, q):
+            a = q
+    after_at = a
     after_size = 0
     if not f.shift or not before:
         after_size = currency_from(t, a)
@@ -323,7 +345,6 @@ def figure_at(t, pos, mark):
     def single(at, n):
         return n == 1 and t[at].isascii() and t[at].isalpha()
 
-    after_at = skip_spaces(t, after)
     if before and not (after_size and single(*before) and not single(after_at, after_size)):
         f.currency = currency_text(t, *before)
     elif after_size:
@@ -392,12 +413,41 @@ def amount(t, f):
         return None
 
 
+def _other_digits():
+    """The decimal digits (Nd) past ASCII, by the Unicode data the module's table comes from:
+    code point -> its ASCII digit."""
+    out = {}
+    with open(os.path.join(REPO, "tools", "ucd", "16.0.0", "UnicodeData.txt"), encoding="utf-8") as f:
+        for line in f:
+            fields = line.split(";")
+            if fields[2] == "Nd" and int(fields[0], 16) >= 0x80:
+                out[int(fields[0], 16)] = fields[6]
+    return out
+
+
+OTHER_DIGITS = _other_digits()
+
+
 def price(text, decimal=None):
     """(amount, currency) or None, as tavo.price gives."""
     if not isinstance(text, str):
         raise TypeError(type(text).__name__)
     if decimal not in (None, ".", ","):
         raise ValueError(f"decimal must be '.' or ',', not {decimal!r}")
+    found = ascii_price(text, decimal)
+    if (found is None or found[1] is None) and any(ord(c) in OTHER_DIGITS for c in text):
+        # read again with the digits of other scripts as ASCII ones, the Arabic separators as
+        # the decimal mark in force and the other one, the full-width comma and stop as ',', '.'
+        point, other = (",", ".") if decimal == "," else (".", ",")
+        table = dict(OTHER_DIGITS, **{"\u066b": point, "\u066c": other, "\uff0c": ",", "\uff0e": "."})
+        again = ascii_price(text.translate(str.maketrans(table)), decimal)
+        if again is not None:
+            return again
+    return found
+
+
+def ascii_price(text, decimal):
+    """The price by the text's ASCII digits."""
     t, pos = text, 0
     previous = first = first_fraction = weak = None
     while True:
