@@ -231,6 +231,11 @@ CASES = [
     ("12,99 ** \u20ac", 12.99, "\u20ac"),
     ("12,99\u00b9 \u20ac", 12.99, "\u20ac"),
     ("19\u2079\u2079 \u20ac", 19.99, "\u20ac"),  # superscript cents stay cents
+    # a currency on the next line, before a number there, is that one's
+    ("Taglia 44\n\u20ac 39,90", 39.9, "\u20ac"),
+    ("Taglia 44 \u20ac 39,90", 44, "\u20ac"),  # on one line: the first number's
+    ("44 \u20ac\n39,90", 44, "\u20ac"),
+    ("Sfr. 19.90", 19.9, "Sfr."),
     # spaces a page leaves
     ("1&thinsp;299,00&nbsp;z\u0142", 1299.0, "z\u0142"),
     ("12&ensp;990 \u20bd", 12990, "\u20bd"),
@@ -347,7 +352,7 @@ PIECES = ["1", "12", "0", "999", "1234", "5", ".", ",", ",-", ".-", " ", "\u00a0
           "€", "$", "US$", "zł", "руб.", "円", "CHF", "EUR", "kr", "R", "k", "to", " - ", " x ", "Fr.", "ab ", "x",
           "é", "Ж", "–", "−", "~", "\u2019", "\u02bc", "\u200e", "\ufeff", "&#160;", "&#xA0;", "&#8364;", "&#", ";", "&euro;", "&#36;",
           "&nbsp;", "M", "₩", "원", ":", "Kit ", "i", "&thinsp;", "\u2002", "*", "\u00b9", "\u2079", "\uff11", "\u0662",
-          "\u066b", "\u066c", "\uff0c", "\u0967", "QR", "S"]
+          "\u066b", "\u066c", "\uff0c", "\u0967", "QR", "S", "\n", "\r\n"]
 
 
 @settings(max_examples=1500, deadline=None)

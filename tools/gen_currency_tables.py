@@ -37,7 +37,7 @@ CLDR_VERSION = "47"
 ABBREVIATIONS = {
     "руб.": "RUB", "руб": "RUB", "р.": "RUB", "₽.": "RUB",
     "грн.": "UAH", "грн": "UAH",
-    "Fr.": "CHF", "SFr.": "CHF", "sFr.": "CHF", "Fr": "CHF",
+    "Fr.": "CHF", "SFr.": "CHF", "sFr.": "CHF", "Sfr.": "CHF", "Fr": "CHF",
     "lei": "RON", "Lei": "RON", "LEI": "RON",
     "TL": "TRY",
     "Rs": "INR", "Rs.": "INR", "Rp.": "IDR",

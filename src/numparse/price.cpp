@@ -540,6 +540,20 @@ figure_shape shape_at(std::string_view t, std::size_t pos) noexcept {
            s.marks[0] + s.marks[1] == 1 && s.digits - s.digits_before_last == 3;
 }
 
+// Whether a line ends in [from, to).
+[[gnu::noinline]] bool line_break_in(std::string_view t, std::size_t from, std::size_t to) noexcept {
+    return t.substr(from, to - from).find_first_of("\n\r") != std::string_view::npos;
+}
+
+// Whether a digit stands at `pos`, after spaces but no line end.
+[[gnu::noinline]] bool is_digit_on_line(std::string_view t, std::size_t pos) noexcept {
+    while (const std::size_t n = space_at(t, pos)) {
+        if (t[pos] == '\n' || t[pos] == '\r') return false;
+        pos += n;
+    }
+    return pos < t.size() && is_digit(byte_at(t, pos));
+}
+
 // The number found at the digit at `pos`, with what stands around it.
 figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept {
     figure f;
@@ -684,6 +698,12 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
     if (f.shift == 0 || before_size == 0) {
         behind = currency_from(t, a);
         after_size = behind.size;
+        // A currency on the next line, before a number there, is that one's:
+        // 'Taglia 44\n€ 39,90'.
+        if (after_size != 0 && a - after >= 1 && line_break_in(t, after, a) &&
+            is_digit_on_line(t, a + after_size)) [[unlikely]] {
+            after_size = 0;
+        }
         // A currency apart from this number and against the next one is the
         // next one's ('5 $10'), but for a next one with its own currency after
         // it ('19,99 €29,99 €'), and for a next one that counts something

@@ -107,9 +107,11 @@ struct price {
 //   character that shows nothing (U+200B..U+200F, U+2060, U+FEFF) is a space
 //   too, as are U+2000..U+200A;
 // - '%' right before a number, not after a digit, makes it a percentage
-//   ('%20 İndirim'); a dash against a leading mark before two digits is no
-//   sign but no whole units ('CHF –.95' is 0.95); '*' and superscript digits
-//   between a number and the currency after it are a footnote's ('12,99* €');
+//   ('%20 İndirim'); a currency on the line after a number, before a number
+//   there, is that one's ('Taglia 44\n€ 39,90'); a dash against a leading
+//   mark before two digits is no sign but no whole units ('CHF –.95' is
+//   0.95); '*' and superscript digits between a number and the currency after
+//   it are a footnote's ('12,99* €');
 // - a text with no price with a currency by these rules is read again with its
 //   decimal digits of other scripts (Unicode Nd) as ASCII ones, U+066B as the
 //   decimal mark and U+066C as the other one, U+FF0C and U+FF0E as ',' and

@@ -312,6 +312,13 @@ def figure_at(t, pos, mark):
     after_size = 0
     if not f.shift or not before:
         after_size = currency_from(t, a)
+        if after_size and ("\n" in t[after:a] or "\r" in t[after:a]):
+            # 'Taglia 44\n€ 39,90': a currency on the next line, before a number there, is that one's
+            q = a + after_size
+            while q < len(t) and space_at(t, q) and t[q] not in "\n\r":
+                q += space_at(t, q)
+            if q < len(t) and is_digit(t[q]):
+                after_size = 0
         if after_size and a != after and a + after_size < len(t) and is_digit(t[a + after_size]):
             # '5 $10': the currency of the next number, but for one with its own ('19,99 €29,99 €')
             # or one that counts something after an amount with a separator ('19,99 €4 Stück')
