@@ -6,7 +6,7 @@
 #pragma once
 
 #include "boundary/args.hpp"
-#include "modules/doc_text.hpp"
+#include "boundary/doc_text.hpp"
 
 #include <string_view>
 
