@@ -219,6 +219,8 @@ CASES = [
     ("\u0661\u0662\u066b\u0665\u0660", 12.5, None),
     ("Item 5: \u0661\u0662\u066b\u0665\u0660 \u0631.\u0633", 12.5, "\u0631.\u0633"),
     ("$5 \u0661\u0662", 5, "$"),  # a price in ASCII digits stands
+    ("\uff11" * 25 + "\u5186", int("1" * 25), "\u5186"),  # past 64 bits
+    ("9" * 22 + " \u0661\u0662 \u0631.\u0633", 12, "\u0631.\u0633"),  # the first reading's long amount set aside
     # a percentage with its sign first; a dash for no whole units; a footnote's marks
     ("%20 \u0130ndirim", None, None),
     ("Sepette %10 \u0130ndirim 1.299,90 TL", 1299.9, "TL"),

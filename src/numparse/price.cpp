@@ -540,9 +540,12 @@ figure_shape shape_at(std::string_view t, std::size_t pos) noexcept {
            s.marks[0] + s.marks[1] == 1 && s.digits - s.digits_before_last == 3;
 }
 
-// Whether a line ends in [from, to).
-[[gnu::noinline]] bool line_break_in(std::string_view t, std::size_t from, std::size_t to) noexcept {
-    return t.substr(from, to - from).find_first_of("\n\r") != std::string_view::npos;
+// Whether a line ends in [from, to) (a few spaces at most).
+[[gnu::always_inline]] inline bool line_break_in(std::string_view t, std::size_t from, std::size_t to) noexcept {
+    for (std::size_t i = from; i < to; ++i) {
+        if (t[i] == '\n' || t[i] == '\r') [[unlikely]] return true;
+    }
+    return false;
 }
 
 // Whether a digit stands at `pos`, after spaces but no line end.
@@ -700,8 +703,7 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
         after_size = behind.size;
         // A currency on the next line, before a number there, is that one's:
         // 'Taglia 44\n€ 39,90'.
-        if (after_size != 0 && a - after >= 1 && line_break_in(t, after, a) &&
-            is_digit_on_line(t, a + after_size)) [[unlikely]] {
+        if (after_size != 0 && line_break_in(t, after, a) && is_digit_on_line(t, a + after_size)) [[unlikely]] {
             after_size = 0;
         }
         // A currency apart from this number and against the next one is the
@@ -1151,7 +1153,8 @@ bool quick_price(std::string_view t, const char* block, std::size_t first, const
 // The price of a text by its ASCII digits (read_price's rules but the last).
 // (one result, built in place: written field by field and then copied whole,
 // it stalls on the copy's wide loads)
-price read_ascii_price(std::string_view text, price_mark mark, price_scratch& scratch) {
+[[gnu::always_inline]] inline price read_ascii_price(std::string_view text, price_mark mark,
+                                                     price_scratch& scratch) {
     price out;
     const std::size_t n = text.size();
     // The earlier numbers without a currency, as far as they matter: the one
@@ -1249,21 +1252,21 @@ price read_ascii_price(std::string_view text, price_mark mark, price_scratch& sc
     return out;
 }
 
-// The reading of a text with digits of other scripts, into `out`, which holds
-// the reading of its ASCII digits (see read_price).
-[[gnu::cold, gnu::noinline]] void read_other_digits(std::string_view text, price_mark mark, price_scratch& scratch,
-                                                    price& out) {
-    const std::string ascii = with_ascii_digits(text, mark);
-    price again = read_ascii_price(ascii, mark, scratch);
-    if (again.amount.what != number::kind::none) {
-        out = again;
-    } else if (out.amount.what != number::kind::none) {
-        // (its amount's digits are written again where the first reading wrote them)
-        out = read_ascii_price(text, mark, scratch);
-    }
-}
-
 }  // namespace
+
+// The reading of a text with digits of other scripts, into `out`, which holds
+// the reading of its ASCII digits (see read_price). The copy with ASCII digits
+// is read by read_price, once: it holds no other digits.
+[[gnu::cold, gnu::noinline]] static void read_other_digits(std::string_view text, price_mark mark,
+                                                           price_scratch& scratch, price& out) {
+    const std::string ascii = with_ascii_digits(text, mark);
+    // (a scratch of its own, so that the digits of the first reading's amount stay)
+    price_scratch own;
+    price again = read_price(ascii, mark, own);
+    if (again.amount.what == number::kind::none) return;
+    if (again.amount.what == number::kind::big_int) again = read_price(ascii, mark, scratch);
+    out = again;
+}
 
 price read_price(std::string_view text, std::size_t readable, price_mark mark, price_scratch& scratch,
                  price_contexts& contexts) {
