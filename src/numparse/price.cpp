@@ -1285,7 +1285,14 @@ price read_price(std::string_view text, std::size_t readable, price_mark mark, p
 #else
         const bool one = short_shape_baseline(block, n, first, shape, plain);
 #endif
-        if (one && plain && quick_price(text, block, first, shape, mark, contexts, out)) return out;
+        if (one && plain && quick_price(text, block, first, shape, mark, contexts, out)) {
+            // (as read_price: a text of no price with a currency is read again with
+            // its digits of other scripts, when it holds any: '9۵')
+            if (out.currency_size == 0 && other_digits_in(text)) [[unlikely]] {
+                read_other_digits(text, mark, scratch, out);
+            }
+            return out;
+        }
     }
     out = read_price(text, mark, scratch);
     return out;
