@@ -157,7 +157,7 @@ def one_number_price_text():
     currencies = maybe(["$", "US$", "AU $", "€", "£", "¥", "₹", "R", "L", "KD", "KWD", "CHF", "EUR", "usd", "руб.",
                         "Fr.", "zł", "円"])
     others = maybe(["(", ")", "-", "\u2212", "\u2013", "%", "\u066a", ".", ",", "k", "M", "x", "Price:", "é", "Ж",
-                    "\u00b2", "\u00b9\u00b2", "\u2079", "\u06f5", "\u1680\uff12"])
+                    "\u00b2", "\u00b9\u00b2", "\u2079", "\u06f5", "\u1680\uff12", "*"])
     # what stands before a number, nearest last, and after it, nearest first
     before = st.tuples(others, spaces, currencies, spaces, others).map("".join)
     after = st.tuples(others, spaces, currencies, spaces, others).map("".join)

@@ -960,9 +960,9 @@ template <cpu::path P>
         const std::uint32_t dots = bits(equal('.')) & span, commas = bits(equal(',')) & span;
         const std::uint32_t marks = dots | commas;
         if ((span & ~(digits | marks)) != 0 || (marks & (marks >> 1)) != 0) return false;
-        // below ' ', '-', '%', '&'; of the other bytes, those of the code points
-        // that the general reading looks for (spaces, dashes, minus signs,
-        // superscripts, percent signs): U+0080..U+00BF but for ¢ £ ¤ ¥ (C2
+        // below ' ', '-', '%', '&', '*' (a footnote's); of the other bytes,
+        // those of the code points that the general reading looks for
+        // (spaces, dashes, minus signs, superscripts, percent signs): U+0080..U+00BF but for ¢ £ ¤ ¥ (C2
         // not followed by A2..A5), U+0600..U+067F (D9), U+2000..U+207F and
         // U+20C0..U+2FFF (E2 not followed by 82: the currency signs are
         // U+20A0..U+20BF), U+3000..U+3FFF (E3), U+F000..U+FFFF (EF)
@@ -972,7 +972,8 @@ template <cpu::path P>
         });
         const std::uint32_t ascii_read = bits([](vec::bytes16 v) {
             return reinterpret_cast<vec::bytes16>(v < ' ') | reinterpret_cast<vec::bytes16>(v == '-') |
-                   reinterpret_cast<vec::bytes16>(v == '%') | reinterpret_cast<vec::bytes16>(v == '&');
+                   reinterpret_cast<vec::bytes16>(v == '%') | reinterpret_cast<vec::bytes16>(v == '&') |
+                   reinterpret_cast<vec::bytes16>(v == '*');
         });
         plain = ascii_read == 0;
         if (high != 0 && plain) {
@@ -1037,8 +1038,8 @@ bool short_shape_baseline(const char* block, std::size_t n, std::size_t& first, 
 // The price of a short text of one number whose other bytes are plain
 // (short_shape) into `out`, when nothing stands against the number but
 // spaces, a currency and parentheses: what figure_at finds there,
-// without what plain bytes cannot hold (a minus, a dash, a percentage,
-// superscripts, other spaces) and without a multiple. False when the text is
+// without what plain bytes cannot hold (a minus, a dash, a percentage, a
+// footnote's star, superscripts, other spaces) and without a multiple. False when the text is
 // not of that kind, or its amount is not read in place.
 // What stands before the number at `first`: its currency entry and whether a
 // parenthesis opens before them. It depends on those bytes only, as the
