@@ -962,10 +962,11 @@ template <cpu::path P>
         if ((span & ~(digits | marks)) != 0 || (marks & (marks >> 1)) != 0) return false;
         // below ' ', '-', '%', '&', '*' (a footnote's); of the other bytes,
         // those of the code points that the general reading looks for
-        // (spaces, dashes, minus signs, superscripts, percent signs): U+0080..U+00BF but for ¢ £ ¤ ¥ (C2
-        // not followed by A2..A5), U+0600..U+067F (D9), U+2000..U+207F and
-        // U+20C0..U+2FFF (E2 not followed by 82: the currency signs are
-        // U+20A0..U+20BF), U+3000..U+3FFF (E3), U+F000..U+FFFF (EF)
+        // (spaces, dashes, minus signs, superscripts, percent signs):
+        // U+0080..U+00BF but for ¢ £ ¤ ¥ (C2 not followed by A2..A5),
+        // U+0600..U+067F (D9), U+2000..U+207F and U+20C0..U+2FFF (E2 not
+        // followed by 82: the currency signs are U+20A0..U+20BF),
+        // U+3000..U+3FFF (E3), U+F000..U+FFFF (EF)
         typedef signed char signed16 __attribute__((vector_size(16)));
         const std::uint32_t high = bits([](vec::bytes16 v) {
             return reinterpret_cast<vec::bytes16>(reinterpret_cast<signed16>(v) < 0);
@@ -1039,8 +1040,8 @@ bool short_shape_baseline(const char* block, std::size_t n, std::size_t& first, 
 // (short_shape) into `out`, when nothing stands against the number but
 // spaces, a currency and parentheses: what figure_at finds there,
 // without what plain bytes cannot hold (a minus, a dash, a percentage, a
-// footnote's star, superscripts, other spaces) and without a multiple. False when the text is
-// not of that kind, or its amount is not read in place.
+// footnote's star, superscripts, other spaces) and without a multiple. False
+// when the text is not of that kind, or its amount is not read in place.
 // What stands before the number at `first`: its currency entry and whether a
 // parenthesis opens before them. It depends on those bytes only, as the
 // number's first digit is no letter (see fits).
@@ -1269,6 +1270,14 @@ bool quick_price(std::string_view t, const char* block, std::size_t first, const
     out = again;
 }
 
+// The last rule of read_price, after a reading of ASCII digits into `out`
+// (the general one, or the quick one of a short text): a text of no price with
+// a currency is read again with its digits of other scripts, when it holds any.
+[[gnu::always_inline]] inline void then_other_digits(std::string_view text, price_mark mark, price_scratch& scratch,
+                                                     price& out) {
+    if (out.currency_size == 0 && other_digits_in(text)) [[unlikely]] read_other_digits(text, mark, scratch, out);
+}
+
 price read_price(std::string_view text, std::size_t readable, price_mark mark, price_scratch& scratch,
                  price_contexts& contexts) {
     // (one result, built in place: written field by field and then copied
@@ -1287,11 +1296,7 @@ price read_price(std::string_view text, std::size_t readable, price_mark mark, p
         const bool one = short_shape_baseline(block, n, first, shape, plain);
 #endif
         if (one && plain && quick_price(text, block, first, shape, mark, contexts, out)) {
-            // (as read_price: a text of no price with a currency is read again with
-            // its digits of other scripts, when it holds any: '9۵')
-            if (out.currency_size == 0 && other_digits_in(text)) [[unlikely]] {
-                read_other_digits(text, mark, scratch, out);
-            }
+            then_other_digits(text, mark, scratch, out);  // ('9۵')
             return out;
         }
     }
@@ -1304,7 +1309,7 @@ price read_price(std::string_view text, std::size_t readable, price_mark mark, p
 // '۱۲۹٬۰۰۰ تومان'): that reading is the price when it finds one.
 price read_price(std::string_view text, price_mark mark, price_scratch& scratch) {
     price out = read_ascii_price(text, mark, scratch);
-    if (out.currency_size == 0 && other_digits_in(text)) [[unlikely]] read_other_digits(text, mark, scratch, out);
+    then_other_digits(text, mark, scratch, out);
     return out;
 }
 
