@@ -735,28 +735,35 @@ def test_interrupt_reaches_a_long_walk_promptly(shape):
     start = time.process_time()
     tavo.keys.uncamel(data)
     whole = time.process_time() - start
-    # The timer counts this process's CPU time (SIGVTALRM), and so does the measure: a
-    # machine busy with other work delays both alike.
-    old = signal.signal(signal.SIGVTALRM, signal.default_int_handler)
-    was_enabled = gc.isenabled()
-    gc.disable()
+    # within 0.1 s on a release build; a debug or sanitizer build walks (and frees what it
+    # made) many times slower, and gets the same share of its own walk
+    limit = max(0.1, whole / 20)
     # early in the walk: what the call made until then is freed before it returns, and
     # that is counted too
     delay = min(0.02, whole / 8)
+    # The timer (ITIMER_PROF) counts this process's CPU time, user and system, as the
+    # measure does: a machine busy with other work delays both alike. What it cannot
+    # discount is a stall of the process itself (a host that takes the virtual CPU, a
+    # page fault served slowly), so a late stop is tried twice more: a walk that does
+    # not hear the signal is late every time.
+    old = signal.signal(signal.SIGPROF, signal.default_int_handler)
+    was_enabled = gc.isenabled()
+    gc.disable()
+    late = []
     try:
-        delivered = time.process_time() + delay
-        signal.setitimer(signal.ITIMER_VIRTUAL, delay)
-        with pytest.raises(KeyboardInterrupt):
-            tavo.keys.uncamel(data)
-        stopped = time.process_time()
+        while len(late) < 3 and (not late or late[-1] >= limit):
+            delivered = time.process_time() + delay
+            signal.setitimer(signal.ITIMER_PROF, delay)
+            with pytest.raises(KeyboardInterrupt):
+                tavo.keys.uncamel(data)
+            late.append(time.process_time() - delivered)
+            signal.setitimer(signal.ITIMER_PROF, 0)
     finally:
-        signal.setitimer(signal.ITIMER_VIRTUAL, 0)
-        signal.signal(signal.SIGVTALRM, old)
+        signal.setitimer(signal.ITIMER_PROF, 0)
+        signal.signal(signal.SIGPROF, old)
         if was_enabled:
             gc.enable()
-    # within 0.1 s on a release build; a debug or sanitizer build walks (and frees what it
-    # made) many times slower, and gets the same share of its own walk
-    assert stopped - delivered < max(0.1, whole / 20), (whole, stopped - delivered)
+    assert late[-1] < limit, (whole, late)
     if shape != "deep":  # (comparing 120,000 levels would need as deep a recursion)
         assert data == make()
 
