@@ -1057,7 +1057,8 @@ price_context context_before(std::string_view t, std::size_t first) noexcept {
     if (before.size != 0) {
         while (b > 0 && t[b - 1] == ' ') --b;
     }
-    c.parenthesis = b > 0 && t[b - 1] == '(';
+    // (after a word, parentheses hold a note, as read_price reads them)
+    c.parenthesis = b > 0 && t[b - 1] == '(' && !letter_before(t, skip_spaces_back(t, b - 1));
     return c;
 }
 
