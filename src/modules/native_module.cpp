@@ -14,6 +14,8 @@
 #include "shared/cpu_paths.hpp"
 
 #include <array>
+#include <span>
+#include <string_view>
 
 namespace tavo {
 
@@ -74,10 +76,27 @@ PyMethodDef tuple_class_def{
     "A class like the named tuple class `model` (its name, module and namespace),\n"
     "whose instances this module makes and frees directly."};
 
-// What the module holds beside its functions: Column, _tuple_class, and the
-// vector path of this CPU (shared/cpu_paths.hpp), decided now while the lock
-// is held and named for the tests.
-status prepare_native(PyObject* module) {
+// __all__: the functions that the package tavo exports as they are, by
+// `from ._native import *`: those whose module is tavo. (The others are
+// re-exported under other names by tavo.keys, or wrapped by tavo.columns and
+// tavo.number_format.)
+status list_exports(PyObject* module, std::span<const function_row> rows) {
+    ref all = steal(PyList_New(0));
+    if (!all) return error_value::fetch();
+    for (const function_row& r : rows) {
+        if (r.module == nullptr || std::string_view(r.module) != "tavo") continue;
+        ref name = steal(PyUnicode_FromString(r.attribute ? r.attribute : r.def.ml_name));
+        if (!name || PyList_Append(all.get(), name.get()) < 0) return error_value::fetch();
+    }
+    if (PyModule_AddObjectRef(module, "__all__", all.get()) < 0) return error_value::fetch();
+    return ok();
+}
+
+// What the module holds beside its functions: its __all__, Column,
+// _tuple_class, and the vector path of this CPU (shared/cpu_paths.hpp), decided
+// now while the lock is held and named for the tests.
+status prepare_native(PyObject* module, std::span<const function_row> rows) {
+    if (status s = list_exports(module, rows); !s) return s;
     if (status s = columns::prepare_columns(module); !s) return s;
     if (PyModule_AddStringConstant(module, "_cpu_path", cpu::name(cpu::chosen())) < 0) return error_value::fetch();
     ref modname = steal(PyModule_GetNameObject(module));
@@ -100,10 +119,11 @@ module_cell the_module;
 
 PyMODINIT_FUNC PyInit__native(void) {
     return tavo::run_call<tavo::call_rules::package>([] {
-        return tavo::made_module(tavo::the_module, tavo::module_def, tavo::table_of(tavo::package_functions{}, tavo::columns::text_functions{},
-                                                                           tavo::columns::column_functions{}),
+        const std::span<tavo::function_row> rows =
+            tavo::table_of(tavo::package_functions{}, tavo::columns::text_functions{}, tavo::columns::column_functions{});
+        return tavo::made_module(tavo::the_module, tavo::module_def, rows,
                                  "tavo._native keeps process-wide state and can be imported by the main "
                                  "interpreter only",
-                                 [](PyObject* module) { return tavo::prepare_native(module); });
+                                 [rows](PyObject* module) { return tavo::prepare_native(module, rows); });
     });
 }

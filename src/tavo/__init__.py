@@ -24,8 +24,7 @@ from _tavo import (  # the nine but parse, whose tavo form takes a decimal mark 
 )
 
 from . import _native, keys
-from ._native import parse as parse  # the explicit re-export form: its name is in __all__ through _tavo.__all__
-from ._native import price
+from ._native import *  # tavo's own per-value functions (parse, which takes a decimal mark, and price)
 
 # `import tavo` loads tavo's own modules only: `columns` and the records `NumberFormat` and
 # `Price` (named tuples, which need `typing`) are loaded when first used. A type checker
@@ -74,5 +73,7 @@ def __dir__() -> list[str]:
     return sorted(set(globals()) | set(_LAZY))
 
 
-__all__ = ["NumberFormat", "Price", "columns", "keys", "number_format", "price"]
+__all__ = ["NumberFormat", "Price", "columns", "keys", "number_format"]
 __all__ += _tavo.__all__
+__all__.remove("parse")  # tavo's own takes a decimal mark: it is in _native.__all__
+__all__ += _native.__all__

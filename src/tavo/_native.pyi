@@ -6,19 +6,8 @@ from typing import Any, Iterable, Literal, SupportsIndex, TypeVar, final, overlo
 
 from ._price import Price
 
-__all__ = [
-    "parse",
-    "number_format",
-    "price",
-    "keys_uncamel",
-    "keys_underscore_to_camelcase",
-    "columns_uncamel",
-    "columns_underscore_to_camelcase",
-    "columns_sanitize_vulgar_string",
-    "columns_parse",
-    "columns_number_format",
-    "columns_price",
-]
+# what tavo exports as it is (`from ._native import *`): the functions whose module is tavo
+__all__ = ["parse", "price"]
 
 _K = TypeVar("_K")
 _T = TypeVar("_T")
