@@ -54,7 +54,12 @@ CASES = [
     ("-$5.00", -5.0, "$"),
     ("$-5.00", -5.0, "$"),
     ("(USD 12.50)", -12.5, "USD"),
+    ("$(1,234.00)", -1234.0, "$"),  # the currency outside the parentheses, as statements write it
+    ("USD (1,234.00)", -1234.0, "USD"),  # a currency is no word
+    ("(12,50) €", -12.5, "€"),
+    ("(12.50) $15.00", 15.0, "$"),  # (the currency of the next number)
     ("Versandkosten (4,95 €)", 4.95, "€"),  # after a word, parentheses hold a note
+    ("Versandkosten (4,95) €", 4.95, None),
     ("Gift wrap ($4.99)", 4.99, "$"),
     ("−15,00 €", -15.0, "€"),
     ("Rabatt: - 5,00 €", -5.0, "€"),

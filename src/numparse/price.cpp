@@ -558,6 +558,22 @@ figure_shape shape_at(std::string_view t, std::size_t pos) noexcept {
 }
 
 // The number found at the digit at `pos`, with what stands around it.
+// What stands before the number's parentheses, when a '(' ends at `b`:
+// whether it opens them (after a word, parentheses hold a note:
+// 'Versandkosten (4,95 €)'), and the currency against it, which is no word
+// ('USD (1,234.00)', '$(12.50)').
+struct outside_parenthesis {
+    bool opens = false;
+    entry_match currency;
+    std::size_t at = 0;
+};
+outside_parenthesis before_parenthesis(std::string_view t, std::size_t b) noexcept {
+    if (b == 0 || t[b - 1] != '(') return {};
+    const std::size_t q = skip_spaces_back(t, b - 1);
+    const entry_match c = currency_until(t, q);
+    return {c.size != 0 || !letter_before(t, q), c, q - c.size};
+}
+
 figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept {
     figure f;
     f.start = pos;
@@ -663,8 +679,10 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
         b = skip_spaces_back(t, before_at);
         take_minus(before_at);
     }
-    // (after a word, parentheses hold a note: 'Versandkosten (4,95 €)')
-    const bool open = b != 0 && t[b - 1] == '(' && !letter_before(t, skip_spaces_back(t, b - 1));
+    // (after a word, parentheses hold a note: 'Versandkosten (4,95 €)'; a
+    // currency is no word: 'USD (1,234.00)', '$(12.50)')
+    const outside_parenthesis outside = before_parenthesis(t, b);
+    const bool open = outside.opens;
     f.prefix = b;
 
     // After it: 'k' or 'M' (of a price: with a currency before the number or
@@ -744,6 +762,24 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
         f.currency_at = after_at;
         f.currency_size = after_size;
         f.currency_entry = behind.index;
+    }
+    // A negative amount's currency outside its parentheses, as statements
+    // write it: '$(1,234.00)', 'USD (12.50)', '(12,50) €'.
+    if (open && close && before_size == 0 && after_size == 0) [[unlikely]] {
+        if (outside.currency.size != 0) {
+            f.currency_at = outside.at;
+            f.currency_size = outside.currency.size;
+            f.currency_entry = outside.currency.index;
+        } else {
+            const std::size_t q = skip_spaces(t, a + 1);
+            const entry_match o = currency_from(t, q);
+            if (o.size != 0 && !(q + o.size < t.size() && is_digit(byte_at(t, q + o.size)))) {
+                f.currency_at = q;
+                f.currency_size = o.size;
+                f.currency_entry = o.index;
+                f.next = q + o.size;
+            }
+        }
     }
     f.negative = minus != npos || (open && close);
     if (f.decimal_at == npos && !f.no_cents && !f.cents &&
@@ -1057,8 +1093,9 @@ price_context context_before(std::string_view t, std::size_t first) noexcept {
     if (before.size != 0) {
         while (b > 0 && t[b - 1] == ' ') --b;
     }
-    // (after a word, parentheses hold a note, as read_price reads them)
-    c.parenthesis = b > 0 && t[b - 1] == '(' && !letter_before(t, skip_spaces_back(t, b - 1));
+    const outside_parenthesis outside = before_parenthesis(t, b);
+    c.parenthesis = outside.opens;
+    c.outside = outside.currency.size != 0;
     return c;
 }
 
@@ -1079,6 +1116,7 @@ price_context context_after(std::string_view t, std::size_t end) noexcept {
         while (a < n && t[a] == ' ') ++a;
     }
     c.parenthesis = a < n && t[a] == ')';
+    c.outside = c.parenthesis && currency_from(t, skip_spaces(t, a + 1)).size != 0;
     return c;
 }
 
@@ -1130,6 +1168,8 @@ bool quick_price(std::string_view t, const char* block, std::size_t first, const
     // '£1.5k', '150k ₫'
     if (end < n && ((t[end] | 0x20) == 'k' || (t[end] | 0x20) == 'm')) return false;
     const bool open = before.parenthesis, close = behind.parenthesis;
+    // (a currency outside the parentheses: the general reading's)
+    if (open && close && before.size == 0 && behind.size == 0 && (before.outside || behind.outside)) return false;
     const std::size_t before_at = first - before.offset, after_at = end + behind.offset;
 
     if (currency_before_wins(t, before_at, before.size, after_at, behind.size)) {

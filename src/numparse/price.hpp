@@ -23,6 +23,7 @@ struct price_context {
     std::uint64_t bytes;
     std::uint8_t length, size, offset;
     bool parenthesis;
+    bool outside;  // a currency outside the parenthesis
     std::uint16_t entry;
 };
 
@@ -92,7 +93,9 @@ struct price {
 //   after another number, or parentheses around it and its currency (not
 //   after a word: 'Versandkosten (4,95 €)' is a note) make it negative; set
 //   apart from them by a space, the sign stands at the start or after '(',
-//   ':' or '=' (else it is a dash after a label: 'Price - $19.99');
+//   ':' or '=' (else it is a dash after a label: 'Price - $19.99'); a
+//   currency against the parentheses from outside is the amount's, and is no
+//   word ('$(1,234.00)', 'USD (12.50)', '(12,50) €');
 // - 'k' after it, with its currency before it ('£1.5k') or after the letter
 //   ('150k ₫'), multiplies by 1000, 'M' by a million ('$1.2M');
 // - a currency of thousandths (BHD, JOD, KWD, LYD, OMR, TND) makes one mark

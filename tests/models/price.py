@@ -286,7 +286,15 @@ def figure_at(t, pos, mark):
         b = skip_spaces_back(t, b - c)
         if minus is None:
             minus, b = take_minus(b, before[0])
-    opened = b > 0 and t[b - 1] == "(" and not letter_before(t, skip_spaces_back(t, b - 1))  # not a note
+    # after a word, parentheses hold a note ('Versandkosten (4,95 €)'); a currency is no word
+    outside = None  # a currency before the '(': 'USD (1,234.00)', '$(12.50)'
+    opened = False
+    if b > 0 and t[b - 1] == "(":
+        q = skip_spaces_back(t, b - 1)
+        c = currency_until(t, q)
+        if c:
+            outside = (q - c, c)
+        opened = bool(c) or not letter_before(t, q)
     f.prefix = b
 
     # 'k' or 'M' of a price: with a currency before the number or after the letter
@@ -356,6 +364,15 @@ def figure_at(t, pos, mark):
         f.currency = currency_text(t, *before)
     elif after_size:
         f.currency = currency_text(t, after_at, after_size)
+    if opened and closed and not before and not after_size:
+        # a negative amount's currency outside its parentheses: '$(1,234.00)', '(12,50) €'
+        q = skip_spaces(t, a + 1)
+        n = currency_from(t, q)
+        if outside:
+            f.currency = currency_text(t, *outside)
+        elif n and not (q + n < len(t) and is_digit(t[q + n])):
+            f.currency = currency_text(t, q, n)
+            f.next = q + n
     f.negative = minus is not None or (opened and closed)
     # 'KD 12.500': one mark with three digits after it is the decimal point of a currency of thousandths
     if (f.currency is not None and CODES[f.currency] in THREE_DECIMALS and mark is None and f.decimal_at is None
