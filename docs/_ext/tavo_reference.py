@@ -60,12 +60,11 @@ def parsed(path: pathlib.Path) -> ast.Module:
 
 
 def public_names(module: str) -> list[str]:
-    """`__all__` of a module, read from its source (or, for `_tavo`, its stub): the list
-    does not depend on the library a front end needs."""
-    if module == "_tavo":
-        tree = parsed(STUBS["_tavo"])
-    else:
-        tree = parsed(source_of(module))
+    """`__all__` of a module, read from its source (or, for a native module, its stub): the
+    list does not depend on the library a front end needs. It may be built by `=`, `+=` of a
+    list or of another module's `__all__`, and `.remove`."""
+    tree = parsed(STUBS[module] if module in STUBS else source_of(module))
+    package = module.rpartition(".")[0] if module in STUBS or source_of(module).name != "__init__.py" else module
     names: list[str] = []
     for node in tree.body:
         if isinstance(node, (ast.Assign, ast.AugAssign)):
@@ -75,7 +74,12 @@ def public_names(module: str) -> list[str]:
                 if isinstance(value, (ast.List, ast.Tuple)):
                     names += [e.value for e in value.elts if isinstance(e, ast.Constant)]
                 elif isinstance(value, ast.Attribute) and value.attr == "__all__":
-                    names += public_names(ast.unparse(value.value))  # __all__ += _tavo.__all__
+                    # __all__ += _tavo.__all__, or a module of the package's (_native.__all__)
+                    other = ast.unparse(value.value)
+                    names += public_names(other if other in STUBS or not package else f"{package}.{other}")
+        elif (isinstance(node, ast.Expr) and isinstance(node.value, ast.Call)
+              and ast.unparse(node.value.func) == "__all__.remove"):
+            names.remove(node.value.args[0].value)
     return names
 
 
