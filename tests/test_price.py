@@ -73,6 +73,7 @@ CASES = [
     ("– 5 €", -5, "€"),
     # no cents
     ("50,- Kč", 50, "Kč"),
+    ("1 299:- kr", 1299, "kr"),  # the Swedish no cents
     ("1.899,-", 1899, None),
     ("1,299.-", 1299, None),
     ("29.90.-", 29.9, None),  # a number with cents of its own

@@ -611,9 +611,10 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
         shape.whole_is_zero = whole == 0 || (whole == 1 && t[f.start] == '0');
     }
     std::size_t after = f.end;
-    // No cents: ",-", ".-", ",--", ",–" (after a number with no decimal point
-    // of its own: '29.90.-' is 29.90)
-    if (after + 1 < t.size() && (t[after] == ',' || t[after] == '.') && decimal_of(shape, mark).first == npos) {
+    // No cents: ",-", ".-", ",--", ",–", and the Swedish ":-" (after a number
+    // with no decimal point of its own: '29.90.-' is 29.90)
+    if (after + 1 < t.size() && (t[after] == ',' || t[after] == '.' || t[after] == ':') &&
+        decimal_of(shape, mark).first == npos) {
         if (std::size_t d = dash_at(t, after + 1)) {
             std::size_t q = after + 1 + d;
             while (std::size_t more = dash_at(t, q)) q += more;

@@ -80,8 +80,9 @@ struct price {
 //   stand in it; one mark used once with exactly three digits after it (and
 //   not after a lone 0, nor after more than three digits with no space among
 //   them: '1250.000') is a thousands separator, used twice or more always;
-//   otherwise the one mark is the decimal point; ",-" or ".-" after a number
-//   without a decimal point means no cents ('50,-', '1.899,-');
+//   otherwise the one mark is the decimal point; ",-", ".-" or ":-" after a
+//   number without a decimal point means no cents ('50,-', '1.899,-',
+//   '1 299:- kr');
 // - a mark before its digits, after neither a digit, a letter, a mark nor a
 //   currency ('S/.49.90'), is its decimal point ('$.99'); two digits right
 //   after a currency that follows a whole number with no space are its cents

@@ -237,7 +237,7 @@ def figure_at(t, pos, mark):
     f.decimal_at, f.fraction = None, 0
     f.currency = None
     after = f.end
-    if after + 1 < len(t) and t[after] in ".," and t[after + 1] in DASHES and decimal_of(t, f.start, f.end, mark) is None:
+    if after + 1 < len(t) and t[after] in ".,:" and t[after + 1] in DASHES and decimal_of(t, f.start, f.end, mark) is None:
         q = after + 1
         while q < len(t) and t[q] in DASHES:
             q += 1
