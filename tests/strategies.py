@@ -139,7 +139,7 @@ def price_text():
     """Texts near prices: digits (and runs past the int64, float and int-text limits), both
     marks, the group separators, signs, ranges, percentages, currency signs, codes and names."""
     pieces = st.sampled_from(
-        ["1", "12", "0", "999", "1234", "5", "07", ".", ",", ",-", ".-", " ", "\u00a0", "\u202f", "\u2009", "'",
+        ["1", "12", "0", "999", "1234", "5", "07", ".", ",", ",-", ".-", ":-", ":", " ", "\u00a0", "\u202f", "\u2009", "'",
          "\u2019", "%", "-", "(", ")", "+", "$", "€", "£", "¥", "US$", "R$", "zł", "Kč", "руб.", "円", "₹", "CHF",
          "EUR", "usd", "kr", "Fr.", "k", " to ", "from ", " - ", "x", "Free", "é", "Ж", "–", "\n", "\u06f5",
          "\uff11\uff0c\uff12", "\u0661\u066b\u0665",
@@ -157,7 +157,7 @@ def one_number_price_text():
     currencies = maybe(["$", "US$", "AU $", "€", "£", "¥", "₹", "R", "L", "KD", "KWD", "CHF", "EUR", "usd", "руб.",
                         "Fr.", "zł", "円"])
     others = maybe(["(", ")", "-", "\u2212", "\u2013", "%", "\u066a", ".", ",", "k", "M", "x", "Price:", "é", "Ж",
-                    "\u00b2", "\u00b9\u00b2", "\u2079", "\u06f5", "\u1680\uff12", "*"])
+                    "\u00b2", "\u00b9\u00b2", "\u2079", "\u06f5", "\u1680\uff12", "*", ":-", ":95"])
     # what stands before a number, nearest last, and after it, nearest first
     before = st.tuples(others, spaces, currencies, spaces, others).map("".join)
     after = st.tuples(others, spaces, currencies, spaces, others).map("".join)

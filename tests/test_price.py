@@ -74,6 +74,8 @@ CASES = [
     # no cents
     ("50,- Kč", 50, "Kč"),
     ("1 299:- kr", 1299, "kr"),  # the Swedish no cents
+    ("12:95 kr", 12.95, "kr"),  # and cents
+    ("Öppet 10:00-19:00", 10, None),  # (no currency: no cents)
     ("1.899,-", 1899, None),
     ("1,299.-", 1299, None),
     ("29.90.-", 29.9, None),  # a number with cents of its own

@@ -639,6 +639,19 @@ figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept 
             }
         }
     }
+    // Cents after a colon before a currency, as Swedish prices write them:
+    // '12:95 kr'.
+    if (shape.last_mark == npos && !f.no_cents && !f.cents && after + 3 <= t.size() && t[after] == ':' &&
+        is_digit(byte_at(t, after + 1)) && is_digit(byte_at(t, after + 2)) &&
+        (after + 3 == t.size() || !is_digit(byte_at(t, after + 3)))) [[unlikely]] {
+        if (currency_from(t, skip_spaces(t, after + 3)).size != 0) {
+            f.cents = true;
+            f.cent_digits[0] = t[after + 1];
+            f.cent_digits[1] = t[after + 2];
+            f.fraction = 2;
+            after += 3;
+        }
+    }
 
     // A dash against a leading mark before two digits stands for no whole
     // units, as Swiss prices write them: 'CHF –.95' is 0.95, no sign.

@@ -86,7 +86,8 @@ struct price {
 // - a mark before its digits, after neither a digit, a letter, a mark nor a
 //   currency ('S/.49.90'), is its decimal point ('$.99'); two digits right
 //   after a currency that follows a whole number with no space are its cents
-//   ('12€50'); a currency apart
+//   ('12€50'), and so are two digits after a colon before a currency
+//   ('12:95 kr', Swedish); a currency apart
 //   from a number and against the next one is the next one's ('5 $10'),
 //   unless that one has its own after it ('19,99 €29,99 €') or, after a number
 //   with a separator in it, a word or a dash ('19,99 €4 Stück');

@@ -254,6 +254,11 @@ def figure_at(t, pos, mark):
         f.cents = "".join(str(SUPERSCRIPTS[c]) for c in t[after:after + 2])
         f.fraction = 2
         after += 2
+    # '12:95 kr': cents after a colon before a currency (Swedish)
+    if (not marks and not f.no_cents and f.cents is None and re.match(r":[0-9]{2}(?![0-9])", t[after:])
+            and currency_from(t, skip_spaces(t, after + 3))):
+        f.cents, f.fraction = t[after + 1:after + 3], 2
+        after += 3
 
     # 'CHF –.95': a dash against a leading mark before two digits is no whole units, no sign
     lead = f.start
