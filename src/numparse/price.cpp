@@ -557,7 +557,6 @@ figure_shape shape_at(std::string_view t, std::size_t pos) noexcept {
     return pos < t.size() && is_digit(byte_at(t, pos));
 }
 
-// The number found at the digit at `pos`, with what stands around it.
 // What stands before the number's parentheses, when a '(' ends at `b`:
 // whether it opens them (after a word, parentheses hold a note:
 // 'Versandkosten (4,95 €)'), and the currency against it, which is no word
@@ -574,6 +573,7 @@ outside_parenthesis before_parenthesis(std::string_view t, std::size_t b) noexce
     return {c.size != 0 || !letter_before(t, q), c, q - c.size};
 }
 
+// The number found at the digit at `pos`, with what stands around it.
 figure figure_at(std::string_view t, std::size_t pos, price_mark mark) noexcept {
     figure f;
     f.start = pos;
@@ -1086,15 +1086,10 @@ bool short_shape_baseline(const char* block, std::size_t n, std::size_t& first, 
     return short_shape<cpu::path::baseline>(block, n, first, f, plain);
 }
 
-// The price of a short text of one number whose other bytes are plain
-// (short_shape) into `out`, when nothing stands against the number but
-// spaces, a currency and parentheses: what figure_at finds there,
-// without what plain bytes cannot hold (a minus, a dash, a percentage, a
-// footnote's star, superscripts, other spaces) and without a multiple. False
-// when the text is not of that kind, or its amount is not read in place.
-// What stands before the number at `first`: its currency entry and whether a
-// parenthesis opens before them. It depends on those bytes only, as the
-// number's first digit is no letter (see fits).
+// What stands before the number at `first`: its currency entry, whether a
+// parenthesis opens before them, and whether a currency stands outside it. It
+// depends on those bytes only, as the number's first digit is no letter (see
+// fits).
 price_context context_before(std::string_view t, std::size_t first) noexcept {
     std::size_t b = first;
     while (b > 0 && t[b - 1] == ' ') --b;
@@ -1113,9 +1108,9 @@ price_context context_before(std::string_view t, std::size_t first) noexcept {
     return c;
 }
 
-// What stands after the number ending at `end`: its currency entry and whether
-// a parenthesis closes after them. It depends on those bytes only, as the
-// number's last digit is no letter.
+// What stands after the number ending at `end`: its currency entry, whether a
+// parenthesis closes after them, and whether a currency stands outside it. It
+// depends on those bytes only, as the number's last digit is no letter.
 price_context context_after(std::string_view t, std::size_t end) noexcept {
     const std::size_t n = t.size();
     std::size_t a = end;
@@ -1160,6 +1155,12 @@ inline std::uint64_t first_bytes(const char* p, std::size_t n) noexcept {
     return n >= 8 ? w : w & ((std::uint64_t{1} << (8 * n)) - 1);
 }
 
+// The price of a short text of one number whose other bytes are plain
+// (short_shape) into `out`, when nothing stands against the number but
+// spaces, a currency and parentheses: what figure_at finds there,
+// without what plain bytes cannot hold (a minus, a dash, a percentage, a
+// footnote's star, superscripts, other spaces) and without a multiple. False
+// when the text is not of that kind, or its amount is not read in place.
 bool quick_price(std::string_view t, const char* block, std::size_t first, const figure_shape& s, price_mark mark,
                  price_contexts& kept, price& out) noexcept {
     const std::size_t n = t.size(), end = s.end;
